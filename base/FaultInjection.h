@@ -1,0 +1,46 @@
+#pragma once
+
+#include <string>
+
+namespace cryo::fault {
+
+// Every operation of the file layer, as the test seam sees it.
+enum class Operation {
+    Open,
+    Create,
+    Read,
+    Write,
+    Seek,
+    Size,
+    Truncate,
+    Sync,
+    Close,
+    Rename,
+    Remove,
+};
+
+const char* OperationName(Operation op);
+
+// Test seam of the file layer: called before each operation, it may throw a
+// FileError in the operation's place or end the process there. Production code
+// never installs one.
+class Injector {
+public:
+    virtual ~Injector() = default;
+    virtual void Before(Operation op, const std::string& path) = 0;
+};
+
+// Installs the injector for the whole process (nullptr removes it).
+void Install(Injector* injector);
+
+namespace detail {
+extern Injector* installed;
+}
+
+inline void Before(Operation op, const std::string& path)
+{
+    if (detail::installed != nullptr)
+        detail::installed->Before(op, path);
+}
+
+} // namespace cryo::fault

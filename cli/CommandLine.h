@@ -1,0 +1,31 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace cryo::cli {
+
+enum class CommandKind { Help, Version, List, Melt, Freeze, Sample };
+
+struct Command {
+    CommandKind Kind = CommandKind::Help;
+    std::string StaIdx;
+    std::string Statics;
+    std::string Wsc;
+    std::string XText;
+    std::string YText;
+    std::string Folder;
+};
+
+// A command line that cannot be run: the text says what is wrong.
+struct UsageError {
+    std::string Text;
+};
+
+// Parses the arguments after the program name; a wrong command line throws UsageError.
+Command ParseCommandLine(const std::vector<std::string>& args);
+
+extern const char* const UsageText;
+
+} // namespace cryo::cli

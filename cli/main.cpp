@@ -1,0 +1,102 @@
+// cryoweaver-cli: the list, melt and freeze actions of the window for
+// servers without a display.
+#include "Actions.h"
+#include "CommandLine.h"
+#include "ConsoleReporter.h"
+#include "Error.h"
+#include "File.h"
+#include "StaIdx.h"
+#include "Text.h"
+#include "WorldGen.h"
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace cryo;
+
+constexpr const char* ProgramName = "cryoweaver-cli";
+
+void WriteSample(const std::string& folder)
+{
+    MakeFolder(folder);
+    const std::string prefix = folder.back() == '/' ? folder : folder + "/";
+    for (const char* name : {"StaIdx0.mul", "Statics0.mul", "UOX3.wsc"}) {
+        if (PathExists(prefix + name))
+            throw Error("'" + prefix + name + "' already exists; the sample never overwrites a file");
+    }
+    worldgen::WriteSampleWorld(folder);
+    for (const char* name : {"StaIdx0.mul", "Statics0.mul", "UOX3.wsc"})
+        std::printf("Wrote %s%s\n", prefix.c_str(), name);
+}
+
+int Run(const cli::Command& command, cli::ConsoleReporter& reporter)
+{
+    switch (command.Kind) {
+    case cli::CommandKind::Help:
+        std::fputs(cli::UsageText, stdout);
+        return 0;
+    case cli::CommandKind::Version:
+        std::printf("%s %s\n", ProgramName, "3.2");
+        return 0;
+    case cli::CommandKind::Sample:
+        WriteSample(command.Folder);
+        return 0;
+    default:
+        break;
+    }
+
+    const WorldFiles files{command.StaIdx, command.Statics, command.Wsc};
+    auto table = std::make_unique<StaIdx>();
+    if (command.Kind == cli::CommandKind::List) {
+        // The block numbers are checked before the index is read.
+        ParseBlockNumber(command.XText);
+        ParseBlockNumber(command.YText);
+    }
+    LoadStaIdx(files.StaIdx, *table, reporter);
+    switch (command.Kind) {
+    case cli::CommandKind::List:
+        for (const std::string& line : ListStaticBlock(files.Statics, *table, command.XText, command.YText, reporter))
+            reporter.Log(line);
+        break;
+    case cli::CommandKind::Melt:
+        RunMelt(files, command.XText, command.YText, *table, reporter);
+        break;
+    case cli::CommandKind::Freeze:
+        RunFreeze(files, *table, reporter);
+        break;
+    default:
+        break;
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    std::vector<std::string> args(argv + 1, argv + argc);
+    cli::Command command;
+    try {
+        command = cli::ParseCommandLine(args);
+    } catch (const cli::UsageError& error) {
+        std::fprintf(stderr, "%s: %s\n\n%s", ProgramName, error.Text.c_str(), cli::UsageText);
+        return 2;
+    }
+
+    cli::ConsoleReporter reporter(stdout, stderr, StandardErrorIsTerminal());
+    try {
+        const int status = Run(command, reporter);
+        reporter.ClearProgress();
+        std::fflush(stdout);
+        return std::ferror(stdout) ? 1 : status;
+    } catch (const std::exception& error) {
+        reporter.ClearProgress();
+        std::fflush(stdout);
+        std::fprintf(stderr, "%s: %s\n", ProgramName, WithFullStop(error.what()).c_str());
+        return 1;
+    }
+}

@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that Cryoweaver needs and that are missing.
+# Usage: scripts/install-deps.sh run|test
+# Idempotent: when everything is present it installs nothing and needs no network.
+set -euo pipefail
+
+purpose=${1:-run}
+packages=(g++ cmake ninja-build qt6-base-dev)
+if [ "$purpose" = test ]; then
+  packages+=(libgtest-dev googletest libbenchmark-dev)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+as_root=()
+[ "$(id -u)" -ne 0 ] && as_root=(sudo)
+export DEBIAN_FRONTEND=noninteractive
+"${as_root[@]}" apt-get update -q
+"${as_root[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"

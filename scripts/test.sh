@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds the test configuration (warnings as errors,
+# AddressSanitizer and UndefinedBehaviorSanitizer) and runs every test.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh test
+
+build=build/test
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+  -DCRYOWEAVER_WERROR=ON -DCRYOWEAVER_SANITIZE=ON -DCRYOWEAVER_BENCH=ON
+cmake --build "$build"
+
+export QT_QPA_PLATFORM=offscreen
+ctest --test-dir "$build" --output-on-failure -j "$(nproc)"

@@ -1,0 +1,81 @@
+#include "StaIdx.h"
+
+#include "Bytes.h"
+#include "Error.h"
+#include "File.h"
+
+namespace cryo {
+
+void EncodeStaIdxEntry(const TStaIdxEntry& entry, unsigned char* out)
+{
+    le::PutU32(out, static_cast<std::uint32_t>(entry.Offset));
+    le::PutU32(out + 4, static_cast<std::uint32_t>(entry.Length));
+    le::PutU32(out + 8, entry.Extra);
+}
+
+TStaIdxEntry DecodeStaIdxEntry(const unsigned char* in)
+{
+    return {static_cast<std::int32_t>(le::GetU32(in)), static_cast<std::int32_t>(le::GetU32(in + 4)),
+            le::GetU32(in + 8)};
+}
+
+StaIdx::StaIdx() : Entries(StaIdxEntryCount) {}
+
+TStaIdxEntry& StaIdx::At(std::uint16_t xBlock, std::uint16_t yBlock)
+{
+    if (yBlock >= MapYBlocks || xBlock >= MapXBlocks)
+        throw RangeError();
+    return Entries[static_cast<std::size_t>(Number(xBlock, yBlock))];
+}
+
+const TStaIdxEntry& StaIdx::At(std::uint16_t xBlock, std::uint16_t yBlock) const
+{
+    return const_cast<StaIdx&>(*this).At(xBlock, yBlock);
+}
+
+void LoadStaIdx(const std::string& path, StaIdx& table, Reporter& reporter)
+{
+    reporter.SetProgress(0);
+    File file = File::OpenExisting(path);
+
+    std::vector<unsigned char> bytes(StaIdxFileSize);
+    const std::size_t got = file.ReadSome(bytes.data(), bytes.size());
+    const std::size_t records = got / StaIdxRecordSize;
+    for (std::size_t i = 0; i < records; ++i) {
+        table.Entries[i] = DecodeStaIdxEntry(&bytes[i * StaIdxRecordSize]);
+        reporter.SetProgress(static_cast<int>(i / MapYBlocks) * 100 / MapXBlocks);
+    }
+    if (records < static_cast<std::size_t>(StaIdxEntryCount))
+        throw FileError(FileError::Kind::ReadBeyondEnd, 0);
+
+    std::vector<unsigned char> trailing;
+    unsigned char chunk[65536];
+    while (const std::size_t n = file.ReadSome(chunk, sizeof chunk))
+        trailing.insert(trailing.end(), chunk, chunk + n);
+    file.Close();
+
+    table.Trailing = std::move(trailing);
+    table.StaIdxLoaded = true;
+    reporter.SetProgress(100);
+}
+
+void WriteStaIdx(ReplacementFile& file, const StaIdx& table, Reporter& reporter)
+{
+    std::vector<unsigned char> bytes(StaIdxFileSize);
+    for (std::size_t i = 0; i < static_cast<std::size_t>(StaIdxEntryCount); ++i) {
+        EncodeStaIdxEntry(table.Entries[i], &bytes[i * StaIdxRecordSize]);
+        reporter.SetProgress(90 + static_cast<int>(i / MapYBlocks) * 10 / MapXBlocks);
+    }
+    file.Write(bytes.data(), bytes.size());
+    if (!table.Trailing.empty())
+        file.Write(table.Trailing.data(), table.Trailing.size());
+}
+
+void SaveStaIdx(const std::string& path, const StaIdx& table, Reporter& reporter)
+{
+    ReplacementFile file(path);
+    WriteStaIdx(file, table, reporter);
+    file.Commit();
+}
+
+} // namespace cryo

@@ -1,0 +1,67 @@
+#include "Actions.h"
+
+#include "Convert.h"
+#include "Freeze.h"
+#include "Melt.h"
+#include "Text.h"
+
+namespace cryo {
+
+std::uint16_t ParseBlockNumber(std::string_view text)
+{
+    return CheckedNarrow<std::uint16_t>(StrToInt(text));
+}
+
+std::string StaticItemLine(int number, const TStaticItem& item, std::uint16_t xBlock, std::uint16_t yBlock)
+{
+    return "Item #" + std::to_string(number) + ": Item ID = " + BytesToHex(item.TileId, 2)
+        + ", X = " + std::to_string(xBlock * 8 + item.XOffset) + ", Y = " + std::to_string(yBlock * 8 + item.YOffset)
+        + ", Z = " + std::to_string(item.Z) + ", Color = " + BytesToHex(item.Color, 2);
+}
+
+std::vector<std::string> ListStaticBlock(const std::string& staticsPath, const StaIdx& table,
+                                         std::string_view xText, std::string_view yText, Reporter& reporter)
+{
+    TStaticBlock block;
+    const std::uint16_t xBlock = ParseBlockNumber(xText);
+    const std::uint16_t yBlock = ParseBlockNumber(yText);
+    ReadStaticBlock(staticsPath, table.At(xBlock, yBlock), block, reporter);
+
+    std::vector<std::string> lines;
+    lines.reserve(block.Count);
+    for (int i = 0; i < block.Count; ++i)
+        lines.push_back(StaticItemLine(i + 1, block.Items[static_cast<std::size_t>(i)], xBlock, yBlock));
+    return lines;
+}
+
+void LogInitStart(Reporter& reporter)
+{
+    reporter.Log("Init in progress... Cryoweaver may look crashed, do not interrupt!");
+    reporter.Flush();
+}
+
+void LogInitDone(Reporter& reporter)
+{
+    reporter.Log("Init completed!");
+}
+
+void RunMelt(const WorldFiles& files, std::string_view xText, std::string_view yText, StaIdx& table,
+             Reporter& reporter)
+{
+    reporter.Log("Melting in progress... Cryoweaver may look crashed, do not interrupt!");
+    reporter.Flush();
+    const std::uint16_t xBlock = ParseBlockNumber(xText);
+    const std::uint16_t yBlock = ParseBlockNumber(yText);
+    MeltBlock(files.StaIdx, files.Statics, files.Wsc, xBlock, yBlock, table, reporter);
+    reporter.Log("Melting completed!");
+}
+
+void RunFreeze(const WorldFiles& files, StaIdx& table, Reporter& reporter)
+{
+    reporter.Log("Freezing in progress... Cryoweaver may look crashed, do not interrupt!");
+    reporter.Flush();
+    FreezeWorld(files.StaIdx, files.Statics, files.Wsc, table, reporter);
+    reporter.Log("Freezing completed!");
+}
+
+} // namespace cryo

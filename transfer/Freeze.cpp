@@ -1,0 +1,146 @@
+#include "Freeze.h"
+
+#include "Error.h"
+#include "File.h"
+#include "StaticBlock.h"
+#include "WorldRewrite.h"
+#include "WorldScan.h"
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace cryo {
+
+namespace {
+
+using BlockList = std::vector<std::pair<std::uint16_t, std::uint16_t>>;
+// One flag per block, X-major: 1 when the block receives at least one item.
+using BlockGrid = std::vector<std::uint8_t>;
+
+// Marks the blocks that receive items in the block grid; an item outside the map
+// stops the freeze, the lowest such item number first.
+BlockGrid MarkBlocks(const ExportTable& table)
+{
+    BlockGrid blockGrid(StaIdxEntryCount, 0);
+    for (int n = 0; n < ExportTable::Size; ++n) {
+        const TExportEntry& entry = table[static_cast<std::uint16_t>(n)];
+        if (entry.Selected == 0)
+            continue;
+        if (entry.XBlock >= MapXBlocks || entry.YBlock >= MapYBlocks)
+            throw Error("Invalid item in patch file! (Item#: " + std::to_string(n) + ")");
+        blockGrid[static_cast<std::size_t>(StaIdx::Number(entry.XBlock, entry.YBlock))] = 1;
+    }
+    return blockGrid;
+}
+
+// The marked blocks in processing order: X-major, as the grid is laid out.
+BlockList BlocksToProcess(const BlockGrid& blockGrid)
+{
+    BlockList blocks;
+    for (int x = 0; x < MapXBlocks; ++x)
+        for (int y = 0; y < MapYBlocks; ++y)
+            if (blockGrid[static_cast<std::size_t>(StaIdx::Number(x, y))] != 0)
+                blocks.emplace_back(static_cast<std::uint16_t>(x), static_cast<std::uint16_t>(y));
+    return blocks;
+}
+
+// Raises, in block order, what the first failing block would raise.
+void CheckBlocks(const std::vector<ExtractedBlock>& blocks, const StaIdx& table)
+{
+    for (const ExtractedBlock& block : blocks) {
+        if (block.Error)
+            std::rethrow_exception(block.Error);
+        const int existing = EntryItemCount(table.At(block.XBlock, block.YBlock));
+        if (existing + static_cast<int>(block.Items.size()) > MaxBlockItems)
+            throw RangeError();
+    }
+}
+
+TStaticBlock ToStaticBlock(const std::vector<TStaticItem>& items)
+{
+    TStaticBlock block;
+    std::copy(items.begin(), items.end(), block.Items.begin());
+    block.Count = static_cast<std::uint16_t>(items.size());
+    return block;
+}
+
+std::string BlockText(const ExtractedBlock& block)
+{
+    return "XBlock: " + std::to_string(block.XBlock) + " YBlock: " + std::to_string(block.YBlock);
+}
+
+} // namespace
+
+void FreezeWorld(const std::string& staIdxPath, const std::string& staticsPath, const std::string& wscPath,
+                 StaIdx& table, Reporter& reporter)
+{
+    reporter.SetProgress(0);
+    auto exportTable = std::make_unique<ExportTable>();
+    SelectItemsForExport(wscPath, *exportTable, reporter);
+    const BlockList blockList = BlocksToProcess(MarkBlocks(*exportTable));
+
+    // Both replacements are opened first, so that a file that cannot be written
+    // stops the freeze before anything changes.
+    ReplacementFile index(staIdxPath);
+    std::optional<ReplacementFile> newWsc;
+    std::vector<ExtractedBlock> blocks;
+    if (!blockList.empty()) {
+        newWsc.emplace(wscPath);
+        blocks = ExtractSelectedSections(wscPath, *exportTable, blockList, *newWsc);
+    }
+    CheckBlocks(blocks, table);
+
+    // Nothing has changed yet. From here on a failure before the index is
+    // replaced puts the table and the statics file back as they were.
+    std::vector<TStaIdxEntry> previous;
+    previous.reserve(blocks.size());
+    for (const ExtractedBlock& block : blocks)
+        previous.push_back(table.At(block.XBlock, block.YBlock));
+
+    std::optional<File> statics;
+    std::uint64_t staticsSize = 0;
+    try {
+        if (!blocks.empty()) {
+            statics.emplace(File::OpenExisting(staticsPath));
+            staticsSize = statics->Size();
+        }
+        const int blocksToProcess = static_cast<int>(blocks.size());
+        int blocksDone = 0;
+        for (const ExtractedBlock& block : blocks) {
+            reporter.Log("Extracting from WSC... " + BlockText(block));
+            reporter.Log("Appending to Statics... " + BlockText(block));
+            TStaIdxEntry& entry = table.At(block.XBlock, block.YBlock);
+            TStaticBlock merged;
+            ReadBlockRecords(*statics, entry, merged, reporter);
+            MergeBlockItems(merged, ToStaticBlock(block.Items));
+            entry = AppendBlockRecords(*statics, merged, entry);
+            ++blocksDone;
+            reporter.SetProgress(blocksDone * 90 / blocksToProcess);
+        }
+        if (statics)
+            statics->Sync();
+        WriteStaIdx(index, table, reporter);
+        index.Commit();
+        if (statics)
+            statics->Close();
+    } catch (...) {
+        if (!index.Committed()) {
+            for (std::size_t i = 0; i < blocks.size(); ++i)
+                table.At(blocks[i].XBlock, blocks[i].YBlock) = previous[i];
+            if (statics) {
+                try {
+                    statics->Truncate(staticsSize);
+                } catch (...) {
+                }
+            }
+        }
+        throw;
+    }
+
+    if (newWsc)
+        newWsc->Commit();
+    reporter.SetProgress(100);
+}
+
+} // namespace cryo

@@ -1,0 +1,17 @@
+#pragma once
+
+#include "Reporter.h"
+#include "StaIdx.h"
+
+#include <cstdint>
+#include <string>
+
+namespace cryo {
+
+// Moves the objects of block (xBlock, yBlock) from the statics files into the
+// world save as TYPE 255 items, then empties the block's entry and rewrites the
+// index file. The statics data file is never written.
+void MeltBlock(const std::string& staIdxPath, const std::string& staticsPath, const std::string& wscPath,
+               std::uint16_t xBlock, std::uint16_t yBlock, StaIdx& table, Reporter& reporter);
+
+} // namespace cryo

@@ -1,0 +1,240 @@
+#include "WorldRewrite.h"
+
+#include "Convert.h"
+#include "Error.h"
+#include "File.h"
+#include "Text.h"
+#include "WscText.h"
+
+#include <algorithm>
+#include <map>
+
+namespace cryo {
+
+namespace {
+
+bool IsEofLine(std::string_view line)
+{
+    const std::string_view trimmed = Trim(line);
+    return trimmed.size() == 3 && StartsWithTag(trimmed, "EOF");
+}
+
+void WriteItemSection(WscWriter& out, std::int32_t number, std::int32_t serial, const TStaticItem& item,
+                      std::uint16_t xBlock, std::uint16_t yBlock)
+{
+    out.WriteLine("SECTION WORLDITEM " + std::to_string(number));
+    out.WriteLine("{");
+    out.WriteLine("SERIAL " + std::to_string(serial));
+    out.WriteLine("NAME #");
+    out.WriteLine("ID " + std::to_string(item.TileId));
+    out.WriteLine("X " + std::to_string(xBlock * 8 + item.XOffset));
+    out.WriteLine("Y " + std::to_string(yBlock * 8 + item.YOffset));
+    out.WriteLine("Z " + std::to_string(item.Z));
+    out.WriteLine("COLOR " + std::to_string(item.Color));
+    out.WriteLine("CONT -1");
+    out.WriteLine("TYPE 255");
+    out.WriteLine("}");
+    out.WriteLine("");
+}
+
+constexpr int KeepSection = -1;
+
+// The keep/extract machine shared by the one-block and the all-blocks extraction.
+// slotOf maps a section number to the slot it is extracted into, or KeepSection.
+// With stopAtFirstError a value error is raised at once, as the one-block
+// extraction does; otherwise it is recorded for its slot and the pass goes on.
+class SectionExtractor {
+public:
+    SectionExtractor(const std::vector<int>& slotOf, std::vector<ExtractedBlock>& slots, bool stopAtFirstError)
+        : slotOf_(slotOf), slots_(slots), stopAtFirstError_(stopAtFirstError)
+    {
+    }
+
+    void Run(WscReader& reader, WscWriter& out)
+    {
+        std::string_view line;
+        while (reader.NextLine(line))
+            Line(line, out);
+        KeepUnterminated(out);
+        out.WriteRaw(reader.ReadTail());
+        out.Finish();
+    }
+
+private:
+    void Line(std::string_view line, WscWriter& out)
+    {
+        if (StartsWithTag(line, "SECTION WORLDITEM ")) {
+            KeepUnterminated(out);
+            const auto number = static_cast<std::uint16_t>(CheckedRange(TagValue(line, 17), 0, 65535));
+            item_ = {};
+            x_ = y_ = 0;
+            slot_ = slotOf_[number];
+        }
+        if (slot_ == KeepSection) {
+            out.WriteLine(line);
+            return;
+        }
+        // Held back until the section's "}" shows that it really is taken out.
+        pending_.append(line);
+        pendingEnds_.push_back(pending_.size());
+
+        ExtractedBlock& block = slots_[static_cast<std::size_t>(slot_)];
+        if (block.Error) {
+            EndSectionAt(line);
+            return;
+        }
+        try {
+            if (StartsWithTag(line, "ID "))
+                item_.TileId = CheckedNarrow<std::uint16_t>(TagValue(line, 2));
+            else if (StartsWithTag(line, "X "))
+                x_ = CheckedNarrow<std::uint16_t>(TagValue(line, 1));
+            else if (StartsWithTag(line, "Y "))
+                y_ = CheckedNarrow<std::uint16_t>(TagValue(line, 1));
+            else if (StartsWithTag(line, "Z "))
+                item_.Z = CheckedNarrow<std::int8_t>(TagValue(line, 1));
+            else if (StartsWithTag(line, "COLOR "))
+                item_.Color = CheckedNarrow<std::uint16_t>(TagValue(line, 5));
+            else if (StartsWithTag(line, "}")) {
+                if (block.Items.size() == MaxBlockItems)
+                    throw RangeError();
+                item_.XOffset = static_cast<std::uint8_t>(x_ % 8);
+                item_.YOffset = static_cast<std::uint8_t>(y_ % 8);
+                block.Items.push_back(item_);
+                EndSection();
+            }
+        } catch (const Error&) {
+            if (stopAtFirstError_)
+                throw;
+            block.Error = std::current_exception();
+            EndSectionAt(line);
+        }
+    }
+
+    // A section whose values already failed still ends at its "}".
+    void EndSectionAt(std::string_view line)
+    {
+        if (StartsWithTag(line, "}"))
+            EndSection();
+    }
+
+    void EndSection()
+    {
+        slot_ = KeepSection;
+        pending_.clear();
+        pendingEnds_.clear();
+    }
+
+    // A section that ends without a "}" line is no item to take: its lines
+    // stay in the world save as they were.
+    void KeepUnterminated(WscWriter& out)
+    {
+        if (slot_ == KeepSection)
+            return;
+        std::size_t start = 0;
+        for (const std::size_t end : pendingEnds_) {
+            out.WriteLine(std::string_view(pending_).substr(start, end - start));
+            start = end;
+        }
+        EndSection();
+    }
+
+    const std::vector<int>& slotOf_;
+    std::vector<ExtractedBlock>& slots_;
+    bool stopAtFirstError_;
+
+    int slot_ = KeepSection;
+    TStaticItem item_;
+    std::uint16_t x_ = 0;
+    std::uint16_t y_ = 0;
+    std::string pending_;
+    std::vector<std::size_t> pendingEnds_;
+};
+
+} // namespace
+
+void AppendBlockToWsc(const std::string& wscPath, const TStaticBlock& block, std::uint16_t xBlock,
+                      std::uint16_t yBlock, Reporter& reporter)
+{
+    if (block.Count == 0) {
+        reporter.Log("Nothing to do!");
+        return;
+    }
+    WscReader reader(wscPath);
+    HighestNumbers highest = FindHighestNumbers(reader);
+    reporter.Log("Highest number: " + std::to_string(highest.Number));
+    reporter.Log("Highest serial: " + BytesToHex(static_cast<std::uint32_t>(highest.Serial), 4));
+    reporter.SetProgress(60);
+
+    ReplacementFile file(wscPath);
+    WscWriter out(file);
+    std::string_view line;
+    while (reader.NextLine(line) && !IsEofLine(line))
+        out.WriteLine(line);
+
+    for (int i = 1; i <= block.Count; ++i) {
+        highest.Number = CheckedAdd(highest.Number, 1);
+        highest.Serial = CheckedAdd(highest.Serial, 1);
+        WriteItemSection(out, highest.Number, highest.Serial, block.Items[static_cast<std::size_t>(i - 1)], xBlock,
+                         yBlock);
+        reporter.SetProgress(i * 30 / block.Count + 60);
+    }
+    out.WriteLine("EOF");
+    out.WriteLine("");
+
+    // Skip to the end of the text, so that what follows a Ctrl-Z is found.
+    while (reader.NextLine(line)) {
+    }
+    out.WriteRaw(reader.ReadTail());
+    out.Finish();
+    file.Commit();
+}
+
+void ExtractBlockFromWsc(const std::string& wscPath, TStaticBlock& block, const ExportTable& table,
+                         std::uint16_t xBlock, std::uint16_t yBlock)
+{
+    std::vector<int> slotOf(ExportTable::Size, KeepSection);
+    for (int n = 0; n < ExportTable::Size; ++n) {
+        const TExportEntry& entry = table[static_cast<std::uint16_t>(n)];
+        if (entry.Selected != 0 && entry.XBlock == xBlock && entry.YBlock == yBlock)
+            slotOf[static_cast<std::size_t>(n)] = 0;
+    }
+    std::vector<ExtractedBlock> slots(1);
+
+    WscReader reader(wscPath);
+    ReplacementFile file(wscPath);
+    WscWriter out(file);
+    SectionExtractor(slotOf, slots, true).Run(reader, out);
+    file.Commit();
+
+    const std::vector<TStaticItem>& items = slots[0].Items;
+    std::copy(items.begin(), items.end(), block.Items.begin());
+    block.Count = static_cast<std::uint16_t>(items.size());
+}
+
+std::vector<ExtractedBlock> ExtractSelectedSections(const std::string& wscPath, const ExportTable& table,
+                                                    const std::vector<std::pair<std::uint16_t, std::uint16_t>>& blocks,
+                                                    ReplacementFile& out)
+{
+    std::map<std::pair<std::uint16_t, std::uint16_t>, int> slotOfBlock;
+    std::vector<ExtractedBlock> slots;
+    for (const auto& [x, y] : blocks) {
+        if (slotOfBlock.emplace(std::pair{x, y}, static_cast<int>(slots.size())).second)
+            slots.push_back({x, y, {}, nullptr});
+    }
+    std::vector<int> slotOf(ExportTable::Size, KeepSection);
+    for (int n = 0; n < ExportTable::Size; ++n) {
+        const TExportEntry& entry = table[static_cast<std::uint16_t>(n)];
+        if (entry.Selected == 0)
+            continue;
+        const auto found = slotOfBlock.find({entry.XBlock, entry.YBlock});
+        if (found != slotOfBlock.end())
+            slotOf[static_cast<std::size_t>(n)] = found->second;
+    }
+
+    WscReader reader(wscPath);
+    WscWriter writer(out);
+    SectionExtractor(slotOf, slots, false).Run(reader, writer);
+    return slots;
+}
+
+} // namespace cryo

@@ -1,0 +1,150 @@
+#include "WscText.h"
+
+#include "Convert.h"
+#include "Text.h"
+
+#include <cstring>
+
+namespace cryo {
+
+namespace {
+
+constexpr std::size_t ChunkSize = std::size_t{1} << 20;
+constexpr char CtrlZ = 26;
+
+} // namespace
+
+WscReader::WscReader(const std::string& path) : file_(File::OpenForReading(path)), buffer_(ChunkSize) {}
+
+bool WscReader::Refill()
+{
+    if (exhausted_)
+        return false;
+    if (begin_ > 0) {
+        std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
+        bufferOffset_ += begin_;
+        end_ -= begin_;
+        begin_ = 0;
+    }
+    if (buffer_.size() - end_ < ChunkSize / 2)
+        buffer_.resize(buffer_.size() * 2);
+
+    const std::size_t got = file_.ReadSome(buffer_.data() + end_, buffer_.size() - end_);
+    if (got == 0) {
+        exhausted_ = true;
+        return false;
+    }
+    if (const void* z = std::memchr(buffer_.data() + end_, CtrlZ, got)) {
+        const auto at = static_cast<std::size_t>(static_cast<const char*>(z) - buffer_.data());
+        stoppedAtCtrlZ_ = true;
+        ctrlZOffset_ = bufferOffset_ + at;
+        exhausted_ = true;
+        end_ = at;
+    } else {
+        end_ += got;
+    }
+    return true;
+}
+
+bool WscReader::NextLine(std::string_view& line)
+{
+    for (;;) {
+        const char* start = buffer_.data() + begin_;
+        const std::size_t available = end_ - begin_;
+        const auto* cr = static_cast<const char*>(std::memchr(start, '\r', available));
+        if (cr != nullptr) {
+            const auto length = static_cast<std::size_t>(cr - start);
+            // Whether an LF follows the CR may only show after the next read.
+            if (length + 1 == available && !exhausted_) {
+                Refill();
+                continue;
+            }
+            line = std::string_view(start, length);
+            begin_ += length + 1;
+            if (begin_ < end_ && buffer_[begin_] == '\n')
+                ++begin_;
+            return true;
+        }
+        if (!exhausted_) {
+            Refill();
+            continue;
+        }
+        if (available == 0)
+            return false;
+        line = std::string_view(start, available);
+        begin_ = end_;
+        return true;
+    }
+}
+
+void WscReader::Rewind()
+{
+    file_.Seek(0);
+    begin_ = end_ = 0;
+    bufferOffset_ = 0;
+    exhausted_ = false;
+    stoppedAtCtrlZ_ = false;
+    if (buffer_.size() > ChunkSize)
+        buffer_.assign(ChunkSize, '\0');
+}
+
+std::string WscReader::ReadTail()
+{
+    std::string tail;
+    if (!stoppedAtCtrlZ_)
+        return tail;
+    file_.Seek(static_cast<std::int64_t>(ctrlZOffset_));
+    char chunk[65536];
+    while (const std::size_t got = file_.ReadSome(chunk, sizeof chunk))
+        tail.append(chunk, got);
+    return tail;
+}
+
+WscWriter::WscWriter(ReplacementFile& out) : out_(out)
+{
+    buffer_.reserve(ChunkSize + 4096);
+}
+
+void WscWriter::Spill()
+{
+    out_.Write(buffer_.data(), buffer_.size());
+    buffer_.clear();
+}
+
+void WscWriter::WriteLine(std::string_view line)
+{
+    if (buffer_.size() + line.size() + 2 > ChunkSize && !buffer_.empty())
+        Spill();
+    if (line.size() + 2 > ChunkSize) {
+        out_.Write(line.data(), line.size());
+        out_.Write("\r\n", 2);
+        return;
+    }
+    buffer_.append(line);
+    buffer_.append("\r\n", 2);
+}
+
+void WscWriter::WriteRaw(std::string_view bytes)
+{
+    Spill();
+    if (!bytes.empty())
+        out_.Write(bytes.data(), bytes.size());
+}
+
+void WscWriter::Finish()
+{
+    if (!buffer_.empty())
+        Spill();
+}
+
+std::int32_t TagValue(std::string_view line, std::size_t removed)
+{
+    const std::string_view text = Trim(line.substr(std::min(removed, line.size())));
+    try {
+        return StrToInt(text);
+    } catch (const ConvertError&) {
+        throw ConvertError(UpperCase(text));
+    }
+}
+
+} // namespace cryo
