@@ -1,0 +1,70 @@
+#pragma once
+
+#include "Reporter.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace cryo::test {
+
+using Bytes = std::vector<unsigned char>;
+
+// A fresh folder under the system's temporary folder, removed with everything in it.
+class TempFolder {
+public:
+    TempFolder();
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+
+    const std::string& path() const { return path_; }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+    // Names of everything in the folder, sorted.
+    std::vector<std::string> Entries() const;
+
+private:
+    std::string path_;
+};
+
+Bytes ReadBytes(const std::string& path);
+std::string ReadText(const std::string& path);
+void WriteBytes(const std::string& path, const Bytes& bytes);
+void WriteText(const std::string& path, const std::string& text);
+void SetReadOnly(const std::string& path);
+
+// Records everything reported, in order.
+class RecordingReporter final : public Reporter {
+public:
+    void Log(std::string_view line) override { Lines.emplace_back(line); }
+    void SetProgress(int position) override { Progress.push_back(position); }
+    void Flush() override { ++Flushes; }
+
+    // The progress positions with repeats collapsed.
+    std::vector<int> DistinctProgress() const;
+
+    std::vector<std::string> Lines;
+    std::vector<int> Progress;
+    int Flushes = 0;
+};
+
+// The message of the Error that fn throws, or "" when it throws none.
+std::string ErrorText(const std::function<void()>& fn);
+
+// Runs fn in a child process under limits that root would otherwise pass: with
+// Unprivileged the child drops to an unprivileged user (when run as root), with
+// FileSizeLimit it may write no file beyond that many bytes. Returns the error
+// text fn raised, "" when it raised none; a crash fails the test.
+struct ChildLimits {
+    bool Unprivileged = false;
+    std::int64_t FileSizeLimit = -1;
+};
+std::string ErrorTextInChild(const ChildLimits& limits, const std::function<void()>& fn);
+
+// The unprivileged user's ids that ErrorTextInChild switches to, so that tests
+// can give it the files it must reach.
+void GiveToUnprivilegedUser(const std::string& path);
+
+} // namespace cryo::test
