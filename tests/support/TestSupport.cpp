@@ -118,8 +118,9 @@ std::string ErrorText(const std::function<void()>& fn)
 
 void GiveToUnprivilegedUser(const std::string& path)
 {
-    if (::geteuid() == 0)
+    if (::geteuid() == 0) {
         ASSERT_EQ(::chown(path.c_str(), UnprivilegedId, UnprivilegedId), 0) << path;
+    }
 }
 
 std::string ErrorTextInChild(const ChildLimits& limits, const std::function<void()>& fn)
