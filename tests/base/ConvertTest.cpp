@@ -1,1 +1,61 @@
+#include "Convert.h"
+#include "TestSupport.h"
+
 #include <gtest/gtest.h>
+
+namespace cryo {
+namespace {
+
+using test::ErrorText;
+
+struct Conversion {
+    const char* Text;
+    std::int32_t Value;
+};
+
+TEST(StrToInt, AcceptsSignedDecimalAndDollarHex)
+{
+    const Conversion cases[] = {
+        {"0", 0},
+        {"+5", 5},
+        {"-0", 0},
+        {"-5", -5},
+        {"007", 7},
+        {"$1F", 31},
+        {"$1f", 31},
+        {"-$10", -16},
+        {"+$FF", 255},
+        {"2147483647", 2147483647},
+        {"-2147483648", -2147483647 - 1},
+        {"$7FFFFFFF", 2147483647},
+        {"-$80000000", -2147483647 - 1},
+    };
+    for (const Conversion& c : cases)
+        EXPECT_EQ(StrToInt(c.Text), c.Value) << c.Text;
+}
+
+TEST(StrToInt, RejectsEverythingElseWithTheTextInTheMessage)
+{
+    const char* cases[] = {"", " 5", "5 ", "abc", "+", "-", "$", "$G", "1e3", "0x10", "5-", "--5", "+-5",
+                           "2147483648", "-2147483649", "$80000000", "99999999999999999999", "1.5", "$-1"};
+    for (const char* text : cases)
+        EXPECT_EQ(ErrorText([&] { StrToInt(text); }), "'" + std::string(text) + "' is not a valid integer value")
+            << text;
+}
+
+TEST(CheckedArithmetic, NarrowingAndAdditionRaiseTheirTexts)
+{
+    EXPECT_EQ(CheckedNarrow<std::uint16_t>(65535), 65535);
+    EXPECT_EQ(CheckedNarrow<std::int8_t>(-128), -128);
+    EXPECT_EQ(ErrorText([] { CheckedNarrow<std::uint16_t>(65536); }), "Range check error");
+    EXPECT_EQ(ErrorText([] { CheckedNarrow<std::uint16_t>(-1); }), "Range check error");
+    EXPECT_EQ(ErrorText([] { CheckedNarrow<std::int8_t>(128); }), "Range check error");
+    EXPECT_EQ(ErrorText([] { CheckedRange(512, 0, 511); }), "Range check error");
+
+    EXPECT_EQ(CheckedAdd(2147483646, 1), 2147483647);
+    EXPECT_EQ(ErrorText([] { CheckedAdd(2147483647, 1); }), "Integer overflow");
+    EXPECT_EQ(ErrorText([] { CheckedAdd(-2147483647 - 1, -1); }), "Integer overflow");
+}
+
+} // namespace
+} // namespace cryo

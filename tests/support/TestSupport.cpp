@@ -95,6 +95,28 @@ void SetReadOnly(const std::string& path)
     fs::permissions(path, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
 }
 
+Bytes IndexBytes(const StaIdx& table)
+{
+    Bytes bytes(StaIdxFileSize);
+    for (std::size_t i = 0; i < table.Entries.size(); ++i)
+        EncodeStaIdxEntry(table.Entries[i], &bytes[i * StaIdxRecordSize]);
+    bytes.insert(bytes.end(), table.Trailing.begin(), table.Trailing.end());
+    return bytes;
+}
+
+Bytes ItemBytes(const std::vector<TStaticItem>& items)
+{
+    Bytes bytes(items.size() * StaticItemSize);
+    for (std::size_t i = 0; i < items.size(); ++i)
+        EncodeStaticItem(items[i], &bytes[i * StaticItemSize]);
+    return bytes;
+}
+
+std::vector<TStaticItem> BlockItems(const TStaticBlock& block)
+{
+    return std::vector<TStaticItem>(block.Items.begin(), block.Items.begin() + block.Count);
+}
+
 std::vector<int> RecordingReporter::DistinctProgress() const
 {
     std::vector<int> distinct;

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "Reporter.h"
+#include "StaIdx.h"
+#include "StaticBlock.h"
 
 #include <cstdint>
 #include <functional>
@@ -34,6 +36,13 @@ std::string ReadText(const std::string& path);
 void WriteBytes(const std::string& path, const Bytes& bytes);
 void WriteText(const std::string& path, const std::string& text);
 void SetReadOnly(const std::string& path);
+
+// The bytes of an index file holding the table.
+Bytes IndexBytes(const StaIdx& table);
+// The records of the items, as the statics file stores them.
+Bytes ItemBytes(const std::vector<TStaticItem>& items);
+// The items a block holds, in order.
+std::vector<TStaticItem> BlockItems(const TStaticBlock& block);
 
 // Records everything reported, in order.
 class RecordingReporter final : public Reporter {
