@@ -13,16 +13,26 @@ void MeltBlock(const std::string& staIdxPath, const std::string& staticsPath, co
     TStaticBlock block;
     TStaIdxEntry& entry = table.At(xBlock, yBlock);
 
-    // An index that cannot be replaced fails here, before the world save gains
-    // objects that the old index still refers to.
+    // An index that cannot be replaced fails here, before anything is written.
     ReplacementFile index(staIdxPath);
 
     ReadStaticBlock(staticsPath, entry, block, reporter);
-    AppendBlockToWsc(wscPath, block, xBlock, yBlock, reporter);
-    entry = {-1, 0, 0};
+    const std::unique_ptr<ReplacementFile> wsc = PrepareAppendBlockToWsc(wscPath, block, xBlock, yBlock, reporter);
 
+    // Both new files are complete before either replaces its old one: the world
+    // save goes first, so that the objects are in a file at every moment.
+    const TStaIdxEntry previous = entry;
+    entry = {-1, 0, 0};
     reporter.Log("Writing StaIdx file...");
-    WriteStaIdx(index, table, reporter);
+    try {
+        WriteStaIdx(index, table, reporter);
+        if (wsc)
+            wsc->Commit();
+    } catch (...) {
+        if (!wsc || !wsc->Committed())
+            entry = previous;
+        throw;
+    }
     index.Commit();
     reporter.Log("Done!");
     reporter.SetProgress(100);

@@ -55,7 +55,7 @@ public:
         std::string_view line;
         while (reader.NextLine(line))
             Line(line, out);
-        KeepUnterminated(out);
+        RefuseUnterminated();
         out.WriteRaw(reader.ReadTail());
         out.Finish();
     }
@@ -64,23 +64,21 @@ private:
     void Line(std::string_view line, WscWriter& out)
     {
         if (StartsWithTag(line, "SECTION WORLDITEM ")) {
-            KeepUnterminated(out);
-            const auto number = static_cast<std::uint16_t>(CheckedRange(TagValue(line, 17), 0, 65535));
+            RefuseUnterminated();
+            number_ = static_cast<std::uint16_t>(CheckedRange(TagValue(line, 17), 0, 65535));
             item_ = {};
             x_ = y_ = 0;
-            slot_ = slotOf_[number];
+            slot_ = slotOf_[number_];
         }
         if (slot_ == KeepSection) {
             out.WriteLine(line);
             return;
         }
-        // Held back until the section's "}" shows that it really is taken out.
-        pending_.append(line);
-        pendingEnds_.push_back(pending_.size());
-
         ExtractedBlock& block = slots_[static_cast<std::size_t>(slot_)];
         if (block.Error) {
-            EndSectionAt(line);
+            // A section whose values already failed still ends at its "}".
+            if (StartsWithTag(line, "}"))
+                slot_ = KeepSection;
             return;
         }
         try {
@@ -95,47 +93,26 @@ private:
             else if (StartsWithTag(line, "COLOR "))
                 item_.Color = CheckedNarrow<std::uint16_t>(TagValue(line, 5));
             else if (StartsWithTag(line, "}")) {
+                slot_ = KeepSection;
                 if (block.Items.size() == MaxBlockItems)
                     throw RangeError();
                 item_.XOffset = static_cast<std::uint8_t>(x_ % 8);
                 item_.YOffset = static_cast<std::uint8_t>(y_ % 8);
                 block.Items.push_back(item_);
-                EndSection();
             }
         } catch (const Error&) {
             if (stopAtFirstError_)
                 throw;
             block.Error = std::current_exception();
-            EndSectionAt(line);
         }
     }
 
-    // A section whose values already failed still ends at its "}".
-    void EndSectionAt(std::string_view line)
+    // A section to take out that ends without a "}" line has no item to take,
+    // and dropping its lines would lose them: the file must be mended first.
+    void RefuseUnterminated() const
     {
-        if (StartsWithTag(line, "}"))
-            EndSection();
-    }
-
-    void EndSection()
-    {
-        slot_ = KeepSection;
-        pending_.clear();
-        pendingEnds_.clear();
-    }
-
-    // A section that ends without a "}" line is no item to take: its lines
-    // stay in the world save as they were.
-    void KeepUnterminated(WscWriter& out)
-    {
-        if (slot_ == KeepSection)
-            return;
-        std::size_t start = 0;
-        for (const std::size_t end : pendingEnds_) {
-            out.WriteLine(std::string_view(pending_).substr(start, end - start));
-            start = end;
-        }
-        EndSection();
+        if (slot_ != KeepSection)
+            throw Error("No line beginning with \"}\" ends \"SECTION WORLDITEM " + std::to_string(number_) + "\"");
     }
 
     const std::vector<int>& slotOf_;
@@ -143,11 +120,10 @@ private:
     bool stopAtFirstError_;
 
     int slot_ = KeepSection;
+    std::uint16_t number_ = 0;
     TStaticItem item_;
     std::uint16_t x_ = 0;
     std::uint16_t y_ = 0;
-    std::string pending_;
-    std::vector<std::size_t> pendingEnds_;
 };
 
 } // namespace
@@ -155,9 +131,17 @@ private:
 void AppendBlockToWsc(const std::string& wscPath, const TStaticBlock& block, std::uint16_t xBlock,
                       std::uint16_t yBlock, Reporter& reporter)
 {
+    if (const auto file = PrepareAppendBlockToWsc(wscPath, block, xBlock, yBlock, reporter))
+        file->Commit();
+}
+
+std::unique_ptr<ReplacementFile> PrepareAppendBlockToWsc(const std::string& wscPath, const TStaticBlock& block,
+                                                         std::uint16_t xBlock, std::uint16_t yBlock,
+                                                         Reporter& reporter)
+{
     if (block.Count == 0) {
         reporter.Log("Nothing to do!");
-        return;
+        return nullptr;
     }
     WscReader reader(wscPath);
     HighestNumbers highest = FindHighestNumbers(reader);
@@ -165,8 +149,8 @@ void AppendBlockToWsc(const std::string& wscPath, const TStaticBlock& block, std
     reporter.Log("Highest serial: " + BytesToHex(static_cast<std::uint32_t>(highest.Serial), 4));
     reporter.SetProgress(60);
 
-    ReplacementFile file(wscPath);
-    WscWriter out(file);
+    auto file = std::make_unique<ReplacementFile>(wscPath);
+    WscWriter out(*file);
     std::string_view line;
     while (reader.NextLine(line) && !IsEofLine(line))
         out.WriteLine(line);
@@ -186,7 +170,7 @@ void AppendBlockToWsc(const std::string& wscPath, const TStaticBlock& block, std
     }
     out.WriteRaw(reader.ReadTail());
     out.Finish();
-    file.Commit();
+    return file;
 }
 
 void ExtractBlockFromWsc(const std::string& wscPath, TStaticBlock& block, const ExportTable& table,

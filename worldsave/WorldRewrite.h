@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,12 @@ class ReplacementFile;
 // only when the whole new text has been written.
 void AppendBlockToWsc(const std::string& wscPath, const TStaticBlock& block, std::uint16_t xBlock,
                       std::uint16_t yBlock, Reporter& reporter);
+
+// The same, but the new text is left in a replacement for the caller to commit
+// (nothing, after "Nothing to do!", for an empty block).
+std::unique_ptr<ReplacementFile> PrepareAppendBlockToWsc(const std::string& wscPath, const TStaticBlock& block,
+                                                         std::uint16_t xBlock, std::uint16_t yBlock,
+                                                         Reporter& reporter);
 
 // Cuts every section that the table selects for block (xBlock, yBlock) out of the
 // world save and returns their objects, in file order, in block.Items.

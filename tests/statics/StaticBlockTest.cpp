@@ -14,6 +14,7 @@ using test::ItemBytes;
 using test::ReadBytes;
 using test::RecordingReporter;
 using test::TempFolder;
+using test::operator+;
 using test::WriteBytes;
 
 std::vector<TStaticItem> Items(int count, int seed = 0)
@@ -32,12 +33,6 @@ TStaticBlock BlockOf(const std::vector<TStaticItem>& items)
     std::copy(items.begin(), items.end(), block.Items.begin());
     block.Count = static_cast<std::uint16_t>(items.size());
     return block;
-}
-
-Bytes operator+(Bytes a, const Bytes& b)
-{
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
 }
 
 TEST(TStaticItem, IsSevenLittleEndianBytes)

@@ -65,6 +65,12 @@ std::vector<std::string> TempFolder::Entries() const
     return names;
 }
 
+Bytes operator+(Bytes a, const Bytes& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
 Bytes ReadBytes(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);

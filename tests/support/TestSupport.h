@@ -31,6 +31,9 @@ private:
     std::string path_;
 };
 
+// The bytes of a followed by those of b (tests bring it in with a using-declaration).
+Bytes operator+(Bytes a, const Bytes& b);
+
 Bytes ReadBytes(const std::string& path);
 std::string ReadText(const std::string& path);
 void WriteBytes(const std::string& path, const Bytes& bytes);

@@ -249,18 +249,27 @@ TEST(ExtractBlockFromWsc, ALineAfterTheBraceStaysAndOffsetsBeyondTheBlockWrap)
     EXPECT_EQ(result.Text, Lines({"kept"}));
 }
 
-TEST(ExtractBlockFromWsc, ASectionWithoutItsBraceStaysInTheFile)
+TEST(ExtractBlockFromWsc, ASectionWithoutItsBraceStopsItBeforeTheFileChanges)
 {
     TempFolder dir;
-    // Two sections numbered 6: the first never closes before the next section line.
-    const std::string unterminated = Lines({"SECTION WORLDITEM 6", "{", "ID 5", "X 3", "TYPE 255", "X\nwith LF"});
-    const std::string text = unterminated + Lines({"SECTION WORLDITEM 6", "{", "ID 8", "TYPE 255", "}", "rest"})
-        + Lines({"SECTION WORLDITEM 6", "ID 1"});
     auto table = std::make_unique<ExportTable>();
     (*table)[6] = {1, 0, 0};
-    const Extraction result = Extract(dir, text, *table, 0, 0);
-    EXPECT_EQ(result.Items, (std::vector<TStaticItem>{{8, 0, 0, 0, 0}}));
-    EXPECT_EQ(result.Text, unterminated + Lines({"rest", "SECTION WORLDITEM 6", "ID 1"}));
+    // Two sections numbered 6; the first never closes before the next section line.
+    const std::string beforeNext = Lines({"SECTION WORLDITEM 6", "{", "ID 5", "TYPE 255", "SECTION WORLDITEM 6", "{",
+                                          "ID 8", "TYPE 255", "}", "rest"});
+    const std::string atTheEnd = Lines({"SECTION WORLDITEM 6", "{", "ID 8", "}", "SECTION WORLDITEM 6", "ID 1"});
+    for (const std::string& text : {beforeNext, atTheEnd}) {
+        WriteText(dir / "UOX3.wsc", text);
+        TStaticBlock block;
+        EXPECT_EQ(ErrorText([&] { ExtractBlockFromWsc(dir / "UOX3.wsc", block, *table, 0, 0); }),
+                  "No line beginning with \"}\" ends \"SECTION WORLDITEM 6\"");
+        EXPECT_EQ(ReadText(dir / "UOX3.wsc"), text);
+        EXPECT_EQ(dir.Entries(), std::vector<std::string>{"UOX3.wsc"});
+    }
+    // Sections that stay need no brace.
+    const Extraction kept = Extract(dir, Lines({"SECTION WORLDITEM 7", "ID 5", "SECTION WORLDITEM 6", "}"}), *table, 0, 0);
+    EXPECT_EQ(kept.Items.size(), 1u);
+    EXPECT_EQ(kept.Text, Lines({"SECTION WORLDITEM 7", "ID 5"}));
 }
 
 TEST(ExtractBlockFromWsc, KeepsUnselectedTextExactlyAndWhatFollowsACtrlZ)

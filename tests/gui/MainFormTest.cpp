@@ -1,0 +1,4 @@
+#include <QTest>
+class MainFormTest : public QObject { Q_OBJECT };
+QTEST_MAIN(MainFormTest)
+#include "MainFormTest.moc"
