@@ -20,6 +20,9 @@ using fault::Operation;
 
 namespace {
 
+// ERROR_DISK_QUOTA_EXCEEDED, missing from older mingw-w64 headers.
+constexpr DWORD DiskQuotaExceeded = 1295;
+
 // The one mapping of Windows error numbers to the user-facing kinds.
 FileError SystemError(DWORD code)
 {
@@ -50,7 +53,7 @@ FileError SystemError(DWORD code)
         return {Kind::AccessDenied, number};
     case ERROR_DISK_FULL:
     case ERROR_HANDLE_DISK_FULL:
-    case ERROR_DISK_QUOTA_EXCEEDED:
+    case DiskQuotaExceeded:
     case ERROR_FILE_TOO_LARGE:
         return {Kind::DiskFull, number};
     case ERROR_HANDLE_EOF:
@@ -112,6 +115,14 @@ HANDLE OpenChecked(const std::string& path, DWORD access, DWORD creation, DWORD 
     const HANDLE handle = ::CreateFileW(wide.c_str(), access, share, nullptr, creation, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         RaiseLastError();
+    // Windows refuses to write a read-only file itself; Wine run by root does
+    // not, so the mark is checked here as well.
+    BY_HANDLE_FILE_INFORMATION information {};
+    if ((access & GENERIC_WRITE) != 0 && ::GetFileInformationByHandle(handle, &information)
+        && (information.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        ::CloseHandle(handle);
+        throw SystemError(ERROR_ACCESS_DENIED);
+    }
     return handle;
 }
 
@@ -228,7 +239,9 @@ File File::OpenExisting(const std::string& path)
 File File::OpenForReading(const std::string& path)
 {
     fault::Before(Operation::Open, path);
-    const HANDLE handle = OpenChecked(path, GENERIC_READ, OPEN_EXISTING, ShareReadWrite);
+    // A text file is read while its replacement is written; as on POSIX, the
+    // replacement may take its name while it is still open here.
+    const HANDLE handle = OpenChecked(path, GENERIC_READ, OPEN_EXISTING, ShareReadWrite | FILE_SHARE_DELETE);
     return File(Stored(handle), path);
 }
 

@@ -418,19 +418,6 @@ TEST(WindowsFileTest, TextFileBeingReadCanBeReplaced)
     EXPECT_EQ(folder.Entries(), std::vector<std::string>{"UOX3.wsc"});
 }
 
-TEST(WindowsFileTest, BinaryFileOpenHereIsNotReplacedUnderneath)
-{
-    TempFolder folder;
-    const std::string path = folder / "StaIdx0.mul";
-    WriteBytes(path, OldContent);
-    File open = File::OpenExisting(path);
-    ReplacementFile file(path);
-    file.Write(NewContent.data(), NewContent.size());
-    EXPECT_EQ(ErrorText([&] { file.Commit(); }), "File access denied");
-    open.Close();
-    EXPECT_EQ(ReadBytes(path), OldContent);
-}
-
 TEST(WindowsFileTest, ReplacementCreatesMissingTarget)
 {
     TempFolder folder;
