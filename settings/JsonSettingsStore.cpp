@@ -108,9 +108,11 @@ bool JsonSettingsStore::SetValue(const QString& name, const std::variant<QString
     return true;
 }
 
+#ifndef Q_OS_WIN
 std::unique_ptr<SettingsStore> UserSettingsStore()
 {
     return std::make_unique<JsonSettingsStore>(JsonSettingsStore::UserPath());
 }
+#endif
 
 } // namespace cryo::settings
