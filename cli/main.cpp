@@ -14,6 +14,14 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#include <shellapi.h>
+#endif
+
 namespace {
 
 using namespace cryo;
@@ -74,11 +82,35 @@ int Run(const cli::Command& command, cli::ConsoleReporter& reporter)
     return 0;
 }
 
+// The arguments without the program name, as UTF-8 like every path in the core.
+std::vector<std::string> Arguments(int argc, char** argv)
+{
+#ifdef _WIN32
+    // argv holds the ANSI code page's approximation of the command line.
+    (void)argc;
+    (void)argv;
+    std::vector<std::string> args;
+    int count = 0;
+    LPWSTR* wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    for (int i = 1; wide != nullptr && i < count; ++i) {
+        const int length = ::WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
+        std::string arg(static_cast<std::size_t>(length > 0 ? length : 1), '\0');
+        ::WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, arg.data(), length, nullptr, nullptr);
+        arg.pop_back();
+        args.push_back(std::move(arg));
+    }
+    ::LocalFree(wide);
+    return args;
+#else
+    return std::vector<std::string>(argv + 1, argv + argc);
+#endif
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
-    std::vector<std::string> args(argv + 1, argv + argc);
+    std::vector<std::string> args = Arguments(argc, argv);
     cli::Command command;
     try {
         command = cli::ParseCommandLine(args);
