@@ -8,6 +8,8 @@ purpose=${1:-run}
 packages=(g++ cmake ninja-build qt6-base-dev)
 if [ "$purpose" = test ]; then
   packages+=(libgtest-dev googletest libbenchmark-dev)
+  # The Windows cross-build and Wine to run its tests.
+  packages+=(g++-mingw-w64-x86-64 wine64)
 fi
 
 missing=()

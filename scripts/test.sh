@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the test configuration (warnings as errors,
-# AddressSanitizer and UndefinedBehaviorSanitizer) and runs every test.
+# AddressSanitizer and UndefinedBehaviorSanitizer) and runs every test, then
+# cross-builds the core and the command line for Windows and tests them under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -13,3 +14,6 @@ cmake --build "$build"
 
 export QT_QPA_PLATFORM=offscreen
 ctest --test-dir "$build" --output-on-failure -j "$(nproc)"
+
+# The Windows build's smoke run must match this build's byte for byte.
+scripts/windows-test.sh "$build/cli/cryoweaver-cli"
