@@ -108,6 +108,7 @@ void SetValid(QLineEdit* edit, bool valid)
 {
     QPalette palette = edit->palette();
     palette.setColor(QPalette::Base, valid ? ValidColor : InvalidColor);
+    palette.setColor(QPalette::Text, Qt::white);
     edit->setPalette(palette);
 }
 
@@ -216,7 +217,11 @@ TMainForm::TMainForm(settings::SettingsStore& store, UserDialogs& dialogs, QWidg
 {
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(Caption);
+    // A small sans-serif face: the captions must fit buttons of 77 pixels.
     QFont windowFont = font();
+    windowFont.setFamilies({QStringLiteral("Segoe UI"), QStringLiteral("Tahoma"), QStringLiteral("Liberation Sans"),
+                            QStringLiteral("Arial"), QStringLiteral("DejaVu Sans Condensed"),
+                            QStringLiteral("DejaVu Sans")});
     windowFont.setPixelSize(11);
     setFont(windowFont);
     setFixedSize(597, 425);
@@ -259,6 +264,10 @@ void TMainForm::BuildControls()
     ModeGroupBox = new QGroupBox(QStringLiteral("Mode"), ButtonPanel);
     ModeGroupBox->setObjectName(QStringLiteral("ModeGroupBox"));
     ModeGroupBox->setGeometry(4, 344, 77, 49);
+    // The frame starts at the middle of the caption, leaving room for both buttons.
+    ModeGroupBox->setStyleSheet(QStringLiteral(
+        "QGroupBox { border: 1px solid palette(mid); border-radius: 2px; margin-top: 6px; }"
+        "QGroupBox::title { subcontrol-origin: margin; left: 6px; padding: 0 2px; }"));
     NormalModeRadioButton = new QRadioButton(QStringLiteral("Normal"), ModeGroupBox);
     NormalModeRadioButton->setObjectName(QStringLiteral("NormalModeRadioButton"));
     NormalModeRadioButton->setGeometry(4, 12, 65, 17);
