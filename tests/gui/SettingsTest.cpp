@@ -73,12 +73,6 @@ private slots:
         QDir().mkpath(folder_.path());
     }
 
-    void userFileLivesInTheConfigurationFolder()
-    {
-        qputenv("XDG_CONFIG_HOME", folder_.path().toUtf8());
-        QCOMPARE(JsonSettingsStore::UserPath(), Path());
-    }
-
     void missingFileGivesEmptyNamesAndCreatesNothing()
     {
         JsonSettingsStore store(Path());
@@ -170,16 +164,6 @@ private slots:
         QCOMPARE(ReadFile(Path()), "{\"Mode\": " + stored + "}");
     }
 
-    void saveModeKeepsTheNames()
-    {
-        JsonSettingsStore store(Path());
-        SaveFileNames(store, {"/a/StaIdx0.mul", "/a/Statics0.mul", "/a/UOX3.wsc"});
-        SaveMode(store, 1);
-        Asker asker;
-        QCOMPARE(int(LoadMode(store, asker.Fn())), 1);
-        QCOMPARE(LoadFileNames(store).Wsc, QStringLiteral("/a/UOX3.wsc"));
-    }
-
     void wrongValueTypesAreNamed_data()
     {
         QTest::addColumn<QByteArray>("json");
@@ -250,13 +234,6 @@ private slots:
         QCOMPARE(ErrorOf([&] { LoadMode(store, asker.Fn()); }), QStringLiteral("Failed to set data for 'Mode'"));
         QCOMPARE(asker.Asked, 1);
         QCOMPARE(ErrorOf([&] { SaveMode(store, 0); }), QStringLiteral("Failed to set data for 'Mode'"));
-    }
-
-    void noUserFolderMeansNothingIsStored()
-    {
-        JsonSettingsStore store{QString()};
-        QCOMPARE(LoadFileNames(store).StaIdx, QString());
-        QCOMPARE(ErrorOf([&] { SaveMode(store, 1); }), QStringLiteral("Failed to set data for 'Mode'"));
     }
 };
 
