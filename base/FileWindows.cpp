@@ -75,13 +75,13 @@ std::wstring Wide(const std::string& path)
         throw SystemError(ERROR_INVALID_NAME);
     if (path.empty())
         return {};
-    const int length = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.data(),
-                                             static_cast<int>(path.size()), nullptr, 0);
+    const int length
+        = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.data(), static_cast<int>(path.size()), nullptr, 0);
     if (length <= 0)
         throw SystemError(ERROR_NO_UNICODE_TRANSLATION);
     std::wstring wide(static_cast<std::size_t>(length), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.data(), static_cast<int>(path.size()), wide.data(),
-                          length);
+    ::MultiByteToWideChar(
+        CP_UTF8, MB_ERR_INVALID_CHARS, path.data(), static_cast<int>(path.size()), wide.data(), length);
     return wide;
 }
 
@@ -89,11 +89,11 @@ std::string Narrow(const std::wstring& text)
 {
     if (text.empty())
         return {};
-    const int length = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                             nullptr, nullptr);
+    const int length
+        = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
     std::string narrow(static_cast<std::size_t>(length > 0 ? length : 0), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), narrow.data(), length, nullptr,
-                          nullptr);
+    ::WideCharToMultiByte(
+        CP_UTF8, 0, text.data(), static_cast<int>(text.size()), narrow.data(), length, nullptr, nullptr);
     return narrow;
 }
 
@@ -117,7 +117,7 @@ HANDLE OpenChecked(const std::string& path, DWORD access, DWORD creation, DWORD 
         RaiseLastError();
     // Windows refuses to write a read-only file itself; Wine run by root does
     // not, so the mark is checked here as well.
-    BY_HANDLE_FILE_INFORMATION information {};
+    BY_HANDLE_FILE_INFORMATION information{};
     if ((access & GENERIC_WRITE) != 0 && ::GetFileInformationByHandle(handle, &information)
         && (information.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
         ::CloseHandle(handle);
@@ -168,13 +168,13 @@ std::string ResolveLinks(const std::string& path)
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)
         return path;
     const HANDLE handle = ::CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         RaiseLastError();
     std::wstring final(MAX_PATH, L'\0');
     for (;;) {
-        const DWORD length = ::GetFinalPathNameByHandleW(handle, final.data(), static_cast<DWORD>(final.size()),
-                                                         FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        const DWORD length = ::GetFinalPathNameByHandleW(
+            handle, final.data(), static_cast<DWORD>(final.size()), FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
         if (length == 0) {
             const DWORD code = ::GetLastError();
             ::CloseHandle(handle);
@@ -204,8 +204,7 @@ bool IsTransient(DWORD code)
 constexpr int ReplaceAttempts = 20;
 constexpr DWORD ReplacePauseMs = 100;
 
-template <typename Step>
-DWORD Retried(Step step)
+template <typename Step> DWORD Retried(Step step)
 {
     DWORD code = ERROR_SUCCESS;
     for (int attempt = 0; attempt < ReplaceAttempts; ++attempt) {
@@ -222,12 +221,18 @@ DWORD Retried(Step step)
 
 DWORD MoveInPlace(const std::wstring& from, const std::wstring& to)
 {
-    return Retried([&] { return ::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0; });
+    return Retried([&] {
+        return ::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    });
 }
 
 } // namespace
 
-File::File(std::intptr_t handle, std::string path) : handle_(handle), path_(std::move(path)) {}
+File::File(std::intptr_t handle, std::string path)
+    : handle_(handle)
+    , path_(std::move(path))
+{
+}
 
 File File::OpenExisting(const std::string& path)
 {
@@ -245,7 +250,9 @@ File File::OpenForReading(const std::string& path)
     return File(Stored(handle), path);
 }
 
-File::File(File&& other) noexcept : handle_(other.handle_), path_(std::move(other.path_))
+File::File(File&& other) noexcept
+    : handle_(other.handle_)
+    , path_(std::move(other.path_))
 {
     other.handle_ = NoHandle;
 }
@@ -271,7 +278,7 @@ File::~File()
 std::uint64_t File::Size()
 {
     fault::Before(Operation::Size, path_);
-    LARGE_INTEGER size {};
+    LARGE_INTEGER size{};
     if (!::GetFileSizeEx(Native(handle_), &size))
         RaiseLastError();
     return static_cast<std::uint64_t>(size.QuadPart);
@@ -280,7 +287,7 @@ std::uint64_t File::Size()
 void File::Seek(std::int64_t position)
 {
     fault::Before(Operation::Seek, path_);
-    LARGE_INTEGER to {};
+    LARGE_INTEGER to{};
     to.QuadPart = position;
     if (!::SetFilePointerEx(Native(handle_), to, nullptr, FILE_BEGIN))
         RaiseLastError();
@@ -325,12 +332,12 @@ void File::Truncate(std::uint64_t size)
     fault::Before(Operation::Truncate, path_);
     const HANDLE handle = Native(handle_);
     // SetEndOfFile cuts at the file pointer; the position is kept, as ftruncate does.
-    LARGE_INTEGER zero {};
-    LARGE_INTEGER position {};
-    LARGE_INTEGER end {};
+    LARGE_INTEGER zero{};
+    LARGE_INTEGER position{};
+    LARGE_INTEGER end{};
     end.QuadPart = static_cast<LONGLONG>(size);
-    if (!::SetFilePointerEx(handle, zero, &position, FILE_CURRENT) || !::SetFilePointerEx(handle, end, nullptr, FILE_BEGIN)
-        || !::SetEndOfFile(handle))
+    if (!::SetFilePointerEx(handle, zero, &position, FILE_CURRENT)
+        || !::SetFilePointerEx(handle, end, nullptr, FILE_BEGIN) || !::SetEndOfFile(handle))
         RaiseLastError();
     if (!::SetFilePointerEx(handle, position, nullptr, FILE_BEGIN))
         RaiseLastError();
@@ -434,7 +441,7 @@ ReplacementFile::ReplacementFile(const std::string& path)
         fault::Before(Operation::Create, temporary_);
         const std::wstring wide = Wide(temporary_);
         const HANDLE handle = ::CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                            CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+            CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (handle != INVALID_HANDLE_VALUE) {
             handle_ = Stored(handle);
             break;
@@ -504,7 +511,7 @@ void ReplacementFile::Commit()
     if (targetExists_) {
         code = Retried([&] {
             return ::ReplaceFileW(wideTarget.c_str(), wideTemporary.c_str(), wideBackup.c_str(),
-                                  REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)
+                       REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)
                 != 0;
         });
         backupMade = code == ERROR_SUCCESS;

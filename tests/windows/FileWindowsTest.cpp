@@ -36,8 +36,8 @@ DWORD Attributes(const std::string& path)
 class HeldOpen {
 public:
     HeldOpen(const std::string& path, DWORD access, DWORD share)
-        : handle_(::CreateFileW(Wide(path).c_str(), access, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                                nullptr))
+        : handle_(
+            ::CreateFileW(Wide(path).c_str(), access, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr))
     {
         EXPECT_NE(handle_, INVALID_HANDLE_VALUE) << "cannot hold " << path << ": " << ::GetLastError();
     }
@@ -59,7 +59,8 @@ private:
 // Read-only files would outlive the temporary folder: Windows deletes none.
 class ReadOnlyFile {
 public:
-    explicit ReadOnlyFile(std::string path) : path_(std::move(path))
+    explicit ReadOnlyFile(std::string path)
+        : path_(std::move(path))
     {
         EXPECT_TRUE(::SetFileAttributesW(Wide(path_).c_str(), FILE_ATTRIBUTE_READONLY));
     }
@@ -84,7 +85,10 @@ void Replace(const std::string& path, const Bytes& content)
 // Fails the first operation of the given kind with the given text's error.
 class FailAt final : public fault::Injector {
 public:
-    FailAt(fault::Operation op, FileError::Kind kind, int code) : op_(op), kind_(kind), code_(code)
+    FailAt(fault::Operation op, FileError::Kind kind, int code)
+        : op_(op)
+        , kind_(kind)
+        , code_(code)
     {
         fault::Install(this);
     }
@@ -220,7 +224,7 @@ TEST(WindowsFileTest, NamesAreUnicode)
     Replace(path, NewContent);
 
     EXPECT_NE(::GetFileAttributesW((Wide(folder.path()) + L"/Kr\u00e4hen-\u5730\u56f3-\U0001F409.wsc").c_str()),
-              INVALID_FILE_ATTRIBUTES);
+        INVALID_FILE_ATTRIBUTES);
     EXPECT_TRUE(FileExists(path));
     EXPECT_EQ(folder.Entries(), std::vector<std::string>{name});
     File file = File::OpenForReading(path);
@@ -386,7 +390,7 @@ TEST(WindowsFileTest, BriefLockAtCommitIsWaitedFor)
 
     // A scanner that looks at the file for a moment and lets go.
     HANDLE scanner = ::CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(scanner, INVALID_HANDLE_VALUE);
     HANDLE timer = nullptr;
     ASSERT_TRUE(::CreateTimerQueueTimer(
