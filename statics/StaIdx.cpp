@@ -4,6 +4,9 @@
 #include "Error.h"
 #include "File.h"
 
+#include <algorithm>
+#include <memory>
+
 namespace cryo {
 
 void EncodeStaIdxEntry(const TStaIdxEntry& entry, unsigned char* out)
@@ -38,12 +41,15 @@ void LoadStaIdx(const std::string& path, StaIdx& table, Reporter& reporter)
     reporter.SetProgress(0);
     File file = File::OpenExisting(path);
 
-    std::vector<unsigned char> bytes(StaIdxFileSize);
-    const std::size_t got = file.ReadSome(bytes.data(), bytes.size());
-    const std::size_t records = got / StaIdxRecordSize;
-    for (std::size_t i = 0; i < records; ++i) {
-        table.Entries[i] = DecodeStaIdxEntry(&bytes[i * StaIdxRecordSize]);
-        reporter.SetProgress(static_cast<int>(i / MapYBlocks) * 100 / MapXBlocks);
+    const auto bytes = std::make_unique_for_overwrite<unsigned char[]>(StaIdxFileSize);
+    const std::size_t records = file.ReadSome(bytes.get(), StaIdxFileSize) / StaIdxRecordSize;
+    // Column by column: the position after each record of column x is x * 100 div 768.
+    for (std::size_t first = 0; first < records; first += MapYBlocks) {
+        const std::size_t last = std::min(records, first + MapYBlocks);
+        for (std::size_t i = first; i < last; ++i)
+            table.Entries[i] = DecodeStaIdxEntry(&bytes[i * StaIdxRecordSize]);
+        reporter.SetProgressRepeated(static_cast<int>(first / MapYBlocks) * 100 / MapXBlocks,
+                                     static_cast<int>(last - first));
     }
     if (records < static_cast<std::size_t>(StaIdxEntryCount))
         throw FileError(FileError::Kind::ReadBeyondEnd, 0);
@@ -61,12 +67,13 @@ void LoadStaIdx(const std::string& path, StaIdx& table, Reporter& reporter)
 
 void WriteStaIdx(ReplacementFile& file, const StaIdx& table, Reporter& reporter)
 {
-    std::vector<unsigned char> bytes(StaIdxFileSize);
-    for (std::size_t i = 0; i < static_cast<std::size_t>(StaIdxEntryCount); ++i) {
-        EncodeStaIdxEntry(table.Entries[i], &bytes[i * StaIdxRecordSize]);
-        reporter.SetProgress(90 + static_cast<int>(i / MapYBlocks) * 10 / MapXBlocks);
+    const auto bytes = std::make_unique_for_overwrite<unsigned char[]>(StaIdxFileSize);
+    for (std::size_t column = 0; column < static_cast<std::size_t>(MapXBlocks); ++column) {
+        for (std::size_t i = column * MapYBlocks; i < (column + 1) * MapYBlocks; ++i)
+            EncodeStaIdxEntry(table.Entries[i], &bytes[i * StaIdxRecordSize]);
+        reporter.SetProgressRepeated(90 + static_cast<int>(column) * 10 / MapXBlocks, MapYBlocks);
     }
-    file.Write(bytes.data(), bytes.size());
+    file.Write(bytes.get(), StaIdxFileSize);
     if (!table.Trailing.empty())
         file.Write(table.Trailing.data(), table.Trailing.size());
 }
