@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -26,6 +27,26 @@ std::string_view Trim(std::string_view text);
 // True when the upper-cased line begins with tag at its first character.
 // The tag is given in upper case.
 bool StartsWithTag(std::string_view line, std::string_view tag);
+
+// The same for a tag known when compiling, as the scans' tags are: the
+// comparison unrolls into a few instructions per character.
+template <std::size_t N>
+inline bool StartsWithTag(std::string_view line, const char (&tag)[N])
+{
+    constexpr std::size_t length = N - 1;
+    if (line.size() < length)
+        return false;
+#pragma GCC unroll 32
+    for (std::size_t i = 0; i < length; ++i) {
+        // Only a..z change when upper-cased: a letter of the tag matches itself
+        // or its lower case, anything else only itself.
+        const char c = line[i];
+        const char t = tag[i];
+        if (c != t && !(t >= 'A' && t <= 'Z' && c == t + ('a' - 'A')))
+            return false;
+    }
+    return true;
+}
 
 // The low count bytes of value as two-digit upper-case hex, most significant
 // first, separated by blanks: (0x0EED, 2) gives "0E ED". Count 0 gives "".

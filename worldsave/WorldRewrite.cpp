@@ -52,9 +52,7 @@ public:
 
     void Run(WscReader& reader, WscWriter& out)
     {
-        std::string_view line;
-        while (reader.NextLine(line))
-            Line(line, out);
+        reader.ForEachLine([&](std::string_view line) { Line(line, out); });
         RefuseUnterminated();
         out.WriteRaw(reader.ReadTail());
         out.Finish();
@@ -151,9 +149,13 @@ std::unique_ptr<ReplacementFile> PrepareAppendBlockToWsc(const std::string& wscP
 
     auto file = std::make_unique<ReplacementFile>(wscPath);
     WscWriter out(*file);
-    std::string_view line;
-    while (reader.NextLine(line) && !IsEofLine(line))
-        out.WriteLine(line);
+    // The lines up to the first "EOF" line stay as read; it and the rest go.
+    bool atEof = false;
+    reader.ForEachLine([&](std::string_view line) {
+        atEof = atEof || IsEofLine(line);
+        if (!atEof)
+            out.WriteLine(line);
+    });
 
     for (int i = 1; i <= block.Count; ++i) {
         highest.Number = CheckedAdd(highest.Number, 1);
@@ -164,10 +166,6 @@ std::unique_ptr<ReplacementFile> PrepareAppendBlockToWsc(const std::string& wscP
     }
     out.WriteLine("EOF");
     out.WriteLine("");
-
-    // Skip to the end of the text, so that what follows a Ctrl-Z is found.
-    while (reader.NextLine(line)) {
-    }
     out.WriteRaw(reader.ReadTail());
     out.Finish();
     return file;
@@ -184,10 +182,13 @@ void ExtractBlockFromWsc(const std::string& wscPath, TStaticBlock& block, const 
     }
     std::vector<ExtractedBlock> slots(1);
 
-    WscReader reader(wscPath);
     ReplacementFile file(wscPath);
-    WscWriter out(file);
-    SectionExtractor(slotOf, slots, true).Run(reader, out);
+    {
+        // Closed before the replacement, which some systems refuse for open files.
+        WscReader reader(wscPath);
+        WscWriter out(file);
+        SectionExtractor(slotOf, slots, true).Run(reader, out);
+    }
     file.Commit();
 
     const std::vector<TStaticItem>& items = slots[0].Items;

@@ -11,8 +11,7 @@ HighestNumbers FindHighestNumbers(WscReader& reader)
 {
     HighestNumbers highest;
     reader.Rewind();
-    std::string_view line;
-    while (reader.NextLine(line)) {
+    reader.ForEachLineStartingWith('S', [&highest](std::string_view line) {
         if (StartsWithTag(line, "SECTION WORLDITEM ")) {
             const std::int32_t number = TagValue(line, 17);
             if (number > highest.Number)
@@ -22,7 +21,7 @@ HighestNumbers FindHighestNumbers(WscReader& reader)
             if (serial > highest.Serial)
                 highest.Serial = serial;
         }
-    }
+    });
     reader.Rewind();
     return highest;
 }
@@ -60,38 +59,57 @@ void SelectItemsForExport(const std::string& wscPath, ExportTable& table, Report
         return Error("Invalid tag after \"SECTION WORLDITEM " + std::to_string(section) + "\"");
     };
 
-    std::string_view line;
-    while (reader.NextLine(line)) {
+    // The tests of the tag table, in its order; at most one applies to a line.
+    reader.ForEachLine([&](std::string_view line) {
+        if (line.empty())
+            return;
         std::int32_t value = 0;
-        if (StartsWithTag(line, "SECTION CHARACTER ")) {
-            section = NoSection;
-        } else if (StartsWithTag(line, "SECTION WORLDITEM ")) {
-            if (!ValueInRange(line, 17, 0, 65535, value))
+        switch (UpperAscii(line[0])) {
+        case 'S':
+            if (StartsWithTag(line, "SECTION CHARACTER ")) {
+                section = NoSection;
+            } else if (StartsWithTag(line, "SECTION WORLDITEM ")) {
+                if (!ValueInRange(line, 17, 0, 65535, value))
+                    throw invalidTag();
+                section = static_cast<std::uint16_t>(value);
+                x = y = type = 0;
+            }
+            break;
+        case 'X':
+            if (StartsWithTag(line, "X ")) {
+                if (!ValueInRange(line, 1, 0, 65535, value))
+                    throw invalidTag();
+                x = static_cast<std::uint16_t>(value);
+            }
+            break;
+        case 'Y':
+            if (StartsWithTag(line, "Y ")) {
+                if (!ValueInRange(line, 1, 0, 65535, value))
+                    throw invalidTag();
+                y = static_cast<std::uint16_t>(value);
+            }
+            break;
+        case 'Z':
+            if (StartsWithTag(line, "Z ") && !ValueInRange(line, 1, -128, 127, value))
                 throw invalidTag();
-            section = static_cast<std::uint16_t>(value);
-            x = y = type = 0;
-        } else if (StartsWithTag(line, "X ")) {
-            if (!ValueInRange(line, 1, 0, 65535, value))
-                throw invalidTag();
-            x = static_cast<std::uint16_t>(value);
-        } else if (StartsWithTag(line, "Y ")) {
-            if (!ValueInRange(line, 1, 0, 65535, value))
-                throw invalidTag();
-            y = static_cast<std::uint16_t>(value);
-        } else if (StartsWithTag(line, "Z ")) {
-            if (!ValueInRange(line, 1, -128, 127, value))
-                throw invalidTag();
-        } else if (StartsWithTag(line, "TYPE ")) {
-            if (!ValueInRange(line, 4, 0, 65535, value))
-                throw invalidTag();
-            type = static_cast<std::uint16_t>(value);
-        } else if (StartsWithTag(line, "}")) {
+            break;
+        case 'T':
+            if (StartsWithTag(line, "TYPE ")) {
+                if (!ValueInRange(line, 4, 0, 65535, value))
+                    throw invalidTag();
+                type = static_cast<std::uint16_t>(value);
+            }
+            break;
+        case '}':
             if (section != NoSection && type == 255) {
                 reporter.Log("Selecting item for export: " + std::to_string(section));
                 table[section] = {1, static_cast<std::uint16_t>(x / 8), static_cast<std::uint16_t>(y / 8)};
             }
+            break;
+        default:
+            break;
         }
-    }
+    });
 }
 
 } // namespace cryo

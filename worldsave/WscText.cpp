@@ -3,8 +3,6 @@
 #include "Convert.h"
 #include "Text.h"
 
-#include <cstring>
-
 namespace cryo {
 
 namespace {
@@ -46,33 +44,30 @@ bool WscReader::Refill()
     return true;
 }
 
-bool WscReader::NextLine(std::string_view& line)
+bool WscReader::NextLines(std::string_view& lines)
 {
     for (;;) {
         const char* start = buffer_.data() + begin_;
-        const std::size_t available = end_ - begin_;
-        const auto* cr = static_cast<const char*>(std::memchr(start, '\r', available));
-        if (cr != nullptr) {
-            const auto length = static_cast<std::size_t>(cr - start);
-            // Whether an LF follows the CR may only show after the next read.
-            if (length + 1 == available && !exhausted_) {
+        std::size_t cut = end_ - begin_;
+        if (!exhausted_) {
+            // Up to the last line end that is known whole: a CR at the very end
+            // may still be followed by its LF.
+            cut = 0;
+            for (std::size_t i = end_ - begin_; i-- > 0;) {
+                if (start[i] == '\r' && i + 1 < end_ - begin_) {
+                    cut = i + 1 + (start[i + 1] == '\n' ? 1 : 0);
+                    break;
+                }
+            }
+            if (cut == 0) {
                 Refill();
                 continue;
             }
-            line = std::string_view(start, length);
-            begin_ += length + 1;
-            if (begin_ < end_ && buffer_[begin_] == '\n')
-                ++begin_;
-            return true;
         }
-        if (!exhausted_) {
-            Refill();
-            continue;
-        }
-        if (available == 0)
+        if (cut == 0)
             return false;
-        line = std::string_view(start, available);
-        begin_ = end_;
+        lines = std::string_view(start, cut);
+        begin_ += cut;
         return true;
     }
 }
@@ -100,28 +95,21 @@ std::string WscReader::ReadTail()
     return tail;
 }
 
-WscWriter::WscWriter(ReplacementFile& out) : out_(out)
-{
-    buffer_.reserve(ChunkSize + 4096);
-}
+WscWriter::WscWriter(ReplacementFile& out) : out_(out), buffer_(ChunkSize) {}
 
 void WscWriter::Spill()
 {
-    out_.Write(buffer_.data(), buffer_.size());
-    buffer_.clear();
+    out_.Write(buffer_.data(), used_);
+    used_ = 0;
 }
 
-void WscWriter::WriteLine(std::string_view line)
+void WscWriter::WriteLongLine(std::string_view line)
 {
-    if (buffer_.size() + line.size() + 2 > ChunkSize && !buffer_.empty())
-        Spill();
-    if (line.size() + 2 > ChunkSize) {
-        out_.Write(line.data(), line.size());
-        out_.Write("\r\n", 2);
-        return;
-    }
-    buffer_.append(line);
-    buffer_.append("\r\n", 2);
+    Spill();
+    if (line.size() + 2 <= buffer_.size())
+        return WriteLine(line);
+    out_.Write(line.data(), line.size());
+    out_.Write("\r\n", 2);
 }
 
 void WscWriter::WriteRaw(std::string_view bytes)
@@ -133,7 +121,7 @@ void WscWriter::WriteRaw(std::string_view bytes)
 
 void WscWriter::Finish()
 {
-    if (!buffer_.empty())
+    if (used_ > 0)
         Spill();
 }
 

@@ -29,6 +29,11 @@ TEST(StrToInt, AcceptsSignedDecimalAndDollarHex)
         {"-2147483648", -2147483647 - 1},
         {"$7FFFFFFF", 2147483647},
         {"-$80000000", -2147483647 - 1},
+        {"12345678", 12345678},
+        {"1073741825", 1073741825},
+        {"000000000000000000000000042", 42},
+        {"09876543", 9876543},
+        {"-1999999999", -1999999999},
     };
     for (const Conversion& c : cases)
         EXPECT_EQ(StrToInt(c.Text), c.Value) << c.Text;
@@ -37,7 +42,8 @@ TEST(StrToInt, AcceptsSignedDecimalAndDollarHex)
 TEST(StrToInt, RejectsEverythingElseWithTheTextInTheMessage)
 {
     const char* cases[] = {"", " 5", "5 ", "abc", "+", "-", "$", "$G", "1e3", "0x10", "5-", "--5", "+-5",
-                           "2147483648", "-2147483649", "$80000000", "99999999999999999999", "1.5", "$-1"};
+                           "2147483648", "-2147483649", "$80000000", "99999999999999999999", "1.5", "$-1",
+                           "1234567:", "123456/8", "12345678 ", "1234\x0056"};
     for (const char* text : cases)
         EXPECT_EQ(ErrorText([&] { StrToInt(text); }), "'" + std::string(text) + "' is not a valid integer value")
             << text;

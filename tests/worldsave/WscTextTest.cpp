@@ -19,9 +19,7 @@ struct ReadCase {
 std::vector<std::string> LinesOf(WscReader& reader)
 {
     std::vector<std::string> lines;
-    std::string_view line;
-    while (reader.NextLine(line))
-        lines.emplace_back(line);
+    reader.ForEachLine([&lines](std::string_view line) { lines.emplace_back(line); });
     return lines;
 }
 
@@ -47,6 +45,10 @@ TEST(WscReader, LinesEndAtCarriageReturnsAndTextEndsAtCtrlZ)
         {"a\r\x1A\r\nb", {"a"}, "\x1A\r\nb"},
         {"a\r\n\x1A\x1A", {"a"}, "\x1A\x1A"},
         {"a\0b\r\n"s, {"a\0b"s}, ""},
+        // Sixteen bytes and more at a time, with line ends on and across their edges.
+        {"0123456789abcde\r\n0123456789abcdef\r0123456789abcdefghijklmnopq\r\r\r\n\r",
+         {"0123456789abcde", "0123456789abcdef", "0123456789abcdefghijklmnopq", "", "", ""}, ""},
+        {std::string(15, 'a') + "\r" + std::string(16, '\n') + "\r\n", {std::string(15, 'a'), std::string(15, '\n')}, ""},
     };
     TempFolder dir;
     for (const ReadCase& c : cases) {
