@@ -66,44 +66,39 @@ std::string GenerateWsc(const WscOptions& options)
     std::string text;
     text.reserve(static_cast<std::size_t>(options.TargetBytes) + 4096);
     std::int64_t serial = 0x40000000;
-    int number = 0;
 
     for (int c = 0; c < options.Characters; ++c)
         AppendCharacter(text, c, c + 1, uniform(0, 6143), uniform(0, 4095));
 
-    // TYPE 255 items and ordinary ones interleaved, so frozen sections lie all
-    // over the file.
-    std::vector<int> ordinaryNumbers;
-    int type255Left = options.Type255Items;
+    // TYPE 255 items are spread evenly through the file and own their numbers;
+    // ordinary items take the numbers after them and, once the 16-bit numbers
+    // run out, reuse them, as long-running servers' files do.
+    constexpr std::uint64_t TypicalSectionBytes = 190;
+    const int type255Count = std::min(options.Type255Items, 65535);
+    const std::uint64_t sections = std::max<std::uint64_t>(
+        static_cast<std::uint64_t>(type255Count + options.OrdinaryItems), options.TargetBytes / TypicalSectionBytes);
+    int type255Left = type255Count;
     int ordinaryLeft = options.OrdinaryItems;
-    auto moreToWrite = [&]() {
-        return type255Left > 0 || ordinaryLeft > 0 || text.size() + 16 < options.TargetBytes;
-    };
-    while (moreToWrite() && number < 65535) {
-        const bool type255 = type255Left > 0 && (ordinaryLeft == 0 || uniform(0, 3) == 0 || text.size() > options.TargetBytes);
+    int nextType255Number = 0;
+    int nextOrdinaryNumber = type255Count;
+    for (std::uint64_t written = 0; type255Left > 0 || ordinaryLeft > 0 || text.size() + 16 < options.TargetBytes;
+         ++written) {
+        const std::uint64_t slotsLeft = sections > written ? sections - written : 1;
+        const bool type255 = type255Left > 0
+            && std::uniform_int_distribution<std::uint64_t>(0, slotsLeft - 1)(random) < static_cast<std::uint64_t>(type255Left);
         if (type255) {
             const auto [bx, by] = blocks[static_cast<std::size_t>(type255Left) % blocks.size()];
-            AppendItem(text, number, ++serial, uniform(1, 0x3FFF), bx * 8 + uniform(0, 7), by * 8 + uniform(0, 7),
-                       uniform(-128, 127), uniform(0, 3000), true, 0);
+            AppendItem(text, nextType255Number++, ++serial, uniform(1, 0x3FFF), bx * 8 + uniform(0, 7),
+                       by * 8 + uniform(0, 7), uniform(-128, 127), uniform(0, 3000), true, 0);
             --type255Left;
         } else {
-            AppendItem(text, number, ++serial, uniform(1, 0x3FFF), uniform(0, 6143), uniform(0, 4095),
+            AppendItem(text, nextOrdinaryNumber, ++serial, uniform(1, 0x3FFF), uniform(0, 6143), uniform(0, 4095),
                        uniform(-128, 127), uniform(0, 3000), false, uniform(0, 4));
-            ordinaryNumbers.push_back(number);
+            if (++nextOrdinaryNumber > 65534)
+                nextOrdinaryNumber = std::min(type255Count, 65534);
             if (ordinaryLeft > 0)
                 --ordinaryLeft;
         }
-        ++number;
-    }
-    // Section numbers are 16-bit: large files reuse numbers of ordinary items,
-    // as long-running servers' files do (65535 when there is none, which is
-    // never frozen).
-    while (text.size() + 16 < options.TargetBytes) {
-        const int reused = ordinaryNumbers.empty()
-            ? 65535
-            : ordinaryNumbers[static_cast<std::size_t>(uniform(0, static_cast<int>(ordinaryNumbers.size()) - 1))];
-        AppendItem(text, reused, ++serial, uniform(1, 0x3FFF), uniform(0, 6143), uniform(0, 4095), 0, 0,
-                   false, uniform(0, 4));
     }
     AppendLine(text, "EOF");
     AppendLine(text, "");
