@@ -194,6 +194,7 @@ public:
     }
 
     void SetProgress(int position) override { form_.SetProgress(position); }
+    void SetProgressRepeated(int position, int) override { form_.SetProgress(position); }
 
     // The work after a warning line keeps the event loop from painting, so the
     // line is brought into view and painted here.

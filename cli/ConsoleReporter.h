@@ -15,6 +15,7 @@ public:
 
     void Log(std::string_view line) override;
     void SetProgress(int position) override;
+    void SetProgressRepeated(int position, int) override { SetProgress(position); }
     void Flush() override;
 
     // Takes the bar off the terminal before other text is shown.

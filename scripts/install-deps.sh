@@ -5,7 +5,7 @@
 set -euo pipefail
 
 purpose=${1:-run}
-packages=(g++ cmake ninja-build qt6-base-dev)
+packages=(g++ cmake ninja-build qt6-base-dev fonts-dejavu-core)
 if [ "$purpose" = test ]; then
   packages+=(libgtest-dev googletest libbenchmark-dev)
   # The Windows cross-build and Wine to run its tests.

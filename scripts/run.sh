@@ -9,7 +9,9 @@ build=build/release
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCRYOWEAVER_TESTS=OFF
 cmake --build "$build"
 
-if [ -x "$build/app/cryoweaver" ]; then
-  exec "$build/app/cryoweaver" "$@"
+# A server without a display gets the command line instead of the window.
+if [ "$(uname -s)" = Linux ] && [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+  echo "No display found: the window needs one. The command line is $build/cli/cryoweaver-cli:"
+  exec "$build/cli/cryoweaver-cli" --help
 fi
-exec "$build/cli/cryoweaver-cli" "$@"
+exec "$build/app/cryoweaver" "$@"
