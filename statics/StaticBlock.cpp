@@ -25,6 +25,16 @@ TStaticItem DecodeStaticItem(const unsigned char* in)
     return {le::GetU16(in), in[2], in[3], static_cast<std::int8_t>(in[4]), le::GetU16(in + 5)};
 }
 
+TStaticBlock StaticBlockOf(const std::vector<TStaticItem>& items)
+{
+    if (items.size() > MaxBlockItems)
+        throw RangeError();
+    TStaticBlock block;
+    std::copy(items.begin(), items.end(), block.Items.begin());
+    block.Count = static_cast<std::uint16_t>(items.size());
+    return block;
+}
+
 int EntryItemCount(const TStaIdxEntry& entry)
 {
     if (entry.Offset == -1)

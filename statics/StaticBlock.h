@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace cryo {
 
@@ -36,6 +37,9 @@ struct TStaticBlock {
 
     void Clear() { *this = TStaticBlock{}; }
 };
+
+// A block holding the items in order; more than 512 raise "Range check error".
+TStaticBlock StaticBlockOf(const std::vector<TStaticItem>& items);
 
 // Reads the block an entry refers to. An entry with Offset -1 gives an empty
 // block without touching the file. Progress: i * 45 div n after item i of n.

@@ -57,14 +57,6 @@ void CheckBlocks(const std::vector<ExtractedBlock>& blocks, const StaIdx& table)
     }
 }
 
-TStaticBlock ToStaticBlock(const std::vector<TStaticItem>& items)
-{
-    TStaticBlock block;
-    std::copy(items.begin(), items.end(), block.Items.begin());
-    block.Count = static_cast<std::uint16_t>(items.size());
-    return block;
-}
-
 std::string BlockText(const ExtractedBlock& block)
 {
     return "XBlock: " + std::to_string(block.XBlock) + " YBlock: " + std::to_string(block.YBlock);
@@ -113,7 +105,7 @@ void FreezeWorld(const std::string& staIdxPath, const std::string& staticsPath, 
             TStaIdxEntry& entry = table.At(block.XBlock, block.YBlock);
             TStaticBlock merged;
             ReadBlockRecords(*statics, entry, merged, reporter);
-            MergeBlockItems(merged, ToStaticBlock(block.Items));
+            MergeBlockItems(merged, StaticBlockOf(block.Items));
             entry = AppendBlockRecords(*statics, merged, entry);
             ++blocksDone;
             reporter.SetProgress(blocksDone * 90 / blocksToProcess);

@@ -27,14 +27,6 @@ std::vector<TStaticItem> Items(int count, int seed = 0)
     return items;
 }
 
-TStaticBlock BlockOf(const std::vector<TStaticItem>& items)
-{
-    TStaticBlock block;
-    std::copy(items.begin(), items.end(), block.Items.begin());
-    block.Count = static_cast<std::uint16_t>(items.size());
-    return block;
-}
-
 TEST(TStaticItem, IsSevenLittleEndianBytes)
 {
     unsigned char bytes[7];
@@ -46,7 +38,7 @@ TEST(TStaticItem, IsSevenLittleEndianBytes)
 TEST(ReadStaticBlock, AnEmptyEntryTouchesNeitherFileNorProgress)
 {
     TempFolder dir;
-    TStaticBlock block = BlockOf(Items(5));
+    TStaticBlock block = StaticBlockOf(Items(5));
     RecordingReporter reporter;
     ReadStaticBlock(dir / "missing.mul", {-1, 700, 9}, block, reporter);
     EXPECT_EQ(block.Count, 0);
@@ -59,7 +51,7 @@ TEST(ReadStaticBlock, ShortLengthsGiveNoItemsButStillNeedTheFile)
     TempFolder dir;
     WriteBytes(dir / "Statics0.mul", ItemBytes(Items(3)));
     for (int length = 0; length <= 6; ++length) {
-        TStaticBlock block = BlockOf(Items(2));
+        TStaticBlock block = StaticBlockOf(Items(2));
         RecordingReporter reporter;
         ReadStaticBlock(dir / "Statics0.mul", {0, length, 0}, block, reporter);
         EXPECT_EQ(block.Count, 0);
@@ -157,13 +149,13 @@ TEST(AppendStaticBlock, WritesTheOldItemsThenTheNewAsACopyAtTheEnd)
 
     TStaIdxEntry entry{21, 14, 0xDEADBEEF};
     RecordingReporter reporter;
-    AppendStaticBlock(dir / "Statics0.mul", entry, BlockOf(added), reporter);
+    AppendStaticBlock(dir / "Statics0.mul", entry, StaticBlockOf(added), reporter);
     EXPECT_EQ(entry, (TStaIdxEntry{35, 28, 0xDEADBEEF}));
     EXPECT_EQ(ReadBytes(dir / "Statics0.mul"), before + ItemBytes(old) + ItemBytes(added));
     EXPECT_EQ(reporter.Progress, (std::vector<int>{22, 45}));
 
     // A second append leaves a third copy; the entry points at the newest.
-    AppendStaticBlock(dir / "Statics0.mul", entry, BlockOf(Items(1, 80)), reporter);
+    AppendStaticBlock(dir / "Statics0.mul", entry, StaticBlockOf(Items(1, 80)), reporter);
     EXPECT_EQ(entry, (TStaIdxEntry{63, 35, 0xDEADBEEF}));
     TStaticBlock block;
     ReadStaticBlock(dir / "Statics0.mul", entry, block, reporter);
@@ -180,7 +172,7 @@ TEST(AppendStaticBlock, AnEmptyBlockGetsItsFirstCopyAtTheEnd)
     WriteBytes(dir / "Statics0.mul", ItemBytes(Items(5)));
     TStaIdxEntry entry{-1, 99, 7};
     RecordingReporter reporter;
-    AppendStaticBlock(dir / "Statics0.mul", entry, BlockOf(Items(3, 1)), reporter);
+    AppendStaticBlock(dir / "Statics0.mul", entry, StaticBlockOf(Items(3, 1)), reporter);
     EXPECT_EQ(entry, (TStaIdxEntry{35, 21, 7}));
     EXPECT_EQ(ReadBytes(dir / "Statics0.mul"), ItemBytes(Items(5)) + ItemBytes(Items(3, 1)));
     EXPECT_TRUE(reporter.Progress.empty());
@@ -203,12 +195,12 @@ TEST(AppendStaticBlock, AMergeBeyond512ItemsChangesNothing)
     WriteBytes(dir / "Statics0.mul", ItemBytes(Items(510)));
     TStaIdxEntry entry{0, 510 * 7, 3};
     RecordingReporter reporter;
-    EXPECT_EQ(ErrorText([&] { AppendStaticBlock(dir / "Statics0.mul", entry, BlockOf(Items(3, 7)), reporter); }),
+    EXPECT_EQ(ErrorText([&] { AppendStaticBlock(dir / "Statics0.mul", entry, StaticBlockOf(Items(3, 7)), reporter); }),
               "Range check error");
     EXPECT_EQ(entry, (TStaIdxEntry{0, 510 * 7, 3}));
     EXPECT_EQ(ReadBytes(dir / "Statics0.mul"), ItemBytes(Items(510)));
 
-    AppendStaticBlock(dir / "Statics0.mul", entry, BlockOf(Items(2, 7)), reporter);
+    AppendStaticBlock(dir / "Statics0.mul", entry, StaticBlockOf(Items(2, 7)), reporter);
     EXPECT_EQ(entry, (TStaIdxEntry{510 * 7, 512 * 7, 3}));
 }
 
@@ -223,7 +215,7 @@ TEST(AppendStaticBlock, AFailedWriteKeepsTheEntryAndTheFile)
         TStaIdxEntry entry{0, 700, 5};
         RecordingReporter reporter;
         try {
-            AppendStaticBlock(dir / "Statics0.mul", entry, BlockOf(Items(10)), reporter);
+            AppendStaticBlock(dir / "Statics0.mul", entry, StaticBlockOf(Items(10)), reporter);
         } catch (const Error&) {
             if (entry != TStaIdxEntry{0, 700, 5})
                 throw Error("entry changed");

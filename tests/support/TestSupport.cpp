@@ -65,6 +65,14 @@ std::vector<std::string> TempFolder::Entries() const
     return names;
 }
 
+std::string CrLfLines(std::initializer_list<std::string> lines)
+{
+    std::string text;
+    for (const std::string& line : lines)
+        text += line + "\r\n";
+    return text;
+}
+
 Bytes operator+(Bytes a, const Bytes& b)
 {
     a.insert(a.end(), b.begin(), b.end());

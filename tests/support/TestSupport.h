@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,9 @@ public:
 private:
     std::string path_;
 };
+
+// The lines, each ended with CR LF, as the world save holds them.
+std::string CrLfLines(std::initializer_list<std::string> lines);
 
 // The bytes of a followed by those of b (tests bring it in with a using-declaration).
 Bytes operator+(Bytes a, const Bytes& b);

@@ -8,18 +8,11 @@
 namespace cryo {
 namespace {
 
+using test::CrLfLines;
 using test::ErrorText;
 using test::RecordingReporter;
 using test::TempFolder;
 using test::WriteText;
-
-std::string Lines(std::initializer_list<const char*> lines)
-{
-    std::string text;
-    for (const char* line : lines)
-        text += std::string(line) + "\r\n";
-    return text;
-}
 
 struct HighestCase {
     std::string Text;
@@ -31,16 +24,16 @@ TEST(FindHighestNumbers, TakesTheLargestNumberAndSerialWhereverTheyStand)
 {
     const HighestCase cases[] = {
         {"", -1, 1073741824},
-        {Lines({"SECTION CHARACTER 3", "{", "SERIAL 5", "}"}), -1, 1073741824},
-        {Lines({"SECTION WORLDITEM 7", "SECTION WORLDITEM 3"}), 7, 1073741824},
-        {Lines({"section worlditem 70000", "serial 1073741825"}), 70000, 1073741825},
-        {Lines({"SECTION CHARACTER 1", "SERIAL 1073741900", "SECTION WORLDITEM 2", "SERIAL 1073741830"}), 2,
+        {CrLfLines({"SECTION CHARACTER 3", "{", "SERIAL 5", "}"}), -1, 1073741824},
+        {CrLfLines({"SECTION WORLDITEM 7", "SECTION WORLDITEM 3"}), 7, 1073741824},
+        {CrLfLines({"section worlditem 70000", "serial 1073741825"}), 70000, 1073741825},
+        {CrLfLines({"SECTION CHARACTER 1", "SERIAL 1073741900", "SECTION WORLDITEM 2", "SERIAL 1073741830"}), 2,
          1073741900},
-        {Lines({"SECTION WORLDITEM $1F", "SERIAL $7FFFFFFF"}), 31, 2147483647},
-        {Lines({"SECTION WORLDITEM -5", "SECTION WORLDITEM  +4 "}), 4, 1073741824},
-        {Lines({" SECTION WORLDITEM 9", "SERIALS 1073741999", "SECTION WORLDITEM 1"}), 1, 1073741824},
+        {CrLfLines({"SECTION WORLDITEM $1F", "SERIAL $7FFFFFFF"}), 31, 2147483647},
+        {CrLfLines({"SECTION WORLDITEM -5", "SECTION WORLDITEM  +4 "}), 4, 1073741824},
+        {CrLfLines({" SECTION WORLDITEM 9", "SERIALS 1073741999", "SECTION WORLDITEM 1"}), 1, 1073741824},
         // The scans end at a Ctrl-Z.
-        {Lines({"SECTION WORLDITEM 1"}) + "SECTION WORLDITEM 2\x1A" + Lines({"SECTION WORLDITEM 3"}), 2, 1073741824},
+        {CrLfLines({"SECTION WORLDITEM 1"}) + "SECTION WORLDITEM 2\x1A" + CrLfLines({"SECTION WORLDITEM 3"}), 2, 1073741824},
         // Lines ended by LF alone are one line.
         {"// saved\nSECTION WORLDITEM 1\nSECTION WORLDITEM 8\n", -1, 1073741824},
     };
@@ -56,14 +49,14 @@ TEST(FindHighestNumbers, TakesTheLargestNumberAndSerialWhereverTheyStand)
 TEST(FindHighestNumbers, ValuesThatAreNoIntegersStopTheScan)
 {
     TempFolder dir;
-    WriteText(dir / "w.wsc", Lines({"SECTION WORLDITEM 1", "SERIAL 12x"}));
+    WriteText(dir / "w.wsc", CrLfLines({"SECTION WORLDITEM 1", "SERIAL 12x"}));
     EXPECT_EQ(ErrorText([&] { FindHighestNumbers(dir / "w.wsc"); }), "'12X' is not a valid integer value");
-    WriteText(dir / "w.wsc", Lines({"SECTION WORLDITEM "}));
+    WriteText(dir / "w.wsc", CrLfLines({"SECTION WORLDITEM "}));
     EXPECT_EQ(ErrorText([&] { FindHighestNumbers(dir / "w.wsc"); }), "'' is not a valid integer value");
     // A file of LF-only lines is one line, whose value is everything after the tag.
     WriteText(dir / "w.wsc", "SECTION WORLDITEM 1\nSERIAL 5\n");
     EXPECT_EQ(ErrorText([&] { FindHighestNumbers(dir / "w.wsc"); }), "'1\nSERIAL 5' is not a valid integer value");
-    WriteText(dir / "w.wsc", Lines({"SECTION WORLDITEM 2147483648"}));
+    WriteText(dir / "w.wsc", CrLfLines({"SECTION WORLDITEM 2147483648"}));
     EXPECT_EQ(ErrorText([&] { FindHighestNumbers(dir / "w.wsc"); }), "'2147483648' is not a valid integer value");
     EXPECT_EQ(ErrorText([&] { FindHighestNumbers(dir / "missing.wsc"); }), "File not found");
 }
@@ -94,39 +87,39 @@ void ExpectSelection(const ExportTable& table, const std::vector<Selection>& sel
 TEST(SelectItemsForExport, MarksType255SectionsWithTheBlockOfTheirLastXAndY)
 {
     const SelectCase cases[] = {
-        {"plain", Lines({"SECTION WORLDITEM 12", "{", "type 255", "X 1000", "Y 2000", "}"}), {{12, 125, 250}},
+        {"plain", CrLfLines({"SECTION WORLDITEM 12", "{", "type 255", "X 1000", "Y 2000", "}"}), {{12, 125, 250}},
          {"Selecting item for export: 12"}},
-        {"nothing", Lines({"SECTION CHARACTER 1", "{", "TYPE 255", "}", "EOF"}), {}, {}},
-        {"indented type", Lines({"SECTION WORLDITEM 12", "{", "  TYPE 255", "X 1000", "}"}), {}, {}},
-        {"no position", Lines({"SECTION WORLDITEM 4", "{", "TYPE 255", "}"}), {{4, 0, 0}},
+        {"nothing", CrLfLines({"SECTION CHARACTER 1", "{", "TYPE 255", "}", "EOF"}), {}, {}},
+        {"indented type", CrLfLines({"SECTION WORLDITEM 12", "{", "  TYPE 255", "X 1000", "}"}), {}, {}},
+        {"no position", CrLfLines({"SECTION WORLDITEM 4", "{", "TYPE 255", "}"}), {{4, 0, 0}},
          {"Selecting item for export: 4"}},
-        {"other types", Lines({"SECTION WORLDITEM 1", "TYPE 254", "}", "SECTION WORLDITEM 2", "TYPE 256", "}"}), {}, {}},
-        {"hex and signs", Lines({"SECTION WORLDITEM $10", "TYPE $FF", "X +17", "Y -0", "}"}), {{16, 2, 0}},
+        {"other types", CrLfLines({"SECTION WORLDITEM 1", "TYPE 254", "}", "SECTION WORLDITEM 2", "TYPE 256", "}"}), {}, {}},
+        {"hex and signs", CrLfLines({"SECTION WORLDITEM $10", "TYPE $FF", "X +17", "Y -0", "}"}), {{16, 2, 0}},
          {"Selecting item for export: 16"}},
-        {"65535 is never selected", Lines({"SECTION WORLDITEM 65535", "TYPE 255", "}"}), {}, {}},
-        {"X 65535", Lines({"SECTION WORLDITEM 3", "TYPE 255", "X 65535", "Y 4095", "}"}), {{3, 8191, 511}},
+        {"65535 is never selected", CrLfLines({"SECTION WORLDITEM 65535", "TYPE 255", "}"}), {}, {}},
+        {"X 65535", CrLfLines({"SECTION WORLDITEM 3", "TYPE 255", "X 65535", "Y 4095", "}"}), {{3, 8191, 511}},
          {"Selecting item for export: 3"}},
         {"a second brace selects again",
-         Lines({"SECTION WORLDITEM 5", "TYPE 255", "X 8", "}", "X 16", "Y 24", "}"}), {{5, 2, 3}},
+         CrLfLines({"SECTION WORLDITEM 5", "TYPE 255", "X 8", "}", "X 16", "Y 24", "}"}), {{5, 2, 3}},
          {"Selecting item for export: 5", "Selecting item for export: 5"}},
         {"character resets only the section",
-         Lines({"SECTION WORLDITEM 5", "TYPE 255", "X 80", "SECTION CHARACTER 1", "}", "SECTION WORLDITEM 6", "}",
+         CrLfLines({"SECTION WORLDITEM 5", "TYPE 255", "X 80", "SECTION CHARACTER 1", "}", "SECTION WORLDITEM 6", "}",
                 "SECTION WORLDITEM 7", "TYPE 255", "}"}),
          {{7, 0, 0}}, {"Selecting item for export: 7"}},
         {"selected once, kept selected",
-         Lines({"SECTION WORLDITEM 5", "TYPE 255", "X 8", "}", "SECTION WORLDITEM 5", "TYPE 0", "}"}), {{5, 1, 0}},
+         CrLfLines({"SECTION WORLDITEM 5", "TYPE 255", "X 8", "}", "SECTION WORLDITEM 5", "TYPE 0", "}"}), {{5, 1, 0}},
          {"Selecting item for export: 5"}},
         {"a later qualifying section overwrites",
-         Lines({"SECTION WORLDITEM 5", "TYPE 255", "X 8", "}", "SECTION WORLDITEM 5", "TYPE 255", "Y 80", "}"}),
+         CrLfLines({"SECTION WORLDITEM 5", "TYPE 255", "X 8", "}", "SECTION WORLDITEM 5", "TYPE 255", "Y 80", "}"}),
          {{5, 0, 10}}, {"Selecting item for export: 5", "Selecting item for export: 5"}},
-        {"type after the brace", Lines({"SECTION WORLDITEM 5", "}", "TYPE 255", "}"}), {{5, 0, 0}},
+        {"type after the brace", CrLfLines({"SECTION WORLDITEM 5", "}", "TYPE 255", "}"}), {{5, 0, 0}},
          {"Selecting item for export: 5"}},
         {"LF-only files are one line", "// saved\nSECTION WORLDITEM 5\nTYPE 255\n}\n", {}, {}},
-        {"Ctrl-Z ends the text", Lines({"SECTION WORLDITEM 5", "TYPE 255"}) + "}\x1A" + Lines({"SECTION WORLDITEM 6", "TYPE 255", "}"}),
+        {"Ctrl-Z ends the text", CrLfLines({"SECTION WORLDITEM 5", "TYPE 255"}) + "}\x1A" + CrLfLines({"SECTION WORLDITEM 6", "TYPE 255", "}"}),
          {{5, 0, 0}}, {"Selecting item for export: 5"}},
-        {"brace lines with more text", Lines({"SECTION WORLDITEM 9", "TYPE 255", "} // end"}), {{9, 0, 0}},
+        {"brace lines with more text", CrLfLines({"SECTION WORLDITEM 9", "TYPE 255", "} // end"}), {{9, 0, 0}},
          {"Selecting item for export: 9"}},
-        {"tags need their blank", Lines({"SECTION WORLDITEM 9", "TYPE 255", "XY 800", "X", "}"}), {{9, 0, 0}},
+        {"tags need their blank", CrLfLines({"SECTION WORLDITEM 9", "TYPE 255", "XY 800", "X", "}"}), {{9, 0, 0}},
          {"Selecting item for export: 9"}},
     };
     TempFolder dir;
@@ -150,18 +143,18 @@ struct FailCase {
 TEST(SelectItemsForExport, OutOfRangeValuesNameTheSectionBeingRead)
 {
     const FailCase cases[] = {
-        {Lines({"SECTION WORLDITEM 12", "TYPE 65791"}), "Invalid tag after \"SECTION WORLDITEM 12\""},
-        {Lines({"SECTION WORLDITEM 12", "Z 200"}), "Invalid tag after \"SECTION WORLDITEM 12\""},
-        {Lines({"SECTION WORLDITEM 12", "Z -129"}), "Invalid tag after \"SECTION WORLDITEM 12\""},
-        {Lines({"SECTION WORLDITEM 12", "X -1"}), "Invalid tag after \"SECTION WORLDITEM 12\""},
-        {Lines({"SECTION WORLDITEM 12", "Y 65536"}), "Invalid tag after \"SECTION WORLDITEM 12\""},
-        {Lines({"SECTION WORLDITEM 70000"}), "Invalid tag after \"SECTION WORLDITEM 65535\""},
-        {Lines({"SECTION WORLDITEM 8", "SECTION WORLDITEM 70000"}), "Invalid tag after \"SECTION WORLDITEM 8\""},
-        {Lines({"SECTION WORLDITEM 8", "SECTION CHARACTER 2", "X 70000"}), "Invalid tag after \"SECTION WORLDITEM 65535\""},
-        {Lines({"X 70000"}), "Invalid tag after \"SECTION WORLDITEM 65535\""},
-        {Lines({"SECTION WORLDITEM 8", "X abc"}), "'ABC' is not a valid integer value"},
-        {Lines({"SECTION WORLDITEM 8", "X "}), "'' is not a valid integer value"},
-        {Lines({"SECTION WORLDITEM 8", "TYPE 99999999999"}), "'99999999999' is not a valid integer value"},
+        {CrLfLines({"SECTION WORLDITEM 12", "TYPE 65791"}), "Invalid tag after \"SECTION WORLDITEM 12\""},
+        {CrLfLines({"SECTION WORLDITEM 12", "Z 200"}), "Invalid tag after \"SECTION WORLDITEM 12\""},
+        {CrLfLines({"SECTION WORLDITEM 12", "Z -129"}), "Invalid tag after \"SECTION WORLDITEM 12\""},
+        {CrLfLines({"SECTION WORLDITEM 12", "X -1"}), "Invalid tag after \"SECTION WORLDITEM 12\""},
+        {CrLfLines({"SECTION WORLDITEM 12", "Y 65536"}), "Invalid tag after \"SECTION WORLDITEM 12\""},
+        {CrLfLines({"SECTION WORLDITEM 70000"}), "Invalid tag after \"SECTION WORLDITEM 65535\""},
+        {CrLfLines({"SECTION WORLDITEM 8", "SECTION WORLDITEM 70000"}), "Invalid tag after \"SECTION WORLDITEM 8\""},
+        {CrLfLines({"SECTION WORLDITEM 8", "SECTION CHARACTER 2", "X 70000"}), "Invalid tag after \"SECTION WORLDITEM 65535\""},
+        {CrLfLines({"X 70000"}), "Invalid tag after \"SECTION WORLDITEM 65535\""},
+        {CrLfLines({"SECTION WORLDITEM 8", "X abc"}), "'ABC' is not a valid integer value"},
+        {CrLfLines({"SECTION WORLDITEM 8", "X "}), "'' is not a valid integer value"},
+        {CrLfLines({"SECTION WORLDITEM 8", "TYPE 99999999999"}), "'99999999999' is not a valid integer value"},
     };
     TempFolder dir;
     for (const FailCase& c : cases) {
@@ -176,7 +169,7 @@ TEST(SelectItemsForExport, OutOfRangeValuesNameTheSectionBeingRead)
 TEST(SelectItemsForExport, KeepsWhatWasSelectedBeforeAFailureAndClearsFirst)
 {
     TempFolder dir;
-    WriteText(dir / "w.wsc", Lines({"SECTION WORLDITEM 1", "TYPE 255", "}", "SECTION WORLDITEM 2", "Z 300"}));
+    WriteText(dir / "w.wsc", CrLfLines({"SECTION WORLDITEM 1", "TYPE 255", "}", "SECTION WORLDITEM 2", "Z 300"}));
     auto table = std::make_unique<ExportTable>();
     (*table)[9] = {1, 1, 1};
     RecordingReporter reporter;
