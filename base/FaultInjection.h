@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
 namespace cryo::fault {
@@ -28,6 +30,12 @@ class Injector {
 public:
     virtual ~Injector() = default;
     virtual void Before(Operation op, const std::string& path) = 0;
+    // The free space to report for a folder's disk in place of the system's.
+    virtual std::optional<std::uint64_t> FreeSpace(const std::string& folder)
+    {
+        (void)folder;
+        return std::nullopt;
+    }
 };
 
 // Installs the injector for the whole process (nullptr removes it).
@@ -41,6 +49,13 @@ inline void Before(Operation op, const std::string& path)
 {
     if (detail::installed != nullptr)
         detail::installed->Before(op, path);
+}
+
+inline std::optional<std::uint64_t> FreeSpace(const std::string& folder)
+{
+    if (detail::installed != nullptr)
+        return detail::installed->FreeSpace(folder);
+    return std::nullopt;
 }
 
 } // namespace cryo::fault

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace cryo {
 
@@ -64,6 +65,11 @@ bool StandardErrorIsTerminal();
 // either not exist or be writable; a read-only target fails with
 // "File access denied" before anything is written. A path that is a symbolic
 // link replaces the link's target. The replaced file keeps its permissions.
+// The new content is flushed to the disk before it takes the target's name,
+// and the folder after. No temporary file outlives the replacement: where the
+// system allows, it has no name until Commit (so a killed process leaves
+// nothing); a name left by a run stopped during Commit is removed by the next
+// replacement of the same target.
 class ReplacementFile {
 public:
     explicit ReplacementFile(const std::string& path);
@@ -86,11 +92,24 @@ private:
     std::string target_;
     std::string temporary_;
     std::intptr_t handle_ = -1;
+    bool named_ = true; // false while the new content has no name yet
     bool committed_ = false;
     bool targetExists_ = false;
     std::uint32_t targetMode_ = 0;
     std::uint32_t targetOwner_ = 0;
     std::uint32_t targetGroup_ = 0;
 };
+
+// Bytes about to be written beside a file: a replacement's new content, or
+// what is appended to it.
+struct SpaceNeed {
+    std::string Path;
+    std::uint64_t Bytes = 0;
+};
+
+// Raises "Disk full" before anything is written when the disks holding the
+// files have less free space than the needs add up to on each of them. Where
+// the free space cannot be known, nothing is raised.
+void CheckFreeSpace(const std::vector<SpaceNeed>& needs);
 
 } // namespace cryo

@@ -7,10 +7,14 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <map>
 #include <random>
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace cryo {
@@ -122,6 +126,96 @@ std::string ResolveLinks(std::string path)
         path = (link.front() == '/') ? link : FolderOf(path) + "/" + link;
     }
     throw SystemError(ELOOP);
+}
+
+// A replacement's name while it has one: "." + target name + ".cryoweaver-" +
+// digits + ".tmp", in the target's folder.
+constexpr const char* TemporaryMark = ".cryoweaver-";
+constexpr const char* TemporaryEnd = ".tmp";
+
+bool IsTemporaryOf(const std::string& entry, const std::string& name)
+{
+    const std::string prefix = "." + name + TemporaryMark;
+    const std::size_t endLength = std::strlen(TemporaryEnd);
+    if (entry.size() <= prefix.size() + endLength || entry.compare(0, prefix.size(), prefix) != 0
+        || entry.compare(entry.size() - endLength, endLength, TemporaryEnd) != 0)
+        return false;
+    for (std::size_t i = prefix.size(); i < entry.size() - endLength; ++i)
+        if (entry[i] < '0' || entry[i] > '9')
+            return false;
+    return true;
+}
+
+// Removes what an earlier run, stopped between naming its replacement and
+// putting it in place, left of this target's replacements. A replacement still
+// being written holds a lock on its file and is left alone; a stopped
+// process's lock is gone with it. Best effort: nothing here fails the caller.
+void RemoveStaleTemporaries(const std::string& folder, const std::string& name)
+{
+    DIR* dir = ::opendir(folder.c_str());
+    if (dir == nullptr)
+        return;
+    const int dirFd = ::dirfd(dir);
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string entryName = entry->d_name;
+        if (!IsTemporaryOf(entryName, name))
+            continue;
+        try {
+            fault::Before(Operation::Remove, folder + "/" + entryName);
+        } catch (const Error&) {
+            continue;
+        }
+        const int fd = ::openat(dirFd, entryName.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        struct stat opened {};
+        struct stat named {};
+        if (::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0
+            && ::fstatat(dirFd, entryName.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && named.st_ino == opened.st_ino
+            && named.st_dev == opened.st_dev)
+            ::unlinkat(dirFd, entryName.c_str(), 0);
+        ::close(fd);
+    }
+    ::closedir(dir);
+}
+
+// An unnamed file in the folder (Linux): it vanishes by itself if the process
+// stops before Commit names it. -1 where the file system or kernel has none.
+int OpenUnnamed(const std::string& folder)
+{
+#if defined(O_TMPFILE)
+    if (::access("/proc/self/fd", X_OK) != 0)
+        return -1;
+    int fd;
+    do
+        fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    while (fd < 0 && errno == EINTR);
+    if (fd >= 0)
+        return fd;
+    // Older kernels take O_TMPFILE for O_DIRECTORY; some file systems refuse it.
+    if (errno == EISDIR || errno == EOPNOTSUPP || errno == EINVAL)
+        return -1;
+    RaiseErrno();
+#else
+    (void)folder;
+    return -1;
+#endif
+}
+
+// Gives an unnamed file a name; false when the name is taken.
+bool NameUnnamed(int fd, const std::string& name)
+{
+    if (::linkat(fd, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH) == 0)
+        return true;
+    if (errno == EEXIST)
+        return false;
+    // Without the right to link by descriptor, through its /proc name.
+    const std::string byName = "/proc/self/fd/" + std::to_string(fd);
+    if (::linkat(AT_FDCWD, byName.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0)
+        return true;
+    if (errno == EEXIST)
+        return false;
+    RaiseErrno();
 }
 
 void SyncFolder(const std::string& folder)
@@ -307,22 +401,40 @@ ReplacementFile::ReplacementFile(const std::string& path)
 
     const std::string folder = FolderOf(target_);
     const std::string name = target_.substr(target_.find_last_of('/') + 1);
+    // With the target missing, a leftover may hold the only copy of its content.
+    if (targetExists_)
+        RemoveStaleTemporaries(folder, name);
+
     std::random_device seed;
     std::mt19937 random(seed());
-    for (int attempt = 0;; ++attempt) {
-        temporary_ = folder + "/." + name + ".cryoweaver-" + std::to_string(random() % 1000000000u) + ".tmp";
-        fault::Before(Operation::Create, temporary_);
-        CheckName(temporary_);
-        const int fd = ::open(temporary_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (fd >= 0) {
-            handle_ = fd;
-            break;
-        }
-        if (errno != EEXIST || attempt > 100) {
-            temporary_.clear();
-            RaiseErrno();
+    auto pickName = [&] {
+        temporary_ = folder + "/." + name + TemporaryMark + std::to_string(random() % 1000000000u) + TemporaryEnd;
+    };
+    pickName();
+    fault::Before(Operation::Create, temporary_);
+    CheckName(temporary_);
+    const int unnamed = OpenUnnamed(folder);
+    if (unnamed >= 0) {
+        handle_ = unnamed;
+        named_ = false;
+    } else {
+        for (int attempt = 0;; ++attempt) {
+            const int fd = ::open(temporary_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+            if (fd >= 0) {
+                handle_ = fd;
+                named_ = true;
+                break;
+            }
+            if (errno != EEXIST || attempt > 100) {
+                temporary_.clear();
+                RaiseErrno();
+            }
+            pickName();
         }
     }
+    // Held until the replacement is closed: a named one is then not taken for
+    // a stopped run's leftover.
+    ::flock(static_cast<int>(handle_), LOCK_EX | LOCK_NB);
 }
 
 ReplacementFile::~ReplacementFile()
@@ -336,7 +448,7 @@ void ReplacementFile::Discard() noexcept
     if (handle_ >= 0)
         ::close(static_cast<int>(handle_));
     handle_ = -1;
-    if (!temporary_.empty())
+    if (named_ && !temporary_.empty())
         ::unlink(temporary_.c_str());
     temporary_.clear();
 }
@@ -362,9 +474,27 @@ void ReplacementFile::Commit()
             RaiseErrno();
     }
 
+    // A failed flush is final: the pages it could not write may already count
+    // as clean, so a second try could report success for lost data.
     fault::Before(Operation::Sync, temporary_);
     if (::fsync(fd) != 0)
         RaiseErrno();
+
+    if (!named_) {
+        const std::string folder = FolderOf(target_);
+        const std::string name = target_.substr(target_.find_last_of('/') + 1);
+        std::random_device seed;
+        std::mt19937 random(seed());
+        for (int attempt = 0;; ++attempt) {
+            fault::Before(Operation::Create, temporary_);
+            if (NameUnnamed(fd, temporary_))
+                break;
+            if (attempt > 100)
+                throw SystemError(EEXIST);
+            temporary_ = folder + "/." + name + TemporaryMark + std::to_string(random() % 1000000000u) + TemporaryEnd;
+        }
+        named_ = true;
+    }
 
     fault::Before(Operation::Close, temporary_);
     handle_ = -1;
@@ -378,6 +508,43 @@ void ReplacementFile::Commit()
     committed_ = true;
 
     SyncFolder(FolderOf(target_));
+}
+
+void CheckFreeSpace(const std::vector<SpaceNeed>& needs)
+{
+    struct Volume {
+        std::uint64_t Needed = 0;
+        std::uint64_t Available = 0;
+    };
+    std::map<dev_t, Volume> volumes;
+    for (const SpaceNeed& need : needs) {
+        if (need.Bytes == 0)
+            continue;
+        std::string folder;
+        try {
+            folder = FolderOf(ResolveLinks(need.Path));
+        } catch (const Error&) {
+            continue;
+        }
+        struct stat st {};
+        if (::stat(folder.c_str(), &st) != 0)
+            continue;
+        Volume& volume = volumes[st.st_dev];
+        if (volume.Needed == 0) {
+            if (const auto injected = fault::FreeSpace(folder)) {
+                volume.Available = *injected;
+            } else {
+                struct statvfs vfs {};
+                // Where the free space cannot be known, the writes will tell.
+                if (::statvfs(folder.c_str(), &vfs) != 0)
+                    continue;
+                volume.Available = static_cast<std::uint64_t>(vfs.f_bavail) * vfs.f_frsize;
+            }
+        }
+        volume.Needed += need.Bytes;
+        if (volume.Needed > volume.Available)
+            throw SystemError(ENOSPC);
+    }
 }
 
 } // namespace cryo

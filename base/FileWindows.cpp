@@ -4,6 +4,8 @@
 #include "Error.h"
 #include "FaultInjection.h"
 
+#include <cstring>
+#include <map>
 #include <random>
 
 #ifndef WIN32_LEAN_AND_MEAN
@@ -226,6 +228,55 @@ DWORD MoveInPlace(const std::wstring& from, const std::wstring& to)
     });
 }
 
+// A replacement's names: "." + target name + ".cryoweaver-" + digits + ".tmp",
+// and ".bak" for the old content while ReplaceFileW swaps them.
+constexpr const char* TemporaryMark = ".cryoweaver-";
+
+bool IsTemporaryOf(const std::string& entry, const std::string& name)
+{
+    const std::string prefix = "." + name + TemporaryMark;
+    if (entry.size() <= prefix.size() + 4 || entry.compare(0, prefix.size(), prefix) != 0)
+        return false;
+    const std::string end = entry.substr(entry.size() - 4);
+    if (end != ".tmp" && end != ".bak")
+        return false;
+    for (std::size_t i = prefix.size(); i < entry.size() - 4; ++i)
+        if (entry[i] < '0' || entry[i] > '9')
+            return false;
+    return true;
+}
+
+// Removes what an earlier run, stopped before its replacement was in place,
+// left of this target's replacements. A replacement still being written is
+// open without delete sharing, so Windows refuses to delete it. Best effort:
+// nothing here fails the caller.
+void RemoveStaleTemporaries(const std::string& folder, const std::string& name)
+{
+    std::wstring pattern;
+    try {
+        pattern = Wide(folder + "." + name + TemporaryMark + "*");
+    } catch (const FileError&) {
+        return;
+    }
+    WIN32_FIND_DATAW found{};
+    const HANDLE search = ::FindFirstFileW(pattern.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        if ((found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0)
+            continue;
+        const std::string entry = Narrow(found.cFileName);
+        if (!IsTemporaryOf(entry, name))
+            continue;
+        try {
+            fault::Before(Operation::Remove, folder + entry);
+            ::DeleteFileW(Wide(folder + entry).c_str());
+        } catch (const Error&) {
+        }
+    } while (::FindNextFileW(search, &found));
+    ::FindClose(search);
+}
+
 } // namespace
 
 File::File(std::intptr_t handle, std::string path)
@@ -434,6 +485,9 @@ ReplacementFile::ReplacementFile(const std::string& path)
 
     const std::string folder = FolderPrefix(target_);
     const std::string name = target_.substr(folder.size());
+    // With the target missing, a leftover may hold the only copy of its content.
+    if (targetExists_)
+        RemoveStaleTemporaries(folder, name);
     std::random_device seed;
     std::mt19937 random(seed());
     for (int attempt = 0;; ++attempt) {
@@ -538,6 +592,45 @@ void ReplacementFile::Commit()
     // The old content is no longer needed; a scanner may hold it a moment.
     if (backupMade)
         Retried([&] { return ::DeleteFileW(wideBackup.c_str()) != 0 || ::GetLastError() == ERROR_FILE_NOT_FOUND; });
+}
+
+void CheckFreeSpace(const std::vector<SpaceNeed>& needs)
+{
+    struct Volume {
+        std::uint64_t Needed = 0;
+        std::uint64_t Available = 0;
+    };
+    std::map<std::wstring, Volume> volumes;
+    for (const SpaceNeed& need : needs) {
+        if (need.Bytes == 0)
+            continue;
+        std::wstring folder;
+        try {
+            const std::string prefix = FolderPrefix(ResolveLinks(need.Path));
+            folder = Wide(prefix.empty() ? std::string(".\\") : prefix);
+        } catch (const Error&) {
+            continue;
+        }
+        std::wstring root(MAX_PATH + 1, L'\0');
+        if (!::GetVolumePathNameW(folder.c_str(), root.data(), static_cast<DWORD>(root.size())))
+            continue;
+        root.resize(std::wcslen(root.c_str()));
+        Volume& volume = volumes[root];
+        if (volume.Needed == 0) {
+            if (const auto injected = fault::FreeSpace(Narrow(folder))) {
+                volume.Available = *injected;
+            } else {
+                ULARGE_INTEGER available{};
+                // Where the free space cannot be known, the writes will tell.
+                if (!::GetDiskFreeSpaceExW(folder.c_str(), &available, nullptr, nullptr))
+                    continue;
+                volume.Available = available.QuadPart;
+            }
+        }
+        volume.Needed += need.Bytes;
+        if (volume.Needed > volume.Available)
+            throw SystemError(ERROR_DISK_FULL);
+    }
 }
 
 } // namespace cryo

@@ -76,7 +76,9 @@ TEST(ReplacementFile, ReplacesOnlyOnCommitAndLeavesNoTemporaryFile)
         ReplacementFile file(dir / "UOX3.wsc");
         file.Write("new text", 8);
         EXPECT_EQ(ReadText(dir / "UOX3.wsc"), "old");
-        EXPECT_EQ(dir.Entries().size(), 2u); // the target and its replacement
+        // The replacement has no name at all where the system allows it.
+        EXPECT_LE(dir.Entries().size(), 2u);
+        EXPECT_EQ(dir.Entries()[0], "UOX3.wsc");
     }
     EXPECT_EQ(ReadText(dir / "UOX3.wsc"), "old");
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{"UOX3.wsc"});
