@@ -78,9 +78,15 @@ void WriteStaIdx(ReplacementFile& file, const StaIdx& table, Reporter& reporter)
         file.Write(table.Trailing.data(), table.Trailing.size());
 }
 
+std::uint64_t StaIdxBytes(const StaIdx& table)
+{
+    return StaIdxFileSize + table.Trailing.size();
+}
+
 void SaveStaIdx(const std::string& path, const StaIdx& table, Reporter& reporter)
 {
     ReplacementFile file(path);
+    CheckFreeSpace({{path, StaIdxBytes(table)}});
     WriteStaIdx(file, table, reporter);
     file.Commit();
 }

@@ -6,6 +6,7 @@
 #include "WorldRewrite.h"
 #include "WorldScan.h"
 
+#include <algorithm>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -57,6 +58,34 @@ void CheckBlocks(const std::vector<ExtractedBlock>& blocks, const StaIdx& table)
     }
 }
 
+// What the freeze writes: the new index, the new world save (no longer than
+// the old one, as sections only leave it) and the merged copies appended to
+// the statics file. Merged counts are bounded by 512, as the merge bounds them.
+std::vector<SpaceNeed> SpaceNeeded(const std::string& staIdxPath, const std::string& staticsPath,
+                                   const std::string& wscPath, const StaIdx& table, const ExportTable& exportTable,
+                                   const BlockList& blockList)
+{
+    std::vector<SpaceNeed> needs{{staIdxPath, StaIdxBytes(table)}};
+    if (blockList.empty())
+        return needs;
+    needs.push_back({wscPath, File::OpenForReading(wscPath).Size()});
+    std::vector<int> count(StaIdxEntryCount, 0);
+    for (int n = 0; n < ExportTable::Size; ++n) {
+        const TExportEntry& entry = exportTable[static_cast<std::uint16_t>(n)];
+        if (entry.Selected != 0)
+            ++count[static_cast<std::size_t>(StaIdx::Number(entry.XBlock, entry.YBlock))];
+    }
+    std::uint64_t appended = 0;
+    for (const auto& [x, y] : blockList) {
+        const TStaIdxEntry& entry = table.At(x, y);
+        const int existing = entry.Offset == -1 ? 0 : std::clamp(entry.Length / StaticItemSize, 0, MaxBlockItems);
+        appended += static_cast<std::uint64_t>(
+            std::min(existing + count[static_cast<std::size_t>(StaIdx::Number(x, y))], MaxBlockItems) * StaticItemSize);
+    }
+    needs.push_back({staticsPath, appended});
+    return needs;
+}
+
 std::string BlockText(const ExtractedBlock& block)
 {
     return "XBlock: " + std::to_string(block.XBlock) + " YBlock: " + std::to_string(block.YBlock);
@@ -77,8 +106,10 @@ void FreezeWorld(const std::string& staIdxPath, const std::string& staticsPath, 
     ReplacementFile index(staIdxPath);
     std::optional<ReplacementFile> newWsc;
     std::vector<ExtractedBlock> blocks;
-    if (!blockList.empty()) {
+    if (!blockList.empty())
         newWsc.emplace(wscPath);
+    CheckFreeSpace(SpaceNeeded(staIdxPath, staticsPath, wscPath, table, *exportTable, blockList));
+    if (!blockList.empty()) {
         blocks = ExtractSelectedSections(wscPath, *exportTable, blockList, *newWsc);
     }
     CheckBlocks(blocks, table);
@@ -90,13 +121,15 @@ void FreezeWorld(const std::string& staIdxPath, const std::string& staticsPath, 
     for (const ExtractedBlock& block : blocks)
         previous.push_back(table.At(block.XBlock, block.YBlock));
 
+    // The statics file's size is known before anything is appended: a failure
+    // cuts it back to exactly that size, never to a size not yet learnt.
     std::optional<File> statics;
     std::uint64_t staticsSize = 0;
+    if (!blocks.empty()) {
+        statics.emplace(File::OpenExisting(staticsPath));
+        staticsSize = statics->Size();
+    }
     try {
-        if (!blocks.empty()) {
-            statics.emplace(File::OpenExisting(staticsPath));
-            staticsSize = statics->Size();
-        }
         const int blocksToProcess = static_cast<int>(blocks.size());
         int blocksDone = 0;
         for (const ExtractedBlock& block : blocks) {

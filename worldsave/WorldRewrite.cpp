@@ -126,6 +126,15 @@ private:
 
 } // namespace
 
+std::uint64_t AppendedWscBytes(int count)
+{
+    // The 13 lines of a section with the longest numbers, each with CR LF
+    // ("SECTION WORLDITEM 2147483647", "SERIAL 2147483647", "Z -128", ...).
+    constexpr std::uint64_t LongestSection = 30 + 3 + 19 + 8 + 10 + 10 + 10 + 8 + 13 + 9 + 10 + 3 + 2;
+    constexpr std::uint64_t EofLines = 5 + 2;
+    return static_cast<std::uint64_t>(count) * LongestSection + EofLines;
+}
+
 void AppendBlockToWsc(const std::string& wscPath, const TStaticBlock& block, std::uint16_t xBlock,
                       std::uint16_t yBlock, Reporter& reporter)
 {

@@ -27,6 +27,9 @@ std::unique_ptr<ReplacementFile> PrepareAppendBlockToWsc(const std::string& wscP
                                                          std::uint16_t xBlock, std::uint16_t yBlock,
                                                          Reporter& reporter);
 
+// The most that AppendBlockToWsc adds to a world save for count objects.
+std::uint64_t AppendedWscBytes(int count);
+
 // Cuts every section that the table selects for block (xBlock, yBlock) out of the
 // world save and returns their objects, in file order, in block.Items.
 void ExtractBlockFromWsc(const std::string& wscPath, TStaticBlock& block, const ExportTable& table,
