@@ -7,7 +7,12 @@ namespace cryo {
 
 namespace {
 
+// The fuzzing build reads in tiny blocks, so that every line meets a block edge.
+#ifdef CRYOWEAVER_WSC_CHUNK_SIZE
+constexpr std::size_t ChunkSize = CRYOWEAVER_WSC_CHUNK_SIZE;
+#else
 constexpr std::size_t ChunkSize = std::size_t{1} << 20;
+#endif
 constexpr char CtrlZ = 26;
 
 } // namespace
