@@ -58,6 +58,22 @@ void CheckBlocks(const std::vector<ExtractedBlock>& blocks, const StaIdx& table)
     }
 }
 
+// A block whose records run past the end of the statics file would, once an
+// earlier block's copy is appended, read that copy as its own objects: such a
+// file is refused before anything is written.
+void CheckBlocksLieInFile(const std::vector<ExtractedBlock>& blocks, const StaIdx& table, std::uint64_t staticsSize)
+{
+    for (const ExtractedBlock& block : blocks) {
+        const TStaIdxEntry& entry = table.At(block.XBlock, block.YBlock);
+        if (entry.Offset < 0)
+            continue;
+        const std::uint64_t end = static_cast<std::uint64_t>(entry.Offset)
+            + static_cast<std::uint64_t>(EntryItemCount(entry)) * StaticItemSize;
+        if (end > staticsSize)
+            throw FileError(FileError::Kind::ReadBeyondEnd, 0);
+    }
+}
+
 // What the freeze writes: the new index, the new world save (no longer than
 // the old one, as sections only leave it) and the merged copies appended to
 // the statics file. Merged counts are bounded by 512, as the merge bounds them.
@@ -128,6 +144,7 @@ void FreezeWorld(const std::string& staIdxPath, const std::string& staticsPath, 
     if (!blocks.empty()) {
         statics.emplace(File::OpenExisting(staticsPath));
         staticsSize = statics->Size();
+        CheckBlocksLieInFile(blocks, table, staticsSize);
     }
     try {
         const int blocksToProcess = static_cast<int>(blocks.size());
