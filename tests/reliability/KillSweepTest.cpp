@@ -1,0 +1,157 @@
+// The real command line, killed with SIGKILL at random moments of a freeze
+// and a melt of a larger world: after every kill nothing is lost, the files
+// changed in order, and the next run completes and leaves nothing behind.
+#include "Reliability.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace cryo::reliability {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::vector<std::string> Arguments(Operation operation, const WorldFolder& world)
+{
+    std::vector<std::string> args{CRYOWEAVER_CLI, operation == Operation::Freeze ? "freeze" : "melt", "--staidx",
+                                  world.StaIdx(), "--statics", world.Statics(), "--wsc", world.Wsc()};
+    if (operation == Operation::Melt) {
+        args.push_back(std::to_string(MeltX));
+        args.push_back(std::to_string(MeltY));
+    }
+    return args;
+}
+
+pid_t Start(const std::vector<std::string>& args)
+{
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, STDOUT_FILENO);
+        ::dup2(null, STDERR_FILENO);
+        std::vector<char*> argv;
+        for (const std::string& arg : args)
+            argv.push_back(const_cast<char*>(arg.c_str()));
+        argv.push_back(nullptr);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    return child;
+}
+
+// Runs the command to its end: its exit status.
+int RunToEnd(const std::vector<std::string>& args)
+{
+    int status = 0;
+    ::waitpid(Start(args), &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+void Restore(const WorldFolder& world, const WorldFolder::Snapshot& snapshot)
+{
+    for (const std::string& name : Leftovers(world))
+        std::remove((world.Dir() / name).c_str());
+    test::WriteBytes(world.StaIdx(), snapshot.StaIdx);
+    test::WriteBytes(world.Statics(), snapshot.Statics);
+    test::WriteBytes(world.Wsc(), snapshot.Wsc);
+}
+
+struct KillFigures {
+    int Tried = 0;
+    int Survived = 0;
+    int Completed = 0; // ended before the kill came
+};
+
+// A longer sweep than CI's: CRYOWEAVER_KILL_RUNS runs, at most
+// CRYOWEAVER_KILL_SECONDS seconds each way.
+int FromEnvironment(const char* name, int fallback)
+{
+    const char* value = std::getenv(name);
+    return value != nullptr && std::atoi(value) > 0 ? std::atoi(value) : fallback;
+}
+
+KillFigures KillSweep(Operation operation, int runs, int seconds)
+{
+    runs = FromEnvironment("CRYOWEAVER_KILL_RUNS", runs);
+    const std::chrono::seconds budget(FromEnvironment("CRYOWEAVER_KILL_SECONDS", seconds));
+    WorldFolder world;
+    if (operation == Operation::Freeze)
+        WriteFreezeWorld(world, 21, 40);
+    else
+        WriteMeltWorld(world, 22, 60);
+    const WorldFolder::Snapshot before = world.Take();
+    const Objects everything = Everything(world);
+    const std::vector<std::string> args = Arguments(operation, world);
+
+    const Clock::time_point start = Clock::now();
+    EXPECT_EQ(RunToEnd(args), 0);
+    const auto duration = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start);
+    const WorldFolder::Snapshot after = world.Take();
+    EXPECT_TRUE(test::ContainsAll(Everything(world), everything));
+
+    KillFigures figures;
+    std::mt19937 random(static_cast<std::uint32_t>(runs));
+    const Clock::time_point end = Clock::now() + budget;
+    for (int run = 0; run < runs && Clock::now() < end; ++run) {
+        Restore(world, before);
+        // Moments across the whole run, and a little past its usual end.
+        const auto delay = std::chrono::microseconds(
+            std::uniform_int_distribution<std::int64_t>(0, duration.count() * 11 / 10)(random));
+        const pid_t child = Start(args);
+        std::this_thread::sleep_for(delay);
+        ::kill(child, SIGKILL);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        ++figures.Tried;
+        const bool completed = WIFEXITED(status);
+        figures.Completed += completed;
+        if (completed) {
+            EXPECT_EQ(WEXITSTATUS(status), 0);
+        }
+
+        const std::string where = "killed after " + std::to_string(delay.count()) + " us";
+        const std::vector<std::string> problems = CheckInterrupted(operation, world, before, after, everything, true);
+        for (const std::string& problem : problems)
+            ADD_FAILURE() << where << ": " << problem;
+        EXPECT_EQ(RunToEnd(args), 0) << where;
+        EXPECT_EQ(Leftovers(world), std::vector<std::string>{}) << where;
+        const bool kept = test::ContainsAll(Everything(world), everything);
+        EXPECT_TRUE(kept) << where;
+        figures.Survived += problems.empty() && kept;
+    }
+    std::printf("%s: a run takes %lld ms; %d kill points tried, %d survived (%d runs ended before the kill)\n",
+                operation == Operation::Freeze ? "freeze" : "melt", static_cast<long long>(duration.count() / 1000),
+                figures.Tried, figures.Survived, figures.Completed);
+    return figures;
+}
+
+TEST(KillSweep, AKilledFreezeLosesNothing)
+{
+    const KillFigures figures = KillSweep(Operation::Freeze, 20, 60);
+    EXPECT_GE(figures.Tried, 10);
+    EXPECT_EQ(figures.Survived, figures.Tried);
+    RecordProperty("kill_points_tried", figures.Tried);
+    RecordProperty("kill_points_survived", figures.Survived);
+}
+
+TEST(KillSweep, AKilledMeltLosesNothing)
+{
+    const KillFigures figures = KillSweep(Operation::Melt, 12, 40);
+    EXPECT_GE(figures.Tried, 10);
+    EXPECT_EQ(figures.Survived, figures.Tried);
+    RecordProperty("kill_points_tried", figures.Tried);
+    RecordProperty("kill_points_survived", figures.Survived);
+}
+
+} // namespace
+} // namespace cryo::reliability
