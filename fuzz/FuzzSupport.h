@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -26,6 +27,12 @@ inline const std::string& Scratch()
             std::abort();
         return pattern;
     }();
+    // Gone when the process ends normally, as after a run or a replay.
+    static const bool removed = std::atexit([] {
+        std::error_code ignored;
+        std::filesystem::remove_all(Scratch(), ignored);
+    }) == 0;
+    (void)removed;
     return folder;
 }
 

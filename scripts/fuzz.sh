@@ -2,6 +2,7 @@
 # Builds the fuzz targets with clang and runs them.
 # Usage: scripts/fuzz.sh TARGET|all SECONDS   fuzz each for SECONDS (new inputs go to build/fuzz/found/)
 #        scripts/fuzz.sh smoke                run every target once over the saved corpus
+#        scripts/fuzz.sh merge                add the found inputs that reach new code to fuzz/corpus/
 # Targets: wsc_lines wsc_scan wsc_extract statics. A crash leaves its input in
 # build/fuzz/crashes/; it becomes a regression case in tests/reliability/.
 set -euo pipefail
@@ -13,7 +14,7 @@ corpus_of() { case $1 in statics) echo fuzz/corpus/statics ;; *) echo fuzz/corpu
 what=${1:-}
 seconds=${2:-60}
 case $what in
-  smoke) selected=("${targets[@]}") ;;
+  smoke|merge) selected=("${targets[@]}") ;;
   all) selected=("${targets[@]}") ;;
   wsc_lines|wsc_scan|wsc_extract|statics) selected=("$what") ;;
   *) echo "usage: $0 TARGET|all SECONDS | smoke   (targets: ${targets[*]})" >&2; exit 2 ;;
@@ -28,6 +29,10 @@ for t in "${selected[@]}"; do
   corpus=$(corpus_of "$t")
   if [ "$what" = smoke ]; then
     "$build/fuzz_$t" -runs=0 -artifact_prefix="$build/crashes/$t-" "$corpus"
+  elif [ "$what" = merge ]; then
+    if [ -d "$build/found/$t" ]; then
+      "$build/fuzz_$t" -merge=1 "$corpus" "$build/found/$t"
+    fi
   else
     found="$build/found/$t"
     mkdir -p "$found"

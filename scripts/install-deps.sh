@@ -10,6 +10,8 @@ if [ "$purpose" = test ]; then
   packages+=(libgtest-dev googletest libbenchmark-dev)
   # The Windows cross-build and Wine to run its tests.
   packages+=(g++-mingw-w64-x86-64 wine64)
+  # The fuzz targets: clang with libFuzzer and the sanitizers' runtimes.
+  packages+=(clang-14 libclang-rt-14-dev)
 fi
 
 missing=()

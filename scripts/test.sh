@@ -15,5 +15,8 @@ cmake --build "$build"
 export QT_QPA_PLATFORM=offscreen
 ctest --test-dir "$build" --output-on-failure -j "$(nproc)"
 
+# The fuzz targets (clang, libFuzzer) once over their saved corpus.
+scripts/fuzz.sh smoke
+
 # The Windows build's smoke run must match this build's byte for byte.
 scripts/windows-test.sh "$build/cli/cryoweaver-cli"

@@ -78,7 +78,7 @@ TEST(ReplacementFile, ReplacesOnlyOnCommitAndLeavesNoTemporaryFile)
         EXPECT_EQ(ReadText(dir / "UOX3.wsc"), "old");
         // The replacement has no name at all where the system allows it.
         EXPECT_LE(dir.Entries().size(), 2u);
-        EXPECT_EQ(dir.Entries()[0], "UOX3.wsc");
+        EXPECT_EQ(dir.Entries().back(), "UOX3.wsc");
     }
     EXPECT_EQ(ReadText(dir / "UOX3.wsc"), "old");
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{"UOX3.wsc"});

@@ -453,5 +453,36 @@ TEST(WindowsFileTest, TemporaryFileIsBesideTheTarget)
     EXPECT_EQ(files, 2);
 }
 
+TEST(WindowsFileTest, LeftoversOfAStoppedRunGoAtTheNextReplacement)
+{
+    TempFolder folder;
+    const std::string path = folder / "UOX3.wsc";
+    WriteBytes(path, OldContent);
+    WriteBytes(folder / ".UOX3.wsc.cryoweaver-12.tmp", OldContent);
+    WriteBytes(folder / ".UOX3.wsc.cryoweaver-34.bak", OldContent);
+    WriteBytes(folder / ".UOX3.wsc.cryoweaver-5x.tmp", OldContent);
+    WriteBytes(folder / ".StaIdx0.mul.cryoweaver-6.tmp", OldContent);
+    // Open without delete sharing, as a replacement being written is.
+    WriteBytes(folder / ".UOX3.wsc.cryoweaver-78.tmp", OldContent);
+    HeldOpen busy(folder / ".UOX3.wsc.cryoweaver-78.tmp", GENERIC_READ, FILE_SHARE_READ);
+    Replace(path, NewContent);
+    busy.Release();
+    EXPECT_EQ(ReadBytes(path), NewContent);
+    EXPECT_EQ(folder.Entries(), (std::vector<std::string>{".StaIdx0.mul.cryoweaver-6.tmp",
+                                    ".UOX3.wsc.cryoweaver-5x.tmp", ".UOX3.wsc.cryoweaver-78.tmp", "UOX3.wsc"}));
+}
+
+TEST(WindowsFileTest, FreeSpaceIsCheckedOnTheFilesDisk)
+{
+    TempFolder folder;
+    const std::string path = folder / "UOX3.wsc";
+    EXPECT_EQ(ErrorText([&] { CheckFreeSpace({{path, std::uint64_t{1} << 62}}); }), "Disk full");
+    EXPECT_EQ(ErrorText([&] { CheckFreeSpace({{path, 1}}); }), "");
+    ULARGE_INTEGER available{};
+    ASSERT_TRUE(::GetDiskFreeSpaceExW(Wide(folder.path()).c_str(), &available, nullptr, nullptr));
+    const std::uint64_t most = available.QuadPart / 10 * 6;
+    EXPECT_EQ(ErrorText([&] { CheckFreeSpace({{path, most}, {folder / "StaIdx0.mul", most}}); }), "Disk full");
+}
+
 } // namespace
 } // namespace cryo::test
