@@ -30,6 +30,9 @@ class Injector {
 public:
     virtual ~Injector() = default;
     virtual void Before(Operation op, const std::string& path) = 0;
+    // False makes replacements take a name from the start, as on systems
+    // without unnamed files.
+    virtual bool UnnamedFilesAllowed() { return true; }
     // The free space to report for a folder's disk in place of the system's.
     virtual std::optional<std::uint64_t> FreeSpace(const std::string& folder)
     {
@@ -49,6 +52,11 @@ inline void Before(Operation op, const std::string& path)
 {
     if (detail::installed != nullptr)
         detail::installed->Before(op, path);
+}
+
+inline bool UnnamedFilesAllowed()
+{
+    return detail::installed == nullptr || detail::installed->UnnamedFilesAllowed();
 }
 
 inline std::optional<std::uint64_t> FreeSpace(const std::string& folder)

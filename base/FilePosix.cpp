@@ -184,7 +184,7 @@ void RemoveStaleTemporaries(const std::string& folder, const std::string& name)
 int OpenUnnamed(const std::string& folder)
 {
 #if defined(O_TMPFILE)
-    if (::access("/proc/self/fd", X_OK) != 0)
+    if (!fault::UnnamedFilesAllowed() || ::access("/proc/self/fd", X_OK) != 0)
         return -1;
     int fd;
     do

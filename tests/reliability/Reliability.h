@@ -38,11 +38,14 @@ public:
 
     void Before(fault::Operation op, const std::string& path) override;
     std::optional<std::uint64_t> FreeSpace(const std::string&) override { return freeSpace_; }
+    bool UnnamedFilesAllowed() override { return unnamed_; }
 
     int Seen() const { return seen_; }
     // The operations seen, as "name path".
     const std::vector<std::string>& Operations() const { return operations_; }
     void ReportFreeSpace(std::optional<std::uint64_t> bytes) { freeSpace_ = bytes; }
+    // Replacements named from the start, as where the system has no unnamed files.
+    void NameReplacements() { unnamed_ = false; }
 
 private:
     int n_ = 0;
@@ -52,6 +55,7 @@ private:
     int seen_ = 0;
     std::vector<std::string> operations_;
     std::optional<std::uint64_t> freeSpace_;
+    bool unnamed_ = true;
 };
 
 // Installs an injector for one scope.
