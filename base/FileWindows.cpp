@@ -412,31 +412,31 @@ void File::Close()
         RaiseLastError();
 }
 
-bool FileExists(const std::string& path)
+namespace {
+
+// INVALID_FILE_ATTRIBUTES for nothing at path, and for names that cannot be one.
+DWORD AttributesOf(const std::string& path)
 {
     if (path.empty() || path.find('\0') != std::string::npos)
-        return false;
-    std::wstring wide;
+        return INVALID_FILE_ATTRIBUTES;
     try {
-        wide = Wide(path);
+        return ::GetFileAttributesW(Wide(path).c_str());
     } catch (const FileError&) {
-        return false;
+        return INVALID_FILE_ATTRIBUTES;
     }
-    const DWORD attributes = ::GetFileAttributesW(wide.c_str());
+}
+
+} // namespace
+
+bool FileExists(const std::string& path)
+{
+    const DWORD attributes = AttributesOf(path);
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
 bool PathExists(const std::string& path)
 {
-    if (path.empty() || path.find('\0') != std::string::npos)
-        return false;
-    std::wstring wide;
-    try {
-        wide = Wide(path);
-    } catch (const FileError&) {
-        return false;
-    }
-    return ::GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES;
+    return AttributesOf(path) != INVALID_FILE_ATTRIBUTES;
 }
 
 void MakeFolder(const std::string& path)

@@ -65,7 +65,9 @@ void PlainCopy(benchmark::State& state, const World& world)
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * world.WscBytes);
 }
 
-void OnePass(benchmark::State& state, const World& world)
+// Times freeze on a fresh copy of the world, with its index loaded.
+template <typename Freeze>
+void TimedFreeze(benchmark::State& state, const World& world, Freeze freeze)
 {
     LatestReporter reporter;
     for (auto _ : state) {
@@ -74,39 +76,42 @@ void OnePass(benchmark::State& state, const World& world)
         auto table = std::make_unique<StaIdx>();
         LoadStaIdx(world.Index, *table, reporter);
         state.ResumeTiming();
-        FreezeWorld(world.Index, world.Statics, world.Wsc, *table, reporter);
+        freeze(world, *table, reporter);
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * world.WscBytes);
 }
 
+void OnePass(benchmark::State& state, const World& world)
+{
+    TimedFreeze(state, world, [](const World& w, StaIdx& table, Reporter& reporter) {
+        FreezeWorld(w.Index, w.Statics, w.Wsc, table, reporter);
+    });
+}
+
 // One extraction, one read and one append per block, the index written once.
+void FreezeBlockByBlock(const World& world, StaIdx& table, Reporter& reporter)
+{
+    auto exportTable = std::make_unique<ExportTable>();
+    SelectItemsForExport(world.Wsc, *exportTable, reporter);
+    std::map<std::pair<int, int>, int> blocks;
+    for (int n = 0; n < ExportTable::Size; ++n) {
+        const TExportEntry& entry = (*exportTable)[static_cast<std::uint16_t>(n)];
+        if (entry.Selected != 0)
+            blocks[{entry.XBlock, entry.YBlock}] = 1;
+    }
+    for (const auto& [block, marked] : blocks) {
+        const auto x = static_cast<std::uint16_t>(block.first);
+        const auto y = static_cast<std::uint16_t>(block.second);
+        TStaticBlock items;
+        ExtractBlockFromWsc(world.Wsc, items, *exportTable, x, y);
+        AppendStaticBlock(world.Statics, table.At(x, y), items, reporter);
+    }
+    SaveStaIdx(world.Index, table, reporter);
+}
+
 void BlockByBlock(benchmark::State& state, const World& world)
 {
-    LatestReporter reporter;
-    for (auto _ : state) {
-        state.PauseTiming();
-        world.Restore();
-        auto table = std::make_unique<StaIdx>();
-        LoadStaIdx(world.Index, *table, reporter);
-        state.ResumeTiming();
-        auto exportTable = std::make_unique<ExportTable>();
-        SelectItemsForExport(world.Wsc, *exportTable, reporter);
-        std::map<std::pair<int, int>, int> blocks;
-        for (int n = 0; n < ExportTable::Size; ++n) {
-            const TExportEntry& entry = (*exportTable)[static_cast<std::uint16_t>(n)];
-            if (entry.Selected != 0)
-                blocks[{entry.XBlock, entry.YBlock}] = 1;
-        }
-        for (const auto& [block, marked] : blocks) {
-            const auto x = static_cast<std::uint16_t>(block.first);
-            const auto y = static_cast<std::uint16_t>(block.second);
-            TStaticBlock items;
-            ExtractBlockFromWsc(world.Wsc, items, *exportTable, x, y);
-            AppendStaticBlock(world.Statics, table->At(x, y), items, reporter);
-        }
-        SaveStaIdx(world.Index, *table, reporter);
-    }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * world.WscBytes);
+    TimedFreeze(state, world, FreezeBlockByBlock);
 }
 
 // How both grow with the number of blocks, on a 10 MB world save.

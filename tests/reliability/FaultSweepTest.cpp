@@ -11,15 +11,6 @@
 namespace cryo::reliability {
 namespace {
 
-void Restore(const WorldFolder& world, const WorldFolder::Snapshot& snapshot)
-{
-    for (const std::string& name : Leftovers(world))
-        std::remove((world.Dir() / name).c_str());
-    test::WriteBytes(world.StaIdx(), snapshot.StaIdx);
-    test::WriteBytes(world.Statics(), snapshot.Statics);
-    test::WriteBytes(world.Wsc(), snapshot.Wsc);
-}
-
 std::string Name(Operation operation)
 {
     return operation == Operation::Freeze ? "freeze" : "melt";

@@ -57,15 +57,6 @@ int RunToEnd(const std::vector<std::string>& args)
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-void Restore(const WorldFolder& world, const WorldFolder::Snapshot& snapshot)
-{
-    for (const std::string& name : Leftovers(world))
-        std::remove((world.Dir() / name).c_str());
-    test::WriteBytes(world.StaIdx(), snapshot.StaIdx);
-    test::WriteBytes(world.Statics(), snapshot.Statics);
-    test::WriteBytes(world.Wsc(), snapshot.Wsc);
-}
-
 struct KillFigures {
     int Tried = 0;
     int Survived = 0;

@@ -35,6 +35,18 @@ void FaultAt::Before(fault::Operation op, const std::string& path)
 namespace {
 
 // Gives some of the blocks that the world save's items go to objects already.
+void AppendRandomItems(std::vector<unsigned char>& statics, int count, std::mt19937& random)
+{
+    for (int k = 0; k < count; ++k) {
+        unsigned char bytes[StaticItemSize];
+        EncodeStaticItem({static_cast<std::uint16_t>(random() % 0x4000), static_cast<std::uint8_t>(random() % 8),
+                          static_cast<std::uint8_t>(random() % 8), static_cast<std::int8_t>(random() % 256 - 128),
+                          static_cast<std::uint16_t>(random() % 3000)},
+                         bytes);
+        statics.insert(statics.end(), bytes, bytes + StaticItemSize);
+    }
+}
+
 void AddExistingObjects(const std::string& wsc, std::uint32_t seed, StaIdx& table, std::vector<unsigned char>& statics)
 {
     test::TempFolder scratch;
@@ -56,14 +68,7 @@ void AddExistingObjects(const std::string& wsc, std::uint32_t seed, StaIdx& tabl
         const int count = static_cast<int>(random() % 20) + 1;
         table.At(static_cast<std::uint16_t>(x), static_cast<std::uint16_t>(y))
             = {static_cast<std::int32_t>(statics.size()), count * StaticItemSize, static_cast<std::uint32_t>(random())};
-        for (int k = 0; k < count; ++k) {
-            unsigned char bytes[StaticItemSize];
-            EncodeStaticItem({static_cast<std::uint16_t>(random() % 0x4000), static_cast<std::uint8_t>(random() % 8),
-                              static_cast<std::uint8_t>(random() % 8), static_cast<std::int8_t>(random() % 256 - 128),
-                              static_cast<std::uint16_t>(random() % 3000)},
-                             bytes);
-            statics.insert(statics.end(), bytes, bytes + StaticItemSize);
-        }
+        AppendRandomItems(statics, count, random);
     }
 }
 
@@ -93,14 +98,7 @@ void WriteMeltWorld(const WorldFolder& world, std::uint32_t seed, int sizeFactor
     std::mt19937 random(seed);
     const int count = 25;
     table.At(MeltX, MeltY) = {static_cast<std::int32_t>(statics.size()), count * StaticItemSize, 0x1234};
-    for (int i = 0; i < count; ++i) {
-        unsigned char bytes[StaticItemSize];
-        EncodeStaticItem({static_cast<std::uint16_t>(random() % 0x4000), static_cast<std::uint8_t>(random() % 8),
-                          static_cast<std::uint8_t>(random() % 8), static_cast<std::int8_t>(random() % 256 - 128),
-                          static_cast<std::uint16_t>(random() % 3000)},
-                         bytes);
-        statics.insert(statics.end(), bytes, bytes + StaticItemSize);
-    }
+    AppendRandomItems(statics, count, random);
     worldgen::WscOptions options;
     options.Type255Items = 10;
     options.Blocks = 3;
@@ -145,6 +143,15 @@ std::vector<std::string> Leftovers(const WorldFolder& world)
         if (std::find(files.begin(), files.end(), name) == files.end())
             names.push_back(name);
     return names;
+}
+
+void Restore(const WorldFolder& world, const WorldFolder::Snapshot& snapshot)
+{
+    for (const std::string& name : Leftovers(world))
+        std::remove((world.Dir() / name).c_str());
+    test::WriteBytes(world.StaIdx(), snapshot.StaIdx);
+    test::WriteBytes(world.Statics(), snapshot.Statics);
+    test::WriteBytes(world.Wsc(), snapshot.Wsc);
 }
 
 namespace {

@@ -109,6 +109,9 @@ std::vector<std::string> CheckInterrupted(Operation operation, const WorldFolder
 // Names in the folder that are not the three files.
 std::vector<std::string> Leftovers(const WorldFolder& world);
 
+// Puts the three files back as the snapshot holds them and removes leftovers.
+void Restore(const WorldFolder& world, const WorldFolder::Snapshot& snapshot);
+
 // Runs fn in a child process; its exit status (StoppedStatus when the
 // injector stopped it), or -1 when it died otherwise.
 int StatusOfChild(const std::function<void()>& fn);
