@@ -82,7 +82,6 @@ public:
     // Flushes the new content to the disk and puts it in place of the target.
     void Commit();
 
-    const std::string& target() const { return target_; }
     // True once the new content is in place, even if a later step failed.
     bool Committed() const { return committed_; }
 

@@ -62,10 +62,7 @@ TEST(Durability, TooLittleFreeSpaceStopsAMeltOrFreezeBeforeAnythingIsWritten)
 {
     for (const Operation operation : {Operation::Melt, Operation::Freeze}) {
         WorldFolder world;
-        if (operation == Operation::Freeze)
-            WriteFreezeWorld(world, 6);
-        else
-            WriteMeltWorld(world, 6);
+        WriteWorldFor(operation, world, 6);
         const WorldFolder::Snapshot before = world.Take();
         EXPECT_EQ(RunOperation(operation, world), "");
         const WorldFolder::Snapshot after = world.Take();
@@ -218,10 +215,7 @@ TEST(Durability, MeltAndFreezeKeepPermissionsAndReplaceTheFilesLinksPointTo)
 {
     for (const Operation operation : {Operation::Melt, Operation::Freeze}) {
         WorldFolder world;
-        if (operation == Operation::Freeze)
-            WriteFreezeWorld(world, 7);
-        else
-            WriteMeltWorld(world, 7);
+        WriteWorldFor(operation, world, 7);
         // The world save and the index live elsewhere, reached through links.
         TempFolder elsewhere;
         std::filesystem::rename(world.Wsc(), elsewhere / "server.wsc");

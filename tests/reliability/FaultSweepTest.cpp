@@ -33,10 +33,7 @@ void ExpectNoRetryAfterFailedSync(const std::vector<std::string>& operations, in
 int Sweep(Operation operation, std::uint32_t seed, bool named = false)
 {
     WorldFolder world;
-    if (operation == Operation::Freeze)
-        WriteFreezeWorld(world, seed);
-    else
-        WriteMeltWorld(world, seed);
+    WriteWorldFor(operation, world, seed);
     const WorldFolder::Snapshot before = world.Take();
     const Objects everything = Everything(world);
 

@@ -39,10 +39,7 @@ TEST(Permissions, AnyReadOnlyFileStopsMeltAndFreezeWithAccessDeniedAndNothingCha
     for (const Operation operation : {Operation::Melt, Operation::Freeze}) {
         for (const int readOnly : {0, 1, 2}) {
             WorldFolder world;
-            if (operation == Operation::Freeze)
-                WriteFreezeWorld(world, 11);
-            else
-                WriteMeltWorld(world, 11);
+            WriteWorldFor(operation, world, 11);
             Share(world, 0777);
             const std::string path = readOnly == 0 ? world.StaIdx() : readOnly == 1 ? world.Statics() : world.Wsc();
             ::chmod(path.c_str(), 0444);
@@ -60,10 +57,7 @@ TEST(Permissions, AFolderThatCannotBeWrittenStopsMeltAndFreezeWithNothingChanged
 {
     for (const Operation operation : {Operation::Melt, Operation::Freeze}) {
         WorldFolder world;
-        if (operation == Operation::Freeze)
-            WriteFreezeWorld(world, 12);
-        else
-            WriteMeltWorld(world, 12);
+        WriteWorldFor(operation, world, 12);
         Share(world, 0555);
         const WorldFolder::Snapshot before = world.Take();
         const std::string text = UnprivilegedRun(operation, world);
@@ -78,10 +72,7 @@ TEST(Permissions, WritableFilesInAWritableFolderMeltAndFreezeAsAnyUser)
 {
     for (const Operation operation : {Operation::Melt, Operation::Freeze}) {
         WorldFolder world;
-        if (operation == Operation::Freeze)
-            WriteFreezeWorld(world, 13);
-        else
-            WriteMeltWorld(world, 13);
+        WriteWorldFor(operation, world, 13);
         Share(world, 0777);
         const Objects everything = Everything(world);
         EXPECT_EQ(UnprivilegedRun(operation, world), "");

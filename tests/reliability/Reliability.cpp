@@ -121,6 +121,14 @@ std::vector<std::string> WorldFileNames()
     return {"StaIdx0.mul", "Statics0.mul", "UOX3.wsc"};
 }
 
+void WriteWorldFor(Operation operation, const WorldFolder& world, std::uint32_t seed)
+{
+    if (operation == Operation::Freeze)
+        WriteFreezeWorld(world, seed);
+    else
+        WriteMeltWorld(world, seed);
+}
+
 std::string RunOperation(Operation operation, const WorldFolder& world)
 {
     auto table = std::make_unique<StaIdx>();

@@ -96,6 +96,9 @@ enum class Operation { Freeze, Melt };
 // freezes. Returns the error text, "" on success.
 std::string RunOperation(Operation operation, const WorldFolder& world);
 
+// The world of WriteFreezeWorld or WriteMeltWorld, as the operation needs.
+void WriteWorldFor(Operation operation, const WorldFolder& world, std::uint32_t seed);
+
 // What an interrupted operation may leave: every file is as before or as the
 // completed operation leaves it (the statics file, which is appended to in
 // place, anything between the two), the files changed in the operation's

@@ -136,15 +136,6 @@ std::vector<TStaticItem> BlockItems(const TStaticBlock& block)
     return std::vector<TStaticItem>(block.Items.begin(), block.Items.begin() + block.Count);
 }
 
-std::vector<int> RecordingReporter::DistinctProgress() const
-{
-    std::vector<int> distinct;
-    for (int p : Progress)
-        if (distinct.empty() || distinct.back() != p)
-            distinct.push_back(p);
-    return distinct;
-}
-
 std::string ErrorText(const std::function<void()>& fn)
 {
     try {

@@ -58,9 +58,6 @@ public:
     void SetProgress(int position) override { Progress.push_back(position); }
     void Flush() override { ++Flushes; }
 
-    // The progress positions with repeats collapsed.
-    std::vector<int> DistinctProgress() const;
-
     std::vector<std::string> Lines;
     std::vector<int> Progress;
     int Flushes = 0;

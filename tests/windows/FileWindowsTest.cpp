@@ -319,30 +319,29 @@ TEST(WindowsFileTest, UncommittedReplacementKeepsOldFile)
     EXPECT_EQ(folder.Entries(), std::vector<std::string>{"UOX3.wsc"});
 }
 
-TEST(WindowsFileTest, FailedReplaceKeepsOldFile)
+TEST(WindowsFileTest, FailedReplaceOrFlushKeepsOldFile)
 {
-    TempFolder folder;
-    const std::string path = folder / "UOX3.wsc";
-    WriteBytes(path, OldContent);
-    {
-        FailAt failure(fault::Operation::Rename, FileError::Kind::DiskFull, ERROR_DISK_FULL);
-        EXPECT_EQ(ErrorText([&] { Replace(path, NewContent); }), "Disk full");
+    struct Case {
+        fault::Operation Operation;
+        FileError::Kind Kind;
+        int Code;
+        const char* Text;
+    };
+    const Case cases[] = {
+        {fault::Operation::Rename, FileError::Kind::DiskFull, ERROR_DISK_FULL, "Disk full"},
+        {fault::Operation::Sync, FileError::Kind::Other, ERROR_CRC, "I/O error 23"},
+    };
+    for (const Case& c : cases) {
+        TempFolder folder;
+        const std::string path = folder / "UOX3.wsc";
+        WriteBytes(path, OldContent);
+        {
+            FailAt failure(c.Operation, c.Kind, c.Code);
+            EXPECT_EQ(ErrorText([&] { Replace(path, NewContent); }), c.Text);
+        }
+        EXPECT_EQ(ReadBytes(path), OldContent) << c.Text;
+        EXPECT_EQ(folder.Entries(), std::vector<std::string>{"UOX3.wsc"}) << c.Text;
     }
-    EXPECT_EQ(ReadBytes(path), OldContent);
-    EXPECT_EQ(folder.Entries(), std::vector<std::string>{"UOX3.wsc"});
-}
-
-TEST(WindowsFileTest, FailedFlushKeepsOldFile)
-{
-    TempFolder folder;
-    const std::string path = folder / "UOX3.wsc";
-    WriteBytes(path, OldContent);
-    {
-        FailAt failure(fault::Operation::Sync, FileError::Kind::Other, ERROR_CRC);
-        EXPECT_EQ(ErrorText([&] { Replace(path, NewContent); }), "I/O error 23");
-    }
-    EXPECT_EQ(ReadBytes(path), OldContent);
-    EXPECT_EQ(folder.Entries(), std::vector<std::string>{"UOX3.wsc"});
 }
 
 TEST(WindowsFileTest, TargetLockedAtCommitKeepsOldFile)
