@@ -86,15 +86,15 @@ struct GuideStep {
 
 const GuideStep GuideSteps[] = {
     {{"Please enter the path of your Staidx0.mul file in", "the left box. It will turn green when Cryoweaver",
-      "found the file."}},
+        "found the file."}},
     {{"Please enter the path of your Statics0.mul file in", "the middle box. It will turn green when Cryoweaver",
-      "found the file."}},
+        "found the file."}},
     {{"Please enter the path of the file you got from", "the server operator in the right box. It will",
-      "turn green when Cryoweaver found the file."}},
+        "turn green when Cryoweaver found the file."}},
     {{"Click on the \"GetStaticIndex\"-button to the right.", "This can take up to 30 seconds! Please wait until",
-      "Cryoweaver has finished."}},
+        "Cryoweaver has finished."}},
     {{"Click on the \"Freeze\"-button to the right.", "This can take up to some minutes! Please wait until",
-      "Cryoweaver has finished."}},
+        "Cryoweaver has finished."}},
     {{"Finished! You can now close Cryoweaver and connect to", "the server. Enjoy!", nullptr}},
 };
 
@@ -148,8 +148,7 @@ QLabel* MakeLabel(QWidget* parent, const char* name, const char* caption, int x,
     return label;
 }
 
-template <typename Edit>
-Edit* MakeEdit(QWidget* parent, const char* name, const char* text, int x, int y, int width)
+template <typename Edit> Edit* MakeEdit(QWidget* parent, const char* name, const char* text, int x, int y, int width)
 {
     auto* edit = new Edit(QString::fromUtf8(text), parent);
     edit->setObjectName(QString::fromUtf8(name));
@@ -186,7 +185,10 @@ void BlockEdit::focusOutEvent(QFocusEvent* event)
 // Log and progress of the core's work, shown in the window.
 class TMainForm::WindowReporter final : public Reporter {
 public:
-    explicit WindowReporter(TMainForm& form) : form_(form) {}
+    explicit WindowReporter(TMainForm& form)
+        : form_(form)
+    {
+    }
 
     void Log(std::string_view line) override
     {
@@ -211,18 +213,20 @@ private:
 const QString TMainForm::Caption = QStringLiteral("Cryoweaver (Version 3.2)");
 
 TMainForm::TMainForm(settings::SettingsStore& store, UserDialogs& dialogs, QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-                          | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
-      store_(store), dialogs_(dialogs), reporter_(std::make_unique<WindowReporter>(*this)),
-      staIdx_(std::make_unique<StaIdx>())
+    : QWidget(parent,
+        Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+            | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
+    , store_(store)
+    , dialogs_(dialogs)
+    , reporter_(std::make_unique<WindowReporter>(*this))
+    , staIdx_(std::make_unique<StaIdx>())
 {
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(Caption);
     // A small sans-serif face: the captions must fit buttons of 77 pixels.
     QFont windowFont = font();
     windowFont.setFamilies({QStringLiteral("Segoe UI"), QStringLiteral("Tahoma"), QStringLiteral("Liberation Sans"),
-                            QStringLiteral("Arial"), QStringLiteral("DejaVu Sans Condensed"),
-                            QStringLiteral("DejaVu Sans")});
+        QStringLiteral("Arial"), QStringLiteral("DejaVu Sans Condensed"), QStringLiteral("DejaVu Sans")});
     windowFont.setPixelSize(11);
     setFont(windowFont);
     setFixedSize(597, 425);
@@ -266,9 +270,9 @@ void TMainForm::BuildControls()
     ModeGroupBox->setObjectName(QStringLiteral("ModeGroupBox"));
     ModeGroupBox->setGeometry(4, 344, 77, 49);
     // The frame starts at the middle of the caption, leaving room for both buttons.
-    ModeGroupBox->setStyleSheet(QStringLiteral(
-        "QGroupBox { border: 1px solid palette(mid); border-radius: 2px; margin-top: 6px; }"
-        "QGroupBox::title { subcontrol-origin: margin; left: 6px; padding: 0 2px; }"));
+    ModeGroupBox->setStyleSheet(
+        QStringLiteral("QGroupBox { border: 1px solid palette(mid); border-radius: 2px; margin-top: 6px; }"
+                       "QGroupBox::title { subcontrol-origin: margin; left: 6px; padding: 0 2px; }"));
     NormalModeRadioButton = new QRadioButton(QStringLiteral("Normal"), ModeGroupBox);
     NormalModeRadioButton->setObjectName(QStringLiteral("NormalModeRadioButton"));
     NormalModeRadioButton->setGeometry(4, 12, 65, 17);
@@ -322,20 +326,19 @@ void TMainForm::BuildControls()
     connect(StaticsEdit, &QLineEdit::textChanged, this, [this] { Guarded([this] { StaticsEditChange(); }); });
     connect(WSCEdit, &QLineEdit::textChanged, this, [this] { Guarded([this] { WSCEditChange(); }); });
     connect(GetStaticIndexButton, &QPushButton::clicked, this,
-            [this] { Guarded([this] { GetStaticIndexButtonClick(); }); });
+        [this] { Guarded([this] { GetStaticIndexButtonClick(); }); });
     connect(GetStaticBlockButton, &QPushButton::clicked, this,
-            [this] { Guarded([this] { GetStaticBlockButtonClick(); }); });
+        [this] { Guarded([this] { GetStaticBlockButtonClick(); }); });
     connect(MeltBlockButton, &QPushButton::clicked, this, [this] { Guarded([this] { MeltBlockButtonClick(); }); });
-    connect(FreezeWorldButton, &QPushButton::clicked, this,
-            [this] { Guarded([this] { FreezeWorldButtonClick(); }); });
+    connect(FreezeWorldButton, &QPushButton::clicked, this, [this] { Guarded([this] { FreezeWorldButtonClick(); }); });
     connect(XBlockEdit, &BlockEdit::Exited, this, [this] { Guarded([this] { XBlockEditExit(); }); });
     connect(YBlockEdit, &BlockEdit::Exited, this, [this] { Guarded([this] { YBlockEditExit(); }); });
     // Checking a button from the program reports as a click too; ModeLoading
     // tells the two apart.
     connect(NormalModeRadioButton, &QRadioButton::toggled, this,
-            [this] { Guarded([this] { NormalModeRadioButtonClick(); }); });
+        [this] { Guarded([this] { NormalModeRadioButtonClick(); }); });
     connect(SimpleModeRadioButton, &QRadioButton::toggled, this,
-            [this] { Guarded([this] { SimpleModeRadioButtonClick(); }); });
+        [this] { Guarded([this] { SimpleModeRadioButtonClick(); }); });
 }
 
 void TMainForm::Log(const QString& line)
@@ -374,8 +377,8 @@ WorldFiles TMainForm::Files() const
 
 void TMainForm::SetBlockControlsEnabled(bool enabled)
 {
-    for (QWidget* control : std::initializer_list<QWidget*>{XBlockEdit, XBlockUpDown, YBlockEdit, YBlockUpDown,
-                                                           GetStaticBlockButton, MeltBlockButton})
+    for (QWidget* control : std::initializer_list<QWidget*>{
+             XBlockEdit, XBlockUpDown, YBlockEdit, YBlockUpDown, GetStaticBlockButton, MeltBlockButton})
         control->setEnabled(enabled);
 }
 
@@ -489,9 +492,8 @@ void TMainForm::GetStaticIndexButtonClick()
 
 void TMainForm::GetStaticBlockButtonClick()
 {
-    const std::vector<std::string> lines = ListStaticBlock(Utf8(StaticsEdit->text()), *staIdx_,
-                                                           Utf8(XBlockEdit->text()), Utf8(YBlockEdit->text()),
-                                                           *reporter_);
+    const std::vector<std::string> lines = ListStaticBlock(
+        Utf8(StaticsEdit->text()), *staIdx_, Utf8(XBlockEdit->text()), Utf8(YBlockEdit->text()), *reporter_);
     MainListBox->clear();
     for (const std::string& line : lines)
         MainListBox->addItem(QString::fromStdString(line));

@@ -7,7 +7,10 @@
 namespace cryo::app {
 
 PanelSplitter::PanelSplitter(QWidget* above, QWidget* below, int minimumSize, QWidget* parent)
-    : QWidget(parent), above_(above), below_(below), minimumSize_(minimumSize)
+    : QWidget(parent)
+    , above_(above)
+    , below_(below)
+    , minimumSize_(minimumSize)
 {
     setCursor(Qt::SizeVerCursor);
 }

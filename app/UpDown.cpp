@@ -25,8 +25,13 @@ QToolButton* MakeArrow(Qt::ArrowType arrow, QWidget* parent)
 } // namespace
 
 UpDown::UpDown(QLineEdit* buddy, int minimum, int maximum, QWidget* parent)
-    : QWidget(parent), buddy_(buddy), up_(MakeArrow(Qt::UpArrow, this)), down_(MakeArrow(Qt::DownArrow, this)),
-      minimum_(minimum), maximum_(maximum), position_(minimum)
+    : QWidget(parent)
+    , buddy_(buddy)
+    , up_(MakeArrow(Qt::UpArrow, this))
+    , down_(MakeArrow(Qt::DownArrow, this))
+    , minimum_(minimum)
+    , maximum_(maximum)
+    , position_(minimum)
 {
     up_->setObjectName(QStringLiteral("UpArrow"));
     down_->setObjectName(QStringLiteral("DownArrow"));

@@ -7,7 +7,7 @@ namespace cryo::app {
 namespace {
 
 int Run(QWidget* parent, QMessageBox::Icon icon, const QString& caption, const QString& text,
-        QMessageBox::StandardButtons buttons, QMessageBox::StandardButton defaultButton)
+    QMessageBox::StandardButtons buttons, QMessageBox::StandardButton defaultButton)
 {
     QMessageBox box(icon, caption, text, buttons, parent);
     box.setDefaultButton(defaultButton);

@@ -22,7 +22,10 @@ public:
 // Modal message boxes over the given window.
 class MessageBoxDialogs final : public UserDialogs {
 public:
-    explicit MessageBoxDialogs(QWidget* parent = nullptr) : parent_(parent) {}
+    explicit MessageBoxDialogs(QWidget* parent = nullptr)
+        : parent_(parent)
+    {
+    }
 
     void SetParent(QWidget* parent) { parent_ = parent; }
 

@@ -31,7 +31,7 @@ std::uint64_t EightDigitsValue(std::uint64_t word)
     word -= 0x3030303030303030u;
     word = word * 10 + (word >> 8);
     word = (((word & 0x000000FF000000FFu) * (100 + (1000000ull << 32)))
-            + (((word >> 16) & 0x000000FF000000FFu) * (1 + (10000ull << 32))))
+               + (((word >> 16) & 0x000000FF000000FFu) * (1 + (10000ull << 32))))
         >> 32;
     return word;
 }

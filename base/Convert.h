@@ -14,8 +14,7 @@ namespace cryo {
 std::int32_t StrToInt(std::string_view text);
 
 // Assignment to a narrower field: a value that does not fit raises RangeError.
-template <typename T>
-T CheckedNarrow(std::int64_t value)
+template <typename T> T CheckedNarrow(std::int64_t value)
 {
     if (value < static_cast<std::int64_t>(std::numeric_limits<T>::min())
         || value > static_cast<std::int64_t>(std::numeric_limits<T>::max()))

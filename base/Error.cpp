@@ -2,9 +2,15 @@
 
 namespace cryo {
 
-RangeError::RangeError() : Error("Range check error") {}
+RangeError::RangeError()
+    : Error("Range check error")
+{
+}
 
-OverflowError::OverflowError() : Error("Integer overflow") {}
+OverflowError::OverflowError()
+    : Error("Integer overflow")
+{
+}
 
 ConvertError::ConvertError(std::string_view text)
     : Error("'" + std::string(text) + "' is not a valid integer value")
@@ -12,20 +18,29 @@ ConvertError::ConvertError(std::string_view text)
 }
 
 FileError::FileError(Kind kind, int systemCode)
-    : Error(FileErrorText(kind, systemCode)), kind_(kind), systemCode_(systemCode)
+    : Error(FileErrorText(kind, systemCode))
+    , kind_(kind)
+    , systemCode_(systemCode)
 {
 }
 
 std::string FileErrorText(FileError::Kind kind, int systemCode)
 {
     switch (kind) {
-    case FileError::Kind::NotFound: return "File not found";
-    case FileError::Kind::InvalidName: return "Invalid filename";
-    case FileError::Kind::TooManyOpen: return "Too many open files";
-    case FileError::Kind::AccessDenied: return "File access denied";
-    case FileError::Kind::ReadBeyondEnd: return "Read beyond end of file";
-    case FileError::Kind::DiskFull: return "Disk full";
-    case FileError::Kind::Other: break;
+    case FileError::Kind::NotFound:
+        return "File not found";
+    case FileError::Kind::InvalidName:
+        return "Invalid filename";
+    case FileError::Kind::TooManyOpen:
+        return "Too many open files";
+    case FileError::Kind::AccessDenied:
+        return "File access denied";
+    case FileError::Kind::ReadBeyondEnd:
+        return "Read beyond end of file";
+    case FileError::Kind::DiskFull:
+        return "Disk full";
+    case FileError::Kind::Other:
+        break;
     }
     return "I/O error " + std::to_string(systemCode);
 }

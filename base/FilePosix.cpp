@@ -77,7 +77,7 @@ int OpenChecked(const std::string& path, int flags, mode_t mode = 0)
 // Opening a folder for reading succeeds on POSIX; as a file it is no file at all.
 void RejectFolder(int fd)
 {
-    struct stat st {};
+    struct stat st { };
     if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
         ::close(fd);
         throw SystemError(EISDIR);
@@ -115,7 +115,7 @@ std::string FolderOf(const std::string& path)
 std::string ResolveLinks(std::string path)
 {
     for (int depth = 0; depth < 40; ++depth) {
-        struct stat st {};
+        struct stat st { };
         if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
             return path;
         std::string link(PATH_MAX, '\0');
@@ -168,8 +168,8 @@ void RemoveStaleTemporaries(const std::string& folder, const std::string& name)
         const int fd = ::openat(dirFd, entryName.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0)
             continue;
-        struct stat opened {};
-        struct stat named {};
+        struct stat opened { };
+        struct stat named { };
         if (::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0
             && ::fstatat(dirFd, entryName.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && named.st_ino == opened.st_ino
             && named.st_dev == opened.st_dev)
@@ -234,7 +234,11 @@ void SyncFolder(const std::string& folder)
 
 } // namespace
 
-File::File(std::intptr_t handle, std::string path) : handle_(handle), path_(std::move(path)) {}
+File::File(std::intptr_t handle, std::string path)
+    : handle_(handle)
+    , path_(std::move(path))
+{
+}
 
 File File::OpenExisting(const std::string& path)
 {
@@ -251,7 +255,9 @@ File File::OpenForReading(const std::string& path)
     return File(fd, path);
 }
 
-File::File(File&& other) noexcept : handle_(other.handle_), path_(std::move(other.path_))
+File::File(File&& other) noexcept
+    : handle_(other.handle_)
+    , path_(std::move(other.path_))
 {
     other.handle_ = -1;
 }
@@ -277,7 +283,7 @@ File::~File()
 std::uint64_t File::Size()
 {
     fault::Before(Operation::Size, path_);
-    struct stat st {};
+    struct stat st { };
     if (::fstat(static_cast<int>(handle_), &st) != 0)
         RaiseErrno();
     return static_cast<std::uint64_t>(st.st_size);
@@ -350,13 +356,13 @@ bool FileExists(const std::string& path)
 {
     if (path.empty() || path.find('\0') != std::string::npos)
         return false;
-    struct stat st {};
+    struct stat st { };
     return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
 bool PathExists(const std::string& path)
 {
-    struct stat st {};
+    struct stat st { };
     return !path.empty() && path.find('\0') == std::string::npos && ::lstat(path.c_str(), &st) == 0;
 }
 
@@ -366,7 +372,7 @@ void MakeFolder(const std::string& path)
     fault::Before(Operation::Create, path);
     if (::mkdir(path.c_str(), 0777) != 0 && errno != EEXIST)
         RaiseErrno();
-    struct stat st {};
+    struct stat st { };
     if (::stat(path.c_str(), &st) != 0)
         RaiseErrno();
     if (!S_ISDIR(st.st_mode))
@@ -385,7 +391,7 @@ ReplacementFile::ReplacementFile(const std::string& path)
 
     // The target must be writable now, as if it were opened for a rewrite.
     fault::Before(Operation::Open, target_);
-    struct stat st {};
+    struct stat st { };
     if (::stat(target_.c_str(), &st) == 0) {
         if (S_ISDIR(st.st_mode))
             throw SystemError(EISDIR);
@@ -526,7 +532,7 @@ void CheckFreeSpace(const std::vector<SpaceNeed>& needs)
         } catch (const Error&) {
             continue;
         }
-        struct stat st {};
+        struct stat st { };
         if (::stat(folder.c_str(), &st) != 0)
             continue;
         Volume& volume = volumes[st.st_dev];
@@ -534,7 +540,7 @@ void CheckFreeSpace(const std::vector<SpaceNeed>& needs)
             if (const auto injected = fault::FreeSpace(folder)) {
                 volume.Available = *injected;
             } else {
-                struct statvfs vfs {};
+                struct statvfs vfs { };
                 // Where the free space cannot be known, the writes will tell.
                 if (::statvfs(folder.c_str(), &vfs) != 0)
                     continue;

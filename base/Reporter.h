@@ -23,14 +23,14 @@ public:
 
     // Makes the lines logged so far visible now: the work after a
     // "may look crashed" line gives the front end no chance to repaint.
-    virtual void Flush() {}
+    virtual void Flush() { }
 };
 
 class NullReporter final : public Reporter {
 public:
-    void Log(std::string_view) override {}
-    void SetProgress(int) override {}
-    void SetProgressRepeated(int, int) override {}
+    void Log(std::string_view) override { }
+    void SetProgress(int) override { }
+    void SetProgressRepeated(int, int) override { }
 };
 
 } // namespace cryo

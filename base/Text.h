@@ -30,8 +30,7 @@ bool StartsWithTag(std::string_view line, std::string_view tag);
 
 // The same for a tag known when compiling, as the scans' tags are: the
 // comparison unrolls into a few instructions per character.
-template <std::size_t N>
-inline bool StartsWithTag(std::string_view line, const char (&tag)[N])
+template <std::size_t N> inline bool StartsWithTag(std::string_view line, const char (&tag)[N])
 {
     constexpr std::size_t length = N - 1;
     if (line.size() < length)

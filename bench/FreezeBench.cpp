@@ -21,7 +21,8 @@ struct World {
     std::string Wsc;
     std::int64_t WscBytes = 0;
 
-    World(const std::string& name, std::uint64_t bytes, int items, int blocks) : Folder(ScratchFolder(name))
+    World(const std::string& name, std::uint64_t bytes, int items, int blocks)
+        : Folder(ScratchFolder(name))
     {
         Index = Folder + "/StaIdx0.mul";
         Statics = Folder + "/Statics0.mul";
@@ -66,8 +67,7 @@ void PlainCopy(benchmark::State& state, const World& world)
 }
 
 // Times freeze on a fresh copy of the world, with its index loaded.
-template <typename Freeze>
-void TimedFreeze(benchmark::State& state, const World& world, Freeze freeze)
+template <typename Freeze> void TimedFreeze(benchmark::State& state, const World& world, Freeze freeze)
 {
     LatestReporter reporter;
     for (auto _ : state) {
@@ -132,16 +132,28 @@ const bool Prepared = [] {
     return true;
 }();
 
-void PlainCopyLarge(benchmark::State& state) { PlainCopy(state, Large()); }
+void PlainCopyLarge(benchmark::State& state)
+{
+    PlainCopy(state, Large());
+}
 BENCHMARK(PlainCopyLarge)->Unit(benchmark::kMillisecond)->Iterations(3);
 
-void FreezeLarge(benchmark::State& state) { OnePass(state, Large()); }
+void FreezeLarge(benchmark::State& state)
+{
+    OnePass(state, Large());
+}
 BENCHMARK(FreezeLarge)->Unit(benchmark::kMillisecond)->Iterations(3);
 
-void FreezeSmall(benchmark::State& state) { OnePass(state, Small(static_cast<int>(state.range(0)))); }
+void FreezeSmall(benchmark::State& state)
+{
+    OnePass(state, Small(static_cast<int>(state.range(0))));
+}
 BENCHMARK(FreezeSmall)->Arg(10)->Arg(50)->Arg(200)->Unit(benchmark::kMillisecond)->Iterations(2);
 
-void BlockByBlockSmall(benchmark::State& state) { BlockByBlock(state, Small(static_cast<int>(state.range(0)))); }
+void BlockByBlockSmall(benchmark::State& state)
+{
+    BlockByBlock(state, Small(static_cast<int>(state.range(0))));
+}
 BENCHMARK(BlockByBlockSmall)->Arg(10)->Arg(50)->Arg(200)->Unit(benchmark::kMillisecond)->Iterations(2);
 
 } // namespace

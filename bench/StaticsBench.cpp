@@ -82,7 +82,7 @@ TStaticBlock FullBlock()
     TStaticBlock block;
     for (int i = 0; i < MaxBlockItems; ++i)
         block.Items[static_cast<std::size_t>(i)] = {static_cast<std::uint16_t>(i), static_cast<std::uint8_t>(i % 8),
-                                                    static_cast<std::uint8_t>(i / 8 % 8), 0, 0};
+            static_cast<std::uint8_t>(i / 8 % 8), 0, 0};
     block.Count = MaxBlockItems;
     return block;
 }

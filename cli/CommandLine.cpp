@@ -4,18 +4,17 @@
 
 namespace cryo::cli {
 
-const char* const UsageText =
-    "Usage:\n"
-    "  cryoweaver-cli list   --staidx FILE --statics FILE X Y\n"
-    "  cryoweaver-cli melt   --staidx FILE --statics FILE --wsc FILE X Y\n"
-    "  cryoweaver-cli freeze --staidx FILE --statics FILE --wsc FILE\n"
-    "  cryoweaver-cli sample DIR\n"
-    "  cryoweaver-cli --help | --version\n"
-    "\n"
-    "  list    prints the static objects of block X, Y (X 0..767, Y 0..511)\n"
-    "  melt    moves block X, Y from the statics files into the world save\n"
-    "  freeze  moves every TYPE 255 item of the world save into the statics files\n"
-    "  sample  writes a small world (StaIdx0.mul, Statics0.mul, UOX3.wsc) to try\n";
+const char* const UsageText = "Usage:\n"
+                              "  cryoweaver-cli list   --staidx FILE --statics FILE X Y\n"
+                              "  cryoweaver-cli melt   --staidx FILE --statics FILE --wsc FILE X Y\n"
+                              "  cryoweaver-cli freeze --staidx FILE --statics FILE --wsc FILE\n"
+                              "  cryoweaver-cli sample DIR\n"
+                              "  cryoweaver-cli --help | --version\n"
+                              "\n"
+                              "  list    prints the static objects of block X, Y (X 0..767, Y 0..511)\n"
+                              "  melt    moves block X, Y from the statics files into the world save\n"
+                              "  freeze  moves every TYPE 255 item of the world save into the statics files\n"
+                              "  sample  writes a small world (StaIdx0.mul, Statics0.mul, UOX3.wsc) to try\n";
 
 namespace {
 
@@ -52,8 +51,8 @@ Command ParseCommandLine(const std::vector<std::string>& args)
     }
 
     std::vector<std::string> positional;
-    std::map<std::string, std::string*> options = {
-        {"--staidx", &command.StaIdx}, {"--statics", &command.Statics}, {"--wsc", &command.Wsc}};
+    std::map<std::string, std::string*> options
+        = {{"--staidx", &command.StaIdx}, {"--statics", &command.Statics}, {"--wsc", &command.Wsc}};
     std::map<std::string, bool> given;
     bool onlyPositional = false;
     for (std::size_t i = 1; i < args.size(); ++i) {

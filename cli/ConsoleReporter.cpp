@@ -7,7 +7,9 @@ constexpr int BarWidth = 40;
 }
 
 ConsoleReporter::ConsoleReporter(std::FILE* out, std::FILE* progress, bool showProgress)
-    : out_(out), progress_(progress), showProgress_(showProgress)
+    : out_(out)
+    , progress_(progress)
+    , showProgress_(showProgress)
 {
 }
 

@@ -22,7 +22,8 @@ namespace cryo::fuzz {
 inline const std::string& Scratch()
 {
     static const std::string folder = [] {
-        std::string pattern = (access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") + std::string("/cryoweaver-fuzz-XXXXXX");
+        std::string pattern
+            = (access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") + std::string("/cryoweaver-fuzz-XXXXXX");
         if (mkdtemp(pattern.data()) == nullptr)
             std::abort();
         return pattern;
@@ -76,8 +77,7 @@ inline bool IsConvertErrorText(std::string_view text)
 
 // Runs fn; the text of the Error it raises, "" for none. Any other exception
 // escapes and is a finding.
-template <typename Fn>
-std::string ErrorOf(Fn&& fn)
+template <typename Fn> std::string ErrorOf(Fn&& fn)
 {
     try {
         fn();

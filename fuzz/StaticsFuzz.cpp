@@ -4,8 +4,8 @@
 // two bytes give the piece's length, and the bytes after the piece are
 // Statics0.mul. A cut index must not load; every block of the piece must read
 // as its records decode, with the errors its entry calls for.
-#include "FuzzSupport.h"
 #include "Bytes.h"
+#include "FuzzSupport.h"
 #include "StaIdx.h"
 #include "StaticBlock.h"
 
@@ -17,8 +17,8 @@ using namespace cryo;
 namespace {
 
 // What reading the block must give: its objects, or the error's text.
-std::string ExpectedRead(const TStaIdxEntry& entry, const std::uint8_t* statics, std::size_t size,
-                         std::vector<TStaticItem>& items)
+std::string ExpectedRead(
+    const TStaIdxEntry& entry, const std::uint8_t* statics, std::size_t size, std::vector<TStaticItem>& items)
 {
     if (entry.Offset == -1)
         return "";
@@ -80,7 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (i == piece / StaIdxRecordSize && piece % StaIdxRecordSize != 0)
                 continue;
             const TStaIdxEntry expected = i < piece / StaIdxRecordSize ? DecodeStaIdxEntry(index + i * StaIdxRecordSize)
-                                                                        : TStaIdxEntry{-1, -1, 0xFFFFFFFF};
+                                                                       : TStaIdxEntry{-1, -1, 0xFFFFFFFF};
             if (!(table->Entries[i] == expected))
                 fuzz::Mismatch("entry");
         }

@@ -1,8 +1,8 @@
 // The world-save rewrites. The one-pass extraction of a freeze must give the
 // same text and objects as ExtractBlockFromWsc where a single block is frozen;
 // a melt's append must number its sections right after the highest ones.
-#include "FuzzSupport.h"
 #include "File.h"
+#include "FuzzSupport.h"
 #include "StaIdx.h"
 #include "WorldRewrite.h"
 #include "WorldScan.h"
@@ -73,8 +73,8 @@ void CheckExtraction(const std::uint8_t* data, std::size_t size, const std::stri
     const std::string single = fuzz::ScratchFile("single.wsc");
     fuzz::WriteFileBytes(single, data, size);
     auto block = std::make_unique<TStaticBlock>();
-    const std::string singleError = fuzz::ErrorOf(
-        [&] { ExtractBlockFromWsc(single, *block, *table, blocks[0].first, blocks[0].second); });
+    const std::string singleError
+        = fuzz::ErrorOf([&] { ExtractBlockFromWsc(single, *block, *table, blocks[0].first, blocks[0].second); });
     const std::string onePassError
         = extracted[0].Error ? fuzz::ErrorOf([&] { std::rethrow_exception(extracted[0].Error); }) : "";
     if (singleError != onePassError)

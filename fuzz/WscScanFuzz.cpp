@@ -28,8 +28,7 @@ HighestNumbers ReferenceHighest(const std::string& path)
 
 bool KnownSelectError(const std::string& text)
 {
-    return text.rfind("Invalid tag after \"SECTION WORLDITEM ", 0) == 0
-        || fuzz::IsConvertErrorText(text);
+    return text.rfind("Invalid tag after \"SECTION WORLDITEM ", 0) == 0 || fuzz::IsConvertErrorText(text);
 }
 
 } // namespace
@@ -55,7 +54,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         fuzz::Mismatch("SelectItemsForExport error");
     for (int n = 0; n < ExportTable::Size; ++n) {
         const TExportEntry& entry = (*table)[static_cast<std::uint16_t>(n)];
-        if (entry.Selected > 1 || entry.XBlock > 8191 || entry.YBlock > 8191 || (entry.Selected == 0 && !(entry == TExportEntry{})))
+        if (entry.Selected > 1 || entry.XBlock > 8191 || entry.YBlock > 8191
+            || (entry.Selected == 0 && !(entry == TExportEntry{})))
             fuzz::Mismatch("export table entry");
     }
     if (table->operator[](65535).Selected != 0)

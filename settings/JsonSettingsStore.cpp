@@ -24,7 +24,10 @@ QString DamagedText(const QString& path, const QString& reason)
 
 } // namespace
 
-JsonSettingsStore::JsonSettingsStore(QString path) : path_(std::move(path)) {}
+JsonSettingsStore::JsonSettingsStore(QString path)
+    : path_(std::move(path))
+{
+}
 
 QString JsonSettingsStore::UserPath()
 {

@@ -16,7 +16,7 @@ public:
 
 // A stored value as the store holds it. Anything that is neither a string nor a
 // 32-bit integer is Unsupported, so that readers can name the wrong type.
-struct Unsupported {};
+struct Unsupported { };
 using StoredValue = std::variant<std::monostate, QString, qint32, Unsupported>;
 
 // One key of named values, opened and closed around every use, as a registry
@@ -43,7 +43,11 @@ std::unique_ptr<SettingsStore> UserSettingsStore();
 // Opens a store for the length of a scope.
 class OpenKey {
 public:
-    OpenKey(SettingsStore& store, bool create) : store_(store), open_(store.Open(create)) {}
+    OpenKey(SettingsStore& store, bool create)
+        : store_(store)
+        , open_(store.Open(create))
+    {
+    }
     ~OpenKey()
     {
         if (open_)

@@ -5,10 +5,10 @@ namespace cryo::settings {
 namespace {
 
 const QString ModeQuestionCaption = QStringLiteral("Simple mode?");
-const QString ModeQuestionText = QStringLiteral(
-    "You have not yet selected a mode. If you only want to use Cryoweaver for patching your files, "
-    "you should select \"Yes\" (Simple mode). If you want all features, select \"No\" (Normal mode). "
-    "In \"Simple mode\" you get step by step instructions on patching.");
+const QString ModeQuestionText
+    = QStringLiteral("You have not yet selected a mode. If you only want to use Cryoweaver for patching your files, "
+                     "you should select \"Yes\" (Simple mode). If you want all features, select \"No\" (Normal mode). "
+                     "In \"Simple mode\" you get step by step instructions on patching.");
 
 [[noreturn]] void InvalidType(const QString& name)
 {

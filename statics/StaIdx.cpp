@@ -18,11 +18,14 @@ void EncodeStaIdxEntry(const TStaIdxEntry& entry, unsigned char* out)
 
 TStaIdxEntry DecodeStaIdxEntry(const unsigned char* in)
 {
-    return {static_cast<std::int32_t>(le::GetU32(in)), static_cast<std::int32_t>(le::GetU32(in + 4)),
-            le::GetU32(in + 8)};
+    return {
+        static_cast<std::int32_t>(le::GetU32(in)), static_cast<std::int32_t>(le::GetU32(in + 4)), le::GetU32(in + 8)};
 }
 
-StaIdx::StaIdx() : Entries(StaIdxEntryCount) {}
+StaIdx::StaIdx()
+    : Entries(StaIdxEntryCount)
+{
+}
 
 TStaIdxEntry& StaIdx::At(std::uint16_t xBlock, std::uint16_t yBlock)
 {
@@ -48,8 +51,8 @@ void LoadStaIdx(const std::string& path, StaIdx& table, Reporter& reporter)
         const std::size_t last = std::min(records, first + MapYBlocks);
         for (std::size_t i = first; i < last; ++i)
             table.Entries[i] = DecodeStaIdxEntry(&bytes[i * StaIdxRecordSize]);
-        reporter.SetProgressRepeated(static_cast<int>(first / MapYBlocks) * 100 / MapXBlocks,
-                                     static_cast<int>(last - first));
+        reporter.SetProgressRepeated(
+            static_cast<int>(first / MapYBlocks) * 100 / MapXBlocks, static_cast<int>(last - first));
     }
     if (records < static_cast<std::size_t>(StaIdxEntryCount))
         throw FileError(FileError::Kind::ReadBeyondEnd, 0);

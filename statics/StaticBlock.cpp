@@ -71,8 +71,7 @@ void ReadBlockRecords(File& statics, const TStaIdxEntry& entry, TStaticBlock& bl
     block.Count = static_cast<std::uint16_t>(n);
 }
 
-void ReadStaticBlock(const std::string& staticsPath, const TStaIdxEntry& entry, TStaticBlock& block,
-                     Reporter& reporter)
+void ReadStaticBlock(const std::string& staticsPath, const TStaIdxEntry& entry, TStaticBlock& block, Reporter& reporter)
 {
     block.Clear();
     if (entry.Offset == -1)
@@ -108,8 +107,8 @@ TStaIdxEntry AppendBlockRecords(File& statics, const TStaticBlock& block, const 
     return updated;
 }
 
-void AppendStaticBlock(const std::string& staticsPath, TStaIdxEntry& entry, const TStaticBlock& newItems,
-                       Reporter& reporter)
+void AppendStaticBlock(
+    const std::string& staticsPath, TStaIdxEntry& entry, const TStaticBlock& newItems, Reporter& reporter)
 {
     TStaticBlock merged;
     ReadStaticBlock(staticsPath, entry, merged, reporter);

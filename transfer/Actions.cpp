@@ -19,8 +19,8 @@ std::string StaticItemLine(int number, const TStaticItem& item, std::uint16_t xB
         + ", Z = " + std::to_string(item.Z) + ", Color = " + BytesToHex(item.Color, 2);
 }
 
-std::vector<std::string> ListStaticBlock(const std::string& staticsPath, const StaIdx& table,
-                                         std::string_view xText, std::string_view yText, Reporter& reporter)
+std::vector<std::string> ListStaticBlock(const std::string& staticsPath, const StaIdx& table, std::string_view xText,
+    std::string_view yText, Reporter& reporter)
 {
     TStaticBlock block;
     const std::uint16_t xBlock = ParseBlockNumber(xText);
@@ -45,8 +45,7 @@ void LogInitDone(Reporter& reporter)
     reporter.Log("Init completed!");
 }
 
-void RunMelt(const WorldFiles& files, std::string_view xText, std::string_view yText, StaIdx& table,
-             Reporter& reporter)
+void RunMelt(const WorldFiles& files, std::string_view xText, std::string_view yText, StaIdx& table, Reporter& reporter)
 {
     reporter.Log("Melting in progress... Cryoweaver may look crashed, do not interrupt!");
     reporter.Flush();

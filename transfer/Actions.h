@@ -28,8 +28,8 @@ std::uint16_t ParseBlockNumber(std::string_view text);
 std::string StaticItemLine(int number, const TStaticItem& item, std::uint16_t xBlock, std::uint16_t yBlock);
 
 // The listing of the block the two texts name; nothing is returned on an error.
-std::vector<std::string> ListStaticBlock(const std::string& staticsPath, const StaIdx& table,
-                                         std::string_view xText, std::string_view yText, Reporter& reporter);
+std::vector<std::string> ListStaticBlock(const std::string& staticsPath, const StaIdx& table, std::string_view xText,
+    std::string_view yText, Reporter& reporter);
 
 // The GetStaticIndex load with its log lines, without the window's own steps
 // between loading and "Init completed!".
@@ -37,8 +37,8 @@ void LogInitStart(Reporter& reporter);
 void LogInitDone(Reporter& reporter);
 
 // The Melt! button: logs the warning, converts the texts, melts, logs completion.
-void RunMelt(const WorldFiles& files, std::string_view xText, std::string_view yText, StaIdx& table,
-             Reporter& reporter);
+void RunMelt(
+    const WorldFiles& files, std::string_view xText, std::string_view yText, StaIdx& table, Reporter& reporter);
 
 // The Freeze! button: logs the warning, freezes, logs completion.
 void RunFreeze(const WorldFiles& files, StaIdx& table, Reporter& reporter);

@@ -78,8 +78,7 @@ void CheckBlocksLieInFile(const std::vector<ExtractedBlock>& blocks, const StaId
 // the old one, as sections only leave it) and the merged copies appended to
 // the statics file. Merged counts are bounded by 512, as the merge bounds them.
 std::vector<SpaceNeed> SpaceNeeded(const std::string& staIdxPath, const std::string& staticsPath,
-                                   const std::string& wscPath, const StaIdx& table, const ExportTable& exportTable,
-                                   const BlockList& blockList)
+    const std::string& wscPath, const StaIdx& table, const ExportTable& exportTable, const BlockList& blockList)
 {
     std::vector<SpaceNeed> needs{{staIdxPath, StaIdxBytes(table)}};
     if (blockList.empty())
@@ -110,7 +109,7 @@ std::string BlockText(const ExtractedBlock& block)
 } // namespace
 
 void FreezeWorld(const std::string& staIdxPath, const std::string& staticsPath, const std::string& wscPath,
-                 StaIdx& table, Reporter& reporter)
+    StaIdx& table, Reporter& reporter)
 {
     reporter.SetProgress(0);
     auto exportTable = std::make_unique<ExportTable>();

@@ -15,6 +15,6 @@ namespace cryo {
 // moment: the merged block copies are appended to the statics file and flushed,
 // the index file is replaced, and only then the world save without the items.
 void FreezeWorld(const std::string& staIdxPath, const std::string& staticsPath, const std::string& wscPath,
-                 StaIdx& table, Reporter& reporter);
+    StaIdx& table, Reporter& reporter);
 
 } // namespace cryo

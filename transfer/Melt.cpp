@@ -7,7 +7,7 @@
 namespace cryo {
 
 void MeltBlock(const std::string& staIdxPath, const std::string& staticsPath, const std::string& wscPath,
-               std::uint16_t xBlock, std::uint16_t yBlock, StaIdx& table, Reporter& reporter)
+    std::uint16_t xBlock, std::uint16_t yBlock, StaIdx& table, Reporter& reporter)
 {
     reporter.SetProgress(0);
     TStaticBlock block;

@@ -12,6 +12,6 @@ namespace cryo {
 // world save as TYPE 255 items, then empties the block's entry and rewrites the
 // index file. The statics data file is never written.
 void MeltBlock(const std::string& staIdxPath, const std::string& staticsPath, const std::string& wscPath,
-               std::uint16_t xBlock, std::uint16_t yBlock, StaIdx& table, Reporter& reporter);
+    std::uint16_t xBlock, std::uint16_t yBlock, StaIdx& table, Reporter& reporter);
 
 } // namespace cryo

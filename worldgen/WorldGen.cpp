@@ -16,7 +16,7 @@ void AppendLine(std::string& text, const std::string& line)
 }
 
 void AppendItem(std::string& text, int number, std::int64_t serial, int id, int x, int y, int z, int color,
-                bool type255, int extraLines)
+    bool type255, int extraLines)
 {
     AppendLine(text, "SECTION WORLDITEM " + std::to_string(number));
     AppendLine(text, "{");
@@ -85,15 +85,16 @@ std::string GenerateWsc(const WscOptions& options)
          ++written) {
         const std::uint64_t slotsLeft = sections > written ? sections - written : 1;
         const bool type255 = type255Left > 0
-            && std::uniform_int_distribution<std::uint64_t>(0, slotsLeft - 1)(random) < static_cast<std::uint64_t>(type255Left);
+            && std::uniform_int_distribution<std::uint64_t>(0, slotsLeft - 1)(random)
+                < static_cast<std::uint64_t>(type255Left);
         if (type255) {
             const auto [bx, by] = blocks[static_cast<std::size_t>(type255Left) % blocks.size()];
             AppendItem(text, nextType255Number++, ++serial, uniform(1, 0x3FFF), bx * 8 + uniform(0, 7),
-                       by * 8 + uniform(0, 7), uniform(-128, 127), uniform(0, 3000), true, 0);
+                by * 8 + uniform(0, 7), uniform(-128, 127), uniform(0, 3000), true, 0);
             --type255Left;
         } else {
             AppendItem(text, nextOrdinaryNumber, ++serial, uniform(1, 0x3FFF), uniform(0, 6143), uniform(0, 4095),
-                       uniform(-128, 127), uniform(0, 3000), false, uniform(0, 4));
+                uniform(-128, 127), uniform(0, 3000), false, uniform(0, 4));
             if (++nextOrdinaryNumber > 65534)
                 nextOrdinaryNumber = std::min(type255Count, 65534);
             if (ordinaryLeft > 0)
@@ -105,8 +106,8 @@ std::string GenerateWsc(const WscOptions& options)
     return text;
 }
 
-void GenerateStatics(int blockCount, int maxItems, std::uint32_t seed, StaIdx& table,
-                     std::vector<unsigned char>& statics)
+void GenerateStatics(
+    int blockCount, int maxItems, std::uint32_t seed, StaIdx& table, std::vector<unsigned char>& statics)
 {
     std::mt19937 random(seed);
     auto uniform = [&random](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(random); };
@@ -116,9 +117,9 @@ void GenerateStatics(int blockCount, int maxItems, std::uint32_t seed, StaIdx& t
         entry.Offset = static_cast<std::int32_t>(statics.size());
         entry.Length = count * StaticItemSize;
         for (int i = 0; i < count; ++i) {
-            const TStaticItem item{static_cast<std::uint16_t>(uniform(1, 0x3FFF)), static_cast<std::uint8_t>(uniform(0, 7)),
-                                   static_cast<std::uint8_t>(uniform(0, 7)), static_cast<std::int8_t>(uniform(-128, 127)),
-                                   static_cast<std::uint16_t>(uniform(0, 3000))};
+            const TStaticItem item{static_cast<std::uint16_t>(uniform(1, 0x3FFF)),
+                static_cast<std::uint8_t>(uniform(0, 7)), static_cast<std::uint8_t>(uniform(0, 7)),
+                static_cast<std::int8_t>(uniform(-128, 127)), static_cast<std::uint16_t>(uniform(0, 3000))};
             unsigned char bytes[StaticItemSize];
             EncodeStaticItem(item, bytes);
             statics.insert(statics.end(), bytes, bytes + StaticItemSize);
@@ -147,7 +148,8 @@ void WriteSampleWorld(const std::string& folder)
     std::vector<unsigned char> statics;
     auto addBlock = [&](int xBlock, int yBlock, const std::vector<TStaticItem>& items) {
         TStaIdxEntry& entry = table.At(static_cast<std::uint16_t>(xBlock), static_cast<std::uint16_t>(yBlock));
-        entry = {static_cast<std::int32_t>(statics.size()), static_cast<std::int32_t>(items.size() * StaticItemSize), 0};
+        entry
+            = {static_cast<std::int32_t>(statics.size()), static_cast<std::int32_t>(items.size() * StaticItemSize), 0};
         for (const TStaticItem& item : items) {
             unsigned char bytes[StaticItemSize];
             EncodeStaticItem(item, bytes);
@@ -155,8 +157,9 @@ void WriteSampleWorld(const std::string& folder)
         }
     };
     // A little house: walls, a floor tile, a lamp post, a sign.
-    addBlock(100, 200, {{0x0EED, 3, 5, -5, 0}, {0x0064, 0, 0, 0, 0}, {0x0065, 1, 0, 0, 0}, {0x0066, 2, 0, 0, 0},
-                        {0x0495, 4, 4, 0, 0x0481}, {0x0B41, 6, 2, 3, 0}});
+    addBlock(100, 200,
+        {{0x0EED, 3, 5, -5, 0}, {0x0064, 0, 0, 0, 0}, {0x0065, 1, 0, 0, 0}, {0x0066, 2, 0, 0, 0},
+            {0x0495, 4, 4, 0, 0x0481}, {0x0B41, 6, 2, 3, 0}});
     addBlock(100, 201, {{0x0CCA, 2, 2, 0, 0}, {0x0CCB, 5, 6, 1, 0}});
     addBlock(101, 200, {{0x1771, 0, 7, 0, 0x03E8}});
 

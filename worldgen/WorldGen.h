@@ -28,8 +28,8 @@ std::string GenerateWsc(const WscOptions& options);
 // Fills blockCount random blocks of the table with up to maxItems objects each,
 // as copies in statics (which may already hold bytes); every other entry is
 // left as it is.
-void GenerateStatics(int blockCount, int maxItems, std::uint32_t seed, StaIdx& table,
-                     std::vector<unsigned char>& statics);
+void GenerateStatics(
+    int blockCount, int maxItems, std::uint32_t seed, StaIdx& table, std::vector<unsigned char>& statics);
 
 // An index whose every entry is empty (Offset -1).
 StaIdx EmptyIndex();

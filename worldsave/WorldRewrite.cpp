@@ -20,7 +20,7 @@ bool IsEofLine(std::string_view line)
 }
 
 void WriteItemSection(WscWriter& out, std::int32_t number, std::int32_t serial, const TStaticItem& item,
-                      std::uint16_t xBlock, std::uint16_t yBlock)
+    std::uint16_t xBlock, std::uint16_t yBlock)
 {
     out.WriteLine("SECTION WORLDITEM " + std::to_string(number));
     out.WriteLine("{");
@@ -46,7 +46,9 @@ constexpr int KeepSection = -1;
 class SectionExtractor {
 public:
     SectionExtractor(const std::vector<int>& slotOf, std::vector<ExtractedBlock>& slots, bool stopAtFirstError)
-        : slotOf_(slotOf), slots_(slots), stopAtFirstError_(stopAtFirstError)
+        : slotOf_(slotOf)
+        , slots_(slots)
+        , stopAtFirstError_(stopAtFirstError)
     {
     }
 
@@ -135,16 +137,15 @@ std::uint64_t AppendedWscBytes(int count)
     return static_cast<std::uint64_t>(count) * LongestSection + EofLines;
 }
 
-void AppendBlockToWsc(const std::string& wscPath, const TStaticBlock& block, std::uint16_t xBlock,
-                      std::uint16_t yBlock, Reporter& reporter)
+void AppendBlockToWsc(const std::string& wscPath, const TStaticBlock& block, std::uint16_t xBlock, std::uint16_t yBlock,
+    Reporter& reporter)
 {
     if (const auto file = PrepareAppendBlockToWsc(wscPath, block, xBlock, yBlock, reporter))
         file->Commit();
 }
 
 std::unique_ptr<ReplacementFile> PrepareAppendBlockToWsc(const std::string& wscPath, const TStaticBlock& block,
-                                                         std::uint16_t xBlock, std::uint16_t yBlock,
-                                                         Reporter& reporter)
+    std::uint16_t xBlock, std::uint16_t yBlock, Reporter& reporter)
 {
     if (block.Count == 0) {
         reporter.Log("Nothing to do!");
@@ -169,8 +170,8 @@ std::unique_ptr<ReplacementFile> PrepareAppendBlockToWsc(const std::string& wscP
     for (int i = 1; i <= block.Count; ++i) {
         highest.Number = CheckedAdd(highest.Number, 1);
         highest.Serial = CheckedAdd(highest.Serial, 1);
-        WriteItemSection(out, highest.Number, highest.Serial, block.Items[static_cast<std::size_t>(i - 1)], xBlock,
-                         yBlock);
+        WriteItemSection(
+            out, highest.Number, highest.Serial, block.Items[static_cast<std::size_t>(i - 1)], xBlock, yBlock);
         reporter.SetProgress(i * 30 / block.Count + 60);
     }
     out.WriteLine("EOF");
@@ -181,7 +182,7 @@ std::unique_ptr<ReplacementFile> PrepareAppendBlockToWsc(const std::string& wscP
 }
 
 void ExtractBlockFromWsc(const std::string& wscPath, TStaticBlock& block, const ExportTable& table,
-                         std::uint16_t xBlock, std::uint16_t yBlock)
+    std::uint16_t xBlock, std::uint16_t yBlock)
 {
     std::vector<int> slotOf(ExportTable::Size, KeepSection);
     for (int n = 0; n < ExportTable::Size; ++n) {
@@ -206,8 +207,7 @@ void ExtractBlockFromWsc(const std::string& wscPath, TStaticBlock& block, const 
 }
 
 std::vector<ExtractedBlock> ExtractSelectedSections(const std::string& wscPath, const ExportTable& table,
-                                                    const std::vector<std::pair<std::uint16_t, std::uint16_t>>& blocks,
-                                                    ReplacementFile& out)
+    const std::vector<std::pair<std::uint16_t, std::uint16_t>>& blocks, ReplacementFile& out)
 {
     std::map<std::pair<std::uint16_t, std::uint16_t>, int> slotOfBlock;
     std::vector<ExtractedBlock> slots;

@@ -18,14 +18,13 @@ class ReplacementFile;
 // numbered and serialled after the highest ones found, in front of its "EOF"
 // line. An empty block only logs "Nothing to do!". The world save is replaced
 // only when the whole new text has been written.
-void AppendBlockToWsc(const std::string& wscPath, const TStaticBlock& block, std::uint16_t xBlock,
-                      std::uint16_t yBlock, Reporter& reporter);
+void AppendBlockToWsc(const std::string& wscPath, const TStaticBlock& block, std::uint16_t xBlock, std::uint16_t yBlock,
+    Reporter& reporter);
 
 // The same, but the new text is left in a replacement for the caller to commit
 // (nothing, after "Nothing to do!", for an empty block).
 std::unique_ptr<ReplacementFile> PrepareAppendBlockToWsc(const std::string& wscPath, const TStaticBlock& block,
-                                                         std::uint16_t xBlock, std::uint16_t yBlock,
-                                                         Reporter& reporter);
+    std::uint16_t xBlock, std::uint16_t yBlock, Reporter& reporter);
 
 // The most that AppendBlockToWsc adds to a world save for count objects.
 std::uint64_t AppendedWscBytes(int count);
@@ -33,7 +32,7 @@ std::uint64_t AppendedWscBytes(int count);
 // Cuts every section that the table selects for block (xBlock, yBlock) out of the
 // world save and returns their objects, in file order, in block.Items.
 void ExtractBlockFromWsc(const std::string& wscPath, TStaticBlock& block, const ExportTable& table,
-                         std::uint16_t xBlock, std::uint16_t yBlock);
+    std::uint16_t xBlock, std::uint16_t yBlock);
 
 // The objects cut out for one block by a whole-file extraction.
 struct ExtractedBlock {
@@ -50,7 +49,6 @@ struct ExtractedBlock {
 // remaining text to out without committing it. The result lists the blocks in
 // the given order; sections selected for other blocks stay.
 std::vector<ExtractedBlock> ExtractSelectedSections(const std::string& wscPath, const ExportTable& table,
-                                                    const std::vector<std::pair<std::uint16_t, std::uint16_t>>& blocks,
-                                                    ReplacementFile& out);
+    const std::vector<std::pair<std::uint16_t, std::uint16_t>>& blocks, ReplacementFile& out);
 
 } // namespace cryo

@@ -55,9 +55,8 @@ void SelectItemsForExport(const std::string& wscPath, ExportTable& table, Report
     std::uint16_t y = 0;
     std::uint16_t type = 0;
 
-    auto invalidTag = [&section]() {
-        return Error("Invalid tag after \"SECTION WORLDITEM " + std::to_string(section) + "\"");
-    };
+    auto invalidTag
+        = [&section]() { return Error("Invalid tag after \"SECTION WORLDITEM " + std::to_string(section) + "\""); };
 
     // The tests of the tag table, in its order; at most one applies to a line.
     reader.ForEachLine([&](std::string_view line) {

@@ -13,8 +13,8 @@ class WscReader;
 // One world-save item section number's part in a freeze.
 struct TExportEntry {
     std::uint8_t Selected = 0; // 1: the section is to be frozen
-    std::uint16_t XBlock = 0;  // the section's X div 8
-    std::uint16_t YBlock = 0;  // the section's Y div 8
+    std::uint16_t XBlock = 0; // the section's X div 8
+    std::uint16_t YBlock = 0; // the section's Y div 8
 
     bool operator==(const TExportEntry&) const = default;
 };
@@ -24,7 +24,10 @@ class ExportTable {
 public:
     static constexpr int Size = 65536;
 
-    ExportTable() : entries_(Size) {}
+    ExportTable()
+        : entries_(Size)
+    {
+    }
 
     void Clear() { entries_.assign(Size, TExportEntry{}); }
     TExportEntry& operator[](std::uint16_t number) { return entries_[number]; }
@@ -35,7 +38,7 @@ private:
 };
 
 struct HighestNumbers {
-    std::int32_t Number = -1;         // highest "SECTION WORLDITEM" number
+    std::int32_t Number = -1; // highest "SECTION WORLDITEM" number
     std::int32_t Serial = 0x40000000; // highest "SERIAL", at least 1073741824
 };
 

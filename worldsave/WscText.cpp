@@ -17,7 +17,11 @@ constexpr char CtrlZ = 26;
 
 } // namespace
 
-WscReader::WscReader(const std::string& path) : file_(File::OpenForReading(path)), buffer_(ChunkSize) {}
+WscReader::WscReader(const std::string& path)
+    : file_(File::OpenForReading(path))
+    , buffer_(ChunkSize)
+{
+}
 
 bool WscReader::Refill()
 {
@@ -100,7 +104,11 @@ std::string WscReader::ReadTail()
     return tail;
 }
 
-WscWriter::WscWriter(ReplacementFile& out) : out_(out), buffer_(ChunkSize) {}
+WscWriter::WscWriter(ReplacementFile& out)
+    : out_(out)
+    , buffer_(ChunkSize)
+{
+}
 
 void WscWriter::Spill()
 {

@@ -17,8 +17,7 @@ namespace cryo {
 // Calls fn(line) for every line of text, a run of whole lines: a line ends at a
 // CR, and an LF right after the CR belongs to the line end. Text that does not
 // end with a line end holds one more line, the last of the file.
-template <typename Fn>
-void ForEachLineIn(std::string_view text, Fn&& fn)
+template <typename Fn> void ForEachLineIn(std::string_view text, Fn&& fn)
 {
     const char* p = text.data();
     const char* const end = p + text.size();
@@ -52,8 +51,7 @@ void ForEachLineIn(std::string_view text, Fn&& fn)
 // character upper-cased is the letter first. A scan for one kind of line
 // searches the text sixteen bytes at a time for the letter, and reads a line
 // only where the letter starts one.
-template <typename Fn>
-void ForEachLineStartingWith(std::string_view text, char first, Fn&& fn)
+template <typename Fn> void ForEachLineStartingWith(std::string_view text, char first, Fn&& fn)
 {
     const char* const begin = text.data();
     const char* const end = begin + text.size();
@@ -96,8 +94,7 @@ public:
 
     // Calls fn(line) for every line of the text from where the reader stands;
     // each line is valid only during its call.
-    template <typename Fn>
-    void ForEachLine(Fn&& fn)
+    template <typename Fn> void ForEachLine(Fn&& fn)
     {
         std::string_view lines;
         while (NextLines(lines))
@@ -105,8 +102,7 @@ public:
     }
 
     // The same for the lines whose first character upper-cased is the letter first.
-    template <typename Fn>
-    void ForEachLineStartingWith(char first, Fn&& fn)
+    template <typename Fn> void ForEachLineStartingWith(char first, Fn&& fn)
     {
         std::string_view lines;
         while (NextLines(lines))

@@ -41,9 +41,9 @@ TEST(StrToInt, AcceptsSignedDecimalAndDollarHex)
 
 TEST(StrToInt, RejectsEverythingElseWithTheTextInTheMessage)
 {
-    const char* cases[] = {"", " 5", "5 ", "abc", "+", "-", "$", "$G", "1e3", "0x10", "5-", "--5", "+-5",
-                           "2147483648", "-2147483649", "$80000000", "99999999999999999999", "1.5", "$-1",
-                           "1234567:", "123456/8", "12345678 ", "1234\x0056"};
+    const char* cases[]
+        = {"", " 5", "5 ", "abc", "+", "-", "$", "$G", "1e3", "0x10", "5-", "--5", "+-5", "2147483648", "-2147483649",
+            "$80000000", "99999999999999999999", "1.5", "$-1", "1234567:", "123456/8", "12345678 ", "1234\x0056"};
     for (const char* text : cases)
         EXPECT_EQ(ErrorText([&] { StrToInt(text); }), "'" + std::string(text) + "' is not a valid integer value")
             << text;

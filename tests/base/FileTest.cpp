@@ -1,6 +1,6 @@
+#include "File.h"
 #include "Error.h"
 #include "FaultInjection.h"
-#include "File.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -103,7 +103,12 @@ TEST(ReplacementFile, CreatesAMissingFile)
 // Makes the n-th file operation fail, counting from 1.
 class FailAt final : public fault::Injector {
 public:
-    FailAt(int n, FileError::Kind kind, int code) : n_(n), kind_(kind), code_(code) {}
+    FailAt(int n, FileError::Kind kind, int code)
+        : n_(n)
+        , kind_(kind)
+        , code_(code)
+    {
+    }
     void Before(fault::Operation, const std::string&) override
     {
         if (++seen_ == n_)
@@ -162,7 +167,7 @@ TEST(ReplacementFile, KeepsPermissionsAndReplacesTheTargetOfALink)
 
     EXPECT_TRUE(std::filesystem::is_symlink(dir / "UOX3.wsc"));
     EXPECT_EQ(ReadText(dir / "real.wsc"), "new");
-    struct stat st {};
+    struct stat st { };
     ASSERT_EQ(::stat((dir / "real.wsc").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
     EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"UOX3.wsc", "real.wsc"}));

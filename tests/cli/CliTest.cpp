@@ -71,8 +71,8 @@ protected:
     {
         const Result sample = Cli({"sample", dir.path()});
         ASSERT_EQ(sample.Status, 0) << sample.Err;
-        EXPECT_EQ(sample.Out, "Wrote " + dir / "StaIdx0.mul\n" + "Wrote " + dir / "Statics0.mul\n" + "Wrote "
-                      + dir / "UOX3.wsc\n");
+        EXPECT_EQ(sample.Out,
+            "Wrote " + dir / "StaIdx0.mul\n" + "Wrote " + dir / "Statics0.mul\n" + "Wrote " + dir / "UOX3.wsc\n");
         EXPECT_EQ(sample.Err, "");
     }
 
@@ -113,12 +113,13 @@ TEST_F(CommandLine, ListsMeltsAndFreezesTheSampleWorld)
 
     const Result melt = Run("melt", {"100", "200"});
     EXPECT_EQ(melt.Status, 0) << melt.Err;
-    EXPECT_EQ(melt.Out, "Melting in progress... Cryoweaver may look crashed, do not interrupt!\n"
-                        "Highest number: 4\n"
-                        "Highest serial: 40 00 00 05\n"
-                        "Writing StaIdx file...\n"
-                        "Done!\n"
-                        "Melting completed!\n");
+    EXPECT_EQ(melt.Out,
+        "Melting in progress... Cryoweaver may look crashed, do not interrupt!\n"
+        "Highest number: 4\n"
+        "Highest serial: 40 00 00 05\n"
+        "Writing StaIdx file...\n"
+        "Done!\n"
+        "Melting completed!\n");
     EXPECT_EQ(melt.Err, "");
     EXPECT_EQ(Run("list", {"100", "200"}, false).Out, "");
 
@@ -177,7 +178,8 @@ TEST_F(CommandLine, TheSampleNeverOverwritesAFile)
     const std::string before = test::ReadText(dir / "UOX3.wsc");
     const Result again = Cli({"sample", dir.path()});
     EXPECT_EQ(again.Status, 1);
-    EXPECT_EQ(again.Err, "cryoweaver-cli: '" + dir / "StaIdx0.mul" + "' already exists; the sample never overwrites a file.\n");
+    EXPECT_EQ(again.Err,
+        "cryoweaver-cli: '" + dir / "StaIdx0.mul" + "' already exists; the sample never overwrites a file.\n");
     EXPECT_EQ(test::ReadText(dir / "UOX3.wsc"), before);
 }
 

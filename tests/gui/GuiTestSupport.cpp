@@ -73,7 +73,7 @@ void WriteWorld(const QString& folder, const BlockItems& blocks, const QByteArra
     QByteArray index(qsizetype(StaIdxFileSize), '\0');
     for (int i = 0; i < StaIdxEntryCount; ++i)
         EncodeStaIdxEntry(table.Entries[std::size_t(i)],
-                          reinterpret_cast<unsigned char*>(index.data()) + std::size_t(i) * StaIdxRecordSize);
+            reinterpret_cast<unsigned char*>(index.data()) + std::size_t(i) * StaIdxRecordSize);
     WriteFile(folder + QStringLiteral("/StaIdx0.mul"), index);
     WriteFile(folder + QStringLiteral("/Statics0.mul"), statics);
     WriteFile(folder + QStringLiteral("/UOX3.wsc"), wsc);
@@ -93,7 +93,9 @@ QByteArray ReadFile(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-Window::Window(const Workspace& workspace, bool answerYes) : store(workspace.ConfigPath()), form_(store, dialogs)
+Window::Window(const Workspace& workspace, bool answerYes)
+    : store(workspace.ConfigPath())
+    , form_(store, dialogs)
 {
     dialogs.Answer = answerYes;
 }

@@ -44,7 +44,7 @@ public:
 class RecordingReporter final : public Reporter {
 public:
     void Log(std::string_view line) override { Lines << QString::fromUtf8(line.data(), qsizetype(line.size())); }
-    void SetProgress(int) override {}
+    void SetProgress(int) override { }
 
     QStringList Lines;
 };
@@ -83,11 +83,7 @@ public:
     // Shows the window (which loads the settings) and makes it the active one.
     void Show();
 
-    template <typename T>
-    T* Get(const char* name) const
-    {
-        return form_.findChild<T*>(QString::fromUtf8(name));
-    }
+    template <typename T> T* Get(const char* name) const { return form_.findChild<T*>(QString::fromUtf8(name)); }
     QLineEdit* Edit(const char* name) const { return Get<QLineEdit>(name); }
     bool Enabled(const char* name) const;
 

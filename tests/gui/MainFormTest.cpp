@@ -63,20 +63,20 @@ const QStringList WelcomeText = {
 
 const QList<QStringList> GuideSteps = {
     {"Please enter the path of your Staidx0.mul file in", "the left box. It will turn green when Cryoweaver",
-     "found the file."},
+        "found the file."},
     {"Please enter the path of your Statics0.mul file in", "the middle box. It will turn green when Cryoweaver",
-     "found the file."},
+        "found the file."},
     {"Please enter the path of the file you got from", "the server operator in the right box. It will",
-     "turn green when Cryoweaver found the file."},
+        "turn green when Cryoweaver found the file."},
     {"Click on the \"GetStaticIndex\"-button to the right.", "This can take up to 30 seconds! Please wait until",
-     "Cryoweaver has finished."},
+        "Cryoweaver has finished."},
     {"Click on the \"Freeze\"-button to the right.", "This can take up to some minutes! Please wait until",
-     "Cryoweaver has finished."},
+        "Cryoweaver has finished."},
     {"Finished! You can now close Cryoweaver and connect to", "the server. Enjoy!"},
 };
 
-const char* const BlockControls[] = {"XBlockEdit",           "XBlockUpDown",    "YBlockEdit",
-                                     "YBlockUpDown",         "GetStaticBlockButton", "MeltBlockButton"};
+const char* const BlockControls[]
+    = {"XBlockEdit", "XBlockUpDown", "YBlockEdit", "YBlockUpDown", "GetStaticBlockButton", "MeltBlockButton"};
 
 const QString ModeChanged = QStringLiteral("The new mode will be active the next time you start Cryoweaver.");
 
@@ -84,7 +84,7 @@ QStringList EnabledOf(const Window& window)
 {
     QStringList enabled;
     for (const char* name : {"GetStaticIndexButton", "XBlockEdit", "XBlockUpDown", "YBlockEdit", "YBlockUpDown",
-                             "GetStaticBlockButton", "MeltBlockButton", "FreezeWorldButton"}) {
+             "GetStaticBlockButton", "MeltBlockButton", "FreezeWorldButton"}) {
         if (window.Enabled(name))
             enabled << QString::fromUtf8(name);
     }
@@ -92,15 +92,15 @@ QStringList EnabledOf(const Window& window)
 }
 
 const QStringList OnlyGetStaticIndex = {"GetStaticIndexButton"};
-const QStringList AfterLoading = {"XBlockEdit",           "XBlockUpDown",    "YBlockEdit",       "YBlockUpDown",
-                                  "GetStaticBlockButton", "MeltBlockButton", "FreezeWorldButton"};
+const QStringList AfterLoading = {"XBlockEdit", "XBlockUpDown", "YBlockEdit", "YBlockUpDown", "GetStaticBlockButton",
+    "MeltBlockButton", "FreezeWorldButton"};
 
 // The lines the core logs for the same action on a copy of the world, to
 // compare with what the window shows.
 QStringList CoreLog(const QString& folder, const std::function<void(const WorldFiles&, StaIdx&, Reporter&)>& run)
 {
     const WorldFiles files{(folder + "/StaIdx0.mul").toStdString(), (folder + "/Statics0.mul").toStdString(),
-                           (folder + "/UOX3.wsc").toStdString()};
+        (folder + "/UOX3.wsc").toStdString()};
     auto table = std::make_unique<StaIdx>();
     NullReporter quiet;
     LoadStaIdx(files.StaIdx, *table, quiet);
@@ -119,9 +119,9 @@ QByteArray Wsc(const QList<QByteArray>& sections)
 
 QByteArray Item(int number, int x, int y, int type)
 {
-    return "SECTION WORLDITEM " + QByteArray::number(number) + "\r\n{\r\nSERIAL " + QByteArray::number(0x40000000 + number)
-        + "\r\nNAME #\r\nID 3821\r\nX " + QByteArray::number(x) + "\r\nY " + QByteArray::number(y)
-        + "\r\nZ 0\r\nCOLOR 0\r\nCONT -1\r\nTYPE " + QByteArray::number(type) + "\r\n}\r\n\r\n";
+    return "SECTION WORLDITEM " + QByteArray::number(number) + "\r\n{\r\nSERIAL "
+        + QByteArray::number(0x40000000 + number) + "\r\nNAME #\r\nID 3821\r\nX " + QByteArray::number(x) + "\r\nY "
+        + QByteArray::number(y) + "\r\nZ 0\r\nCOLOR 0\r\nCONT -1\r\nTYPE " + QByteArray::number(type) + "\r\n}\r\n\r\n";
 }
 
 } // namespace
@@ -163,18 +163,14 @@ private slots:
         QCOMPARE_COLOR(window.Edit("StaIdxEdit"), "default");
         QCOMPARE(EnabledOf(window), QStringList());
 
-        const std::pair<const char*, const char*> captions[] = {
-            {"GetStaticIndexButton", "GetStaticIndex"}, {"GetStaticBlockButton", "GetStaticBlock"},
-            {"MeltBlockButton", "Melt!"}, {"FreezeWorldButton", "Freeze!"}};
+        const std::pair<const char*, const char*> captions[] = {{"GetStaticIndexButton", "GetStaticIndex"},
+            {"GetStaticBlockButton", "GetStaticBlock"}, {"MeltBlockButton", "Melt!"}, {"FreezeWorldButton", "Freeze!"}};
         for (const auto& [name, caption] : captions) {
             QCOMPARE(window.Get<QPushButton>(name)->text(), QString(caption));
             QCOMPARE(window.Get<QPushButton>(name)->size(), QSize(77, 25));
         }
         const std::pair<const char*, const char*> labels[] = {{"StaIdxLabel", "StaIdx0.mul"},
-                                                              {"StaticsLabel", "Statics0.mul"},
-                                                              {"WSCLabel", "UOX3.wsc"},
-                                                              {"XBlockLabel", "X"},
-                                                              {"YBlockLabel", "Y"}};
+            {"StaticsLabel", "Statics0.mul"}, {"WSCLabel", "UOX3.wsc"}, {"XBlockLabel", "X"}, {"YBlockLabel", "Y"}};
         for (const auto& [name, caption] : labels)
             QCOMPARE(window.Get<QLabel>(name)->text(), QString(caption));
         QCOMPARE(window.Get<QGroupBox>("ModeGroupBox")->title(), QStringLiteral("Mode"));
@@ -193,8 +189,8 @@ private slots:
         QCOMPARE(window.Get<QProgressBar>("ProgressBar")->maximum(), 100);
         QCOMPARE(window.Get<QWidget>("XBlockUpDown")->geometry(), QRect(65, 36, 15, 21));
         QCOMPARE(window.Get<QWidget>("StaIdxEdit")->parentWidget()->objectName(), QStringLiteral("FileNamePanel"));
-        QCOMPARE(window.Get<QWidget>("NormalModeRadioButton")->parentWidget()->objectName(),
-                 QStringLiteral("ModeGroupBox"));
+        QCOMPARE(
+            window.Get<QWidget>("NormalModeRadioButton")->parentWidget()->objectName(), QStringLiteral("ModeGroupBox"));
     }
 
     void tabOrderFollowsTheFileNamesThenTheButtons()
@@ -211,9 +207,9 @@ private slots:
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
             order << QApplication::focusWidget()->objectName();
         }
-        QCOMPARE(order, (QStringList{"XBlockEdit", "YBlockEdit", "GetStaticBlockButton", "MeltBlockButton",
-                                     "FreezeWorldButton", "NormalModeRadioButton", "LogListBox", "MainListBox",
-                                     "WSCEdit"}));
+        QCOMPARE(order,
+            (QStringList{"XBlockEdit", "YBlockEdit", "GetStaticBlockButton", "MeltBlockButton", "FreezeWorldButton",
+                "NormalModeRadioButton", "LogListBox", "MainListBox", "WSCEdit"}));
     }
 
     void firstRunAsksForTheModeAndStoresTheAnswer_data()
@@ -276,12 +272,12 @@ private slots:
         } cases[] = {
             {"StaIdxEdit", dir + "/StaIdx0.MUL", "green"},
             {"StaIdxEdit", dir + "/staidx1.mul", "red"},
-            {"StaIdxEdit", dir + "/staidx0.mul", "red"},      // not there: names are compared, files found exactly
-            {"StaIdxEdit", dir + "/sub/staidx0.mul", "red"},  // a folder
+            {"StaIdxEdit", dir + "/staidx0.mul", "red"}, // not there: names are compared, files found exactly
+            {"StaIdxEdit", dir + "/sub/staidx0.mul", "red"}, // a folder
             {"StaIdxEdit", dir + "/STATICS0.mul", "red"},
             {"StaticsEdit", dir + "/STATICS0.mul", "green"},
             {"StaticsEdit", dir + "/StaIdx0.MUL", "red"},
-            {"WSCEdit", dir + "/patch.txt", "green"},         // any existing file will do
+            {"WSCEdit", dir + "/patch.txt", "green"}, // any existing file will do
             {"WSCEdit", dir + "/StaIdx0.MUL", "green"},
             {"WSCEdit", dir + "/missing.wsc", "red"},
             {"WSCEdit", dir, "red"},
@@ -312,10 +308,9 @@ private slots:
         QCOMPARE(workspace.Config(), QJsonObject({{"Mode", 0}}));
         QTest::keyClick(wsc, Qt::Key_C);
         QCOMPARE_COLOR(wsc, "green");
-        QCOMPARE(workspace.Config(), QJsonObject({{"Mode", 0},
-                                                  {"StaIdx0.mul", world + "/StaIdx0.mul"},
-                                                  {"Statics0.mul", world + "/Statics0.mul"},
-                                                  {"UOX3.wsc", world + "/UOX3.wsc"}}));
+        QCOMPARE(workspace.Config(),
+            QJsonObject({{"Mode", 0}, {"StaIdx0.mul", world + "/StaIdx0.mul"},
+                {"Statics0.mul", world + "/Statics0.mul"}, {"UOX3.wsc", world + "/UOX3.wsc"}}));
         QCOMPARE(EnabledOf(window), OnlyGetStaticIndex);
 
         // A red edit stores nothing and keeps the last valid set.
@@ -342,8 +337,8 @@ private slots:
         QCOMPARE(EnabledOf(window), OnlyGetStaticIndex);
 
         window.Click("GetStaticIndexButton");
-        QCOMPARE(window.LogLines(), (QStringList{"Init in progress... Cryoweaver may look crashed, do not interrupt!",
-                                                 "Init completed!"}));
+        QCOMPARE(window.LogLines(),
+            (QStringList{"Init in progress... Cryoweaver may look crashed, do not interrupt!", "Init completed!"}));
         QCOMPARE(window.Progress(), 100);
         QCOMPARE(EnabledOf(window), AfterLoading);
         QVERIFY(!window.Enabled("StaIdxEdit"));
@@ -468,13 +463,27 @@ private slots:
         QTest::addColumn<QString>("edit");
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("X 900") << "XBlockEdit" << "900" << "767";
-        QTest::newRow("X -5") << "XBlockEdit" << "-5" << "0";
-        QTest::newRow("X 767") << "XBlockEdit" << "767" << "767";
-        QTest::newRow("X hex") << "XBlockEdit" << "$300" << "767";
-        QTest::newRow("Y 512") << "YBlockEdit" << "512" << "511";
-        QTest::newRow("Y 70000") << "YBlockEdit" << "70000" << "511";
-        QTest::newRow("Y 5") << "YBlockEdit" << "5" << "5";
+        QTest::newRow("X 900") << "XBlockEdit"
+                               << "900"
+                               << "767";
+        QTest::newRow("X -5") << "XBlockEdit"
+                              << "-5"
+                              << "0";
+        QTest::newRow("X 767") << "XBlockEdit"
+                               << "767"
+                               << "767";
+        QTest::newRow("X hex") << "XBlockEdit"
+                               << "$300"
+                               << "767";
+        QTest::newRow("Y 512") << "YBlockEdit"
+                               << "512"
+                               << "511";
+        QTest::newRow("Y 70000") << "YBlockEdit"
+                                 << "70000"
+                                 << "511";
+        QTest::newRow("Y 5") << "YBlockEdit"
+                             << "5"
+                             << "5";
     }
 
     void blockEditsAreClampedWhenLeft()
@@ -537,11 +546,11 @@ private slots:
         Workspace workspace;
         const QString world = workspace.Path("listing");
         WriteWorld(world,
-                   {{{767, 511},
-                     {TStaticItem{0x1234, 7, 7, -5, 0x0481}, TStaticItem{0x0EED, 0, 3, 127, 0},
-                      TStaticItem{0xFFFF, 2, 0, -128, 0xFFFF}}},
-                    {{0, 0}, {TStaticItem{0x0001, 0, 0, 0, 0x0002}}}},
-                   Wsc({}));
+            {{{767, 511},
+                 {TStaticItem{0x1234, 7, 7, -5, 0x0481}, TStaticItem{0x0EED, 0, 3, 127, 0},
+                     TStaticItem{0xFFFF, 2, 0, -128, 0xFFFF}}},
+                {{0, 0}, {TStaticItem{0x0001, 0, 0, 0, 0x0002}}}},
+            Wsc({}));
         workspace.StoreWorld(world, 0);
         Window window(workspace);
         window.Show();
@@ -551,9 +560,9 @@ private slots:
         window.EnterBlock("YBlockEdit", "511");
         window.Click("GetStaticBlockButton");
         QCOMPARE(window.MainLines(),
-                 (QStringList{"Item #1: Item ID = 12 34, X = 6143, Y = 4095, Z = -5, Color = 04 81",
-                              "Item #2: Item ID = 0E ED, X = 6136, Y = 4091, Z = 127, Color = 00 00",
-                              "Item #3: Item ID = FF FF, X = 6138, Y = 4088, Z = -128, Color = FF FF"}));
+            (QStringList{"Item #1: Item ID = 12 34, X = 6143, Y = 4095, Z = -5, Color = 04 81",
+                "Item #2: Item ID = 0E ED, X = 6136, Y = 4091, Z = 127, Color = 00 00",
+                "Item #3: Item ID = FF FF, X = 6138, Y = 4088, Z = -128, Color = FF FF"}));
         QCOMPARE(window.Progress(), 45);
         QVERIFY(window.dialogs.Errors.isEmpty());
 
@@ -633,7 +642,8 @@ private slots:
 
         QVERIFY(window.dialogs.Errors.isEmpty());
         QCOMPARE(window.LogLines().mid(2), expected);
-        QCOMPARE(expected.first(), QStringLiteral("Melting in progress... Cryoweaver may look crashed, do not interrupt!"));
+        QCOMPARE(
+            expected.first(), QStringLiteral("Melting in progress... Cryoweaver may look crashed, do not interrupt!"));
         QCOMPARE(expected.last(), QStringLiteral("Melting completed!"));
         QCOMPARE(window.Progress(), 100);
         QCOMPARE(ReadFile(world + "/UOX3.wsc"), ReadFile(copy + "/UOX3.wsc"));
@@ -665,7 +675,7 @@ private slots:
         window.Get<QPushButton>("MeltBlockButton")->click();
         QCOMPARE(window.dialogs.Errors, QStringList{"Range check error."});
         QCOMPARE(window.LogLines().last(),
-                 QStringLiteral("Melting in progress... Cryoweaver may look crashed, do not interrupt!"));
+            QStringLiteral("Melting in progress... Cryoweaver may look crashed, do not interrupt!"));
         QCOMPARE(window.Progress(), 0);
         QCOMPARE(ReadFile(world + "/UOX3.wsc"), wsc);
     }
@@ -676,9 +686,8 @@ private slots:
         const QString world = workspace.SampleWorld();
         const QString copy = workspace.SampleWorld("copy");
         workspace.StoreWorld(world, 0);
-        const QStringList expected = CoreLog(copy, [](const WorldFiles& files, StaIdx& table, Reporter& reporter) {
-            RunFreeze(files, table, reporter);
-        });
+        const QStringList expected = CoreLog(copy,
+            [](const WorldFiles& files, StaIdx& table, Reporter& reporter) { RunFreeze(files, table, reporter); });
         QVERIFY(expected.size() > 3);
         QVERIFY(ReadFile(world + "/UOX3.wsc").contains("TYPE 255"));
 
@@ -688,7 +697,8 @@ private slots:
         window.Click("FreezeWorldButton");
         QVERIFY(window.dialogs.Errors.isEmpty());
         QCOMPARE(window.LogLines().mid(2), expected);
-        QCOMPARE(expected.first(), QStringLiteral("Freezing in progress... Cryoweaver may look crashed, do not interrupt!"));
+        QCOMPARE(
+            expected.first(), QStringLiteral("Freezing in progress... Cryoweaver may look crashed, do not interrupt!"));
         QCOMPARE(expected.last(), QStringLiteral("Freezing completed!"));
         QCOMPARE(window.Progress(), 100);
         QVERIFY(!ReadFile(world + "/UOX3.wsc").contains("TYPE 255"));
@@ -756,7 +766,7 @@ private slots:
         window.Show();
         QCOMPARE(window.dialogs.Errors.size(), 1);
         QVERIFY2(window.dialogs.Errors[0].startsWith("The settings file '" + workspace.ConfigPath() + "' is damaged"),
-                 qPrintable(window.dialogs.Errors[0]));
+            qPrintable(window.dialogs.Errors[0]));
         QVERIFY(window.dialogs.Errors[0].endsWith("Correct or delete it."));
 
         window.Type("StaIdxEdit", world + "/StaIdx0.mul");

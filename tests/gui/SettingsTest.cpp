@@ -27,8 +27,7 @@ void WriteFile(const QString& path, const QByteArray& data)
     file.write(data);
 }
 
-template <typename Fn>
-QString ErrorOf(Fn&& fn)
+template <typename Fn> QString ErrorOf(Fn&& fn)
 {
     try {
         fn();
@@ -85,8 +84,8 @@ private slots:
     void namesAreStoredAsStrings()
     {
         JsonSettingsStore store(Path());
-        SaveFileNames(store, {QStringLiteral("/w/StaIdx0.mul"), QStringLiteral("/w/Statics0.mul"),
-                              QStringLiteral("/w/Grüße.wsc")});
+        SaveFileNames(store,
+            {QStringLiteral("/w/StaIdx0.mul"), QStringLiteral("/w/Statics0.mul"), QStringLiteral("/w/Grüße.wsc")});
         const QJsonObject stored = QJsonDocument::fromJson(ReadFile(Path())).object();
         QCOMPARE(stored.keys(), (QStringList{"StaIdx0.mul", "Statics0.mul", "UOX3.wsc"}));
         QVERIFY(stored.value("UOX3.wsc").isString());
@@ -127,10 +126,10 @@ private slots:
         QCOMPARE(asker.Asked, 1);
         QCOMPARE(asker.Caption, QStringLiteral("Simple mode?"));
         QCOMPARE(asker.Text,
-                 QStringLiteral("You have not yet selected a mode. If you only want to use Cryoweaver for patching "
-                                "your files, you should select \"Yes\" (Simple mode). If you want all features, "
-                                "select \"No\" (Normal mode). In \"Simple mode\" you get step by step instructions "
-                                "on patching."));
+            QStringLiteral("You have not yet selected a mode. If you only want to use Cryoweaver for patching "
+                           "your files, you should select \"Yes\" (Simple mode). If you want all features, "
+                           "select \"No\" (Normal mode). In \"Simple mode\" you get step by step instructions "
+                           "on patching."));
         const QJsonValue stored = QJsonDocument::fromJson(ReadFile(Path())).object().value("Mode");
         QVERIFY(stored.isDouble());
         QCOMPARE(stored.toInt(), mode);
@@ -171,8 +170,7 @@ private slots:
         QTest::newRow("Mode as text") << QByteArray(R"({"Mode": "1"})") << "Invalid data type for 'Mode'";
         QTest::newRow("Mode as fraction") << QByteArray(R"({"Mode": 1.5})") << "Invalid data type for 'Mode'";
         QTest::newRow("Mode as boolean") << QByteArray(R"({"Mode": true})") << "Invalid data type for 'Mode'";
-        QTest::newRow("Mode beyond 32 bits") << QByteArray(R"({"Mode": 4294967296})")
-                                             << "Invalid data type for 'Mode'";
+        QTest::newRow("Mode beyond 32 bits") << QByteArray(R"({"Mode": 4294967296})") << "Invalid data type for 'Mode'";
         QTest::newRow("path as number") << QByteArray(R"({"Statics0.mul": 7, "Mode": 0})")
                                         << "Invalid data type for 'Statics0.mul'";
         QTest::newRow("path as list") << QByteArray(R"({"UOX3.wsc": ["a"], "Mode": 0})")
@@ -210,9 +208,11 @@ private slots:
         JsonSettingsStore store(Path());
         Asker asker;
         const QString expectedStart = QStringLiteral("The settings file '%1' is damaged (").arg(Path());
-        for (const auto& action : std::initializer_list<std::function<void()>>{
-                 [&] { LoadFileNames(store); }, [&] { LoadMode(store, asker.Fn()); },
-                 [&] { SaveFileNames(store, {"/a/StaIdx0.mul", "/a/Statics0.mul", "/a/UOX3.wsc"}); },
+        for (const auto& action : std::initializer_list<std::function<void()>>{[&] { LoadFileNames(store); },
+                 [&] { LoadMode(store, asker.Fn()); },
+                 [&] {
+                     SaveFileNames(store, {"/a/StaIdx0.mul", "/a/Statics0.mul", "/a/UOX3.wsc"});
+                 },
                  [&] { SaveMode(store, 1); }}) {
             const QString failure = ErrorOf(action);
             QVERIFY2(failure.startsWith(expectedStart), qPrintable(failure));
@@ -228,8 +228,10 @@ private slots:
         // The settings folder cannot be made where a file is in the way, even for root.
         WriteFile(folder_.filePath("Quellmar"), "in the way");
         JsonSettingsStore store(Path());
-        QCOMPARE(ErrorOf([&] { SaveFileNames(store, {"/a/StaIdx0.mul", "/a/Statics0.mul", "/a/UOX3.wsc"}); }),
-                 QStringLiteral("Failed to set data for 'StaIdx0.mul'"));
+        QCOMPARE(ErrorOf([&] {
+            SaveFileNames(store, {"/a/StaIdx0.mul", "/a/Statics0.mul", "/a/UOX3.wsc"});
+        }),
+            QStringLiteral("Failed to set data for 'StaIdx0.mul'"));
         Asker asker;
         QCOMPARE(ErrorOf([&] { LoadMode(store, asker.Fn()); }), QStringLiteral("Failed to set data for 'Mode'"));
         QCOMPARE(asker.Asked, 1);

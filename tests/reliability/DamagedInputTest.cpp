@@ -53,11 +53,11 @@ struct SmallWorld {
 
         std::vector<TStaticItem> items;
         auto addBlock = [&](Block block, int count) {
-            Table.At(block.first, block.second) = {static_cast<std::int32_t>(items.size() * StaticItemSize),
-                                                   count * StaticItemSize, 5};
+            Table.At(block.first, block.second)
+                = {static_cast<std::int32_t>(items.size() * StaticItemSize), count * StaticItemSize, 5};
             for (int i = 0; i < count; ++i)
                 items.push_back({static_cast<std::uint16_t>(100 + items.size()), static_cast<std::uint8_t>(i % 8),
-                                 static_cast<std::uint8_t>(i / 8 % 8), static_cast<std::int8_t>(i), 7});
+                    static_cast<std::uint8_t>(i / 8 % 8), static_cast<std::int8_t>(i), 7});
         };
         addBlock(Receiving[0], 4);
         addBlock({1, 1}, 3);
@@ -196,10 +196,9 @@ TEST(DamagedInput, AStaticsFileCutAtOrNearAnyRecordBoundaryFailsOnlyWhereItIsRea
 bool IsKnownError(const std::string& text)
 {
     // A value's text may hold any byte, line feeds too; a NUL ends what is shown.
-    static const std::regex known(
-        "Invalid tag after \"SECTION WORLDITEM [0-9]+\"|'[\\s\\S]*|Range check error"
-        "|Integer overflow|Invalid item in patch file! \\(Item#: [0-9]+\\)"
-        "|No line beginning with \"\\}\" ends \"SECTION WORLDITEM [0-9]+\"");
+    static const std::regex known("Invalid tag after \"SECTION WORLDITEM [0-9]+\"|'[\\s\\S]*|Range check error"
+                                  "|Integer overflow|Invalid item in patch file! \\(Item#: [0-9]+\\)"
+                                  "|No line beginning with \"\\}\" ends \"SECTION WORLDITEM [0-9]+\"");
     return std::regex_match(text, known);
 }
 
@@ -217,10 +216,12 @@ std::string Damaged(const std::string& text, std::mt19937& random, int kind)
     std::string damaged = text;
     switch (kind) {
     case 0: { // a few bytes changed
-        static const std::string likely = "\r\n\x1A" "0123456789-+$ {}XYZIDTYPECOLRSN";
+        static const std::string likely = "\r\n\x1A"
+                                          "0123456789-+$ {}XYZIDTYPECOLRSN";
         for (std::size_t n = uniform(1, 4); n > 0; --n) {
             const std::size_t at = uniform(0, damaged.size() - 1);
-            damaged[at] = uniform(0, 1) == 0 ? static_cast<char>(uniform(0, 255)) : likely[uniform(0, likely.size() - 1)];
+            damaged[at]
+                = uniform(0, 1) == 0 ? static_cast<char>(uniform(0, 255)) : likely[uniform(0, likely.size() - 1)];
         }
         break;
     }

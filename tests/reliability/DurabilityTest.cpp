@@ -28,7 +28,11 @@ using test::WriteText;
 // Fails every operation of one kind on one file.
 class FailOn final : public fault::Injector {
 public:
-    FailOn(std::string operation, std::string file) : operation_(std::move(operation)), file_(std::move(file)) {}
+    FailOn(std::string operation, std::string file)
+        : operation_(std::move(operation))
+        , file_(std::move(file))
+    {
+    }
     void Before(fault::Operation op, const std::string& path) override
     {
         if (fault::OperationName(op) == operation_ && path.size() >= file_.size()
@@ -69,7 +73,8 @@ TEST(Durability, TooLittleFreeSpaceStopsAMeltOrFreezeBeforeAnythingIsWritten)
         // Beside the old files: the new index, the new world save (a melt's
         // bound for its new sections), what a freeze appends to the statics file.
         const std::uint64_t needed = after.StaIdx.size() + before.Wsc.size()
-            + (operation == Operation::Melt ? AppendedWscBytes(25) : 0) + (after.Statics.size() - before.Statics.size());
+            + (operation == Operation::Melt ? AppendedWscBytes(25) : 0)
+            + (after.Statics.size() - before.Statics.size());
         for (const std::uint64_t free : {std::uint64_t{0}, std::uint64_t{1000}, needed - 1, needed}) {
             test::WriteBytes(world.StaIdx(), before.StaIdx);
             test::WriteBytes(world.Statics(), before.Statics);
@@ -99,7 +104,7 @@ TEST(Durability, TheSystemsFreeSpaceIsChecked)
 {
     TempFolder dir;
     WriteText(dir / "UOX3.wsc", "old");
-    struct statvfs vfs {};
+    struct statvfs vfs { };
     ASSERT_EQ(::statvfs(dir.path().c_str(), &vfs), 0);
     const std::uint64_t available = static_cast<std::uint64_t>(vfs.f_bavail) * vfs.f_frsize;
     EXPECT_EQ(test::ErrorText([&] { CheckFreeSpace({{dir / "UOX3.wsc", std::uint64_t{1} << 62}}); }), "Disk full");
@@ -107,10 +112,15 @@ TEST(Durability, TheSystemsFreeSpaceIsChecked)
     // Two files on one disk need their sizes added up.
     const std::uint64_t most = available / 10 * 6;
     EXPECT_EQ(test::ErrorText([&] { CheckFreeSpace({{dir / "UOX3.wsc", most}}); }), "");
-    EXPECT_EQ(test::ErrorText([&] { CheckFreeSpace({{dir / "UOX3.wsc", most}, {dir / "StaIdx0.mul", most}}); }),
-              "Disk full");
+    EXPECT_EQ(test::ErrorText([&] {
+        CheckFreeSpace({{dir / "UOX3.wsc", most}, {dir / "StaIdx0.mul", most}});
+    }),
+        "Disk full");
     // Where nothing can be known, nothing is refused.
-    EXPECT_EQ(test::ErrorText([&] { CheckFreeSpace({{dir / "missing/folder/UOX3.wsc", std::uint64_t{1} << 62}}); }), "");
+    EXPECT_EQ(test::ErrorText([&] {
+        CheckFreeSpace({{dir / "missing/folder/UOX3.wsc", std::uint64_t{1} << 62}});
+    }),
+        "");
     EXPECT_EQ(ReadText(dir / "UOX3.wsc"), "old");
 }
 
@@ -173,9 +183,8 @@ TEST(Durability, TheNextReplacementRemovesOnlyThisProgramsStaleTemporaries)
     WriteText(dir / "StaIdx0.mul", "index");
     const std::vector<std::string> stale{".UOX3.wsc.cryoweaver-1.tmp", ".UOX3.wsc.cryoweaver-123456789.tmp"};
     const std::vector<std::string> kept{".UOX3.wsc.cryoweaver-12a.tmp", ".UOX3.wsc.cryoweaver-.tmp",
-                                        "UOX3.wsc.cryoweaver-1.tmp", ".StaIdx0.mul.cryoweaver-1.tmp",
-                                        ".UOX3.wsc.cryoweaver-5.tmp.bak", ".UOX3.wsc.cryoweaver-7.tmp",
-                                        ".UOX3.wsc.cryoweaver-8.tmp"};
+        "UOX3.wsc.cryoweaver-1.tmp", ".StaIdx0.mul.cryoweaver-1.tmp", ".UOX3.wsc.cryoweaver-5.tmp.bak",
+        ".UOX3.wsc.cryoweaver-7.tmp", ".UOX3.wsc.cryoweaver-8.tmp"};
     for (const std::string& name : stale)
         WriteText(dir / name, "left by a killed run");
     for (std::size_t i = 0; i + 3 < kept.size(); ++i)
@@ -231,7 +240,7 @@ TEST(Durability, MeltAndFreezeKeepPermissionsAndReplaceTheFilesLinksPointTo)
         EXPECT_TRUE(std::filesystem::is_symlink(world.Wsc()));
         EXPECT_TRUE(std::filesystem::is_symlink(world.StaIdx()));
         EXPECT_TRUE(test::ContainsAll(Everything(world), everything));
-        struct stat st {};
+        struct stat st { };
         ASSERT_EQ(::stat((elsewhere / "server.wsc").c_str(), &st), 0);
         EXPECT_EQ(st.st_mode & 07777, 0640u);
         ASSERT_EQ(::stat((elsewhere / "index.mul").c_str(), &st), 0);

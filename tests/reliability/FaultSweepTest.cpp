@@ -62,8 +62,8 @@ int Sweep(Operation operation, std::uint32_t seed, bool named = false)
         if (named && &error != &InjectedErrors[0])
             break;
         for (int n = 1; n <= total; ++n) {
-            const std::string where = Name(operation) + (named ? " (named)" : "") + ", " + error.Text
-                + " at operation " + std::to_string(n);
+            const std::string where = Name(operation) + (named ? " (named)" : "") + ", " + error.Text + " at operation "
+                + std::to_string(n);
             Restore(world, before);
             FaultAt fault(n, FaultAt::Action::Fail, error.Kind, error.Code);
             if (named)

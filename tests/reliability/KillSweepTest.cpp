@@ -24,7 +24,7 @@ using Clock = std::chrono::steady_clock;
 std::vector<std::string> Arguments(Operation operation, const WorldFolder& world)
 {
     std::vector<std::string> args{CRYOWEAVER_CLI, operation == Operation::Freeze ? "freeze" : "melt", "--staidx",
-                                  world.StaIdx(), "--statics", world.Statics(), "--wsc", world.Wsc()};
+        world.StaIdx(), "--statics", world.Statics(), "--wsc", world.Wsc()};
     if (operation == Operation::Melt) {
         args.push_back(std::to_string(MeltX));
         args.push_back(std::to_string(MeltY));
@@ -121,8 +121,8 @@ KillFigures KillSweep(Operation operation, int runs, int seconds)
         figures.Survived += problems.empty() && kept;
     }
     std::printf("%s: a run takes %lld ms; %d kill points tried, %d survived (%d runs ended before the kill)\n",
-                operation == Operation::Freeze ? "freeze" : "melt", static_cast<long long>(duration.count() / 1000),
-                figures.Tried, figures.Survived, figures.Completed);
+        operation == Operation::Freeze ? "freeze" : "melt", static_cast<long long>(duration.count() / 1000),
+        figures.Tried, figures.Survived, figures.Completed);
     return figures;
 }
 

@@ -40,9 +40,9 @@ void AppendRandomItems(std::vector<unsigned char>& statics, int count, std::mt19
     for (int k = 0; k < count; ++k) {
         unsigned char bytes[StaticItemSize];
         EncodeStaticItem({static_cast<std::uint16_t>(random() % 0x4000), static_cast<std::uint8_t>(random() % 8),
-                          static_cast<std::uint8_t>(random() % 8), static_cast<std::int8_t>(random() % 256 - 128),
-                          static_cast<std::uint16_t>(random() % 3000)},
-                         bytes);
+                             static_cast<std::uint8_t>(random() % 8), static_cast<std::int8_t>(random() % 256 - 128),
+                             static_cast<std::uint16_t>(random() % 3000)},
+            bytes);
         statics.insert(statics.end(), bytes, bytes + StaticItemSize);
     }
 }
@@ -184,8 +184,7 @@ bool IsReplacementName(const std::string& name)
 } // namespace
 
 std::vector<std::string> CheckInterrupted(Operation operation, const WorldFolder& world,
-                                          const WorldFolder::Snapshot& before, const WorldFolder::Snapshot& after,
-                                          const Objects& everything, bool stopped)
+    const WorldFolder::Snapshot& before, const WorldFolder::Snapshot& after, const Objects& everything, bool stopped)
 {
     std::vector<std::string> problems;
     const WorldFolder::Snapshot now = world.Take();

@@ -32,7 +32,10 @@ public:
 
     FaultAt() = default;
     FaultAt(int n, Action action, FileError::Kind kind = FileError::Kind::Other, int code = 0)
-        : n_(n), action_(action), kind_(kind), code_(code)
+        : n_(n)
+        , action_(action)
+        , kind_(kind)
+        , code_(code)
     {
     }
 
@@ -106,8 +109,7 @@ void WriteWorldFor(Operation operation, const WorldFolder& world, std::uint32_t 
 // found, empty when there are none. A stop may leave a named replacement
 // behind; stopped says so, and its names are then accepted.
 std::vector<std::string> CheckInterrupted(Operation operation, const WorldFolder& world,
-                                          const WorldFolder::Snapshot& before, const WorldFolder::Snapshot& after,
-                                          const Objects& everything, bool stopped);
+    const WorldFolder::Snapshot& before, const WorldFolder::Snapshot& after, const Objects& everything, bool stopped);
 
 // Names in the folder that are not the three files.
 std::vector<std::string> Leftovers(const WorldFolder& world);

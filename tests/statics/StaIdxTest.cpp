@@ -1,5 +1,5 @@
-#include "Error.h"
 #include "StaIdx.h"
+#include "Error.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -112,7 +112,7 @@ TEST(LoadStaIdx, FilesCutAtRecordBoundariesAndBesideThemFail)
     TempFolder dir;
     const Bytes full = RandomIndexBytes(4);
     for (const std::size_t size : {std::size_t{0}, std::size_t{1}, std::size_t{11}, std::size_t{12}, std::size_t{13},
-                                   std::size_t{6144}, StaIdxFileSize - 12, StaIdxFileSize - 11}) {
+             std::size_t{6144}, StaIdxFileSize - 12, StaIdxFileSize - 11}) {
         WriteBytes(dir / "StaIdx0.mul", Bytes(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(size)));
         auto table = std::make_unique<StaIdx>();
         RecordingReporter reporter;

@@ -1,5 +1,5 @@
-#include "Error.h"
 #include "StaticBlock.h"
+#include "Error.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -22,8 +22,8 @@ std::vector<TStaticItem> Items(int count, int seed = 0)
     std::vector<TStaticItem> items;
     for (int i = 0; i < count; ++i)
         items.push_back({static_cast<std::uint16_t>(0x100 + i + seed), static_cast<std::uint8_t>(i % 8),
-                         static_cast<std::uint8_t>((i / 8) % 8), static_cast<std::int8_t>(i - 60),
-                         static_cast<std::uint16_t>(i * 3 + seed)});
+            static_cast<std::uint8_t>((i / 8) % 8), static_cast<std::int8_t>(i - 60),
+            static_cast<std::uint16_t>(i * 3 + seed)});
     return items;
 }
 
@@ -102,21 +102,31 @@ TEST(ReadStaticBlock, MoreThan512ItemsAreRangeErrorsAfterTheFirst512AreRead)
     WriteBytes(dir / "Statics0.mul", ItemBytes(Items(513)));
     TStaticBlock block;
     RecordingReporter reporter;
-    EXPECT_EQ(ErrorText([&] { ReadStaticBlock(dir / "Statics0.mul", {0, 513 * 7, 0}, block, reporter); }),
-              "Range check error");
+    EXPECT_EQ(ErrorText([&] {
+        ReadStaticBlock(dir / "Statics0.mul", {0, 513 * 7, 0}, block, reporter);
+    }),
+        "Range check error");
     EXPECT_EQ(reporter.Progress.size(), 512u);
-    EXPECT_EQ(ErrorText([&] { ReadStaticBlock(dir / "Statics0.mul", {0, 3591, 0}, block, reporter); }),
-              "Range check error");
-    EXPECT_EQ(ErrorText([&] { ReadStaticBlock(dir / "Statics0.mul", {0, -7, 0}, block, reporter); }),
-              "Range check error");
-    EXPECT_EQ(ErrorText([&] { ReadStaticBlock(dir / "Statics0.mul", {0, 0x7FFFFFFF, 0}, block, reporter); }),
-              "Range check error");
+    EXPECT_EQ(ErrorText([&] {
+        ReadStaticBlock(dir / "Statics0.mul", {0, 3591, 0}, block, reporter);
+    }),
+        "Range check error");
+    EXPECT_EQ(ErrorText([&] {
+        ReadStaticBlock(dir / "Statics0.mul", {0, -7, 0}, block, reporter);
+    }),
+        "Range check error");
+    EXPECT_EQ(ErrorText([&] {
+        ReadStaticBlock(dir / "Statics0.mul", {0, 0x7FFFFFFF, 0}, block, reporter);
+    }),
+        "Range check error");
 
     // A short file reports the missing record before the count is refused.
     WriteBytes(dir / "Statics0.mul", ItemBytes(Items(100)));
     RecordingReporter shortRead;
-    EXPECT_EQ(ErrorText([&] { ReadStaticBlock(dir / "Statics0.mul", {0, 600 * 7, 0}, block, shortRead); }),
-              "Read beyond end of file");
+    EXPECT_EQ(ErrorText([&] {
+        ReadStaticBlock(dir / "Statics0.mul", {0, 600 * 7, 0}, block, shortRead);
+    }),
+        "Read beyond end of file");
     EXPECT_EQ(shortRead.Progress.size(), 100u);
 }
 
@@ -128,15 +138,19 @@ TEST(ReadStaticBlock, RecordsRunningPastTheEndFailAtTheFirstIncompleteOne)
         WriteBytes(dir / "Statics0.mul", Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(cut)));
         TStaticBlock block;
         RecordingReporter reporter;
-        EXPECT_EQ(ErrorText([&] { ReadStaticBlock(dir / "Statics0.mul", {0, 28, 0}, block, reporter); }),
-                  "Read beyond end of file")
+        EXPECT_EQ(ErrorText([&] {
+            ReadStaticBlock(dir / "Statics0.mul", {0, 28, 0}, block, reporter);
+        }),
+            "Read beyond end of file")
             << cut;
         EXPECT_EQ(reporter.Progress.size(), cut / 7) << cut;
     }
     TStaticBlock block;
     RecordingReporter reporter;
-    EXPECT_EQ(ErrorText([&] { ReadStaticBlock(dir / "Statics0.mul", {1 << 20, 7, 0}, block, reporter); }),
-              "Read beyond end of file");
+    EXPECT_EQ(ErrorText([&] {
+        ReadStaticBlock(dir / "Statics0.mul", {1 << 20, 7, 0}, block, reporter);
+    }),
+        "Read beyond end of file");
 }
 
 TEST(AppendStaticBlock, WritesTheOldItemsThenTheNewAsACopyAtTheEnd)
@@ -184,8 +198,8 @@ TEST(AppendStaticBlock, AnEmptyBlockGetsItsFirstCopyAtTheEnd)
     EXPECT_EQ(ReadBytes(dir / "Statics0.mul").size(), 56u);
 
     TStaIdxEntry missing{-1, 0, 0};
-    EXPECT_EQ(ErrorText([&] { AppendStaticBlock(dir / "nope.mul", missing, TStaticBlock{}, reporter); }),
-              "File not found");
+    EXPECT_EQ(
+        ErrorText([&] { AppendStaticBlock(dir / "nope.mul", missing, TStaticBlock{}, reporter); }), "File not found");
     EXPECT_EQ(missing, (TStaIdxEntry{-1, 0, 0}));
 }
 
@@ -196,7 +210,7 @@ TEST(AppendStaticBlock, AMergeBeyond512ItemsChangesNothing)
     TStaIdxEntry entry{0, 510 * 7, 3};
     RecordingReporter reporter;
     EXPECT_EQ(ErrorText([&] { AppendStaticBlock(dir / "Statics0.mul", entry, StaticBlockOf(Items(3, 7)), reporter); }),
-              "Range check error");
+        "Range check error");
     EXPECT_EQ(entry, (TStaIdxEntry{0, 510 * 7, 3}));
     EXPECT_EQ(ReadBytes(dir / "Statics0.mul"), ItemBytes(Items(510)));
 

@@ -35,13 +35,15 @@ TempFolder::TempFolder()
     static int counter = 0;
     for (;;) {
         const fs::path candidate = fs::temp_directory_path()
-            / ("cryoweaver-test-" + std::to_string(
+            / ("cryoweaver-test-"
+                + std::to_string(
 #ifdef _WIN32
-                   0
+                    0
 #else
-                   ::getpid()
+                    ::getpid()
 #endif
-                   ) + "-" + std::to_string(++counter));
+                    )
+                + "-" + std::to_string(++counter));
         if (fs::create_directory(candidate)) {
             path_ = candidate.generic_string();
             break;

@@ -1,6 +1,6 @@
+#include "Freeze.h"
 #include "Actions.h"
 #include "Error.h"
-#include "Freeze.h"
 #include "Melt.h"
 #include "TestSupport.h"
 #include "World.h"
@@ -63,10 +63,10 @@ void FreezeBlockByBlock(const WorldFolder& world, StaIdx& table)
             if (grid[static_cast<std::size_t>(StaIdx::Number(x, y))] == 0)
                 continue;
             TStaticBlock block;
-            ExtractBlockFromWsc(world.Wsc(), block, *exportTable, static_cast<std::uint16_t>(x),
-                                static_cast<std::uint16_t>(y));
+            ExtractBlockFromWsc(
+                world.Wsc(), block, *exportTable, static_cast<std::uint16_t>(x), static_cast<std::uint16_t>(y));
             AppendStaticBlock(world.Statics(), table.At(static_cast<std::uint16_t>(x), static_cast<std::uint16_t>(y)),
-                              block, reporter);
+                block, reporter);
         }
     }
     SaveStaIdx(world.StaIdx(), table, reporter);
@@ -114,31 +114,29 @@ TEST(Freeze, ItemsGoToTheirBlocksInXMajorOrderAfterTheExistingObjects)
     const std::vector<TStaticItem> existing{{1, 0, 0, 0, 0}, {2, 1, 1, 1, 1}};
     table.At(1, 0) = {0, 14, 99};
     world.Write(table, ItemBytes(existing),
-                Item(5, 8, 0, 50) + Item(6, 0, 4095, 60) + Item(7, 9, 1, 70, -5, 3) + Item(8, 6143, 4095, 80)
-                    + Item(9, 15, 7, 90, 127, 65535) + "EOF\r\n");
+        Item(5, 8, 0, 50) + Item(6, 0, 4095, 60) + Item(7, 9, 1, 70, -5, 3) + Item(8, 6143, 4095, 80)
+            + Item(9, 15, 7, 90, 127, 65535) + "EOF\r\n");
     auto loaded = world.Load();
 
     const FreezeRun run = Freeze(world, *loaded);
     ASSERT_EQ(run.Error, "");
     EXPECT_EQ(run.Reporter.Lines,
-              (std::vector<std::string>{Warning, "Selecting item for export: 5", "Selecting item for export: 6",
-                                        "Selecting item for export: 7", "Selecting item for export: 8",
-                                        "Selecting item for export: 9", "Extracting from WSC... XBlock: 0 YBlock: 511",
-                                        "Appending to Statics... XBlock: 0 YBlock: 511",
-                                        "Extracting from WSC... XBlock: 1 YBlock: 0",
-                                        "Appending to Statics... XBlock: 1 YBlock: 0",
-                                        "Extracting from WSC... XBlock: 767 YBlock: 511",
-                                        "Appending to Statics... XBlock: 767 YBlock: 511", "Freezing completed!"}));
+        (std::vector<std::string>{Warning, "Selecting item for export: 5", "Selecting item for export: 6",
+            "Selecting item for export: 7", "Selecting item for export: 8", "Selecting item for export: 9",
+            "Extracting from WSC... XBlock: 0 YBlock: 511", "Appending to Statics... XBlock: 0 YBlock: 511",
+            "Extracting from WSC... XBlock: 1 YBlock: 0", "Appending to Statics... XBlock: 1 YBlock: 0",
+            "Extracting from WSC... XBlock: 767 YBlock: 511", "Appending to Statics... XBlock: 767 YBlock: 511",
+            "Freezing completed!"}));
     // Block (1, 0): its two objects, then the three new ones in file order.
     const std::vector<int> expected{0, 30, 22, 45, 60, 90};
     EXPECT_EQ(std::vector<int>(run.Reporter.Progress.begin(), run.Reporter.Progress.begin() + 6), expected);
 
-    const std::vector<TStaticItem> block10{{1, 0, 0, 0, 0}, {2, 1, 1, 1, 1}, {50, 0, 0, 0, 0}, {70, 1, 1, -5, 3},
-                                           {90, 7, 7, 127, 65535}};
+    const std::vector<TStaticItem> block10{
+        {1, 0, 0, 0, 0}, {2, 1, 1, 1, 1}, {50, 0, 0, 0, 0}, {70, 1, 1, -5, 3}, {90, 7, 7, 127, 65535}};
     const std::vector<TStaticItem> block0511{{60, 0, 7, 0, 0}};
     const std::vector<TStaticItem> block767511{{80, 7, 7, 0, 0}};
     EXPECT_EQ(test::ReadBytes(world.Statics()),
-              ItemBytes(existing) + ItemBytes(block0511) + ItemBytes(block10) + ItemBytes(block767511));
+        ItemBytes(existing) + ItemBytes(block0511) + ItemBytes(block10) + ItemBytes(block767511));
     StaIdx expectedIndex = table;
     expectedIndex.At(0, 511) = {14, 7, 0};
     expectedIndex.At(1, 0) = {21, 35, 99};
@@ -164,10 +162,10 @@ TEST(Freeze, ProgressAfterEachBlockIsBlocksDoneTimes90DivBlocks)
         auto loaded = world.Load();
         const FreezeRun run = Freeze(world, *loaded);
         ASSERT_EQ(run.Error, "");
-        const std::vector<int> afterBlocks(run.Reporter.Progress.begin() + 1,
-                                           run.Reporter.Progress.begin() + 1 + blocks);
-        const std::vector<int> expected = blocks == 3 ? std::vector<int>{30, 60, 90}
-                                                      : std::vector<int>{12, 25, 38, 51, 64, 77, 90};
+        const std::vector<int> afterBlocks(
+            run.Reporter.Progress.begin() + 1, run.Reporter.Progress.begin() + 1 + blocks);
+        const std::vector<int> expected
+            = blocks == 3 ? std::vector<int>{30, 60, 90} : std::vector<int>{12, 25, 38, 51, 64, 77, 90};
         EXPECT_EQ(afterBlocks, expected);
         EXPECT_EQ(run.Reporter.Progress.size(), 1u + blocks + StaIdxEntryCount + 1);
     }
@@ -177,7 +175,7 @@ TEST(Freeze, ItemsOutsideTheMapStopItBeforeAnyFileChanges)
 {
     WorldFolder world;
     world.Write(worldgen::EmptyIndex(), {},
-                Item(3, 6143, 4095) + Item(40, 6144, 0) + Item(7, 0, 4096) + Item(9, 0, 0) + "EOF\r\n");
+        Item(3, 6143, 4095) + Item(40, 6144, 0) + Item(7, 0, 4096) + Item(9, 0, 0) + "EOF\r\n");
     const auto before = world.Take();
     auto loaded = world.Load();
     const FreezeRun run = Freeze(world, *loaded);
@@ -219,7 +217,7 @@ TEST(Freeze, BadValuesInAnyBlockChangeNoFile)
 {
     WorldFolder world;
     world.Write(worldgen::EmptyIndex(), {},
-                Item(1, 8, 8) + "SECTION WORLDITEM 2\r\nTYPE 255\r\nX 800\r\nCOLOR 70000\r\n}\r\n" + Item(3, 9, 9));
+        Item(1, 8, 8) + "SECTION WORLDITEM 2\r\nTYPE 255\r\nX 800\r\nCOLOR 70000\r\n}\r\n" + Item(3, 9, 9));
     const auto before = world.Take();
     auto loaded = world.Load();
     EXPECT_EQ(Freeze(world, *loaded).Error, "Range check error");
@@ -263,11 +261,14 @@ std::string RandomWsc(std::mt19937& random, int sections, bool withUnterminated)
                 + "\r\n}\r\nafter\r\n";
             break;
         default:
-            text += Item(number, x, y, uniform(0, 65535), uniform(-128, 127), uniform(0, 65535),
-                         uniform(0, 2) == 0 ? 0 : 255);
+            text += Item(
+                number, x, y, uniform(0, 65535), uniform(-128, 127), uniform(0, 65535), uniform(0, 2) == 0 ? 0 : 255);
         }
     }
-    return text + (uniform(0, 1) ? "EOF\r\n" : "EOF\r\n\x1A" "tail");
+    return text
+        + (uniform(0, 1) ? "EOF\r\n"
+                         : "EOF\r\n\x1A"
+                           "tail");
 }
 
 TEST(Freeze, OnePassGivesTheSameFilesAsOneExtractionPerBlock)
@@ -285,7 +286,7 @@ TEST(Freeze, OnePassGivesTheSameFilesAsOneExtractionPerBlock)
                 if (random() % 2 == 0)
                     table.At(static_cast<std::uint16_t>(x), static_cast<std::uint16_t>(y))
                         = {static_cast<std::int32_t>(random() % 200) * 7, static_cast<std::int32_t>(random() % 30) * 7,
-                           static_cast<std::uint32_t>(random())};
+                            static_cast<std::uint32_t>(random())};
         statics.resize(std::max<std::size_t>(statics.size(), 2000 * 7), 0x5A);
         const std::string wsc = RandomWsc(random, 60, round % 4 == 0);
 
@@ -379,9 +380,8 @@ TEST(Freeze, AFullDiskAtAnyWriteLeavesEveryItemInAFile)
 
     // Limits below each file's new size: the world save's, the statics file's, the index's.
     const std::int64_t sizes[] = {1000, static_cast<std::int64_t>(before.Wsc.size()) - 10000,
-                                  static_cast<std::int64_t>(before.Statics.size()) + 50,
-                                  static_cast<std::int64_t>(before.Statics.size()) + 3000,
-                                  static_cast<std::int64_t>(StaIdxFileSize) - 1};
+        static_cast<std::int64_t>(before.Statics.size()) + 50, static_cast<std::int64_t>(before.Statics.size()) + 3000,
+        static_cast<std::int64_t>(StaIdxFileSize) - 1};
     for (const std::int64_t limit : sizes) {
         const std::string text = test::ErrorTextInChild({.FileSizeLimit = limit}, [&] {
             RecordingReporter reporter;

@@ -1,6 +1,6 @@
+#include "Melt.h"
 #include "Actions.h"
 #include "Error.h"
-#include "Melt.h"
 #include "TestSupport.h"
 #include "World.h"
 #include "WorldGen.h"
@@ -66,8 +66,9 @@ TEST(Melt, MovesTheBlockIntoTheWorldSaveAndEmptiesItsEntry)
     RecordingReporter reporter;
     RunMelt({w.world.StaIdx(), w.world.Statics(), w.world.Wsc()}, "100", "200", *table, reporter);
 
-    EXPECT_EQ(reporter.Lines, (std::vector<std::string>{Warning, "Highest number: 41", "Highest serial: 40 00 00 4C",
-                                                         "Writing StaIdx file...", "Done!", "Melting completed!"}));
+    EXPECT_EQ(reporter.Lines,
+        (std::vector<std::string>{Warning, "Highest number: 41", "Highest serial: 40 00 00 4C",
+            "Writing StaIdx file...", "Done!", "Melting completed!"}));
     EXPECT_EQ(reporter.Flushes, 1);
     EXPECT_EQ(reporter.Progress, Concat({{0, 22, 45, 60, 75, 90}, SaveProgress(), {100}}));
 
@@ -77,19 +78,19 @@ TEST(Melt, MovesTheBlockIntoTheWorldSaveAndEmptiesItsEntry)
     EncodeStaIdxEntry({-1, 0, 0}, &index[StaIdx::Number(100, 200) * 12]);
     EXPECT_EQ(after.StaIdx, index);
     EXPECT_EQ(ReadText(w.world.Wsc()),
-              SavedWorld.substr(0, SavedWorld.size() - 5)
-                  + "SECTION WORLDITEM 42\r\n{\r\nSERIAL 1073741901\r\nNAME #\r\nID 4660\r\nX 803\r\nY 1605\r\nZ -5\r\n"
-                    "COLOR 0\r\nCONT -1\r\nTYPE 255\r\n}\r\n\r\n"
-                    "SECTION WORLDITEM 43\r\n{\r\nSERIAL 1073741902\r\nNAME #\r\nID 3821\r\nX 800\r\nY 1607\r\nZ 20\r\n"
-                    "COLOR 1153\r\nCONT -1\r\nTYPE 255\r\n}\r\n\r\nEOF\r\n\r\n");
+        SavedWorld.substr(0, SavedWorld.size() - 5)
+            + "SECTION WORLDITEM 42\r\n{\r\nSERIAL 1073741901\r\nNAME #\r\nID 4660\r\nX 803\r\nY 1605\r\nZ -5\r\n"
+              "COLOR 0\r\nCONT -1\r\nTYPE 255\r\n}\r\n\r\n"
+              "SECTION WORLDITEM 43\r\n{\r\nSERIAL 1073741902\r\nNAME #\r\nID 3821\r\nX 800\r\nY 1607\r\nZ 20\r\n"
+              "COLOR 1153\r\nCONT -1\r\nTYPE 255\r\n}\r\n\r\nEOF\r\n\r\n");
 
     // The listing shows nothing now; a second melt of the block has nothing to do.
     EXPECT_TRUE(ListStaticBlock(w.world.Statics(), *table, "100", "200", reporter).empty());
     RecordingReporter again;
     const std::string wscAfterFirst = ReadText(w.world.Wsc());
     RunMelt({w.world.StaIdx(), w.world.Statics(), w.world.Wsc()}, "100", "200", *table, again);
-    EXPECT_EQ(again.Lines, (std::vector<std::string>{Warning, "Nothing to do!", "Writing StaIdx file...", "Done!",
-                                                      "Melting completed!"}));
+    EXPECT_EQ(again.Lines,
+        (std::vector<std::string>{Warning, "Nothing to do!", "Writing StaIdx file...", "Done!", "Melting completed!"}));
     EXPECT_EQ(ReadText(w.world.Wsc()), wscAfterFirst);
 }
 
@@ -102,8 +103,8 @@ TEST(Melt, AnEmptyBlockStillRewritesTheIndexWithItsEntryNormalised)
     std::filesystem::remove(w.world.Statics());
     RecordingReporter reporter;
     RunMelt({w.world.StaIdx(), w.world.Statics(), w.world.Wsc()}, "5", "5", *table, reporter);
-    EXPECT_EQ(reporter.Lines, (std::vector<std::string>{Warning, "Nothing to do!", "Writing StaIdx file...", "Done!",
-                                                         "Melting completed!"}));
+    EXPECT_EQ(reporter.Lines,
+        (std::vector<std::string>{Warning, "Nothing to do!", "Writing StaIdx file...", "Done!", "Melting completed!"}));
     EXPECT_EQ(reporter.Progress, Concat({{0}, SaveProgress(), {100}}));
     Bytes index = before.StaIdx;
     EncodeStaIdxEntry({-1, 0, 0}, &index[StaIdx::Number(5, 5) * 12]);
@@ -124,8 +125,7 @@ TEST(Melt, TheCornersOfTheMapMelt)
     const Bytes index = test::ReadBytes(world.StaIdx());
     EXPECT_EQ(DecodeStaIdxEntry(&index[0]), (TStaIdxEntry{-1, 0, 0}));
     EXPECT_EQ(DecodeStaIdxEntry(&index[4718580]), (TStaIdxEntry{-1, 0, 0}));
-    EXPECT_EQ(test::Type255Items(ReadText(world.Wsc())),
-              (test::Objects{{1, 0, 0, 0, 0}, {2, 6143, 4095, 0, 0}}));
+    EXPECT_EQ(test::Type255Items(ReadText(world.Wsc())), (test::Objects{{1, 0, 0, 0, 0}, {2, 6143, 4095, 0, 0}}));
 }
 
 struct BlockTextCase {
@@ -152,9 +152,9 @@ TEST(Melt, BlockTextsAreCheckedBeforeAnyFileChanges)
         auto table = w.world.Load();
         RecordingReporter reporter;
         EXPECT_EQ(ErrorText([&] {
-                      RunMelt({w.world.StaIdx(), w.world.Statics(), w.world.Wsc()}, c.X, c.Y, *table, reporter);
-                  }),
-                  c.Error)
+            RunMelt({w.world.StaIdx(), w.world.Statics(), w.world.Wsc()}, c.X, c.Y, *table, reporter);
+        }),
+            c.Error)
             << c.X << "," << c.Y;
         EXPECT_EQ(reporter.Lines, std::vector<std::string>{Warning});
         EXPECT_EQ(reporter.Progress, c.Progress);
@@ -169,12 +169,14 @@ TEST(Melt, AFailingReadChangesNothing)
     const auto before = w.world.Take();
     table->At(100, 200).Length = 513 * 7;
     RecordingReporter reporter;
-    EXPECT_EQ(ErrorText([&] { MeltBlock(w.world.StaIdx(), w.world.Statics(), w.world.Wsc(), 100, 200, *table, reporter); }),
-              "Read beyond end of file");
+    EXPECT_EQ(
+        ErrorText([&] { MeltBlock(w.world.StaIdx(), w.world.Statics(), w.world.Wsc(), 100, 200, *table, reporter); }),
+        "Read beyond end of file");
     table->At(100, 200).Offset = 0;
     std::filesystem::remove(w.world.Statics());
-    EXPECT_EQ(ErrorText([&] { MeltBlock(w.world.StaIdx(), w.world.Statics(), w.world.Wsc(), 100, 200, *table, reporter); }),
-              "File not found");
+    EXPECT_EQ(
+        ErrorText([&] { MeltBlock(w.world.StaIdx(), w.world.Statics(), w.world.Wsc(), 100, 200, *table, reporter); }),
+        "File not found");
     EXPECT_EQ(w.world.Take().StaIdx, before.StaIdx);
     EXPECT_EQ(w.world.Take().Wsc, before.Wsc);
     EXPECT_EQ(w.world.Dir().Entries(), (std::vector<std::string>{"StaIdx0.mul", "UOX3.wsc"}));

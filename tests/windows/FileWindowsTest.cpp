@@ -467,8 +467,9 @@ TEST(WindowsFileTest, LeftoversOfAStoppedRunGoAtTheNextReplacement)
     Replace(path, NewContent);
     busy.Release();
     EXPECT_EQ(ReadBytes(path), NewContent);
-    EXPECT_EQ(folder.Entries(), (std::vector<std::string>{".StaIdx0.mul.cryoweaver-6.tmp",
-                                    ".UOX3.wsc.cryoweaver-5x.tmp", ".UOX3.wsc.cryoweaver-78.tmp", "UOX3.wsc"}));
+    EXPECT_EQ(folder.Entries(),
+        (std::vector<std::string>{".StaIdx0.mul.cryoweaver-6.tmp", ".UOX3.wsc.cryoweaver-5x.tmp",
+            ".UOX3.wsc.cryoweaver-78.tmp", "UOX3.wsc"}));
 }
 
 TEST(WindowsFileTest, FreeSpaceIsCheckedOnTheFilesDisk)

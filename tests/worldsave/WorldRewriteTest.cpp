@@ -1,6 +1,6 @@
+#include "WorldRewrite.h"
 #include "Error.h"
 #include "TestSupport.h"
-#include "WorldRewrite.h"
 
 #include <gtest/gtest.h>
 
@@ -20,12 +20,12 @@ using test::WriteText;
 std::string Section(int number, long serial, int id, int x, int y, int z, int color)
 {
     return CrLfLines({"SECTION WORLDITEM " + std::to_string(number), "{", "SERIAL " + std::to_string(serial), "NAME #",
-                  "ID " + std::to_string(id), "X " + std::to_string(x), "Y " + std::to_string(y),
-                  "Z " + std::to_string(z), "COLOR " + std::to_string(color), "CONT -1", "TYPE 255", "}", ""});
+        "ID " + std::to_string(id), "X " + std::to_string(x), "Y " + std::to_string(y), "Z " + std::to_string(z),
+        "COLOR " + std::to_string(color), "CONT -1", "TYPE 255", "}", ""});
 }
 
-const std::string Existing = CrLfLines({"SECTION CHARACTER 0", "{", "SERIAL 1073741900", "}", "", "SECTION WORLDITEM 41",
-                                    "{", "SERIAL 1073741850", "id 5", "TYPE 0", "}", ""});
+const std::string Existing = CrLfLines({"SECTION CHARACTER 0", "{", "SERIAL 1073741900", "}", "",
+    "SECTION WORLDITEM 41", "{", "SERIAL 1073741850", "id 5", "TYPE 0", "}", ""});
 
 TEST(AppendBlockToWsc, WritesOneThirteenLineSectionPerObjectBeforeEof)
 {
@@ -35,9 +35,9 @@ TEST(AppendBlockToWsc, WritesOneThirteenLineSectionPerObjectBeforeEof)
     AppendBlockToWsc(dir / "UOX3.wsc", StaticBlockOf({{1234, 3, 5, -5, 0}}), 100, 200, reporter);
 
     EXPECT_EQ(ReadText(dir / "UOX3.wsc"),
-              Existing
-                  + CrLfLines({"SECTION WORLDITEM 42", "{", "SERIAL 1073741901", "NAME #", "ID 1234", "X 803", "Y 1605",
-                           "Z -5", "COLOR 0", "CONT -1", "TYPE 255", "}", "", "EOF", ""}));
+        Existing
+            + CrLfLines({"SECTION WORLDITEM 42", "{", "SERIAL 1073741901", "NAME #", "ID 1234", "X 803", "Y 1605",
+                "Z -5", "COLOR 0", "CONT -1", "TYPE 255", "}", "", "EOF", ""}));
     EXPECT_EQ(reporter.Lines, (std::vector<std::string>{"Highest number: 41", "Highest serial: 40 00 00 4C"}));
     EXPECT_EQ(reporter.Progress, (std::vector<int>{60, 90}));
 }
@@ -76,7 +76,8 @@ TEST(AppendBlockToWsc, KeepsLinesAsReadUpToTheFirstEofLine)
     const EofCase cases[] = {
         {CrLfLines({"a", " eof ", "b"}), CrLfLines({"a"})},
         {CrLfLines({"a", "Eof", "EOF"}), CrLfLines({"a"})},
-        {CrLfLines({"lower case ", "\tTabbed", "EOFX", "E O F"}), CrLfLines({"lower case ", "\tTabbed", "EOFX", "E O F"})},
+        {CrLfLines({"lower case ", "\tTabbed", "EOFX", "E O F"}),
+            CrLfLines({"lower case ", "\tTabbed", "EOFX", "E O F"})},
         {"no line end", CrLfLines({"no line end"})},
         {"a\nb\r\nEOF\r\n", CrLfLines({"a\nb"})},
         {"a\rEOF\r", CrLfLines({"a"})},
@@ -108,8 +109,9 @@ TEST(AppendBlockToWsc, KeepsWhatFollowsACtrlZ)
     RecordingReporter reporter;
     AppendBlockToWsc(dir / "UOX3.wsc", StaticBlockOf({{2, 1, 1, 0, 0}}), 0, 0, reporter);
     EXPECT_EQ(reporter.Lines[0], "Highest number: -1");
-    EXPECT_EQ(ReadText(dir / "UOX3.wsc"), CrLfLines({"a"}) + Section(0, 1073741825, 2, 1, 1, 0, 0) + CrLfLines({"EOF", ""})
-                                              + "\x1A" + "SECTION WORLDITEM 900\r\nbinary\x01\xFF");
+    EXPECT_EQ(ReadText(dir / "UOX3.wsc"),
+        CrLfLines({"a"}) + Section(0, 1073741825, 2, 1, 1, 0, 0) + CrLfLines({"EOF", ""}) + "\x1A"
+            + "SECTION WORLDITEM 900\r\nbinary\x01\xFF");
 }
 
 TEST(AppendBlockToWsc, AFailureLeavesTheWorldSaveByteIdentical)
@@ -119,22 +121,26 @@ TEST(AppendBlockToWsc, AFailureLeavesTheWorldSaveByteIdentical)
     WriteText(dir / "UOX3.wsc", serialAtTheTop);
     RecordingReporter reporter;
     EXPECT_EQ(ErrorText([&] {
-                  AppendBlockToWsc(dir / "UOX3.wsc", StaticBlockOf({{1, 0, 0, 0, 0}, {2, 0, 0, 0, 0}}), 0, 0, reporter);
-              }),
-              "Integer overflow");
+        AppendBlockToWsc(dir / "UOX3.wsc", StaticBlockOf({{1, 0, 0, 0, 0}, {2, 0, 0, 0, 0}}), 0, 0, reporter);
+    }),
+        "Integer overflow");
     EXPECT_EQ(reporter.Progress, (std::vector<int>{60, 75}));
     EXPECT_EQ(ReadText(dir / "UOX3.wsc"), serialAtTheTop);
 
     const std::string numberAtTheTop = CrLfLines({"SECTION WORLDITEM 2147483647"});
     WriteText(dir / "UOX3.wsc", numberAtTheTop);
-    EXPECT_EQ(ErrorText([&] { AppendBlockToWsc(dir / "UOX3.wsc", StaticBlockOf({{1, 0, 0, 0, 0}}), 0, 0, reporter); }),
-              "Integer overflow");
+    EXPECT_EQ(ErrorText([&] {
+        AppendBlockToWsc(dir / "UOX3.wsc", StaticBlockOf({{1, 0, 0, 0, 0}}), 0, 0, reporter);
+    }),
+        "Integer overflow");
     EXPECT_EQ(ReadText(dir / "UOX3.wsc"), numberAtTheTop);
 
     const std::string notANumber = CrLfLines({"SERIAL 12 34"});
     WriteText(dir / "UOX3.wsc", notANumber);
-    EXPECT_EQ(ErrorText([&] { AppendBlockToWsc(dir / "UOX3.wsc", StaticBlockOf({{1, 0, 0, 0, 0}}), 0, 0, reporter); }),
-              "'12 34' is not a valid integer value");
+    EXPECT_EQ(ErrorText([&] {
+        AppendBlockToWsc(dir / "UOX3.wsc", StaticBlockOf({{1, 0, 0, 0, 0}}), 0, 0, reporter);
+    }),
+        "'12 34' is not a valid integer value");
     EXPECT_EQ(ReadText(dir / "UOX3.wsc"), notANumber);
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{"UOX3.wsc"});
 }
@@ -178,8 +184,8 @@ struct Extraction {
     std::string Text;
 };
 
-Extraction Extract(const TempFolder& dir, const std::string& text, const ExportTable& table, std::uint16_t x,
-                   std::uint16_t y)
+Extraction Extract(
+    const TempFolder& dir, const std::string& text, const ExportTable& table, std::uint16_t x, std::uint16_t y)
 {
     WriteText(dir / "UOX3.wsc", text);
     TStaticBlock block;
@@ -208,9 +214,10 @@ TEST(ExtractBlockFromWsc, TakesOnlyTheSectionsSelectedForThisBlock)
     TempFolder dir;
     const std::string other = CrLfLines({"SECTION WORLDITEM 2", "{", "ID 9", "X 16", "Y 16", "TYPE 255", "}"});
     const std::string text = CrLfLines({"SECTION WORLDITEM 1", "{", "id 7", "x 803", "y 1605", "z -5", "color 33",
-                                    "TYPE 255", "}", "after"})
+                                 "TYPE 255", "}", "after"})
         + other
-        + CrLfLines({"SECTION WORLDITEM 3", "{", "TYPE 255", "X 12", "}", "SECTION WORLDITEM 1", "X 811", "Y 1613", "}"});
+        + CrLfLines(
+            {"SECTION WORLDITEM 3", "{", "TYPE 255", "X 12", "}", "SECTION WORLDITEM 1", "X 811", "Y 1613", "}"});
     auto table = std::make_unique<ExportTable>();
     (*table)[1] = {1, 100, 200};
     (*table)[2] = {1, 2, 2};
@@ -218,15 +225,15 @@ TEST(ExtractBlockFromWsc, TakesOnlyTheSectionsSelectedForThisBlock)
 
     const Extraction result = Extract(dir, text, *table, 100, 200);
     // By number alone: the second section 1 is taken too. Offsets are X mod 8, Y mod 8.
-    EXPECT_EQ(result.Items,
-              (std::vector<TStaticItem>{{7, 3, 5, -5, 33}, {0, 4, 0, 0, 0}, {0, 3, 5, 0, 0}}));
+    EXPECT_EQ(result.Items, (std::vector<TStaticItem>{{7, 3, 5, -5, 33}, {0, 4, 0, 0, 0}, {0, 3, 5, 0, 0}}));
     EXPECT_EQ(result.Text, CrLfLines({"after"}) + other);
 }
 
 TEST(ExtractBlockFromWsc, ALineAfterTheBraceStaysAndOffsetsBeyondTheBlockWrap)
 {
     TempFolder dir;
-    const std::string text = CrLfLines({"SECTION WORLDITEM 4", "{", "X 805", "Y 1611", "TYPE 255", "} trailing", "kept"});
+    const std::string text
+        = CrLfLines({"SECTION WORLDITEM 4", "{", "X 805", "Y 1611", "TYPE 255", "} trailing", "kept"});
     auto table = std::make_unique<ExportTable>();
     (*table)[4] = {1, 0, 0};
     const Extraction result = Extract(dir, text, *table, 0, 0);
@@ -240,19 +247,20 @@ TEST(ExtractBlockFromWsc, ASectionWithoutItsBraceStopsItBeforeTheFileChanges)
     auto table = std::make_unique<ExportTable>();
     (*table)[6] = {1, 0, 0};
     // Two sections numbered 6; the first never closes before the next section line.
-    const std::string beforeNext = CrLfLines({"SECTION WORLDITEM 6", "{", "ID 5", "TYPE 255", "SECTION WORLDITEM 6", "{",
-                                          "ID 8", "TYPE 255", "}", "rest"});
+    const std::string beforeNext = CrLfLines(
+        {"SECTION WORLDITEM 6", "{", "ID 5", "TYPE 255", "SECTION WORLDITEM 6", "{", "ID 8", "TYPE 255", "}", "rest"});
     const std::string atTheEnd = CrLfLines({"SECTION WORLDITEM 6", "{", "ID 8", "}", "SECTION WORLDITEM 6", "ID 1"});
     for (const std::string& text : {beforeNext, atTheEnd}) {
         WriteText(dir / "UOX3.wsc", text);
         TStaticBlock block;
         EXPECT_EQ(ErrorText([&] { ExtractBlockFromWsc(dir / "UOX3.wsc", block, *table, 0, 0); }),
-                  "No line beginning with \"}\" ends \"SECTION WORLDITEM 6\"");
+            "No line beginning with \"}\" ends \"SECTION WORLDITEM 6\"");
         EXPECT_EQ(ReadText(dir / "UOX3.wsc"), text);
         EXPECT_EQ(dir.Entries(), std::vector<std::string>{"UOX3.wsc"});
     }
     // Sections that stay need no brace.
-    const Extraction kept = Extract(dir, CrLfLines({"SECTION WORLDITEM 7", "ID 5", "SECTION WORLDITEM 6", "}"}), *table, 0, 0);
+    const Extraction kept
+        = Extract(dir, CrLfLines({"SECTION WORLDITEM 7", "ID 5", "SECTION WORLDITEM 6", "}"}), *table, 0, 0);
     EXPECT_EQ(kept.Items.size(), 1u);
     EXPECT_EQ(kept.Text, CrLfLines({"SECTION WORLDITEM 7", "ID 5"}));
 }
@@ -260,13 +268,20 @@ TEST(ExtractBlockFromWsc, ASectionWithoutItsBraceStopsItBeforeTheFileChanges)
 TEST(ExtractBlockFromWsc, KeepsUnselectedTextExactlyAndWhatFollowsACtrlZ)
 {
     TempFolder dir;
-    const std::string text = "kept as is  \r" "lf\ninside\r\n" "SECTION WORLDITEM 1\r\nTYPE 255\r\n}\r\n"
-                             "EOF\r\n\x1A" "after\r\nthe end";
+    const std::string text = "kept as is  \r"
+                             "lf\ninside\r\n"
+                             "SECTION WORLDITEM 1\r\nTYPE 255\r\n}\r\n"
+                             "EOF\r\n\x1A"
+                             "after\r\nthe end";
     auto table = std::make_unique<ExportTable>();
     (*table)[1] = {1, 0, 0};
     const Extraction result = Extract(dir, text, *table, 0, 0);
     EXPECT_EQ(result.Items.size(), 1u);
-    EXPECT_EQ(result.Text, "kept as is  \r\n" "lf\ninside\r\n" "EOF\r\n\x1A" "after\r\nthe end");
+    EXPECT_EQ(result.Text,
+        "kept as is  \r\n"
+        "lf\ninside\r\n"
+        "EOF\r\n\x1A"
+        "after\r\nthe end");
 }
 
 struct BadValueCase {

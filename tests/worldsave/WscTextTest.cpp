@@ -1,5 +1,5 @@
-#include "TestSupport.h"
 #include "WscText.h"
+#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -40,15 +40,20 @@ TEST(WscReader, LinesEndAtCarriageReturnsAndTextEndsAtCtrlZ)
         {"a\n\rb", {"a\n", "b"}, ""},
         {"a\r\n\n", {"a", "\n"}, ""},
         // Ctrl-Z ends the text anywhere; the text before it on its line is a line.
-        {"ab\x1A" "cd\r\n", {"ab"}, "\x1A" "cd\r\n"},
+        {"ab\x1A"
+         "cd\r\n",
+            {"ab"},
+            "\x1A"
+            "cd\r\n"},
         {"\x1A", {}, "\x1A"},
         {"a\r\x1A\r\nb", {"a"}, "\x1A\r\nb"},
         {"a\r\n\x1A\x1A", {"a"}, "\x1A\x1A"},
         {"a\0b\r\n"s, {"a\0b"s}, ""},
         // Sixteen bytes and more at a time, with line ends on and across their edges.
         {"0123456789abcde\r\n0123456789abcdef\r0123456789abcdefghijklmnopq\r\r\r\n\r",
-         {"0123456789abcde", "0123456789abcdef", "0123456789abcdefghijklmnopq", "", "", ""}, ""},
-        {std::string(15, 'a') + "\r" + std::string(16, '\n') + "\r\n", {std::string(15, 'a'), std::string(15, '\n')}, ""},
+            {"0123456789abcde", "0123456789abcdef", "0123456789abcdefghijklmnopq", "", "", ""}, ""},
+        {std::string(15, 'a') + "\r" + std::string(16, '\n') + "\r\n", {std::string(15, 'a'), std::string(15, '\n')},
+            ""},
     };
     TempFolder dir;
     for (const ReadCase& c : cases) {
@@ -65,7 +70,10 @@ TEST(WscReader, LinesOfAnyLengthAndLineEndsAcrossReadBlocks)
     constexpr std::size_t block = std::size_t{1} << 20;
     for (const std::size_t length : {block - 2, block - 1, block, block + 1, 3 * block + 5}) {
         const std::string longLine(length, 'x');
-        WriteText(dir / "w.wsc", "first\r\n" + longLine + "\r\nlast\r\n" + longLine + "\r" + longLine + "\x1A" "end");
+        WriteText(dir / "w.wsc",
+            "first\r\n" + longLine + "\r\nlast\r\n" + longLine + "\r" + longLine
+                + "\x1A"
+                  "end");
         WscReader reader(dir / "w.wsc");
         const std::vector<std::string> lines = LinesOf(reader);
         ASSERT_EQ(lines.size(), 5u) << length;
@@ -74,7 +82,9 @@ TEST(WscReader, LinesOfAnyLengthAndLineEndsAcrossReadBlocks)
         EXPECT_EQ(lines[2], "last");
         EXPECT_EQ(lines[3], longLine);
         EXPECT_EQ(lines[4], longLine);
-        EXPECT_EQ(reader.ReadTail(), "\x1A" "end");
+        EXPECT_EQ(reader.ReadTail(),
+            "\x1A"
+            "end");
 
         reader.Rewind();
         EXPECT_EQ(LinesOf(reader).size(), 5u);
