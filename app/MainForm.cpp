@@ -6,6 +6,7 @@
 #include "PanelSplitter.h"
 #include "Text.h"
 #include "UpDown.h"
+#include "Version.h"
 
 #include <QFocusEvent>
 #include <QGroupBox>
@@ -210,7 +211,7 @@ private:
     TMainForm& form_;
 };
 
-const QString TMainForm::Caption = QStringLiteral("Cryoweaver (Version 3.2)");
+const QString TMainForm::Caption = QStringLiteral("Cryoweaver (Version %1)").arg(QString::fromUtf8(VersionText));
 
 TMainForm::TMainForm(settings::SettingsStore& store, UserDialogs& dialogs, QWidget* parent)
     : QWidget(parent,

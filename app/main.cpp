@@ -2,6 +2,7 @@
 #include "MainForm.h"
 #include "SettingsStore.h"
 #include "UserDialogs.h"
+#include "Version.h"
 
 #include <QApplication>
 
@@ -10,7 +11,7 @@ int main(int argc, char** argv)
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Cryoweaver"));
     QApplication::setOrganizationName(QStringLiteral("Quellmar"));
-    QApplication::setApplicationVersion(QStringLiteral("3.2"));
+    QApplication::setApplicationVersion(QString::fromUtf8(cryo::VersionText));
 
     const std::unique_ptr<cryo::settings::SettingsStore> store = cryo::settings::UserSettingsStore();
     cryo::app::MessageBoxDialogs dialogs;

@@ -1,5 +1,7 @@
 #include "Error.h"
 
+#include "Text.h"
+
 namespace cryo {
 
 RangeError::RangeError()
@@ -43,6 +45,29 @@ std::string FileErrorText(FileError::Kind kind, int systemCode)
         break;
     }
     return "I/O error " + std::to_string(systemCode);
+}
+
+std::string ErrorLine(const std::exception& error)
+{
+    std::string line;
+    if (const auto* known = dynamic_cast<const Error*>(&error)) {
+        if (!known->File().empty())
+            line += known->File() + ": ";
+        if (!known->Place().empty())
+            line += known->Place() + ": ";
+    }
+    return line + WithFullStop(error.what());
+}
+
+std::string ErrorDetail(const std::exception& error)
+{
+    const auto* known = dynamic_cast<const Error*>(&error);
+    if (known == nullptr)
+        return {};
+    std::string detail = known->File();
+    if (!known->Place().empty())
+        detail += (detail.empty() ? "" : "\n") + known->Place();
+    return detail;
 }
 
 } // namespace cryo

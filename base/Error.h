@@ -7,10 +7,39 @@
 namespace cryo {
 
 // Every failure a user can see is an Error whose what() is the exact text shown.
+// It may also name the file it concerns and the place in that file (a section,
+// a line, a block), which front ends show beside the text.
 class Error : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
+
+    const std::string& File() const { return file_; }
+    const std::string& Place() const { return place_; }
+
+    // Each is set only once: the code nearest to the failure knows best.
+    void SetFile(std::string path)
+    {
+        if (file_.empty())
+            file_ = std::move(path);
+    }
+    void SetPlace(std::string place)
+    {
+        if (place_.empty())
+            place_ = std::move(place);
+    }
+
+private:
+    std::string file_;
+    std::string place_;
 };
+
+// "PATH: PLACE: text." as the command line prints an error; the parts that are
+// not known are left out, and the text gets its full stop.
+std::string ErrorLine(const std::exception& error);
+
+// What a message box shows beneath the text: the file on one line and the
+// place on the next; empty when the error names neither.
+std::string ErrorDetail(const std::exception& error);
 
 // A value that does not fit the field or table it is assigned to.
 class RangeError : public Error {

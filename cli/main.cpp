@@ -7,6 +7,7 @@
 #include "File.h"
 #include "StaIdx.h"
 #include "Text.h"
+#include "Version.h"
 #include "WorldGen.h"
 
 #include <cstdio>
@@ -49,7 +50,7 @@ int Run(const cli::Command& command, cli::ConsoleReporter& reporter)
         std::fputs(cli::UsageText, stdout);
         return 0;
     case cli::CommandKind::Version:
-        std::printf("%s %s\n", ProgramName, "3.2");
+        std::printf("%s %s\n", ProgramName, VersionText);
         return 0;
     case cli::CommandKind::Sample:
         WriteSample(command.Folder);
@@ -129,7 +130,7 @@ int main(int argc, char** argv)
     } catch (const std::exception& error) {
         reporter.ClearProgress();
         std::fflush(stdout);
-        std::fprintf(stderr, "%s: %s\n", ProgramName, WithFullStop(error.what()).c_str());
+        std::fprintf(stderr, "%s: %s\n", ProgramName, ErrorLine(error).c_str());
         return 1;
     }
 }
