@@ -1,7 +1,5 @@
 #pragma once
 
-#include <cstdint>
-#include <optional>
 #include <string>
 
 namespace cryo::fault {
@@ -21,8 +19,6 @@ enum class Operation {
     Remove,
 };
 
-const char* OperationName(Operation op);
-
 // Test seam of the file layer: called before each operation, it may throw a
 // FileError in the operation's place or end the process there. Production code
 // never installs one.
@@ -33,12 +29,6 @@ public:
     // False makes replacements take a name from the start, as on systems
     // without unnamed files.
     virtual bool UnnamedFilesAllowed() { return true; }
-    // The free space to report for a folder's disk in place of the system's.
-    virtual std::optional<std::uint64_t> FreeSpace(const std::string& folder)
-    {
-        (void)folder;
-        return std::nullopt;
-    }
 };
 
 // Installs the injector for the whole process (nullptr removes it).
@@ -57,13 +47,6 @@ inline void Before(Operation op, const std::string& path)
 inline bool UnnamedFilesAllowed()
 {
     return detail::installed == nullptr || detail::installed->UnnamedFilesAllowed();
-}
-
-inline std::optional<std::uint64_t> FreeSpace(const std::string& folder)
-{
-    if (detail::installed != nullptr)
-        return detail::installed->FreeSpace(folder);
-    return std::nullopt;
 }
 
 } // namespace cryo::fault

@@ -2,13 +2,28 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace cryo {
 
+class FileError;
+
+// What a replacement keeps of the file it replaces (its permissions and
+// owner), and what tells whether a file is still the one that was read.
+struct FileStatus {
+    std::uint64_t Device = 0; // Device and Id: on POSIX systems
+    std::uint64_t Id = 0;
+    std::uint64_t Size = 0;
+    std::int64_t Modified = 0; // nanoseconds
+    std::uint32_t Mode = 0; // POSIX permission bits, or Windows attributes
+    std::uint32_t Owner = 0;
+    std::uint32_t Group = 0;
+};
+
 // The one place that talks to the operating system about files. Every failure
-// is raised as a FileError with the user-facing text.
+// is raised as a FileError with the user-facing text and the path it concerns.
 class File {
 public:
     // An existing file, opened for reading and writing even when it is only read,
@@ -30,8 +45,8 @@ public:
     void Seek(std::int64_t position);
     // Reads up to size bytes, fewer only at the end of the file.
     std::size_t ReadSome(void* buffer, std::size_t size);
-    // Reads exactly size bytes or raises "Read beyond end of file".
-    void ReadExact(void* buffer, std::size_t size);
+    // "Read beyond end of file" for this file, for a reader that found a record cut short.
+    FileError ReadBeyondEnd() const;
     void Write(const void* data, std::size_t size);
     void Truncate(std::uint64_t size);
     // Flushes the file's data to the disk.
@@ -67,9 +82,9 @@ bool StandardErrorIsTerminal();
 // link replaces the link's target. The replaced file keeps its permissions.
 // The new content is flushed to the disk before it takes the target's name,
 // and the folder after. No temporary file outlives the replacement: where the
-// system allows, it has no name until Commit (so a killed process leaves
-// nothing); a name left by a run stopped during Commit is removed by the next
-// replacement of the same target.
+// system allows, it has no name until it is flushed (so a killed process
+// leaves nothing); a name left by a run stopped after that is removed by the
+// next replacement of the same target.
 class ReplacementFile {
 public:
     explicit ReplacementFile(const std::string& path);
@@ -79,36 +94,34 @@ public:
     ~ReplacementFile();
 
     void Write(const void* data, std::size_t size);
-    // Flushes the new content to the disk and puts it in place of the target.
+    // Flushes the new content to the disk under a temporary name beside the
+    // target; the target is not touched yet. Several replacements can thus all
+    // be complete on disk before the first is put in place.
+    void Flush();
+    // Flushes the new content unless Flush did, and puts it in place of the target.
     void Commit();
 
     // True once the new content is in place, even if a later step failed.
     bool Committed() const { return committed_; }
 
 private:
-    void Discard() noexcept;
-
-    std::string target_;
+    std::string path_; // as the caller named it: errors show this one
+    std::string target_; // links followed
+    std::string folder_;
     std::string temporary_;
+    std::optional<FileStatus> targetStatus_; // none for a new file
     std::intptr_t handle_ = -1;
     bool named_ = true; // false while the new content has no name yet
+    bool flushed_ = false;
     bool committed_ = false;
-    bool targetExists_ = false;
-    std::uint32_t targetMode_ = 0;
-    std::uint32_t targetOwner_ = 0;
-    std::uint32_t targetGroup_ = 0;
 };
 
-// Bytes about to be written beside a file: a replacement's new content, or
-// what is appended to it.
+// Kept only while Melt and Freeze still call it. Nothing is checked: a write
+// that fails for want of space leaves every file as it was.
 struct SpaceNeed {
     std::string Path;
     std::uint64_t Bytes = 0;
 };
-
-// Raises "Disk full" before anything is written when the disks holding the
-// files have less free space than the needs add up to on each of them. Where
-// the free space cannot be known, nothing is raised.
-void CheckFreeSpace(const std::vector<SpaceNeed>& needs);
+inline void CheckFreeSpace(const std::vector<SpaceNeed>&) { }
 
 } // namespace cryo

@@ -5,6 +5,7 @@
 
 #include "File.h"
 #include "Reporter.h"
+#include "StaticsFiles.h"
 
 #include <benchmark/benchmark.h>
 

@@ -138,7 +138,7 @@ echo "\$ cryoweaver-cli melt ... 100 200   (index read-only: must fail, nothing 
 chmod a-w "$world/StaIdx0.mul"
 run melt "${files[@]}" --wsc "$world/UOX3.wsc" 100 200
 chmod u+w "$world/StaIdx0.mul"
-check '[ $rc = 1 ] && grep -qx "cryoweaver-cli: File access denied." "$err"'
+check '[ $rc = 1 ] && grep -qxF "cryoweaver-cli: $world/StaIdx0.mul: File access denied." "$err"'
 check 'diff -r "$world" "$smoke/sample-copy" >/dev/null'
 
 echo "\$ cryoweaver-cli melt ... 100 200"
@@ -157,7 +157,7 @@ check '[ $rc = 0 ] && [ "$(items)" = 6 ]'
 
 echo "\$ cryoweaver-cli list --staidx missing\\StaIdx0.mul ..."
 run list --staidx 'missing\StaIdx0.mul' --statics "$world/Statics0.mul" 0 0
-check '[ $rc = 1 ] && grep -qx "cryoweaver-cli: File not found." "$err"'
+check '[ $rc = 1 ] && grep -qxF "cryoweaver-cli: missing\\StaIdx0.mul: File not found." "$err"'
 check '[ "$(ls "$smoke")" = "$(printf "err\nout\nsample-copy\nwörld")" ]'
 check '[ "$(ls -A "$world")" = "$(printf "StaIdx0.mul\nStatics0.mul\nUOX3.wsc")" ]'
 

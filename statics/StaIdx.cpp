@@ -55,7 +55,7 @@ void LoadStaIdx(const std::string& path, StaIdx& table, Reporter& reporter)
             static_cast<int>(first / MapYBlocks) * 100 / MapXBlocks, static_cast<int>(last - first));
     }
     if (records < static_cast<std::size_t>(StaIdxEntryCount))
-        throw FileError(FileError::Kind::ReadBeyondEnd, 0);
+        throw file.ReadBeyondEnd();
 
     std::vector<unsigned char> trailing;
     unsigned char chunk[65536];
@@ -84,14 +84,6 @@ void WriteStaIdx(ReplacementFile& file, const StaIdx& table, Reporter& reporter)
 std::uint64_t StaIdxBytes(const StaIdx& table)
 {
     return StaIdxFileSize + table.Trailing.size();
-}
-
-void SaveStaIdx(const std::string& path, const StaIdx& table, Reporter& reporter)
-{
-    ReplacementFile file(path);
-    CheckFreeSpace({{path, StaIdxBytes(table)}});
-    WriteStaIdx(file, table, reporter);
-    file.Commit();
 }
 
 } // namespace cryo

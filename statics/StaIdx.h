@@ -52,14 +52,11 @@ void LoadStaIdx(const std::string& path, StaIdx& table, Reporter& reporter);
 class ReplacementFile;
 
 // Writes the table (and any trailing bytes) to a replacement of the index file,
-// without committing it. Progress as for SaveStaIdx.
+// without committing it. Progress is 90 + x * 10 div 768 after every record of
+// column x; the caller sets 100.
 void WriteStaIdx(ReplacementFile& out, const StaIdx& table, Reporter& reporter);
 
 // The size of the index file that holds the table.
 std::uint64_t StaIdxBytes(const StaIdx& table);
-
-// Replaces the index file with the table. Progress is 90 + x * 10 div 768 after
-// every record of column x; the caller sets 100.
-void SaveStaIdx(const std::string& path, const StaIdx& table, Reporter& reporter);
 
 } // namespace cryo

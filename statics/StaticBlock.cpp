@@ -64,7 +64,7 @@ void ReadBlockRecords(File& statics, const TStaIdxEntry& entry, TStaticBlock& bl
             reporter.SetProgress(static_cast<int>(i + 1) * 45 / n);
         }
         if (whole < static_cast<std::size_t>(wanted))
-            throw FileError(FileError::Kind::ReadBeyondEnd, 0);
+            throw statics.ReadBeyondEnd();
     }
     if (n > MaxBlockItems)
         throw RangeError();
@@ -105,31 +105,6 @@ TStaIdxEntry AppendBlockRecords(File& statics, const TStaticBlock& block, const 
         statics.Write(bytes.data(), bytes.size());
     }
     return updated;
-}
-
-void AppendStaticBlock(
-    const std::string& staticsPath, TStaIdxEntry& entry, const TStaticBlock& newItems, Reporter& reporter)
-{
-    TStaticBlock merged;
-    ReadStaticBlock(staticsPath, entry, merged, reporter);
-    MergeBlockItems(merged, newItems);
-
-    File file = File::OpenExisting(staticsPath);
-    const std::uint64_t sizeBefore = file.Size();
-    TStaIdxEntry updated;
-    try {
-        updated = AppendBlockRecords(file, merged, entry);
-        file.Sync();
-    } catch (...) {
-        // The incomplete copy is unreferenced; taking it back keeps the file as it was.
-        try {
-            file.Truncate(sizeBefore);
-        } catch (...) {
-        }
-        throw;
-    }
-    file.Close();
-    entry = updated;
 }
 
 } // namespace cryo

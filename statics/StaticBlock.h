@@ -46,12 +46,6 @@ TStaticBlock StaticBlockOf(const std::vector<TStaticItem>& items);
 void ReadStaticBlock(
     const std::string& staticsPath, const TStaIdxEntry& entry, TStaticBlock& block, Reporter& reporter);
 
-// Writes the block's old objects followed by the new ones as a new copy at the
-// end of the statics file, then points the entry at it (Extra is kept). The entry
-// changes only after the copy has been written and flushed.
-void AppendStaticBlock(
-    const std::string& staticsPath, TStaIdxEntry& entry, const TStaticBlock& newItems, Reporter& reporter);
-
 // The steps of ReadStaticBlock after the file has been opened.
 void ReadBlockRecords(File& statics, const TStaIdxEntry& entry, TStaticBlock& block, Reporter& reporter);
 

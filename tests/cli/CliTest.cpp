@@ -1,18 +1,18 @@
+// The command-line program, run as a user runs it.
 #include "TestSupport.h"
+#include "Version.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 
-#ifndef _WIN32
+#include <grp.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#endif
 
 namespace cryo {
 namespace {
-
-#ifndef _WIN32
 
 using test::TempFolder;
 
@@ -33,8 +33,9 @@ std::string Drain(int fd)
     return text;
 }
 
-// Runs the command-line program with the arguments, its output captured.
-Result Cli(const std::vector<std::string>& args)
+// Runs the command-line program with the arguments, its output captured; as
+// an unprivileged user if asked (CI runs as root).
+Result Cli(const std::vector<std::string>& args, bool unprivileged = false)
 {
     int out[2];
     int err[2];
@@ -46,6 +47,9 @@ Result Cli(const std::vector<std::string>& args)
         ::dup2(err[1], 2);
         ::close(out[0]);
         ::close(err[0]);
+        if (unprivileged && ::geteuid() == 0
+            && (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
+            ::_exit(126);
         std::vector<char*> argv{const_cast<char*>(CRYOWEAVER_CLI)};
         for (const std::string& arg : args)
             argv.push_back(const_cast<char*>(arg.c_str()));
@@ -65,33 +69,23 @@ Result Cli(const std::vector<std::string>& args)
     return result;
 }
 
-class CommandLine : public testing::Test {
-protected:
-    void SetUp() override
+// The sample world in a folder, and the arguments that name its files.
+struct Sample {
+    Sample()
     {
         const Result sample = Cli({"sample", dir.path()});
-        ASSERT_EQ(sample.Status, 0) << sample.Err;
+        EXPECT_EQ(sample.Status, 0) << sample.Err;
         EXPECT_EQ(sample.Out,
             "Wrote " + dir / "StaIdx0.mul\n" + "Wrote " + dir / "Statics0.mul\n" + "Wrote " + dir / "UOX3.wsc\n");
-        EXPECT_EQ(sample.Err, "");
     }
 
-    std::vector<std::string> Files(std::initializer_list<std::string> rest, bool withWsc = true) const
+    Result Run(const std::string& command, std::vector<std::string> rest = {}, bool unprivileged = false) const
     {
-        std::vector<std::string> args{"--staidx", dir / "StaIdx0.mul", "--statics", dir / "Statics0.mul"};
-        if (withWsc) {
-            args.push_back("--wsc");
-            args.push_back(dir / "UOX3.wsc");
-        }
+        std::vector<std::string> args{command, "--staidx", dir / "StaIdx0.mul", "--statics", dir / "Statics0.mul"};
+        if (command != "list")
+            args.insert(args.end(), {"--wsc", dir / "UOX3.wsc"});
         args.insert(args.end(), rest.begin(), rest.end());
-        return args;
-    }
-
-    Result Run(const std::string& command, std::initializer_list<std::string> rest, bool withWsc = true) const
-    {
-        std::vector<std::string> args = Files(rest, withWsc);
-        args.insert(args.begin(), command);
-        return Cli(args);
+        return Cli(args, unprivileged);
     }
 
     TempFolder dir;
@@ -104,14 +98,15 @@ const char* const SampleBlock = "Item #1: Item ID = 0E ED, X = 803, Y = 1605, Z 
                                 "Item #5: Item ID = 04 95, X = 804, Y = 1604, Z = 0, Color = 04 81\n"
                                 "Item #6: Item ID = 0B 41, X = 806, Y = 1602, Z = 3, Color = 00 00\n";
 
-TEST_F(CommandLine, ListsMeltsAndFreezesTheSampleWorld)
+TEST(CommandLine, ListsMeltsAndFreezesTheSampleWorld)
 {
-    Result list = Run("list", {"100", "200"}, false);
+    const Sample sample;
+    const Result list = sample.Run("list", {"100", "200"});
     EXPECT_EQ(list.Status, 0);
     EXPECT_EQ(list.Out, SampleBlock);
     EXPECT_EQ(list.Err, "");
 
-    const Result melt = Run("melt", {"100", "200"});
+    const Result melt = sample.Run("melt", {"100", "200"});
     EXPECT_EQ(melt.Status, 0) << melt.Err;
     EXPECT_EQ(melt.Out,
         "Melting in progress... Cryoweaver may look crashed, do not interrupt!\n"
@@ -121,69 +116,78 @@ TEST_F(CommandLine, ListsMeltsAndFreezesTheSampleWorld)
         "Done!\n"
         "Melting completed!\n");
     EXPECT_EQ(melt.Err, "");
-    EXPECT_EQ(Run("list", {"100", "200"}, false).Out, "");
+    EXPECT_EQ(sample.Run("list", {"100", "200"}).Out, "");
 
-    const Result freeze = Run("freeze", {});
+    const Result freeze = sample.Run("freeze");
     EXPECT_EQ(freeze.Status, 0) << freeze.Err;
     std::string expected = "Freezing in progress... Cryoweaver may look crashed, do not interrupt!\n";
     for (int n = 2; n <= 10; ++n)
         expected += "Selecting item for export: " + std::to_string(n) + "\n";
-    expected += "Extracting from WSC... XBlock: 100 YBlock: 200\n"
-                "Appending to Statics... XBlock: 100 YBlock: 200\n"
-                "Extracting from WSC... XBlock: 100 YBlock: 201\n"
-                "Appending to Statics... XBlock: 100 YBlock: 201\n"
-                "Extracting from WSC... XBlock: 102 YBlock: 199\n"
-                "Appending to Statics... XBlock: 102 YBlock: 199\n"
-                "Freezing completed!\n";
-    EXPECT_EQ(freeze.Out, expected);
-    EXPECT_EQ(Run("list", {"100", "200"}, false).Out, SampleBlock);
+    for (const char* block : {"XBlock: 100 YBlock: 200", "XBlock: 100 YBlock: 201", "XBlock: 102 YBlock: 199"})
+        expected += std::string("Extracting from WSC... ") + block + "\nAppending to Statics... " + block + "\n";
+    EXPECT_EQ(freeze.Out, expected + "Freezing completed!\n");
+    EXPECT_EQ(sample.Run("list", {"100", "200"}).Out, SampleBlock);
 }
 
-TEST_F(CommandLine, ErrorsGoToStandardErrorWithTheFullStopRule)
+TEST(CommandLine, ErrorsGoToStandardErrorWithTheFileAndTheFullStopRule)
 {
+    namespace fs = std::filesystem;
     struct Case {
+        std::string Command;
         std::vector<std::string> Block;
-        std::string Err;
+        std::function<void(const TempFolder&)> Damage;
+        std::string File; // the file the error names, if any
+        std::string Text;
+        bool Unprivileged = false;
+    };
+    const auto none = [](const TempFolder&) {};
+    const auto cut = [](const std::string& name, std::uintmax_t size) {
+        return [=](const TempFolder& dir) { fs::resize_file(dir / name, size); };
     };
     const Case cases[] = {
-        {{"abc", "0"}, "cryoweaver-cli: 'abc' is not a valid integer value.\n"},
-        {{"0", "65536"}, "cryoweaver-cli: Range check error.\n"},
-        {{"768", "0"}, "cryoweaver-cli: Range check error.\n"},
-        {{"-5", "0"}, "cryoweaver-cli: Range check error.\n"},
+        {"list", {"abc", "0"}, none, "", "'abc' is not a valid integer value."},
+        {"list", {"0", "65536"}, none, "", "Range check error."},
+        {"list", {"-5", "0"}, none, "", "Range check error."},
+        {"melt", {"768", "0"}, none, "", "Range check error."},
+        {"list", {"100", "200"}, [](const TempFolder& dir) { fs::remove(dir / "StaIdx0.mul"); }, "StaIdx0.mul",
+            "File not found."},
+        {"list", {"100", "200"}, [](const TempFolder& dir) { fs::remove(dir / "Statics0.mul"); }, "Statics0.mul",
+            "File not found."},
+        {"freeze", {}, [](const TempFolder& dir) { fs::remove(dir / "UOX3.wsc"); }, "UOX3.wsc", "File not found."},
+        {"melt", {"100", "200"}, [](const TempFolder& dir) { test::SetReadOnly(dir / "StaIdx0.mul"); }, "StaIdx0.mul",
+            "File access denied.", true},
+        {"freeze", {}, cut("StaIdx0.mul", 1000), "StaIdx0.mul", "Read beyond end of file."},
+        {"melt", {"100", "200"}, cut("Statics0.mul", 10), "Statics0.mul", "Read beyond end of file."},
+        {"freeze", {},
+            [](const TempFolder& dir) {
+                test::WriteText(dir / "UOX3.wsc", "SECTION WORLDITEM 7\r\nTYPE 255\r\nX 6144\r\n}\r\n");
+            },
+            "", "Invalid item in patch file! (Item#: 7)"},
     };
     for (const Case& c : cases) {
-        const Result list = Run("list", {c.Block[0], c.Block[1]}, false);
-        EXPECT_EQ(list.Status, 1);
-        EXPECT_EQ(list.Out, "");
-        EXPECT_EQ(list.Err, c.Err);
+        const Sample sample;
+        c.Damage(sample.dir);
+        const auto before = sample.dir.Entries();
+        const Result result = sample.Run(c.Command, c.Block, c.Unprivileged);
+        const std::string file = c.File.empty() ? "" : sample.dir / c.File + ": ";
+        EXPECT_EQ(result.Status, 1) << c.Text;
+        EXPECT_EQ(result.Err, "cryoweaver-cli: " + file + c.Text + "\n");
+        EXPECT_EQ(sample.dir.Entries(), before) << c.Text;
     }
-    const Result melt = Run("melt", {"768", "0"});
-    EXPECT_EQ(melt.Status, 1);
-    EXPECT_EQ(melt.Out, "Melting in progress... Cryoweaver may look crashed, do not interrupt!\n");
-    EXPECT_EQ(melt.Err, "cryoweaver-cli: Range check error.\n");
-
-    test::WriteText(dir / "UOX3.wsc", "SECTION WORLDITEM 7\r\nTYPE 255\r\nX 6144\r\n}\r\n");
-    const Result freeze = Run("freeze", {});
-    EXPECT_EQ(freeze.Status, 1);
-    EXPECT_EQ(freeze.Err, "cryoweaver-cli: Invalid item in patch file! (Item#: 7)\n");
-
-    std::filesystem::remove(dir / "Statics0.mul");
-    const Result missing = Run("list", {"100", "200"}, false);
-    EXPECT_EQ(missing.Status, 1);
-    EXPECT_EQ(missing.Err, "cryoweaver-cli: File not found.\n");
 }
 
-TEST_F(CommandLine, TheSampleNeverOverwritesAFile)
+TEST(CommandLine, TheSampleNeverOverwritesAFile)
 {
-    const std::string before = test::ReadText(dir / "UOX3.wsc");
-    const Result again = Cli({"sample", dir.path()});
+    const Sample sample;
+    const std::string before = test::ReadText(sample.dir / "UOX3.wsc");
+    const Result again = Cli({"sample", sample.dir.path()});
     EXPECT_EQ(again.Status, 1);
     EXPECT_EQ(again.Err,
-        "cryoweaver-cli: '" + dir / "StaIdx0.mul" + "' already exists; the sample never overwrites a file.\n");
-    EXPECT_EQ(test::ReadText(dir / "UOX3.wsc"), before);
+        "cryoweaver-cli: '" + sample.dir / "StaIdx0.mul" + "' already exists; the sample never overwrites a file.\n");
+    EXPECT_EQ(test::ReadText(sample.dir / "UOX3.wsc"), before);
 }
 
-TEST(CommandLineUsage, WrongCommandLinesExitWith2AndShowTheUsage)
+TEST(CommandLine, WrongCommandLinesExitWith2AndShowTheUsage)
 {
     const std::vector<std::vector<std::string>> wrong = {
         {},
@@ -201,20 +205,15 @@ TEST(CommandLineUsage, WrongCommandLinesExitWith2AndShowTheUsage)
         const Result result = Cli(args);
         EXPECT_EQ(result.Status, 2) << testing::PrintToString(args);
         EXPECT_EQ(result.Out, "");
-        EXPECT_EQ(result.Err.rfind("cryoweaver-cli: ", 0), 0u) << result.Err;
-        EXPECT_NE(result.Err.find("Usage:\n"), std::string::npos);
+        EXPECT_TRUE(result.Err.starts_with("cryoweaver-cli: ")) << result.Err;
+        EXPECT_NE(result.Err.find("\n\nUsage:\n"), std::string::npos);
     }
-    EXPECT_EQ(Cli({"list", "--staidx", "a"}).Err.substr(0, 44), "cryoweaver-cli: list needs --statics FILE\n\nU");
-
+    EXPECT_TRUE(Cli({"list", "--staidx", "a"}).Err.starts_with("cryoweaver-cli: list needs --statics FILE\n\nUsage:"));
     const Result help = Cli({"--help"});
     EXPECT_EQ(help.Status, 0);
-    EXPECT_EQ(help.Out.rfind("Usage:\n", 0), 0u);
-    const Result version = Cli({"--version"});
-    EXPECT_EQ(version.Status, 0);
-    EXPECT_EQ(version.Out, "cryoweaver-cli 3.2\n");
+    EXPECT_TRUE(help.Out.starts_with("Usage:\n"));
+    EXPECT_EQ(Cli({"--version"}).Out, std::string("cryoweaver-cli ") + VersionText + "\n");
 }
-
-#endif
 
 } // namespace
 } // namespace cryo

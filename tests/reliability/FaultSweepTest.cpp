@@ -11,26 +11,30 @@
 namespace cryo::reliability {
 namespace {
 
-std::string Name(Operation operation)
-{
-    return operation == Operation::Freeze ? "freeze" : "melt";
-}
-
 // A flush that failed is not tried again, and nothing is put in place after it.
 void ExpectNoRetryAfterFailedSync(const std::vector<std::string>& operations, int failed, const std::string& where)
 {
     const std::string& op = operations[static_cast<std::size_t>(failed - 1)];
-    if (op.rfind("sync ", 0) != 0)
+    if (!op.starts_with("sync "))
         return;
     for (std::size_t i = static_cast<std::size_t>(failed); i < operations.size(); ++i) {
         EXPECT_NE(operations[i], op) << where << ": retried " << op;
-        EXPECT_NE(operations[i].rfind("rename ", 0), 0u) << where << ": renamed after failed " << op;
+        EXPECT_FALSE(operations[i].starts_with("rename ")) << where << ": renamed after failed " << op;
     }
+}
+
+// The next run removes what a failed or stopped one left and completes.
+void ExpectNextRunCompletes(
+    Operation operation, const WorldFolder& world, const Objects& everything, const std::string& where)
+{
+    EXPECT_EQ(RunOperation(operation, world), "") << where;
+    EXPECT_EQ(Leftovers(world), std::vector<std::string>{}) << where;
+    EXPECT_TRUE(test::ContainsAll(Everything(world), everything)) << where;
 }
 
 // With named, every replacement has a name from the start (the way of systems
 // without unnamed files); one kind of error is then swept, and every stop.
-int Sweep(Operation operation, std::uint32_t seed, bool named = false)
+int Sweep(Operation operation, std::uint32_t seed, bool named)
 {
     WorldFolder world;
     WriteWorldFor(operation, world, seed);
@@ -39,75 +43,54 @@ int Sweep(Operation operation, std::uint32_t seed, bool named = false)
 
     // The completed operation: what every file becomes, and how many file
     // operations it takes.
-    FaultAt counter;
-    if (named)
-        counter.NameReplacements();
+    int total = 0;
     {
-        Installed installed(counter);
+        FaultAt counter(0, FaultAt::Action::Count, FileError::Kind::Other, 0, named);
         EXPECT_EQ(RunOperation(operation, world), "");
+        total = counter.Seen();
     }
-    const int total = counter.Seen();
     const WorldFolder::Snapshot after = world.Take();
     EXPECT_TRUE(test::ContainsAll(Everything(world), everything));
     EXPECT_NE(after.StaIdx, before.StaIdx);
     EXPECT_NE(after.Wsc, before.Wsc);
-    if (operation == Operation::Freeze) {
-        EXPECT_TRUE(test::Type255Items(test::ReadText(world.Wsc())).empty());
-        EXPECT_GT(after.Statics.size(), before.Statics.size());
-    }
     EXPECT_GT(total, 15);
 
+    const std::string name = std::string(NameOf(operation)) + (named ? " (named)" : "");
     int points = 0;
     for (const InjectedError& error : InjectedErrors) {
         if (named && &error != &InjectedErrors[0])
             break;
-        for (int n = 1; n <= total; ++n) {
-            const std::string where = Name(operation) + (named ? " (named)" : "") + ", " + error.Text + " at operation "
-                + std::to_string(n);
+        for (int n = 1; n <= total; ++n, ++points) {
+            const std::string where = name + ", " + error.Text + " at operation " + std::to_string(n);
             Restore(world, before);
-            FaultAt fault(n, FaultAt::Action::Fail, error.Kind, error.Code);
-            if (named)
-                fault.NameReplacements();
             std::string text;
+            std::vector<std::string> operations;
             {
-                Installed installed(fault);
+                FaultAt fault(n, FaultAt::Action::Fail, error.Kind, error.Code, named);
                 text = RunOperation(operation, world);
+                operations = fault.Operations();
             }
-            ++points;
-            EXPECT_EQ(text, error.Text) << where << " (" << fault.Operations()[static_cast<std::size_t>(n - 1)] << ")";
-            ExpectNoRetryAfterFailedSync(fault.Operations(), n, where);
+            EXPECT_EQ(text, error.Text) << where << " (" << operations[static_cast<std::size_t>(n - 1)] << ")";
+            ExpectNoRetryAfterFailedSync(operations, n, where);
             for (const std::string& problem : CheckInterrupted(operation, world, before, after, everything, false))
                 ADD_FAILURE() << where << ": " << problem;
-            // Tried again with nothing failing, it completes and loses nothing.
-            // Every error leaves the same files, so one kind of error is enough.
-            if (&error == &InjectedErrors[0]) {
-                EXPECT_EQ(RunOperation(operation, world), "") << where;
-                EXPECT_TRUE(Leftovers(world).empty()) << where;
-                EXPECT_TRUE(test::ContainsAll(Everything(world), everything)) << where;
-            }
+            // Every error leaves the same files, so one kind is tried again.
+            if (&error == &InjectedErrors[0])
+                ExpectNextRunCompletes(operation, world, everything, where);
         }
     }
-
-    for (int n = 1; n <= total + 1; ++n) {
-        const std::string where
-            = Name(operation) + (named ? " (named)" : "") + ", stopped at operation " + std::to_string(n);
+    for (int n = 1; n <= total + 1; ++n, ++points) {
+        const std::string where = name + ", stopped at operation " + std::to_string(n);
         Restore(world, before);
         const int status = StatusOfChild([&] {
-            FaultAt stop(n, FaultAt::Action::Stop);
-            if (named)
-                stop.NameReplacements();
-            Installed installed(stop);
+            FaultAt stop(n, FaultAt::Action::Stop, FileError::Kind::Other, 0, named);
             if (!RunOperation(operation, world).empty())
                 ::_exit(1);
         });
-        ++points;
         EXPECT_EQ(status, n <= total ? StoppedStatus : 0) << where;
         for (const std::string& problem : CheckInterrupted(operation, world, before, after, everything, true))
             ADD_FAILURE() << where << ": " << problem;
-        // The next run removes what the stopped one left and completes.
-        EXPECT_EQ(RunOperation(operation, world), "") << where;
-        EXPECT_EQ(Leftovers(world), std::vector<std::string>{}) << where;
-        EXPECT_TRUE(test::ContainsAll(Everything(world), everything)) << where;
+        ExpectNextRunCompletes(operation, world, everything, where);
     }
     return points;
 }
@@ -119,37 +102,30 @@ int Worlds()
     return value != nullptr && std::atoi(value) > 0 ? std::atoi(value) : 1;
 }
 
-TEST(FaultSweep, FreezeKeepsEveryObjectWhereverItFailsOrStops)
+struct SweepCase {
+    Operation Kind;
+    bool Named;
+};
+
+class FaultSweep : public testing::TestWithParam<SweepCase> { };
+
+TEST_P(FaultSweep, EveryObjectIsKeptWhereverTheOperationFailsOrStops)
 {
+    const SweepCase sweep = GetParam();
     int points = 0;
-    for (int world = 0; world < Worlds(); ++world)
-        points += Sweep(Operation::Freeze, static_cast<std::uint32_t>(1 + 2 * world));
-    std::printf("freeze: %d fault points swept\n", points);
+    for (int world = 0; world < (sweep.Named ? 1 : Worlds()); ++world)
+        points += Sweep(sweep.Kind, static_cast<std::uint32_t>(1 + 2 * world + (sweep.Named ? 8 : 0)), sweep.Named);
+    std::printf("%s%s: %d fault points swept\n", NameOf(sweep.Kind), sweep.Named ? ", named replacements" : "", points);
     RecordProperty("fault_points", points);
 }
 
-TEST(FaultSweep, MeltKeepsEveryObjectWhereverItFailsOrStops)
-{
-    int points = 0;
-    for (int world = 0; world < Worlds(); ++world)
-        points += Sweep(Operation::Melt, static_cast<std::uint32_t>(2 + 2 * world));
-    std::printf("melt: %d fault points swept\n", points);
-    RecordProperty("fault_points", points);
-}
-
-TEST(FaultSweep, FreezeWithNamedReplacementsLosesAndLeavesNothing)
-{
-    const int points = Sweep(Operation::Freeze, 9, true);
-    std::printf("freeze, named replacements: %d fault points swept\n", points);
-    RecordProperty("fault_points", points);
-}
-
-TEST(FaultSweep, MeltWithNamedReplacementsLosesAndLeavesNothing)
-{
-    const int points = Sweep(Operation::Melt, 10, true);
-    std::printf("melt, named replacements: %d fault points swept\n", points);
-    RecordProperty("fault_points", points);
-}
+INSTANTIATE_TEST_SUITE_P(Operations, FaultSweep,
+    testing::Values(SweepCase{Operation::Freeze, false}, SweepCase{Operation::Melt, false},
+        SweepCase{Operation::Freeze, true}, SweepCase{Operation::Melt, true}),
+    [](const testing::TestParamInfo<SweepCase>& info) {
+        return std::string(info.param.Kind == Operation::Freeze ? "Freeze" : "Melt")
+            + (info.param.Named ? "Named" : "");
+    });
 
 } // namespace
 } // namespace cryo::reliability

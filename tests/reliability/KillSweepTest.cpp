@@ -21,17 +21,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::vector<std::string> Arguments(Operation operation, const WorldFolder& world)
-{
-    std::vector<std::string> args{CRYOWEAVER_CLI, operation == Operation::Freeze ? "freeze" : "melt", "--staidx",
-        world.StaIdx(), "--statics", world.Statics(), "--wsc", world.Wsc()};
-    if (operation == Operation::Melt) {
-        args.push_back(std::to_string(MeltX));
-        args.push_back(std::to_string(MeltY));
-    }
-    return args;
-}
-
 pid_t Start(const std::vector<std::string>& args)
 {
     const pid_t child = ::fork();
@@ -49,19 +38,12 @@ pid_t Start(const std::vector<std::string>& args)
     return child;
 }
 
-// Runs the command to its end: its exit status.
 int RunToEnd(const std::vector<std::string>& args)
 {
     int status = 0;
     ::waitpid(Start(args), &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
-
-struct KillFigures {
-    int Tried = 0;
-    int Survived = 0;
-    int Completed = 0; // ended before the kill came
-};
 
 // A longer sweep than CI's: CRYOWEAVER_KILL_RUNS runs, at most
 // CRYOWEAVER_KILL_SECONDS seconds each way.
@@ -71,18 +53,20 @@ int FromEnvironment(const char* name, int fallback)
     return value != nullptr && std::atoi(value) > 0 ? std::atoi(value) : fallback;
 }
 
-KillFigures KillSweep(Operation operation, int runs, int seconds)
+void KillSweep(Operation operation, int runs, int seconds)
 {
     runs = FromEnvironment("CRYOWEAVER_KILL_RUNS", runs);
     const std::chrono::seconds budget(FromEnvironment("CRYOWEAVER_KILL_SECONDS", seconds));
     WorldFolder world;
-    if (operation == Operation::Freeze)
-        WriteFreezeWorld(world, 21, 40);
-    else
-        WriteMeltWorld(world, 22, 60);
+    WriteWorldFor(operation, world, 21, operation == Operation::Freeze ? 40 : 60);
     const WorldFolder::Snapshot before = world.Take();
     const Objects everything = Everything(world);
-    const std::vector<std::string> args = Arguments(operation, world);
+    std::vector<std::string> args{CRYOWEAVER_CLI, NameOf(operation), "--staidx", world.StaIdx(), "--statics",
+        world.Statics(), "--wsc", world.Wsc()};
+    if (operation == Operation::Melt) {
+        args.push_back(std::to_string(MeltX));
+        args.push_back(std::to_string(MeltY));
+    }
 
     const Clock::time_point start = Clock::now();
     EXPECT_EQ(RunToEnd(args), 0);
@@ -90,10 +74,12 @@ KillFigures KillSweep(Operation operation, int runs, int seconds)
     const WorldFolder::Snapshot after = world.Take();
     EXPECT_TRUE(test::ContainsAll(Everything(world), everything));
 
-    KillFigures figures;
+    int tried = 0;
+    int survived = 0;
+    int completed = 0; // ended before the kill came
     std::mt19937 random(static_cast<std::uint32_t>(runs));
     const Clock::time_point end = Clock::now() + budget;
-    for (int run = 0; run < runs && Clock::now() < end; ++run) {
+    for (; tried < runs && Clock::now() < end; ++tried) {
         Restore(world, before);
         // Moments across the whole run, and a little past its usual end.
         const auto delay = std::chrono::microseconds(
@@ -103,13 +89,10 @@ KillFigures KillSweep(Operation operation, int runs, int seconds)
         ::kill(child, SIGKILL);
         int status = 0;
         ::waitpid(child, &status, 0);
-        ++figures.Tried;
-        const bool completed = WIFEXITED(status);
-        figures.Completed += completed;
-        if (completed) {
+        if (WIFEXITED(status)) {
+            ++completed;
             EXPECT_EQ(WEXITSTATUS(status), 0);
         }
-
         const std::string where = "killed after " + std::to_string(delay.count()) + " us";
         const std::vector<std::string> problems = CheckInterrupted(operation, world, before, after, everything, true);
         for (const std::string& problem : problems)
@@ -118,30 +101,24 @@ KillFigures KillSweep(Operation operation, int runs, int seconds)
         EXPECT_EQ(Leftovers(world), std::vector<std::string>{}) << where;
         const bool kept = test::ContainsAll(Everything(world), everything);
         EXPECT_TRUE(kept) << where;
-        figures.Survived += problems.empty() && kept;
+        survived += problems.empty() && kept;
     }
     std::printf("%s: a run takes %lld ms; %d kill points tried, %d survived (%d runs ended before the kill)\n",
-        operation == Operation::Freeze ? "freeze" : "melt", static_cast<long long>(duration.count() / 1000),
-        figures.Tried, figures.Survived, figures.Completed);
-    return figures;
+        NameOf(operation), static_cast<long long>(duration.count() / 1000), tried, survived, completed);
+    EXPECT_GE(tried, 10);
+    EXPECT_EQ(survived, tried);
+    testing::Test::RecordProperty("kill_points_tried", tried);
+    testing::Test::RecordProperty("kill_points_survived", survived);
 }
 
 TEST(KillSweep, AKilledFreezeLosesNothing)
 {
-    const KillFigures figures = KillSweep(Operation::Freeze, 20, 60);
-    EXPECT_GE(figures.Tried, 10);
-    EXPECT_EQ(figures.Survived, figures.Tried);
-    RecordProperty("kill_points_tried", figures.Tried);
-    RecordProperty("kill_points_survived", figures.Survived);
+    KillSweep(Operation::Freeze, 20, 60);
 }
 
 TEST(KillSweep, AKilledMeltLosesNothing)
 {
-    const KillFigures figures = KillSweep(Operation::Melt, 12, 40);
-    EXPECT_GE(figures.Tried, 10);
-    EXPECT_EQ(figures.Survived, figures.Tried);
-    RecordProperty("kill_points_tried", figures.Tried);
-    RecordProperty("kill_points_survived", figures.Survived);
+    KillSweep(Operation::Melt, 12, 40);
 }
 
 } // namespace

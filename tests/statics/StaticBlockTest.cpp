@@ -1,5 +1,6 @@
 #include "StaticBlock.h"
 #include "Error.h"
+#include "File.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -27,6 +28,31 @@ std::vector<TStaticItem> Items(int count, int seed = 0)
     return items;
 }
 
+// The items read and the progress positions set, or the error as the command line shows it.
+struct Read {
+    std::vector<TStaticItem> Items;
+    std::vector<int> Progress;
+    std::string Error;
+};
+
+Read ReadBlock(const std::string& path, const TStaIdxEntry& entry)
+{
+    TStaticBlock block = StaticBlockOf(Items(5, 9));
+    RecordingReporter reporter;
+    Read read;
+    try {
+        ReadStaticBlock(path, entry, block, reporter);
+        // The buffer is cleared whole before it is filled.
+        EXPECT_TRUE(std::all_of(block.Items.begin() + block.Count, block.Items.end(),
+            [](const TStaticItem& item) { return item == TStaticItem{}; }));
+    } catch (const Error& error) {
+        read.Error = ErrorLine(error);
+    }
+    read.Items = BlockItems(block);
+    read.Progress = reporter.Progress;
+    return read;
+}
+
 TEST(TStaticItem, IsSevenLittleEndianBytes)
 {
     unsigned char bytes[7];
@@ -35,210 +61,99 @@ TEST(TStaticItem, IsSevenLittleEndianBytes)
     EXPECT_EQ(DecodeStaticItem(bytes), (TStaticItem{0x1234, 3, 5, -5, 0x0481}));
 }
 
-TEST(ReadStaticBlock, AnEmptyEntryTouchesNeitherFileNorProgress)
+TEST(ReadStaticBlock, ReadsLengthDivSevenRecordsWithTheirProgress)
 {
     TempFolder dir;
-    TStaticBlock block = StaticBlockOf(Items(5));
-    RecordingReporter reporter;
-    ReadStaticBlock(dir / "missing.mul", {-1, 700, 9}, block, reporter);
-    EXPECT_EQ(block.Count, 0);
-    EXPECT_TRUE(block.Items == TStaticBlock{}.Items);
-    EXPECT_TRUE(reporter.Progress.empty());
-}
+    const std::string path = dir / "Statics0.mul";
+    WriteBytes(path, ItemBytes(Items(513)));
+    const std::vector<TStaticItem> all = Items(513);
+    auto first = [&](int n) { return std::vector<TStaticItem>(all.begin(), all.begin() + n); };
 
-TEST(ReadStaticBlock, ShortLengthsGiveNoItemsButStillNeedTheFile)
-{
-    TempFolder dir;
-    WriteBytes(dir / "Statics0.mul", ItemBytes(Items(3)));
-    for (int length = 0; length <= 6; ++length) {
-        TStaticBlock block = StaticBlockOf(Items(2));
-        RecordingReporter reporter;
-        ReadStaticBlock(dir / "Statics0.mul", {0, length, 0}, block, reporter);
-        EXPECT_EQ(block.Count, 0);
-        EXPECT_TRUE(block.Items == TStaticBlock{}.Items);
-        EXPECT_TRUE(reporter.Progress.empty());
+    // An empty entry touches neither the file, which need not exist, nor the progress.
+    const Read empty = ReadBlock(dir / "missing.mul", {-1, 700, 9});
+    EXPECT_TRUE(empty.Items.empty() && empty.Progress.empty() && empty.Error.empty());
+    // Lengths below 7 give nothing, but the file must be there.
+    for (const int length : {0, 6, -6}) {
+        const Read none = ReadBlock(path, {0, length, 0});
+        EXPECT_TRUE(none.Items.empty() && none.Progress.empty() && none.Error.empty()) << length;
     }
-    TStaticBlock block;
-    RecordingReporter reporter;
-    EXPECT_EQ(ErrorText([&] { ReadStaticBlock(dir / "missing.mul", {0, 0, 0}, block, reporter); }), "File not found");
-    // A remainder of Length mod 7 is ignored; an offset past the end reads nothing when nothing is asked.
-    ReadStaticBlock(dir / "Statics0.mul", {7, 20, 0}, block, reporter);
-    EXPECT_EQ(BlockItems(block), (std::vector<TStaticItem>{Items(3)[1], Items(3)[2]}));
-    ReadStaticBlock(dir / "Statics0.mul", {1000, 6, 0}, block, reporter);
-    EXPECT_EQ(block.Count, 0);
-    ReadStaticBlock(dir / "Statics0.mul", {0, -6, 0}, block, reporter);
-    EXPECT_EQ(block.Count, 0);
-}
+    EXPECT_EQ(ReadBlock(dir / "missing.mul", {0, 0, 0}).Error, dir / "missing.mul: File not found.");
+    // A remainder of Length mod 7 is ignored.
+    EXPECT_EQ(ReadBlock(path, {7, 20, 0}).Items, (std::vector<TStaticItem>{all[1], all[2]}));
 
-TEST(ReadStaticBlock, ReportsItemTimesFortyFiveDivCountAfterEveryItem)
-{
-    TempFolder dir;
-    WriteBytes(dir / "Statics0.mul", ItemBytes(Items(512)));
-    auto progressOf = [&](int count) {
-        TStaticBlock block;
-        RecordingReporter reporter;
-        ReadStaticBlock(dir / "Statics0.mul", {0, count * 7, 0}, block, reporter);
-        EXPECT_EQ(BlockItems(block), Items(count));
-        return reporter.Progress;
-    };
-    EXPECT_EQ(progressOf(1), std::vector<int>{45});
-
-    std::vector<int> ninety;
-    for (int i = 1; i <= 90; ++i)
-        ninety.push_back(i * 45 / 90);
-    EXPECT_EQ(progressOf(90), ninety);
-    EXPECT_EQ(std::vector<int>(ninety.begin(), ninety.begin() + 5), (std::vector<int>{0, 1, 1, 2, 2}));
-
-    const std::vector<int> full = progressOf(512);
-    ASSERT_EQ(full.size(), 512u);
-    EXPECT_EQ(full[10], 0);
-    EXPECT_EQ(full[11], 1);
-    EXPECT_EQ(full.back(), 45);
-}
-
-TEST(ReadStaticBlock, MoreThan512ItemsAreRangeErrorsAfterTheFirst512AreRead)
-{
-    TempFolder dir;
-    WriteBytes(dir / "Statics0.mul", ItemBytes(Items(513)));
-    TStaticBlock block;
-    RecordingReporter reporter;
-    EXPECT_EQ(ErrorText([&] {
-        ReadStaticBlock(dir / "Statics0.mul", {0, 513 * 7, 0}, block, reporter);
-    }),
-        "Range check error");
-    EXPECT_EQ(reporter.Progress.size(), 512u);
-    EXPECT_EQ(ErrorText([&] {
-        ReadStaticBlock(dir / "Statics0.mul", {0, 3591, 0}, block, reporter);
-    }),
-        "Range check error");
-    EXPECT_EQ(ErrorText([&] {
-        ReadStaticBlock(dir / "Statics0.mul", {0, -7, 0}, block, reporter);
-    }),
-        "Range check error");
-    EXPECT_EQ(ErrorText([&] {
-        ReadStaticBlock(dir / "Statics0.mul", {0, 0x7FFFFFFF, 0}, block, reporter);
-    }),
-        "Range check error");
-
-    // A short file reports the missing record before the count is refused.
-    WriteBytes(dir / "Statics0.mul", ItemBytes(Items(100)));
-    RecordingReporter shortRead;
-    EXPECT_EQ(ErrorText([&] {
-        ReadStaticBlock(dir / "Statics0.mul", {0, 600 * 7, 0}, block, shortRead);
-    }),
-        "Read beyond end of file");
-    EXPECT_EQ(shortRead.Progress.size(), 100u);
-}
-
-TEST(ReadStaticBlock, RecordsRunningPastTheEndFailAtTheFirstIncompleteOne)
-{
-    TempFolder dir;
-    const Bytes bytes = ItemBytes(Items(4));
-    for (std::size_t cut : {std::size_t{27}, std::size_t{22}, std::size_t{21}, std::size_t{20}, std::size_t{0}}) {
-        WriteBytes(dir / "Statics0.mul", Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(cut)));
-        TStaticBlock block;
-        RecordingReporter reporter;
-        EXPECT_EQ(ErrorText([&] {
-            ReadStaticBlock(dir / "Statics0.mul", {0, 28, 0}, block, reporter);
-        }),
-            "Read beyond end of file")
-            << cut;
-        EXPECT_EQ(reporter.Progress.size(), cut / 7) << cut;
-    }
-    TStaticBlock block;
-    RecordingReporter reporter;
-    EXPECT_EQ(ErrorText([&] {
-        ReadStaticBlock(dir / "Statics0.mul", {1 << 20, 7, 0}, block, reporter);
-    }),
-        "Read beyond end of file");
-}
-
-TEST(AppendStaticBlock, WritesTheOldItemsThenTheNewAsACopyAtTheEnd)
-{
-    TempFolder dir;
-    const std::vector<TStaticItem> old = Items(2, 0); // A, B
-    const std::vector<TStaticItem> added = Items(2, 50); // C, D
-    const Bytes before = ItemBytes(Items(3, 9)) + ItemBytes(old);
-    WriteBytes(dir / "Statics0.mul", before);
-
-    TStaIdxEntry entry{21, 14, 0xDEADBEEF};
-    RecordingReporter reporter;
-    AppendStaticBlock(dir / "Statics0.mul", entry, StaticBlockOf(added), reporter);
-    EXPECT_EQ(entry, (TStaIdxEntry{35, 28, 0xDEADBEEF}));
-    EXPECT_EQ(ReadBytes(dir / "Statics0.mul"), before + ItemBytes(old) + ItemBytes(added));
-    EXPECT_EQ(reporter.Progress, (std::vector<int>{22, 45}));
-
-    // A second append leaves a third copy; the entry points at the newest.
-    AppendStaticBlock(dir / "Statics0.mul", entry, StaticBlockOf(Items(1, 80)), reporter);
-    EXPECT_EQ(entry, (TStaIdxEntry{63, 35, 0xDEADBEEF}));
-    TStaticBlock block;
-    ReadStaticBlock(dir / "Statics0.mul", entry, block, reporter);
-    std::vector<TStaticItem> all = old;
-    all.insert(all.end(), added.begin(), added.end());
-    all.push_back(Items(1, 80)[0]);
-    EXPECT_EQ(BlockItems(block), all);
-    EXPECT_EQ(ReadBytes(dir / "Statics0.mul").size(), 21u + 14 + 28 + 35);
-}
-
-TEST(AppendStaticBlock, AnEmptyBlockGetsItsFirstCopyAtTheEnd)
-{
-    TempFolder dir;
-    WriteBytes(dir / "Statics0.mul", ItemBytes(Items(5)));
-    TStaIdxEntry entry{-1, 99, 7};
-    RecordingReporter reporter;
-    AppendStaticBlock(dir / "Statics0.mul", entry, StaticBlockOf(Items(3, 1)), reporter);
-    EXPECT_EQ(entry, (TStaIdxEntry{35, 21, 7}));
-    EXPECT_EQ(ReadBytes(dir / "Statics0.mul"), ItemBytes(Items(5)) + ItemBytes(Items(3, 1)));
-    EXPECT_TRUE(reporter.Progress.empty());
-
-    // Nothing added to nothing still repoints the entry, which then reads as empty.
-    TStaIdxEntry none{-1, 0, 0};
-    AppendStaticBlock(dir / "Statics0.mul", none, TStaticBlock{}, reporter);
-    EXPECT_EQ(none, (TStaIdxEntry{56, 0, 0}));
-    EXPECT_EQ(ReadBytes(dir / "Statics0.mul").size(), 56u);
-
-    TStaIdxEntry missing{-1, 0, 0};
+    // i * 45 div n after item i.
+    EXPECT_EQ(ReadBlock(path, {0, 7, 0}).Progress, std::vector<int>{45});
+    const Read ninety = ReadBlock(path, {0, 90 * 7, 0});
+    EXPECT_EQ(ninety.Items, first(90));
     EXPECT_EQ(
-        ErrorText([&] { AppendStaticBlock(dir / "nope.mul", missing, TStaticBlock{}, reporter); }), "File not found");
-    EXPECT_EQ(missing, (TStaIdxEntry{-1, 0, 0}));
+        std::vector<int>(ninety.Progress.begin(), ninety.Progress.begin() + 5), (std::vector<int>{0, 1, 1, 2, 2}));
+    EXPECT_EQ(ninety.Progress.back(), 45);
+    const Read full = ReadBlock(path, {0, 512 * 7, 0});
+    EXPECT_EQ(full.Items, first(512));
+    ASSERT_EQ(full.Progress.size(), 512u);
+    EXPECT_EQ(full.Progress[10], 0);
+    EXPECT_EQ(full.Progress[11], 1);
+    EXPECT_EQ(full.Progress.back(), 45);
 }
 
-TEST(AppendStaticBlock, AMergeBeyond512ItemsChangesNothing)
+TEST(ReadStaticBlock, MoreThan512ItemsAreRangeErrorsAndACutFileIsReadBeyondItsEnd)
 {
     TempFolder dir;
-    WriteBytes(dir / "Statics0.mul", ItemBytes(Items(510)));
-    TStaIdxEntry entry{0, 510 * 7, 3};
-    RecordingReporter reporter;
-    EXPECT_EQ(ErrorText([&] { AppendStaticBlock(dir / "Statics0.mul", entry, StaticBlockOf(Items(3, 7)), reporter); }),
-        "Range check error");
-    EXPECT_EQ(entry, (TStaIdxEntry{0, 510 * 7, 3}));
-    EXPECT_EQ(ReadBytes(dir / "Statics0.mul"), ItemBytes(Items(510)));
+    const std::string path = dir / "Statics0.mul";
+    WriteBytes(path, ItemBytes(Items(513)));
+    // The 513th item is refused after the first 512 have been read.
+    EXPECT_EQ(ReadBlock(path, {0, 513 * 7, 0}).Progress.size(), 512u);
+    for (const int length : {513 * 7, 3591, -7, 0x7FFFFFFF})
+        EXPECT_EQ(ReadBlock(path, {0, length, 0}).Error, "Range check error.") << length;
 
-    AppendStaticBlock(dir / "Statics0.mul", entry, StaticBlockOf(Items(2, 7)), reporter);
-    EXPECT_EQ(entry, (TStaIdxEntry{510 * 7, 512 * 7, 3}));
+    struct Cut {
+        std::size_t Size;
+        TStaIdxEntry Entry;
+        std::size_t ItemsRead;
+    };
+    const Cut cuts[] = {{27, {0, 28, 0}, 3}, {22, {0, 28, 0}, 3}, {21, {0, 28, 0}, 3}, {20, {0, 28, 0}, 2},
+        {0, {0, 28, 0}, 0}, {21, {1 << 20, 7, 0}, 0},
+        // A short file reports the missing record before the count is refused.
+        {700, {0, 600 * 7, 0}, 100}};
+    const Bytes hundred = ItemBytes(Items(100));
+    for (const Cut& cut : cuts) {
+        WriteBytes(path, Bytes(hundred.begin(), hundred.begin() + static_cast<std::ptrdiff_t>(cut.Size)));
+        const Read read = ReadBlock(path, cut.Entry);
+        EXPECT_EQ(read.Error, path + ": Read beyond end of file.") << cut.Size;
+        EXPECT_EQ(read.Progress.size(), cut.ItemsRead) << cut.Size;
+    }
+}
+
+TEST(AppendBlockRecords, WritesTheOldItemsThenTheNewAsACopyAtTheEnd)
+{
+    TempFolder dir;
+    const std::string path = dir / "Statics0.mul";
+    const Bytes before = ItemBytes(Items(3, 9)) + ItemBytes(Items(2)); // ..., A, B
+    WriteBytes(path, before);
+    const TStaIdxEntry entry{21, 14, 0xDEADBEEF};
+
+    TStaticBlock merged;
+    RecordingReporter reporter;
+    ReadStaticBlock(path, entry, merged, reporter);
+    MergeBlockItems(merged, StaticBlockOf(Items(2, 50))); // C, D
+    File file = File::OpenExisting(path);
+    EXPECT_EQ(AppendBlockRecords(file, merged, entry), (TStaIdxEntry{35, 28, 0xDEADBEEF}));
+    // Nothing added to nothing still makes a copy, which reads as empty.
+    EXPECT_EQ(AppendBlockRecords(file, TStaticBlock{}, {-1, 0, 7}), (TStaIdxEntry{63, 0, 7}));
+    file.Close();
+    EXPECT_EQ(ReadBytes(path), before + ItemBytes(Items(2)) + ItemBytes(Items(2, 50)));
+
+    // 510 and 2 make 512; 510 and 3 are refused and change nothing.
+    TStaticBlock block = StaticBlockOf(Items(510));
+    MergeBlockItems(block, StaticBlockOf(Items(2)));
+    EXPECT_EQ(block.Count, 512);
+    block = StaticBlockOf(Items(510));
+    EXPECT_EQ(ErrorText([&] { MergeBlockItems(block, StaticBlockOf(Items(3))); }), "Range check error");
+    EXPECT_EQ(BlockItems(block), Items(510));
+    EXPECT_EQ(ErrorText([&] { StaticBlockOf(Items(513)); }), "Range check error");
 }
 
 #ifndef _WIN32
-
-TEST(AppendStaticBlock, AFailedWriteKeepsTheEntryAndTheFile)
-{
-    TempFolder dir;
-    const Bytes before = ItemBytes(Items(100));
-    WriteBytes(dir / "Statics0.mul", before);
-    const std::string text = test::ErrorTextInChild({.FileSizeLimit = 1000}, [&] {
-        TStaIdxEntry entry{0, 700, 5};
-        RecordingReporter reporter;
-        try {
-            AppendStaticBlock(dir / "Statics0.mul", entry, StaticBlockOf(Items(10)), reporter);
-        } catch (const Error&) {
-            if (entry != TStaIdxEntry{0, 700, 5})
-                throw Error("entry changed");
-            throw;
-        }
-    });
-    EXPECT_EQ(text, "Disk full");
-    EXPECT_EQ(ReadBytes(dir / "Statics0.mul"), before);
-}
 
 TEST(ReadStaticBlock, AReadOnlyFileDeniesAccessEvenForReading)
 {

@@ -3,6 +3,7 @@
 #include "Reporter.h"
 #include "StaIdx.h"
 #include "StaticBlock.h"
+#include "StaticsFiles.h"
 
 #include <cstdint>
 #include <functional>
