@@ -15,7 +15,7 @@ OverflowError::OverflowError()
 }
 
 ConvertError::ConvertError(std::string_view text)
-    : Error("'" + std::string(text) + "' is not a valid integer value")
+    : Error(std::string("'").append(text).append("' is not a valid integer value"))
 {
 }
 
@@ -51,10 +51,9 @@ std::string ErrorLine(const std::exception& error)
 {
     std::string line;
     if (const auto* known = dynamic_cast<const Error*>(&error)) {
-        if (!known->File().empty())
-            line += known->File() + ": ";
-        if (!known->Place().empty())
-            line += known->Place() + ": ";
+        for (const std::string* part : {&known->File(), &known->Place()})
+            if (!part->empty())
+                line.append(*part).append(": ");
     }
     return line + WithFullStop(error.what());
 }
@@ -65,9 +64,9 @@ std::string ErrorDetail(const std::exception& error)
     if (known == nullptr)
         return {};
     std::string detail = known->File();
-    if (!known->Place().empty())
-        detail += (detail.empty() ? "" : "\n") + known->Place();
-    return detail;
+    if (!detail.empty() && !known->Place().empty())
+        detail += '\n';
+    return detail.append(known->Place());
 }
 
 } // namespace cryo
