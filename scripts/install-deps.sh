@@ -8,6 +8,8 @@ purpose=${1:-run}
 packages=(g++ cmake ninja-build qt6-base-dev fonts-dejavu-core)
 if [ "$purpose" = test ]; then
   packages+=(libgtest-dev googletest libbenchmark-dev)
+  # The format check: the project's style is clang-format 14's.
+  packages+=(clang-format-14)
   # The Windows cross-build and Wine to run its tests.
   packages+=(g++-mingw-w64-x86-64 wine64)
   # The fuzz targets: clang with libFuzzer and the sanitizers' runtimes.
