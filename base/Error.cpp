@@ -19,12 +19,7 @@ ConvertError::ConvertError(std::string_view text)
 {
 }
 
-FileError::FileError(Kind kind, int systemCode)
-    : Error(FileErrorText(kind, systemCode))
-    , kind_(kind)
-    , systemCode_(systemCode)
-{
-}
+namespace {
 
 std::string FileErrorText(FileError::Kind kind, int systemCode)
 {
@@ -45,6 +40,13 @@ std::string FileErrorText(FileError::Kind kind, int systemCode)
         break;
     }
     return "I/O error " + std::to_string(systemCode);
+}
+
+} // namespace
+
+FileError::FileError(Kind kind, int systemCode)
+    : Error(FileErrorText(kind, systemCode))
+{
 }
 
 std::string ErrorLine(const std::exception& error)

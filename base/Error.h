@@ -60,21 +60,13 @@ public:
 };
 
 // A failed file operation. The platform file layer classifies the system's error
-// code into a kind; the kind alone decides the text.
+// code into a kind; the kind decides the text, which shows the code only for
+// errors of no other kind.
 class FileError : public Error {
 public:
     enum class Kind { NotFound, InvalidName, TooManyOpen, AccessDenied, ReadBeyondEnd, DiskFull, Other };
 
     FileError(Kind kind, int systemCode);
-
-    Kind kind() const { return kind_; }
-    int systemCode() const { return systemCode_; }
-
-private:
-    Kind kind_;
-    int systemCode_;
 };
-
-std::string FileErrorText(FileError::Kind kind, int systemCode);
 
 } // namespace cryo

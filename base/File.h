@@ -54,8 +54,6 @@ public:
     // Closes and reports a failed close; the destructor closes silently.
     void Close();
 
-    const std::string& path() const { return path_; }
-
 private:
     File(std::intptr_t handle, std::string path);
 

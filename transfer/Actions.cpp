@@ -12,12 +12,16 @@ std::uint16_t ParseBlockNumber(std::string_view text)
     return CheckedNarrow<std::uint16_t>(StrToInt(text));
 }
 
+namespace {
+
 std::string StaticItemLine(int number, const TStaticItem& item, std::uint16_t xBlock, std::uint16_t yBlock)
 {
     return "Item #" + std::to_string(number) + ": Item ID = " + BytesToHex(item.TileId, 2)
         + ", X = " + std::to_string(xBlock * 8 + item.XOffset) + ", Y = " + std::to_string(yBlock * 8 + item.YOffset)
         + ", Z = " + std::to_string(item.Z) + ", Color = " + BytesToHex(item.Color, 2);
 }
+
+} // namespace
 
 std::vector<std::string> ListStaticBlock(const std::string& staticsPath, const StaIdx& table, std::string_view xText,
     std::string_view yText, Reporter& reporter)

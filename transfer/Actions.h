@@ -24,10 +24,9 @@ struct WorldFiles {
 // value" for text that is no integer, "Range check error" outside 0..65535.
 std::uint16_t ParseBlockNumber(std::string_view text);
 
-// "Item #1: Item ID = 0E ED, X = 1234, Y = 567, Z = -5, Color = 00 00"
-std::string StaticItemLine(int number, const TStaticItem& item, std::uint16_t xBlock, std::uint16_t yBlock);
-
-// The listing of the block the two texts name; nothing is returned on an error.
+// The listing of the block the two texts name, one line per object ("Item #1:
+// Item ID = 0E ED, X = 1234, Y = 567, Z = -5, Color = 00 00"); nothing is
+// returned on an error.
 std::vector<std::string> ListStaticBlock(const std::string& staticsPath, const StaIdx& table, std::string_view xText,
     std::string_view yText, Reporter& reporter);
 
