@@ -18,29 +18,17 @@
 #else
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
 namespace cryo {
 namespace {
 
-using test::ErrorText;
+using test::ErrorLineOf;
 using test::ReadText;
 using test::TempFolder;
 using test::WriteText;
 using Names = std::vector<std::string>;
-
-// The error as the command line shows it; "" when fn raises none.
-std::string ErrorLineOf(const std::function<void()>& fn)
-{
-    try {
-        fn();
-    } catch (const Error& error) {
-        return ErrorLine(error);
-    }
-    return "";
-}
 
 void Replace(const std::string& path, const std::string& text)
 {
@@ -120,6 +108,14 @@ TEST(ReplacementFile, ChangesNothingUntilCommitAndLeavesNoTemporaryFile)
     {
         ReplacementFile file(dir / "UOX3.wsc");
         file.Write("new text", 8);
+#ifdef __linux__
+        // Where the file system has unnamed files, the new content has no name
+        // until it is flushed: a process killed meanwhile leaves nothing.
+        if (const int probe = ::open(dir.path().c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600); probe >= 0) {
+            ::close(probe);
+            EXPECT_EQ(dir.Entries(), Names{"UOX3.wsc"});
+        }
+#endif
         // Flushed under a name of its own beside the target, which is untouched.
         file.Flush();
         EXPECT_EQ(ReadText(dir / "UOX3.wsc"), "old");
@@ -228,57 +224,17 @@ TEST(ReplacementFile, RemovesOnlyLeftoversOfStoppedRunsAndOnlyWhileTheTargetExis
 
 #ifndef _WIN32
 
-TEST(ReplacementFile, KeepsPermissionsAndReplacesTheTargetOfALink)
+TEST(ReplacementFile, AFullDiskKeepsTheOldFileAndLeavesNothing)
 {
     TempFolder dir;
-    WriteText(dir / "real.wsc", "old");
-    ::chmod((dir / "real.wsc").c_str(), 0640);
-    std::filesystem::create_symlink("real.wsc", dir / "UOX3.wsc");
-    Replace(dir / "UOX3.wsc", "new");
-
-    EXPECT_TRUE(std::filesystem::is_symlink(dir / "UOX3.wsc"));
-    EXPECT_EQ(ReadText(dir / "real.wsc"), "new");
-    struct stat st { };
-    ASSERT_EQ(::stat((dir / "real.wsc").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0640u);
-    EXPECT_EQ(dir.Entries(), (Names{"UOX3.wsc", "real.wsc"}));
-}
-
-TEST(ReplacementFile, ReadOnlyFilesFoldersAndFullDisksChangeNothing)
-{
-    TempFolder dir;
-    const std::string index = dir / "ro/StaIdx0.mul";
-    const std::string wsc = dir / "locked/UOX3.wsc";
-    for (const char* folder : {"ro", "locked"})
-        std::filesystem::create_directory(dir / folder);
-    WriteText(index, "index");
-    WriteText(wsc, "old");
     WriteText(dir / "UOX3.wsc", "old");
-    test::SetReadOnly(index);
-    test::GiveToUnprivilegedUser(wsc);
-    ::chmod((dir / "ro").c_str(), 0777);
-    ::chmod((dir / "locked").c_str(), 0555);
-
-    const std::string denied = test::ErrorTextInChild({.Unprivileged = true}, [&] {
-        // A read-only file is still read as text.
-        char byte;
-        File::OpenForReading(index).ReadSome(&byte, 1);
-        throw Error(ErrorLineOf([&] { File::OpenExisting(index); }) + "|" + ErrorLineOf([&] { ReplacementFile{index}; })
-            + "|" + ErrorLineOf([&] { ReplacementFile{wsc}; }));
-    });
-    EXPECT_EQ(
-        denied, index + ": File access denied.|" + index + ": File access denied.|" + wsc + ": File access denied.");
-
     const std::string full = test::ErrorTextInChild({.FileSizeLimit = 1000}, [&] {
         const std::string text(5000, 'x');
         Replace(dir / "UOX3.wsc", text);
     });
     EXPECT_EQ(full, "Disk full");
-    ::chmod((dir / "locked").c_str(), 0755);
-    EXPECT_EQ(ReadText(index), "index");
-    EXPECT_EQ(ReadText(wsc), "old");
     EXPECT_EQ(ReadText(dir / "UOX3.wsc"), "old");
-    EXPECT_EQ(dir.Entries(), (Names{"UOX3.wsc", "locked", "ro"}));
+    EXPECT_EQ(dir.Entries(), Names{"UOX3.wsc"});
 }
 
 #endif

@@ -7,66 +7,19 @@
 #include <filesystem>
 #include <functional>
 
-#include <grp.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 namespace cryo {
 namespace {
 
 using test::TempFolder;
 
-struct Result {
-    int Status = -1;
-    std::string Out;
-    std::string Err;
-};
+using Result = test::ProgramRun;
 
-std::string Drain(int fd)
+// Runs the command-line program with the arguments, as an unprivileged user if
+// asked (CI runs as root).
+Result Cli(std::vector<std::string> args, bool unprivileged = false)
 {
-    std::string text;
-    char buffer[4096];
-    ssize_t n;
-    while ((n = ::read(fd, buffer, sizeof buffer)) > 0)
-        text.append(buffer, static_cast<std::size_t>(n));
-    ::close(fd);
-    return text;
-}
-
-// Runs the command-line program with the arguments, its output captured; as
-// an unprivileged user if asked (CI runs as root).
-Result Cli(const std::vector<std::string>& args, bool unprivileged = false)
-{
-    int out[2];
-    int err[2];
-    EXPECT_EQ(::pipe(out), 0);
-    EXPECT_EQ(::pipe(err), 0);
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::dup2(out[1], 1);
-        ::dup2(err[1], 2);
-        ::close(out[0]);
-        ::close(err[0]);
-        if (unprivileged && ::geteuid() == 0
-            && (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
-            ::_exit(126);
-        std::vector<char*> argv{const_cast<char*>(CRYOWEAVER_CLI)};
-        for (const std::string& arg : args)
-            argv.push_back(const_cast<char*>(arg.c_str()));
-        argv.push_back(nullptr);
-        ::execv(CRYOWEAVER_CLI, argv.data());
-        ::_exit(127);
-    }
-    ::close(out[1]);
-    ::close(err[1]);
-    Result result;
-    // Small outputs: the pipes cannot fill before both are read.
-    result.Err = Drain(err[0]);
-    result.Out = Drain(out[0]);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    result.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
+    args.insert(args.begin(), CRYOWEAVER_CLI);
+    return test::RunProgram(args, {.Unprivileged = unprivileged});
 }
 
 // The sample world in a folder, and the arguments that name its files.

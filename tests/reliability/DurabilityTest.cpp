@@ -3,24 +3,17 @@
 // those cases run in a child that has dropped to an unprivileged user.
 #include "Reliability.h"
 
-#include "File.h"
-
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <filesystem>
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace cryo::reliability {
 namespace {
 
-using test::ReadText;
 using test::TempFolder;
-using test::WriteText;
 
 TEST(Permissions, ReadOnlyFilesOrFoldersStopMeltAndFreezeWithNothingChanged)
 {
@@ -109,36 +102,6 @@ TEST(Durability, AFreezeThatCannotLearnTheStaticsFileSizeLeavesTheFileWhole)
     fault::Install(nullptr);
     EXPECT_EQ(text, "I/O error 5");
     EXPECT_TRUE(world.Take() == before);
-}
-
-TEST(Durability, AReplacementHasNoNameUntilItIsFlushedAndAKilledWriterLeavesNothing)
-{
-    TempFolder dir;
-    WriteText(dir / "UOX3.wsc", "old");
-    const int probe = ::open(dir.path().c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-    if (probe < 0)
-        GTEST_SKIP() << "the file system has no unnamed files";
-    ::close(probe);
-    int ready[2];
-    ASSERT_EQ(::pipe(ready), 0);
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ReplacementFile file(dir / "UOX3.wsc");
-        const std::string text(100000, 'x');
-        file.Write(text.data(), text.size());
-        (void)!::write(ready[1], dir.Entries().size() == 1 ? "1" : "2", 1);
-        ::pause();
-        ::_exit(0);
-    }
-    char entries = 0;
-    ASSERT_EQ(::read(ready[0], &entries, 1), 1);
-    ::kill(child, SIGKILL);
-    ::waitpid(child, nullptr, 0);
-    ::close(ready[0]);
-    ::close(ready[1]);
-    EXPECT_EQ(entries, '1');
-    EXPECT_EQ(ReadText(dir / "UOX3.wsc"), "old");
-    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"UOX3.wsc"});
 }
 
 } // namespace

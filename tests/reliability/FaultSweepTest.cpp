@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include <unistd.h>
+
 namespace cryo::reliability {
 namespace {
 
@@ -82,11 +84,11 @@ int Sweep(Operation operation, std::uint32_t seed, bool named)
     for (int n = 1; n <= total + 1; ++n, ++points) {
         const std::string where = name + ", stopped at operation " + std::to_string(n);
         Restore(world, before);
-        const int status = StatusOfChild([&] {
+        const int status = test::RunInChild([&] {
             FaultAt stop(n, FaultAt::Action::Stop, FileError::Kind::Other, 0, named);
             if (!RunOperation(operation, world).empty())
                 ::_exit(1);
-        });
+        }).Status;
         EXPECT_EQ(status, n <= total ? StoppedStatus : 0) << where;
         for (const std::string& problem : CheckInterrupted(operation, world, before, after, everything, true))
             ADD_FAILURE() << where << ": " << problem;

@@ -12,37 +12,14 @@
 #include <random>
 #include <thread>
 
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 namespace cryo::reliability {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-pid_t Start(const std::vector<std::string>& args)
-{
-    const pid_t child = ::fork();
-    if (child == 0) {
-        const int null = ::open("/dev/null", O_WRONLY);
-        ::dup2(null, STDOUT_FILENO);
-        ::dup2(null, STDERR_FILENO);
-        std::vector<char*> argv;
-        for (const std::string& arg : args)
-            argv.push_back(const_cast<char*>(arg.c_str()));
-        argv.push_back(nullptr);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
-    return child;
-}
-
 int RunToEnd(const std::vector<std::string>& args)
 {
-    int status = 0;
-    ::waitpid(Start(args), &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return test::WaitForProgram(test::StartProgram(args));
 }
 
 // A longer sweep than CI's: CRYOWEAVER_KILL_RUNS runs, at most
@@ -84,14 +61,12 @@ void KillSweep(Operation operation, int runs, int seconds)
         // Moments across the whole run, and a little past its usual end.
         const auto delay = std::chrono::microseconds(
             std::uniform_int_distribution<std::int64_t>(0, duration.count() * 11 / 10)(random));
-        const pid_t child = Start(args);
+        const int child = test::StartProgram(args);
         std::this_thread::sleep_for(delay);
         ::kill(child, SIGKILL);
-        int status = 0;
-        ::waitpid(child, &status, 0);
-        if (WIFEXITED(status)) {
+        if (const int status = test::WaitForProgram(child); status != -1) {
             ++completed;
-            EXPECT_EQ(WEXITSTATUS(status), 0);
+            EXPECT_EQ(status, 0);
         }
         const std::string where = "killed after " + std::to_string(delay.count()) + " us";
         const std::vector<std::string> problems = CheckInterrupted(operation, world, before, after, everything, true);

@@ -9,7 +9,6 @@
 #include <random>
 #include <set>
 
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace cryo::reliability {
@@ -188,23 +187,6 @@ std::vector<std::string> CheckInterrupted(Operation operation, const WorldFolder
         = test::ErrorText([&] { problem(!test::ContainsAll(Everything(world), everything), "objects were lost"); });
     problem(!loads.empty(), ("the files do not load: " + loads).c_str());
     return problems;
-}
-
-int StatusOfChild(const std::function<void()>& fn)
-{
-    const pid_t child = ::fork();
-    if (child == 0) {
-        try {
-            fn();
-        } catch (...) {
-            ::_exit(1);
-        }
-        ::_exit(0);
-    }
-    int status = 0;
-    if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status))
-        return -1;
-    return WEXITSTATUS(status);
 }
 
 } // namespace cryo::reliability

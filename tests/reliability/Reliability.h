@@ -95,8 +95,4 @@ std::vector<std::string> Leftovers(const WorldFolder& world);
 // Puts the three files back as the snapshot holds them and removes leftovers.
 void Restore(const WorldFolder& world, const WorldFolder::Snapshot& snapshot);
 
-// Runs fn in a child process; its exit status (StoppedStatus when the
-// injector stopped it, 1 when fn threw), or -1 when it died otherwise.
-int StatusOfChild(const std::function<void()>& fn);
-
 } // namespace cryo::reliability

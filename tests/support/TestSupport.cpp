@@ -5,13 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
-#include <sstream>
 
 #ifndef _WIN32
 #include <csignal>
+#include <fcntl.h>
 #include <grp.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -22,33 +22,20 @@ namespace fs = std::filesystem;
 
 namespace cryo::test {
 
-namespace {
-
-#ifndef _WIN32
-constexpr uid_t UnprivilegedId = 65534; // nobody / nogroup
-#endif
-
-} // namespace
-
 TempFolder::TempFolder()
 {
     static int counter = 0;
-    for (;;) {
-        const fs::path candidate = fs::temp_directory_path()
-            / ("cryoweaver-test-"
-                + std::to_string(
 #ifdef _WIN32
-                    0
+    const int process = 0;
 #else
-                    ::getpid()
+    const int process = ::getpid();
 #endif
-                    )
-                + "-" + std::to_string(++counter));
-        if (fs::create_directory(candidate)) {
-            path_ = candidate.generic_string();
-            break;
-        }
-    }
+    fs::path candidate;
+    do
+        candidate = fs::temp_directory_path()
+            / ("cryoweaver-test-" + std::to_string(process) + "-" + std::to_string(++counter));
+    while (!fs::create_directory(candidate));
+    path_ = candidate.generic_string();
 }
 
 TempFolder::~TempFolder()
@@ -121,8 +108,7 @@ Bytes IndexBytes(const StaIdx& table)
     Bytes bytes(StaIdxFileSize);
     for (std::size_t i = 0; i < table.Entries.size(); ++i)
         EncodeStaIdxEntry(table.Entries[i], &bytes[i * StaIdxRecordSize]);
-    bytes.insert(bytes.end(), table.Trailing.begin(), table.Trailing.end());
-    return bytes;
+    return bytes + table.Trailing;
 }
 
 Bytes ItemBytes(const std::vector<TStaticItem>& items)
@@ -148,7 +134,112 @@ std::string ErrorText(const std::function<void()>& fn)
     return "";
 }
 
+std::string ErrorLineOf(const std::function<void()>& fn)
+{
+    try {
+        fn();
+    } catch (const Error& error) {
+        return ErrorLine(error);
+    }
+    return "";
+}
+
 #ifndef _WIN32
+
+namespace {
+
+constexpr uid_t UnprivilegedId = 65534; // nobody / nogroup
+
+// In a child: the limits applied, or the child ends.
+void Limit(const ChildLimits& limits)
+{
+    if (limits.Unprivileged && ::geteuid() == 0
+        && (::setgroups(0, nullptr) != 0 || ::setgid(UnprivilegedId) != 0 || ::setuid(UnprivilegedId) != 0))
+        ::_exit(3);
+    if (limits.FileSizeLimit >= 0) {
+        // Writes past the limit then fail with an error instead of a signal.
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{static_cast<rlim_t>(limits.FileSizeLimit), static_cast<rlim_t>(limits.FileSizeLimit)};
+        if (::setrlimit(RLIMIT_FSIZE, &limit) != 0)
+            ::_exit(4);
+    }
+}
+
+std::string Drain(int fd)
+{
+    std::string text;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;)
+        text.append(buffer, static_cast<std::size_t>(n));
+    ::close(fd);
+    return text;
+}
+
+// Runs body in a child whose standard output and error go to out and err.
+pid_t Fork(int out, int err, const std::function<void()>& body)
+{
+    // Output buffered so far would otherwise be written by both processes.
+    std::fflush(nullptr);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::dup2(out, STDOUT_FILENO);
+        ::dup2(err, STDERR_FILENO);
+        body();
+        ::_exit(0);
+    }
+    return child;
+}
+
+[[noreturn]] void Exec(const std::vector<std::string>& args)
+{
+    std::vector<char*> argv;
+    for (const std::string& arg : args)
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+}
+
+// Runs the program of args, or fn when there is one, in a child under the
+// limits; fn's error text goes to standard output.
+ProgramRun RunChild(const std::vector<std::string>& args, const ChildLimits& limits, const std::function<void()>& fn)
+{
+    int out[2];
+    int err[2];
+    if (::pipe(out) != 0 || ::pipe(err) != 0)
+        ADD_FAILURE() << "pipe failed";
+    const pid_t child = Fork(out[1], err[1], [&] {
+        ::close(out[0]);
+        ::close(err[0]);
+        Limit(limits);
+        if (!fn)
+            Exec(args);
+        std::string text;
+        try {
+            fn();
+        } catch (const Error& error) {
+            text = error.what();
+        } catch (const std::exception& error) {
+            text = std::string("unexpected exception: ") + error.what();
+        }
+        for (std::size_t done = 0; done < text.size();) {
+            const ssize_t n = ::write(STDOUT_FILENO, text.data() + done, text.size() - done);
+            if (n <= 0)
+                break;
+            done += static_cast<std::size_t>(n);
+        }
+    });
+    ::close(out[1]);
+    ::close(err[1]);
+    ProgramRun run;
+    // Small outputs: the pipes cannot fill before both are read.
+    run.Err = Drain(err[0]);
+    run.Out = Drain(out[0]);
+    run.Status = WaitForProgram(child);
+    return run;
+}
+
+} // namespace
 
 void GiveToUnprivilegedUser(const std::string& path)
 {
@@ -159,55 +250,35 @@ void GiveToUnprivilegedUser(const std::string& path)
 
 std::string ErrorTextInChild(const ChildLimits& limits, const std::function<void()>& fn)
 {
-    int pipeEnds[2];
-    if (::pipe(pipeEnds) != 0) {
-        ADD_FAILURE() << "pipe failed";
-        return "";
-    }
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::close(pipeEnds[0]);
-        if (limits.Unprivileged && ::geteuid() == 0) {
-            if (::setgroups(0, nullptr) != 0 || ::setgid(UnprivilegedId) != 0 || ::setuid(UnprivilegedId) != 0)
-                ::_exit(3);
-        }
-        if (limits.FileSizeLimit >= 0) {
-            // Writes past the limit then fail with an error instead of a signal.
-            ::signal(SIGXFSZ, SIG_IGN);
-            const rlimit limit{static_cast<rlim_t>(limits.FileSizeLimit), static_cast<rlim_t>(limits.FileSizeLimit)};
-            if (::setrlimit(RLIMIT_FSIZE, &limit) != 0)
-                ::_exit(4);
-        }
-        std::string text;
-        try {
-            fn();
-        } catch (const Error& error) {
-            text = error.what();
-        } catch (const std::exception& error) {
-            text = std::string("unexpected exception: ") + error.what();
-        }
-        const char* data = text.data();
-        std::size_t left = text.size();
-        while (left > 0) {
-            const ssize_t n = ::write(pipeEnds[1], data, left);
-            if (n <= 0)
-                break;
-            data += n;
-            left -= static_cast<std::size_t>(n);
-        }
-        ::_exit(0);
-    }
-    ::close(pipeEnds[1]);
-    std::string text;
-    char buffer[256];
-    ssize_t n;
-    while ((n = ::read(pipeEnds[0], buffer, sizeof buffer)) > 0)
-        text.append(buffer, static_cast<std::size_t>(n));
-    ::close(pipeEnds[0]);
+    const ProgramRun run = RunInChild(fn, limits);
+    EXPECT_EQ(run.Status, 0) << "child failed: " << run.Err;
+    return run.Out;
+}
+
+ProgramRun RunProgram(const std::vector<std::string>& args, const ChildLimits& limits)
+{
+    return RunChild(args, limits, nullptr);
+}
+
+ProgramRun RunInChild(const std::function<void()>& fn, const ChildLimits& limits)
+{
+    return RunChild({}, limits, fn);
+}
+
+int StartProgram(const std::vector<std::string>& args)
+{
+    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    const pid_t child = Fork(null, null, [&] { Exec(args); });
+    ::close(null);
+    return child;
+}
+
+int WaitForProgram(int process)
+{
     int status = 0;
-    ::waitpid(child, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child failed, status " << status;
-    return text;
+    if (::waitpid(process, &status, 0) != process || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status);
 }
 
 #endif

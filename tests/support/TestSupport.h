@@ -66,6 +66,8 @@ public:
 
 // The message of the Error that fn throws, or "" when it throws none.
 std::string ErrorText(const std::function<void()>& fn);
+// The same error as the command line shows it, with its file and place.
+std::string ErrorLineOf(const std::function<void()>& fn);
 
 // Runs fn in a child process under limits that root would otherwise pass: with
 // Unprivileged the child drops to an unprivileged user (when run as root), with
@@ -77,8 +79,21 @@ struct ChildLimits {
 };
 std::string ErrorTextInChild(const ChildLimits& limits, const std::function<void()>& fn);
 
-// The unprivileged user's ids that ErrorTextInChild switches to, so that tests
-// can give it the files it must reach.
+// Gives the file to the user that ErrorTextInChild switches to.
 void GiveToUnprivilegedUser(const std::string& path);
+
+// A program run to its end: its exit status (-1 when a signal ended it) and output.
+struct ProgramRun {
+    int Status = -1;
+    std::string Out;
+    std::string Err;
+};
+ProgramRun RunProgram(const std::vector<std::string>& args, const ChildLimits& limits = {});
+// Runs fn in a child the same way; the error text fn raised is its output.
+ProgramRun RunInChild(const std::function<void()>& fn, const ChildLimits& limits = {});
+// Starts a program with its output discarded; returns its process id.
+int StartProgram(const std::vector<std::string>& args);
+// Waits for a started program: its exit status, -1 when a signal ended it.
+int WaitForProgram(int process);
 
 } // namespace cryo::test
