@@ -20,6 +20,7 @@ namespace {
 struct WorldSave {
     std::string Folder = ScratchFolder("worldsave");
     std::string Original = Folder + "/original.wsc";
+    std::string Appendable = Folder + "/appendable.wsc"; // room for the numbers of a melt
     std::string Wsc = Folder + "/UOX3.wsc";
     std::string Text;
 
@@ -30,10 +31,15 @@ struct WorldSave {
         options.Type255Items = 20000;
         options.Blocks = 2000;
         options.Characters = 2000;
+        options.HighestNumber = 60000;
         options.ReusedNumbers = options.OtherSections = options.ContainedItems = options.Unterminated
             = options.TextAfterEof = true;
         Text = worldgen::GenerateWsc(options);
         WriteFile(Original, Text);
+        std::string appendable = Text;
+        const std::string never = "SECTION WORLDITEM 65535\r\n";
+        appendable.replace(appendable.find(never), never.size(), "SECTION WORLDITEM 60000\r\n");
+        WriteFile(Appendable, appendable);
         CopyFile(Original, Wsc);
     }
 };
@@ -99,7 +105,7 @@ void AppendBlock(benchmark::State& state)
     LatestReporter reporter;
     for (auto _ : state) {
         state.PauseTiming();
-        CopyFile(Save().Original, Save().Wsc);
+        CopyFile(Save().Appendable, Save().Wsc);
         state.ResumeTiming();
         AppendBlockToWsc(Save().Wsc, block, 100, 200, reporter)->Commit();
     }

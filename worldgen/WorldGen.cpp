@@ -107,7 +107,7 @@ std::string GenerateWsc(const WscOptions& options)
             const auto [bx, by] = blocks[static_cast<std::size_t>(type255Left) % blocks.size()];
             int number = nextType255Number++;
             if (options.ReusedNumbers && uniform(0, 3) == 0)
-                number = uniform(0, std::max(0, std::min(nextOrdinaryNumber, 65534) - 1));
+                number = uniform(0, std::max(0, std::min(nextOrdinaryNumber, options.HighestNumber) - 1));
             AppendItem(text, number, ++serial, uniform(1, 0x3FFF), bx * 8 + uniform(0, 7), by * 8 + uniform(0, 7),
                 uniform(-128, 127), uniform(0, 3000), true, 0);
             --type255Left;
@@ -128,8 +128,8 @@ std::string GenerateWsc(const WscOptions& options)
                 if (odd >= 6 && odd < 9 && options.OtherSections)
                     AppendMulti(text, nextOrdinaryNumber, ++serial, uniform(0, 6143), uniform(0, 4095));
             }
-            if (++nextOrdinaryNumber > 65534)
-                nextOrdinaryNumber = std::min(type255Count, 65534);
+            if (++nextOrdinaryNumber > options.HighestNumber)
+                nextOrdinaryNumber = std::min(type255Count, options.HighestNumber);
             if (ordinaryLeft > 0)
                 --ordinaryLeft;
         }

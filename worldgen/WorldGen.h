@@ -20,6 +20,8 @@ struct WscOptions {
     int OrdinaryItems = 0;
     int Characters = 0;
     std::uint32_t Seed = 1;
+    // Ordinary items' numbers start again after this one.
+    int HighestNumber = 65534;
 
     // Cases that servers' files hold, each mixed in among the ordinary items
     // when set:
