@@ -52,39 +52,47 @@ TEST(AppendBlockToWsc, WritesOneThirteenLineSectionPerObjectAfterTheHighestNumbe
     EXPECT_EQ(empty.Lines, std::vector<std::string>{"Nothing to do!"});
 }
 
-struct EofCase {
+struct AppendCase {
     std::string Before;
     std::string Kept; // what stays in front of the new section
-    int Number; // the new section's
+    int Number; // the new section's number and serial
+    int Serial;
     std::string Rest; // what follows the new "EOF" line
 };
 
-TEST(AppendBlockToWsc, PutsTheNewSectionsInPlaceOfTheFirstEofLine)
+TEST(AppendBlockToWsc, NumbersFollowTheHighestAndSectionsReplaceTheFirstEofLine)
 {
     const std::string afterCtrlZ = "\x1A"
                                    "SECTION WORLDITEM 900\r\nbinary\x01\xFF";
-    const EofCase cases[] = {
-        {CrLfLines({"a", " eof ", "", " \t"}), CrLfLines({"a"}), 0, "\r\n"},
-        {"no line end", CrLfLines({"no line end"}), 0, "\r\n"},
-        {std::string(3 << 20, 'y'), CrLfLines({std::string(3 << 20, 'y')}), 0, "\r\n"},
-        {CrLfLines({"lower case ", "\tTabbed", "EOFX"}), CrLfLines({"lower case ", "\tTabbed", "EOFX"}), 0, "\r\n"},
-        {"a\rEOF\r", CrLfLines({"a"}), 0, "\r\n"},
-        // What follows the first "EOF" line stays unless it is blank.
-        {CrLfLines({"a", "Eof", "", "SECTION WORLDITEM 900", "}", "EOF", ""}), CrLfLines({"a"}), 901,
-            CrLfLines({"", "SECTION WORLDITEM 900", "}", "EOF", ""})},
-        {CrLfLines({"EOF", "EOF"}), "", 0, CrLfLines({"EOF"})},
+    // The largest number and serial count, wherever they stand and however written.
+    const std::string numbers = CrLfLines({"SECTION WORLDITEM 7", "SECTION CHARACTER 9", "SERIAL 1073741900",
+        "section worlditem $1F", " SECTION WORLDITEM 90", "SERIALS 1073741999", "SECTION WORLDITEM -5"});
+    const std::string last = CrLfLines({"SECTION WORLDITEM 65533", "serial $4000000F"});
+    const AppendCase cases[] = {
+        {numbers, numbers, 32, 1073741901, "\r\n"},
         // The last number that a freeze takes.
-        {CrLfLines({"SECTION WORLDITEM 65533"}), CrLfLines({"SECTION WORLDITEM 65533"}), 65534, "\r\n"},
+        {last, last, 65534, 1073741840, "\r\n"},
+        {CrLfLines({"a", " eof ", "", " \t"}), CrLfLines({"a"}), 0, 1073741825, "\r\n"},
+        {"no line end", CrLfLines({"no line end"}), 0, 1073741825, "\r\n"},
+        {std::string(3 << 20, 'y'), CrLfLines({std::string(3 << 20, 'y')}), 0, 1073741825, "\r\n"},
+        {CrLfLines({"lower case ", "\tTabbed", "EOFX"}), CrLfLines({"lower case ", "\tTabbed", "EOFX"}), 0, 1073741825,
+            "\r\n"},
+        {"a\rEOF\r", CrLfLines({"a"}), 0, 1073741825, "\r\n"},
+        // What follows the first "EOF" line stays unless it is blank.
+        {CrLfLines({"a", "Eof", "", "SECTION WORLDITEM 900", "}", "EOF", ""}), CrLfLines({"a"}), 901, 1073741825,
+            CrLfLines({"", "SECTION WORLDITEM 900", "}", "EOF", ""})},
+        {CrLfLines({"EOF", "EOF"}), "", 0, 1073741825, CrLfLines({"EOF"})},
         // A byte-order mark stays at the start, and what follows a Ctrl-Z at the end.
-        {"\xEF\xBB\xBF" + CrLfLines({"EOF"}) + afterCtrlZ, "\xEF\xBB\xBF", 0, "\r\n" + afterCtrlZ},
+        {"\xEF\xBB\xBF" + CrLfLines({"SECTION WORLDITEM  +4 ", "EOF"}) + afterCtrlZ,
+            "\xEF\xBB\xBF" + CrLfLines({"SECTION WORLDITEM  +4 "}), 5, 1073741825, "\r\n" + afterCtrlZ},
     };
     TempFolder dir;
-    for (const EofCase& c : cases) {
+    for (const AppendCase& c : cases) {
         WriteText(dir / "UOX3.wsc", c.Before);
         RecordingReporter reporter;
         EXPECT_EQ(Append(dir, {{2, 1, 1, 0, 0}}, 0, 0, reporter),
-            c.Kept + Section(c.Number, 1073741825, 2, 1, 1, 0, 0) + CrLfLines({"EOF"}) + c.Rest)
-            << testing::PrintToString(c.Before);
+            c.Kept + Section(c.Number, c.Serial, 2, 1, 1, 0, 0) + CrLfLines({"EOF"}) + c.Rest)
+            << testing::PrintToString(c.Before.substr(0, 100));
     }
 }
 

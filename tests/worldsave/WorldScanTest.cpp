@@ -13,34 +13,6 @@ using test::RecordingReporter;
 using test::TempFolder;
 using test::WriteText;
 
-struct HighestCase {
-    std::string Text;
-    std::int32_t Number;
-    std::int32_t Serial;
-};
-
-TEST(FindHighestNumbers, TakesTheLargestNumberAndSerialWhereverTheyStand)
-{
-    const HighestCase cases[] = {
-        {"", -1, 1073741824},
-        {CrLfLines({"SECTION WORLDITEM 7", "SECTION CHARACTER 9", "SERIAL 1073741900", "SECTION WORLDITEM 3"}), 7,
-            1073741900},
-        {CrLfLines({"section worlditem 70000", "serial 1073741825", "SERIAL 5"}), 70000, 1073741825},
-        {CrLfLines({"SECTION WORLDITEM $1F", "SERIAL $7FFFFFFF", "SECTION WORLDITEM -5"}), 31, 2147483647},
-        {CrLfLines({" SECTION WORLDITEM 9", "SERIALS 1073741999", "SECTION WORLDITEM  +4 "}), 4, 1073741824},
-        {"\xEF\xBB\xBF" + CrLfLines({"SECTION WORLDITEM 9"}) + "SECTION WORLDITEM 10\x1A\r\nSECTION WORLDITEM 11", 10,
-            1073741824},
-    };
-    TempFolder dir;
-    for (const HighestCase& c : cases) {
-        WriteText(dir / "w.wsc", c.Text);
-        WscReader reader(dir / "w.wsc");
-        const HighestNumbers highest = FindHighestNumbers(reader);
-        EXPECT_EQ(highest.Number, c.Number) << testing::PrintToString(c.Text);
-        EXPECT_EQ(highest.Serial, c.Serial) << testing::PrintToString(c.Text);
-    }
-}
-
 struct SelectCase {
     const char* Name;
     std::string Text;
