@@ -61,6 +61,14 @@ void AppendCharacter(std::string& text, int number, std::int64_t serial, int x, 
     AppendLine(text, "");
 }
 
+// The file's bytes, written through a replacement of the file.
+void WriteWholeFile(const std::string& path, const void* data, std::size_t size)
+{
+    ReplacementFile file(path);
+    file.Write(data, size);
+    file.Commit();
+}
+
 } // namespace
 
 std::string GenerateWsc(const WscOptions& options)
@@ -173,13 +181,6 @@ StaIdx EmptyIndex()
     for (TStaIdxEntry& entry : table.Entries)
         entry = {-1, 0, 0};
     return table;
-}
-
-void WriteWholeFile(const std::string& path, const void* data, std::size_t size)
-{
-    ReplacementFile file(path);
-    file.Write(data, size);
-    file.Commit();
 }
 
 void WriteSampleWorld(const std::string& folder)
