@@ -1,12 +1,10 @@
 // A freeze of a generated 100 MB world save with 20,000 TYPE 255 items over
-// 2,000 blocks, beside a plain read + write of its world save and index; and,
-// on smaller worlds, one extraction per block against the one-pass freeze.
+// 2,000 blocks, beside a plain read + write of its world save and index; and
+// the freeze of a 10 MB world save into 10, 50 and 200 blocks.
 #include "BenchSupport.h"
 #include "Freeze.h"
 #include "StaticBlock.h"
 #include "WorldGen.h"
-#include "WorldRewrite.h"
-#include "WorldScan.h"
 
 #include <map>
 #include <memory>
@@ -37,6 +35,8 @@ struct World {
         options.TargetBytes = bytes;
         options.Type255Items = items;
         options.Blocks = blocks;
+        options.ReusedNumbers = options.OtherSections = options.ContainedItems = options.Unterminated
+            = options.TextAfterEof = true;
         const std::string text = worldgen::GenerateWsc(options);
         WscBytes = static_cast<std::int64_t>(text.size());
         WriteFile(Folder + "/original.wsc", text);
@@ -88,33 +88,7 @@ void OnePass(benchmark::State& state, const World& world)
     });
 }
 
-// One extraction, one read and one append per block, the index written once.
-void FreezeBlockByBlock(const World& world, StaIdx& table, Reporter& reporter)
-{
-    auto exportTable = std::make_unique<ExportTable>();
-    SelectItemsForExport(world.Wsc, *exportTable, reporter);
-    std::map<std::pair<int, int>, int> blocks;
-    for (int n = 0; n < ExportTable::Size; ++n) {
-        const TExportEntry& entry = (*exportTable)[static_cast<std::uint16_t>(n)];
-        if (entry.Selected != 0)
-            blocks[{entry.XBlock, entry.YBlock}] = 1;
-    }
-    for (const auto& [block, marked] : blocks) {
-        const auto x = static_cast<std::uint16_t>(block.first);
-        const auto y = static_cast<std::uint16_t>(block.second);
-        TStaticBlock items;
-        ExtractBlockFromWsc(world.Wsc, items, *exportTable, x, y);
-        AppendStaticBlock(world.Statics, table.At(x, y), items, reporter);
-    }
-    SaveStaIdx(world.Index, table, reporter);
-}
-
-void BlockByBlock(benchmark::State& state, const World& world)
-{
-    TimedFreeze(state, world, FreezeBlockByBlock);
-}
-
-// How both grow with the number of blocks, on a 10 MB world save.
+// How the freeze grows with the number of blocks, on a 10 MB world save.
 const World& Small(int blocks)
 {
     static std::map<int, std::unique_ptr<World>> worlds;
@@ -149,12 +123,6 @@ void FreezeSmall(benchmark::State& state)
     OnePass(state, Small(static_cast<int>(state.range(0))));
 }
 BENCHMARK(FreezeSmall)->Arg(10)->Arg(50)->Arg(200)->Unit(benchmark::kMillisecond)->Iterations(2);
-
-void BlockByBlockSmall(benchmark::State& state)
-{
-    BlockByBlock(state, Small(static_cast<int>(state.range(0))));
-}
-BENCHMARK(BlockByBlockSmall)->Arg(10)->Arg(50)->Arg(200)->Unit(benchmark::kMillisecond)->Iterations(2);
 
 } // namespace
 } // namespace cryo::bench

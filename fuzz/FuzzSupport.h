@@ -11,7 +11,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
-#include <string_view>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -63,16 +62,6 @@ inline void WriteFileBytes(const std::string& path, const void* data, std::size_
 {
     std::fprintf(stderr, "mismatch: %s\n", what);
     std::abort();
-}
-
-// "'%s' is not a valid integer value". A text holding a NUL byte shows only up
-// to it, as every C string does.
-inline bool IsConvertErrorText(std::string_view text)
-{
-    constexpr std::string_view end = "' is not a valid integer value";
-    return !text.empty() && text[0] == '\''
-        && ((text.size() > end.size() && text.substr(text.size() - end.size()) == end)
-            || text.find(end) == std::string_view::npos);
 }
 
 // Runs fn; the text of the Error it raises, "" for none. Any other exception

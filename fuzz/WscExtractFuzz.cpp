@@ -1,16 +1,17 @@
 // The world-save rewrites. The one-pass extraction of a freeze must give the
-// same text and objects as ExtractBlockFromWsc where a single block is frozen;
-// a melt's append must number its sections right after the highest ones.
+// same text, objects and errors, block by block, as the reference freeze; a
+// melt must write exactly the text that the rules give.
+#include "../tests/support/FreezeReference.h"
 #include "File.h"
 #include "FuzzSupport.h"
-#include "StaIdx.h"
+#include "Text.h"
 #include "WorldRewrite.h"
 #include "WorldScan.h"
+#include "WscText.h"
 
 #include <fstream>
 #include <iterator>
 #include <memory>
-#include <set>
 
 using namespace cryo;
 
@@ -22,79 +23,60 @@ std::string Contents(const std::string& path)
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-bool KnownExtractError(const std::string& text)
+void CheckExtraction(const std::string& input, const std::string& path)
 {
-    return text == "Range check error" || text.rfind("No line beginning with \"}\" ends \"SECTION WORLDITEM ", 0) == 0
-        || fuzz::IsConvertErrorText(text);
-}
-
-void CheckExtraction(const std::uint8_t* data, std::size_t size, const std::string& path)
-{
-    static auto table = std::make_unique<ExportTable>();
+    const test::ReferenceFreeze freeze = test::FreezeOf(input);
+    if (!freeze.Error.empty())
+        return;
+    ExportTable table;
     NullReporter reporter;
-    if (!fuzz::ErrorOf([&] { SelectItemsForExport(path, *table, reporter); }).empty())
+    if (!fuzz::ErrorOf([&] { SelectItemsForExport(path, table, reporter); }).empty())
+        fuzz::Mismatch("selection error");
+    std::vector<std::pair<std::uint16_t, std::uint16_t>> blocks;
+    for (const auto& [block, extracted] : freeze.Blocks)
+        blocks.emplace_back(static_cast<std::uint16_t>(block.first), static_cast<std::uint16_t>(block.second));
+    if (blocks.empty())
         return;
-    std::set<std::pair<std::uint16_t, std::uint16_t>> marked;
-    for (int n = 0; n < ExportTable::Size; ++n) {
-        const TExportEntry& entry = (*table)[static_cast<std::uint16_t>(n)];
-        if (entry.Selected != 0 && entry.XBlock < MapXBlocks && entry.YBlock < MapYBlocks)
-            marked.insert({entry.XBlock, entry.YBlock});
-    }
-    if (marked.empty())
-        return;
-    const std::vector<std::pair<std::uint16_t, std::uint16_t>> blocks(marked.begin(), marked.end());
 
     const std::string onePass = fuzz::ScratchFile("one-pass.wsc");
-    fuzz::WriteFileBytes(onePass, data, size);
+    fuzz::WriteFileBytes(onePass, input.data(), input.size());
+    ReplacementFile out(onePass);
     std::vector<ExtractedBlock> extracted;
-    const std::string error = fuzz::ErrorOf([&] {
-        ReplacementFile out(onePass);
-        extracted = ExtractSelectedSections(path, *table, blocks, out);
-        out.Commit();
-    });
-    if (!error.empty()) {
-        if (!KnownExtractError(error))
-            fuzz::Mismatch("extraction error");
-        if (Contents(onePass) != std::string(reinterpret_cast<const char*>(data), size))
-            fuzz::Mismatch("a failed extraction changed the file");
-        return;
-    }
+    if (!fuzz::ErrorOf([&] { extracted = ExtractSelectedSections(path, table, blocks, out); }).empty())
+        fuzz::Mismatch("extraction error");
     if (extracted.size() != blocks.size())
         fuzz::Mismatch("extracted blocks");
+    bool failed = false;
+    auto expected = freeze.Blocks.begin();
     for (const ExtractedBlock& block : extracted) {
-        if (block.Items.size() > MaxBlockItems)
-            fuzz::Mismatch("more than 512 objects");
-        if (block.Error && !KnownExtractError(fuzz::ErrorOf([&] { std::rethrow_exception(block.Error); })))
-            fuzz::Mismatch("block error");
+        const std::string error = block.Error ? fuzz::ErrorOf([&] { std::rethrow_exception(block.Error); }) : "";
+        if (error != expected->second.Error || (error.empty() && block.Items != expected->second.Items))
+            fuzz::Mismatch("a block's objects or error");
+        failed = failed || !error.empty();
+        ++expected;
     }
-    if (blocks.size() != 1)
+    if (failed)
         return;
-
-    const std::string single = fuzz::ScratchFile("single.wsc");
-    fuzz::WriteFileBytes(single, data, size);
-    auto block = std::make_unique<TStaticBlock>();
-    const std::string singleError
-        = fuzz::ErrorOf([&] { ExtractBlockFromWsc(single, *block, *table, blocks[0].first, blocks[0].second); });
-    const std::string onePassError
-        = extracted[0].Error ? fuzz::ErrorOf([&] { std::rethrow_exception(extracted[0].Error); }) : "";
-    if (singleError != onePassError)
-        fuzz::Mismatch("errors of the two extractions");
-    if (!singleError.empty()) {
-        if (Contents(single) != std::string(reinterpret_cast<const char*>(data), size))
-            fuzz::Mismatch("a failed extraction changed the file");
-        return;
-    }
-    if (Contents(single) != Contents(onePass))
-        fuzz::Mismatch("texts of the two extractions");
-    if (block->Count != extracted[0].Items.size()
-        || !std::equal(extracted[0].Items.begin(), extracted[0].Items.end(), block->Items.begin()))
-        fuzz::Mismatch("objects of the two extractions");
+    out.Commit();
+    if (Contents(onePass) != freeze.Text)
+        fuzz::Mismatch("text after the extraction");
 }
 
-void CheckAppend(const std::uint8_t* data, std::size_t size, const std::string& path)
+std::string SectionText(std::int32_t number, std::int32_t serial, const TStaticItem& item)
+{
+    return "SECTION WORLDITEM " + std::to_string(number) + "\r\n{\r\nSERIAL " + std::to_string(serial)
+        + "\r\nNAME #\r\nID " + std::to_string(item.TileId) + "\r\nX " + std::to_string(767 * 8 + item.XOffset)
+        + "\r\nY " + std::to_string(511 * 8 + item.YOffset) + "\r\nZ " + std::to_string(item.Z) + "\r\nCOLOR "
+        + std::to_string(item.Color) + "\r\nCONT -1\r\nTYPE 255\r\n}\r\n\r\n";
+}
+
+void CheckAppend(const std::string& input, const std::string& path)
 {
     HighestNumbers before;
-    if (!fuzz::ErrorOf([&] { before = FindHighestNumbers(path); }).empty())
+    if (!fuzz::ErrorOf([&] {
+            WscReader reader(path);
+            before = FindHighestNumbers(reader);
+        }).empty())
         return;
     auto block = std::make_unique<TStaticBlock>();
     block->Count = 2;
@@ -102,30 +84,56 @@ void CheckAppend(const std::uint8_t* data, std::size_t size, const std::string& 
     block->Items[1] = {65535, 7, 7, 127, 65535};
 
     const std::string melted = fuzz::ScratchFile("melted.wsc");
-    fuzz::WriteFileBytes(melted, data, size);
+    fuzz::WriteFileBytes(melted, input.data(), input.size());
     NullReporter reporter;
-    const std::string error = fuzz::ErrorOf([&] { AppendBlockToWsc(melted, *block, 767, 511, reporter); });
+    const std::string error = fuzz::ErrorOf([&] { AppendBlockToWsc(melted, *block, 767, 511, reporter)->Commit(); });
+    const bool tooFew = before.Number > 65532;
     if (!error.empty()) {
-        if (error != "Integer overflow")
+        if (tooFew ? !error.starts_with("Too few item numbers left") : error != "Integer overflow")
             fuzz::Mismatch("append error");
-        if (Contents(melted) != std::string(reinterpret_cast<const char*>(data), size))
+        if (Contents(melted) != input)
             fuzz::Mismatch("a failed append changed the file");
         return;
     }
-    HighestNumbers after;
-    if (!fuzz::ErrorOf([&] { after = FindHighestNumbers(melted); }).empty())
-        fuzz::Mismatch("the appended text does not scan");
-    if (after.Number != before.Number + 2 || after.Serial != before.Serial + 2)
-        fuzz::Mismatch("numbers of the appended sections");
+    if (tooFew || before.Serial > 2147483645)
+        fuzz::Mismatch("append without its error");
+
+    // The lines before the first "EOF" line, the new sections, "EOF", and what
+    // followed it when that is more than blank lines.
+    const std::size_t ctrlZ = std::min(input.find('\x1A'), input.size());
+    const std::size_t start = input.starts_with("\xEF\xBB\xBF") ? 3 : 0;
+    std::string expected = input.substr(0, start);
+    std::string after;
+    bool atEof = false;
+    bool textAfterEof = false;
+    for (std::size_t at = start; at < ctrlZ;) {
+        const std::size_t cr = std::min(input.find('\r', at), ctrlZ);
+        const std::string line = input.substr(at, cr - at);
+        at = cr + (input.compare(cr, 2, "\r\n") == 0 && cr + 1 < ctrlZ ? 2 : 1);
+        if (atEof) {
+            after += line + "\r\n";
+            textAfterEof = textAfterEof || !Trim(line).empty();
+        } else if (UpperCase(Trim(line)) == "EOF") {
+            atEof = true;
+        } else {
+            expected += line + "\r\n";
+        }
+    }
+    expected += SectionText(before.Number + 1, before.Serial + 1, block->Items[0])
+        + SectionText(before.Number + 2, before.Serial + 2, block->Items[1]) + "EOF\r\n"
+        + (textAfterEof ? after : "\r\n") + input.substr(ctrlZ);
+    if (Contents(melted) != expected)
+        fuzz::Mismatch("text of the melt");
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
+    const std::string input(reinterpret_cast<const char*>(data), size);
     const std::string path = fuzz::ScratchFile("extract.wsc");
     fuzz::WriteFileBytes(path, data, size);
-    CheckExtraction(data, size, path);
-    CheckAppend(data, size, path);
+    CheckExtraction(input, path);
+    CheckAppend(input, path);
     return 0;
 }

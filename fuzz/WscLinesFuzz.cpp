@@ -1,7 +1,6 @@
-// The world-save reader: its lines, the lines it picks by first letter and the
+// The world-save reader: its lines, its byte-order mark, its refusals and the
 // bytes after a Ctrl-Z must equal those of a plain byte-by-byte reading.
 #include "FuzzSupport.h"
-#include "Text.h"
 #include "WscText.h"
 
 #include <string>
@@ -33,6 +32,13 @@ std::vector<std::string> ReferenceLines(std::string_view text)
     return lines;
 }
 
+std::vector<std::string> ReadLines(WscReader& reader)
+{
+    std::vector<std::string> lines;
+    reader.ForEachLine([&](std::string_view line) { lines.emplace_back(line); });
+    return lines;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -42,29 +48,35 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::WriteFileBytes(path, input.data(), input.size());
 
     const std::size_t ctrlZ = input.find('\x1A');
-    const std::string_view text = std::string_view(input).substr(0, ctrlZ);
+    std::string_view text = std::string_view(input).substr(0, ctrlZ);
+    const bool utf16 = text.starts_with("\xFF\xFE") || text.starts_with("\xFE\xFF");
+    const bool bom = text.starts_with("\xEF\xBB\xBF");
+    if (bom)
+        text.remove_prefix(3);
+    const bool lfAlone = text.find('\r') == std::string_view::npos && text.find('\n') != std::string_view::npos;
     const std::vector<std::string> expected = ReferenceLines(text);
 
-    WscReader reader(path);
     std::vector<std::string> lines;
-    reader.ForEachLine([&](std::string_view line) { lines.emplace_back(line); });
+    std::string tail;
+    std::string mark;
+    const std::string error = fuzz::ErrorOf([&] {
+        WscReader reader(path);
+        lines = ReadLines(reader);
+        tail = reader.ReadTail();
+        mark = reader.Bom();
+        reader.Rewind();
+        if (ReadLines(reader) != lines)
+            fuzz::Mismatch("lines read again");
+    });
+    if (error.empty() == (utf16 || lfAlone))
+        fuzz::Mismatch("refusal");
+    if (!error.empty())
+        return 0;
     if (lines != expected)
         fuzz::Mismatch("lines");
-    const std::string tail = reader.ReadTail();
     if (tail != (ctrlZ == std::string::npos ? std::string() : input.substr(ctrlZ)))
         fuzz::Mismatch("text after Ctrl-Z");
-
-    // The letter is taken from the input, so that every letter and byte is tried.
-    // The scans ask only for letters.
-    const char first = static_cast<char>('A' + (size > 0 ? data[0] % 26 : 18));
-    std::vector<std::string> picked;
-    for (const std::string& line : expected)
-        if (!line.empty() && UpperAscii(line[0]) == first)
-            picked.push_back(line);
-    reader.Rewind();
-    std::vector<std::string> got;
-    reader.ForEachLineStartingWith(first, [&](std::string_view line) { got.emplace_back(line); });
-    if (got != picked)
-        fuzz::Mismatch("lines by first letter");
+    if (mark != (bom ? "\xEF\xBB\xBF" : ""))
+        fuzz::Mismatch("byte-order mark");
     return 0;
 }

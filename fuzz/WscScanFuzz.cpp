@@ -1,16 +1,24 @@
 // The world-save scans: FindHighestNumbers against a plain line-by-line
-// reading of the same rules, and SelectItemsForExport, which must raise only
-// its own errors and select only what its rules allow.
+// reading of the same rules, and SelectItemsForExport against the reference
+// freeze's selection: the same log, error and blocks.
+#include "../tests/support/FreezeReference.h"
 #include "FuzzSupport.h"
 #include "Text.h"
 #include "WorldScan.h"
 #include "WscText.h"
 
-#include <memory>
+#include <set>
 
 using namespace cryo;
 
 namespace {
+
+class LogReporter final : public Reporter {
+public:
+    void Log(std::string_view line) override { Lines.emplace_back(line); }
+    void SetProgress(int) override { }
+    std::vector<std::string> Lines;
+};
 
 HighestNumbers ReferenceHighest(const std::string& path)
 {
@@ -26,11 +34,6 @@ HighestNumbers ReferenceHighest(const std::string& path)
     return highest;
 }
 
-bool KnownSelectError(const std::string& text)
-{
-    return text.rfind("Invalid tag after \"SECTION WORLDITEM ", 0) == 0 || fuzz::IsConvertErrorText(text);
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -40,25 +43,37 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     HighestNumbers highest;
     HighestNumbers reference;
-    const std::string error = fuzz::ErrorOf([&] { highest = FindHighestNumbers(path); });
+    const std::string error = fuzz::ErrorOf([&] {
+        WscReader reader(path);
+        highest = FindHighestNumbers(reader);
+    });
     const std::string referenceError = fuzz::ErrorOf([&] { reference = ReferenceHighest(path); });
     if (error != referenceError)
         fuzz::Mismatch("FindHighestNumbers error");
     if (error.empty() && (highest.Number != reference.Number || highest.Serial != reference.Serial))
         fuzz::Mismatch("FindHighestNumbers result");
 
-    static auto table = std::make_unique<ExportTable>();
-    NullReporter reporter;
-    const std::string selectError = fuzz::ErrorOf([&] { SelectItemsForExport(path, *table, reporter); });
-    if (!selectError.empty() && !KnownSelectError(selectError))
+    const test::ReferenceFreeze freeze = test::FreezeOf(std::string(reinterpret_cast<const char*>(data), size));
+    ExportTable table;
+    LogReporter reporter;
+    const std::string selectError = fuzz::ErrorOf([&] { SelectItemsForExport(path, table, reporter); });
+    // The reference also refuses items off the map, which the selection lists.
+    if (selectError != freeze.Error && !(selectError.empty() && freeze.Error.starts_with("Invalid item")))
         fuzz::Mismatch("SelectItemsForExport error");
-    for (int n = 0; n < ExportTable::Size; ++n) {
-        const TExportEntry& entry = (*table)[static_cast<std::uint16_t>(n)];
-        if (entry.Selected > 1 || entry.XBlock > 8191 || entry.YBlock > 8191
-            || (entry.Selected == 0 && !(entry == TExportEntry{})))
+    if (reporter.Lines != freeze.Log)
+        fuzz::Mismatch("SelectItemsForExport log");
+    if (!freeze.Error.empty())
+        return 0;
+    std::set<std::pair<int, int>> blocks;
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        if (table[i].Number == 65535 || (i > 0 && table[i].Section <= table[i - 1].Section))
             fuzz::Mismatch("export table entry");
+        blocks.insert({table[i].XBlock, table[i].YBlock});
     }
-    if (table->operator[](65535).Selected != 0)
-        fuzz::Mismatch("section 65535 selected");
+    std::set<std::pair<int, int>> referenceBlocks;
+    for (const auto& [block, extracted] : freeze.Blocks)
+        referenceBlocks.insert(block);
+    if (blocks != referenceBlocks)
+        fuzz::Mismatch("selected blocks");
     return 0;
 }

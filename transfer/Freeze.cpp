@@ -6,8 +6,6 @@
 #include "WorldRewrite.h"
 #include "WorldScan.h"
 
-#include <algorithm>
-#include <memory>
 #include <optional>
 #include <vector>
 
@@ -24,14 +22,17 @@ using BlockGrid = std::vector<std::uint8_t>;
 BlockGrid MarkBlocks(const ExportTable& table)
 {
     BlockGrid blockGrid(StaIdxEntryCount, 0);
-    for (int n = 0; n < ExportTable::Size; ++n) {
-        const TExportEntry& entry = table[static_cast<std::uint16_t>(n)];
-        if (entry.Selected == 0)
+    int offMap = -1;
+    for (const TExportEntry& entry : table) {
+        if (entry.XBlock >= MapXBlocks || entry.YBlock >= MapYBlocks) {
+            if (offMap < 0 || entry.Number < offMap)
+                offMap = entry.Number;
             continue;
-        if (entry.XBlock >= MapXBlocks || entry.YBlock >= MapYBlocks)
-            throw Error("Invalid item in patch file! (Item#: " + std::to_string(n) + ")");
+        }
         blockGrid[static_cast<std::size_t>(StaIdx::Number(entry.XBlock, entry.YBlock))] = 1;
     }
+    if (offMap >= 0)
+        throw Error("Invalid item in patch file! (Item#: " + std::to_string(offMap) + ")");
     return blockGrid;
 }
 
@@ -53,8 +54,11 @@ void CheckBlocks(const std::vector<ExtractedBlock>& blocks, const StaIdx& table)
         if (block.Error)
             std::rethrow_exception(block.Error);
         const int existing = EntryItemCount(table.At(block.XBlock, block.YBlock));
-        if (existing + static_cast<int>(block.Items.size()) > MaxBlockItems)
-            throw RangeError();
+        if (existing + static_cast<int>(block.Items.size()) > MaxBlockItems) {
+            RangeError error;
+            error.SetPlace("block " + std::to_string(block.XBlock) + ", " + std::to_string(block.YBlock));
+            throw error;
+        }
     }
 }
 
@@ -74,33 +78,6 @@ void CheckBlocksLieInFile(const std::vector<ExtractedBlock>& blocks, const StaId
     }
 }
 
-// What the freeze writes: the new index, the new world save (no longer than
-// the old one, as sections only leave it) and the merged copies appended to
-// the statics file. Merged counts are bounded by 512, as the merge bounds them.
-std::vector<SpaceNeed> SpaceNeeded(const std::string& staIdxPath, const std::string& staticsPath,
-    const std::string& wscPath, const StaIdx& table, const ExportTable& exportTable, const BlockList& blockList)
-{
-    std::vector<SpaceNeed> needs{{staIdxPath, StaIdxBytes(table)}};
-    if (blockList.empty())
-        return needs;
-    needs.push_back({wscPath, File::OpenForReading(wscPath).Size()});
-    std::vector<int> count(StaIdxEntryCount, 0);
-    for (int n = 0; n < ExportTable::Size; ++n) {
-        const TExportEntry& entry = exportTable[static_cast<std::uint16_t>(n)];
-        if (entry.Selected != 0)
-            ++count[static_cast<std::size_t>(StaIdx::Number(entry.XBlock, entry.YBlock))];
-    }
-    std::uint64_t appended = 0;
-    for (const auto& [x, y] : blockList) {
-        const TStaIdxEntry& entry = table.At(x, y);
-        const int existing = entry.Offset == -1 ? 0 : std::clamp(entry.Length / StaticItemSize, 0, MaxBlockItems);
-        appended += static_cast<std::uint64_t>(
-            std::min(existing + count[static_cast<std::size_t>(StaIdx::Number(x, y))], MaxBlockItems) * StaticItemSize);
-    }
-    needs.push_back({staticsPath, appended});
-    return needs;
-}
-
 std::string BlockText(const ExtractedBlock& block)
 {
     return "XBlock: " + std::to_string(block.XBlock) + " YBlock: " + std::to_string(block.YBlock);
@@ -112,20 +89,18 @@ void FreezeWorld(const std::string& staIdxPath, const std::string& staticsPath, 
     StaIdx& table, Reporter& reporter)
 {
     reporter.SetProgress(0);
-    auto exportTable = std::make_unique<ExportTable>();
-    SelectItemsForExport(wscPath, *exportTable, reporter);
-    const BlockList blockList = BlocksToProcess(MarkBlocks(*exportTable));
+    ExportTable exportTable;
+    SelectItemsForExport(wscPath, exportTable, reporter);
+    const BlockList blockList = BlocksToProcess(MarkBlocks(exportTable));
 
     // Both replacements are opened first, so that a file that cannot be written
     // stops the freeze before anything changes.
     ReplacementFile index(staIdxPath);
     std::optional<ReplacementFile> newWsc;
     std::vector<ExtractedBlock> blocks;
-    if (!blockList.empty())
-        newWsc.emplace(wscPath);
-    CheckFreeSpace(SpaceNeeded(staIdxPath, staticsPath, wscPath, table, *exportTable, blockList));
     if (!blockList.empty()) {
-        blocks = ExtractSelectedSections(wscPath, *exportTable, blockList, *newWsc);
+        newWsc.emplace(wscPath);
+        blocks = ExtractSelectedSections(wscPath, exportTable, blockList, *newWsc);
     }
     CheckBlocks(blocks, table);
 

@@ -17,12 +17,7 @@ void MeltBlock(const std::string& staIdxPath, const std::string& staticsPath, co
     ReplacementFile index(staIdxPath);
 
     ReadStaticBlock(staticsPath, entry, block, reporter);
-    // Both new files must fit beside the old ones before either is written.
-    std::vector<SpaceNeed> needs{{staIdxPath, StaIdxBytes(table)}};
-    if (block.Count > 0)
-        needs.push_back({wscPath, File::OpenForReading(wscPath).Size() + AppendedWscBytes(block.Count)});
-    CheckFreeSpace(needs);
-    const std::unique_ptr<ReplacementFile> wsc = PrepareAppendBlockToWsc(wscPath, block, xBlock, yBlock, reporter);
+    const std::unique_ptr<ReplacementFile> wsc = AppendBlockToWsc(wscPath, block, xBlock, yBlock, reporter);
 
     // Both new files are complete before either replaces its old one: the world
     // save goes first, so that the objects are in a file at every moment.

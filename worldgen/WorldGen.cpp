@@ -16,7 +16,7 @@ void AppendLine(std::string& text, const std::string& line)
 }
 
 void AppendItem(std::string& text, int number, std::int64_t serial, int id, int x, int y, int z, int color,
-    bool type255, int extraLines)
+    bool type255, int extraLines, const char* cont = "-1", bool closed = true)
 {
     AppendLine(text, "SECTION WORLDITEM " + std::to_string(number));
     AppendLine(text, "{");
@@ -27,10 +27,23 @@ void AppendItem(std::string& text, int number, std::int64_t serial, int id, int 
     AppendLine(text, "Y " + std::to_string(y));
     AppendLine(text, "Z " + std::to_string(z));
     AppendLine(text, "COLOR " + std::to_string(color));
-    AppendLine(text, "CONT -1");
+    AppendLine(text, std::string("CONT ") + cont);
     AppendLine(text, "TYPE " + std::to_string(type255 ? 255 : 0));
     for (int i = 0; i < extraLines; ++i)
         AppendLine(text, "MORE " + std::to_string(i));
+    if (closed)
+        AppendLine(text, "}");
+    AppendLine(text, "");
+}
+
+void AppendMulti(std::string& text, int number, std::int64_t serial, int x, int y)
+{
+    AppendLine(text, "SECTION MULTI " + std::to_string(number));
+    AppendLine(text, "{");
+    AppendLine(text, "SERIAL " + std::to_string(serial));
+    AppendLine(text, "ID 16384");
+    AppendLine(text, "X " + std::to_string(x));
+    AppendLine(text, "Y " + std::to_string(y));
     AppendLine(text, "}");
     AppendLine(text, "");
 }
@@ -46,6 +59,14 @@ void AppendCharacter(std::string& text, int number, std::int64_t serial, int x, 
     AppendLine(text, "Z 0");
     AppendLine(text, "}");
     AppendLine(text, "");
+}
+
+// The file's bytes, written through a replacement of the file.
+void WriteWholeFile(const std::string& path, const void* data, std::size_t size)
+{
+    ReplacementFile file(path);
+    file.Write(data, size);
+    file.Commit();
 }
 
 } // namespace
@@ -69,6 +90,9 @@ std::string GenerateWsc(const WscOptions& options)
 
     for (int c = 0; c < options.Characters; ++c)
         AppendCharacter(text, c, c + 1, uniform(0, 6143), uniform(0, 4095));
+    if (options.ReusedNumbers)
+        AppendItem(text, 65535, ++serial, 1, 8, 8, 0, 0, true, 0);
+    const bool oddCases = options.OtherSections || options.ContainedItems || options.Unterminated;
 
     // TYPE 255 items are spread evenly through the file and own their numbers;
     // ordinary items take the numbers after them and, once the 16-bit numbers
@@ -89,20 +113,44 @@ std::string GenerateWsc(const WscOptions& options)
                 < static_cast<std::uint64_t>(type255Left);
         if (type255) {
             const auto [bx, by] = blocks[static_cast<std::size_t>(type255Left) % blocks.size()];
-            AppendItem(text, nextType255Number++, ++serial, uniform(1, 0x3FFF), bx * 8 + uniform(0, 7),
-                by * 8 + uniform(0, 7), uniform(-128, 127), uniform(0, 3000), true, 0);
+            int number = nextType255Number++;
+            if (options.ReusedNumbers && uniform(0, 3) == 0)
+                number = uniform(0, std::max(0, std::min(nextOrdinaryNumber, options.HighestNumber) - 1));
+            AppendItem(text, number, ++serial, uniform(1, 0x3FFF), bx * 8 + uniform(0, 7), by * 8 + uniform(0, 7),
+                uniform(-128, 127), uniform(0, 3000), true, 0);
             --type255Left;
         } else {
-            AppendItem(text, nextOrdinaryNumber, ++serial, uniform(1, 0x3FFF), uniform(0, 6143), uniform(0, 4095),
-                uniform(-128, 127), uniform(0, 3000), false, uniform(0, 4));
-            if (++nextOrdinaryNumber > 65534)
-                nextOrdinaryNumber = std::min(type255Count, 65534);
+            // Each odd case takes the place of about one ordinary item in twenty.
+            const int odd = oddCases ? uniform(0, 59) : 59;
+            if (odd < 3 && options.ContainedItems) {
+                const char* conts[] = {"1073741830", "$FF", "x"};
+                AppendItem(text, nextOrdinaryNumber, ++serial, 3, 5, 5, 0, 0, true, 0, conts[odd]);
+            } else if (odd < 6 && options.Unterminated) {
+                AppendItem(text, nextOrdinaryNumber, ++serial, 4, uniform(0, 6143), uniform(0, 4095), 0, 0, true, 0,
+                    "-1", false);
+                if (odd == 3 && options.OtherSections)
+                    AppendMulti(text, nextOrdinaryNumber, ++serial, uniform(0, 6143), uniform(0, 4095));
+            } else {
+                AppendItem(text, nextOrdinaryNumber, ++serial, uniform(1, 0x3FFF), uniform(0, 6143), uniform(0, 4095),
+                    uniform(-128, 127), uniform(0, 3000), false, uniform(0, 4));
+                if (odd >= 6 && odd < 9 && options.OtherSections)
+                    AppendMulti(text, nextOrdinaryNumber, ++serial, uniform(0, 6143), uniform(0, 4095));
+            }
+            if (++nextOrdinaryNumber > options.HighestNumber)
+                nextOrdinaryNumber = std::min(type255Count, options.HighestNumber);
             if (ordinaryLeft > 0)
                 --ordinaryLeft;
         }
     }
     AppendLine(text, "EOF");
     AppendLine(text, "");
+    if (options.TextAfterEof) {
+        const auto [bx, by] = blocks[0];
+        AppendItem(text, nextType255Number, ++serial, 7, bx * 8, by * 8, 0, 0, true, 0);
+        AppendItem(text, nextOrdinaryNumber, ++serial, 8, 100, 100, 0, 0, false, 0);
+        AppendLine(text, "EOF");
+        AppendLine(text, "");
+    }
     return text;
 }
 
@@ -133,13 +181,6 @@ StaIdx EmptyIndex()
     for (TStaIdxEntry& entry : table.Entries)
         entry = {-1, 0, 0};
     return table;
-}
-
-void WriteWholeFile(const std::string& path, const void* data, std::size_t size)
-{
-    ReplacementFile file(path);
-    file.Write(data, size);
-    file.Commit();
 }
 
 void WriteSampleWorld(const std::string& folder)

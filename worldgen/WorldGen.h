@@ -20,6 +20,22 @@ struct WscOptions {
     int OrdinaryItems = 0;
     int Characters = 0;
     std::uint32_t Seed = 1;
+    // Ordinary items' numbers start again after this one.
+    int HighestNumber = 65534;
+
+    // Cases that servers' files hold, each mixed in among the ordinary items
+    // when set:
+    // TYPE 255 items that carry the number of an ordinary item or of a TYPE 255
+    // item in another block, and one numbered 65535;
+    bool ReusedNumbers = false;
+    // "SECTION MULTI" sections after items;
+    bool OtherSections = false;
+    // TYPE 255 items in containers ("CONT" a serial, "$FF" or "x");
+    bool ContainedItems = false;
+    // TYPE 255 sections without "}", some followed by a "SECTION MULTI";
+    bool Unterminated = false;
+    // items, one of them TYPE 255, and a second "EOF" after the first "EOF".
+    bool TextAfterEof = false;
 };
 
 // A world save as the server writes it: character and item sections, "EOF".
@@ -38,8 +54,5 @@ StaIdx EmptyIndex();
 // existing folder: a few blocks of objects around block (100, 200), a character,
 // some ordinary items and some TYPE 255 items ready to freeze.
 void WriteSampleWorld(const std::string& folder);
-
-// The file's bytes, written through a replacement of the file.
-void WriteWholeFile(const std::string& path, const void* data, std::size_t size);
 
 } // namespace cryo::worldgen

@@ -6,12 +6,14 @@
 #include "Text.h"
 #include "WscText.h"
 
-#include <algorithm>
 #include <map>
 
 namespace cryo {
 
 namespace {
+
+// A freeze never takes 65535, and refuses numbers above it.
+constexpr std::int32_t HighestFrozenNumber = 65534;
 
 bool IsEofLine(std::string_view line)
 {
@@ -39,36 +41,49 @@ void WriteItemSection(WscWriter& out, std::int32_t number, std::int32_t serial, 
 
 constexpr int KeepSection = -1;
 
-// The keep/extract machine shared by the one-block and the all-blocks extraction.
-// slotOf maps a section number to the slot it is extracted into, or KeepSection.
-// With stopAtFirstError a value error is raised at once, as the one-block
-// extraction does; otherwise it is recorded for its slot and the pass goes on.
+// Copies the text, cutting out the sections of the table whose entries have a
+// slot; a value error is recorded for its slot and the pass goes on.
 class SectionExtractor {
 public:
-    SectionExtractor(const std::vector<int>& slotOf, std::vector<ExtractedBlock>& slots, bool stopAtFirstError)
-        : slotOf_(slotOf)
+    SectionExtractor(const std::string& path, const ExportTable& table, const std::vector<int>& slotOfEntry,
+        std::vector<ExtractedBlock>& slots)
+        : path_(path)
+        , table_(table)
+        , slotOfEntry_(slotOfEntry)
         , slots_(slots)
-        , stopAtFirstError_(stopAtFirstError)
     {
     }
 
     void Run(WscReader& reader, WscWriter& out)
     {
+        out.WriteRaw(reader.Bom());
         reader.ForEachLine([&](std::string_view line) { Line(line, out); });
-        RefuseUnterminated();
+        if (slot_ != KeepSection || next_ != table_.size())
+            throw ChangedText();
         out.WriteRaw(reader.ReadTail());
         out.Finish();
     }
 
 private:
+    // The selection read the same text: every selected section closes before
+    // the next section line, unless another program changed the file since.
+    static Error ChangedText() { return Error("The world save changed while it was frozen"); }
+
     void Line(std::string_view line, WscWriter& out)
     {
-        if (StartsWithTag(line, "SECTION WORLDITEM ")) {
-            RefuseUnterminated();
-            number_ = static_cast<std::uint16_t>(CheckedRange(TagValue(line, 17), 0, 65535));
-            item_ = {};
-            x_ = y_ = 0;
-            slot_ = slotOf_[number_];
+        if (StartsWithTag(line, "SECTION ")) {
+            if (slot_ != KeepSection)
+                throw ChangedText();
+            if (StartsWithTag(line, "SECTION WORLDITEM ")) {
+                if (next_ < table_.size() && table_[next_].Section == sections_) {
+                    slot_ = slotOfEntry_[next_];
+                    number_ = table_[next_].Number;
+                    ++next_;
+                    item_ = {};
+                    x_ = y_ = 0;
+                }
+                ++sections_;
+            }
         }
         if (slot_ == KeepSection) {
             out.WriteLine(line);
@@ -100,26 +115,21 @@ private:
                 item_.YOffset = static_cast<std::uint8_t>(y_ % 8);
                 block.Items.push_back(item_);
             }
-        } catch (const Error&) {
-            if (stopAtFirstError_)
-                throw;
+        } catch (Error& error) {
+            error.SetPlace(SectionPlace(number_));
+            error.SetFile(path_);
             block.Error = std::current_exception();
         }
     }
 
-    // A section to take out that ends without a "}" line has no item to take,
-    // and dropping its lines would lose them: the file must be mended first.
-    void RefuseUnterminated() const
-    {
-        if (slot_ != KeepSection)
-            throw Error("No line beginning with \"}\" ends \"SECTION WORLDITEM " + std::to_string(number_) + "\"");
-    }
-
-    const std::vector<int>& slotOf_;
+    const std::string& path_;
+    const ExportTable& table_;
+    const std::vector<int>& slotOfEntry_;
     std::vector<ExtractedBlock>& slots_;
-    bool stopAtFirstError_;
 
-    int slot_ = KeepSection;
+    std::uint64_t sections_ = 0; // "SECTION WORLDITEM" lines so far
+    std::size_t next_ = 0; // the next entry of the table to meet
+    int slot_ = KeepSection; // where the section being read goes
     std::uint16_t number_ = 0;
     TStaticItem item_;
     std::uint16_t x_ = 0;
@@ -128,82 +138,59 @@ private:
 
 } // namespace
 
-std::uint64_t AppendedWscBytes(int count)
-{
-    // The 13 lines of a section with the longest numbers, each with CR LF
-    // ("SECTION WORLDITEM 2147483647", "SERIAL 2147483647", "Z -128", ...).
-    constexpr std::uint64_t LongestSection = 30 + 3 + 19 + 8 + 10 + 10 + 10 + 8 + 13 + 9 + 10 + 3 + 2;
-    constexpr std::uint64_t EofLines = 5 + 2;
-    return static_cast<std::uint64_t>(count) * LongestSection + EofLines;
-}
-
-void AppendBlockToWsc(const std::string& wscPath, const TStaticBlock& block, std::uint16_t xBlock, std::uint16_t yBlock,
-    Reporter& reporter)
-{
-    if (const auto file = PrepareAppendBlockToWsc(wscPath, block, xBlock, yBlock, reporter))
-        file->Commit();
-}
-
-std::unique_ptr<ReplacementFile> PrepareAppendBlockToWsc(const std::string& wscPath, const TStaticBlock& block,
+std::unique_ptr<ReplacementFile> AppendBlockToWsc(const std::string& wscPath, const TStaticBlock& block,
     std::uint16_t xBlock, std::uint16_t yBlock, Reporter& reporter)
 {
     if (block.Count == 0) {
         reporter.Log("Nothing to do!");
         return nullptr;
     }
-    WscReader reader(wscPath);
-    HighestNumbers highest = FindHighestNumbers(reader);
-    reporter.Log("Highest number: " + std::to_string(highest.Number));
-    reporter.Log("Highest serial: " + BytesToHex(static_cast<std::uint32_t>(highest.Serial), 4));
-    reporter.SetProgress(60);
-
-    auto file = std::make_unique<ReplacementFile>(wscPath);
-    WscWriter out(*file);
-    // The lines up to the first "EOF" line stay as read; it and the rest go.
-    bool atEof = false;
-    reader.ForEachLine([&](std::string_view line) {
-        atEof = atEof || IsEofLine(line);
-        if (!atEof)
-            out.WriteLine(line);
-    });
-
-    for (int i = 1; i <= block.Count; ++i) {
-        highest.Number = CheckedAdd(highest.Number, 1);
-        highest.Serial = CheckedAdd(highest.Serial, 1);
-        WriteItemSection(
-            out, highest.Number, highest.Serial, block.Items[static_cast<std::size_t>(i - 1)], xBlock, yBlock);
-        reporter.SetProgress(i * 30 / block.Count + 60);
-    }
-    out.WriteLine("EOF");
-    out.WriteLine("");
-    out.WriteRaw(reader.ReadTail());
-    out.Finish();
-    return file;
-}
-
-void ExtractBlockFromWsc(const std::string& wscPath, TStaticBlock& block, const ExportTable& table,
-    std::uint16_t xBlock, std::uint16_t yBlock)
-{
-    std::vector<int> slotOf(ExportTable::Size, KeepSection);
-    for (int n = 0; n < ExportTable::Size; ++n) {
-        const TExportEntry& entry = table[static_cast<std::uint16_t>(n)];
-        if (entry.Selected != 0 && entry.XBlock == xBlock && entry.YBlock == yBlock)
-            slotOf[static_cast<std::size_t>(n)] = 0;
-    }
-    std::vector<ExtractedBlock> slots(1);
-
-    ReplacementFile file(wscPath);
-    {
-        // Closed before the replacement, which some systems refuse for open files.
+    return NamingWorldSave(wscPath, [&] {
         WscReader reader(wscPath);
-        WscWriter out(file);
-        SectionExtractor(slotOf, slots, true).Run(reader, out);
-    }
-    file.Commit();
+        HighestNumbers highest = FindHighestNumbers(reader);
+        reporter.Log("Highest number: " + std::to_string(highest.Number));
+        reporter.Log("Highest serial: " + BytesToHex(static_cast<std::uint32_t>(highest.Serial), 4));
+        if (highest.Number > HighestFrozenNumber - block.Count)
+            throw Error("Too few item numbers left: new sections after " + SectionPlace(highest.Number)
+                + " would pass 65534, the highest number a freeze takes");
+        reporter.SetProgress(60);
 
-    const std::vector<TStaticItem>& items = slots[0].Items;
-    std::copy(items.begin(), items.end(), block.Items.begin());
-    block.Count = static_cast<std::uint16_t>(items.size());
+        auto file = std::make_unique<ReplacementFile>(wscPath);
+        WscWriter out(*file);
+        out.WriteRaw(reader.Bom());
+        // The lines up to the first "EOF" line stay as read; the new sections
+        // take its place, and what follows it stays after the new "EOF".
+        bool atEof = false;
+        bool textAfterEof = false;
+        std::string afterEof;
+        reader.ForEachLine([&](std::string_view line) {
+            if (!atEof) {
+                atEof = IsEofLine(line);
+                if (!atEof)
+                    out.WriteLine(line);
+                return;
+            }
+            textAfterEof = textAfterEof || !Trim(line).empty();
+            afterEof.append(line);
+            afterEof.append("\r\n");
+        });
+
+        for (int i = 1; i <= block.Count; ++i) {
+            highest.Number = CheckedAdd(highest.Number, 1);
+            highest.Serial = CheckedAdd(highest.Serial, 1);
+            WriteItemSection(
+                out, highest.Number, highest.Serial, block.Items[static_cast<std::size_t>(i - 1)], xBlock, yBlock);
+            reporter.SetProgress(i * 30 / block.Count + 60);
+        }
+        out.WriteLine("EOF");
+        if (textAfterEof)
+            out.WriteRaw(afterEof);
+        else
+            out.WriteLine("");
+        out.WriteRaw(reader.ReadTail());
+        out.Finish();
+        return file;
+    });
 }
 
 std::vector<ExtractedBlock> ExtractSelectedSections(const std::string& wscPath, const ExportTable& table,
@@ -215,20 +202,19 @@ std::vector<ExtractedBlock> ExtractSelectedSections(const std::string& wscPath, 
         if (slotOfBlock.emplace(std::pair{x, y}, static_cast<int>(slots.size())).second)
             slots.push_back({x, y, {}, nullptr});
     }
-    std::vector<int> slotOf(ExportTable::Size, KeepSection);
-    for (int n = 0; n < ExportTable::Size; ++n) {
-        const TExportEntry& entry = table[static_cast<std::uint16_t>(n)];
-        if (entry.Selected == 0)
-            continue;
+    std::vector<int> slotOfEntry;
+    slotOfEntry.reserve(table.size());
+    for (const TExportEntry& entry : table) {
         const auto found = slotOfBlock.find({entry.XBlock, entry.YBlock});
-        if (found != slotOfBlock.end())
-            slotOf[static_cast<std::size_t>(n)] = found->second;
+        slotOfEntry.push_back(found != slotOfBlock.end() ? found->second : KeepSection);
     }
 
-    WscReader reader(wscPath);
-    WscWriter writer(out);
-    SectionExtractor(slotOf, slots, false).Run(reader, writer);
-    return slots;
+    return NamingWorldSave(wscPath, [&] {
+        WscReader reader(wscPath);
+        WscWriter writer(out);
+        SectionExtractor(wscPath, table, slotOfEntry, slots).Run(reader, writer);
+        return slots;
+    });
 }
 
 } // namespace cryo

@@ -10,32 +10,20 @@ namespace cryo {
 
 class WscReader;
 
-// One world-save item section number's part in a freeze.
+// One item section to freeze. A section is told from others that carry its
+// number by its place in the text: it is the Section-th line beginning with
+// "SECTION WORLDITEM " (counted from 0).
 struct TExportEntry {
-    std::uint8_t Selected = 0; // 1: the section is to be frozen
-    std::uint16_t XBlock = 0; // the section's X div 8
-    std::uint16_t YBlock = 0; // the section's Y div 8
+    std::uint64_t Section = 0;
+    std::uint16_t Number = 0;
+    std::uint16_t XBlock = 0; // X div 8 at the section's last selecting "}"
+    std::uint16_t YBlock = 0;
 
     bool operator==(const TExportEntry&) const = default;
 };
 
-// The items to freeze, indexed by item section number.
-class ExportTable {
-public:
-    static constexpr int Size = 65536;
-
-    ExportTable()
-        : entries_(Size)
-    {
-    }
-
-    void Clear() { entries_.assign(Size, TExportEntry{}); }
-    TExportEntry& operator[](std::uint16_t number) { return entries_[number]; }
-    const TExportEntry& operator[](std::uint16_t number) const { return entries_[number]; }
-
-private:
-    std::vector<TExportEntry> entries_;
-};
+// The sections to freeze, in file order.
+using ExportTable = std::vector<TExportEntry>;
 
 struct HighestNumbers {
     std::int32_t Number = -1; // highest "SECTION WORLDITEM" number
@@ -44,11 +32,12 @@ struct HighestNumbers {
 
 // Scans the whole text from its start and leaves the reader at its start again.
 HighestNumbers FindHighestNumbers(WscReader& reader);
-HighestNumbers FindHighestNumbers(const std::string& wscPath);
 
-// Clears the table, then marks every item section whose TYPE is 255 at a line
-// beginning with "}", with the block of its last X and Y values, logging
-// "Selecting item for export: n" each time.
+// Clears the table, then lists every item section that a line beginning with
+// "}" selects: its TYPE is 255, it lies on the ground (its CONT, if any, is -1)
+// and its number is not 65535. Logs "Selecting item for export: n" at each
+// such line, and a "Not frozen: ..." line for every other section whose TYPE
+// is 255 when it ends.
 void SelectItemsForExport(const std::string& wscPath, ExportTable& table, Reporter& reporter);
 
 } // namespace cryo

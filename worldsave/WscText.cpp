@@ -21,6 +21,14 @@ WscReader::WscReader(const std::string& path)
     : file_(File::OpenForReading(path))
     , buffer_(ChunkSize)
 {
+    Refill();
+}
+
+void WscReader::Refuse(const char* text) const
+{
+    Error error(text);
+    error.SetFile(file_.path());
+    throw error;
 }
 
 bool WscReader::Refill()
@@ -40,6 +48,13 @@ bool WscReader::Refill()
     if (got == 0) {
         exhausted_ = true;
         return false;
+    }
+    if (bufferOffset_ == 0 && end_ == 0) {
+        const auto* start = reinterpret_cast<const unsigned char*>(buffer_.data());
+        if (got >= 2 && ((start[0] == 0xFF && start[1] == 0xFE) || (start[0] == 0xFE && start[1] == 0xFF)))
+            Refuse("The world save is UTF-16 text: save it as ANSI or UTF-8 first");
+        bom_ = got >= 3 && start[0] == 0xEF && start[1] == 0xBB && start[2] == 0xBF;
+        begin_ = bom_ ? 3 : 0;
     }
     if (const void* z = std::memchr(buffer_.data() + end_, CtrlZ, got)) {
         const auto at = static_cast<std::size_t>(static_cast<const char*>(z) - buffer_.data());
@@ -75,6 +90,12 @@ bool WscReader::NextLines(std::string_view& lines)
         }
         if (cut == 0)
             return false;
+        // The first run holds a CR, or else it is the whole text.
+        if (!lineEndsChecked_) {
+            lineEndsChecked_ = true;
+            if (std::memchr(start, '\r', cut) == nullptr && std::memchr(start, '\n', cut) != nullptr)
+                Refuse("The world save's lines end in LF alone, not CR LF: convert it to CR LF line ends first");
+        }
         lines = std::string_view(start, cut);
         begin_ += cut;
         return true;
@@ -90,6 +111,7 @@ void WscReader::Rewind()
     stoppedAtCtrlZ_ = false;
     if (buffer_.size() > ChunkSize)
         buffer_.assign(ChunkSize, '\0');
+    Refill();
 }
 
 std::string WscReader::ReadTail()
@@ -146,6 +168,11 @@ std::int32_t TagValue(std::string_view line, std::size_t removed)
     } catch (const ConvertError&) {
         throw ConvertError(UpperCase(text));
     }
+}
+
+std::string SectionPlace(std::int64_t number)
+{
+    return "SECTION WORLDITEM " + std::to_string(number);
 }
 
 } // namespace cryo

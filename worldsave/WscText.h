@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Error.h"
 #include "File.h"
 
 #include <cstdint>
@@ -7,10 +8,6 @@
 #include <string>
 #include <string_view>
 #include <vector>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace cryo {
 
@@ -21,73 +18,23 @@ template <typename Fn> void ForEachLineIn(std::string_view text, Fn&& fn)
 {
     const char* p = text.data();
     const char* const end = p + text.size();
-    const char* start = p;
-    auto lineEndsAt = [&](const char* cr) {
-        fn(std::string_view(start, static_cast<std::size_t>(cr - start)));
-        start = cr + 1;
-        if (start < end && *start == '\n')
-            ++start;
-    };
-#if defined(__SSE2__)
-    // Most lines are a few characters long: find their ends sixteen bytes at a time.
-    const __m128i crs = _mm_set1_epi8('\r');
-    for (; end - p >= 16; p += 16) {
-        auto mask = static_cast<unsigned>(
-            _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), crs)));
-        while (mask != 0) {
-            lineEndsAt(p + __builtin_ctz(mask));
-            mask &= mask - 1;
-        }
-    }
-#endif
-    for (; p < end; ++p)
-        if (*p == '\r')
-            lineEndsAt(p);
-    if (start < end)
-        fn(std::string_view(start, static_cast<std::size_t>(end - start)));
-}
-
-// Calls fn(line) for every line of text, as ForEachLineIn does, whose first
-// character upper-cased is the letter first. A scan for one kind of line
-// searches the text sixteen bytes at a time for the letter, and reads a line
-// only where the letter starts one.
-template <typename Fn> void ForEachLineStartingWith(std::string_view text, char first, Fn&& fn)
-{
-    const char* const begin = text.data();
-    const char* const end = begin + text.size();
-    // text begins with a line; after that a line starts after a CR, or after
-    // the LF of a CR LF.
-    auto startsLine = [begin](const char* at) {
-        return at == begin || at[-1] == '\r' || (at[-1] == '\n' && at - 1 > begin && at[-2] == '\r');
-    };
-    auto visit = [&](const char* at) {
-        if (!startsLine(at))
+    while (p < end) {
+        const auto* cr = static_cast<const char*>(std::memchr(p, '\r', static_cast<std::size_t>(end - p)));
+        if (cr == nullptr) {
+            fn(std::string_view(p, static_cast<std::size_t>(end - p)));
             return;
-        const void* cr = std::memchr(at, '\r', static_cast<std::size_t>(end - at));
-        fn(std::string_view(at, static_cast<std::size_t>((cr != nullptr ? static_cast<const char*>(cr) : end) - at)));
-    };
-    // Or-ing 0x20 folds the letter's two cases together and no other byte into them.
-    const char folded = static_cast<char>(first | 0x20);
-    const char* p = begin;
-#if defined(__SSE2__)
-    const __m128i caseBit = _mm_set1_epi8(0x20);
-    const __m128i wanted = _mm_set1_epi8(folded);
-    for (; end - p >= 16; p += 16) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        auto mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_or_si128(v, caseBit), wanted)));
-        while (mask != 0) {
-            visit(p + __builtin_ctz(mask));
-            mask &= mask - 1;
         }
+        fn(std::string_view(p, static_cast<std::size_t>(cr - p)));
+        p = cr + 1;
+        if (p < end && *p == '\n')
+            ++p;
     }
-#endif
-    for (; p < end; ++p)
-        if ((*p | 0x20) == folded)
-            visit(p);
 }
 
 // Reads a world save in large blocks of whole lines. A character 26 (Ctrl-Z)
-// ends the text.
+// ends the text. A UTF-8 byte-order mark at the start is no part of the first
+// line. Text that would be misread is refused when the reader is made or first
+// reads: UTF-16, and lines ended by LF alone (no CR before any Ctrl-Z).
 class WscReader {
 public:
     explicit WscReader(const std::string& path);
@@ -101,16 +48,12 @@ public:
             ForEachLineIn(lines, fn);
     }
 
-    // The same for the lines whose first character upper-cased is the letter first.
-    template <typename Fn> void ForEachLineStartingWith(char first, Fn&& fn)
-    {
-        std::string_view lines;
-        while (NextLines(lines))
-            cryo::ForEachLineStartingWith(lines, first, fn);
-    }
-
     // Starts again at the first line.
     void Rewind();
+
+    // The byte-order mark the file starts with, or nothing; a rewrite puts it
+    // back at the start.
+    std::string_view Bom() const { return bom_ ? std::string_view("\xEF\xBB\xBF") : std::string_view(); }
 
     // The bytes from the Ctrl-Z that ended the text to the end of the file, or
     // nothing when no Ctrl-Z did; a rewrite puts them back unchanged.
@@ -120,6 +63,7 @@ private:
     // The next run of whole lines; false at the end of the text.
     bool NextLines(std::string_view& lines);
     bool Refill();
+    [[noreturn]] void Refuse(const char* text) const;
 
     File file_;
     std::vector<char> buffer_;
@@ -129,6 +73,8 @@ private:
     bool exhausted_ = false; // nothing more to read: end of file or Ctrl-Z
     bool stoppedAtCtrlZ_ = false;
     std::uint64_t ctrlZOffset_ = 0;
+    bool bom_ = false;
+    bool lineEndsChecked_ = false;
 };
 
 // Writes lines, each ended with CR LF, to a file's replacement in large blocks.
@@ -163,5 +109,19 @@ private:
 // trimmed and converted. A conversion error shows the text as the upper-cased
 // line holds it.
 std::int32_t TagValue(std::string_view line, std::size_t removed);
+
+// "SECTION WORLDITEM n", where an error names the section at fault.
+std::string SectionPlace(std::int64_t number);
+
+// Runs fn; an Error it raises names the world save.
+template <typename Fn> decltype(auto) NamingWorldSave(const std::string& path, Fn&& fn)
+{
+    try {
+        return fn();
+    } catch (Error& error) {
+        error.SetFile(path);
+        throw;
+    }
+}
 
 } // namespace cryo

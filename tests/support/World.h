@@ -5,6 +5,7 @@
 
 #include <compare>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
@@ -57,5 +58,9 @@ Objects Type255Items(const std::string& wscText);
 Objects IndexedObjects(const std::string& staIdxPath, const std::string& staticsPath);
 // True when every object of part is in whole, as often as it is in part.
 bool ContainsAll(const Objects& whole, const Objects& part);
+
+// The command line's form of the error fn raises ("PATH: PLACE: text."), or ""
+// when it raises none.
+std::string ErrorLineOf(const std::function<void()>& fn);
 
 } // namespace cryo::test

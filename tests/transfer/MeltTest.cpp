@@ -16,8 +16,7 @@
 namespace cryo {
 namespace {
 
-using test::Bytes;
-using test::ErrorText;
+using test::CrLfLines;
 using test::ItemBytes;
 using test::ReadText;
 using test::RecordingReporter;
@@ -25,213 +24,162 @@ using test::WorldFolder;
 using test::operator+;
 
 const std::string Warning = "Melting in progress... Cryoweaver may look crashed, do not interrupt!";
+const std::vector<TStaticItem> Objects{{0x1234, 3, 5, -5, 0}, {0x0EED, 0, 7, 20, 0x0481}};
+const std::string Saved = CrLfLines(
+    {"SECTION CHARACTER 0", "{", "SERIAL 1073741900", "}", "", "SECTION WORLDITEM 41", "TYPE 0", "}", "", "EOF"});
 
-const std::string SavedWorld = "SECTION CHARACTER 0\r\n{\r\nSERIAL 1073741900\r\n}\r\n\r\n"
-                               "SECTION WORLDITEM 41\r\n{\r\nSERIAL 7\r\nID 5\r\nTYPE 0\r\n}\r\n\r\nEOF\r\n";
-
-std::vector<int> SaveProgress()
+// Block (100, 200) holds the objects, block (5, 5) an empty entry with a length.
+void WriteWorld(const WorldFolder& world)
 {
-    std::vector<int> progress;
-    for (int i = 0; i < StaIdxEntryCount; ++i)
-        progress.push_back(90 + i / 512 * 10 / 768);
-    return progress;
+    StaIdx table = worldgen::EmptyIndex();
+    table.At(100, 200) = {7, 14, 0xABCD};
+    table.At(5, 5) = {-1, 33, 44};
+    world.Write(table, ItemBytes({{9, 9, 9, 9, 9}}) + ItemBytes(Objects), Saved);
 }
 
-std::vector<int> Concat(std::initializer_list<std::vector<int>> parts)
+std::vector<std::string> Completed(std::vector<std::string> lines)
 {
-    std::vector<int> all;
-    for (const auto& part : parts)
-        all.insert(all.end(), part.begin(), part.end());
-    return all;
+    lines.insert(lines.begin(), Warning);
+    for (const char* line : {"Writing StaIdx file...", "Done!", "Melting completed!"})
+        lines.push_back(line);
+    return lines;
 }
-
-struct MeltWorld {
-    WorldFolder world;
-    std::vector<TStaticItem> items{{0x1234, 3, 5, -5, 0}, {0x0EED, 0, 7, 20, 0x0481}};
-
-    MeltWorld()
-    {
-        StaIdx table = worldgen::EmptyIndex();
-        table.At(100, 200) = {7, 14, 0xABCD};
-        table.At(5, 5) = {-1, 33, 44};
-        world.Write(table, ItemBytes({{9, 9, 9, 9, 9}}) + ItemBytes(items), SavedWorld);
-    }
-};
 
 TEST(Melt, MovesTheBlockIntoTheWorldSaveAndEmptiesItsEntry)
 {
-    MeltWorld w;
-    const auto before = w.world.Take();
-    auto table = w.world.Load();
-    RecordingReporter reporter;
-    RunMelt({w.world.StaIdx(), w.world.Statics(), w.world.Wsc()}, "100", "200", *table, reporter);
-
-    EXPECT_EQ(reporter.Lines,
-        (std::vector<std::string>{Warning, "Highest number: 41", "Highest serial: 40 00 00 4C",
-            "Writing StaIdx file...", "Done!", "Melting completed!"}));
-    EXPECT_EQ(reporter.Flushes, 1);
-    EXPECT_EQ(reporter.Progress, Concat({{0, 22, 45, 60, 75, 90}, SaveProgress(), {100}}));
-
-    const auto after = w.world.Take();
-    EXPECT_EQ(after.Statics, before.Statics);
-    Bytes index = before.StaIdx;
-    EncodeStaIdxEntry({-1, 0, 0}, &index[StaIdx::Number(100, 200) * 12]);
-    EXPECT_EQ(after.StaIdx, index);
-    EXPECT_EQ(ReadText(w.world.Wsc()),
-        SavedWorld.substr(0, SavedWorld.size() - 5)
-            + "SECTION WORLDITEM 42\r\n{\r\nSERIAL 1073741901\r\nNAME #\r\nID 4660\r\nX 803\r\nY 1605\r\nZ -5\r\n"
-              "COLOR 0\r\nCONT -1\r\nTYPE 255\r\n}\r\n\r\n"
-              "SECTION WORLDITEM 43\r\n{\r\nSERIAL 1073741902\r\nNAME #\r\nID 3821\r\nX 800\r\nY 1607\r\nZ 20\r\n"
-              "COLOR 1153\r\nCONT -1\r\nTYPE 255\r\n}\r\n\r\nEOF\r\n\r\n");
-
-    // The listing shows nothing now; a second melt of the block has nothing to do.
-    EXPECT_TRUE(ListStaticBlock(w.world.Statics(), *table, "100", "200", reporter).empty());
-    RecordingReporter again;
-    const std::string wscAfterFirst = ReadText(w.world.Wsc());
-    RunMelt({w.world.StaIdx(), w.world.Statics(), w.world.Wsc()}, "100", "200", *table, again);
-    EXPECT_EQ(again.Lines,
-        (std::vector<std::string>{Warning, "Nothing to do!", "Writing StaIdx file...", "Done!", "Melting completed!"}));
-    EXPECT_EQ(ReadText(w.world.Wsc()), wscAfterFirst);
-}
-
-TEST(Melt, AnEmptyBlockStillRewritesTheIndexWithItsEntryNormalised)
-{
-    MeltWorld w;
-    const auto before = w.world.Take();
-    auto table = w.world.Load();
-    std::filesystem::remove(w.world.Wsc());
-    std::filesystem::remove(w.world.Statics());
-    RecordingReporter reporter;
-    RunMelt({w.world.StaIdx(), w.world.Statics(), w.world.Wsc()}, "5", "5", *table, reporter);
-    EXPECT_EQ(reporter.Lines,
-        (std::vector<std::string>{Warning, "Nothing to do!", "Writing StaIdx file...", "Done!", "Melting completed!"}));
-    EXPECT_EQ(reporter.Progress, Concat({{0}, SaveProgress(), {100}}));
-    Bytes index = before.StaIdx;
-    EncodeStaIdxEntry({-1, 0, 0}, &index[StaIdx::Number(5, 5) * 12]);
-    EXPECT_EQ(test::ReadBytes(w.world.StaIdx()), index);
-}
-
-TEST(Melt, TheCornersOfTheMapMelt)
-{
     WorldFolder world;
-    StaIdx table = worldgen::EmptyIndex();
-    table.At(0, 0) = {0, 7, 0};
-    table.At(767, 511) = {7, 7, 0};
-    world.Write(table, ItemBytes({{1, 0, 0, 0, 0}, {2, 7, 7, 0, 0}}), "EOF\r\n");
-    auto loaded = world.Load();
+    WriteWorld(world);
+    const auto before = world.Take();
+    auto table = world.Load();
+    const WorldFiles files{world.StaIdx(), world.Statics(), world.Wsc()};
     RecordingReporter reporter;
-    MeltBlock(world.StaIdx(), world.Statics(), world.Wsc(), 0, 0, *loaded, reporter);
-    MeltBlock(world.StaIdx(), world.Statics(), world.Wsc(), 767, 511, *loaded, reporter);
-    const Bytes index = test::ReadBytes(world.StaIdx());
-    EXPECT_EQ(DecodeStaIdxEntry(&index[0]), (TStaIdxEntry{-1, 0, 0}));
-    EXPECT_EQ(DecodeStaIdxEntry(&index[4718580]), (TStaIdxEntry{-1, 0, 0}));
-    EXPECT_EQ(test::Type255Items(ReadText(world.Wsc())), (test::Objects{{1, 0, 0, 0, 0}, {2, 6143, 4095, 0, 0}}));
+    RunMelt(files, "100", "200", *table, reporter);
+    EXPECT_EQ(reporter.Lines, Completed({"Highest number: 41", "Highest serial: 40 00 00 4C"}));
+    EXPECT_EQ(reporter.Flushes, 1);
+    EXPECT_EQ(std::vector<int>(reporter.Progress.begin(), reporter.Progress.begin() + 6),
+        (std::vector<int>{0, 22, 45, 60, 75, 90}));
+    EXPECT_EQ(reporter.Progress.back(), 100);
+
+    test::Bytes index = before.StaIdx;
+    EncodeStaIdxEntry({-1, 0, 0}, &index[StaIdx::Number(100, 200) * 12]);
+    EXPECT_EQ(world.Take().StaIdx, index);
+    EXPECT_EQ(world.Take().Statics, before.Statics);
+    const std::string melted = ReadText(world.Wsc());
+
+    // Now the block is empty: a melt only normalises its entry, here or in
+    // block (5, 5), and opens neither the world save nor the statics file.
+    EXPECT_TRUE(ListStaticBlock(world.Statics(), *table, "100", "200", reporter).empty());
+    const test::Bytes statics = test::ReadBytes(world.Statics());
+    std::filesystem::remove(world.Statics());
+    for (const auto& [x, y] : {std::pair{"100", "200"}, {"5", "5"}}) {
+        RecordingReporter again;
+        RunMelt(files, x, y, *table, again);
+        EXPECT_EQ(again.Lines, Completed({"Nothing to do!"}));
+        EXPECT_EQ(ReadText(world.Wsc()), melted);
+    }
+    EncodeStaIdxEntry({-1, 0, 0}, &index[StaIdx::Number(5, 5) * 12]);
+    EXPECT_EQ(test::ReadBytes(world.StaIdx()), index);
+
+    // A freeze gives the block the same objects back, in the same order.
+    test::WriteBytes(world.Statics(), statics);
+    RunFreeze(files, *table, reporter);
+    EXPECT_EQ(table->At(100, 200), (TStaIdxEntry{21, 14, 0}));
+    EXPECT_EQ(test::ReadBytes(world.Statics()), statics + ItemBytes(Objects));
+    EXPECT_EQ(ReadText(world.Wsc()), Saved.substr(0, Saved.size() - 5) + "\r\n\r\nEOF\r\n\r\n");
 }
 
-struct BlockTextCase {
+struct FailCase {
+    const char* Name;
+    std::function<void(const WorldFolder&, StaIdx&)> Prepare;
     const char* X;
     const char* Y;
-    std::string Error;
+    std::string Error; // as the command line shows it; "WSC: " stands for the world save's path
     std::vector<int> Progress;
+    bool Unprivileged = false;
+    std::int64_t FileSizeLimit = -1;
 };
 
-TEST(Melt, BlockTextsAreCheckedBeforeAnyFileChanges)
+TEST(Melt, AFailureLeavesEveryFileAsItWas)
 {
-    const BlockTextCase cases[] = {
-        {"abc", "0", "'abc' is not a valid integer value", {}},
-        {"0", " 1", "' 1' is not a valid integer value", {}},
-        {"65536", "x", "Range check error", {}},
-        {"-1", "0", "Range check error", {}},
-        {"768", "0", "Range check error", {0}},
-        {"0", "512", "Range check error", {0}},
-        {"$300", "0", "Range check error", {0}},
+    auto wsc = [](const std::string& text) {
+        return [text](const WorldFolder& world, StaIdx&) { test::WriteText(world.Wsc(), text); };
     };
-    MeltWorld w;
-    const auto before = w.world.Take();
-    for (const BlockTextCase& c : cases) {
-        auto table = w.world.Load();
-        RecordingReporter reporter;
-        EXPECT_EQ(ErrorText([&] {
-            RunMelt({w.world.StaIdx(), w.world.Statics(), w.world.Wsc()}, c.X, c.Y, *table, reporter);
-        }),
-            c.Error)
-            << c.X << "," << c.Y;
-        EXPECT_EQ(reporter.Lines, std::vector<std::string>{Warning});
-        EXPECT_EQ(reporter.Progress, c.Progress);
-        EXPECT_TRUE(w.world.Take() == before);
-    }
-}
-
-TEST(Melt, AFailingReadChangesNothing)
-{
-    MeltWorld w;
-    auto table = w.world.Load();
-    const auto before = w.world.Take();
-    table->At(100, 200).Length = 513 * 7;
-    RecordingReporter reporter;
-    EXPECT_EQ(
-        ErrorText([&] { MeltBlock(w.world.StaIdx(), w.world.Statics(), w.world.Wsc(), 100, 200, *table, reporter); }),
-        "Read beyond end of file");
-    table->At(100, 200).Offset = 0;
-    std::filesystem::remove(w.world.Statics());
-    EXPECT_EQ(
-        ErrorText([&] { MeltBlock(w.world.StaIdx(), w.world.Statics(), w.world.Wsc(), 100, 200, *table, reporter); }),
-        "File not found");
-    EXPECT_EQ(w.world.Take().StaIdx, before.StaIdx);
-    EXPECT_EQ(w.world.Take().Wsc, before.Wsc);
-    EXPECT_EQ(w.world.Dir().Entries(), (std::vector<std::string>{"StaIdx0.mul", "UOX3.wsc"}));
-}
-
+    auto nothing = [](const WorldFolder&, StaIdx&) {};
+    auto tooFew = [](const std::string& highest) {
+        return "WSC: Too few item numbers left: new sections after SECTION WORLDITEM " + highest
+            + " would pass 65534, the highest number a freeze takes.";
+    };
+    const std::string lfAlone
+        = "WSC: The world save's lines end in LF alone, not CR LF: convert it to CR LF line ends first.";
+    const FailCase cases[] = {
+        {"not a number", nothing, "0", " 1", "' 1' is not a valid integer value.", {}},
+        {"65536", nothing, "65536", "x", "Range check error.", {}},
+        {"768", nothing, "768", "0", "Range check error.", {0}},
+        {"$200", nothing, "0", "$200", "Range check error.", {0}},
+        {"too long", [](const WorldFolder&, StaIdx& table) { table.At(100, 200).Length = 513 * 7; }, "100", "200",
+            "Read beyond end of file.", {0, 0, 0}},
+        {"no statics", [](const WorldFolder& w, StaIdx&) { std::filesystem::remove(w.Statics()); }, "100", "200",
+            "File not found.", {0}},
+        {"LF alone", wsc("SECTION WORLDITEM 1\nEOF\n"), "100", "200", lfAlone, {0, 22, 45}},
+        {"UTF-16", wsc("\xFE\xFF"), "100", "200", "WSC: The world save is UTF-16 text: save it as ANSI or UTF-8 first.",
+            {0, 22, 45}},
+        // No section numbered above 65534, whatever the serials.
+        {"numbers", wsc(CrLfLines({"SECTION WORLDITEM 65533", "SERIAL 2147483647"})), "100", "200", tooFew("65533"),
+            {0, 22, 45}},
+        {"largest number", wsc(CrLfLines({"SECTION WORLDITEM 2147483647"})), "100", "200", tooFew("2147483647"),
+            {0, 22, 45}},
+        {"serial", wsc(CrLfLines({"SERIAL 2147483646"})), "100", "200", "WSC: Integer overflow.", {0, 22, 45, 60, 75}},
+        {"bad serial", wsc(CrLfLines({"SERIAL 12 34"})), "100", "200", "WSC: '12 34' is not a valid integer value.",
+            {0, 22, 45}},
 #ifndef _WIN32
-
-TEST(Melt, AnIndexThatCannotBeReplacedStopsTheMeltBeforeTheWorldSaveChanges)
-{
-    MeltWorld w;
-    ::chmod(w.world.Dir().path().c_str(), 0777);
-    test::SetReadOnly(w.world.StaIdx());
-    ::chmod(w.world.Wsc().c_str(), 0666);
-    ::chmod(w.world.Statics().c_str(), 0666);
-    const auto before = w.world.Take();
-    auto table = w.world.Load();
-    const std::string text = test::ErrorTextInChild({.Unprivileged = true}, [&] {
+        {"read-only index", [](const WorldFolder& w, StaIdx&) { test::SetReadOnly(w.StaIdx()); }, "100", "200",
+            "File access denied", {}, true},
+        {"read-only world save", [](const WorldFolder& w, StaIdx&) { test::SetReadOnly(w.Wsc()); }, "100", "200",
+            "File access denied", {}, true},
+        // The world save's replacement fails first, then the index's.
+        {"full disk", nothing, "100", "200", "Disk full", {}, false, 100},
+        {"fuller disk", nothing, "100", "200", "Disk full", {}, false, 1 << 20},
+#endif
+    };
+    for (const FailCase& c : cases) {
+        WorldFolder world;
+        WriteWorld(world);
+        auto table = world.Load();
+#ifndef _WIN32
+        ::chmod(world.Dir().path().c_str(), 0777);
+        for (const std::string& path : {world.StaIdx(), world.Statics(), world.Wsc()})
+            ::chmod(path.c_str(), 0666);
+#endif
+        c.Prepare(world, *table);
+        const auto before = world.Take();
+        const TStaIdxEntry entry = table->At(100, 200);
         RecordingReporter reporter;
-        try {
-            MeltBlock(w.world.StaIdx(), w.world.Statics(), w.world.Wsc(), 100, 200, *table, reporter);
-        } catch (const Error&) {
-            if (!reporter.Lines.empty())
-                throw Error("the world save was read");
-            throw;
-        }
-    });
-    EXPECT_EQ(text, "File access denied");
-    EXPECT_TRUE(w.world.Take() == before);
-}
-
-TEST(Melt, AFullDiskLeavesEveryFileAsItWas)
-{
-    MeltWorld w;
-    const auto before = w.world.Take();
-    auto table = w.world.Load();
-    // The world save's replacement fails first, then the index's.
-    for (const std::int64_t limit : {std::int64_t{100}, std::int64_t{1} << 20}) {
-        const std::string text = test::ErrorTextInChild({.FileSizeLimit = limit}, [&] {
-            RecordingReporter reporter;
-            const TStaIdxEntry entry = table->At(100, 200);
+        auto melt = [&] {
             try {
-                MeltBlock(w.world.StaIdx(), w.world.Statics(), w.world.Wsc(), 100, 200, *table, reporter);
+                RunMelt({world.StaIdx(), world.Statics(), world.Wsc()}, c.X, c.Y, *table, reporter);
             } catch (const Error&) {
                 if (table->At(100, 200) != entry)
-                    throw Error("the entry in memory no longer matches the index file");
+                    throw Error("the entry in memory changed");
                 throw;
             }
-        });
-        EXPECT_EQ(text, "Disk full") << limit;
-        EXPECT_TRUE(w.world.Take() == before) << limit;
-        EXPECT_EQ(w.world.Dir().Entries(), (std::vector<std::string>{"StaIdx0.mul", "Statics0.mul", "UOX3.wsc"}));
+        };
+        if (c.Unprivileged || c.FileSizeLimit >= 0) {
+#ifndef _WIN32
+            EXPECT_EQ(test::ErrorTextInChild({.Unprivileged = c.Unprivileged, .FileSizeLimit = c.FileSizeLimit}, melt),
+                c.Error)
+                << c.Name;
+#endif
+        } else {
+            std::string error = c.Error;
+            if (error.starts_with("WSC: "))
+                error.replace(0, 3, world.Wsc());
+            EXPECT_EQ(test::ErrorLineOf(melt), error) << c.Name;
+            EXPECT_EQ(reporter.Progress, c.Progress) << c.Name;
+        }
+        EXPECT_TRUE(world.Take() == before) << c.Name;
+        EXPECT_EQ(world.Dir().Entries().size(), before.Statics.empty() ? 2u : 3u) << c.Name;
     }
 }
-
-#endif
 
 } // namespace
 } // namespace cryo
