@@ -54,6 +54,8 @@ public:
     // Closes and reports a failed close; the destructor closes silently.
     void Close();
 
+    const std::string& path() const { return path_; }
+
 private:
     File(std::intptr_t handle, std::string path);
 
@@ -113,13 +115,5 @@ private:
     bool flushed_ = false;
     bool committed_ = false;
 };
-
-// Kept only while Melt and Freeze still call it. Nothing is checked: a write
-// that fails for want of space leaves every file as it was.
-struct SpaceNeed {
-    std::string Path;
-    std::uint64_t Bytes = 0;
-};
-inline void CheckFreeSpace(const std::vector<SpaceNeed>&) { }
 
 } // namespace cryo

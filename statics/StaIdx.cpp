@@ -81,9 +81,4 @@ void WriteStaIdx(ReplacementFile& file, const StaIdx& table, Reporter& reporter)
         file.Write(table.Trailing.data(), table.Trailing.size());
 }
 
-std::uint64_t StaIdxBytes(const StaIdx& table)
-{
-    return StaIdxFileSize + table.Trailing.size();
-}
-
 } // namespace cryo

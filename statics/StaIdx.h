@@ -56,7 +56,4 @@ class ReplacementFile;
 // column x; the caller sets 100.
 void WriteStaIdx(ReplacementFile& out, const StaIdx& table, Reporter& reporter);
 
-// The size of the index file that holds the table.
-std::uint64_t StaIdxBytes(const StaIdx& table);
-
 } // namespace cryo

@@ -65,7 +65,8 @@ void CheckBlocks(const std::vector<ExtractedBlock>& blocks, const StaIdx& table)
 // A block whose records run past the end of the statics file would, once an
 // earlier block's copy is appended, read that copy as its own objects: such a
 // file is refused before anything is written.
-void CheckBlocksLieInFile(const std::vector<ExtractedBlock>& blocks, const StaIdx& table, std::uint64_t staticsSize)
+void CheckBlocksLieInFile(
+    const std::vector<ExtractedBlock>& blocks, const StaIdx& table, File& statics, std::uint64_t staticsSize)
 {
     for (const ExtractedBlock& block : blocks) {
         const TStaIdxEntry& entry = table.At(block.XBlock, block.YBlock);
@@ -74,7 +75,7 @@ void CheckBlocksLieInFile(const std::vector<ExtractedBlock>& blocks, const StaId
         const std::uint64_t end = static_cast<std::uint64_t>(entry.Offset)
             + static_cast<std::uint64_t>(EntryItemCount(entry)) * StaticItemSize;
         if (end > staticsSize)
-            throw FileError(FileError::Kind::ReadBeyondEnd, 0);
+            throw statics.ReadBeyondEnd();
     }
 }
 
@@ -118,7 +119,7 @@ void FreezeWorld(const std::string& staIdxPath, const std::string& staticsPath, 
     if (!blocks.empty()) {
         statics.emplace(File::OpenExisting(staticsPath));
         staticsSize = statics->Size();
-        CheckBlocksLieInFile(blocks, table, staticsSize);
+        CheckBlocksLieInFile(blocks, table, *statics, staticsSize);
     }
     try {
         const int blocksToProcess = static_cast<int>(blocks.size());

@@ -100,14 +100,4 @@ bool ContainsAll(const Objects& whole, const Objects& part)
     return std::includes(whole.begin(), whole.end(), part.begin(), part.end());
 }
 
-std::string ErrorLineOf(const std::function<void()>& fn)
-{
-    try {
-        fn();
-    } catch (const Error& error) {
-        return ErrorLine(error);
-    }
-    return "";
-}
-
 } // namespace cryo::test

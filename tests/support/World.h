@@ -59,8 +59,4 @@ Objects IndexedObjects(const std::string& staIdxPath, const std::string& statics
 // True when every object of part is in whole, as often as it is in part.
 bool ContainsAll(const Objects& whole, const Objects& part);
 
-// The command line's form of the error fn raises ("PATH: PLACE: text."), or ""
-// when it raises none.
-std::string ErrorLineOf(const std::function<void()>& fn);
-
 } // namespace cryo::test

@@ -192,7 +192,7 @@ TEST(Freeze, AFailureLeavesEveryFileAsItWas)
         {"SECTION WORLDITEM 1\nTYPE 255\n}\n",
             "WSC: The world save's lines end in LF alone, not CR LF: convert it to CR LF line ends first."},
         {"\xFF\xFE", "WSC: The world save is UTF-16 text: save it as ANSI or UTF-8 first."},
-        {one, "File not found.", [](const WorldFolder& w) { std::filesystem::remove(w.Statics()); }},
+        {one, "STATICS: File not found.", [](const WorldFolder& w) { std::filesystem::remove(w.Statics()); }},
 #ifndef _WIN32
         {one, "File access denied", [](const WorldFolder& w) { test::SetReadOnly(w.Wsc()); }, {.Unprivileged = true}},
         {one, "File access denied", [](const WorldFolder& w) { test::SetReadOnly(w.StaIdx()); },
@@ -226,6 +226,8 @@ TEST(Freeze, AFailureLeavesEveryFileAsItWas)
             std::string error = c.Error;
             if (error.starts_with("WSC: "))
                 error.replace(0, 3, world.Wsc());
+            if (error.starts_with("STATICS: "))
+                error.replace(0, 7, world.Statics());
             EXPECT_EQ(test::ErrorLineOf(freeze), error);
             EXPECT_EQ(reporter.Progress, std::vector<int>{0});
             EXPECT_TRUE(loaded->Entries == table.Entries);

@@ -117,9 +117,9 @@ TEST(Melt, AFailureLeavesEveryFileAsItWas)
         {"768", nothing, "768", "0", "Range check error.", {0}},
         {"$200", nothing, "0", "$200", "Range check error.", {0}},
         {"too long", [](const WorldFolder&, StaIdx& table) { table.At(100, 200).Length = 513 * 7; }, "100", "200",
-            "Read beyond end of file.", {0, 0, 0}},
+            "STATICS: Read beyond end of file.", {0, 0, 0}},
         {"no statics", [](const WorldFolder& w, StaIdx&) { std::filesystem::remove(w.Statics()); }, "100", "200",
-            "File not found.", {0}},
+            "STATICS: File not found.", {0}},
         {"LF alone", wsc("SECTION WORLDITEM 1\nEOF\n"), "100", "200", lfAlone, {0, 22, 45}},
         {"UTF-16", wsc("\xFE\xFF"), "100", "200", "WSC: The world save is UTF-16 text: save it as ANSI or UTF-8 first.",
             {0, 22, 45}},
@@ -173,6 +173,8 @@ TEST(Melt, AFailureLeavesEveryFileAsItWas)
             std::string error = c.Error;
             if (error.starts_with("WSC: "))
                 error.replace(0, 3, world.Wsc());
+            if (error.starts_with("STATICS: "))
+                error.replace(0, 7, world.Statics());
             EXPECT_EQ(test::ErrorLineOf(melt), error) << c.Name;
             EXPECT_EQ(reporter.Progress, c.Progress) << c.Name;
         }
