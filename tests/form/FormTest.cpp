@@ -290,7 +290,7 @@ TEST_F(FormTest, FileNamesTurnGreenOnlyForTheirFiles)
     } cases[] = {
         {C::StaIdxEdit, dir / "StaIdx0.MUL", ""},
         {C::StaIdxEdit, dir / "staidx1.mul", "The name must be StaIdx0.mul."},
-        {C::StaIdxEdit, dir / "staidx0.mul", "No such file."},
+        {C::StaIdxEdit, dir / "gone/StaIdx0.mul", "No such file."},
         {C::StaIdxEdit, dir / "sub/staidx0.mul", "This is a folder, not a file."},
         {C::StaIdxEdit, dir / "STATICS0.mul", "The name must be StaIdx0.mul."},
         {C::StaticsEdit, dir / "STATICS0.mul", ""},

@@ -105,7 +105,7 @@ TEST_F(SettingsTest, NamesAndModeAreStoredWithTheirTypes)
 #ifdef _WIN32
     EXPECT_EQ(Stored("UOX3.wsc"),
         std::pair(
-            DWORD{REG_SZ}, std::string("/\0w\0/\0G\0r\0\xFC\0\xDF\0e\0 \0\"\0n\0e\0u\0\"\0.\0w\0s\0c\0\0\0", 36)));
+            DWORD{REG_SZ}, std::string("/\0w\0/\0G\0r\0\xFC\0\xDF\0e\0 \0\"\0n\0e\0u\0\"\0.\0w\0s\0c\0\0\0", 38)));
     EXPECT_EQ(Stored("Mode"), std::pair(DWORD{REG_DWORD}, std::string(4, '\0')));
 #else
     EXPECT_EQ(File(),
