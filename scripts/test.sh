@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the test configuration (warnings as errors,
 # AddressSanitizer and UndefinedBehaviorSanitizer) and runs every test, then
-# cross-builds the core and the command line for Windows and tests them under Wine.
+# cross-builds the core, the command line and the window for Windows and tests
+# them under Wine, and last builds and checks the release packages.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -20,3 +21,6 @@ scripts/fuzz.sh smoke
 
 # The Windows build's smoke run must match this build's byte for byte.
 scripts/windows-test.sh "$build/cli/cryoweaver-cli"
+
+# The release files (.deb and Windows zip), checked as a user installs them.
+scripts/package.sh all
