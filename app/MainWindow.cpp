@@ -237,7 +237,7 @@ void MainWindow::SetEditColor(Control edit, form::EditColor color, const std::st
 {
     QLineEdit* lineEdit = Edit(edit);
     // Only the enabled look changes: a locked edit looks disabled.
-    QPalette palette = lineEdit->style()->standardPalette();
+    QPalette palette = QApplication::palette(lineEdit);
     if (color != form::EditColor::Default) {
         const QColor base = color == form::EditColor::Green ? QColor(0, 128, 0) : QColor(255, 0, 0);
         for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {

@@ -371,6 +371,17 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam)
         Layout();
         return 0;
     }
+    case WM_ACTIVATE:
+        // The focus comes back to the control that had it, as in a dialog.
+        if (LOWORD(wParam) == WA_INACTIVE) {
+            HWND focus = ::GetFocus();
+            if (focus != nullptr && ::IsChild(window_, focus))
+                lastFocus_ = focus;
+        } else if (lastFocus_ != nullptr && ::IsWindowEnabled(lastFocus_)) {
+            ::SetFocus(lastFocus_);
+            return 0;
+        }
+        break;
     case WM_COMMAND:
         Command(LOWORD(wParam), HIWORD(wParam), reinterpret_cast<HWND>(lParam));
         return 0;

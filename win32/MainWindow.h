@@ -91,6 +91,7 @@ private:
     int logHeight_ = 113; // at 96 dpi
     int mainWidest_ = 0;
     int logWidest_ = 0;
+    HWND lastFocus_ = nullptr;
     bool settingText_ = false;
     bool dragging_ = false;
     int dragStartY_ = 0;
