@@ -144,10 +144,16 @@ const std::vector<std::vector<std::string>> GuideSteps = {
 
 const std::string InitStart = "Init in progress... Cryoweaver may look crashed, do not interrupt!";
 
-class FormTest : public testing::Test {
-protected:
-    FormTest() { form.Initialize(); }
+// A window over a store, initialized as a window does.
+struct Harness {
+    Harness() { form.Initialize(); }
+    FakeView view;
+    MemoryStore store;
+    TMainForm form{view, store};
+};
 
+class FormTest : public testing::Test, protected Harness {
+protected:
     // A sample world in a new folder of the test's folder.
     std::string World(const std::string& name = "world")
     {
@@ -185,9 +191,6 @@ protected:
     }
 
     TempFolder dir;
-    FakeView view;
-    MemoryStore store;
-    TMainForm form{view, store};
 };
 
 TEST_F(FormTest, StartsWithTheWelcomeTextAndOnlyTheFileBoxesOpen)
@@ -245,10 +248,8 @@ TEST_F(FormTest, StartsWithTheWelcomeTextAndOnlyTheFileBoxesOpen)
 TEST_F(FormTest, FirstRunAsksForTheModeAndStoresTheAnswer)
 {
     for (const bool yes : {true, false}) {
-        FakeView view;
-        MemoryStore store;
-        TMainForm form(view, store);
-        form.Initialize();
+        Harness h;
+        auto& [view, store, form] = h;
         view.Answer = yes;
         // A radio button clicked while the question is open is no choice.
         view.OnQuestion = [&] { form.Clicked(yes ? C::NormalModeRadioButton : C::SimpleModeRadioButton); };
@@ -373,19 +374,13 @@ TEST_F(FormTest, SimpleModeGuidesStepByStep)
     EXPECT_TRUE(view.Boxes.empty());
 }
 
-TEST_F(FormTest, StoredModeTwoChecksNoButtonAndWorksAsNormalMode)
-{
-    Loaded(2);
-    EXPECT_EQ(view.Caption, TMainForm::Caption());
-    EXPECT_TRUE(view.Checked[C::NormalModeRadioButton]);
-    EXPECT_EQ(view.EnabledButtons(), AfterLoading);
-    EXPECT_EQ(view.MainList, TMainForm::WelcomeLines());
-    EXPECT_TRUE(view.Boxes.empty());
-}
-
 TEST_F(FormTest, ChoosingTheOtherModeTakesEffectAtTheNextStart)
 {
-    Loaded(0);
+    // A stored mode of 2 checks neither button and works as normal mode.
+    Loaded(2);
+    EXPECT_EQ(view.Caption, TMainForm::Caption());
+    EXPECT_EQ(view.EnabledButtons(), AfterLoading);
+    EXPECT_EQ(view.MainList, TMainForm::WelcomeLines());
     form.Clicked(C::SimpleModeRadioButton);
     form.Clicked(C::SimpleModeRadioButton); // already checked: nothing
     form.Clicked(C::NormalModeRadioButton);
@@ -393,7 +388,7 @@ TEST_F(FormTest, ChoosingTheOtherModeTakesEffectAtTheNextStart)
     EXPECT_EQ(view.Boxes,
         (std::vector<std::string>{"notice Simple mode selected" + changed, "notice Normal mode selected" + changed}));
     EXPECT_EQ(store.Values["Mode"], settings::StoredValue(0));
-    EXPECT_EQ(view.Caption, TMainForm::Caption() + " (Normal mode)");
+    EXPECT_EQ(view.Caption, TMainForm::Caption());
     EXPECT_EQ(view.EnabledButtons(), AfterLoading);
 }
 
@@ -465,18 +460,15 @@ TEST_F(FormTest, SettingsErrorsAtStartLeaveAWindowThatAnswers)
         {{}, false, "error Failed to set data for 'Mode'"},
     };
     for (const auto& c : cases) {
-        FakeView view;
-        MemoryStore store;
-        store.Exists = !c.Values.empty();
-        store.Values = c.Values;
-        store.Writable = c.Writable;
-        TMainForm form(view, store);
-        form.Initialize();
-        form.FormShow();
-        ASSERT_FALSE(view.Boxes.empty());
-        EXPECT_EQ(view.Boxes.back(), c.Error);
-        EXPECT_EQ(view.Caption, TMainForm::Caption());
-        EXPECT_FALSE(form.ModeLoading());
+        Harness h;
+        h.store.Exists = !c.Values.empty();
+        h.store.Values = c.Values;
+        h.store.Writable = c.Writable;
+        h.form.FormShow();
+        ASSERT_FALSE(h.view.Boxes.empty());
+        EXPECT_EQ(h.view.Boxes.back(), c.Error);
+        EXPECT_EQ(h.view.Caption, TMainForm::Caption());
+        EXPECT_FALSE(h.form.ModeLoading());
     }
 }
 
