@@ -371,6 +371,11 @@ bool FileSettingsStore::SetValue(const std::string& name, const std::variant<std
 {
     if (!open_ || path_.empty())
         return false;
+    // The window stores the names at every keystroke that leaves all three
+    // valid; a value that is stored already costs no rewrite.
+    const StoredValue stored = std::visit([](const auto& v) { return StoredValue{v}; }, value);
+    if (const auto found = values_.find(name); found != values_.end() && found->second.Value == stored)
+        return true;
     std::map<std::string, Entry> changed = values_;
     if (const std::string* text = std::get_if<std::string>(&value))
         changed[name] = {*text, JsonString(*text)};
