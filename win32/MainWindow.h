@@ -38,6 +38,7 @@ public:
     HWND MainListBox() const { return mainList_; }
     HWND LogListBox() const { return logList_; }
     HWND ProgressBar() const { return progressBar_; }
+    HWND Tooltip() const { return tooltip_; }
     form::TMainForm& Form() { return form_; }
 
     std::string Text(form::Control control) const override;
@@ -59,6 +60,8 @@ public:
     std::optional<std::string> AskFileName(const std::string& title, const std::string& folder) override;
 
 private:
+    static constexpr std::size_t ControlCount = static_cast<std::size_t>(form::Control::SimpleModeRadioButton) + 1;
+
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
     void CreateControls();
@@ -76,8 +79,8 @@ private:
     form::TMainForm form_;
     HINSTANCE instance_;
     HWND window_ = nullptr;
-    std::array<HWND, 16> controls_{};
-    std::array<form::EditColor, 16> colors_{};
+    std::array<HWND, ControlCount> controls_{};
+    std::array<form::EditColor, ControlCount> colors_{};
     std::vector<HWND> labels_;
     HWND mainList_ = nullptr;
     HWND logList_ = nullptr;

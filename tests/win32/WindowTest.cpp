@@ -238,6 +238,11 @@ TEST_F(Win32WindowTest, FirstRunAsksForTheModeAndARestartRemembersEverything)
     EXPECT_EQ(Caption(), "Cryoweaver (Version 3.2) (Simple mode)");
     EXPECT_EQ(::SendMessageW(Hwnd(Control::SimpleModeRadioButton), BM_GETCHECK, 0, 0), BST_CHECKED);
     EXPECT_EQ(ColorOf(Control::StaIdxEdit), "red");
+    wchar_t tip[128] = {};
+    TOOLINFOW tool{sizeof tool, 0, window->Handle(), reinterpret_cast<UINT_PTR>(Hwnd(Control::StaIdxEdit)), {}, nullptr,
+        tip, 0, nullptr};
+    ::SendMessageW(window->Tooltip(), TTM_GETTEXTW, 128, reinterpret_cast<LPARAM>(&tool));
+    EXPECT_EQ(Narrow(tip), "No file given.");
     EXPECT_EQ(Lines(window->MainListBox()).at(0), "Please enter the path of your Staidx0.mul file in");
 
     Type(Control::StaIdxEdit, world + "/StaIdx0.mul");
