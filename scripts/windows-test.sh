@@ -67,7 +67,12 @@ stop_all() {
 trap stop_all EXIT
 
 # The window's test needs a display: a private one, started before Wine so
-# that Wine's desktop uses it.
+# that Wine's desktop uses it. A Wine session left running in the prefix
+# would keep the display it started with; it is ended first.
+if [ -n "$wineserver" ] && [ -d "$WINEPREFIX" ]; then
+  "$wineserver" -k >/dev/null 2>&1 || true
+  "$wineserver" -w >/dev/null 2>&1 || true
+fi
 if command -v Xvfb >/dev/null; then
   mkdir -p "$root/$build"
   Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$root/$build/xvfb.display" 2>"$root/$build/xvfb.log" &

@@ -102,6 +102,7 @@ protected:
     void Start()
     {
         window = std::make_unique<win32::MainWindow>(store, ::GetModuleHandleW(nullptr));
+        ASSERT_NE(window->Handle(), nullptr) << "no window (error " << ::GetLastError() << "): is there a display?";
         window->Show(SW_SHOW);
         Pump();
     }
