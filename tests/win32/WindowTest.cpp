@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <filesystem>
@@ -188,39 +190,18 @@ protected:
         ::GetWindowTextW(window->Handle(), caption, 256);
         return Narrow(caption);
     }
-    // The window as it shows on the screen, into a file when screenshots are asked for.
+    // The window as it shows on the screen, into a file when screenshots are
+    // asked for: Wine hands the window's X window to xwd (Debian package x11-apps).
     void Screenshot(const char* name)
     {
-        const char* folder = std::getenv("CRYOWEAVER_SCREENSHOTS");
-        if (folder == nullptr)
-            return;
-        ::RedrawWindow(window->Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-        Pump();
-        ::Sleep(200);
-        RECT frame{};
-        ::GetWindowRect(window->Handle(), &frame);
-        const int width = frame.right - frame.left;
-        const int height = frame.bottom - frame.top;
-        HDC screen = ::GetDC(nullptr);
-        HDC memory = ::CreateCompatibleDC(screen);
-        BITMAPINFO info{};
-        info.bmiHeader = {sizeof(BITMAPINFOHEADER), width, -height, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
-        void* bits = nullptr;
-        HBITMAP bitmap = ::CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-        HGDIOBJ old = ::SelectObject(memory, bitmap);
-        ::BitBlt(memory, 0, 0, width, height, screen, frame.left, frame.top, SRCCOPY);
-        const DWORD stride = static_cast<DWORD>((width * 3 + 3) & ~3);
-        BITMAPFILEHEADER header{0x4D42,
-            static_cast<DWORD>(sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER) + stride * height), 0, 0,
-            sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER)};
-        std::string file(reinterpret_cast<const char*>(&header), sizeof header);
-        file.append(reinterpret_cast<const char*>(&info.bmiHeader), sizeof info.bmiHeader);
-        file.append(static_cast<const char*>(bits), stride * static_cast<DWORD>(height));
-        test::WriteText(std::string(folder) + "/" + name + ".bmp", file);
-        ::SelectObject(memory, old);
-        ::DeleteObject(bitmap);
-        ::DeleteDC(memory);
-        ::ReleaseDC(nullptr, screen);
+        if (const char* folder = std::getenv("CRYOWEAVER_SCREENSHOTS")) {
+            ::RedrawWindow(window->Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+            Pump();
+            const auto id = reinterpret_cast<std::uintptr_t>(::GetPropW(window->Handle(), L"__wine_x11_whole_window"));
+            std::system(
+                ("start /wait /unix /usr/bin/xwd -id " + std::to_string(id) + " -out " + folder + "/" + name + ".xwd")
+                    .c_str());
+        }
     }
 
     test::TempFolder dir;
