@@ -66,6 +66,11 @@ bool UpDown::eventFilter(QObject* watched, QEvent* event)
     return QWidget::eventFilter(watched, event);
 }
 
+QSize UpDown::sizeHint() const
+{
+    return {fontMetrics().height(), buddy_->sizeHint().height()};
+}
+
 void UpDown::resizeEvent(QResizeEvent*)
 {
     const int upHeight = height() / 2;

@@ -19,8 +19,14 @@ public:
     int Minimum() const { return minimum_; }
     int Maximum() const { return maximum_; }
     int Position() const { return position_; }
+    void SetRange(int minimum, int maximum)
+    {
+        minimum_ = minimum;
+        maximum_ = maximum;
+    }
 
     void Step(int delta);
+    QSize sizeHint() const override;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -12,6 +12,9 @@ if [ "$purpose" = test ]; then
   packages+=(clang-format-14)
   # The Windows cross-build and Wine to run its tests.
   packages+=(g++-mingw-w64-x86-64 wine64)
+  # A private display for the Windows window's test under Wine; dpkg-shlibdeps
+  # for the Debian package's dependencies.
+  packages+=(xvfb dpkg-dev)
   # The fuzz targets: clang with libFuzzer and the sanitizers' runtimes.
   packages+=(clang-14 libclang-rt-14-dev)
 fi

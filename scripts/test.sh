@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, checks the format of every C++ file, builds the
 # test configuration (warnings as errors, AddressSanitizer and
-# UndefinedBehaviorSanitizer) and runs every test, then cross-builds the core
-# and the command line for Windows and tests them under Wine.
+# UndefinedBehaviorSanitizer) and runs every test, then cross-builds the core,
+# the command line and the window for Windows and tests them under Wine, and
+# last builds and checks the release packages.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -32,3 +33,6 @@ scripts/fuzz.sh smoke
 
 # The Windows build's smoke run must match this build's byte for byte.
 scripts/windows-test.sh "$build/cli/cryoweaver-cli"
+
+# The release files (.deb and Windows zip), checked as a user installs them.
+scripts/package.sh all

@@ -1,26 +1,30 @@
 #pragma once
 
-#include <QString>
+#include "Error.h"
 
+#include <cstdint>
 #include <memory>
-#include <stdexcept>
+#include <string>
 #include <variant>
 
 namespace cryo::settings {
 
 // A settings failure; what() is the text the user sees.
-class SettingsError : public std::runtime_error {
+class SettingsError : public Error {
 public:
-    using std::runtime_error::runtime_error;
+    using Error::Error;
 };
 
 // A stored value as the store holds it. Anything that is neither a string nor a
 // 32-bit integer is Unsupported, so that readers can name the wrong type.
-struct Unsupported { };
-using StoredValue = std::variant<std::monostate, QString, qint32, Unsupported>;
+struct Unsupported {
+    bool operator==(const Unsupported&) const = default;
+};
+using StoredValue = std::variant<std::monostate, std::string, std::int32_t, Unsupported>;
 
 // One key of named values, opened and closed around every use, as a registry
-// key is. Only the values of the open key are read and written.
+// key is. Only the values of the open key are read and written. Strings are
+// UTF-8.
 class SettingsStore {
 public:
     virtual ~SettingsStore() = default;
@@ -31,9 +35,9 @@ public:
     virtual void Close() = 0;
 
     // std::monostate for a missing value.
-    virtual StoredValue Value(const QString& name) const = 0;
+    virtual StoredValue Value(const std::string& name) const = 0;
     // False when the value could not be stored.
-    virtual bool SetValue(const QString& name, const std::variant<QString, qint32>& value) = 0;
+    virtual bool SetValue(const std::string& name, const std::variant<std::string, std::int32_t>& value) = 0;
 };
 
 // The store of the current user: the registry key on Windows, a file in the

@@ -4,31 +4,31 @@ namespace cryo::settings {
 
 namespace {
 
-const QString ModeQuestionCaption = QStringLiteral("Simple mode?");
-const QString ModeQuestionText
-    = QStringLiteral("You have not yet selected a mode. If you only want to use Cryoweaver for patching your files, "
-                     "you should select \"Yes\" (Simple mode). If you want all features, select \"No\" (Normal mode). "
-                     "In \"Simple mode\" you get step by step instructions on patching.");
+const char* const ModeQuestionCaption = "Simple mode?";
+const char* const ModeQuestionText
+    = "You have not yet selected a mode. If you only want to use Cryoweaver for patching your files, you should "
+      "select \"Yes\" (Simple mode). If you want all features, select \"No\" (Normal mode). In \"Simple mode\" you "
+      "get step by step instructions on patching.";
 
-[[noreturn]] void InvalidType(const QString& name)
+[[noreturn]] void InvalidType(const std::string& name)
 {
-    throw SettingsError(QStringLiteral("Invalid data type for '%1'").arg(name).toStdString());
+    throw SettingsError("Invalid data type for '" + name + "'");
 }
 
-QString ReadString(const SettingsStore& store, const QString& name)
+std::string ReadString(const SettingsStore& store, const std::string& name)
 {
     const StoredValue value = store.Value(name);
     if (std::holds_alternative<std::monostate>(value))
-        return QString();
-    if (const QString* text = std::get_if<QString>(&value))
+        return {};
+    if (const std::string* text = std::get_if<std::string>(&value))
         return *text;
     InvalidType(name);
 }
 
-void Write(SettingsStore& store, const QString& name, const std::variant<QString, qint32>& value)
+void Write(SettingsStore& store, const std::string& name, const std::variant<std::string, std::int32_t>& value)
 {
     if (!store.SetValue(name, value))
-        throw SettingsError(QStringLiteral("Failed to set data for '%1'").arg(name).toStdString());
+        throw SettingsError("Failed to set data for '" + name + "'");
 }
 
 } // namespace
@@ -53,24 +53,24 @@ void SaveFileNames(SettingsStore& store, const FileNames& names)
     Write(store, WscValueName, names.Wsc);
 }
 
-quint8 LoadMode(SettingsStore& store, const AskYesNo& ask)
+std::uint8_t LoadMode(SettingsStore& store, const AskYesNo& ask)
 {
     OpenKey key(store, true);
     const StoredValue value = store.Value(ModeValueName);
-    if (const qint32* mode = std::get_if<qint32>(&value))
-        return static_cast<quint8>(*mode);
+    if (const std::int32_t* mode = std::get_if<std::int32_t>(&value))
+        return static_cast<std::uint8_t>(*mode);
     if (!std::holds_alternative<std::monostate>(value))
         InvalidType(ModeValueName);
 
-    const quint8 mode = ask(ModeQuestionCaption, ModeQuestionText) ? 1 : 0;
-    Write(store, ModeValueName, qint32{mode});
+    const std::uint8_t mode = ask(ModeQuestionCaption, ModeQuestionText) ? 1 : 0;
+    Write(store, ModeValueName, std::int32_t{mode});
     return mode;
 }
 
-void SaveMode(SettingsStore& store, quint8 mode)
+void SaveMode(SettingsStore& store, std::uint8_t mode)
 {
     OpenKey key(store, true);
-    Write(store, ModeValueName, qint32{mode});
+    Write(store, ModeValueName, std::int32_t{mode});
 }
 
 } // namespace cryo::settings

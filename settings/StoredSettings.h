@@ -2,26 +2,26 @@
 
 #include "SettingsStore.h"
 
-#include <QString>
-
+#include <cstdint>
 #include <functional>
+#include <string>
 
 namespace cryo::settings {
 
 // Value names, the same in every store.
-inline const QString StaIdxValueName = QStringLiteral("StaIdx0.mul");
-inline const QString StaticsValueName = QStringLiteral("Statics0.mul");
-inline const QString WscValueName = QStringLiteral("UOX3.wsc");
-inline const QString ModeValueName = QStringLiteral("Mode");
+inline constexpr const char* StaIdxValueName = "StaIdx0.mul";
+inline constexpr const char* StaticsValueName = "Statics0.mul";
+inline constexpr const char* WscValueName = "UOX3.wsc";
+inline constexpr const char* ModeValueName = "Mode";
 
 struct FileNames {
-    QString StaIdx;
-    QString Statics;
-    QString Wsc;
+    std::string StaIdx;
+    std::string Statics;
+    std::string Wsc;
 };
 
 // The first-run question, answered true for Yes.
-using AskYesNo = std::function<bool(const QString& caption, const QString& text)>;
+using AskYesNo = std::function<bool(const std::string& caption, const std::string& text)>;
 
 // The three paths; a missing value or key gives an empty string, and a missing
 // key is not created. A value that is not a string raises
@@ -35,8 +35,8 @@ void SaveFileNames(SettingsStore& store, const FileNames& names);
 // The stored mode, truncated to its low byte. Without a stored mode the user is
 // asked (Yes: simple mode, 1; otherwise normal mode, 0) and the answer stored
 // at once.
-quint8 LoadMode(SettingsStore& store, const AskYesNo& ask);
+std::uint8_t LoadMode(SettingsStore& store, const AskYesNo& ask);
 
-void SaveMode(SettingsStore& store, quint8 mode);
+void SaveMode(SettingsStore& store, std::uint8_t mode);
 
 } // namespace cryo::settings

@@ -1,0 +1,377 @@
+#include "MainWindow.h"
+
+#include "UpDown.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QFocusEvent>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSplitter>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace cryo::app {
+
+using form::Control;
+
+namespace {
+
+QString Q(const std::string& text)
+{
+    return QString::fromStdString(text);
+}
+
+// The local files among dropped data.
+std::vector<std::string> DroppedFiles(const QMimeData* data)
+{
+    std::vector<std::string> paths;
+    for (const QUrl& url : data->urls()) {
+        if (url.isLocalFile())
+            paths.push_back(url.toLocalFile().toStdString());
+    }
+    return paths;
+}
+
+// Copy (Ctrl+C) and Select all in the list's context menu; copying gives the
+// selected lines in list order.
+void MakeCopyable(QListWidget* list)
+{
+    list->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    list->setContextMenuPolicy(Qt::ActionsContextMenu);
+    auto* copy = new QAction(QObject::tr("&Copy"), list);
+    copy->setObjectName(QStringLiteral("CopyAction"));
+    copy->setShortcut(QKeySequence::Copy);
+    copy->setShortcutContext(Qt::WidgetShortcut);
+    QObject::connect(copy, &QAction::triggered, list, [list] {
+        QStringList lines;
+        for (int row = 0; row < list->count(); ++row) {
+            if (list->item(row)->isSelected())
+                lines << list->item(row)->text();
+        }
+        QApplication::clipboard()->setText(lines.join(QLatin1Char('\n')));
+    });
+    auto* all = new QAction(QObject::tr("Select &all"), list);
+    all->setShortcut(QKeySequence::SelectAll);
+    all->setShortcutContext(Qt::WidgetShortcut);
+    QObject::connect(all, &QAction::triggered, list, &QListWidget::selectAll);
+    list->addAction(copy);
+    list->addAction(all);
+}
+
+} // namespace
+
+void BlockEdit::focusOutEvent(QFocusEvent* event)
+{
+    QLineEdit::focusOutEvent(event);
+    if (event->reason() != Qt::ActiveWindowFocusReason && event->reason() != Qt::PopupFocusReason)
+        emit Exited();
+}
+
+MainWindow::MainWindow(settings::SettingsStore& store, QWidget* parent)
+    : QWidget(parent)
+    , form_(*this, store)
+{
+    setObjectName(QStringLiteral("MainForm"));
+    setAcceptDrops(true);
+    BuildControls();
+    form_.Initialize();
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::BuildControls()
+{
+    auto button = [this](Control control, const char* name, const QString& caption, QWidget* parent) {
+        auto* pushButton = new QPushButton(caption, parent);
+        pushButton->setObjectName(QString::fromUtf8(name));
+        // Enter presses the button that has the focus.
+        pushButton->setAutoDefault(true);
+        connect(pushButton, &QPushButton::clicked, this, [this, control] { form_.Clicked(control); });
+        controls_[control] = pushButton;
+        return pushButton;
+    };
+
+    // From the top: the lists with the splitter between them, and the bar.
+    auto* mainPanel = new QWidget(this);
+    mainPanel->setObjectName(QStringLiteral("MainPanel"));
+    auto* splitter = new QSplitter(Qt::Vertical, mainPanel);
+    splitter->setObjectName(QStringLiteral("MainPanelSplitter"));
+    splitter->setChildrenCollapsible(false);
+    MainListBox = new QListWidget(splitter);
+    MainListBox->setObjectName(QStringLiteral("MainListBox"));
+    LogListBox = new QListWidget(splitter);
+    LogListBox->setObjectName(QStringLiteral("LogListBox"));
+    for (QListWidget* list : {MainListBox, LogListBox}) {
+        list->setUniformItemSizes(true);
+        list->setMinimumHeight(50);
+        MakeCopyable(list);
+    }
+    splitter->setStretchFactor(0, 1);
+    splitter->setSizes({264, 113});
+    ProgressBar = new QProgressBar(mainPanel);
+    ProgressBar->setObjectName(QStringLiteral("ProgressBar"));
+    ProgressBar->setRange(0, 100);
+    ProgressBar->setTextVisible(false);
+    ProgressBar->setMaximumHeight(fontMetrics().height());
+    auto* mainLayout = new QVBoxLayout(mainPanel);
+    mainLayout->setContentsMargins(0, 0, 0, 0);
+    mainLayout->setSpacing(2);
+    mainLayout->addWidget(splitter, 1);
+    mainLayout->addWidget(ProgressBar);
+
+    auto* buttonPanel = new QWidget(this);
+    buttonPanel->setObjectName(QStringLiteral("ButtonPanel"));
+    auto* buttons = new QVBoxLayout(buttonPanel);
+    buttons->setContentsMargins(0, 0, 0, 0);
+    buttons->addWidget(
+        button(Control::GetStaticIndexButton, "GetStaticIndexButton", tr("GetStaticIndex"), buttonPanel));
+    auto* blocks = new QGridLayout;
+    auto blockRow
+        = [&](int row, Control edit, Control upDown, const char* label, const char* editName, const char* upDownName) {
+              auto* blockEdit = new BlockEdit(buttonPanel);
+              blockEdit->setObjectName(QString::fromUtf8(editName));
+              auto* spinner = new UpDown(blockEdit, 0, 0, buttonPanel);
+              spinner->setObjectName(QString::fromUtf8(upDownName));
+              connect(blockEdit, &BlockEdit::Exited, this, [this, edit] { form_.Exited(edit); });
+              blocks->addWidget(new QLabel(QString::fromUtf8(label), buttonPanel), row, 0);
+              blocks->addWidget(blockEdit, row, 1);
+              blocks->addWidget(spinner, row, 2);
+              controls_[edit] = blockEdit;
+              controls_[upDown] = spinner;
+              return spinner;
+          };
+    XBlockUpDown = blockRow(0, Control::XBlockEdit, Control::XBlockUpDown, "X", "XBlockEdit", "XBlockUpDown");
+    YBlockUpDown = blockRow(1, Control::YBlockEdit, Control::YBlockUpDown, "Y", "YBlockEdit", "YBlockUpDown");
+    buttons->addLayout(blocks);
+    buttons->addWidget(
+        button(Control::GetStaticBlockButton, "GetStaticBlockButton", tr("GetStaticBlock"), buttonPanel));
+    buttons->addWidget(button(Control::MeltBlockButton, "MeltBlockButton", tr("Melt!"), buttonPanel));
+    buttons->addWidget(button(Control::FreezeWorldButton, "FreezeWorldButton", tr("Freeze!"), buttonPanel));
+    buttons->addStretch(1);
+    auto* modeGroupBox = new QGroupBox(tr("Mode"), buttonPanel);
+    modeGroupBox->setObjectName(QStringLiteral("ModeGroupBox"));
+    auto* modes = new QVBoxLayout(modeGroupBox);
+    for (const auto& [control, name, caption] :
+        {std::tuple{Control::NormalModeRadioButton, "NormalModeRadioButton", tr("Normal")},
+            std::tuple{Control::SimpleModeRadioButton, "SimpleModeRadioButton", tr("Simple")}}) {
+        auto* radio = new QRadioButton(caption, modeGroupBox);
+        radio->setObjectName(QString::fromUtf8(name));
+        // A click on the checked button, or checking one from the program, is no choice.
+        connect(radio, &QRadioButton::clicked, this, [this, control = control] { form_.Clicked(control); });
+        modes->addWidget(radio);
+        controls_[control] = radio;
+    }
+    buttons->addWidget(modeGroupBox);
+
+    auto* fileNamePanel = new QWidget(this);
+    fileNamePanel->setObjectName(QStringLiteral("FileNamePanel"));
+    auto* files = new QHBoxLayout(fileNamePanel);
+    files->setContentsMargins(0, 0, 0, 0);
+    for (const auto& [edit, browse, name, caption] :
+        {std::tuple{Control::StaIdxEdit, Control::StaIdxBrowseButton, "StaIdxEdit", "StaIdx0.mul"},
+            std::tuple{Control::StaticsEdit, Control::StaticsBrowseButton, "StaticsEdit", "Statics0.mul"},
+            std::tuple{Control::WSCEdit, Control::WSCBrowseButton, "WSCEdit", "UOX3.wsc"}}) {
+        auto* lineEdit = new QLineEdit(fileNamePanel);
+        lineEdit->setObjectName(QString::fromUtf8(name));
+        lineEdit->installEventFilter(this);
+        // Only the user's changes: the logic checks what it sets itself.
+        connect(lineEdit, &QLineEdit::textEdited, this, [this, control = edit] { form_.Changed(control); });
+        controls_[edit] = lineEdit;
+        auto* label = new QLabel(QString::fromUtf8(caption), fileNamePanel);
+        label->setBuddy(lineEdit);
+        QPushButton* browseButton = button(browse, "", QStringLiteral("…"), fileNamePanel);
+        browseButton->setObjectName(QString::fromUtf8(name).replace(QStringLiteral("Edit"), QStringLiteral("Browse")));
+        browseButton->setToolTip(tr("Choose the file"));
+        browseButton->setMaximumWidth(browseButton->fontMetrics().horizontalAdvance(QStringLiteral("…")) * 3);
+        files->addWidget(label);
+        files->addWidget(lineEdit, 1);
+        files->addWidget(browseButton);
+    }
+
+    auto* top = new QHBoxLayout;
+    top->addWidget(mainPanel, 1);
+    top->addWidget(buttonPanel);
+    auto* root = new QVBoxLayout(this);
+    root->setContentsMargins(4, 4, 4, 4);
+    root->addLayout(top, 1);
+    root->addWidget(fileNamePanel);
+    resize(700, 460);
+
+    setTabOrder(Edit(Control::StaIdxEdit), controls_[Control::StaIdxBrowseButton]);
+    setTabOrder(controls_[Control::StaIdxBrowseButton], Edit(Control::StaticsEdit));
+    setTabOrder(Edit(Control::StaticsEdit), controls_[Control::StaticsBrowseButton]);
+    setTabOrder(controls_[Control::StaticsBrowseButton], Edit(Control::WSCEdit));
+    setTabOrder(Edit(Control::WSCEdit), controls_[Control::WSCBrowseButton]);
+    setTabOrder(controls_[Control::WSCBrowseButton], controls_[Control::GetStaticIndexButton]);
+}
+
+QLineEdit* MainWindow::Edit(Control control) const
+{
+    return static_cast<QLineEdit*>(controls_.at(control));
+}
+
+std::string MainWindow::Text(Control control) const
+{
+    return Edit(control)->text().toStdString();
+}
+
+void MainWindow::SetText(Control control, const std::string& text)
+{
+    Edit(control)->setText(Q(text));
+}
+
+void MainWindow::SetEditColor(Control edit, form::EditColor color, const std::string& tip)
+{
+    QLineEdit* lineEdit = Edit(edit);
+    // Only the enabled look changes: a locked edit looks disabled.
+    QPalette palette = QApplication::palette(lineEdit);
+    if (color != form::EditColor::Default) {
+        const QColor base = color == form::EditColor::Green ? QColor(0, 128, 0) : QColor(255, 0, 0);
+        for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+            palette.setColor(group, QPalette::Base, base);
+            palette.setColor(group, QPalette::Text, Qt::white);
+        }
+    }
+    lineEdit->setPalette(palette);
+    lineEdit->setToolTip(Q(tip));
+}
+
+void MainWindow::SetEnabled(Control control, bool enabled)
+{
+    controls_.at(control)->setEnabled(enabled);
+}
+
+void MainWindow::SetChecked(Control radioButton, bool checked)
+{
+    static_cast<QRadioButton*>(controls_.at(radioButton))->setChecked(checked);
+}
+
+void MainWindow::SetFocus(Control control)
+{
+    controls_.at(control)->setFocus(Qt::OtherFocusReason);
+}
+
+void MainWindow::SetCaption(const std::string& caption)
+{
+    setWindowTitle(Q(caption));
+}
+
+void MainWindow::SetBlockRanges(int xMaximum, int yMaximum)
+{
+    XBlockUpDown->SetRange(0, xMaximum);
+    YBlockUpDown->SetRange(0, yMaximum);
+}
+
+void MainWindow::ReplaceMainList(const std::vector<std::string>& lines)
+{
+    MainListBox->clear();
+    for (const std::string& line : lines)
+        MainListBox->addItem(Q(line));
+}
+
+void MainWindow::AddLogLine(const std::string& line)
+{
+    LogListBox->addItem(Q(line));
+    LogListBox->scrollToBottom();
+}
+
+void MainWindow::SetProgress(int position)
+{
+    ProgressBar->setValue(position);
+}
+
+void MainWindow::RepaintLog()
+{
+    LogListBox->scrollToBottom();
+    LogListBox->viewport()->repaint();
+}
+
+void MainWindow::DiscardQueuedInput()
+{
+    // The logic refuses operations until this returns, so the clicks that
+    // waited meanwhile are delivered now and come to nothing.
+    QCoreApplication::processEvents();
+}
+
+bool MainWindow::AskYesNo(const std::string& caption, const std::string& text)
+{
+    QMessageBox box(QMessageBox::Question, Q(caption), Q(text), QMessageBox::Yes | QMessageBox::No, this);
+    box.setDefaultButton(QMessageBox::Yes);
+    return box.exec() == QMessageBox::Yes;
+}
+
+void MainWindow::ShowNotice(const std::string& caption, const std::string& text)
+{
+    QMessageBox(QMessageBox::Information, Q(caption), Q(text), QMessageBox::Ok, this).exec();
+}
+
+void MainWindow::ShowError(const std::string& text, const std::string& detail)
+{
+    QMessageBox box(QMessageBox::Critical, QString::fromUtf8(form::ApplicationTitle), Q(text), QMessageBox::Ok, this);
+    box.setInformativeText(Q(detail));
+    box.exec();
+}
+
+std::optional<std::string> MainWindow::AskFileName(const std::string& title, const std::string& folder)
+{
+    const QString path = QFileDialog::getOpenFileName(this, Q(title), Q(folder));
+    if (path.isEmpty())
+        return std::nullopt;
+    return path.toStdString();
+}
+
+void MainWindow::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (!shown_) {
+        shown_ = true;
+        form_.FormShow();
+    }
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (!DroppedFiles(event->mimeData()).empty())
+        event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent* event)
+{
+    form_.FilesDropped(DroppedFiles(event->mimeData()), std::nullopt);
+    event->acceptProposedAction();
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    // A file dropped on a path box fills it with the path, not with a URL.
+    if (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove || event->type() == QEvent::Drop) {
+        auto* drop = static_cast<QDropEvent*>(event);
+        const std::vector<std::string> paths = DroppedFiles(drop->mimeData());
+        if (!paths.empty()) {
+            drop->acceptProposedAction();
+            if (event->type() == QEvent::Drop) {
+                for (const auto& [control, widget] : controls_) {
+                    if (widget == watched)
+                        form_.FilesDropped(paths, control);
+                }
+            }
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+} // namespace cryo::app

@@ -1,0 +1,87 @@
+#pragma once
+
+#include "FormView.h"
+#include "MainForm.h"
+
+#include <QLineEdit>
+#include <QWidget>
+
+#include <map>
+
+class QAbstractButton;
+class QListWidget;
+class QProgressBar;
+
+namespace cryo::settings {
+class SettingsStore;
+}
+
+namespace cryo::app {
+
+class UpDown;
+
+// A number edit that reports leaving it, after it has handled losing the focus
+// itself. Focus lost to another window or a popup is no leaving.
+class BlockEdit final : public QLineEdit {
+    Q_OBJECT
+
+public:
+    using QLineEdit::QLineEdit;
+
+signals:
+    void Exited();
+
+protected:
+    void focusOutEvent(QFocusEvent* event) override;
+};
+
+// The Qt window: builds the controls and forwards their events to the logic.
+class MainWindow final : public QWidget, public form::FormView {
+    Q_OBJECT
+
+public:
+    explicit MainWindow(settings::SettingsStore& store, QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    form::TMainForm& Form() { return form_; }
+    QWidget* Widget(form::Control control) const { return controls_.at(control); }
+
+    std::string Text(form::Control control) const override;
+    void SetText(form::Control control, const std::string& text) override;
+    void SetEditColor(form::Control edit, form::EditColor color, const std::string& tip) override;
+    void SetEnabled(form::Control control, bool enabled) override;
+    void SetChecked(form::Control radioButton, bool checked) override;
+    void SetFocus(form::Control control) override;
+    void SetCaption(const std::string& caption) override;
+    void SetBlockRanges(int xMaximum, int yMaximum) override;
+    void ReplaceMainList(const std::vector<std::string>& lines) override;
+    void AddLogLine(const std::string& line) override;
+    void SetProgress(int position) override;
+    void RepaintLog() override;
+    void DiscardQueuedInput() override;
+    bool AskYesNo(const std::string& caption, const std::string& text) override;
+    void ShowNotice(const std::string& caption, const std::string& text) override;
+    void ShowError(const std::string& text, const std::string& detail) override;
+    std::optional<std::string> AskFileName(const std::string& title, const std::string& folder) override;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void BuildControls();
+    QLineEdit* Edit(form::Control control) const;
+
+    form::TMainForm form_;
+    std::map<form::Control, QWidget*> controls_;
+    QListWidget* MainListBox = nullptr;
+    QListWidget* LogListBox = nullptr;
+    QProgressBar* ProgressBar = nullptr;
+    UpDown* XBlockUpDown = nullptr;
+    UpDown* YBlockUpDown = nullptr;
+    bool shown_ = false;
+};
+
+} // namespace cryo::app

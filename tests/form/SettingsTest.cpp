@@ -1,0 +1,226 @@
+// The stored names and mode in the platform's store: a settings file in a
+// temporary folder, or a test key of the registry under Wine.
+#include "StoredSettings.h"
+#include "TestSupport.h"
+
+#ifdef _WIN32
+#include "RegistrySettingsStore.h"
+#include "WideText.h"
+#else
+#include "FileSettingsStore.h"
+#endif
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+using namespace cryo;
+using namespace cryo::settings;
+
+namespace {
+
+class SettingsTest : public testing::Test {
+protected:
+#ifdef _WIN32
+    static constexpr const wchar_t* Key = L"Software\\Quellmar\\CryoweaverTest";
+    SettingsTest()
+    {
+        ::RegDeleteTreeW(HKEY_CURRENT_USER, Key);
+    }
+    ~SettingsTest() override
+    {
+        ::RegDeleteTreeW(HKEY_CURRENT_USER, Key);
+    }
+    RegistrySettingsStore store{Key};
+
+    bool KeyExists() const
+    {
+        HKEY key = nullptr;
+        const bool exists = ::RegOpenKeyExW(HKEY_CURRENT_USER, Key, 0, KEY_READ, &key) == ERROR_SUCCESS;
+        if (exists)
+            ::RegCloseKey(key);
+        return exists;
+    }
+    // The value's type as the registry holds it, and its bytes.
+    std::pair<DWORD, std::string> Stored(const std::string& name) const
+    {
+        DWORD type = 0;
+        char data[512] = {};
+        DWORD size = sizeof data;
+        ::RegGetValueW(HKEY_CURRENT_USER, Key, Widen(name).c_str(), RRF_RT_ANY | RRF_NOEXPAND, &type, data, &size);
+        return {type, std::string(data, size)};
+    }
+    void Put(const std::string& name, DWORD type, const std::string& bytes)
+    {
+        HKEY key = nullptr;
+        ::RegCreateKeyExW(HKEY_CURRENT_USER, Key, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr);
+        ::RegSetValueExW(key, Widen(name).c_str(), 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
+            static_cast<DWORD>(bytes.size()));
+        ::RegCloseKey(key);
+    }
+#else
+    std::string Path() const
+    {
+        return dir / "config/Quellmar/Cryoweaver.json";
+    }
+    bool KeyExists() const
+    {
+        return std::filesystem::exists(dir / "config");
+    }
+    std::string File() const
+    {
+        return test::ReadText(Path());
+    }
+    void Put(const std::string& json)
+    {
+        std::filesystem::create_directories(dir / "config/Quellmar");
+        test::WriteText(Path(), json);
+    }
+    test::TempFolder dir;
+    FileSettingsStore store{Path()};
+#endif
+
+    // Asks as the window would, remembering the questions.
+    AskYesNo Asker(bool yes)
+    {
+        return [this, yes](const std::string& caption, const std::string&) {
+            Questions.push_back(caption);
+            return yes;
+        };
+    }
+    std::vector<std::string> Questions;
+};
+
+TEST_F(SettingsTest, NamesAndModeAreStoredWithTheirTypes)
+{
+    const FileNames none = LoadFileNames(store);
+    EXPECT_EQ(none.StaIdx + none.Statics + none.Wsc, "");
+    EXPECT_FALSE(KeyExists());
+
+    SaveFileNames(store, {"/w/StaIdx0.mul", "/w/Statics0.mul", "/w/Grüße \"neu\".wsc"});
+    EXPECT_EQ(LoadMode(store, Asker(true)), 1);
+    EXPECT_EQ(LoadMode(store, Asker(false)), 1);
+    EXPECT_EQ(Questions, std::vector<std::string>{"Simple mode?"});
+    SaveMode(store, 0);
+#ifdef _WIN32
+    EXPECT_EQ(Stored("UOX3.wsc"),
+        std::pair(
+            DWORD{REG_SZ}, std::string("/\0w\0/\0G\0r\0\xFC\0\xDF\0e\0 \0\"\0n\0e\0u\0\"\0.\0w\0s\0c\0\0\0", 38)));
+    EXPECT_EQ(Stored("Mode"), std::pair(DWORD{REG_DWORD}, std::string(4, '\0')));
+#else
+    EXPECT_EQ(File(),
+        "{\n    \"Mode\": 0,\n    \"StaIdx0.mul\": \"/w/StaIdx0.mul\",\n    \"Statics0.mul\": \"/w/Statics0.mul\",\n"
+        "    \"UOX3.wsc\": \"/w/Grüße \\\"neu\\\".wsc\"\n}\n");
+#endif
+    const FileNames names = LoadFileNames(store);
+    EXPECT_EQ(names.StaIdx, "/w/StaIdx0.mul");
+    EXPECT_EQ(names.Statics, "/w/Statics0.mul");
+    EXPECT_EQ(names.Wsc, "/w/Grüße \"neu\".wsc");
+    EXPECT_EQ(LoadMode(store, Asker(true)), 0);
+    EXPECT_EQ(Questions.size(), 1u);
+}
+
+TEST_F(SettingsTest, StoredModeIsTruncatedToItsLowByte)
+{
+    for (const auto& [stored, mode] : {std::pair(2, 2), std::pair(258, 2), std::pair(256, 0), std::pair(-1, 255)}) {
+        store.Open(true);
+        ASSERT_TRUE(store.SetValue("Mode", stored));
+        store.Close();
+        EXPECT_EQ(LoadMode(store, Asker(true)), mode) << stored;
+    }
+    EXPECT_TRUE(Questions.empty());
+}
+
+TEST_F(SettingsTest, WrongTypesAreNamedAndLeftAsTheyAre)
+{
+#ifdef _WIN32
+    const struct {
+        std::string Name;
+        DWORD Type;
+        std::string Bytes;
+    } cases[] = {
+        {"Mode", REG_SZ, std::string("1\0\0\0", 4)},
+        {"Mode", REG_QWORD, std::string(8, '\1')},
+        {"Mode", REG_BINARY, "\1"},
+        {"StaIdx0.mul", REG_DWORD, std::string(4, '\0')},
+        {"UOX3.wsc", REG_MULTI_SZ, std::string("a\0\0\0\0\0", 6)},
+    };
+    for (const auto& c : cases) {
+        ::RegDeleteTreeW(HKEY_CURRENT_USER, Key);
+        Put(c.Name, c.Type, c.Bytes);
+        const std::string error = test::ErrorText([&] {
+            LoadFileNames(store);
+            LoadMode(store, Asker(true));
+        });
+        EXPECT_EQ(error, "Invalid data type for '" + c.Name + "'");
+        EXPECT_EQ(Stored(c.Name), std::pair(c.Type, c.Bytes));
+    }
+#else
+    const std::pair<std::string, std::string> cases[] = {
+        {R"({"Mode": "1"})", "Mode"},
+        {R"({"Mode": 1.5})", "Mode"},
+        {R"({"Mode": true})", "Mode"},
+        {R"({"Mode": 4294967296})", "Mode"},
+        {R"({"Statics0.mul": 7, "Mode": 0})", "Statics0.mul"},
+        {R"({"UOX3.wsc": ["a", {"b": null}], "Mode": 0})", "UOX3.wsc"},
+    };
+    for (const auto& [json, name] : cases) {
+        Put(json);
+        const std::string error = test::ErrorText([&] {
+            LoadFileNames(store);
+            LoadMode(store, Asker(true));
+        });
+        EXPECT_EQ(error, "Invalid data type for '" + name + "'");
+        EXPECT_EQ(File(), json);
+    }
+#endif
+    EXPECT_TRUE(Questions.empty());
+}
+
+#ifndef _WIN32
+TEST_F(SettingsTest, DamagedFileIsReportedWithItsPathAndNeverOverwritten)
+{
+    for (const std::string content : {"StaIdx0.mul=/w/StaIdx0.mul\n", "{\"Mode\": 1, \"StaIdx0.mul\": \"/w/",
+             "[\"Mode\", 1]", "{\"Mode\": 1} x", "{\"a\": \"\\ud800\"}"}) {
+        Put(content);
+        for (const auto& action : std::initializer_list<std::function<void()>>{
+                 [&] { LoadFileNames(store); }, [&] { LoadMode(store, Asker(true)); }, [&] { SaveMode(store, 1); }}) {
+            try {
+                action();
+                ADD_FAILURE() << "no error for " << content;
+            } catch (const SettingsError& error) {
+                EXPECT_TRUE(std::string(error.what()).starts_with("The settings file is damaged (")) << error.what();
+                EXPECT_TRUE(
+                    std::string(error.what()).ends_with("); Cryoweaver leaves it as it is. Correct or delete it"));
+                EXPECT_EQ(error.File(), Path());
+            }
+        }
+        EXPECT_EQ(File(), content);
+    }
+    EXPECT_TRUE(Questions.empty());
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir / "config/Quellmar"), {}), 1);
+}
+
+TEST_F(SettingsTest, UnknownValuesAreKeptAndFailedWritesNameTheValue)
+{
+    Put("{\"Window\": {\"Width\": 800}, \"UOX3.wsc\": \"/x\\u00e9\\ud83d\\ude00\\n\", \"Mode\": 1.0}");
+    EXPECT_EQ(LoadFileNames(store).Wsc, "/x\xC3\xA9\xF0\x9F\x98\x80\n");
+    EXPECT_EQ(LoadMode(store, Asker(false)), 1);
+    SaveMode(store, 0);
+    EXPECT_EQ(File(),
+        "{\n    \"Mode\": 0,\n    \"UOX3.wsc\": \"/x\\u00e9\\ud83d\\ude00\\n\",\n    \"Window\": {\"Width\": "
+        "800}\n}\n");
+
+    // The settings folder cannot be made where a file is in the way, even for root.
+    std::filesystem::remove_all(dir / "config");
+    test::WriteText(dir / "config", "in the way");
+    EXPECT_EQ(test::ErrorText([&] {
+        SaveFileNames(store, {"/a", "/b", "/c"});
+    }),
+        "Failed to set data for 'StaIdx0.mul'");
+    EXPECT_EQ(test::ErrorText([&] { LoadMode(store, Asker(true)); }), "Failed to set data for 'Mode'");
+    EXPECT_EQ(Questions.size(), 1u);
+}
+#endif
+
+} // namespace

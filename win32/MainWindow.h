@@ -1,0 +1,108 @@
+#pragma once
+
+#include "FormView.h"
+#include "MainForm.h"
+
+#include <windows.h>
+// After windows.h, which it builds on.
+#include <shellapi.h>
+
+#include <array>
+#include <string>
+#include <vector>
+
+namespace cryo::settings {
+class SettingsStore;
+}
+
+namespace cryo::win32 {
+
+// The native window: builds the controls with the Win32 API and common
+// controls, lays them out for the screen's scaling, and forwards their events
+// to the logic. Texts are UTF-16 at the API and UTF-8 everywhere else.
+class MainWindow final : public form::FormView {
+public:
+    MainWindow(settings::SettingsStore& store, HINSTANCE instance);
+    ~MainWindow() override;
+    MainWindow(const MainWindow&) = delete;
+    MainWindow& operator=(const MainWindow&) = delete;
+
+    // Shows the window and runs the logic's first start (settings, mode question).
+    void Show(int showCommand);
+    // Handles what the window does before a message is dispatched (Tab, Enter
+    // on a button, Ctrl+C in a list); true when the message is used up.
+    bool PreTranslate(MSG& message);
+
+    HWND Handle() const { return window_; }
+    HWND Hwnd(form::Control control) const { return controls_[static_cast<std::size_t>(control)]; }
+    HWND MainListBox() const { return mainList_; }
+    HWND LogListBox() const { return logList_; }
+    HWND ProgressBar() const { return progressBar_; }
+    HWND Tooltip() const { return tooltip_; }
+    form::TMainForm& Form() { return form_; }
+
+    std::string Text(form::Control control) const override;
+    void SetText(form::Control control, const std::string& text) override;
+    void SetEditColor(form::Control edit, form::EditColor color, const std::string& tip) override;
+    void SetEnabled(form::Control control, bool enabled) override;
+    void SetChecked(form::Control radioButton, bool checked) override;
+    void SetFocus(form::Control control) override;
+    void SetCaption(const std::string& caption) override;
+    void SetBlockRanges(int xMaximum, int yMaximum) override;
+    void ReplaceMainList(const std::vector<std::string>& lines) override;
+    void AddLogLine(const std::string& line) override;
+    void SetProgress(int position) override;
+    void RepaintLog() override;
+    void DiscardQueuedInput() override;
+    bool AskYesNo(const std::string& caption, const std::string& text) override;
+    void ShowNotice(const std::string& caption, const std::string& text) override;
+    void ShowError(const std::string& text, const std::string& detail) override;
+    std::optional<std::string> AskFileName(const std::string& title, const std::string& folder) override;
+
+private:
+    static constexpr std::size_t ControlCount = static_cast<std::size_t>(form::Control::SimpleModeRadioButton) + 1;
+
+    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
+    void CreateControls();
+    void ApplyScale();
+    void Layout();
+    int Scaled(int pixels) const { return MulDiv(pixels, dpi_, 96); }
+    RECT SplitterRect() const;
+    void Command(int id, int code, HWND control);
+    void Dropped(HDROP drop);
+    void AddListLine(HWND list, const std::wstring& line, int& widest);
+    void CopyList(HWND list);
+    void ListMenu(HWND list, POINT at);
+    std::optional<form::Control> FileEditOf(HWND window) const;
+
+    form::TMainForm form_;
+    HINSTANCE instance_;
+    HWND window_ = nullptr;
+    std::array<HWND, ControlCount> controls_{};
+    std::array<form::EditColor, ControlCount> colors_{};
+    std::vector<HWND> labels_;
+    HWND mainList_ = nullptr;
+    HWND logList_ = nullptr;
+    HWND progressBar_ = nullptr;
+    HWND modeGroup_ = nullptr;
+    HWND tooltip_ = nullptr;
+    HFONT font_ = nullptr;
+    HBRUSH green_ = nullptr;
+    HBRUSH red_ = nullptr;
+    int dpi_ = 96;
+    int logHeight_ = 113; // at 96 dpi
+    int mainWidest_ = 0;
+    int logWidest_ = 0;
+    HWND lastFocus_ = nullptr;
+    bool settingText_ = false;
+    bool dragging_ = false;
+    int dragStartY_ = 0;
+    int dragStartHeight_ = 0;
+    std::array<std::wstring, 3> tips_;
+};
+
+// Runs the message loop until the window closes; returns the exit code.
+int RunMessageLoop(MainWindow& window);
+
+} // namespace cryo::win32
