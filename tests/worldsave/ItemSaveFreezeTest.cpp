@@ -2,6 +2,7 @@
 #include "ItemFreeze.h"
 #include "ItemMelt.h"
 #include "ItemSaveFiles.h"
+#include "RegionGen.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -213,6 +214,34 @@ TEST(ItemMelt, NewSerialsLieAboveEveryObjectOfEveryWscFile)
     EXPECT_EQ(FirstNewSerial(0xFFFFFFFC, 2), 0xFFFFFFFDu);
     EXPECT_EQ(ErrorText([] { FirstNewSerial(0xFFFFFFFC, 3); }),
         "No serial is left for 3 new items above the highest serial, 0xfffffffc");
+}
+
+TEST(ItemFreeze, AGeneratedSharedFolderFreezesExactlyItsMarkedItems)
+{
+    TempFolder dir;
+    worldgen::RegionOptions options;
+    options.TargetBytes = 400000;
+    options.Files = 6;
+    options.Type255Items = 60;
+    options.Blocks = worldgen::BlocksInEveryNthFile(12, 3, 6, 7);
+    const worldgen::RegionFolder folder = worldgen::WriteRegionFolder(dir.path(), options);
+    ASSERT_EQ(folder.Frozen.size(), 60u);
+    EXPECT_GT(folder.Bytes, 400000u);
+
+    const FreezeSelection selection = SelectForFreeze(FreezeFiles(dir.path()), FreezeMap{});
+    std::vector<FrozenObject> expected;
+    for (const worldgen::ExpectedObject& object : folder.Frozen)
+        expected.push_back({object.XBlock, object.YBlock, object.Item});
+    EXPECT_EQ(selection.Objects, expected);
+    EXPECT_EQ(static_cast<int>(selection.NotFrozen.size()), folder.LeftBehind);
+    EXPECT_EQ(ObjectsByBlock(selection.Objects).size(), 12u);
+
+    // Without the frozen records, a second freeze takes nothing and leaves the same items.
+    for (const FreezeFile& file : selection.Files)
+        WriteText(file.Path, WithoutRanges(file.Bytes, file.Records));
+    const FreezeSelection again = SelectForFreeze(FreezeFiles(dir.path()), FreezeMap{});
+    EXPECT_TRUE(again.Objects.empty());
+    EXPECT_EQ(again.NotFrozen, selection.NotFrozen);
 }
 
 } // namespace
