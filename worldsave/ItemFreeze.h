@@ -1,0 +1,121 @@
+#pragma once
+
+#include "ItemRecords.h"
+#include "StaticBlock.h"
+
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// What a freeze of one map takes out of [ITEM] world files, and the files'
+// new bytes without it. Every Type 255 [ITEM] record is decided here, before
+// anything is written: it is taken, left with a reason for the log, or the
+// freeze is refused with an Error that names its file and line.
+namespace cryo {
+
+// The map a freeze writes into: its number, which is the world of the items
+// it takes, and its size in tiles (at most 65,536 each).
+struct FreezeMap {
+    std::uint32_t World = 0;
+    std::uint32_t WidthTiles = 7168;
+    std::uint32_t HeightTiles = 4096;
+};
+
+struct ByteRange {
+    std::uint64_t Begin = 0;
+    std::uint64_t End = 0;
+
+    bool operator==(const ByteRange&) const = default;
+};
+
+// One object a freeze takes: the block of its position, and in Item its
+// graphic, its offsets in the block (x mod 8, y mod 8), its altitude and hue.
+struct FrozenObject {
+    std::uint16_t XBlock = 0;
+    std::uint16_t YBlock = 0;
+    TStaticItem Item;
+
+    bool operator==(const FrozenObject&) const = default;
+};
+
+// A file that loses records, with its bytes as they were read.
+struct FreezeFile {
+    std::string Path;
+    std::string Bytes;
+    std::vector<ByteRange> Records; // the records taken, in file order
+};
+
+struct FreezeSelection {
+    std::vector<FrozenObject> Objects; // in reading order
+    std::vector<FreezeFile> Files; // only files that lose records, in reading order
+    // One line for every Type 255 item left behind, saying why, in reading order.
+    std::vector<std::string> NotFrozen;
+};
+
+// Takes every [ITEM] record whose Type reads 255, that lies on the ground
+// (Cont absent or 0xFFFFFFFF), in the map's world, in no house or boat
+// (MultiID absent or 0xFFFFFFFF) and holds no other item (no record's Cont
+// is its serial: its contents would be lost).
+//
+// Refused, naming the file and line: a byte-order mark (it hides the first
+// record from the server), a line too long for the server, and a value it
+// cannot load in any Type 255 item; in an item to be taken, a missing Serial,
+// a graphic or hue above 0xFFFF, a position off the map, an altitude outside
+// -128..127, and a missing "o---o" line in it or in the record before it (the
+// server reads such records as one).
+class FreezeSelector {
+public:
+    explicit FreezeSelector(const FreezeMap& map)
+        : map_(map)
+    {
+    }
+
+    // Adds the next file in reading order. The bytes are taken, leaving the
+    // argument empty, only when the file holds Type 255 items; otherwise the
+    // caller may reuse them for the next file.
+    void AddFile(const std::string& path, std::string& bytes);
+
+    // Decides every Type 255 item once all files are in.
+    FreezeSelection Finish();
+
+private:
+    struct Candidate {
+        std::size_t File = 0;
+        SaveRecord Record;
+        RecordValues Values;
+        std::uint32_t OpenBefore = 0; // line of an unterminated record just before
+    };
+    struct PendingFile {
+        std::string Path;
+        std::string Name;
+        std::string Bytes;
+    };
+
+    FreezeMap map_;
+    std::deque<PendingFile> files_; // a deque: candidates point into the bytes
+    std::vector<Candidate> candidates_;
+    std::vector<std::uint32_t> containers_; // every Cont that is not the ground
+};
+
+// Reads the files, each once and whole, in the given order and selects.
+FreezeSelection SelectForFreeze(const std::vector<std::string>& paths, const FreezeMap& map);
+
+// The objects of one block, in reading order.
+struct BlockObjects {
+    std::uint16_t XBlock = 0;
+    std::uint16_t YBlock = 0;
+    std::vector<TStaticItem> Items;
+
+    bool operator==(const BlockObjects&) const = default;
+};
+
+// The objects grouped by block, blocks in X-major order.
+std::vector<BlockObjects> ObjectsByBlock(const std::vector<FrozenObject>& objects);
+
+// The bytes without the ranges, which are in ascending order and do not
+// overlap; every other byte stays as it was.
+std::string WithoutRanges(std::string_view bytes, const std::vector<ByteRange>& ranges);
+
+} // namespace cryo

@@ -1,0 +1,91 @@
+#include "ItemMelt.h"
+
+#include "Error.h"
+#include "ItemSaveFiles.h"
+#include "ItemValues.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace cryo {
+
+namespace {
+
+constexpr std::uint32_t GridWidth = 7168;
+constexpr std::uint32_t GridHeight = 4096;
+constexpr std::uint32_t FirstItemSerial = 0x40000000;
+
+// Hexadecimal as the server writes it: "0x", lower case, no padding.
+std::string Hex(std::uint32_t value)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%x", static_cast<unsigned>(value));
+    return text;
+}
+
+} // namespace
+
+std::string RegionFileName(std::uint32_t x, std::uint32_t y)
+{
+    if (x >= GridWidth || y >= GridHeight)
+        return "overflow.wsc";
+    return std::to_string(x / 256) + "." + std::to_string(y / 1024) + ".wsc";
+}
+
+std::uint32_t HighestSerial(const RecordScan& scan)
+{
+    std::uint32_t highest = 0;
+    for (const SaveRecord& record : scan.Records)
+        if (record.Serial.IsNumber())
+            highest = std::max(highest, record.Serial.Value);
+    return highest;
+}
+
+std::uint32_t HighestSerialOfFiles(const std::vector<std::string>& paths)
+{
+    std::uint32_t highest = 0;
+    std::string bytes;
+    for (const std::string& path : paths) {
+        try {
+            ReadWholeFile(path, bytes);
+            highest = std::max(highest, HighestSerial(ScanRecords(bytes)));
+        } catch (Error& error) {
+            error.SetFile(path);
+            throw;
+        }
+    }
+    return highest;
+}
+
+std::uint32_t FirstNewSerial(std::uint32_t highest, std::uint32_t count)
+{
+    const std::uint64_t first = std::max<std::uint64_t>(std::uint64_t{highest} + 1, FirstItemSerial);
+    if (first + count > 0xFFFFFFFF)
+        throw Error(
+            "No serial is left for " + std::to_string(count) + " new items above the highest serial, " + Hex(highest));
+    return static_cast<std::uint32_t>(first);
+}
+
+std::string ItemRecordText(const MeltedObject& object)
+{
+    return "[ITEM]\nSerial=" + Hex(object.Serial) + "\nID=" + Hex(object.TileId) + "\nColour=" + Hex(object.Hue)
+        + "\nName=#\nLocation=" + std::to_string(object.X) + "," + std::to_string(object.Y) + ","
+        + std::to_string(object.Z) + "," + std::to_string(object.World)
+        + ",0\nCont=0xffffffff\nType=255\nMovable=2\n\no---o\n\n";
+}
+
+std::string_view LineEndBefore(std::string_view existing)
+{
+    return existing.empty() || existing.back() == '\n' ? "" : "\n";
+}
+
+void CheckAppendTarget(const std::string& path, const RecordScan& scan)
+{
+    if (scan.LongLine.Line != 0)
+        RaiseAtLine(path, scan.LongLine.Line, LongLineText(scan) + ", so it would not load new items there");
+    if (scan.EndsInsideRecord)
+        RaiseAtLine(path, scan.Records.back().Line,
+            "The last record has no o---o line: the server would read new items into it");
+}
+
+} // namespace cryo

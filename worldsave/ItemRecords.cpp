@@ -1,0 +1,378 @@
+#include "ItemRecords.h"
+
+#include "Error.h"
+#include "ItemValues.h"
+#include "Text.h"
+
+#include <array>
+#include <cstdint>
+#include <utility>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace cryo {
+
+namespace {
+
+RecordKind KindOf(std::string_view section)
+{
+    if (section == "[ITEM]")
+        return RecordKind::Item;
+    if (section == "[CHARACTER]")
+        return RecordKind::Character;
+    if (section == "[HOUSE]")
+        return RecordKind::House;
+    if (section == "[BOAT]")
+        return RecordKind::Boat;
+    if (section == "[SPAWNITEM]")
+        return RecordKind::SpawnItem;
+    return RecordKind::Other;
+}
+
+// The slot of a key the scan keeps; nullptr for every other key.
+KeyValue* SlotOf(RecordValues& values, std::string_view key)
+{
+    switch (key.size()) {
+    case 1:
+        if (KeyIs(key, "X"))
+            return &values.X;
+        if (KeyIs(key, "Y"))
+            return &values.Y;
+        if (KeyIs(key, "Z"))
+            return &values.Z;
+        break;
+    case 2:
+        if (KeyIs(key, "ID"))
+            return &values.Id;
+        break;
+    case 3:
+        if (KeyIs(key, "XYZ"))
+            return &values.Xyz;
+        break;
+    case 4:
+        if (KeyIs(key, "CONT"))
+            return &values.Cont;
+        if (KeyIs(key, "TYPE"))
+            return &values.Type;
+        break;
+    case 5:
+        if (KeyIs(key, "COLOR"))
+            return &values.Colour;
+        break;
+    case 6:
+        if (KeyIs(key, "SERIAL"))
+            return &values.Serial;
+        if (KeyIs(key, "COLOUR"))
+            return &values.Colour;
+        break;
+    case 7:
+        if (KeyIs(key, "MULTIID"))
+            return &values.MultiId;
+        break;
+    case 8:
+        if (KeyIs(key, "LOCATION"))
+            return &values.Location;
+        break;
+    case 11:
+        if (KeyIs(key, "WORLDNUMBER"))
+            return &values.WorldNumber;
+        break;
+    default:
+        break;
+    }
+    return nullptr;
+}
+
+// The pairs of first characters, case folded, of the record lines a scan
+// reads: those of the keys it keeps and of "o---o", and every line that
+// begins with a blank. The others, most of a record, are passed over.
+struct LinePrefixes {
+    std::array<std::array<bool, 256>, 256> Matters{};
+
+    constexpr LinePrefixes()
+    {
+        auto pair = [this](char first, char second) {
+            for (const char a : {first, UpperAscii(first)})
+                for (const char b : {second, UpperAscii(second)})
+                    Matters[static_cast<unsigned char>(a)][static_cast<unsigned char>(b)] = true;
+        };
+        for (const char blank : {' ', '\t', '\v', '\f'})
+            for (int second = 0; second < 256; ++second)
+                Matters[static_cast<unsigned char>(blank)][static_cast<std::size_t>(second)] = true;
+        // Serial, ID, Colour, COLOR, Cont, Location, WorldNumber, Type, MultiID, o---o, XYZ
+        for (const char* key : {"se", "id", "co", "lo", "wo", "ty", "mu", "o-", "xy"})
+            pair(key[0], key[1]);
+        for (const char single : {'x', 'y', 'z'})
+            for (const char end : {'=', ' ', '\t', '\v', '\f'})
+                pair(single, end);
+    }
+
+    bool operator()(std::string_view line) const
+    {
+        return line.size() >= 2 && Matters[static_cast<unsigned char>(line[0])][static_cast<unsigned char>(line[1])];
+    }
+};
+constexpr LinePrefixes MayMatter;
+
+std::string_view ProblemOf(const KeyValue& value, int fieldsNeeded)
+{
+    return fieldsNeeded == 0 ? NumberProblem(ReadServerNumber(value.Value))
+                             : FieldsProblem(ReadServerFields(value.Value), fieldsNeeded);
+}
+
+// How many list fields the server needs in a slot's value; 0 for a single number.
+int FieldsNeeded(const RecordValues& values, const KeyValue& slot)
+{
+    if (&slot == &values.Location)
+        return 4;
+    return &slot == &values.Xyz ? 3 : 0;
+}
+
+// The values of the record being read. A slot belongs to it only when its
+// line is at or after the record's section line, so nothing is cleared
+// between records.
+class RecordReader {
+public:
+    void Start(std::uint32_t line) { start_ = line; }
+
+    // A line of the record, without its line end, that may matter. Returns
+    // true for the record's "o---o" line.
+    bool Read(std::string_view line, std::uint32_t lineNumber)
+    {
+        const std::string_view trimmed = ServerTrim(line);
+        if (trimmed.starts_with("o---o"))
+            return ReadRecordLine(line).LineKind == RecordLine::Kind::RecordEnd;
+        const std::size_t equals = trimmed.find('=');
+        if (equals == std::string_view::npos)
+            return false;
+        const std::string_view key = ServerTrim(trimmed.substr(0, equals));
+        KeyValue* slot = SlotOf(values_, key);
+        if (slot == nullptr) // a key cut by a comment is none of them either
+            return false;
+        std::string_view value = trimmed.substr(equals + 1);
+        if (const std::size_t comment = value.find("//"); comment != std::string_view::npos)
+            value = value.substr(0, comment);
+        // A value that a later line overrides still stops the server.
+        if (Fresh(*slot) && (!Fresh(overridden_) || slot->Line < overridden_.Line)) {
+            const std::string_view problem = ProblemOf(*slot, FieldsNeeded(values_, *slot));
+            if (!problem.empty()) {
+                overridden_ = *slot;
+                overriddenProblem_ = problem;
+            }
+        }
+        *slot = {key, ServerTrim(value), lineNumber};
+        return false;
+    }
+
+    void Finish(SaveRecord& record, std::vector<RecordValues>& details)
+    {
+        auto number
+            = [this](const KeyValue& slot) { return Fresh(slot) ? ReadServerNumber(slot.Value) : ServerNumber{}; };
+        record.Serial = number(values_.Serial);
+        record.Cont = number(values_.Cont);
+        record.Type = number(values_.Type);
+        if (!record.Type.IsNumber() || record.Type.Value != 255)
+            return;
+        RecordValues values;
+        if (Fresh(overridden_)) {
+            values.Unreadable = overridden_;
+            values.UnreadableProblem = overriddenProblem_;
+        }
+        for (auto [from, to] :
+            {std::pair{&values_.Serial, &values.Serial}, {&values_.Id, &values.Id}, {&values_.Colour, &values.Colour},
+                {&values_.Cont, &values.Cont}, {&values_.Type, &values.Type}, {&values_.MultiId, &values.MultiId},
+                {&values_.Location, &values.Location}, {&values_.X, &values.X}, {&values_.Y, &values.Y},
+                {&values_.Z, &values.Z}, {&values_.Xyz, &values.Xyz}, {&values_.WorldNumber, &values.WorldNumber}}) {
+            if (!Fresh(*from))
+                continue;
+            *to = *from;
+            if (values.Unreadable.Present() && values.Unreadable.Line < from->Line)
+                continue;
+            const std::string_view problem = ProblemOf(*from, FieldsNeeded(values_, *from));
+            if (!problem.empty()) {
+                values.Unreadable = *from;
+                values.UnreadableProblem = problem;
+            }
+        }
+        record.Details = static_cast<std::int32_t>(details.size());
+        details.push_back(values);
+    }
+
+private:
+    bool Fresh(const KeyValue& slot) const { return slot.Line >= start_ && slot.Line != 0; }
+
+    RecordValues values_;
+    KeyValue overridden_;
+    std::string_view overriddenProblem_;
+    std::uint32_t start_ = 0;
+};
+
+// Calls fn(begin, end, next) for every line: its bytes run from begin to end,
+// without the LF; the next line starts at next.
+template <typename Fn> void ForEachLfLine(std::string_view bytes, Fn&& fn)
+{
+    const char* const base = bytes.data();
+    const std::size_t size = bytes.size();
+    std::size_t start = 0;
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    // Most lines are short: find their ends sixteen bytes at a time.
+    const __m128i lfs = _mm_set1_epi8('\n');
+    for (; size - i >= 16; i += 16) {
+        auto mask = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(base + i)), lfs)));
+        while (mask != 0) {
+            const std::size_t lf = i + static_cast<std::size_t>(__builtin_ctz(mask));
+            fn(start, lf, lf + 1);
+            start = lf + 1;
+            mask &= mask - 1;
+        }
+    }
+#endif
+    for (; i < size; ++i) {
+        if (base[i] == '\n') {
+            fn(start, i, i + 1);
+            start = i + 1;
+        }
+    }
+    if (start < size)
+        fn(start, size, size);
+}
+
+} // namespace
+
+std::string KeyValue::Text() const
+{
+    return std::string(Key) + "=" + std::string(Value);
+}
+
+void RaiseAtLine(const std::string& path, std::uint32_t line, const std::string& text)
+{
+    Error error(text);
+    error.SetFile(path);
+    error.SetPlace("line " + std::to_string(line));
+    throw error;
+}
+
+std::string LongLineText(const RecordScan& scan)
+{
+    return "This line is " + std::to_string(scan.LongLine.Length) + " characters long: the server reads at most "
+        + std::to_string(scan.LongLine.Limit) + " characters on a line "
+        + (scan.LongLine.Limit == LongestLineInRecord ? "inside a record" : "between records")
+        + " and skips the rest of the file";
+}
+
+std::uint32_t NumberOf(const KeyValue& value)
+{
+    return ReadServerNumber(value.Value).Value;
+}
+
+ItemPosition PositionOf(const RecordValues& values)
+{
+    ItemPosition position;
+    // Each coordinate comes from the last line that sets it.
+    auto take = [](std::uint32_t& line, const KeyValue& key) {
+        if (key.Line > line)
+            line = key.Line;
+        return key.Line == line && line != 0;
+    };
+    std::uint32_t worldLine = 0;
+    const KeyValue* xFrom = nullptr;
+    const KeyValue* yFrom = nullptr;
+    const KeyValue* zFrom = nullptr;
+    const KeyValue* worldFrom = nullptr;
+    for (const KeyValue* key : {&values.Location, &values.Xyz}) {
+        if (!key->Present())
+            continue;
+        if (take(position.XLine, *key))
+            xFrom = key;
+        if (take(position.YLine, *key))
+            yFrom = key;
+        if (take(position.ZLine, *key))
+            zFrom = key;
+        if (key == &values.Location && take(worldLine, *key))
+            worldFrom = key;
+    }
+    if (take(position.XLine, values.X))
+        xFrom = &values.X;
+    if (take(position.YLine, values.Y))
+        yFrom = &values.Y;
+    if (take(position.ZLine, values.Z))
+        zFrom = &values.Z;
+    if (take(worldLine, values.WorldNumber))
+        worldFrom = &values.WorldNumber;
+
+    auto field = [&values](const KeyValue* from, int index) {
+        if (from == &values.Location || from == &values.Xyz)
+            return ReadServerFields(from->Value).Field[index];
+        return ReadServerNumber(from->Value);
+    };
+    if (xFrom != nullptr)
+        position.X = field(xFrom, 0).Value;
+    if (yFrom != nullptr)
+        position.Y = field(yFrom, 1).Value;
+    if (zFrom != nullptr)
+        position.Z = field(zFrom, 2).Signed();
+    if (worldFrom != nullptr)
+        position.World = field(worldFrom, 3).Value;
+    return position;
+}
+
+RecordScan ScanRecords(std::string_view bytes)
+{
+    RecordScan scan;
+    constexpr std::size_t None = SIZE_MAX;
+    std::size_t open = None; // the record being read, until its "o---o"
+    bool afterEnd = false; // the previous line ended a record
+    std::uint32_t lineNumber = 0;
+    RecordReader reader;
+    auto close = [&](std::uint64_t end, bool terminated) {
+        SaveRecord& record = scan.Records[open];
+        record.End = end;
+        record.Terminated = terminated;
+        reader.Finish(record, scan.Details);
+        open = None;
+    };
+    ForEachLfLine(
+        bytes, [&](std::size_t begin, std::size_t end, std::size_t next) __attribute__((always_inline)) {
+            ++lineNumber;
+            std::string_view line(bytes.data() + begin, end - begin);
+            const bool section = !line.empty() && line.front() == '[';
+            const std::size_t limit = open != None && !section ? LongestLineInRecord : LongestLineBetweenRecords;
+            if (line.size() > limit && scan.LongLine.Line == 0)
+                scan.LongLine = {lineNumber, line.size(), limit};
+            if (end < next && !line.empty() && line.back() == '\r')
+                line.remove_suffix(1);
+
+            const bool wasAfterEnd = afterEnd;
+            afterEnd = false;
+            if (section) {
+                if (open != None)
+                    close(begin, false);
+                open = scan.Records.size();
+                SaveRecord& record = scan.Records.emplace_back();
+                record.Section = ServerTrim(line);
+                record.Kind = KindOf(record.Section);
+                record.Begin = begin;
+                record.Line = lineNumber;
+                reader.Start(lineNumber);
+            } else if (open != None) {
+                if (MayMatter(line) && reader.Read(line, lineNumber)) {
+                    close(next, true);
+                    afterEnd = true;
+                }
+            } else if (wasAfterEnd && ServerTrim(line).empty()) {
+                scan.Records.back().End = next;
+            }
+        });
+    if (open != None) {
+        close(bytes.size(), false);
+        scan.EndsInsideRecord = true;
+    }
+    scan.ByteOrderMark = bytes.starts_with("\xEF\xBB\xBF");
+    return scan;
+}
+
+} // namespace cryo

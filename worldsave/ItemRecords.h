@@ -1,0 +1,107 @@
+#pragma once
+
+#include "ItemValues.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The records of an [ITEM] world file (a region file of the server's shared
+// folder, overflow.wsc, or a patch file): where each record lies, byte for
+// byte, and the few values that melt and freeze need. Files have LF or CR LF
+// line ends; nothing is changed or copied, the results point into the bytes.
+namespace cryo {
+
+enum class RecordKind : std::uint8_t { Item, Character, House, Boat, SpawnItem, Other };
+
+// The last occurrence of a key in a record, as written.
+struct KeyValue {
+    std::string_view Key;
+    std::string_view Value; // trimmed, without its comment
+    std::uint32_t Line = 0; // 0: the record has no such key
+
+    bool Present() const { return Line != 0; }
+    // "Key=Value" as the file spells it, for messages.
+    std::string Text() const;
+};
+
+struct RecordValues {
+    KeyValue Serial, Id, Colour, Cont, Type, MultiId;
+    // The position: Location=x,y,z,world,instance, or the older keys.
+    KeyValue Location, X, Y, Z, Xyz, WorldNumber;
+    // The first occurrence of any of these keys whose value the server cannot
+    // load (it stops at start-up on it), and why.
+    KeyValue Unreadable;
+    std::string_view UnreadableProblem;
+};
+
+// Where the server puts a record: later keys override earlier ones, and a
+// record without any position key lands at 100,100,0 in world 0. Each line
+// is that of the key the coordinate came from (0 for the default). Valid
+// only for records whose position keys are all readable.
+struct ItemPosition {
+    std::uint32_t X = 100, Y = 100;
+    std::int32_t Z = 0;
+    std::uint32_t World = 0;
+    std::uint32_t XLine = 0, YLine = 0, ZLine = 0;
+};
+ItemPosition PositionOf(const RecordValues& values);
+
+// The value of a present key as the server reads it.
+std::uint32_t NumberOf(const KeyValue& value);
+
+// A record: its section line ("[ITEM]", "[CHARACTER]", ... or any line
+// beginning with "["), its Key=value lines, a blank line, "o---o" and a blank
+// line. Its bytes run from its section line through its "o---o" line and the
+// one blank line after it; at the end of a file without that blank line,
+// through the "o---o" line. A record without "o---o" runs to the next section
+// line or the end of the file.
+struct SaveRecord {
+    RecordKind Kind = RecordKind::Other;
+    bool Terminated = false; // ended by its "o---o" line
+    std::uint32_t Line = 0; // of the section line, from 1
+    std::uint64_t Begin = 0;
+    std::uint64_t End = 0;
+    std::string_view Section; // the section line, trimmed
+    // As the server reads them: what melt and the container test need of every record.
+    ServerNumber Serial, Cont, Type;
+    // Where RecordScan::Details holds all values of a record whose Type reads
+    // 255; -1 for every other record.
+    std::int32_t Details = -1;
+};
+
+// The server reads lines of at most this many characters (line ends not
+// counted, a CR before the LF counted) and silently skips the rest of a file
+// after a longer one.
+constexpr std::size_t LongestLineBetweenRecords = 1022;
+constexpr std::size_t LongestLineInRecord = 4095;
+
+struct RecordScan {
+    std::vector<SaveRecord> Records; // in file order
+    std::vector<RecordValues> Details;
+    // The first line the server cannot read; Line 0 when there is none.
+    struct {
+        std::uint32_t Line = 0;
+        std::size_t Length = 0;
+        std::size_t Limit = 0;
+    } LongLine;
+    // The file ends inside a record that has no "o---o" line: text appended
+    // to the file would be read as part of that record.
+    bool EndsInsideRecord = false;
+    // The file begins with a UTF-8 byte-order mark, which hides its first
+    // section line from the server.
+    bool ByteOrderMark = false;
+};
+
+// Raises an Error with the text that names the file and the line.
+[[noreturn]] void RaiseAtLine(const std::string& path, std::uint32_t line, const std::string& text);
+
+// What the server does with the scan's long line, for messages.
+std::string LongLineText(const RecordScan& scan);
+
+// Reads every record of the file's bytes in one pass. A UTF-8 byte-order mark
+// hides the first section line, as it does from the server.
+RecordScan ScanRecords(std::string_view bytes);
+
+} // namespace cryo

@@ -1,0 +1,184 @@
+#include "ItemSaveFiles.h"
+
+#include "Error.h"
+#include "File.h"
+#include "Text.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+namespace cryo {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::string_view ByteOrderMark = "\xEF\xBB\xBF";
+
+// Paths are UTF-8 on every platform.
+fs::path NativePath(const std::string& path)
+{
+    return fs::path(std::u8string(path.begin(), path.end()));
+}
+
+FileError ListingError(const std::error_code& code)
+{
+    using Kind = FileError::Kind;
+    if (code == std::errc::no_such_file_or_directory || code == std::errc::not_a_directory)
+        return {Kind::NotFound, code.value()};
+    if (code == std::errc::permission_denied || code == std::errc::operation_not_permitted)
+        return {Kind::AccessDenied, code.value()};
+    if (code == std::errc::filename_too_long)
+        return {Kind::InvalidName, code.value()};
+    if (code == std::errc::too_many_files_open || code == std::errc::too_many_files_open_in_system)
+        return {Kind::TooManyOpen, code.value()};
+    return {Kind::Other, code.value()};
+}
+
+bool IsFolder(const std::string& path)
+{
+    std::error_code ignored;
+    return !path.empty() && path.find('\0') == std::string::npos && fs::is_directory(NativePath(path), ignored);
+}
+
+// Whether the text holds a line that is not blank, and then whether that
+// line begins with "["; lines end at an LF or a CR. lineStart says whether the
+// text begins a line, and afterwards whether the text ended at one.
+enum class FirstLine { NotYet, Record, Other };
+
+FirstLine FirstLineOf(std::string_view text, bool& lineStart)
+{
+    for (const char c : text) {
+        if (c == '\n' || c == '\r') {
+            lineStart = true;
+            continue;
+        }
+        if (c == ' ' || c == '\t' || c == '\v' || c == '\f') {
+            lineStart = false;
+            continue;
+        }
+        return lineStart && c == '[' ? FirstLine::Record : FirstLine::Other;
+    }
+    return FirstLine::NotYet;
+}
+
+} // namespace
+
+WorldSaveKind WorldSaveKindOfText(std::string_view text)
+{
+    if (text.starts_with(ByteOrderMark))
+        text.remove_prefix(ByteOrderMark.size());
+    bool lineStart = true;
+    return FirstLineOf(text, lineStart) == FirstLine::Record ? WorldSaveKind::ItemFile : WorldSaveKind::Classic;
+}
+
+namespace {
+
+WorldSaveKind WorldSaveKindOfFile(File file)
+{
+    // Blank lines are rare at the top of a file: read on only while all is blank.
+    std::string head;
+    bool markPassed = false;
+    bool lineStart = true;
+    char chunk[4096];
+    while (const std::size_t got = file.ReadSome(chunk, sizeof chunk)) {
+        head.append(chunk, got);
+        if (!markPassed) {
+            if (head.size() < ByteOrderMark.size() && ByteOrderMark.starts_with(head))
+                continue;
+            if (head.starts_with(ByteOrderMark))
+                head.erase(0, ByteOrderMark.size());
+            markPassed = true;
+        }
+        const FirstLine first = FirstLineOf(head, lineStart);
+        if (first != FirstLine::NotYet)
+            return first == FirstLine::Record ? WorldSaveKind::ItemFile : WorldSaveKind::Classic;
+        head.clear();
+    }
+    return WorldSaveKind::Classic;
+}
+
+} // namespace
+
+WorldSaveKind WorldSaveKindOf(const std::string& path)
+{
+    if (IsFolder(path))
+        return WorldSaveKind::Folder;
+    if (!FileExists(path))
+        return WorldSaveKind::Classic;
+    try {
+        return WorldSaveKindOfFile(File::OpenForReading(path));
+    } catch (Error& error) {
+        error.SetFile(path);
+        throw;
+    }
+}
+
+std::string PathInFolder(const std::string& folder, const std::string& name)
+{
+    if (folder.empty())
+        return name;
+    const char last = folder.back();
+    return last == '/' || last == '\\' ? folder + name : folder + "/" + name;
+}
+
+std::vector<std::string> FreezeFiles(const std::string& folder)
+{
+    std::vector<std::string> names;
+    for (int x = 0; x < 28; ++x)
+        for (int y = 0; y < 4; ++y)
+            names.push_back(std::to_string(x) + "." + std::to_string(y) + ".wsc");
+    names.emplace_back("overflow.wsc");
+    names.emplace_back("house.wsc");
+
+    std::vector<std::string> paths;
+    for (const std::string& name : names)
+        if (FileExists(PathInFolder(folder, name)))
+            paths.push_back(PathInFolder(folder, name));
+    return paths;
+}
+
+std::vector<std::string> WscFiles(const std::string& folder)
+{
+    std::vector<std::string> names;
+    std::error_code code;
+    fs::directory_iterator entries(NativePath(folder), code);
+    for (; !code && entries != fs::directory_iterator(); entries.increment(code)) {
+        const std::u8string name = entries->path().filename().u8string();
+        std::string text(name.begin(), name.end());
+        std::error_code ignored;
+        if (text.size() > 4 && LowerCase(text.substr(text.size() - 4)) == ".wsc" && entries->is_regular_file(ignored))
+            names.push_back(std::move(text));
+    }
+    if (code) {
+        FileError error = ListingError(code);
+        error.SetFile(folder);
+        throw error;
+    }
+    std::sort(names.begin(), names.end());
+    std::vector<std::string> paths;
+    for (const std::string& name : names)
+        paths.push_back(PathInFolder(folder, name));
+    return paths;
+}
+
+void ReadWholeFile(const std::string& path, std::string& bytes)
+{
+    File file = File::OpenForReading(path);
+    bytes.resize(static_cast<std::size_t>(file.Size()));
+    std::size_t used = 0;
+    while (used < bytes.size()) {
+        const std::size_t got = file.ReadSome(bytes.data() + used, bytes.size() - used);
+        if (got == 0)
+            break;
+        used += got;
+    }
+    bytes.resize(used);
+    // A file that grew meanwhile is read to its end.
+    char chunk[65536];
+    while (const std::size_t got = file.ReadSome(chunk, sizeof chunk))
+        bytes.append(chunk, got);
+}
+
+} // namespace cryo
