@@ -61,15 +61,14 @@ void AppendCharacter(std::string& text, int number, std::int64_t serial, int x, 
     AppendLine(text, "");
 }
 
-// The file's bytes, written through a replacement of the file.
+} // namespace
+
 void WriteWholeFile(const std::string& path, const void* data, std::size_t size)
 {
     ReplacementFile file(path);
     file.Write(data, size);
     file.Commit();
 }
-
-} // namespace
 
 std::string GenerateWsc(const WscOptions& options)
 {

@@ -55,4 +55,7 @@ StaIdx EmptyIndex();
 // some ordinary items and some TYPE 255 items ready to freeze.
 void WriteSampleWorld(const std::string& folder);
 
+// The file's bytes, written through a replacement of the file.
+void WriteWholeFile(const std::string& path, const void* data, std::size_t size);
+
 } // namespace cryo::worldgen
