@@ -23,15 +23,26 @@ TStaIdxEntry DecodeStaIdxEntry(const unsigned char* in)
 }
 
 StaIdx::StaIdx()
-    : Entries(StaIdxEntryCount)
+    : StaIdx(MapBlocks{MapXBlocks, MapYBlocks})
 {
+}
+
+StaIdx::StaIdx(MapBlocks size)
+{
+    Resize(size);
+}
+
+void StaIdx::Resize(MapBlocks size)
+{
+    size_ = size;
+    Entries.assign(static_cast<std::size_t>(size.Width) * static_cast<std::size_t>(size.Height), TStaIdxEntry{});
 }
 
 TStaIdxEntry& StaIdx::At(std::uint16_t xBlock, std::uint16_t yBlock)
 {
-    if (yBlock >= MapYBlocks || xBlock >= MapXBlocks)
+    if (yBlock >= size_.Height || xBlock >= size_.Width)
         throw RangeError();
-    return Entries[static_cast<std::size_t>(Number(xBlock, yBlock))];
+    return Entries[Number(xBlock, yBlock)];
 }
 
 const TStaIdxEntry& StaIdx::At(std::uint16_t xBlock, std::uint16_t yBlock) const
@@ -39,22 +50,40 @@ const TStaIdxEntry& StaIdx::At(std::uint16_t xBlock, std::uint16_t yBlock) const
     return const_cast<StaIdx&>(*this).At(xBlock, yBlock);
 }
 
-void LoadStaIdx(const std::string& path, StaIdx& table, Reporter& reporter)
+void LoadStaIdx(const std::string& path, StaIdx& table, Reporter& reporter, const IndexMap& map)
 {
     reporter.SetProgress(0);
     File file = File::OpenExisting(path);
-
-    const auto bytes = std::make_unique_for_overwrite<unsigned char[]>(StaIdxFileSize);
-    const std::size_t records = file.ReadSome(bytes.get(), StaIdxFileSize) / StaIdxRecordSize;
-    // Column by column: the position after each record of column x is x * 100 div 768.
-    for (std::size_t first = 0; first < records; first += MapYBlocks) {
-        const std::size_t last = std::min(records, first + MapYBlocks);
-        for (std::size_t i = first; i < last; ++i)
-            table.Entries[i] = DecodeStaIdxEntry(&bytes[i * StaIdxRecordSize]);
-        reporter.SetProgressRepeated(
-            static_cast<int>(first / MapYBlocks) * 100 / MapXBlocks, static_cast<int>(last - first));
+    const std::uint64_t fileBytes = file.Size();
+    MapBlocks size;
+    try {
+        size = map.Size ? *map.Size : MapSizeOfIndex(map.Map, fileBytes);
+    } catch (Error& error) {
+        error.SetFile(path);
+        throw;
     }
-    if (records < static_cast<std::size_t>(StaIdxEntryCount))
+    const std::size_t width = static_cast<std::size_t>(size.Width);
+    const std::size_t height = static_cast<std::size_t>(size.Height);
+    const std::size_t count = width * height;
+
+    // No more than the file holds is read: a size the user gives may be far
+    // larger than the file.
+    const std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(count * StaIdxRecordSize, fileBytes));
+    const auto bytes = std::make_unique_for_overwrite<unsigned char[]>(wanted);
+    const std::size_t records = file.ReadSome(bytes.get(), wanted) / StaIdxRecordSize;
+    // A file cut short fails below, after its records have replaced the
+    // table's first entries; the table then keeps its size.
+    if (records == count && table.Size() != size)
+        table.Resize(size);
+    const std::size_t stored = std::min(records, table.Entries.size());
+    // Column by column: the position after each record of column x is x * 100 div width.
+    for (std::size_t first = 0; first < records; first += height) {
+        const std::size_t last = std::min(records, first + height);
+        for (std::size_t i = first; i < std::min(last, stored); ++i)
+            table.Entries[i] = DecodeStaIdxEntry(&bytes[i * StaIdxRecordSize]);
+        reporter.SetProgressRepeated(static_cast<int>(first / height * 100 / width), static_cast<int>(last - first));
+    }
+    if (records < count)
         throw file.ReadBeyondEnd();
 
     std::vector<unsigned char> trailing;
@@ -70,13 +99,16 @@ void LoadStaIdx(const std::string& path, StaIdx& table, Reporter& reporter)
 
 void WriteStaIdx(ReplacementFile& file, const StaIdx& table, Reporter& reporter)
 {
-    const auto bytes = std::make_unique_for_overwrite<unsigned char[]>(StaIdxFileSize);
-    for (std::size_t column = 0; column < static_cast<std::size_t>(MapXBlocks); ++column) {
-        for (std::size_t i = column * MapYBlocks; i < (column + 1) * MapYBlocks; ++i)
+    const std::size_t width = static_cast<std::size_t>(table.Width());
+    const std::size_t height = static_cast<std::size_t>(table.Height());
+    const std::size_t tableBytes = table.Entries.size() * StaIdxRecordSize;
+    const auto bytes = std::make_unique_for_overwrite<unsigned char[]>(tableBytes);
+    for (std::size_t column = 0; column < width; ++column) {
+        for (std::size_t i = column * height; i < (column + 1) * height; ++i)
             EncodeStaIdxEntry(table.Entries[i], &bytes[i * StaIdxRecordSize]);
-        reporter.SetProgressRepeated(90 + static_cast<int>(column) * 10 / MapXBlocks, MapYBlocks);
+        reporter.SetProgressRepeated(90 + static_cast<int>(column * 10 / width), static_cast<int>(height));
     }
-    file.Write(bytes.get(), StaIdxFileSize);
+    file.Write(bytes.get(), tableBytes);
     if (!table.Trailing.empty())
         file.Write(table.Trailing.data(), table.Trailing.size());
 }

@@ -1,13 +1,17 @@
 #pragma once
 
+#include "MapSizes.h"
 #include "Reporter.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace cryo {
 
+// The classic map 0 of 768 x 512 blocks, the size of a table before it is
+// loaded, and of its index file.
 constexpr int MapXBlocks = 768;
 constexpr int MapYBlocks = 512;
 constexpr int StaIdxEntryCount = MapXBlocks * MapYBlocks;
@@ -26,34 +30,58 @@ struct TStaIdxEntry {
 void EncodeStaIdxEntry(const TStaIdxEntry& entry, unsigned char* out);
 TStaIdxEntry DecodeStaIdxEntry(const unsigned char* in);
 
-// The index table of the whole map, X-major: entry (x, y) is number x * 512 + y.
+// The index table of a whole map, X-major: entry (x, y) is number
+// x * Height() + y.
 class StaIdx {
 public:
+    // All zeros, 768 x 512 blocks.
     StaIdx();
+    explicit StaIdx(MapBlocks size);
+
+    // Width and height in blocks.
+    int Width() const { return size_.Width; }
+    int Height() const { return size_.Height; }
+    MapBlocks Size() const { return size_; }
+    // All zeros at the new size.
+    void Resize(MapBlocks size);
 
     // The entry of block (x, y); a block outside the map raises "Range check error".
     TStaIdxEntry& At(std::uint16_t xBlock, std::uint16_t yBlock);
     const TStaIdxEntry& At(std::uint16_t xBlock, std::uint16_t yBlock) const;
 
-    static int Number(int xBlock, int yBlock) { return xBlock * MapYBlocks + yBlock; }
+    std::size_t Number(int xBlock, int yBlock) const
+    {
+        return static_cast<std::size_t>(xBlock) * static_cast<std::size_t>(size_.Height)
+            + static_cast<std::size_t>(yBlock);
+    }
 
     std::vector<TStaIdxEntry> Entries;
     // False until a load succeeds; never cleared.
     bool StaIdxLoaded = false;
-    // Bytes after the table in a longer index file (maps wider than this one);
-    // they are written back after the table unchanged.
+    // Bytes after the table in a longer index file; they are written back
+    // after the table unchanged.
     std::vector<unsigned char> Trailing;
+
+private:
+    MapBlocks size_;
 };
 
-// Reads the whole index file into the table. Progress runs 0, then x * 100 div 768
-// after every record of column x, then 100.
-void LoadStaIdx(const std::string& path, StaIdx& table, Reporter& reporter);
+// The map an index belongs to, and its size when the user gives it.
+struct IndexMap {
+    int Map = 0;
+    std::optional<MapBlocks> Size;
+};
+
+// Reads the whole index file into the table, at the size of the map (the
+// given one, or the one the index's length gives). Progress runs 0, then
+// x * 100 div width after every record of column x, then 100.
+void LoadStaIdx(const std::string& path, StaIdx& table, Reporter& reporter, const IndexMap& map = {});
 
 class ReplacementFile;
 
 // Writes the table (and any trailing bytes) to a replacement of the index file,
-// without committing it. Progress is 90 + x * 10 div 768 after every record of
-// column x; the caller sets 100.
+// without committing it. Progress is 90 + x * 10 div width after every record
+// of column x; the caller sets 100.
 void WriteStaIdx(ReplacementFile& out, const StaIdx& table, Reporter& reporter);
 
 } // namespace cryo

@@ -19,17 +19,17 @@ using BlockGrid = std::vector<std::uint8_t>;
 
 // Marks the blocks that receive items in the block grid; an item outside the map
 // stops the freeze, the lowest such item number first.
-BlockGrid MarkBlocks(const ExportTable& table)
+BlockGrid MarkBlocks(const ExportTable& table, const StaIdx& staIdx)
 {
-    BlockGrid blockGrid(StaIdxEntryCount, 0);
+    BlockGrid blockGrid(staIdx.Entries.size(), 0);
     int offMap = -1;
     for (const TExportEntry& entry : table) {
-        if (entry.XBlock >= MapXBlocks || entry.YBlock >= MapYBlocks) {
+        if (entry.XBlock >= staIdx.Width() || entry.YBlock >= staIdx.Height()) {
             if (offMap < 0 || entry.Number < offMap)
                 offMap = entry.Number;
             continue;
         }
-        blockGrid[static_cast<std::size_t>(StaIdx::Number(entry.XBlock, entry.YBlock))] = 1;
+        blockGrid[staIdx.Number(entry.XBlock, entry.YBlock)] = 1;
     }
     if (offMap >= 0)
         throw Error("Invalid item in patch file! (Item#: " + std::to_string(offMap) + ")");
@@ -37,12 +37,12 @@ BlockGrid MarkBlocks(const ExportTable& table)
 }
 
 // The marked blocks in processing order: X-major, as the grid is laid out.
-BlockList BlocksToProcess(const BlockGrid& blockGrid)
+BlockList BlocksToProcess(const BlockGrid& blockGrid, const StaIdx& staIdx)
 {
     BlockList blocks;
-    for (int x = 0; x < MapXBlocks; ++x)
-        for (int y = 0; y < MapYBlocks; ++y)
-            if (blockGrid[static_cast<std::size_t>(StaIdx::Number(x, y))] != 0)
+    for (int x = 0; x < staIdx.Width(); ++x)
+        for (int y = 0; y < staIdx.Height(); ++y)
+            if (blockGrid[staIdx.Number(x, y)] != 0)
                 blocks.emplace_back(static_cast<std::uint16_t>(x), static_cast<std::uint16_t>(y));
     return blocks;
 }
@@ -92,7 +92,7 @@ void FreezeWorld(const std::string& staIdxPath, const std::string& staticsPath, 
     reporter.SetProgress(0);
     ExportTable exportTable;
     SelectItemsForExport(wscPath, exportTable, reporter);
-    const BlockList blockList = BlocksToProcess(MarkBlocks(exportTable));
+    const BlockList blockList = BlocksToProcess(MarkBlocks(exportTable, table), table);
 
     // Both replacements are opened first, so that a file that cannot be written
     // stops the freeze before anything changes.

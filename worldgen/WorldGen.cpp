@@ -159,7 +159,8 @@ void GenerateStatics(
     std::mt19937 random(seed);
     auto uniform = [&random](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(random); };
     for (int b = 0; b < blockCount; ++b) {
-        TStaIdxEntry& entry = table.Entries[static_cast<std::size_t>(uniform(0, StaIdxEntryCount - 1))];
+        TStaIdxEntry& entry
+            = table.Entries[static_cast<std::size_t>(uniform(0, static_cast<int>(table.Entries.size()) - 1))];
         const int count = uniform(1, std::max(1, maxItems));
         entry.Offset = static_cast<std::int32_t>(statics.size());
         entry.Length = count * StaticItemSize;
@@ -174,9 +175,9 @@ void GenerateStatics(
     }
 }
 
-StaIdx EmptyIndex()
+StaIdx EmptyIndex(MapBlocks size)
 {
-    StaIdx table;
+    StaIdx table(size);
     for (TStaIdxEntry& entry : table.Entries)
         entry = {-1, 0, 0};
     return table;
@@ -203,7 +204,7 @@ void WriteSampleWorld(const std::string& folder)
     addBlock(100, 201, {{0x0CCA, 2, 2, 0, 0}, {0x0CCB, 5, 6, 1, 0}});
     addBlock(101, 200, {{0x1771, 0, 7, 0, 0x03E8}});
 
-    std::vector<unsigned char> index(StaIdxFileSize);
+    std::vector<unsigned char> index(table.Entries.size() * StaIdxRecordSize);
     for (std::size_t i = 0; i < table.Entries.size(); ++i)
         EncodeStaIdxEntry(table.Entries[i], &index[i * StaIdxRecordSize]);
 

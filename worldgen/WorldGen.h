@@ -47,8 +47,8 @@ std::string GenerateWsc(const WscOptions& options);
 void GenerateStatics(
     int blockCount, int maxItems, std::uint32_t seed, StaIdx& table, std::vector<unsigned char>& statics);
 
-// An index whose every entry is empty (Offset -1).
-StaIdx EmptyIndex();
+// An index of a map of any size whose every entry is empty (Offset -1).
+StaIdx EmptyIndex(MapBlocks size = {MapXBlocks, MapYBlocks});
 
 // Writes StaIdx0.mul, Statics0.mul and UOX3.wsc of a small valid world into an
 // existing folder: a few blocks of objects around block (100, 200), a character,

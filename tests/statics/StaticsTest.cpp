@@ -81,7 +81,7 @@ TEST(LoadStaIdx, LoadsEveryRecordAndWritesTheSameBytesBack)
     EXPECT_EQ(load.back(), 100);
 
     table->At(5, 5) = {-1, 0, 0};
-    EncodeStaIdxEntry({-1, 0, 0}, &bytes[StaIdx::Number(5, 5) * 12]);
+    EncodeStaIdxEntry({-1, 0, 0}, &bytes[table->Number(5, 5) * 12]);
     RecordingReporter saving;
     ReplacementFile file(dir / "StaIdx0.mul");
     WriteStaIdx(file, *table, saving);

@@ -105,7 +105,7 @@ void SetReadOnly(const std::string& path)
 
 Bytes IndexBytes(const StaIdx& table)
 {
-    Bytes bytes(StaIdxFileSize);
+    Bytes bytes(table.Entries.size() * StaIdxRecordSize);
     for (std::size_t i = 0; i < table.Entries.size(); ++i)
         EncodeStaIdxEntry(table.Entries[i], &bytes[i * StaIdxRecordSize]);
     return bytes + table.Trailing;

@@ -79,8 +79,8 @@ Objects IndexedObjects(const std::string& staIdxPath, const std::string& statics
     NullReporter reporter;
     LoadStaIdx(staIdxPath, *table, reporter);
     Objects objects;
-    for (int x = 0; x < MapXBlocks; ++x) {
-        for (int y = 0; y < MapYBlocks; ++y) {
+    for (int x = 0; x < table->Width(); ++x) {
+        for (int y = 0; y < table->Height(); ++y) {
             const TStaIdxEntry& entry = table->At(static_cast<std::uint16_t>(x), static_cast<std::uint16_t>(y));
             if (entry.Offset == -1 || entry.Length < StaticItemSize)
                 continue;

@@ -61,7 +61,7 @@ TEST(Melt, MovesTheBlockIntoTheWorldSaveAndEmptiesItsEntry)
     EXPECT_EQ(reporter.Progress.back(), 100);
 
     test::Bytes index = before.StaIdx;
-    EncodeStaIdxEntry({-1, 0, 0}, &index[StaIdx::Number(100, 200) * 12]);
+    EncodeStaIdxEntry({-1, 0, 0}, &index[table->Number(100, 200) * 12]);
     EXPECT_EQ(world.Take().StaIdx, index);
     EXPECT_EQ(world.Take().Statics, before.Statics);
     const std::string melted = ReadText(world.Wsc());
@@ -77,7 +77,7 @@ TEST(Melt, MovesTheBlockIntoTheWorldSaveAndEmptiesItsEntry)
         EXPECT_EQ(again.Lines, Completed({"Nothing to do!"}));
         EXPECT_EQ(ReadText(world.Wsc()), melted);
     }
-    EncodeStaIdxEntry({-1, 0, 0}, &index[StaIdx::Number(5, 5) * 12]);
+    EncodeStaIdxEntry({-1, 0, 0}, &index[table->Number(5, 5) * 12]);
     EXPECT_EQ(test::ReadBytes(world.StaIdx()), index);
 
     // A freeze gives the block the same objects back, in the same order.

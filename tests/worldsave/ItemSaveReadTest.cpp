@@ -2,7 +2,6 @@
 #include "ItemRecords.h"
 #include "ItemSaveFiles.h"
 #include "ItemValues.h"
-#include "MapSizes.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -205,62 +204,6 @@ TEST(ItemSaveFiles, FreezeReadsTheServersFilesInGridOrderAndSerialsComeFromEvery
         expected.push_back(dir / name);
     EXPECT_EQ(WscFiles(dir.path()), expected);
     EXPECT_EQ(ErrorText([&] { WscFiles(dir / "missing"); }), "File not found");
-}
-
-TEST(MapSizes, MapsAndTheirSizes)
-{
-    EXPECT_EQ((std::vector<int>{MapHeightBlocks(0), MapHeightBlocks(1), MapHeightBlocks(2), MapHeightBlocks(3),
-                  MapHeightBlocks(4), MapHeightBlocks(5)}),
-        (std::vector<int>{512, 512, 200, 256, 181, 512}));
-    const struct {
-        std::string_view Path;
-        StaticsFileKind Kind;
-        std::optional<int> Map;
-    } names[] = {
-        {"/srv/uo/staidx2.mul", StaticsFileKind::Index, 2},
-        {"C:\\UO\\StaIdx0.MUL", StaticsFileKind::Index, 0},
-        {"C:Statics5.mul", StaticsFileKind::Data, 5},
-        {"statics6.mul", StaticsFileKind::Data, std::nullopt},
-        {"staidx2.mul", StaticsFileKind::Data, std::nullopt},
-        {"staidx12.mul", StaticsFileKind::Index, std::nullopt},
-        {"staidx2.mul/", StaticsFileKind::Index, std::nullopt},
-    };
-    for (const auto& c : names)
-        EXPECT_EQ(StaticsMapNumber(c.Path, c.Kind), c.Map) << c.Path;
-    const struct {
-        int Map;
-        std::uint64_t Bytes;
-        MapBlocks Size;
-    } sizes[] = {
-        {0, 5505024, {896, 512}},
-        {1, 5505024, {896, 512}},
-        {0, 4718592, {768, 512}},
-        {0, 5505036, {768, 512}},
-        {1, 5000000, {768, 512}},
-        {2, 691200, {288, 200}},
-        {2, 691211, {288, 200}},
-        {4, 393132, {181, 181}},
-        {5, 983040, {160, 512}},
-        {3, 4000000000, {8192, 256}},
-    };
-    for (const auto& c : sizes)
-        EXPECT_EQ(MapSizeOfIndex(c.Map, c.Bytes), c.Size) << c.Map << " " << c.Bytes;
-    EXPECT_EQ(ErrorText([] { MapSizeOfIndex(2, 2399); }), "Read beyond end of file");
-}
-
-TEST(MapSizes, MapSizeAndPositionTexts)
-{
-    EXPECT_EQ(ParseMapSize("7168x4096"), (MapBlocks{896, 512}));
-    EXPECT_EQ(ParseMapSize("8X65536"), (MapBlocks{1, 8192}));
-    for (const char* bad : {"7004x4096", "7168", "x4096", "0x8", "7168x4096x8", "65544x8", "+8x8", " 8x8", "8x8 "})
-        EXPECT_EQ(ErrorText([&] { ParseMapSize(bad); }),
-            "Invalid map size '" + std::string(bad)
-                + "': give WIDTHxHEIGHT in tiles, multiples of 8 up to 65536, such as 7168x4096");
-    EXPECT_EQ(ParsePosition("1432,1696"), (TilePosition{1432, 1696}));
-    EXPECT_EQ(ParsePosition(" 0 , 65535 "), (TilePosition{0, 65535}));
-    for (const char* bad : {"1432", "1432,", "-1,5", "65536,0", "1,2,3", "0x10,5"})
-        EXPECT_EQ(ErrorText([&] { ParsePosition(bad); }),
-            "Invalid position '" + std::string(bad) + "': give X,Y in tiles, such as 1432,1696");
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 // The server's maps 0 to 5: their size in blocks of 8 x 8 tiles, the map a
@@ -26,6 +27,11 @@ enum class StaticsFileKind { Index, Data };
 // The map number in a statics file's name, "staidx2.mul" or "statics2.mul" in
 // any case, after the path's last separator; nothing for any other name.
 std::optional<int> StaticsMapNumber(std::string_view path, StaticsFileKind kind);
+
+// The map of an index and its statics file: the number in their names, 0 for
+// a name that carries none. Files of two different maps are refused with an
+// error that names both.
+int MapOfStaticsFiles(const std::string& staIdxPath, const std::string& staticsPath);
 
 // The size of map 0..5 from the size of its index, 12 bytes per block, X-major.
 // Maps 0 and 1 are 768 x 512 blocks unless the index holds exactly 896 x 512

@@ -43,7 +43,11 @@ int MapHeightBlocks(int map)
 
 std::optional<int> StaticsMapNumber(std::string_view path, StaticsFileKind kind)
 {
+#ifdef _WIN32
     const std::size_t separator = path.find_last_of("/\\:");
+#else
+    const std::size_t separator = path.find_last_of('/');
+#endif
     const std::string name = LowerCase(separator == std::string_view::npos ? path : path.substr(separator + 1));
     const std::string_view stem = kind == StaticsFileKind::Index ? "staidx" : "statics";
     if (name.size() != stem.size() + 5 || !name.starts_with(stem) || !name.ends_with(".mul"))
@@ -52,6 +56,18 @@ std::optional<int> StaticsMapNumber(std::string_view path, StaticsFileKind kind)
     if (digit < '0' || digit >= '0' + MapCount)
         return std::nullopt;
     return digit - '0';
+}
+
+int MapOfStaticsFiles(const std::string& staIdxPath, const std::string& staticsPath)
+{
+    const int indexMap = StaticsMapNumber(staIdxPath, StaticsFileKind::Index).value_or(0);
+    const int dataMap = StaticsMapNumber(staticsPath, StaticsFileKind::Data).value_or(0);
+    if (indexMap != dataMap)
+        throw Error("The index '" + staIdxPath + "' belongs to map " + std::to_string(indexMap)
+            + " but the statics file '" + staticsPath + "' to map " + std::to_string(dataMap)
+            + ": give the two files of one map (staidxN.mul with staticsN.mul; a name without a map number is map "
+              "0)");
+    return indexMap;
 }
 
 MapBlocks MapSizeOfIndex(int map, std::uint64_t indexBytes)

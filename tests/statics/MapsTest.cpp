@@ -1,0 +1,153 @@
+// Maps 0 to 5: the map of a pair of statics files, the size of its index, the
+// texts of sizes and positions, and the table loaded and written at its size.
+#include "Error.h"
+#include "File.h"
+#include "MapSizes.h"
+#include "StaIdx.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+namespace cryo {
+namespace {
+
+using test::Bytes;
+using test::ErrorText;
+
+TEST(MapSizes, MapsAndTheirSizes)
+{
+    EXPECT_EQ((std::vector<int>{MapHeightBlocks(0), MapHeightBlocks(1), MapHeightBlocks(2), MapHeightBlocks(3),
+                  MapHeightBlocks(4), MapHeightBlocks(5)}),
+        (std::vector<int>{512, 512, 200, 256, 181, 512}));
+    const struct {
+        std::string_view Path;
+        StaticsFileKind Kind;
+        std::optional<int> Map;
+    } names[] = {
+        {"/srv/uo/staidx2.mul", StaticsFileKind::Index, 2},
+#ifdef _WIN32
+        {"C:\\UO\\StaIdx0.MUL", StaticsFileKind::Index, 0},
+        {"C:Statics5.mul", StaticsFileKind::Data, 5},
+#else
+        {"/srv/UO\\StaIdx0.MUL", StaticsFileKind::Index, std::nullopt},
+        {"/srv/uo/Statics5.MUL", StaticsFileKind::Data, 5},
+#endif
+        {"statics6.mul", StaticsFileKind::Data, std::nullopt},
+        {"staidx2.mul", StaticsFileKind::Data, std::nullopt},
+        {"staidx12.mul", StaticsFileKind::Index, std::nullopt},
+        {"staidx2.mul/", StaticsFileKind::Index, std::nullopt},
+    };
+    for (const auto& c : names)
+        EXPECT_EQ(StaticsMapNumber(c.Path, c.Kind), c.Map) << c.Path;
+    const struct {
+        int Map;
+        std::uint64_t Bytes;
+        MapBlocks Size;
+    } sizes[] = {
+        {0, 5505024, {896, 512}},
+        {1, 5505024, {896, 512}},
+        {0, 4718592, {768, 512}},
+        {0, 5505036, {768, 512}},
+        {1, 5000000, {768, 512}},
+        {2, 691200, {288, 200}},
+        {2, 691211, {288, 200}},
+        {4, 393132, {181, 181}},
+        {5, 983040, {160, 512}},
+        {3, 4000000000, {8192, 256}},
+    };
+    for (const auto& c : sizes)
+        EXPECT_EQ(MapSizeOfIndex(c.Map, c.Bytes), c.Size) << c.Map << " " << c.Bytes;
+    EXPECT_EQ(ErrorText([] { MapSizeOfIndex(2, 2399); }), "Read beyond end of file");
+}
+
+TEST(MapSizes, MapSizeAndPositionTexts)
+{
+    EXPECT_EQ(ParseMapSize("7168x4096"), (MapBlocks{896, 512}));
+    EXPECT_EQ(ParseMapSize("8X65536"), (MapBlocks{1, 8192}));
+    for (const char* bad : {"7004x4096", "7168", "x4096", "0x8", "7168x4096x8", "65544x8", "+8x8", " 8x8", "8x8 "})
+        EXPECT_EQ(ErrorText([&] { ParseMapSize(bad); }),
+            "Invalid map size '" + std::string(bad)
+                + "': give WIDTHxHEIGHT in tiles, multiples of 8 up to 65536, such as 7168x4096");
+    EXPECT_EQ(ParsePosition("1432,1696"), (TilePosition{1432, 1696}));
+    EXPECT_EQ(ParsePosition(" 0 , 65535 "), (TilePosition{0, 65535}));
+    for (const char* bad : {"1432", "1432,", "-1,5", "65536,0", "1,2,3", "0x10,5"})
+        EXPECT_EQ(ErrorText([&] { ParsePosition(bad); }),
+            "Invalid position '" + std::string(bad) + "': give X,Y in tiles, such as 1432,1696");
+}
+
+TEST(MapSizes, FilesOfTwoMapsAreRefusedNamingBoth)
+{
+    EXPECT_EQ(MapOfStaticsFiles("/uo/StaIdx2.MUL", "/uo/statics2.mul"), 2);
+    EXPECT_EQ(MapOfStaticsFiles("/uo/index.mul", "/uo/data.mul"), 0);
+    EXPECT_EQ(MapOfStaticsFiles("/uo/StaIdx0.mul", "/uo/data.mul"), 0);
+    EXPECT_EQ(ErrorText([] { MapOfStaticsFiles("/uo/staidx2.mul", "/uo/statics3.mul"); }),
+        "The index '/uo/staidx2.mul' belongs to map 2 but the statics file '/uo/statics3.mul' to map 3: give the two "
+        "files of one map (staidxN.mul with staticsN.mul; a name without a map number is map 0)");
+    EXPECT_NE(ErrorText([] { MapOfStaticsFiles("/uo/staidx2.mul", "/uo/data.mul"); }), "");
+}
+
+TEST(LoadStaIdx, TheTableHasTheSizeOfItsMapAndWritesEveryByteBack)
+{
+    test::TempFolder dir;
+    const std::string path = dir / "staidx.mul";
+    const struct {
+        int Map;
+        std::optional<MapBlocks> Given;
+        std::size_t Bytes;
+        MapBlocks Size; // or the error
+        std::string Error = "";
+    } cases[] = {
+        {0, {}, 4718592, {768, 512}},
+        {0, {}, 4718593, {768, 512}},
+        {0, {}, 5505024, {896, 512}},
+        {1, {}, 5505024, {896, 512}},
+        {2, {}, 691200, {288, 200}},
+        {3, {}, 983040, {320, 256}},
+        {4, {}, 393132, {181, 181}},
+        {5, {}, 983040, {160, 512}},
+        // Cut inside its last column: one column fewer, whose records are kept.
+        {3, {}, 983039, {319, 256}},
+        {0, MapBlocks{768, 512}, 5505024, {768, 512}},
+        {0, MapBlocks{2, 8}, 200, {2, 8}},
+        {0, {}, 4718591, {}, "Read beyond end of file"},
+        {2, {}, 2399, {}, "Read beyond end of file"},
+        {1, MapBlocks{896, 512}, 4718592, {}, "Read beyond end of file"},
+    };
+    std::mt19937 random(5);
+    for (const auto& c : cases) {
+        Bytes bytes(c.Bytes);
+        for (auto& b : bytes)
+            b = static_cast<unsigned char>(random());
+        test::WriteBytes(path, bytes);
+        StaIdx table;
+        test::RecordingReporter loading;
+        const std::string error = test::ErrorLineOf([&] { LoadStaIdx(path, table, loading, {c.Map, c.Given}); });
+        if (!c.Error.empty()) {
+            EXPECT_EQ(error, path + ": " + c.Error + ".") << c.Bytes;
+            EXPECT_FALSE(table.StaIdxLoaded);
+            continue;
+        }
+        ASSERT_EQ(error, "") << c.Bytes;
+        EXPECT_EQ(table.Size(), c.Size) << c.Bytes;
+        // Block (x, y) is record x * height + y; nothing past the map is a block.
+        const auto last = static_cast<std::uint16_t>(c.Size.Width - 1);
+        const auto bottom = static_cast<std::uint16_t>(c.Size.Height - 1);
+        EXPECT_EQ(table.At(last, bottom), DecodeStaIdxEntry(&bytes[(table.Entries.size() - 1) * 12]));
+        EXPECT_EQ(table.At(1, 0), DecodeStaIdxEntry(&bytes[static_cast<std::size_t>(c.Size.Height) * 12]));
+        EXPECT_EQ(ErrorText([&] { table.At(last + 1, 0); }), "Range check error");
+        EXPECT_EQ(ErrorText([&] { table.At(0, bottom + 1); }), "Range check error");
+        // The position follows the columns: 800 div 896 is 0, 900 div 896 is 1.
+        if (c.Size.Width == 896) {
+            EXPECT_TRUE(loading.Progress[1 + 8 * 512] == 0 && loading.Progress[1 + 9 * 512] == 1);
+        }
+        ReplacementFile saved(dir / "saved.mul");
+        WriteStaIdx(saved, table, loading);
+        saved.Commit();
+        EXPECT_EQ(test::ReadBytes(dir / "saved.mul"), bytes) << c.Bytes;
+    }
+}
+
+} // namespace
+} // namespace cryo
