@@ -237,6 +237,42 @@ TEST(Freeze, AFailureLeavesEveryFileAsItWas)
     }
 }
 
+TEST(Freeze, ItemsBeyondTheLoadedMapAreRefused)
+{
+    const std::string refused = "Invalid item in patch file! (Item#: 1)";
+    const struct {
+        int Map;
+        MapBlocks Size;
+        int X;
+        int Y;
+        std::string Error;
+    } cases[] = {
+        {0, {896, 512}, 7167, 4095, ""},
+        {0, {896, 512}, 7168, 0, refused},
+        {1, {768, 512}, 6144, 0, refused},
+        {2, {288, 200}, 2303, 1599, ""},
+        {2, {288, 200}, 0, 1600, refused},
+        {4, {181, 181}, 1448, 0, refused},
+        {5, {160, 512}, 1279, 4095, ""},
+        {5, {160, 512}, 1280, 0, refused},
+    };
+    for (const auto& c : cases) {
+        WorldFolder world;
+        world.Write(worldgen::EmptyIndex(c.Size), {}, Item(1, c.X, c.Y));
+        const auto before = world.Take();
+        StaIdx table;
+        NullReporter quiet;
+        LoadStaIdx(world.StaIdx(), table, quiet, {c.Map, std::nullopt});
+        ASSERT_EQ(table.Size(), c.Size);
+        EXPECT_EQ(Freeze(world, table).Error, c.Error) << c.Map << " " << c.X << "," << c.Y;
+        if (c.Error.empty())
+            EXPECT_EQ(table.At(static_cast<std::uint16_t>(c.X / 8), static_cast<std::uint16_t>(c.Y / 8)),
+                (TStaIdxEntry{0, 7, 0}));
+        else
+            EXPECT_TRUE(world.Take() == before);
+    }
+}
+
 // The freeze as the reference does it: one block after the other in X-major
 // order, each appended to the statics file, and the index written at the end.
 // Gives the error that stops it, and the log of a freeze that completes.

@@ -88,6 +88,33 @@ TEST(Melt, MovesTheBlockIntoTheWorldSaveAndEmptiesItsEntry)
     EXPECT_EQ(ReadText(world.Wsc()), Saved.substr(0, Saved.size() - 5) + "\r\n\r\nEOF\r\n\r\n");
 }
 
+TEST(Melt, TheLastBlockOfAWiderMapMeltsAndFreezesAtItsOwnRecord)
+{
+    WorldFolder world;
+    StaIdx table = worldgen::EmptyIndex({896, 512});
+    table.At(895, 511) = {7, 14, 0xABCD};
+    world.Write(table, ItemBytes({{9, 9, 9, 9, 9}}) + ItemBytes(Objects), Saved);
+    const auto before = world.Take();
+    // 5,505,024 bytes: map 0 at 896 x 512 blocks, block (895, 511) at byte 5,505,012.
+    ASSERT_EQ(before.StaIdx.size(), 5505024u);
+    auto loaded = world.Load();
+    const WorldFiles files{world.StaIdx(), world.Statics(), world.Wsc()};
+    RecordingReporter reporter;
+    RunMelt(files, "895", "511", *loaded, reporter);
+    auto withLastRecord = [&](const TStaIdxEntry& entry) {
+        test::Bytes index = before.StaIdx;
+        EncodeStaIdxEntry(entry, &index[5505012]);
+        return index;
+    };
+    EXPECT_EQ(world.Take().StaIdx, withLastRecord({-1, 0, 0}));
+    EXPECT_EQ(test::Type255Items(ReadText(world.Wsc())),
+        (test::Objects{{0x1234, 7163, 4093, -5, 0}, {0x0EED, 7160, 4095, 20, 0x0481}}));
+
+    RunFreeze(files, *loaded, reporter);
+    EXPECT_EQ(world.Take().StaIdx, withLastRecord({21, 14, 0}));
+    EXPECT_EQ(world.Take().Statics, before.Statics + ItemBytes(Objects));
+}
+
 struct FailCase {
     const char* Name;
     std::function<void(const WorldFolder&, StaIdx&)> Prepare;
