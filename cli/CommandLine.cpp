@@ -1,20 +1,34 @@
 #include "CommandLine.h"
 
+#include <exception>
 #include <map>
 
 namespace cryo::cli {
 
-const char* const UsageText = "Usage:\n"
-                              "  cryoweaver-cli list   --staidx FILE --statics FILE X Y\n"
-                              "  cryoweaver-cli melt   --staidx FILE --statics FILE --wsc FILE X Y\n"
-                              "  cryoweaver-cli freeze --staidx FILE --statics FILE --wsc FILE\n"
-                              "  cryoweaver-cli sample DIR\n"
-                              "  cryoweaver-cli --help | --version\n"
-                              "\n"
-                              "  list    prints the static objects of block X, Y (X 0..767, Y 0..511)\n"
-                              "  melt    moves block X, Y from the statics files into the world save\n"
-                              "  freeze  moves every TYPE 255 item of the world save into the statics files\n"
-                              "  sample  writes a small world (StaIdx0.mul, Statics0.mul, UOX3.wsc) to try\n";
+const char* const UsageText
+    = "Usage:\n"
+      "  cryoweaver-cli list   --staidx FILE --statics FILE [--map-size WxH] (X Y | --at X,Y)\n"
+      "  cryoweaver-cli melt   --staidx FILE --statics FILE --wsc FILE [--map-size WxH] (X Y | --at X,Y)\n"
+      "  cryoweaver-cli freeze --staidx FILE --statics FILE --wsc FILE [--map-size WxH]\n"
+      "  cryoweaver-cli sample DIR\n"
+      "  cryoweaver-cli --help | --version\n"
+      "\n"
+      "  list    prints the static objects of block X, Y\n"
+      "  melt    moves block X, Y from the statics files into the world save\n"
+      "  freeze  moves every TYPE 255 item of the world save into the statics files\n"
+      "  sample  writes a small world (StaIdx0.mul, Statics0.mul, UOX3.wsc) to try\n"
+      "\n"
+      "  X and Y are block numbers (blocks of 8 x 8 tiles), from 0 to the map's width\n"
+      "  and height in blocks less 1: 767 and 511 on the classic map 0 (an index of\n"
+      "  4,718,592 bytes), 895 and 511 on maps 0 and 1 of today's client (5,505,024\n"
+      "  bytes). Maps 2 to 5 are 200, 256, 181 and 512 blocks high and as wide as\n"
+      "  their index holds. A /where position divided by 8 gives its block.\n"
+      "\n"
+      "  --at X,Y        the block at this world position, in tiles as /where shows\n"
+      "                  it (X from 0 to the map's width in tiles less 1, likewise Y)\n"
+      "  --map-size WxH  the map's size in tiles (multiples of 8), for a custom map;\n"
+      "                  without it, the map is the number in the files' names\n"
+      "                  (staidx2.mul with statics2.mul; other names are map 0)\n";
 
 namespace {
 
@@ -22,6 +36,12 @@ struct CommandShape {
     CommandKind Kind;
     bool NeedsWsc;
     bool TakesBlock;
+};
+
+// A value option: where its text goes and what it needs.
+struct ValueOption {
+    std::string* Text;
+    const char* Needs;
 };
 
 const std::map<std::string, CommandShape> Commands = {
@@ -51,8 +71,11 @@ Command ParseCommandLine(const std::vector<std::string>& args)
     }
 
     std::vector<std::string> positional;
-    std::map<std::string, std::string*> options
-        = {{"--staidx", &command.StaIdx}, {"--statics", &command.Statics}, {"--wsc", &command.Wsc}};
+    std::string atText;
+    std::string mapSizeText;
+    std::map<std::string, ValueOption> options = {{"--staidx", {&command.StaIdx, "a file name"}},
+        {"--statics", {&command.Statics, "a file name"}}, {"--wsc", {&command.Wsc, "a file name"}},
+        {"--at", {&atText, "a position X,Y"}}, {"--map-size", {&mapSizeText, "a size WIDTHxHEIGHT"}}};
     std::map<std::string, bool> given;
     bool onlyPositional = false;
     for (std::size_t i = 1; i < args.size(); ++i) {
@@ -75,11 +98,11 @@ Command ParseCommandLine(const std::vector<std::string>& args)
         if (option == options.end())
             Fail("unknown option '" + key + "'");
         if (equals != std::string::npos) {
-            *option->second = arg.substr(equals + 1);
+            *option->second.Text = arg.substr(equals + 1);
         } else {
             if (i + 1 >= args.size())
-                Fail("option '" + key + "' needs a file name");
-            *option->second = args[++i];
+                Fail("option '" + key + "' needs " + option->second.Needs);
+            *option->second.Text = args[++i];
         }
         given[key] = true;
     }
@@ -106,10 +129,25 @@ Command ParseCommandLine(const std::vector<std::string>& args)
         Fail(name + " needs --wsc FILE");
     if (!shape->second.NeedsWsc && given.count("--wsc"))
         Fail(name + " takes no --wsc");
-    const std::size_t wanted = shape->second.TakesBlock ? 2 : 0;
-    if (positional.size() != wanted)
-        Fail(wanted == 2 ? name + " needs the block numbers X and Y" : name + " takes no block numbers");
-    if (wanted == 2) {
+    if (!shape->second.TakesBlock && given.count("--at"))
+        Fail(name + " takes no --at");
+    try {
+        if (given.count("--at"))
+            command.At = ParsePosition(atText);
+        if (given.count("--map-size"))
+            command.MapSize = ParseMapSize(mapSizeText);
+    } catch (const std::exception& error) {
+        Fail(error.what());
+    }
+    if (!shape->second.TakesBlock) {
+        if (!positional.empty())
+            Fail(name + " takes no block numbers");
+    } else if (command.At) {
+        if (!positional.empty())
+            Fail(name + " takes the block numbers X and Y or --at X,Y, not both");
+    } else if (positional.size() != 2) {
+        Fail(name + " needs the block numbers X and Y, or --at X,Y");
+    } else {
         command.XText = positional[0];
         command.YText = positional[1];
     }

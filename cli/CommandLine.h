@@ -1,5 +1,7 @@
 #pragma once
 
+#include "MapSizes.h"
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -13,8 +15,12 @@ struct Command {
     std::string StaIdx;
     std::string Statics;
     std::string Wsc;
+    // The block as numbers, or a tile position in it (--at).
     std::string XText;
     std::string YText;
+    std::optional<TilePosition> At;
+    // A size in blocks given instead of the one the index's length tells.
+    std::optional<MapBlocks> MapSize;
     std::string Folder;
 };
 

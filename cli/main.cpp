@@ -5,6 +5,7 @@
 #include "ConsoleReporter.h"
 #include "Error.h"
 #include "File.h"
+#include "MapSizes.h"
 #include "StaIdx.h"
 #include "Text.h"
 #include "Version.h"
@@ -13,6 +14,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #ifdef _WIN32
@@ -43,6 +45,16 @@ void WriteSample(const std::string& folder)
         std::printf("Wrote %s%s\n", prefix.c_str(), name);
 }
 
+// The block numbers of the block at a world position of the loaded map.
+std::pair<std::string, std::string> BlockAt(TilePosition position, const StaIdx& table)
+{
+    if (position.X / 8 >= table.Width() || position.Y / 8 >= table.Height())
+        throw Error("The position " + std::to_string(position.X) + "," + std::to_string(position.Y)
+            + " lies outside the map of " + std::to_string(table.Width() * 8) + " x "
+            + std::to_string(table.Height() * 8) + " tiles");
+    return {std::to_string(position.X / 8), std::to_string(position.Y / 8)};
+}
+
 int Run(const cli::Command& command, cli::ConsoleReporter& reporter)
 {
     switch (command.Kind) {
@@ -61,19 +73,20 @@ int Run(const cli::Command& command, cli::ConsoleReporter& reporter)
 
     const WorldFiles files{command.StaIdx, command.Statics, command.Wsc};
     auto table = std::make_unique<StaIdx>();
-    if (command.Kind == cli::CommandKind::List) {
+    if (command.Kind == cli::CommandKind::List && !command.At) {
         // The block numbers are checked before the index is read.
         ParseBlockNumber(command.XText);
         ParseBlockNumber(command.YText);
     }
-    LoadStaIdx(files.StaIdx, *table, reporter);
+    LoadStaIdx(files.StaIdx, *table, reporter, {MapOfStaticsFiles(files.StaIdx, files.Statics), command.MapSize});
+    const auto [xText, yText] = command.At ? BlockAt(*command.At, *table) : std::pair{command.XText, command.YText};
     switch (command.Kind) {
     case cli::CommandKind::List:
-        for (const std::string& line : ListStaticBlock(files.Statics, *table, command.XText, command.YText, reporter))
+        for (const std::string& line : ListStaticBlock(files.Statics, *table, xText, yText, reporter))
             reporter.Log(line);
         break;
     case cli::CommandKind::Melt:
-        RunMelt(files, command.XText, command.YText, *table, reporter);
+        RunMelt(files, xText, yText, *table, reporter);
         break;
     case cli::CommandKind::Freeze:
         RunFreeze(files, *table, reporter);

@@ -1,4 +1,5 @@
 // The command-line program, run as a user runs it.
+#include "StaIdx.h"
 #include "TestSupport.h"
 #include "Version.h"
 
@@ -129,6 +130,45 @@ TEST(CommandLine, ErrorsGoToStandardErrorWithTheFileAndTheFullStopRule)
     }
 }
 
+TEST(CommandLine, APositionOrAMapSizeFindsTheBlockOnAnyMap)
+{
+    const Sample sample;
+    // /where 803,1605 lies in block (100, 200).
+    EXPECT_EQ(sample.Run("list", {"--at", "803,1605"}).Out, SampleBlock);
+    EXPECT_EQ(sample.Run("list", {"--map-size", "6144x4096", "--at=807,1607"}).Out, SampleBlock);
+    EXPECT_EQ(sample.Run("melt", {"--at", "800,1600"}).Status, 0);
+    EXPECT_EQ(sample.Run("list", {"100", "200"}).Out, "");
+
+    // Map 2 is 2304 x 1600 tiles: its last tile is a block, the next is off the map.
+    StaIdx map2({288, 200});
+    for (TStaIdxEntry& entry : map2.Entries)
+        entry = {-1, 0, 0};
+    test::WriteBytes(sample.dir / "staidx2.mul", test::IndexBytes(map2));
+    test::WriteText(sample.dir / "statics2.mul", "");
+    auto list2 = [&](const std::string& statics, std::vector<std::string> rest) {
+        rest.insert(rest.begin(), {"list", "--staidx", sample.dir / "staidx2.mul", "--statics", sample.dir / statics});
+        return Cli(rest);
+    };
+    EXPECT_EQ(list2("statics2.mul", {"--at", "2303,1599"}).Status, 0);
+    const struct {
+        Result Run;
+        std::string Err;
+    } failures[] = {
+        {list2("statics2.mul", {"--at", "0,1600"}), "The position 0,1600 lies outside the map of 2304 x 1600 tiles."},
+        {list2("statics2.mul", {"287", "200"}), "Range check error."},
+        {list2("Statics0.mul", {"0", "0"}),
+            "The index '" + sample.dir / "staidx2.mul" + "' belongs to map 2 but the statics file '"
+                + sample.dir / "Statics0.mul"
+                + "' to map 0: give the two files of one map (staidxN.mul with staticsN.mul; a name without a map "
+                  "number is map 0)"},
+        {sample.Run("freeze", {"--map-size", "7168x4096"}), sample.dir / "StaIdx0.mul" + ": Read beyond end of file."},
+    };
+    for (const auto& f : failures) {
+        EXPECT_EQ(f.Run.Status, 1) << f.Err;
+        EXPECT_EQ(f.Run.Err, "cryoweaver-cli: " + f.Err + "\n");
+    }
+}
+
 TEST(CommandLine, TheSampleNeverOverwritesAFile)
 {
     const Sample sample;
@@ -153,6 +193,11 @@ TEST(CommandLine, WrongCommandLinesExitWith2AndShowTheUsage)
         {"freeze", "--staidx", "a", "--statics", "b", "--wsc"},
         {"freeze", "--bogus", "x"},
         {"sample"},
+        {"list", "--staidx", "a", "--statics", "b", "--at", "1,2", "3", "4"},
+        {"melt", "--staidx", "a", "--statics", "b", "--wsc", "c", "--at", "1432"},
+        {"freeze", "--staidx", "a", "--statics", "b", "--wsc", "c", "--at", "1,2"},
+        {"freeze", "--staidx", "a", "--statics", "b", "--wsc", "c", "--map-size", "7004x4096"},
+        {"list", "--staidx", "a", "--statics", "b", "1", "2", "--map-size"},
     };
     for (const auto& args : wrong) {
         const Result result = Cli(args);
