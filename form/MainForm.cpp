@@ -3,6 +3,7 @@
 #include "Actions.h"
 #include "Convert.h"
 #include "File.h"
+#include "MapSizes.h"
 #include "StoredSettings.h"
 #include "Text.h"
 #include "Version.h"
@@ -33,15 +34,23 @@ const char* const GuideSteps[][3] = {
 struct FileBox {
     Control Edit;
     Control Browse;
-    const char* Name; // the file's name, in any case, or nullptr for any name
+    std::optional<StaticsFileKind> Kind; // a statics file of map 0 to 5, or any name
+    const char* NameRule;
     const char* BrowseTitle;
 };
 
 const FileBox FileBoxes[] = {
-    {Control::StaIdxEdit, Control::StaIdxBrowseButton, "StaIdx0.mul", "Where is StaIdx0.mul?"},
-    {Control::StaticsEdit, Control::StaticsBrowseButton, "Statics0.mul", "Where is Statics0.mul?"},
-    {Control::WSCEdit, Control::WSCBrowseButton, nullptr, "Where is the world save (UOX3.wsc)?"},
+    {Control::StaIdxEdit, Control::StaIdxBrowseButton, StaticsFileKind::Index,
+        "The name must be StaIdx0.mul to StaIdx5.mul.", "Where is StaIdx0.mul?"},
+    {Control::StaticsEdit, Control::StaticsBrowseButton, StaticsFileKind::Data,
+        "The name must be Statics0.mul to Statics5.mul.", "Where is Statics0.mul?"},
+    {Control::WSCEdit, Control::WSCBrowseButton, std::nullopt, "", "Where is the world save (UOX3.wsc)?"},
 };
+
+bool NameFits(const std::string& path, const FileBox& box)
+{
+    return box.Kind && StaticsMapNumber(path, *box.Kind).has_value();
+}
 
 const Control BlockControls[] = {Control::XBlockEdit, Control::XBlockUpDown, Control::YBlockEdit, Control::YBlockUpDown,
     Control::GetStaticBlockButton, Control::MeltBlockButton};
@@ -78,14 +87,14 @@ std::string FolderPart(const std::string& path)
 }
 
 // Why the path does not do for the box; empty when it does.
-std::string Complaint(const std::string& path, const char* name)
+std::string Complaint(const std::string& path, const FileBox& box)
 {
     if (path.empty())
         return "No file given.";
     if (!FileExists(path))
         return PathExists(path) ? "This is a folder, not a file." : "No such file.";
-    if (name != nullptr && LowerCase(FileNamePart(path)) != LowerCase(name))
-        return std::string("The name must be ") + name + ".";
+    if (box.Kind && !NameFits(path, box))
+        return box.NameRule;
     return {};
 }
 
@@ -199,7 +208,7 @@ const std::vector<std::string>& TMainForm::WelcomeLines()
 void TMainForm::Initialize()
 {
     view_.SetCaption(Caption());
-    view_.SetBlockRanges(MapXBlocks - 1, MapYBlocks - 1);
+    view_.SetBlockRanges(staIdx_->Width() - 1, staIdx_->Height() - 1);
     view_.SetText(Control::StaIdxEdit, "StaIdxEdit");
     view_.SetText(Control::StaticsEdit, "StaticsEdit");
     view_.SetText(Control::WSCEdit, "WSCEdit");
@@ -330,7 +339,7 @@ void TMainForm::Exited(Control control)
 void TMainForm::CheckFileName(Control edit)
 {
     const FileBox& box = FileBoxes[BoxNumber(edit)];
-    const std::string complaint = Complaint(view_.Text(edit), box.Name);
+    const std::string complaint = Complaint(view_.Text(edit), box);
     const EditColor color = complaint.empty() ? EditColor::Green : EditColor::Red;
     colors_[static_cast<std::size_t>(BoxNumber(edit))] = color;
     view_.SetEditColor(edit, color, complaint);
@@ -419,8 +428,11 @@ void TMainForm::LockIndexFiles()
 void TMainForm::GetStaticIndexButtonClick()
 {
     Operation([this] {
+        const std::string staIdxPath = view_.Text(Control::StaIdxEdit);
+        const int map = MapOfStaticsFiles(staIdxPath, view_.Text(Control::StaticsEdit));
         LogInitStart(*reporter_);
-        LoadStaIdx(view_.Text(Control::StaIdxEdit), *staIdx_, *reporter_);
+        LoadStaIdx(staIdxPath, *staIdx_, *reporter_, {map, std::nullopt});
+        view_.SetBlockRanges(staIdx_->Width() - 1, staIdx_->Height() - 1);
         LockIndexFiles();
         UpdateButtons();
         UpdateSimpleModeHelp();
@@ -473,12 +485,12 @@ void TMainForm::ClampToRange(Control edit, int maximum)
 
 void TMainForm::XBlockEditExit()
 {
-    ClampToRange(Control::XBlockEdit, MapXBlocks - 1);
+    ClampToRange(Control::XBlockEdit, staIdx_->Width() - 1);
 }
 
 void TMainForm::YBlockEditExit()
 {
-    ClampToRange(Control::YBlockEdit, MapYBlocks - 1);
+    ClampToRange(Control::YBlockEdit, staIdx_->Height() - 1);
 }
 
 void TMainForm::ModeChosen(Control radioButton, std::uint8_t mode, const char* caption)
@@ -528,9 +540,8 @@ void TMainForm::FilesDropped(const std::vector<std::string>& paths, std::optiona
         if (target) {
             edit = *target;
         } else {
-            const std::string name = LowerCase(FileNamePart(path));
             for (const FileBox& box : FileBoxes) {
-                if (box.Name != nullptr && name == LowerCase(box.Name))
+                if (NameFits(path, box))
                     edit = box.Edit;
             }
         }

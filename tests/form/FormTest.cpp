@@ -281,21 +281,24 @@ TEST_F(FormTest, FileNamesTurnGreenOnlyForTheirFiles)
     store.Exists = true;
     store.Values = {{"Mode", 0}};
     form.FormShow();
-    for (const char* name : {"StaIdx0.MUL", "staidx1.mul", "STATICS0.mul", "patch.txt"})
+    for (const char* name : {"StaIdx0.MUL", "staidx5.mul", "staidx6.mul", "STATICS0.mul", "statics2.mul", "patch.txt"})
         test::WriteText(dir / name, "x");
     std::filesystem::create_directories(dir / "sub/staidx0.mul");
+    const std::string staIdxNames = "The name must be StaIdx0.mul to StaIdx5.mul.";
     const struct {
         Control Edit;
         std::string Path;
         std::string Tip; // empty: green
     } cases[] = {
         {C::StaIdxEdit, dir / "StaIdx0.MUL", ""},
-        {C::StaIdxEdit, dir / "staidx1.mul", "The name must be StaIdx0.mul."},
+        {C::StaIdxEdit, dir / "staidx5.mul", ""},
+        {C::StaIdxEdit, dir / "staidx6.mul", staIdxNames},
         {C::StaIdxEdit, dir / "gone/StaIdx0.mul", "No such file."},
         {C::StaIdxEdit, dir / "sub/staidx0.mul", "This is a folder, not a file."},
-        {C::StaIdxEdit, dir / "STATICS0.mul", "The name must be StaIdx0.mul."},
+        {C::StaIdxEdit, dir / "STATICS0.mul", staIdxNames},
         {C::StaticsEdit, dir / "STATICS0.mul", ""},
-        {C::StaticsEdit, dir / "StaIdx0.MUL", "The name must be Statics0.mul."},
+        {C::StaticsEdit, dir / "statics2.mul", ""},
+        {C::StaticsEdit, dir / "StaIdx0.MUL", "The name must be Statics0.mul to Statics5.mul."},
         {C::WSCEdit, dir / "patch.txt", ""},
         {C::WSCEdit, dir / "missing.wsc", "No such file."},
         {C::WSCEdit, "", "No file given."},
@@ -413,6 +416,47 @@ TEST_F(FormTest, BlockEditsAreClampedWhenLeft)
         EXPECT_EQ(view.Texts[c.Edit], c.Shown) << c.Typed;
     }
     EXPECT_TRUE(view.Boxes.empty());
+}
+
+TEST_F(FormTest, TheBlockRangesFollowTheLoadedMap)
+{
+    const struct {
+        std::string StaIdx;
+        std::string Statics;
+        MapBlocks Size;
+        std::pair<int, int> Ranges;
+        std::string Error;
+    } cases[] = {
+        {"StaIdx0.mul", "Statics0.mul", {896, 512}, {895, 511}, ""},
+        {"staidx2.mul", "statics2.mul", {288, 200}, {287, 199}, ""},
+        {"StaIdx0.mul", "statics2.mul", {896, 512}, {767, 511},
+            "error The index '" + dir / "StaIdx0.mul" + "' belongs to map 0 but the statics file '"
+                + dir / "statics2.mul"
+                + "' to map 2: give the two files of one map (staidxN.mul with staticsN.mul; a name without a map "
+                  "number is map 0)"},
+    };
+    for (const auto& c : cases) {
+        Harness h;
+        auto& [view, store, form] = h;
+        test::WriteBytes(dir / c.StaIdx, test::IndexBytes(worldgen::EmptyIndex(c.Size)));
+        test::WriteText(dir / c.Statics, "");
+        test::WriteText(dir / "UOX3.wsc", "EOF\r\n");
+        store.Exists = true;
+        store.Values = {{"StaIdx0.mul", dir / c.StaIdx}, {"Statics0.mul", dir / c.Statics},
+            {"UOX3.wsc", dir / "UOX3.wsc"}, {"Mode", 0}};
+        form.FormShow();
+        form.Clicked(C::GetStaticIndexButton);
+        EXPECT_EQ(view.Boxes, c.Error.empty() ? std::vector<std::string>{} : std::vector{c.Error});
+        EXPECT_EQ(form.StaIdxLoaded(), c.Error.empty());
+        EXPECT_EQ(view.Ranges, c.Ranges) << c.StaIdx;
+        // Leaving an edit clamps it to the same ranges.
+        view.Texts[C::XBlockEdit] = "900";
+        view.Texts[C::YBlockEdit] = "600";
+        form.Exited(C::XBlockEdit);
+        form.Exited(C::YBlockEdit);
+        EXPECT_EQ(std::pair(view.Texts[C::XBlockEdit], view.Texts[C::YBlockEdit]),
+            std::pair(std::to_string(c.Ranges.first), std::to_string(c.Ranges.second)));
+    }
 }
 
 TEST_F(FormTest, ErrorsShowTheirTextWithTheFullStopRuleAndNameTheFile)
