@@ -4,25 +4,33 @@
 #include "StaticBlock.h"
 #include "WorldGen.h"
 
+#include <filesystem>
 #include <memory>
 
 namespace cryo::bench {
 namespace {
 
+// Map 0 as older clients have it (768 blocks wide) and as today's have it (896).
 struct IndexFiles {
     std::string Folder = ScratchFolder("statics");
-    std::string Index = Folder + "/StaIdx0.mul";
     std::string Statics = Folder + "/Statics0.mul";
 
     IndexFiles()
     {
-        StaIdx table = worldgen::EmptyIndex();
-        std::vector<unsigned char> statics;
-        worldgen::GenerateStatics(20000, 40, 1, table, statics);
-        NullReporter reporter;
-        SaveStaIdx(Index, table, reporter);
-        WriteFile(Statics, std::string(statics.begin(), statics.end()));
+        for (const int width : {768, 896}) {
+            std::filesystem::create_directories(Folder + "/" + std::to_string(width));
+            StaIdx table = worldgen::EmptyIndex({width, 512});
+            std::vector<unsigned char> statics;
+            worldgen::GenerateStatics(20000, 40, 1, table, statics);
+            NullReporter reporter;
+            SaveStaIdx(Index(width), table, reporter);
+            if (width == 768)
+                WriteFile(Statics, std::string(statics.begin(), statics.end()));
+        }
     }
+
+    // StaIdx0.mul in a folder named for its width.
+    std::string Index(std::int64_t width) const { return Folder + "/" + std::to_string(width) + "/StaIdx0.mul"; }
 };
 
 IndexFiles& Files()
@@ -31,51 +39,59 @@ IndexFiles& Files()
     return files;
 }
 
+std::size_t IndexBytes(const benchmark::State& state)
+{
+    return static_cast<std::size_t>(state.range(0)) * 512 * StaIdxRecordSize;
+}
+
 const bool Prepared = [] {
-    PlainRead(Files().Index);
+    PlainRead(Files().Index(768));
+    PlainRead(Files().Index(896));
     return true;
 }();
 
 void PlainReadIndex(benchmark::State& state)
 {
     for (auto _ : state)
-        benchmark::DoNotOptimize(PlainReadWhole(Files().Index, StaIdxFileSize));
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * StaIdxFileSize);
+        benchmark::DoNotOptimize(PlainReadWhole(Files().Index(state.range(0)), IndexBytes(state)));
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * IndexBytes(state)));
 }
-BENCHMARK(PlainReadIndex)->Unit(benchmark::kMillisecond);
+BENCHMARK(PlainReadIndex)->Arg(768)->Arg(896)->Unit(benchmark::kMillisecond);
 
 void LoadIndex(benchmark::State& state)
 {
     auto table = std::make_unique<StaIdx>();
     LatestReporter reporter;
     for (auto _ : state)
-        LoadStaIdx(Files().Index, *table, reporter);
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * StaIdxFileSize);
+        LoadStaIdx(Files().Index(state.range(0)), *table, reporter);
+    if (table->Width() != state.range(0))
+        state.SkipWithError("the index did not load at its width");
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * IndexBytes(state)));
 }
-BENCHMARK(LoadIndex)->Unit(benchmark::kMillisecond);
+BENCHMARK(LoadIndex)->Arg(768)->Arg(896)->Unit(benchmark::kMillisecond);
 
 void PlainWriteIndex(benchmark::State& state)
 {
-    const std::string bytes(StaIdxFileSize, '\x5A');
+    const std::string bytes(IndexBytes(state), '\x5A');
     for (auto _ : state) {
         ReplacementFile file(Files().Folder + "/plain.mul");
         file.Write(bytes.data(), bytes.size());
         file.Commit();
     }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * StaIdxFileSize);
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * IndexBytes(state)));
 }
-BENCHMARK(PlainWriteIndex)->Unit(benchmark::kMillisecond);
+BENCHMARK(PlainWriteIndex)->Arg(768)->Arg(896)->Unit(benchmark::kMillisecond);
 
 void SaveIndex(benchmark::State& state)
 {
     auto table = std::make_unique<StaIdx>();
     LatestReporter reporter;
-    LoadStaIdx(Files().Index, *table, reporter);
+    LoadStaIdx(Files().Index(state.range(0)), *table, reporter);
     for (auto _ : state)
         SaveStaIdx(Files().Folder + "/saved.mul", *table, reporter);
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * StaIdxFileSize);
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * IndexBytes(state)));
 }
-BENCHMARK(SaveIndex)->Unit(benchmark::kMillisecond);
+BENCHMARK(SaveIndex)->Arg(768)->Arg(896)->Unit(benchmark::kMillisecond);
 
 TStaticBlock FullBlock()
 {
