@@ -420,7 +420,10 @@ void TMainForm::GetStaticIndexButtonClick()
 {
     Operation([this] {
         LogInitStart(*reporter_);
-        LoadStaIdx(view_.Text(Control::StaIdxEdit), *staIdx_, *reporter_);
+        {
+            const LockedWorld locked(Files(), *reporter_);
+            LoadStaIdx(view_.Text(Control::StaIdxEdit), *staIdx_, *reporter_);
+        }
         LockIndexFiles();
         UpdateButtons();
         UpdateSimpleModeHelp();
@@ -443,8 +446,9 @@ void TMainForm::GetStaticBlockButtonClick()
 void TMainForm::MeltBlockButtonClick()
 {
     Operation([this] {
-        const WorldFiles files{
-            view_.Text(Control::StaIdxEdit), view_.Text(Control::StaticsEdit), view_.Text(Control::WSCEdit)};
+        const WorldFiles files = Files();
+        const LockedWorld locked(files, *reporter_);
+        ReloadIfChanged(files.StaIdx, *staIdx_, *reporter_);
         RunMelt(files, view_.Text(Control::XBlockEdit), view_.Text(Control::YBlockEdit), *staIdx_, *reporter_);
     });
 }
@@ -452,12 +456,18 @@ void TMainForm::MeltBlockButtonClick()
 void TMainForm::FreezeWorldButtonClick()
 {
     Operation([this] {
-        const WorldFiles files{
-            view_.Text(Control::StaIdxEdit), view_.Text(Control::StaticsEdit), view_.Text(Control::WSCEdit)};
+        const WorldFiles files = Files();
+        const LockedWorld locked(files, *reporter_);
+        ReloadIfChanged(files.StaIdx, *staIdx_, *reporter_);
         RunFreeze(files, *staIdx_, *reporter_);
         // Takes effect at the next change of a file-name edit.
         worldFrozen_ = true;
     });
+}
+
+WorldFiles TMainForm::Files() const
+{
+    return {view_.Text(Control::StaIdxEdit), view_.Text(Control::StaticsEdit), view_.Text(Control::WSCEdit)};
 }
 
 void TMainForm::ClampToRange(Control edit, int maximum)

@@ -43,6 +43,7 @@ void LoadStaIdx(const std::string& path, StaIdx& table, Reporter& reporter)
 {
     reporter.SetProgress(0);
     File file = File::OpenExisting(path);
+    const FileIdentity source = file.Identity();
 
     const auto bytes = std::make_unique_for_overwrite<unsigned char[]>(StaIdxFileSize);
     const std::size_t records = file.ReadSome(bytes.get(), StaIdxFileSize) / StaIdxRecordSize;
@@ -64,6 +65,7 @@ void LoadStaIdx(const std::string& path, StaIdx& table, Reporter& reporter)
     file.Close();
 
     table.Trailing = std::move(trailing);
+    table.Source = source;
     table.StaIdxLoaded = true;
     reporter.SetProgress(100);
 }

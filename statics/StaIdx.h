@@ -1,8 +1,10 @@
 #pragma once
 
+#include "File.h"
 #include "Reporter.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -43,13 +45,14 @@ public:
     // Bytes after the table in a longer index file (maps wider than this one);
     // they are written back after the table unchanged.
     std::vector<unsigned char> Trailing;
+    // The file the table was loaded from, or last written to: a replacement
+    // of the index must replace that very file.
+    std::optional<FileIdentity> Source;
 };
 
 // Reads the whole index file into the table. Progress runs 0, then x * 100 div 768
 // after every record of column x, then 100.
 void LoadStaIdx(const std::string& path, StaIdx& table, Reporter& reporter);
-
-class ReplacementFile;
 
 // Writes the table (and any trailing bytes) to a replacement of the index file,
 // without committing it. Progress is 90 + x * 10 div 768 after every record of

@@ -5,7 +5,35 @@
 #include "Melt.h"
 #include "Text.h"
 
+#include <memory>
+
 namespace cryo {
+
+LockedWorld::LockedWorld(const WorldFiles& files, Reporter& reporter)
+    : locks_({files.StaIdx, files.Statics, files.Wsc}, reporter)
+{
+    RecoverInterruptedCommits(locks_, reporter);
+}
+
+void RecoverBeforeReading(const WorldFiles& files, Reporter& reporter)
+{
+    const std::vector<std::string> paths{files.StaIdx, files.Statics};
+    if (!InterruptedCommitsIn(paths))
+        return;
+    FileLocks locks(paths, reporter, false);
+    RecoverInterruptedCommits(locks, reporter);
+}
+
+void ReloadIfChanged(const std::string& staIdxPath, StaIdx& table, Reporter& reporter)
+{
+    if (!table.Source || IdentityOf(staIdxPath) == *table.Source)
+        return;
+    reporter.Log("The index changed since it was loaded; loading it again from " + staIdxPath);
+    // A file that no longer loads leaves the table as it was.
+    auto fresh = std::make_unique<StaIdx>();
+    LoadStaIdx(staIdxPath, *fresh, reporter);
+    table = std::move(*fresh);
+}
 
 std::uint16_t ParseBlockNumber(std::string_view text)
 {
