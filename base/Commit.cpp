@@ -564,7 +564,9 @@ void Commit::Prepare()
             const FileIdentity& read = entry.Read ? *entry.Read : file.targetStatus_->Identity;
             if (!(now->Identity == read))
                 throw ChangedMeanwhile(file.path_);
-            entry.Backup = sys::SideFileName(file.folder_, NameOf(file.target_), ".bak");
+            do
+                entry.Backup = sys::SideFileName(file.folder_, NameOf(file.target_), ".bak");
+            while (sys::StatusOf(entry.Backup));
             fault::Before(Operation::Create, entry.Backup);
             entry.Linked = sys::LinkBackup(file.target_, entry.Backup);
         });
@@ -609,13 +611,17 @@ void Commit::WriteJournals()
         // next replacement of that target removes if this run stops.
         const auto owner = std::find_if(
             entries_.begin(), entries_.end(), [&](const Entry& entry) { return entry.File->folder_ == folder; });
-        const std::string temporary = sys::SideFileName(folder, NameOf(owner->File->target_), ".tmp");
         const std::string journal = folder + journalName_;
         Naming(journal, [&] {
-            fault::Before(Operation::Create, temporary);
-            sys::Handle handle = sys::CreateExclusive(temporary);
-            if (handle == sys::NoHandle)
-                throw sys::NameTaken();
+            std::string temporary;
+            sys::Handle handle = sys::NoHandle;
+            for (int attempt = 0; handle == sys::NoHandle; ++attempt) {
+                if (attempt > 100)
+                    throw sys::NameTaken();
+                temporary = sys::SideFileName(folder, NameOf(owner->File->target_), ".tmp");
+                fault::Before(Operation::Create, temporary);
+                handle = sys::CreateExclusive(temporary);
+            }
             try {
                 fault::Before(Operation::Write, temporary);
                 sys::WriteAll(handle, text.data(), text.size());

@@ -92,7 +92,8 @@ std::string sys::SideFilePrefix(const std::string& name)
 
 std::string sys::SideFileName(const std::string& folderPrefix, const std::string& name, std::string_view end)
 {
-    static std::mt19937 random(std::random_device{}());
+    // Drawn afresh each time: a forked process must not repeat its parent's names.
+    static std::random_device random;
     return folderPrefix + SideFilePrefix(name) + Hex(static_cast<std::uint32_t>(random())) + std::string(end);
 }
 
