@@ -42,6 +42,9 @@ LockPlace LockPlaceOf(const std::string& path)
 {
     const std::string resolved = sys::ResolveLinks(path);
     const std::optional<FileStatus> status = sys::StatusOf(resolved);
+    // Nothing is made beside a device or a pipe, which no run may use.
+    if (status && status->Type == FileStatus::Kind::Other)
+        throw FileError(FileError::Kind::NotAFile, 0);
     if (status && status->Type == FileStatus::Kind::Folder) {
         const std::string folder = sys::FolderPrefix(resolved) == resolved ? resolved : resolved + "/";
         return {folder + std::string(LockEnd), folder, {}};

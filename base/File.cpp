@@ -254,6 +254,16 @@ FileIdentity IdentityOf(const std::string& path)
     });
 }
 
+bool FolderExists(const std::string& path)
+{
+    try {
+        const std::optional<FileStatus> status = sys::StatusOf(path);
+        return status && status->Type == FileStatus::Kind::Folder;
+    } catch (const Error&) {
+        return false;
+    }
+}
+
 Error ChangedMeanwhile(const std::string& path)
 {
     Error error("Another program changed the file while Cryoweaver worked; no file was changed");

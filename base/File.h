@@ -92,6 +92,9 @@ Error ChangedMeanwhile(const std::string& path);
 // True for an existing file that is not a folder.
 bool FileExists(const std::string& path);
 
+// True for an existing folder, links followed.
+bool FolderExists(const std::string& path);
+
 // True for anything at path, folder or file.
 bool PathExists(const std::string& path);
 

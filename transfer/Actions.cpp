@@ -9,8 +9,24 @@
 
 namespace cryo {
 
+namespace {
+
+// The statics files' paths, refused before anything is locked where they
+// name a folder, whose lock would be made inside it.
+const std::string& StaticsFile(const std::string& path)
+{
+    if (FolderExists(path)) {
+        FileError error(FileError::Kind::Folder, 0);
+        error.SetFile(path);
+        throw error;
+    }
+    return path;
+}
+
+} // namespace
+
 LockedWorld::LockedWorld(const WorldFiles& files, Reporter& reporter)
-    : locks_({files.StaIdx, files.Statics, files.Wsc}, reporter)
+    : locks_({StaticsFile(files.StaIdx), StaticsFile(files.Statics), files.Wsc}, reporter)
 {
     RecoverInterruptedCommits(locks_, reporter);
 }

@@ -373,6 +373,9 @@ TEST(FileLocks, ASecondRunWaitsThenStopsNamingTheBusyFileAndReplacementsKeepTheL
     held.reset();
     EXPECT_EQ(ErrorLineOf([&] { FileLocks({dir / "StaIdx0.mul", dir / "region"}, second, true, 100ms); }), "");
 #ifndef _WIN32
+    // Nothing is made beside a device.
+    EXPECT_EQ(
+        ErrorLineOf([&] { FileLocks({"/dev/null"}, second); }), "/dev/null: This is a device or a pipe, not a file.");
     // A name too long to take the lock file's ending gets a short lock file.
     const std::string longName(250, 'n');
     WriteText(dir / longName, "");
