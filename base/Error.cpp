@@ -19,6 +19,12 @@ ConvertError::ConvertError(std::string_view text)
 {
 }
 
+StopError::StopError(const std::string& text)
+    : Error(text)
+{
+    alone_ = true;
+}
+
 namespace {
 
 std::string FileErrorText(FileError::Kind kind, int systemCode)
@@ -36,6 +42,10 @@ std::string FileErrorText(FileError::Kind kind, int systemCode)
         return "Read beyond end of file";
     case FileError::Kind::DiskFull:
         return "Disk full";
+    case FileError::Kind::Folder:
+        return "This is a folder, not a file";
+    case FileError::Kind::NotAFile:
+        return "This is a device or a pipe, not a file";
     case FileError::Kind::Other:
         break;
     }
@@ -46,6 +56,11 @@ std::string FileErrorText(FileError::Kind kind, int systemCode)
 
 FileError::FileError(Kind kind, int systemCode)
     : Error(FileErrorText(kind, systemCode))
+{
+}
+
+FileError::FileError(Kind kind, int systemCode, std::string_view why)
+    : Error(FileErrorText(kind, systemCode).append(": ").append(why))
 {
 }
 

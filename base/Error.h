@@ -19,18 +19,28 @@ public:
     // Each is set only once: the code nearest to the failure knows best.
     void SetFile(std::string path)
     {
-        if (file_.empty())
+        if (file_.empty() && !alone_)
             file_ = std::move(path);
     }
     void SetPlace(std::string place)
     {
-        if (place_.empty())
+        if (place_.empty() && !alone_)
             place_ = std::move(place);
     }
+
+protected:
+    // For an error that concerns no file, wherever it arises.
+    bool alone_ = false;
 
 private:
     std::string file_;
     std::string place_;
+};
+
+// The run was asked to stop (a signal, Ctrl+C): no file or place is at fault.
+class StopError : public Error {
+public:
+    explicit StopError(const std::string& text);
 };
 
 // "PATH: PLACE: text." as the command line prints an error; the parts that are
@@ -64,9 +74,21 @@ public:
 // errors of no other kind.
 class FileError : public Error {
 public:
-    enum class Kind { NotFound, InvalidName, TooManyOpen, AccessDenied, ReadBeyondEnd, DiskFull, Other };
+    enum class Kind {
+        NotFound,
+        InvalidName,
+        TooManyOpen,
+        AccessDenied,
+        ReadBeyondEnd,
+        DiskFull,
+        Folder, // a folder where a file is expected
+        NotAFile, // a device, a pipe or a socket
+        Other
+    };
 
     FileError(Kind kind, int systemCode);
+    // The kind's text followed by why it arose: "File access denied: ...".
+    FileError(Kind kind, int systemCode, std::string_view why);
 };
 
 } // namespace cryo

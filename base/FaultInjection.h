@@ -17,6 +17,7 @@ enum class Operation {
     Close,
     Rename,
     Remove,
+    Status, // what a file's identity is
 };
 
 // Test seam of the file layer: called before each operation, it may throw a

@@ -4,25 +4,18 @@
 
 #include "FaultInjection.h"
 #include "FileSystem.h"
+#include "Interrupt.h"
 
+#include <cstdio>
 #include <random>
 
 namespace cryo {
 
 using fault::Operation;
+using sys::Naming;
+using sys::WriteAll;
 
 namespace {
-
-// Runs one step of the file layer; a failure names the file the user gave.
-template <typename Step> auto Naming(const std::string& path, Step&& step) -> decltype(step())
-{
-    try {
-        return step();
-    } catch (FileError& error) {
-        error.SetFile(path);
-        throw;
-    }
-}
 
 bool IsSeparator(char c)
 {
@@ -33,51 +26,54 @@ bool IsSeparator(char c)
 #endif
 }
 
-void WriteAll(sys::Handle handle, const void* data, std::size_t size)
-{
-    const auto* bytes = static_cast<const char*>(data);
-    while (size > 0) {
-        const std::size_t written = sys::WriteOnce(handle, bytes, size);
-        bytes += written;
-        size -= written;
-    }
-}
-
-// A replacement's names while it has one: "." + target name + ".cryoweaver-"
-// + digits + ".tmp" beside the target, and ".bak" for the old content while
-// Windows swaps the two.
-constexpr std::string_view TemporaryMark = ".cryoweaver-";
+constexpr std::string_view SideMark = ".cryoweaver-";
 constexpr std::string_view TemporaryEnd = ".tmp";
 constexpr std::string_view BackupEnd = ".bak";
+constexpr std::size_t HashDigits = 8;
 
-std::string LeftoverPrefix(const std::string& name)
+std::string Hex(std::uint32_t value)
 {
-    return "." + name + std::string(TemporaryMark);
+    char digits[HashDigits + 1];
+    std::snprintf(digits, sizeof digits, "%08x", value);
+    return digits;
 }
 
-// A fresh temporary name for the target name in its folder.
-std::string TemporaryName(const std::string& folder, const std::string& name)
+// FNV-1a: the same name gives the same digits in every run and on every system.
+std::uint32_t NameHash(const std::string& name)
 {
-    static std::mt19937 random(std::random_device{}());
-    return folder + LeftoverPrefix(name) + std::to_string(random() % 1000000000u) + std::string(TemporaryEnd);
+    std::uint32_t hash = 2166136261u;
+    for (const char c : sys::NameKey(name))
+        hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+    return hash;
 }
 
+bool IsHex(std::string_view text)
+{
+    return text.find_first_not_of("0123456789abcdef") == std::string_view::npos;
+}
+
+// A temporary file or backup that a run made for a target of this name, or
+// of any name.
 bool IsLeftoverOf(const std::string& entry, const std::string& name)
 {
-    const std::string prefix = LeftoverPrefix(name);
-    if (entry.size() <= prefix.size() + TemporaryEnd.size() || entry.compare(0, prefix.size(), prefix) != 0)
+    const std::string prefix = name.empty() ? std::string(SideMark) : sys::SideFilePrefix(name);
+    const std::size_t digits = name.empty() ? 2 * HashDigits + 1 : HashDigits;
+    if (entry.size() != prefix.size() + digits + TemporaryEnd.size() || entry.compare(0, prefix.size(), prefix) != 0)
         return false;
-    const std::string_view end = std::string_view(entry).substr(entry.size() - TemporaryEnd.size());
-    if (end != TemporaryEnd && end != BackupEnd)
-        return false;
-    return entry.find_first_not_of("0123456789", prefix.size()) == entry.size() - TemporaryEnd.size();
+    const std::string_view end = std::string_view(entry).substr(prefix.size() + digits);
+    const std::string_view hex = std::string_view(entry).substr(prefix.size(), digits);
+    return (end == TemporaryEnd || end == BackupEnd)
+        && (name.empty()
+                ? hex[HashDigits] == '-' && IsHex(hex.substr(0, HashDigits)) && IsHex(hex.substr(HashDigits + 1))
+                : IsHex(hex));
 }
 
-// Removes what earlier runs, stopped before their replacement was in place,
-// left of this target's replacements. Best effort: nothing here fails the caller.
-void RemoveLeftovers(const std::string& folder, const std::string& name)
+} // namespace
+
+void sys::RemoveLeftovers(const std::string& folder, const std::string& name)
 {
-    for (const std::string& entry : sys::FolderEntries(folder, LeftoverPrefix(name))) {
+    for (const std::string& entry :
+        FolderEntries(folder, name.empty() ? std::string(SideMark) : SideFilePrefix(name))) {
         if (!IsLeftoverOf(entry, name))
             continue;
         try {
@@ -85,11 +81,21 @@ void RemoveLeftovers(const std::string& folder, const std::string& name)
         } catch (const Error&) {
             continue;
         }
-        sys::RemoveIfUnused(folder + entry);
+        RemoveIfUnused(folder + entry);
     }
 }
 
-} // namespace
+std::string sys::SideFilePrefix(const std::string& name)
+{
+    return std::string(SideMark) + Hex(NameHash(name)) + "-";
+}
+
+std::string sys::SideFileName(const std::string& folderPrefix, const std::string& name, std::string_view end)
+{
+    // Drawn afresh each time: a forked process must not repeat its parent's names.
+    static std::random_device random;
+    return folderPrefix + SideFilePrefix(name) + Hex(static_cast<std::uint32_t>(random())) + std::string(end);
+}
 
 std::string sys::FolderPrefix(const std::string& path)
 {
@@ -156,10 +162,20 @@ std::uint64_t File::Size()
     });
 }
 
+FileIdentity File::Identity()
+{
+    return Naming(path_, [&] {
+        fault::Before(Operation::Status, path_);
+        return sys::Identity(handle_);
+    });
+}
+
 void File::Seek(std::int64_t position)
 {
     Naming(path_, [&] {
         fault::Before(Operation::Seek, path_);
+        if (position < 0)
+            throw FileError(FileError::Kind::ReadBeyondEnd, 0);
         sys::Seek(handle_, position);
     });
 }
@@ -223,6 +239,38 @@ void File::Close()
     });
 }
 
+FileIdentity IdentityOf(const std::string& path)
+{
+    return Naming(path, [&] {
+        fault::Before(Operation::Status, path);
+        const std::optional<FileStatus> status = sys::StatusOf(path);
+        if (!status)
+            throw FileError(FileError::Kind::NotFound, 0);
+        if (status->Type == FileStatus::Kind::Folder)
+            throw FileError(FileError::Kind::Folder, 0);
+        if (status->Type == FileStatus::Kind::Other)
+            throw FileError(FileError::Kind::NotAFile, 0);
+        return status->Identity;
+    });
+}
+
+bool FolderExists(const std::string& path)
+{
+    try {
+        const std::optional<FileStatus> status = sys::StatusOf(path);
+        return status && status->Type == FileStatus::Kind::Folder;
+    } catch (const Error&) {
+        return false;
+    }
+}
+
+Error ChangedMeanwhile(const std::string& path)
+{
+    Error error("Another program changed the file while Cryoweaver worked; no file was changed");
+    error.SetFile(path);
+    return error;
+}
+
 void MakeFolder(const std::string& path)
 {
     Naming(path, [&] {
@@ -236,9 +284,13 @@ ReplacementFile::ReplacementFile(const std::string& path)
 {
     Naming(path_, [&] {
         target_ = sys::ResolveLinks(path);
-        // The target must be writable now, as if it were opened for a rewrite.
+        // The target must be a writable file now, as if it were opened for a rewrite.
         fault::Before(Operation::Open, target_);
         targetStatus_ = sys::StatusOf(target_);
+        if (targetStatus_ && targetStatus_->Type == FileStatus::Kind::Folder)
+            throw FileError(FileError::Kind::Folder, 0);
+        if (targetStatus_ && targetStatus_->Type == FileStatus::Kind::Other)
+            throw FileError(FileError::Kind::NotAFile, 0);
         if (targetStatus_)
             sys::Close(sys::Open(target_, sys::Access::Probe));
 
@@ -246,9 +298,9 @@ ReplacementFile::ReplacementFile(const std::string& path)
         const std::string name = target_.substr(folder_.size());
         // With the target missing, a leftover may hold the only copy of its content.
         if (targetStatus_)
-            RemoveLeftovers(folder_, name);
+            sys::RemoveLeftovers(folder_, name);
 
-        temporary_ = TemporaryName(folder_, name);
+        temporary_ = sys::SideFileName(folder_, name, TemporaryEnd);
         fault::Before(Operation::Create, temporary_);
 #ifndef _WIN32
         if (fault::UnnamedFilesAllowed()) {
@@ -260,7 +312,7 @@ ReplacementFile::ReplacementFile(const std::string& path)
             if (attempt > 100)
                 throw sys::NameTaken();
             if (attempt > 0)
-                temporary_ = TemporaryName(folder_, name);
+                temporary_ = sys::SideFileName(folder_, name, TemporaryEnd);
             handle_ = sys::CreateExclusive(temporary_);
         }
     });
@@ -301,11 +353,13 @@ void ReplacementFile::Flush()
                     break;
                 if (attempt > 100)
                     throw sys::NameTaken();
-                temporary_ = TemporaryName(folder_, target_.substr(folder_.size()));
+                temporary_ = sys::SideFileName(folder_, target_.substr(folder_.size()), TemporaryEnd);
             }
             named_ = true;
         }
 #endif
+        fault::Before(Operation::Status, temporary_);
+        newIdentity_ = sys::Identity(handle_);
         fault::Before(Operation::Close, temporary_);
         const sys::Handle handle = handle_;
         handle_ = sys::NoHandle;
@@ -319,7 +373,7 @@ void ReplacementFile::Commit()
     Flush();
     Naming(path_, [&] {
         fault::Before(Operation::Rename, target_);
-        sys::PutInPlace(temporary_, target_, targetStatus_.has_value());
+        sys::PutInPlace(temporary_, target_, {}, false);
         committed_ = true;
         fault::Before(Operation::Sync, folder_);
         sys::SyncFolder(folder_);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Error.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -8,15 +10,29 @@
 
 namespace cryo {
 
-class FileError;
-
-// What a replacement keeps of the file it replaces (its permissions and
-// owner), and what tells whether a file is still the one that was read.
-struct FileStatus {
-    std::uint64_t Device = 0; // Device and Id: on POSIX systems
-    std::uint64_t Id = 0;
+// What tells whether a file is still the one that was read.
+struct FileIdentity {
+    std::uint64_t Device = 0; // the volume's serial number on Windows
+    std::uint64_t Id = 0; // the inode, or the file index on Windows
     std::uint64_t Size = 0;
     std::int64_t Modified = 0; // nanoseconds
+    std::int64_t Changed = 0; // the status change time, in nanoseconds
+
+    bool operator==(const FileIdentity&) const = default;
+    // The same file of the same size: what tells an old file from its
+    // replacement, whose times a rename or a second name may move.
+    bool SameFile(const FileIdentity& other) const
+    {
+        return Device == other.Device && Id == other.Id && Size == other.Size;
+    }
+};
+
+// What a replacement keeps of the file it replaces (its permissions and owner).
+struct FileStatus {
+    enum class Kind { File, Folder, Other };
+
+    FileIdentity Identity;
+    Kind Type = Kind::File;
     std::uint32_t Mode = 0; // POSIX permission bits, or Windows attributes
     std::uint32_t Owner = 0;
     std::uint32_t Group = 0;
@@ -28,7 +44,8 @@ class File {
 public:
     // An existing file, opened for reading and writing even when it is only read,
     // so a read-only file fails with "File access denied". Other processes may
-    // read and write it meanwhile. Nothing is created.
+    // read and write it meanwhile. Nothing is created. A folder, a device or a
+    // pipe is refused at once, without waiting for a writer.
     static File OpenExisting(const std::string& path);
 
     // An existing file opened for reading only, as text files are.
@@ -41,7 +58,9 @@ public:
     ~File();
 
     std::uint64_t Size();
-    // Positioning beyond the end is no error; the next read fails.
+    FileIdentity Identity();
+    // Positioning beyond the end is no error; the next read fails, as it does
+    // before the start.
     void Seek(std::int64_t position);
     // Reads up to size bytes, fewer only at the end of the file.
     std::size_t ReadSome(void* buffer, std::size_t size);
@@ -63,8 +82,18 @@ private:
     std::string path_;
 };
 
+// The identity of the file at path, links followed; "File not found" when
+// there is none.
+FileIdentity IdentityOf(const std::string& path);
+
+// The error for a file that another program changed since it was read.
+Error ChangedMeanwhile(const std::string& path);
+
 // True for an existing file that is not a folder.
 bool FileExists(const std::string& path);
+
+// True for an existing folder, links followed.
+bool FolderExists(const std::string& path);
 
 // True for anything at path, folder or file.
 bool PathExists(const std::string& path);
@@ -75,16 +104,17 @@ void MakeFolder(const std::string& path);
 // Whether the standard error stream is an interactive terminal.
 bool StandardErrorIsTerminal();
 
-// A file's new content, written beside it and put in its place only by Commit,
-// so that an error at any point leaves the old file as it was. The target must
-// either not exist or be writable; a read-only target fails with
-// "File access denied" before anything is written. A path that is a symbolic
-// link replaces the link's target. The replaced file keeps its permissions.
-// The new content is flushed to the disk before it takes the target's name,
-// and the folder after. No temporary file outlives the replacement: where the
-// system allows, it has no name until it is flushed (so a killed process
-// leaves nothing); a name left by a run stopped after that is removed by the
-// next replacement of the same target.
+// A file's new content, written beside it and put in its place only by Commit
+// (or by a Commit of several files, Commit.h), so that an error at any point
+// leaves the old file as it was. The target must either not exist or be a
+// writable file; anything else fails before anything is written. A path that is
+// a symbolic link replaces the link's target. The replaced file keeps its
+// permissions, owner and group; where the owner cannot be kept, the flush fails
+// with "File access denied". The new content is flushed to the disk before it
+// takes the target's name, and the folder after. No temporary file outlives the
+// replacement: where the system allows, it has no name until it is flushed (so
+// a killed process leaves nothing); a name left by a run stopped after that is
+// removed by the next replacement of the same target.
 class ReplacementFile {
 public:
     explicit ReplacementFile(const std::string& path);
@@ -104,12 +134,17 @@ public:
     // True once the new content is in place, even if a later step failed.
     bool Committed() const { return committed_; }
 
+    const std::string& path() const { return path_; }
+
 private:
+    friend class Commit;
+
     std::string path_; // as the caller named it: errors show this one
     std::string target_; // links followed
     std::string folder_;
     std::string temporary_;
     std::optional<FileStatus> targetStatus_; // none for a new file
+    FileIdentity newIdentity_; // of the flushed new content
     std::intptr_t handle_ = -1;
     bool named_ = true; // false while the new content has no name yet
     bool flushed_ = false;

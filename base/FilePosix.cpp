@@ -30,9 +30,10 @@ FileError SystemError(int err)
     case EACCES:
     case EPERM:
     case EROFS:
-    case EISDIR:
     case ETXTBSY:
         return {Kind::AccessDenied, err};
+    case EISDIR:
+        return {Kind::Folder, err};
     case ENOSPC:
     case EDQUOT:
     case EFBIG:
@@ -74,6 +75,26 @@ std::string FolderPath(const std::string& folderPrefix)
     return folderPrefix.empty() ? "." : folderPrefix;
 }
 
+std::int64_t Nanoseconds(const timespec& time)
+{
+    return static_cast<std::int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
+}
+
+FileIdentity IdentityOf(const struct stat& st)
+{
+    return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
+        static_cast<std::uint64_t>(st.st_size), Nanoseconds(st.st_mtim), Nanoseconds(st.st_ctim)};
+}
+
+// A folder, or anything else that is no file (a device, a pipe, a socket).
+void RefuseUnlessFile(const struct stat& st)
+{
+    if (S_ISDIR(st.st_mode))
+        throw SystemError(EISDIR);
+    if (!S_ISREG(st.st_mode))
+        throw FileError(FileError::Kind::NotAFile, ENODEV);
+}
+
 } // namespace
 
 namespace sys {
@@ -82,15 +103,20 @@ Handle Open(const std::string& path, Access access)
 {
     const int flags = access == Access::Read ? O_RDONLY : access == Access::ReadWrite ? O_RDWR : O_WRONLY;
     const char* name = Checked(path);
-    const int fd = Retrying([&] { return ::open(name, flags | O_CLOEXEC); });
+    // Not waiting for a pipe's other end: it is refused as soon as it is open.
+    const int fd = Retrying([&] { return ::open(name, flags | O_CLOEXEC | O_NONBLOCK | O_NOCTTY); });
     if (fd < 0)
         RaiseErrno();
-    // Opening a folder for reading succeeds here; as a file it is no file at all.
     struct stat st { };
-    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    try {
+        if (::fstat(fd, &st) != 0)
+            RaiseErrno();
+        RefuseUnlessFile(st);
+    } catch (...) {
         ::close(fd);
-        throw SystemError(EISDIR);
+        throw;
     }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     return fd;
 }
 
@@ -168,6 +194,14 @@ std::uint64_t Size(Handle handle)
     return static_cast<std::uint64_t>(st.st_size);
 }
 
+FileIdentity Identity(Handle handle)
+{
+    struct stat st { };
+    if (::fstat(Fd(handle), &st) != 0)
+        RaiseErrno();
+    return IdentityOf(st);
+}
+
 void Seek(Handle handle, std::int64_t position)
 {
     if (::lseek(Fd(handle), static_cast<off_t>(position), SEEK_SET) < 0)
@@ -212,10 +246,10 @@ std::optional<FileStatus> StatusOf(const std::string& path)
             return std::nullopt;
         RaiseErrno();
     }
-    return FileStatus{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
-        static_cast<std::uint64_t>(st.st_size),
-        static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec,
-        static_cast<std::uint32_t>(st.st_mode & 07777), st.st_uid, st.st_gid};
+    const FileStatus::Kind type = S_ISREG(st.st_mode) ? FileStatus::Kind::File
+        : S_ISDIR(st.st_mode)                         ? FileStatus::Kind::Folder
+                                                      : FileStatus::Kind::Other;
+    return FileStatus{IdentityOf(st), type, static_cast<std::uint32_t>(st.st_mode & 07777), st.st_uid, st.st_gid};
 }
 
 std::string ResolveLinks(const std::string& path)
@@ -238,8 +272,17 @@ std::string ResolveLinks(const std::string& path)
 void KeepStatus(Handle handle, const std::optional<FileStatus>& old)
 {
     if (old) {
-        // Ownership can only be kept where the process may give it away.
-        [[maybe_unused]] const int kept = ::fchown(Fd(handle), old->Owner, old->Group);
+        // A file whose owner changed could no longer be written by its owner
+        // (a server run as another user than the one that froze).
+        if (::fchown(Fd(handle), old->Owner, old->Group) != 0) {
+            struct stat st { };
+            if (::fstat(Fd(handle), &st) != 0)
+                RaiseErrno();
+            if (st.st_uid != old->Owner || st.st_gid != old->Group)
+                throw FileError(FileError::Kind::AccessDenied, EPERM,
+                    "its owner and group cannot be kept by this user; run Cryoweaver as the file's owner or "
+                    "as root");
+        }
         if (::fchmod(Fd(handle), old->Mode) != 0)
             RaiseErrno();
         return;
@@ -250,9 +293,42 @@ void KeepStatus(Handle handle, const std::optional<FileStatus>& old)
         RaiseErrno();
 }
 
-void PutInPlace(const std::string& temporary, const std::string& target, bool)
+void CheckReplaceable(const std::string& target, const FileStatus& status)
 {
-    if (::rename(temporary.c_str(), target.c_str()) != 0)
+    struct stat folder { };
+    if (::stat(FolderPath(FolderPrefix(target)).c_str(), &folder) != 0)
+        RaiseErrno();
+    const uid_t user = ::geteuid();
+    if ((folder.st_mode & S_ISVTX) != 0 && user != 0 && user != status.Owner && user != folder.st_uid)
+        throw FileError(FileError::Kind::AccessDenied, EPERM,
+            "its folder lets only the owners of a file and of the folder replace the file, and neither is this "
+            "user");
+}
+
+bool LinkBackup(const std::string& target, const std::string& backup)
+{
+    if (::link(target.c_str(), backup.c_str()) == 0)
+        return true;
+    if (errno == EPERM || errno == EOPNOTSUPP || errno == EXDEV || errno == EMLINK || errno == ENOSYS)
+        return false;
+    RaiseErrno();
+}
+
+void PutInPlace(const std::string& temporary, const std::string& target, const std::string& backup, bool backupLinked)
+{
+    if (!backup.empty() && !backupLinked && ::rename(target.c_str(), backup.c_str()) != 0)
+        RaiseErrno();
+    if (::rename(temporary.c_str(), target.c_str()) != 0) {
+        const int err = errno;
+        if (!backup.empty() && !backupLinked)
+            ::rename(backup.c_str(), target.c_str());
+        throw SystemError(err);
+    }
+}
+
+void Rename(const std::string& from, const std::string& to)
+{
+    if (::rename(Checked(from), Checked(to)) != 0)
         RaiseErrno();
 }
 
@@ -315,6 +391,56 @@ void MakeFolder(const std::string& path)
         RaiseErrno();
     if (!S_ISDIR(st.st_mode))
         throw SystemError(ENOTDIR);
+}
+
+Handle OpenLockFile(const std::string& path)
+{
+    const char* name = Checked(path);
+    int fd = Retrying([&] { return ::open(name, O_RDONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644); });
+    if (fd >= 0) {
+        // Whoever may read the folder may lock its files, whatever the umask.
+        ::fchmod(fd, 0644);
+        return fd;
+    }
+    if (errno != EEXIST)
+        RaiseErrno();
+    fd = Retrying([&] { return ::open(name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC); });
+    if (fd < 0)
+        RaiseErrno();
+    struct stat st { };
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        throw SystemError(EACCES);
+    }
+    return fd;
+}
+
+bool TryLock(Handle handle)
+{
+    if (Retrying([&] { return ::flock(Fd(handle), LOCK_EX | LOCK_NB); }) == 0)
+        return true;
+    if (errno == EWOULDBLOCK)
+        return false;
+    // A file system without locks: the run goes on unprotected, as it always did.
+    if (errno == ENOLCK || errno == EOPNOTSUPP || errno == EINVAL)
+        return true;
+    RaiseErrno();
+}
+
+std::string AbsolutePath(const std::string& path)
+{
+    if (!path.empty() && path.front() == '/')
+        return path;
+    std::string folder(PATH_MAX, '\0');
+    if (::getcwd(folder.data(), folder.size()) == nullptr)
+        RaiseErrno();
+    folder.resize(std::char_traits<char>::length(folder.c_str()));
+    return folder + (folder.back() == '/' ? "" : "/") + path;
+}
+
+std::string NameKey(const std::string& name)
+{
+    return name;
 }
 
 FileError NameTaken()

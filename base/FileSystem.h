@@ -7,11 +7,13 @@
 
 #include "Error.h"
 #include "File.h"
+#include "Interrupt.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace cryo::sys {
@@ -25,7 +27,8 @@ enum class Access {
     Probe, // for writing, only to learn whether that is allowed
 };
 
-// An existing file; a folder is refused, as is a read-only file for writing.
+// An existing file; a folder, a device or a pipe is refused without waiting,
+// as is a read-only file for writing.
 Handle Open(const std::string& path, Access access);
 // A new file under a name nobody uses, open for reading and writing and held
 // so that no other run takes it for a leftover; NoHandle when the name is taken.
@@ -34,6 +37,7 @@ void Close(Handle handle);
 void CloseQuietly(Handle handle) noexcept;
 
 std::uint64_t Size(Handle handle);
+FileIdentity Identity(Handle handle);
 void Seek(Handle handle, std::int64_t position);
 // One read: fewer bytes than asked only at the end of the file, 0 there.
 std::size_t ReadOnce(Handle handle, void* buffer, std::size_t size);
@@ -48,11 +52,23 @@ std::optional<FileStatus> StatusOf(const std::string& path);
 // The file that a path names once symbolic links are followed.
 std::string ResolveLinks(const std::string& path);
 
-// Gives a replacement's content the old file's permissions (or, for a new
-// file, the usual ones) before it is flushed.
+// Gives a replacement's content the old file's permissions, owner and group
+// (or, for a new file, the usual permissions) before it is flushed; an owner
+// or group that cannot be given is "File access denied".
 void KeepStatus(Handle handle, const std::optional<FileStatus>& old);
-// Puts the temporary file in place of the target in one step.
-void PutInPlace(const std::string& temporary, const std::string& target, bool targetExists);
+// "File access denied" when this user may not rename over the target in its
+// folder (a sticky folder that is not the user's, holding another's file).
+void CheckReplaceable(const std::string& target, const FileStatus& status);
+// Gives the old file a second name, its backup, before the new one takes its
+// place; false where the file system has no second names, or where
+// PutInPlace makes the backup itself (Windows).
+bool LinkBackup(const std::string& target, const std::string& backup);
+// Puts the temporary file in place of the target in one step. With a backup
+// name that LinkBackup did not give, the old file gets that name in the same
+// step (or, without second names, just before).
+void PutInPlace(const std::string& temporary, const std::string& target, const std::string& backup, bool backupLinked);
+// Gives from the name to, replacing whatever has it.
+void Rename(const std::string& from, const std::string& to);
 // Makes a rename in the folder durable, where the system needs that.
 void SyncFolder(const std::string& folderPrefix);
 
@@ -73,11 +89,58 @@ bool Name(Handle handle, const std::string& path);
 // Creates the folder unless it exists; a file in its place is not found.
 void MakeFolder(const std::string& path);
 
+// A lock file, opened (and made, if it is missing) to be locked; never a link.
+// "File access denied" where it can be neither made nor opened.
+Handle OpenLockFile(const std::string& path);
+// Takes the exclusive lock of an open lock file without waiting; false while
+// another holder has it. The system lets go of it when the process ends.
+bool TryLock(Handle handle);
+
+// The path from the root: journals name files wherever the next run starts.
+std::string AbsolutePath(const std::string& path);
+
+// Lower-cases the name where the file system ignores case.
+std::string NameKey(const std::string& name);
+
 // A name that random attempts kept finding taken.
 FileError NameTaken();
+
+// A name for a file kept beside a target while it is replaced (a temporary
+// file, a backup, a journal): ".cryoweaver-" + 8 hexadecimal digits of the
+// target's name + "-" + 8 random ones + end, short whatever the target's name.
+std::string SideFileName(const std::string& folderPrefix, const std::string& name, std::string_view end);
+// The part of such names that every one made for the target name shares.
+std::string SideFilePrefix(const std::string& name);
+// Removes the temporary files and backups that stopped runs left of targets
+// of this name in the folder (of any name, for an empty one), unless a run
+// still holds them. Best effort: nothing here fails the caller.
+void RemoveLeftovers(const std::string& folderPrefix, const std::string& name);
 
 // Shared by both parts: the folder part of a path with its separator ("" for
 // a bare name).
 std::string FolderPrefix(const std::string& path);
+
+// Runs one step of the file layer, unless the run is to stop; a failure names
+// the file the user gave.
+template <typename Step> auto Naming(const std::string& path, Step&& step) -> decltype(step())
+{
+    try {
+        interrupt::ThrowIfRequested();
+        return step();
+    } catch (FileError& error) {
+        error.SetFile(path);
+        throw;
+    }
+}
+
+inline void WriteAll(Handle handle, const void* data, std::size_t size)
+{
+    const auto* bytes = static_cast<const char*>(data);
+    while (size > 0) {
+        const std::size_t written = WriteOnce(handle, bytes, size);
+        bytes += written;
+        size -= written;
+    }
+}
 
 } // namespace cryo::sys

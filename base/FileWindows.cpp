@@ -154,6 +154,28 @@ DWORD MoveInPlace(const std::wstring& from, const std::wstring& to)
     });
 }
 
+std::int64_t Ticks(std::uint64_t high, std::uint64_t low)
+{
+    // 100-nanosecond ticks.
+    return static_cast<std::int64_t>((high << 32) | low) * 100;
+}
+
+FileIdentity IdentityOf(HANDLE handle)
+{
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!::GetFileInformationByHandle(handle, &information))
+        RaiseLastError();
+    FileIdentity identity;
+    identity.Device = information.dwVolumeSerialNumber;
+    identity.Id = (std::uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow;
+    identity.Size = (std::uint64_t{information.nFileSizeHigh} << 32) | information.nFileSizeLow;
+    identity.Modified = Ticks(information.ftLastWriteTime.dwHighDateTime, information.ftLastWriteTime.dwLowDateTime);
+    FILE_BASIC_INFO basic{};
+    if (::GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic))
+        identity.Changed = basic.ChangeTime.QuadPart * 100;
+    return identity;
+}
+
 } // namespace
 
 namespace sys {
@@ -172,8 +194,19 @@ Handle Open(const std::string& path, Access access)
     }
     const HANDLE handle
         = ::CreateFileW(Wide(path).c_str(), rights, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE)
-        RaiseLastError();
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD code = ::GetLastError();
+        const DWORD attributes = AttributesOf(path);
+        if (code == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES
+            && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+            throw FileError(FileError::Kind::Folder, static_cast<int>(code));
+        throw SystemError(code);
+    }
+    // Devices ("NUL", "COM1") and pipes open like files.
+    if (::GetFileType(handle) != FILE_TYPE_DISK) {
+        ::CloseHandle(handle);
+        throw FileError(FileError::Kind::NotAFile, ERROR_BAD_FILE_TYPE);
+    }
     // Windows refuses to write a read-only file itself; Wine run by root does
     // not, so the mark is checked here as well.
     BY_HANDLE_FILE_INFORMATION information{};
@@ -216,6 +249,11 @@ std::uint64_t Size(Handle handle)
     if (!::GetFileSizeEx(Native(handle), &size))
         RaiseLastError();
     return static_cast<std::uint64_t>(size.QuadPart);
+}
+
+FileIdentity Identity(Handle handle)
+{
+    return IdentityOf(Native(handle));
 }
 
 void Seek(Handle handle, std::int64_t position)
@@ -269,20 +307,30 @@ void Sync(Handle handle)
 
 std::optional<FileStatus> StatusOf(const std::string& path)
 {
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!::GetFileAttributesExW(Wide(path).c_str(), GetFileExInfoStandard, &data)) {
+    // Opened for its attributes only, which no other opener can prevent.
+    const HANDLE handle = ::CreateFileW(Wide(path).c_str(), FILE_READ_ATTRIBUTES,
+        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+        nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
         const DWORD code = ::GetLastError();
         if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND)
             return std::nullopt;
         throw SystemError(code);
     }
     FileStatus status;
-    status.Size = (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
-    // 100-nanosecond ticks.
-    status.Modified = static_cast<std::int64_t>((std::uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32)
-                          | data.ftLastWriteTime.dwLowDateTime)
-        * 100;
-    status.Mode = data.dwFileAttributes;
+    BY_HANDLE_FILE_INFORMATION information{};
+    const bool known = ::GetFileInformationByHandle(handle, &information) != 0;
+    const DWORD code = ::GetLastError();
+    const DWORD type = ::GetFileType(handle);
+    if (known)
+        status.Identity = IdentityOf(handle);
+    ::CloseHandle(handle);
+    if (!known)
+        throw SystemError(code);
+    status.Mode = information.dwFileAttributes;
+    status.Type = (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? FileStatus::Kind::Folder
+        : type == FILE_TYPE_DISK                                                 ? FileStatus::Kind::File
+                                                                                 : FileStatus::Kind::Other;
     return status;
 }
 
@@ -331,14 +379,28 @@ void KeepStatus(Handle handle, const std::optional<FileStatus>& old)
         RaiseLastError();
 }
 
-void PutInPlace(const std::string& temporary, const std::string& target, bool targetExists)
+void CheckReplaceable(const std::string&, const FileStatus&)
+{
+    // What forbids a replacement here (a read-only mark, an opener without
+    // delete sharing) was met when the target was opened, or is waited for.
+}
+
+bool LinkBackup(const std::string&, const std::string&)
+{
+    // ReplaceFileW gives the old file the backup's name in the same step.
+    return false;
+}
+
+void PutInPlace(const std::string& temporary, const std::string& target, const std::string& backup, bool)
 {
     const std::wstring wideTemporary = Wide(temporary);
     const std::wstring wideTarget = Wide(target);
-    const std::wstring wideBackup = Wide(temporary.substr(0, temporary.size() - 4) + ".bak");
+    // Without a backup wanted, one is made for the swap and deleted after it.
+    const bool keepBackup = !backup.empty();
+    const std::wstring wideBackup = Wide(keepBackup ? backup : temporary.substr(0, temporary.size() - 4) + ".bak");
     DWORD code = ERROR_FILE_NOT_FOUND;
     bool backupMade = false;
-    if (targetExists) {
+    if (AttributesOf(target) != INVALID_FILE_ATTRIBUTES) {
         code = Retried([&] {
             return ::ReplaceFileW(wideTarget.c_str(), wideTemporary.c_str(), wideBackup.c_str(),
                        REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)
@@ -362,8 +424,15 @@ void PutInPlace(const std::string& temporary, const std::string& target, bool ta
     if (code != ERROR_SUCCESS)
         throw SystemError(code);
     // The old content is no longer needed; a scanner may hold it a moment.
-    if (backupMade)
+    if (backupMade && !keepBackup)
         Retried([&] { return ::DeleteFileW(wideBackup.c_str()) != 0 || ::GetLastError() == ERROR_FILE_NOT_FOUND; });
+}
+
+void Rename(const std::string& from, const std::string& to)
+{
+    const DWORD code = MoveInPlace(Wide(from), Wide(to));
+    if (code != ERROR_SUCCESS)
+        throw SystemError(code);
 }
 
 void SyncFolder(const std::string&)
@@ -419,6 +488,57 @@ void MakeFolder(const std::string& path)
     // A file in the folder's place: as on POSIX, the folder is not found.
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
         throw SystemError(ERROR_PATH_NOT_FOUND);
+}
+
+Handle OpenLockFile(const std::string& path)
+{
+    const HANDLE handle = ::CreateFileW(Wide(path).c_str(), GENERIC_READ,
+        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_HIDDEN, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        RaiseLastError();
+    if (::GetFileType(handle) != FILE_TYPE_DISK) {
+        ::CloseHandle(handle);
+        throw SystemError(ERROR_ACCESS_DENIED);
+    }
+    return Stored(handle);
+}
+
+bool TryLock(Handle handle)
+{
+    // A lock of the first byte, which the empty file need not have.
+    OVERLAPPED at{};
+    if (::LockFileEx(Native(handle), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at))
+        return true;
+    const DWORD code = ::GetLastError();
+    if (code == ERROR_LOCK_VIOLATION || code == ERROR_IO_PENDING)
+        return false;
+    throw SystemError(code);
+}
+
+std::string AbsolutePath(const std::string& path)
+{
+    const std::wstring wide = Wide(path);
+    std::wstring full(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = ::GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+        if (length == 0)
+            RaiseLastError();
+        if (length < full.size()) {
+            full.resize(length);
+            return Narrow(full);
+        }
+        full.assign(length + 1, L'\0');
+    }
+}
+
+std::string NameKey(const std::string& name)
+{
+    std::string key = name;
+    for (char& c : key) {
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    }
+    return key;
 }
 
 FileError NameTaken()

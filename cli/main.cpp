@@ -5,6 +5,7 @@
 #include "ConsoleReporter.h"
 #include "Error.h"
 #include "File.h"
+#include "Interrupt.h"
 #include "MapSizes.h"
 #include "StaIdx.h"
 #include "Text.h"
@@ -13,6 +14,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -24,6 +26,8 @@
 #include <windows.h>
 // After windows.h, which it needs.
 #include <shellapi.h>
+#else
+#include <csignal>
 #endif
 
 namespace {
@@ -73,10 +77,16 @@ int Run(const cli::Command& command, cli::ConsoleReporter& reporter)
 
     const WorldFiles files{command.StaIdx, command.Statics, command.Wsc};
     auto table = std::make_unique<StaIdx>();
-    if (command.Kind == cli::CommandKind::List && !command.At) {
-        // The block numbers are checked before the index is read.
+    std::optional<LockedWorld> locked;
+    // The block numbers are checked before the index is read.
+    if (command.Kind != cli::CommandKind::Freeze && !command.At) {
         ParseBlockNumber(command.XText);
         ParseBlockNumber(command.YText);
+    }
+    if (command.Kind == cli::CommandKind::List) {
+        RecoverBeforeReading(files, reporter);
+    } else {
+        locked.emplace(files, reporter);
     }
     LoadStaIdx(files.StaIdx, *table, reporter, {MapOfStaticsFiles(files.StaIdx, files.Statics), command.MapSize});
     const auto [xText, yText] = command.At ? BlockAt(*command.At, *table) : std::pair{command.XText, command.YText};
@@ -96,6 +106,40 @@ int Run(const cli::Command& command, cli::ConsoleReporter& reporter)
     }
     return 0;
 }
+
+// SIGINT and SIGTERM (Ctrl+C and Ctrl+Break on Windows) stop the run at its
+// next file operation, as an error would; a second one ends it at once, which
+// the journal of a commit in progress survives as it survives a kill.
+#ifdef _WIN32
+BOOL WINAPI OnConsoleEvent(DWORD event)
+{
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
+        return FALSE;
+    interrupt::Request(event == CTRL_C_EVENT ? "Ctrl+C" : "Ctrl+Break");
+    ::SetConsoleCtrlHandler(OnConsoleEvent, FALSE);
+    return TRUE;
+}
+
+void StopOnSignals()
+{
+    ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+}
+#else
+void OnSignal(int signal)
+{
+    interrupt::Request(signal == SIGINT ? "SIGINT" : "SIGTERM");
+}
+
+void StopOnSignals()
+{
+    struct sigaction action { };
+    action.sa_handler = OnSignal;
+    action.sa_flags = SA_RESETHAND | SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+#endif
 
 // The arguments without the program name, as UTF-8 like every path in the core.
 std::vector<std::string> Arguments(int argc, char** argv)
@@ -135,6 +179,7 @@ int main(int argc, char** argv)
     }
 
     cli::ConsoleReporter reporter(stdout, stderr, StandardErrorIsTerminal());
+    StopOnSignals();
     try {
         const int status = Run(command, reporter);
         reporter.ClearProgress();

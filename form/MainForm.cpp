@@ -431,7 +431,10 @@ void TMainForm::GetStaticIndexButtonClick()
         const std::string staIdxPath = view_.Text(Control::StaIdxEdit);
         const int map = MapOfStaticsFiles(staIdxPath, view_.Text(Control::StaticsEdit));
         LogInitStart(*reporter_);
-        LoadStaIdx(staIdxPath, *staIdx_, *reporter_, {map, std::nullopt});
+        {
+            const LockedWorld locked(Files(), *reporter_);
+            LoadStaIdx(staIdxPath, *staIdx_, *reporter_, {map, std::nullopt});
+        }
         view_.SetBlockRanges(staIdx_->Width() - 1, staIdx_->Height() - 1);
         LockIndexFiles();
         UpdateButtons();
@@ -455,8 +458,9 @@ void TMainForm::GetStaticBlockButtonClick()
 void TMainForm::MeltBlockButtonClick()
 {
     Operation([this] {
-        const WorldFiles files{
-            view_.Text(Control::StaIdxEdit), view_.Text(Control::StaticsEdit), view_.Text(Control::WSCEdit)};
+        const WorldFiles files = Files();
+        const LockedWorld locked(files, *reporter_);
+        ReloadIfChanged(files, *staIdx_, *reporter_);
         RunMelt(files, view_.Text(Control::XBlockEdit), view_.Text(Control::YBlockEdit), *staIdx_, *reporter_);
     });
 }
@@ -464,12 +468,18 @@ void TMainForm::MeltBlockButtonClick()
 void TMainForm::FreezeWorldButtonClick()
 {
     Operation([this] {
-        const WorldFiles files{
-            view_.Text(Control::StaIdxEdit), view_.Text(Control::StaticsEdit), view_.Text(Control::WSCEdit)};
+        const WorldFiles files = Files();
+        const LockedWorld locked(files, *reporter_);
+        ReloadIfChanged(files, *staIdx_, *reporter_);
         RunFreeze(files, *staIdx_, *reporter_);
         // Takes effect at the next change of a file-name edit.
         worldFrozen_ = true;
     });
+}
+
+WorldFiles TMainForm::Files() const
+{
+    return {view_.Text(Control::StaIdxEdit), view_.Text(Control::StaticsEdit), view_.Text(Control::WSCEdit)};
 }
 
 void TMainForm::ClampToRange(Control edit, int maximum)

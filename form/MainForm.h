@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Actions.h"
 #include "FormView.h"
 #include "Reporter.h"
 #include "StaIdx.h"
@@ -76,6 +77,9 @@ private:
     // and the input that queued meanwhile is dropped at its end.
     void Operation(const std::function<void()>& work);
 
+    // The three paths as the boxes hold them. Every operation locks them for
+    // its length, so that no other run changes them meanwhile.
+    WorldFiles Files() const;
     void CheckFileName(Control edit);
     void UpdateButtons();
     void UpdateSimpleModeHelp();

@@ -22,9 +22,9 @@ std::string ExpectedRead(
 {
     if (entry.Offset == -1)
         return "";
-    // A negative offset cannot be positioned to, whatever the length.
+    // A negative offset lies before the file, whatever the length.
     if (entry.Offset < 0)
-        return "I/O error 22";
+        return "Read beyond end of file";
     const std::int64_t n = entry.Length / StaticItemSize;
     if (n < 0 || n > 65535)
         return "Range check error";

@@ -177,7 +177,7 @@ cp -r "$world" "$smoke/sample-copy"
 echo "\$ cryoweaver-cli sample wörld   (again: must refuse)"
 run sample "$world"
 check '[ $rc = 1 ] && grep -q "already exists; the sample never overwrites a file" "$err"'
-check 'diff -r "$world" "$smoke/sample-copy" >/dev/null'
+check 'diff -r -x "*.cryoweaver-lock" "$world" "$smoke/sample-copy" >/dev/null'
 
 echo "\$ cryoweaver-cli list ... 100 200"
 run list "${files[@]}" 100 200
@@ -189,7 +189,7 @@ chmod a-w "$world/StaIdx0.mul"
 run melt "${files[@]}" --wsc "$world/UOX3.wsc" 100 200
 chmod u+w "$world/StaIdx0.mul"
 check '[ $rc = 1 ] && grep -qxF "cryoweaver-cli: $world/StaIdx0.mul: File access denied." "$err"'
-check 'diff -r "$world" "$smoke/sample-copy" >/dev/null'
+check 'diff -r -x "*.cryoweaver-lock" "$world" "$smoke/sample-copy" >/dev/null'
 
 echo "\$ cryoweaver-cli melt ... 100 200"
 run melt "${files[@]}" --wsc "$world/UOX3.wsc" 100 200
@@ -209,7 +209,9 @@ echo "\$ cryoweaver-cli list --staidx missing\\StaIdx0.mul ..."
 run list --staidx 'missing\StaIdx0.mul' --statics "$world/Statics0.mul" 0 0
 check '[ $rc = 1 ] && grep -qxF "cryoweaver-cli: missing\\StaIdx0.mul: File not found." "$err"'
 check '[ "$(ls "$smoke")" = "$(printf "err\nout\nsample-copy\nwörld")" ]'
-check '[ "$(ls -A "$world")" = "$(printf "StaIdx0.mul\nStatics0.mul\nUOX3.wsc")" ]'
+# Nothing is left but the files and the lock files beside them.
+check '[ "$(ls -A "$world" | grep -v "\.cryoweaver-lock$")" = "$(printf "StaIdx0.mul\nStatics0.mul\nUOX3.wsc")" ]'
+check '[ "$(ls -A "$world" | grep -c "^\..*\.cryoweaver-lock$")" = 3 ]'
 
 # The same run natively must leave the same bytes and print the same lines.
 if [ -n "$native_cli" ]; then

@@ -54,6 +54,7 @@ void LoadStaIdx(const std::string& path, StaIdx& table, Reporter& reporter, cons
 {
     reporter.SetProgress(0);
     File file = File::OpenExisting(path);
+    const FileIdentity source = file.Identity();
     const std::uint64_t fileBytes = file.Size();
     MapBlocks size;
     try {
@@ -93,6 +94,7 @@ void LoadStaIdx(const std::string& path, StaIdx& table, Reporter& reporter, cons
     file.Close();
 
     table.Trailing = std::move(trailing);
+    table.Source = source;
     table.StaIdxLoaded = true;
     reporter.SetProgress(100);
 }

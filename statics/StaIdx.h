@@ -1,5 +1,6 @@
 #pragma once
 
+#include "File.h"
 #include "MapSizes.h"
 #include "Reporter.h"
 
@@ -61,6 +62,9 @@ public:
     // Bytes after the table in a longer index file; they are written back
     // after the table unchanged.
     std::vector<unsigned char> Trailing;
+    // The file the table was loaded from, or last written to: a replacement
+    // of the index must replace that very file.
+    std::optional<FileIdentity> Source;
 
 private:
     MapBlocks size_;
@@ -76,8 +80,6 @@ struct IndexMap {
 // given one, or the one the index's length gives). Progress runs 0, then
 // x * 100 div width after every record of column x, then 100.
 void LoadStaIdx(const std::string& path, StaIdx& table, Reporter& reporter, const IndexMap& map = {});
-
-class ReplacementFile;
 
 // Writes the table (and any trailing bytes) to a replacement of the index file,
 // without committing it. Progress is 90 + x * 10 div width after every record

@@ -2,10 +2,55 @@
 
 #include "Convert.h"
 #include "Freeze.h"
+#include "MapSizes.h"
 #include "Melt.h"
 #include "Text.h"
 
+#include <memory>
+
 namespace cryo {
+
+namespace {
+
+// The statics files' paths, refused before anything is locked where they
+// name a folder, whose lock would be made inside it.
+const std::string& StaticsFile(const std::string& path)
+{
+    if (FolderExists(path)) {
+        FileError error(FileError::Kind::Folder, 0);
+        error.SetFile(path);
+        throw error;
+    }
+    return path;
+}
+
+} // namespace
+
+LockedWorld::LockedWorld(const WorldFiles& files, Reporter& reporter)
+    : locks_({StaticsFile(files.StaIdx), StaticsFile(files.Statics), files.Wsc}, reporter)
+{
+    RecoverInterruptedCommits(locks_, reporter);
+}
+
+void RecoverBeforeReading(const WorldFiles& files, Reporter& reporter)
+{
+    const std::vector<std::string> paths{files.StaIdx, files.Statics};
+    if (!InterruptedCommitsIn(paths))
+        return;
+    FileLocks locks(paths, reporter, false);
+    RecoverInterruptedCommits(locks, reporter);
+}
+
+void ReloadIfChanged(const WorldFiles& files, StaIdx& table, Reporter& reporter)
+{
+    if (!table.Source || IdentityOf(files.StaIdx) == *table.Source)
+        return;
+    reporter.Log("The index changed since it was loaded; loading it again from " + files.StaIdx);
+    // A file that no longer loads leaves the table as it was.
+    auto fresh = std::make_unique<StaIdx>();
+    LoadStaIdx(files.StaIdx, *fresh, reporter, {MapOfStaticsFiles(files.StaIdx, files.Statics), std::nullopt});
+    table = std::move(*fresh);
+}
 
 std::uint16_t ParseBlockNumber(std::string_view text)
 {

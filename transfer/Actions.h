@@ -3,6 +3,7 @@
 // What the window's buttons do, shared by every front end: the same texts are
 // converted the same way and the same lines are logged.
 
+#include "Commit.h"
 #include "Reporter.h"
 #include "StaIdx.h"
 #include "StaticBlock.h"
@@ -19,6 +20,27 @@ struct WorldFiles {
     std::string Statics;
     std::string Wsc;
 };
+
+// The three files locked for one run, from before anything is read until the
+// run ends, once whatever an interrupted earlier run left has been completed
+// or undone (and logged). A second run on the same files waits a few seconds,
+// then stops with an error that names the busy file.
+class LockedWorld {
+public:
+    LockedWorld(const WorldFiles& files, Reporter& reporter);
+
+private:
+    FileLocks locks_;
+};
+
+// For a run that only reads the statics files: completes or undoes an
+// interrupted run's commit first, so that it never reads half of one.
+void RecoverBeforeReading(const WorldFiles& files, Reporter& reporter);
+
+// Loads the index again when its file is no longer the one the table was
+// loaded from (another run or program replaced it), and logs that it did, so
+// that a melt or freeze never writes a stale table back.
+void ReloadIfChanged(const WorldFiles& files, StaIdx& table, Reporter& reporter);
 
 // A block edit's text as an unsigned 16-bit number: "'%s' is not a valid integer
 // value" for text that is no integer, "Range check error" outside 0..65535.

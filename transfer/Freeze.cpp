@@ -1,7 +1,9 @@
 #include "Freeze.h"
 
+#include "Commit.h"
 #include "Error.h"
 #include "File.h"
+#include "Interrupt.h"
 #include "StaticBlock.h"
 #include "WorldRewrite.h"
 #include "WorldScan.h"
@@ -79,6 +81,25 @@ void CheckBlocksLieInFile(
     }
 }
 
+// The statics file's size once every merged copy is appended, refused before
+// anything is written when the index's signed 32-bit offsets could not
+// address the copies.
+std::uint64_t PlannedEnd(
+    const std::vector<ExtractedBlock>& blocks, const StaIdx& table, const std::string& path, std::uint64_t size)
+{
+    std::uint64_t end = size;
+    for (const ExtractedBlock& block : blocks) {
+        const int merged = EntryItemCount(table.At(block.XBlock, block.YBlock)) + static_cast<int>(block.Items.size());
+        end += static_cast<std::uint64_t>(merged) * StaticItemSize;
+    }
+    if (end > (std::uint64_t{1} << 31)) {
+        Error error("The statics file would grow past 2 GiB, more than its index can address; no file was changed");
+        error.SetFile(path);
+        throw error;
+    }
+    return end;
+}
+
 std::string BlockText(const ExtractedBlock& block)
 {
     return "XBlock: " + std::to_string(block.XBlock) + " YBlock: " + std::to_string(block.YBlock);
@@ -90,23 +111,22 @@ void FreezeWorld(const std::string& staIdxPath, const std::string& staticsPath, 
     StaIdx& table, Reporter& reporter)
 {
     reporter.SetProgress(0);
+    const FileIdentity wscRead = IdentityOf(wscPath);
     ExportTable exportTable;
     SelectItemsForExport(wscPath, exportTable, reporter);
     const BlockList blockList = BlocksToProcess(MarkBlocks(exportTable, table), table);
 
     // Both replacements are opened first, so that a file that cannot be written
     // stops the freeze before anything changes.
-    ReplacementFile index(staIdxPath);
-    std::optional<ReplacementFile> newWsc;
+    Commit commit;
+    ReplacementFile& index = commit.Replace(staIdxPath, table.Source);
     std::vector<ExtractedBlock> blocks;
-    if (!blockList.empty()) {
-        newWsc.emplace(wscPath);
-        blocks = ExtractSelectedSections(wscPath, exportTable, blockList, *newWsc);
-    }
+    if (!blockList.empty())
+        blocks = ExtractSelectedSections(wscPath, exportTable, blockList, commit.Replace(wscPath, wscRead));
     CheckBlocks(blocks, table);
 
-    // Nothing has changed yet. From here on a failure before the index is
-    // replaced puts the table and the statics file back as they were.
+    // Nothing has changed yet. From here on a failure before the commit puts
+    // the table and the statics file back as they were.
     std::vector<TStaIdxEntry> previous;
     previous.reserve(blocks.size());
     for (const ExtractedBlock& block : blocks)
@@ -116,10 +136,12 @@ void FreezeWorld(const std::string& staIdxPath, const std::string& staticsPath, 
     // cuts it back to exactly that size, never to a size not yet learnt.
     std::optional<File> statics;
     std::uint64_t staticsSize = 0;
+    std::uint64_t plannedEnd = 0;
     if (!blocks.empty()) {
         statics.emplace(File::OpenExisting(staticsPath));
         staticsSize = statics->Size();
         CheckBlocksLieInFile(blocks, table, *statics, staticsSize);
+        plannedEnd = PlannedEnd(blocks, table, staticsPath, staticsSize);
     }
     try {
         const int blocksToProcess = static_cast<int>(blocks.size());
@@ -135,28 +157,31 @@ void FreezeWorld(const std::string& staIdxPath, const std::string& staticsPath, 
             ++blocksDone;
             reporter.SetProgress(blocksDone * 90 / blocksToProcess);
         }
-        if (statics)
+        if (statics) {
             statics->Sync();
+            commit.Extended(staticsPath, staticsSize, plannedEnd);
+        }
         WriteStaIdx(index, table, reporter);
-        index.Commit();
-        if (statics)
-            statics->Close();
+        commit.Run();
     } catch (...) {
-        if (!index.Committed()) {
+        // The journal of a commit that could not be undone at once decides
+        // what the next run keeps, the appended copies included.
+        if (!commit.Pending()) {
+            interrupt::Deferral deferral;
             for (std::size_t i = 0; i < blocks.size(); ++i)
                 table.At(blocks[i].XBlock, blocks[i].YBlock) = previous[i];
             if (statics) {
                 try {
-                    statics->Truncate(staticsSize);
+                    // Bytes beyond what this run appends are another's.
+                    if (statics->Size() <= plannedEnd)
+                        statics->Truncate(staticsSize);
                 } catch (...) {
                 }
             }
         }
         throw;
     }
-
-    if (newWsc)
-        newWsc->Commit();
+    table.Source = commit.Placed(index);
     reporter.SetProgress(100);
 }
 

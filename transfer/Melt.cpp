@@ -1,5 +1,6 @@
 #include "Melt.h"
 
+#include "Commit.h"
 #include "File.h"
 #include "StaticBlock.h"
 #include "WorldRewrite.h"
@@ -14,26 +15,32 @@ void MeltBlock(const std::string& staIdxPath, const std::string& staticsPath, co
     TStaIdxEntry& entry = table.At(xBlock, yBlock);
 
     // An index that cannot be replaced fails here, before anything is written.
-    ReplacementFile index(staIdxPath);
+    auto index = std::make_unique<ReplacementFile>(staIdxPath);
+    ReplacementFile& newIndex = *index;
 
     ReadStaticBlock(staticsPath, entry, block, reporter);
-    const std::unique_ptr<ReplacementFile> wsc = AppendBlockToWsc(wscPath, block, xBlock, yBlock, reporter);
+    std::optional<FileIdentity> wscRead;
+    if (block.Count > 0)
+        wscRead = IdentityOf(wscPath);
+    std::unique_ptr<ReplacementFile> wsc = AppendBlockToWsc(wscPath, block, xBlock, yBlock, reporter);
 
-    // Both new files are complete before either replaces its old one: the world
-    // save goes first, so that the objects are in a file at every moment.
+    // Both new files are complete before either replaces its old one, and
+    // they replace them as one.
     const TStaIdxEntry previous = entry;
     entry = {-1, 0, 0};
     reporter.Log("Writing StaIdx file...");
+    Commit commit;
     try {
-        WriteStaIdx(index, table, reporter);
+        WriteStaIdx(newIndex, table, reporter);
         if (wsc)
-            wsc->Commit();
+            commit.Add(std::move(wsc), wscRead);
+        commit.Add(std::move(index), table.Source);
+        commit.Run();
     } catch (...) {
-        if (!wsc || !wsc->Committed())
-            entry = previous;
+        entry = previous;
         throw;
     }
-    index.Commit();
+    table.Source = commit.Placed(newIndex);
     reporter.Log("Done!");
     reporter.SetProgress(100);
 }

@@ -3,6 +3,7 @@
 #include "MainForm.h"
 
 #include "Actions.h"
+#include "FaultInjection.h"
 #include "StoredSettings.h"
 #include "TestSupport.h"
 #include "Version.h"
@@ -561,6 +562,70 @@ TEST_F(FormTest, ClicksQueuedDuringAnOperationComeToNothing)
     // Once it has ended the buttons work again.
     form.Clicked(C::MeltBlockButton);
     EXPECT_EQ(view.Log.back(), "Melting completed!");
+}
+
+TEST_F(FormTest, AnIndexThatAnotherRunChangedIsLoadedAgainBeforeAMelt)
+{
+    Loaded();
+    const WorldFiles files{dir / "world/StaIdx0.mul", dir / "world/Statics0.mul", dir / "world/UOX3.wsc"};
+    // Another run melts the block meanwhile.
+    auto other = std::make_unique<StaIdx>();
+    NullReporter quiet;
+    LoadStaIdx(files.StaIdx, *other, quiet);
+    RunMelt(files, "100", "200", *other, quiet);
+    const std::string melted = test::ReadText(files.Wsc);
+
+    Leave(C::XBlockEdit, "100");
+    Leave(C::YBlockEdit, "200");
+    view.Log.clear();
+    form.Clicked(C::MeltBlockButton);
+    EXPECT_EQ(view.Log,
+        (std::vector<std::string>{"The index changed since it was loaded; loading it again from " + files.StaIdx,
+            "Melting in progress... Cryoweaver may look crashed, do not interrupt!", "Nothing to do!",
+            "Writing StaIdx file...", "Done!", "Melting completed!"}));
+    EXPECT_EQ(test::ReadText(files.Wsc), melted);
+}
+
+TEST_F(FormTest, GetStaticIndexCompletesWhatAnInterruptedRunBegan)
+{
+    const std::string world = World();
+    const WorldFiles files{world + "/StaIdx0.mul", world + "/Statics0.mul", world + "/UOX3.wsc"};
+    // A melt whose index cannot take its new file's name, and whose world
+    // save then cannot get its old one back: its journal is left.
+    class FailLaterRenames final : public fault::Injector {
+    public:
+        void Before(fault::Operation op, const std::string& path) override
+        {
+            if (op == fault::Operation::Rename && !path.ends_with(".journal") && ++renames_ > 1)
+                throw FileError(FileError::Kind::Other, 5);
+        }
+
+    private:
+        int renames_ = 0;
+    } failLaterRenames;
+    auto table = std::make_unique<StaIdx>();
+    NullReporter quiet;
+    LoadStaIdx(files.StaIdx, *table, quiet);
+    fault::Install(&failLaterRenames);
+    EXPECT_EQ(test::ErrorText([&] { RunMelt(files, "100", "200", *table, quiet); }), "I/O error 5");
+    fault::Install(nullptr);
+
+    Store(world, 0);
+    form.FormShow();
+    form.Clicked(C::GetStaticIndexButton);
+    ASSERT_EQ(view.Log.size(), 3u);
+    std::string recovered = view.Log[1];
+    std::replace(recovered.begin(), recovered.end(), '\\', '/');
+    EXPECT_TRUE(recovered.starts_with("Completed what an interrupted run had begun: ")) << recovered;
+    EXPECT_TRUE(recovered.ends_with("/UOX3.wsc, " + std::filesystem::absolute(files.StaIdx).generic_string()))
+        << recovered;
+    // The melt is complete: the block is in the world save and no longer in the index.
+    Leave(C::XBlockEdit, "100");
+    Leave(C::YBlockEdit, "200");
+    form.Clicked(C::GetStaticBlockButton);
+    EXPECT_TRUE(view.MainList.empty());
+    EXPECT_NE(test::ReadText(files.Wsc).find("TYPE 255"), std::string::npos);
+    EXPECT_EQ(TempFolder::EntriesOf(world), (std::vector<std::string>{"StaIdx0.mul", "Statics0.mul", "UOX3.wsc"}));
 }
 
 TEST_F(FormTest, DroppedAndBrowsedFilesFillTheBoxTheyFit)

@@ -5,6 +5,7 @@
 #include "WorldGen.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <memory>
 #include <random>
 #include <set>
@@ -23,8 +24,8 @@ namespace {
 
 const char* OperationName(fault::Operation op)
 {
-    static const char* const names[]
-        = {"open", "create", "read", "write", "seek", "size", "truncate", "sync", "close", "rename", "remove"};
+    static const char* const names[] = {
+        "open", "create", "read", "write", "seek", "size", "truncate", "sync", "close", "rename", "remove", "status"};
     return names[static_cast<int>(op)];
 }
 
@@ -69,7 +70,7 @@ void WriteWorldFor(Operation operation, const WorldFolder& world, std::uint32_t 
     std::mt19937 random(seed);
     worldgen::WscOptions options;
     options.Type255Items = operation == Operation::Freeze ? std::min(40 * sizeFactor, 3000) : 10;
-    options.Blocks = operation == Operation::Freeze ? std::min(6 * sizeFactor, 400) : 3;
+    options.Blocks = operation == Operation::Freeze ? std::min(6 * sizeFactor, 600) : 3;
     options.OrdinaryItems = 150 * sizeFactor;
     options.Characters = 5;
     options.Seed = seed;
@@ -115,18 +116,45 @@ std::vector<std::string> WorldFileNames()
     return {"StaIdx0.mul", "Statics0.mul", "UOX3.wsc"};
 }
 
-std::string RunOperation(Operation operation, const WorldFolder& world)
+WorldFiles FilesOf(const WorldFolder& world)
+{
+    return {world.StaIdx(), world.Statics(), world.Wsc()};
+}
+
+std::string RunOperation(Operation operation, const WorldFiles& files, bool line)
 {
     auto table = std::make_unique<StaIdx>();
     NullReporter reporter;
-    const WorldFiles files{world.StaIdx(), world.Statics(), world.Wsc()};
-    return test::ErrorText([&] {
+    return (line ? test::ErrorLineOf : test::ErrorText)([&] {
+        const LockedWorld locked(files, reporter);
         LoadStaIdx(files.StaIdx, *table, reporter);
         if (operation == Operation::Freeze)
             RunFreeze(files, *table, reporter);
         else
             RunMelt(files, std::to_string(MeltX), std::to_string(MeltY), *table, reporter);
     });
+}
+
+std::string RunOperation(Operation operation, const WorldFolder& world)
+{
+    return RunOperation(operation, FilesOf(world));
+}
+
+int FromEnvironment(const char* name, int fallback)
+{
+    const char* value = std::getenv(name);
+    return value != nullptr && std::atoi(value) > 0 ? std::atoi(value) : fallback;
+}
+
+std::vector<std::string> CliArguments(Operation operation, const WorldFolder& world)
+{
+    std::vector<std::string> args{CRYOWEAVER_CLI, NameOf(operation), "--staidx", world.StaIdx(), "--statics",
+        world.Statics(), "--wsc", world.Wsc()};
+    if (operation == Operation::Melt) {
+        args.push_back(std::to_string(MeltX));
+        args.push_back(std::to_string(MeltY));
+    }
+    return args;
 }
 
 std::vector<std::string> Leftovers(const WorldFolder& world)
@@ -148,44 +176,41 @@ void Restore(const WorldFolder& world, const WorldFolder::Snapshot& snapshot)
     test::WriteBytes(world.Wsc(), snapshot.Wsc);
 }
 
-std::vector<std::string> CheckInterrupted(Operation operation, const WorldFolder& world,
-    const WorldFolder::Snapshot& before, const WorldFolder::Snapshot& after, const Objects& everything, bool stopped)
+std::vector<std::string> CheckExactlyOnce(Operation operation, const WorldFolder& world,
+    const WorldFolder::Snapshot& before, const WorldFolder::Snapshot& after, const Objects& everything)
 {
     std::vector<std::string> problems;
-    auto problem = [&](bool found, const char* text) {
+    auto problem = [&](bool found, const std::string& text) {
         if (found)
             problems.push_back(text);
     };
     auto isPrefix = [](const test::Bytes& prefix, const test::Bytes& whole) {
         return prefix.size() <= whole.size() && std::equal(prefix.begin(), prefix.end(), whole.begin());
     };
+    auto exactlyOnce = [&](const char* when) {
+        const std::string loads = test::ErrorText([&] {
+            problem(Everything(world) != everything, std::string("not every object is in exactly one place ") + when);
+        });
+        problem(!loads.empty(), std::string("the files do not load ") + when + ": " + loads);
+    };
+    {
+        NullReporter reporter;
+        const std::string recovered = test::ErrorText([&] { LockedWorld locked(FilesOf(world), reporter); });
+        problem(!recovered.empty(), "the next run cannot begin: " + recovered);
+    }
     const WorldFolder::Snapshot now = world.Take();
-    const bool indexNew = now.StaIdx == after.StaIdx && now.StaIdx != before.StaIdx;
-    const bool wscNew = now.Wsc == after.Wsc && now.Wsc != before.Wsc;
-    problem(now.StaIdx != before.StaIdx && now.StaIdx != after.StaIdx, "the index is neither the old nor the new one");
-    problem(now.Wsc != before.Wsc && now.Wsc != after.Wsc, "the world save is neither the old nor the new one");
-    if (operation == Operation::Freeze) {
-        // Appended copies are referenced only once the index is replaced, and
-        // the world save loses its items only after that.
-        problem(!isPrefix(before.Statics, now.Statics) || !isPrefix(now.Statics, after.Statics),
-            "the statics file is not the old one with part of the new copies");
-        problem(indexNew && now.Statics != after.Statics, "the new index refers to copies not all in the statics file");
-        problem(!stopped && !indexNew && now.Statics != before.Statics, "a failed freeze left copies in the statics");
-        problem(wscNew && !indexNew, "the world save lost its items before the index referred to their copies");
-    } else {
-        problem(now.Statics != before.Statics, "a melt changed the statics file");
-        problem(indexNew && !wscNew, "the index lost the block before the world save held its objects");
-    }
-    for (const std::string& name : Leftovers(world)) {
-        // A replacement stopped after it was named: ".UOX3.wsc.cryoweaver-123.tmp".
-        const std::size_t mark = name.find(".cryoweaver-");
-        const bool replacement = stopped && mark != std::string::npos && name.ends_with(".tmp")
-            && name.find_first_not_of("0123456789", mark + 12) == name.size() - 4;
-        problem(!replacement, ("left behind: " + name).c_str());
-    }
-    const std::string loads
-        = test::ErrorText([&] { problem(!test::ContainsAll(Everything(world), everything), "objects were lost"); });
-    problem(!loads.empty(), ("the files do not load: " + loads).c_str());
+    const bool old = now.StaIdx == before.StaIdx && now.Wsc == before.Wsc;
+    const bool done = now.StaIdx == after.StaIdx && now.Wsc == after.Wsc;
+    problem(!old && !done, "the index and the world save are not both old or both new");
+    problem(!isPrefix(before.Statics, now.Statics) || !isPrefix(now.Statics, after.Statics),
+        "the statics file is not the old one with part of the new copies");
+    problem(done && now.Statics != after.Statics, "the new index refers to copies not all in the statics file");
+    exactlyOnce("after the next run began");
+    const std::string next = RunOperation(operation, world);
+    problem(!next.empty(), "the next run fails: " + next);
+    for (const std::string& name : Leftovers(world))
+        problem(true, "left behind: " + name);
+    exactlyOnce("after the next run");
     return problems;
 }
 

@@ -2,8 +2,9 @@
 
 // Shared by the reliability tests: generated worlds with everything a freeze
 // or melt must not lose, a file-layer injector that fails or stops the N-th
-// operation, and the checks of what a stopped operation leaves on disk.
+// operation, and the checks that every object is in exactly one place.
 
+#include "Actions.h"
 #include "Error.h"
 #include "FaultInjection.h"
 #include "World.h"
@@ -64,7 +65,8 @@ const char* NameOf(Operation operation);
 
 // A world whose freeze touches several blocks, some with objects already,
 // among ordinary items and characters; or whose block (MeltX, MeltY) holds
-// objects to melt. sizeFactor scales the world save.
+// objects to melt (among a few TYPE 255 items). sizeFactor scales the world
+// save and the number of blocks a freeze fills.
 constexpr std::uint16_t MeltX = 300;
 constexpr std::uint16_t MeltY = 100;
 void WriteWorldFor(Operation operation, const WorldFolder& world, std::uint32_t seed, int sizeFactor = 1);
@@ -76,20 +78,28 @@ Objects Everything(const WorldFolder& world);
 // The index's, statics file's and world save's names, sorted.
 std::vector<std::string> WorldFileNames();
 
-// Runs the operation as the command line does: loads the index, then melts or
-// freezes. Returns the error text, "" on success.
+WorldFiles FilesOf(const WorldFolder& world);
+
+// Runs the operation as the command line does: locks the files, completes or
+// undoes what an interrupted run left, loads the index, then melts or
+// freezes. Returns the error text ("PATH: text." with line), "" on success.
+std::string RunOperation(Operation operation, const WorldFiles& files, bool line = false);
 std::string RunOperation(Operation operation, const WorldFolder& world);
+// The command line's arguments for the operation.
+std::vector<std::string> CliArguments(Operation operation, const WorldFolder& world);
+// A number from the environment, for longer local runs than CI's.
+int FromEnvironment(const char* name, int fallback);
 
-// What an interrupted operation may leave: every file is as before or as the
-// completed operation leaves it (the statics file, which is appended to in
-// place, anything between the two), the files changed in the operation's
-// order, nothing is lost, everything loads. Returns the problems found. A
-// stop may leave a named replacement behind; stopped says so, and its names
-// are then accepted.
-std::vector<std::string> CheckInterrupted(Operation operation, const WorldFolder& world,
-    const WorldFolder::Snapshot& before, const WorldFolder::Snapshot& after, const Objects& everything, bool stopped);
+// What the next run finds after a failed or stopped one, once it has
+// completed or undone its commit: the index and the world save both old or
+// both new, the statics file the old one with at most the new copies
+// appended, every object in exactly one place. Then that next run completes,
+// leaves nothing behind, and still every object is in exactly one place.
+// Returns the problems found.
+std::vector<std::string> CheckExactlyOnce(Operation operation, const WorldFolder& world,
+    const WorldFolder::Snapshot& before, const WorldFolder::Snapshot& after, const Objects& everything);
 
-// Names in the folder that are not the three files.
+// Names in the folder that are not the three files (lock files aside).
 std::vector<std::string> Leftovers(const WorldFolder& world);
 
 // Puts the three files back as the snapshot holds them and removes leftovers.

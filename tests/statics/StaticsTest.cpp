@@ -192,8 +192,9 @@ TEST(ReadStaticBlock, MoreThan512ItemsAreRangeErrorsAndACutFileIsReadBeyondItsEn
         std::size_t ItemsRead;
     };
     // A short file reports the missing record before the count is refused.
-    const Cut cuts[] = {{27, {0, 28, 0}, 3}, {22, {0, 28, 0}, 3}, {21, {0, 28, 0}, 3}, {20, {0, 28, 0}, 2},
-        {0, {0, 28, 0}, 0}, {21, {1 << 20, 7, 0}, 0}, {700, {0, 600 * 7, 0}, 100}};
+    const Cut cuts[]
+        = {{27, {0, 28, 0}, 3}, {22, {0, 28, 0}, 3}, {21, {0, 28, 0}, 3}, {20, {0, 28, 0}, 2}, {0, {0, 28, 0}, 0},
+            {21, {1 << 20, 7, 0}, 0}, {700, {0, 600 * 7, 0}, 100}, {700, {-2, 7, 0}, 0}, {700, {INT32_MIN, 7, 0}, 0}};
     const Bytes hundred = ItemBytes(Items(100));
     for (const Cut& cut : cuts) {
         WriteBytes(path, Bytes(hundred.begin(), hundred.begin() + static_cast<std::ptrdiff_t>(cut.Size)));

@@ -45,11 +45,14 @@ TempFolder::~TempFolder()
     fs::remove_all(path_, ignored);
 }
 
-std::vector<std::string> TempFolder::Entries() const
+std::vector<std::string> TempFolder::EntriesOf(const std::string& folder)
 {
     std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(path_))
-        names.push_back(entry.path().filename().generic_string());
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        const std::string name = entry.path().filename().generic_string();
+        if (!name.ends_with(".cryoweaver-lock"))
+            names.push_back(name);
+    }
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -265,11 +268,12 @@ ProgramRun RunInChild(const std::function<void()>& fn, const ChildLimits& limits
     return RunChild({}, limits, fn);
 }
 
-int StartProgram(const std::vector<std::string>& args)
+int StartProgram(const std::vector<std::string>& args, const std::string& output)
 {
-    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-    const pid_t child = Fork(null, null, [&] { Exec(args); });
-    ::close(null);
+    const int out
+        = ::open(output.empty() ? "/dev/null" : output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    const pid_t child = Fork(out, out, [&] { Exec(args); });
+    ::close(out);
     return child;
 }
 

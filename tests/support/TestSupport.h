@@ -26,8 +26,10 @@ public:
     const std::string& path() const { return path_; }
     std::string operator/(const std::string& name) const { return path_ + "/" + name; }
 
-    // Names of everything in the folder, sorted.
-    std::vector<std::string> Entries() const;
+    // Names of everything in the folder, sorted, but the lock files that runs
+    // leave beside the files they change.
+    std::vector<std::string> Entries() const { return EntriesOf(path_); }
+    static std::vector<std::string> EntriesOf(const std::string& folder);
 
 private:
     std::string path_;
@@ -91,8 +93,9 @@ struct ProgramRun {
 ProgramRun RunProgram(const std::vector<std::string>& args, const ChildLimits& limits = {});
 // Runs fn in a child the same way; the error text fn raised is its output.
 ProgramRun RunInChild(const std::function<void()>& fn, const ChildLimits& limits = {});
-// Starts a program with its output discarded; returns its process id.
-int StartProgram(const std::vector<std::string>& args);
+// Starts a program with its output and errors written to the file output, or
+// discarded; returns its process id.
+int StartProgram(const std::vector<std::string>& args, const std::string& output = {});
 // Waits for a started program: its exit status, -1 when a signal ended it.
 int WaitForProgram(int process);
 

@@ -1,6 +1,7 @@
 #include "World.h"
 
 #include "Convert.h"
+#include "Error.h"
 #include "StaticBlock.h"
 #include "Text.h"
 
@@ -75,21 +76,28 @@ Objects Type255Items(const std::string& wscText)
 
 Objects IndexedObjects(const std::string& staIdxPath, const std::string& staticsPath)
 {
-    auto table = std::make_unique<cryo::StaIdx>();
-    NullReporter reporter;
-    LoadStaIdx(staIdxPath, *table, reporter);
+    // Decoded here rather than loaded: sweeps call this thousands of times.
+    const Bytes index = ReadBytes(staIdxPath);
+    if (index.size() < StaIdxFileSize)
+        throw FileError(FileError::Kind::ReadBeyondEnd, 0);
+    const Bytes statics = ReadBytes(staticsPath);
     Objects objects;
-    for (int x = 0; x < table->Width(); ++x) {
-        for (int y = 0; y < table->Height(); ++y) {
-            const TStaIdxEntry& entry = table->At(static_cast<std::uint16_t>(x), static_cast<std::uint16_t>(y));
-            if (entry.Offset == -1 || entry.Length < StaticItemSize)
-                continue;
-            TStaticBlock block;
-            ReadStaticBlock(staticsPath, entry, block, reporter);
-            for (int i = 0; i < block.Count; ++i) {
-                const TStaticItem& item = block.Items[static_cast<std::size_t>(i)];
-                objects.insert({item.TileId, x * 8 + item.XOffset, y * 8 + item.YOffset, item.Z, item.Color});
-            }
+    for (std::size_t number = 0; number < static_cast<std::size_t>(StaIdxEntryCount); ++number) {
+        const unsigned char* record = &index[number * StaIdxRecordSize];
+        if (record[0] == 0xFF && record[1] == 0xFF && record[2] == 0xFF && record[3] == 0xFF)
+            continue;
+        const TStaIdxEntry entry = DecodeStaIdxEntry(record);
+        if (entry.Length < StaticItemSize)
+            continue;
+        const std::size_t count = static_cast<std::size_t>(EntryItemCount(entry));
+        if (entry.Offset < 0 || static_cast<std::size_t>(entry.Offset) + count * StaticItemSize > statics.size())
+            throw FileError(FileError::Kind::ReadBeyondEnd, 0);
+        const int x = static_cast<int>(number) / MapYBlocks;
+        const int y = static_cast<int>(number) % MapYBlocks;
+        for (std::size_t i = 0; i < count; ++i) {
+            const TStaticItem item
+                = DecodeStaticItem(&statics[static_cast<std::size_t>(entry.Offset) + i * StaticItemSize]);
+            objects.insert({item.TileId, x * 8 + item.XOffset, y * 8 + item.YOffset, item.Z, item.Color});
         }
     }
     return objects;

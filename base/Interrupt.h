@@ -1,0 +1,28 @@
+#pragma once
+
+// A request to stop the running operation, made from a signal handler or a
+// console's Ctrl+C handler. The file layer checks it before each operation and
+// stops the run there as an error would, so that everything written so far is
+// undone; a commit that has written its journal is no longer stopped, because
+// completing it is what leaves every file whole.
+namespace cryo::interrupt {
+
+// Safe in a signal handler. why is a text that lives for the whole run
+// ("SIGINT"); the first request's is kept.
+void Request(const char* why) noexcept;
+
+// Raises "Stopped by <why>; no file was changed" once a stop is requested,
+// unless a Deferral lives.
+void ThrowIfRequested();
+
+// While one lives, requests wait: for steps that must not be cut short (a
+// commit past its journal, undoing a failed run).
+class Deferral {
+public:
+    Deferral();
+    ~Deferral();
+    Deferral(const Deferral&) = delete;
+    Deferral& operator=(const Deferral&) = delete;
+};
+
+} // namespace cryo::interrupt
