@@ -4,7 +4,9 @@
 
 #include "FaultInjection.h"
 #include "FileSystem.h"
+#include "History.h"
 #include "Interrupt.h"
+#include "Text.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -62,37 +64,7 @@ bool SameLock(const FileIdentity& a, const FileIdentity& b)
     return a.Device == b.Device && a.Id == b.Id;
 }
 
-// The journal is text, one record a line, fields separated by tabs; names
-// keep every byte but these.
-std::string Escaped(const std::string& text)
-{
-    std::string escaped;
-    for (const char c : text) {
-        if (c == '%' || c == '\t' || c == '\n' || c == '\r') {
-            char code[4];
-            std::snprintf(code, sizeof code, "%%%02X", static_cast<unsigned char>(c));
-            escaped += code;
-        } else {
-            escaped += c;
-        }
-    }
-    return escaped;
-}
-
-std::string Unescaped(std::string_view text)
-{
-    std::string plain;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size()) {
-            plain += static_cast<char>(std::stoi(std::string(text.substr(i + 1, 2)), nullptr, 16));
-            i += 2;
-        } else {
-            plain += text[i];
-        }
-    }
-    return plain;
-}
-
+// The journal is text, one record a line, fields separated by tabs.
 std::uint64_t Checksum(std::string_view text)
 {
     std::uint64_t hash = 14695981039346656037u;
@@ -106,34 +78,15 @@ std::string IdentityText(const FileIdentity& identity)
     return std::to_string(identity.Device) + ":" + std::to_string(identity.Id) + ":" + std::to_string(identity.Size);
 }
 
-std::vector<std::string_view> Split(std::string_view text, char separator)
-{
-    std::vector<std::string_view> parts;
-    for (std::size_t start = 0;;) {
-        const std::size_t end = text.find(separator, start);
-        parts.push_back(text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start));
-        if (end == std::string_view::npos)
-            return parts;
-        start = end + 1;
-    }
-}
-
-std::uint64_t Number(std::string_view text)
-{
-    if (text.empty() || text.find_first_not_of("0123456789") != std::string_view::npos)
-        throw std::invalid_argument("not a number");
-    return std::stoull(std::string(text));
-}
-
 FileIdentity ParsedIdentity(std::string_view text)
 {
     const std::vector<std::string_view> parts = Split(text, ':');
     if (parts.size() != 3)
         throw std::invalid_argument("not an identity");
     FileIdentity identity;
-    identity.Device = Number(parts[0]);
-    identity.Id = Number(parts[1]);
-    identity.Size = Number(parts[2]);
+    identity.Device = ParsedCount(parts[0]);
+    identity.Id = ParsedCount(parts[1]);
+    identity.Size = ParsedCount(parts[2]);
     return identity;
 }
 
@@ -181,8 +134,8 @@ std::optional<Journal> ParsedJournal(const std::string& text)
             } else if (fields[0] == "extend" && fields.size() == 5) {
                 journal.Extended = Unescaped(fields[1]);
                 journal.ExtendedIdentity = ParsedIdentity(fields[2]);
-                journal.Before = Number(fields[3]);
-                journal.After = Number(fields[4]);
+                journal.Before = ParsedCount(fields[3]);
+                journal.After = ParsedCount(fields[4]);
             } else if (line != JournalHeader && !line.empty()) {
                 return std::nullopt;
             }
@@ -541,8 +494,40 @@ void Commit::Run()
     }
     pending_ = false;
     RemoveJournals();
+    KeepBackups();
     for (const Entry& entry : entries_)
         DisposeOfBackup(entry);
+}
+
+void Commit::KeepHistory(const std::string& home, const std::string& what)
+{
+    historyHome_ = home;
+    historyWhat_ = what;
+}
+
+void Commit::KeepBackups() noexcept
+{
+    if (historyHome_.empty() || HistoryLimit() == 0)
+        return;
+    try {
+        HistoryEntry history;
+        history.What = historyWhat_;
+        std::vector<std::string> backups;
+        for (const Entry& entry : entries_) {
+            history.Files.push_back({sys::AbsolutePath(entry.File->target_), {}, entry.Placed});
+            backups.push_back(entry.Backup);
+        }
+        if (!extended_.empty()) {
+            history.Statics = sys::AbsolutePath(extended_);
+            history.StaticsBefore = extendedBefore_;
+            history.StaticsAfter = extendedAfter_;
+        }
+        RecordHistory(historyHome_, history, backups);
+        for (Entry& entry : entries_)
+            entry.Backup.clear();
+    } catch (...) {
+        // An operation that cannot be kept is only not undoable.
+    }
 }
 
 void Commit::Prepare()

@@ -102,6 +102,11 @@ public:
     // flushed: undone with the rest, it is cut back to before.
     void Extended(const std::string& path, std::uint64_t before, std::uint64_t after);
 
+    // Once complete, the old files are kept in the history (History.h) as an
+    // operation that can be undone, described by what, instead of being
+    // removed; its manifest lies beside home.
+    void KeepHistory(const std::string& home, const std::string& what);
+
     // Puts every replacement in place, or none: an error before the journal
     // is written, or at a rename, leaves every target its old file (and the
     // caller cuts the extended file back).
@@ -129,8 +134,10 @@ private:
     void PutInPlace();
     void RollBack() noexcept;
     void RemoveJournals() noexcept;
-    // The old files are not needed once the commit is complete.
+    // The old files are not needed once the commit is complete, unless the
+    // history keeps them.
     void DisposeOfBackup(const Entry& entry) noexcept;
+    void KeepBackups() noexcept;
     std::vector<std::string> Folders() const;
 
     std::vector<Entry> entries_;
@@ -141,6 +148,8 @@ private:
     std::string journalName_;
     std::vector<std::string> journals_; // written so far
     bool pending_ = false;
+    std::string historyHome_;
+    std::string historyWhat_;
 };
 
 // Completes or undoes every commit that a stopped run left in the folders of

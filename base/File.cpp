@@ -8,6 +8,9 @@
 
 #include <cstdio>
 #include <random>
+#include <stdexcept>
+#include <utility>
+#include <vector>
 
 namespace cryo {
 
@@ -279,11 +282,10 @@ void MakeFolder(const std::string& path)
     });
 }
 
-ReplacementFile::ReplacementFile(const std::string& path)
-    : path_(path)
+void ReplacementFile::CheckTarget()
 {
     Naming(path_, [&] {
-        target_ = sys::ResolveLinks(path);
+        target_ = sys::ResolveLinks(path_);
         // The target must be a writable file now, as if it were opened for a rewrite.
         fault::Before(Operation::Open, target_);
         targetStatus_ = sys::StatusOf(target_);
@@ -293,8 +295,23 @@ ReplacementFile::ReplacementFile(const std::string& path)
             throw FileError(FileError::Kind::NotAFile, 0);
         if (targetStatus_)
             sys::Close(sys::Open(target_, sys::Access::Probe));
-
         folder_ = sys::FolderPrefix(target_);
+    });
+}
+
+ReplacementFile::ReplacementFile(const std::string& path, Discarding)
+    : path_(path)
+    , named_(false)
+    , discarding_(true)
+{
+    CheckTarget();
+}
+
+ReplacementFile::ReplacementFile(const std::string& path)
+    : path_(path)
+{
+    CheckTarget();
+    Naming(path_, [&] {
         const std::string name = target_.substr(folder_.size());
         // With the target missing, a leftover may hold the only copy of its content.
         if (targetStatus_)
@@ -329,14 +346,42 @@ ReplacementFile::~ReplacementFile()
 
 void ReplacementFile::Write(const void* data, std::size_t size)
 {
+    if (discarding_)
+        return;
     Naming(path_, [&] {
         fault::Before(Operation::Write, temporary_);
         WriteAll(handle_, data, size);
     });
 }
 
+void ReplacementFile::TakeContentOf(const std::string& kept)
+{
+    const bool linked = Naming(path_, [&] {
+        const std::string name = sys::SideFileName(folder_, target_.substr(folder_.size()), TemporaryEnd);
+        fault::Before(Operation::Create, name);
+        if (!sys::LinkBackup(kept, name))
+            return false;
+        sys::CloseQuietly(std::exchange(handle_, sys::NoHandle));
+        if (named_)
+            sys::RemoveQuietly(temporary_);
+        temporary_ = name;
+        named_ = true;
+        flushed_ = true;
+        newIdentity_ = IdentityOf(name);
+        return true;
+    });
+    if (linked)
+        return;
+    File source = File::OpenForReading(kept);
+    std::vector<char> buffer(std::size_t{1} << 20);
+    while (const std::size_t read = source.ReadSome(buffer.data(), buffer.size()))
+        Write(buffer.data(), read);
+}
+
 void ReplacementFile::Flush()
 {
+    if (discarding_)
+        throw std::logic_error("a dry run's replacement is never committed");
     if (flushed_)
         return;
     Naming(path_, [&] {

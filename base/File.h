@@ -118,12 +118,20 @@ bool StandardErrorIsTerminal();
 class ReplacementFile {
 public:
     explicit ReplacementFile(const std::string& path);
+    // For a dry run: the target is checked as above, but nothing is written
+    // anywhere, and the replacement cannot be committed.
+    struct Discarding { };
+    ReplacementFile(const std::string& path, Discarding);
     ReplacementFile(const ReplacementFile&) = delete;
     ReplacementFile& operator=(const ReplacementFile&) = delete;
     // Removes the temporary file unless Commit succeeded.
     ~ReplacementFile();
 
     void Write(const void* data, std::size_t size);
+    // The new content is the file at kept, on the target's volume: a second
+    // name of it where the system has them, so that the target becomes that
+    // very file again, or else a copy.
+    void TakeContentOf(const std::string& kept);
     // Flushes the new content to the disk under a temporary name beside the
     // target; the target is not touched yet. Several replacements can thus all
     // be complete on disk before the first is put in place.
@@ -149,6 +157,9 @@ private:
     bool named_ = true; // false while the new content has no name yet
     bool flushed_ = false;
     bool committed_ = false;
+    bool discarding_ = false;
+
+    void CheckTarget();
 };
 
 } // namespace cryo

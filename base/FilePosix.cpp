@@ -381,6 +381,11 @@ void RemoveQuietly(const std::string& path) noexcept
     ::unlink(path.c_str());
 }
 
+void RemoveFolderQuietly(const std::string& path) noexcept
+{
+    ::rmdir(path.c_str());
+}
+
 void MakeFolder(const std::string& path)
 {
     const char* name = Checked(path);

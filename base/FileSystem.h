@@ -77,6 +77,8 @@ std::vector<std::string> FolderEntries(const std::string& folderPrefix, const st
 // Removes the leftover at path unless it is a link, a folder or still in use.
 void RemoveIfUnused(const std::string& path) noexcept;
 void RemoveQuietly(const std::string& path) noexcept;
+// Removes the folder if it is empty.
+void RemoveFolderQuietly(const std::string& path) noexcept;
 
 #ifndef _WIN32
 // A file in the folder without a name (Linux), which vanishes by itself if the

@@ -477,6 +477,14 @@ void RemoveQuietly(const std::string& path) noexcept
     }
 }
 
+void RemoveFolderQuietly(const std::string& path) noexcept
+{
+    try {
+        ::RemoveDirectoryW(Wide(path).c_str());
+    } catch (...) {
+    }
+}
+
 void MakeFolder(const std::string& path)
 {
     const std::wstring wide = Wide(path);

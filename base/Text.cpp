@@ -1,5 +1,8 @@
 #include "Text.h"
 
+#include <cstdio>
+#include <stdexcept>
+
 namespace cryo {
 
 std::string UpperCase(std::string_view text)
@@ -59,6 +62,54 @@ std::string WithFullStop(std::string message)
     if (!message.empty() && static_cast<unsigned char>(message.back()) > '.')
         message += '.';
     return message;
+}
+
+std::string Escaped(const std::string& text)
+{
+    std::string escaped;
+    for (const char c : text) {
+        if (c == '%' || c == '\t' || c == '\n' || c == '\r') {
+            char code[4];
+            std::snprintf(code, sizeof code, "%%%02X", static_cast<unsigned char>(c));
+            escaped += code;
+        } else {
+            escaped += c;
+        }
+    }
+    return escaped;
+}
+
+std::string Unescaped(std::string_view text)
+{
+    std::string plain;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size()) {
+            plain += static_cast<char>(std::stoi(std::string(text.substr(i + 1, 2)), nullptr, 16));
+            i += 2;
+        } else {
+            plain += text[i];
+        }
+    }
+    return plain;
+}
+
+std::vector<std::string_view> Split(std::string_view text, char separator)
+{
+    std::vector<std::string_view> parts;
+    for (std::size_t start = 0;;) {
+        const std::size_t end = text.find(separator, start);
+        parts.push_back(text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start));
+        if (end == std::string_view::npos)
+            return parts;
+        start = end + 1;
+    }
+}
+
+std::uint64_t ParsedCount(std::string_view text)
+{
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string_view::npos)
+        throw std::invalid_argument("not a number");
+    return std::stoull(std::string(text));
 }
 
 } // namespace cryo

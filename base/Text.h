@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace cryo {
 
@@ -54,5 +55,16 @@ std::string BytesToHex(std::uint32_t value, int count);
 // The text of an error as a message box shows it: a full stop is appended when
 // the last character sorts after the full stop (code above 46).
 std::string WithFullStop(std::string message);
+
+// Fields of the file layer's own text records (journals, history): every byte
+// is kept but '%', tab, CR and LF, which become "%XX".
+std::string Escaped(const std::string& text);
+std::string Unescaped(std::string_view text);
+
+// The parts between separators; one empty part for empty text.
+std::vector<std::string_view> Split(std::string_view text, char separator);
+
+// Decimal digits only; std::invalid_argument for anything else.
+std::uint64_t ParsedCount(std::string_view text);
 
 } // namespace cryo

@@ -8,14 +8,19 @@ namespace cryo::cli {
 const char* const UsageText
     = "Usage:\n"
       "  cryoweaver-cli list   --staidx FILE --statics FILE [--map-size WxH] (X Y | --at X,Y)\n"
-      "  cryoweaver-cli melt   --staidx FILE --statics FILE --wsc FILE [--map-size WxH] (X Y | --at X,Y)\n"
-      "  cryoweaver-cli freeze --staidx FILE --statics FILE --wsc FILE [--map-size WxH]\n"
+      "  cryoweaver-cli melt   --staidx FILE --statics FILE --wsc FILE [--map-size WxH] [--dry-run]\n"
+      "                        (X Y | --at X,Y)\n"
+      "  cryoweaver-cli freeze --staidx FILE --statics FILE --wsc FILE [--map-size WxH] [--dry-run]\n"
+      "  cryoweaver-cli undo   --staidx FILE --statics FILE --wsc FILE\n"
+      "  cryoweaver-cli history --staidx FILE --statics FILE --wsc FILE\n"
       "  cryoweaver-cli sample DIR\n"
       "  cryoweaver-cli --help | --version\n"
       "\n"
       "  list    prints the static objects of block X, Y\n"
       "  melt    moves block X, Y from the statics files into the world save\n"
       "  freeze  moves every TYPE 255 item of the world save into the statics files\n"
+      "  undo    takes back the last melt or freeze of these files\n"
+      "  history lists the melts and freezes that undo takes back, newest first\n"
       "  sample  writes a small world (StaIdx0.mul, Statics0.mul, UOX3.wsc) to try\n"
       "\n"
       "  X and Y are block numbers (blocks of 8 x 8 tiles), from 0 to the map's width\n"
@@ -28,7 +33,9 @@ const char* const UsageText
       "                  it (X from 0 to the map's width in tiles less 1, likewise Y)\n"
       "  --map-size WxH  the map's size in tiles (multiples of 8), for a custom map;\n"
       "                  without it, the map is the number in the files' names\n"
-      "                  (staidx2.mul with statics2.mul; other names are map 0)\n";
+      "                  (staidx2.mul with statics2.mul; other names are map 0)\n"
+      "  --dry-run       makes every check and prints what would change, but\n"
+      "                  changes no file\n";
 
 namespace {
 
@@ -48,6 +55,8 @@ const std::map<std::string, CommandShape> Commands = {
     {"list", {CommandKind::List, false, true}},
     {"melt", {CommandKind::Melt, true, true}},
     {"freeze", {CommandKind::Freeze, true, false}},
+    {"undo", {CommandKind::Undo, true, false}},
+    {"history", {CommandKind::History, true, false}},
 };
 
 [[noreturn]] void Fail(const std::string& text)
@@ -82,6 +91,11 @@ Command ParseCommandLine(const std::vector<std::string>& args)
         const std::string& arg = args[i];
         if (onlyPositional || arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
             positional.push_back(arg); // "-5" is a block number, not an option
+            continue;
+        }
+        if (arg == "--dry-run") {
+            command.DryRun = true;
+            given[arg] = true;
             continue;
         }
         if (arg == "--") {
@@ -131,6 +145,8 @@ Command ParseCommandLine(const std::vector<std::string>& args)
         Fail(name + " takes no --wsc");
     if (!shape->second.TakesBlock && given.count("--at"))
         Fail(name + " takes no --at");
+    if (command.DryRun && command.Kind != CommandKind::Melt && command.Kind != CommandKind::Freeze)
+        Fail(name + " takes no --dry-run");
     try {
         if (given.count("--at"))
             command.At = ParsePosition(atText);

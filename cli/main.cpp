@@ -9,6 +9,7 @@
 #include "MapSizes.h"
 #include "StaIdx.h"
 #include "Text.h"
+#include "Undo.h"
 #include "Version.h"
 #include "WorldGen.h"
 
@@ -76,6 +77,18 @@ int Run(const cli::Command& command, cli::ConsoleReporter& reporter)
     }
 
     const WorldFiles files{command.StaIdx, command.Statics, command.Wsc};
+    if (command.Kind == cli::CommandKind::Undo) {
+        UndoLastOperation(files, reporter);
+        return 0;
+    }
+    if (command.Kind == cli::CommandKind::History) {
+        const std::vector<HistoryEntry> operations = UndoableOperations(files);
+        if (operations.empty())
+            reporter.Log("Nothing to undo for " + files.StaIdx);
+        for (const HistoryEntry& operation : operations)
+            reporter.Log(operation.When + "  " + operation.What);
+        return 0;
+    }
     auto table = std::make_unique<StaIdx>();
     std::optional<LockedWorld> locked;
     // The block numbers are checked before the index is read.
@@ -83,7 +96,8 @@ int Run(const cli::Command& command, cli::ConsoleReporter& reporter)
         ParseBlockNumber(command.XText);
         ParseBlockNumber(command.YText);
     }
-    if (command.Kind == cli::CommandKind::List) {
+    // A dry run makes no lock file, as a listing does not.
+    if (command.Kind == cli::CommandKind::List || command.DryRun) {
         RecoverBeforeReading(files, reporter);
     } else {
         locked.emplace(files, reporter);
@@ -96,10 +110,10 @@ int Run(const cli::Command& command, cli::ConsoleReporter& reporter)
             reporter.Log(line);
         break;
     case cli::CommandKind::Melt:
-        RunMelt(files, xText, yText, *table, reporter);
+        RunMelt(files, xText, yText, *table, reporter, command.DryRun);
         break;
     case cli::CommandKind::Freeze:
-        RunFreeze(files, *table, reporter);
+        RunFreeze(files, *table, reporter, command.DryRun);
         break;
     default:
         break;

@@ -94,22 +94,30 @@ void LogInitDone(Reporter& reporter)
     reporter.Log("Init completed!");
 }
 
-void RunMelt(const WorldFiles& files, std::string_view xText, std::string_view yText, StaIdx& table, Reporter& reporter)
+namespace {
+
+constexpr const char* DryRunStart = "Dry run: every check, but no file is changed...";
+constexpr const char* DryRunDone = "Dry run completed; no file was changed.";
+
+} // namespace
+
+void RunMelt(const WorldFiles& files, std::string_view xText, std::string_view yText, StaIdx& table, Reporter& reporter,
+    bool dryRun)
 {
-    reporter.Log("Melting in progress... Cryoweaver may look crashed, do not interrupt!");
+    reporter.Log(dryRun ? DryRunStart : "Melting in progress... Cryoweaver may look crashed, do not interrupt!");
     reporter.Flush();
     const std::uint16_t xBlock = ParseBlockNumber(xText);
     const std::uint16_t yBlock = ParseBlockNumber(yText);
-    MeltBlock(files.StaIdx, files.Statics, files.Wsc, xBlock, yBlock, table, reporter);
-    reporter.Log("Melting completed!");
+    MeltBlock(files.StaIdx, files.Statics, files.Wsc, xBlock, yBlock, table, reporter, dryRun);
+    reporter.Log(dryRun ? DryRunDone : "Melting completed!");
 }
 
-void RunFreeze(const WorldFiles& files, StaIdx& table, Reporter& reporter)
+void RunFreeze(const WorldFiles& files, StaIdx& table, Reporter& reporter, bool dryRun)
 {
-    reporter.Log("Freezing in progress... Cryoweaver may look crashed, do not interrupt!");
+    reporter.Log(dryRun ? DryRunStart : "Freezing in progress... Cryoweaver may look crashed, do not interrupt!");
     reporter.Flush();
-    FreezeWorld(files.StaIdx, files.Statics, files.Wsc, table, reporter);
-    reporter.Log("Freezing completed!");
+    FreezeWorld(files.StaIdx, files.Statics, files.Wsc, table, reporter, dryRun);
+    reporter.Log(dryRun ? DryRunDone : "Freezing completed!");
 }
 
 } // namespace cryo

@@ -57,11 +57,12 @@ std::vector<std::string> ListStaticBlock(const std::string& staticsPath, const S
 void LogInitStart(Reporter& reporter);
 void LogInitDone(Reporter& reporter);
 
-// The Melt! button: logs the warning, converts the texts, melts, logs completion.
-void RunMelt(
-    const WorldFiles& files, std::string_view xText, std::string_view yText, StaIdx& table, Reporter& reporter);
+// The Melt! button: logs the warning, converts the texts, melts, logs
+// completion. A dry run checks and logs what would move, and writes nothing.
+void RunMelt(const WorldFiles& files, std::string_view xText, std::string_view yText, StaIdx& table, Reporter& reporter,
+    bool dryRun = false);
 
 // The Freeze! button: logs the warning, freezes, logs completion.
-void RunFreeze(const WorldFiles& files, StaIdx& table, Reporter& reporter);
+void RunFreeze(const WorldFiles& files, StaIdx& table, Reporter& reporter, bool dryRun = false);
 
 } // namespace cryo

@@ -108,7 +108,7 @@ std::string BlockText(const ExtractedBlock& block)
 } // namespace
 
 void FreezeWorld(const std::string& staIdxPath, const std::string& staticsPath, const std::string& wscPath,
-    StaIdx& table, Reporter& reporter)
+    StaIdx& table, Reporter& reporter, bool dryRun)
 {
     reporter.SetProgress(0);
     const FileIdentity wscRead = IdentityOf(wscPath);
@@ -119,10 +119,13 @@ void FreezeWorld(const std::string& staIdxPath, const std::string& staticsPath, 
     // Both replacements are opened first, so that a file that cannot be written
     // stops the freeze before anything changes.
     Commit commit;
-    ReplacementFile& index = commit.Replace(staIdxPath, table.Source);
+    std::optional<ReplacementFile> nowhere[2];
+    ReplacementFile& index = dryRun ? nowhere[0].emplace(staIdxPath, ReplacementFile::Discarding{})
+                                    : commit.Replace(staIdxPath, table.Source);
     std::vector<ExtractedBlock> blocks;
     if (!blockList.empty())
-        blocks = ExtractSelectedSections(wscPath, exportTable, blockList, commit.Replace(wscPath, wscRead));
+        blocks = ExtractSelectedSections(wscPath, exportTable, blockList,
+            dryRun ? nowhere[1].emplace(wscPath, ReplacementFile::Discarding{}) : commit.Replace(wscPath, wscRead));
     CheckBlocks(blocks, table);
 
     // Nothing has changed yet. From here on a failure before the commit puts
@@ -143,6 +146,16 @@ void FreezeWorld(const std::string& staIdxPath, const std::string& staticsPath, 
         CheckBlocksLieInFile(blocks, table, *statics, staticsSize);
         plannedEnd = PlannedEnd(blocks, table, staticsPath, staticsSize);
     }
+    if (dryRun) {
+        for (const ExtractedBlock& block : blocks)
+            reporter.Log("Would append " + std::to_string(block.Items.size()) + " objects to " + BlockText(block));
+        return;
+    }
+    std::size_t items = 0;
+    for (const ExtractedBlock& block : blocks)
+        items += block.Items.size();
+    commit.KeepHistory(
+        staIdxPath, "freeze of " + std::to_string(items) + " items into " + std::to_string(blocks.size()) + " blocks");
     try {
         const int blocksToProcess = static_cast<int>(blocks.size());
         int blocksDone = 0;

@@ -8,21 +8,28 @@
 namespace cryo {
 
 void MeltBlock(const std::string& staIdxPath, const std::string& staticsPath, const std::string& wscPath,
-    std::uint16_t xBlock, std::uint16_t yBlock, StaIdx& table, Reporter& reporter)
+    std::uint16_t xBlock, std::uint16_t yBlock, StaIdx& table, Reporter& reporter, bool dryRun)
 {
     reporter.SetProgress(0);
     TStaticBlock block;
     TStaIdxEntry& entry = table.At(xBlock, yBlock);
 
     // An index that cannot be replaced fails here, before anything is written.
-    auto index = std::make_unique<ReplacementFile>(staIdxPath);
+    auto index = dryRun ? std::make_unique<ReplacementFile>(staIdxPath, ReplacementFile::Discarding{})
+                        : std::make_unique<ReplacementFile>(staIdxPath);
     ReplacementFile& newIndex = *index;
 
     ReadStaticBlock(staticsPath, entry, block, reporter);
     std::optional<FileIdentity> wscRead;
     if (block.Count > 0)
         wscRead = IdentityOf(wscPath);
-    std::unique_ptr<ReplacementFile> wsc = AppendBlockToWsc(wscPath, block, xBlock, yBlock, reporter);
+    std::unique_ptr<ReplacementFile> wsc = AppendBlockToWsc(wscPath, block, xBlock, yBlock, reporter, dryRun);
+    if (dryRun) {
+        if (block.Count > 0)
+            reporter.Log("Would move " + std::to_string(block.Count) + " objects of XBlock: " + std::to_string(xBlock)
+                + " YBlock: " + std::to_string(yBlock) + " into the world save");
+        return;
+    }
 
     // Both new files are complete before either replaces its old one, and
     // they replace them as one.
@@ -30,6 +37,7 @@ void MeltBlock(const std::string& staIdxPath, const std::string& staticsPath, co
     entry = {-1, 0, 0};
     reporter.Log("Writing StaIdx file...");
     Commit commit;
+    commit.KeepHistory(staIdxPath, "melt of block " + std::to_string(xBlock) + "," + std::to_string(yBlock));
     try {
         WriteStaIdx(newIndex, table, reporter);
         if (wsc)

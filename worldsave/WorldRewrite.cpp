@@ -139,7 +139,7 @@ private:
 } // namespace
 
 std::unique_ptr<ReplacementFile> AppendBlockToWsc(const std::string& wscPath, const TStaticBlock& block,
-    std::uint16_t xBlock, std::uint16_t yBlock, Reporter& reporter)
+    std::uint16_t xBlock, std::uint16_t yBlock, Reporter& reporter, bool dryRun)
 {
     if (block.Count == 0) {
         reporter.Log("Nothing to do!");
@@ -155,7 +155,8 @@ std::unique_ptr<ReplacementFile> AppendBlockToWsc(const std::string& wscPath, co
                 + " would pass 65534, the highest number a freeze takes");
         reporter.SetProgress(60);
 
-        auto file = std::make_unique<ReplacementFile>(wscPath);
+        auto file = dryRun ? std::make_unique<ReplacementFile>(wscPath, ReplacementFile::Discarding{})
+                           : std::make_unique<ReplacementFile>(wscPath);
         WscWriter out(*file);
         out.WriteRaw(reader.Bom());
         // The lines up to the first "EOF" line stay as read; the new sections
@@ -189,7 +190,7 @@ std::unique_ptr<ReplacementFile> AppendBlockToWsc(const std::string& wscPath, co
             out.WriteLine("");
         out.WriteRaw(reader.ReadTail());
         out.Finish();
-        return file;
+        return dryRun ? nullptr : std::move(file);
     });
 }
 

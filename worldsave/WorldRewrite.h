@@ -20,9 +20,9 @@ class ReplacementFile;
 // in place of its first "EOF" line, and leaves it in a replacement for the
 // caller to commit. An empty block only logs "Nothing to do!" and gives none.
 // Numbers above 65534, which no freeze takes, are refused before anything is
-// written.
+// written. A dry run writes the text nowhere and gives no replacement.
 std::unique_ptr<ReplacementFile> AppendBlockToWsc(const std::string& wscPath, const TStaticBlock& block,
-    std::uint16_t xBlock, std::uint16_t yBlock, Reporter& reporter);
+    std::uint16_t xBlock, std::uint16_t yBlock, Reporter& reporter, bool dryRun = false);
 
 // The objects cut out for one block.
 struct ExtractedBlock {

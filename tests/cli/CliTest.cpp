@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 
@@ -12,6 +14,7 @@ namespace cryo {
 namespace {
 
 using test::TempFolder;
+using test::operator+;
 
 using Result = test::ProgramRun;
 
@@ -81,6 +84,161 @@ TEST(CommandLine, ListsMeltsAndFreezesTheSampleWorld)
         expected += std::string("Extracting from WSC... ") + block + "\nAppending to Statics... " + block + "\n";
     EXPECT_EQ(freeze.Out, expected + "Freezing completed!\n");
     EXPECT_EQ(sample.Run("list", {"100", "200"}).Out, SampleBlock);
+}
+
+// The bytes of the sample's three files.
+std::vector<test::Bytes> Contents(const Sample& sample)
+{
+    std::vector<test::Bytes> contents;
+    for (const char* name : {"StaIdx0.mul", "Statics0.mul", "UOX3.wsc"})
+        contents.push_back(test::ReadBytes(sample.dir / name));
+    return contents;
+}
+
+// The operations that history lists, without their times; and the newest's
+// time as undo shows it.
+std::vector<std::string> History(const Sample& sample, std::string* newest = nullptr)
+{
+    const Result history = sample.Run("history");
+    EXPECT_EQ(history.Status, 0) << history.Err;
+    std::vector<std::string> operations;
+    for (std::size_t start = 0; start < history.Out.size();) {
+        const std::size_t end = history.Out.find('\n', start);
+        operations.push_back(history.Out.substr(start + 22, end - start - 22));
+        start = end + 1;
+    }
+    if (newest != nullptr)
+        *newest = history.Out.substr(0, 10) + " " + history.Out.substr(11, 5);
+    return operations;
+}
+
+TEST(CommandLine, UndoTakesBackOneOperationAfterAnotherByteForByte)
+{
+    const Sample sample;
+    const std::vector<test::Bytes> original = Contents(sample);
+    ASSERT_EQ(sample.Run("freeze").Status, 0);
+    const std::vector<test::Bytes> frozen = Contents(sample);
+    ASSERT_EQ(sample.Run("melt", {"100", "200"}).Status, 0);
+    std::string when;
+    EXPECT_EQ(
+        History(sample, &when), (std::vector<std::string>{"melt of block 100,200", "freeze of 3 items into 2 blocks"}));
+
+    Result undo = sample.Run("undo");
+    EXPECT_EQ(undo.Status, 0) << undo.Err;
+    EXPECT_EQ(undo.Out, "Undoing the melt of block 100,200 of " + when + "...\nUndo completed!\n");
+    EXPECT_EQ(Contents(sample), frozen);
+    EXPECT_EQ(History(sample), std::vector<std::string>{"freeze of 3 items into 2 blocks"});
+
+    undo = sample.Run("undo");
+    EXPECT_EQ(undo.Status, 0) << undo.Err;
+    EXPECT_EQ(undo.Out,
+        "Undoing the freeze of 3 items into 2 blocks of " + when + "...\nCut the "
+            + std::to_string(frozen[1].size() - original[1].size())
+            + " bytes it appended off the statics file: " + sample.dir / "Statics0.mul\nUndo completed!\n");
+    EXPECT_EQ(Contents(sample), original);
+
+    undo = sample.Run("undo");
+    EXPECT_EQ(undo.Status, 1);
+    EXPECT_EQ(undo.Err,
+        "cryoweaver-cli: " + sample.dir / "StaIdx0.mul" + ": No melt or freeze of this index can be undone.\n");
+    EXPECT_EQ(sample.Run("history").Out, "Nothing to undo for " + sample.dir / "StaIdx0.mul\n");
+    EXPECT_FALSE(std::filesystem::exists(sample.dir / ".cryoweaver-history"));
+}
+
+TEST(CommandLine, UndoRefusesWhenAFileChangedSinceAndLeavesAGrownStaticsFile)
+{
+    struct Case {
+        const char* File;
+        std::function<void(const std::string&)> Change;
+    };
+    const test::Bytes tail(7, 0x5a);
+    const Case cases[] = {
+        // The server saves again: a new file of the same bytes.
+        {"UOX3.wsc",
+            [](const std::string& path) {
+                const test::Bytes bytes = test::ReadBytes(path);
+                std::filesystem::remove(path);
+                test::WriteBytes(path, bytes);
+            }},
+        {"StaIdx0.mul", [](const std::string& path) { test::WriteBytes(path, test::ReadBytes(path)); }},
+        {"Statics0.mul", [&](const std::string& path) { test::WriteBytes(path, test::ReadBytes(path) + tail); }},
+    };
+    for (const Case& c : cases) {
+        const Sample sample;
+        const std::vector<test::Bytes> original = Contents(sample);
+        ASSERT_EQ(sample.Run("freeze").Status, 0);
+        const std::vector<test::Bytes> frozen = Contents(sample);
+        std::string when;
+        History(sample, &when);
+        const std::string path = sample.dir / c.File;
+        c.Change(path);
+        const std::vector<test::Bytes> changed = Contents(sample);
+        const Result undo = sample.Run("undo");
+        if (std::string(c.File) == "Statics0.mul") {
+            EXPECT_EQ(undo.Status, 0) << undo.Err;
+            EXPECT_EQ(undo.Out,
+                "Undoing the freeze of 3 items into 2 blocks of " + when + "...\nThe statics file grew after it; the "
+                    + std::to_string(frozen[1].size() - original[1].size())
+                    + " bytes it appended stay, referenced by no block: " + path + "\nUndo completed!\n");
+            EXPECT_EQ(Contents(sample), (std::vector<test::Bytes>{original[0], frozen[1] + tail, original[2]}));
+            continue;
+        }
+        EXPECT_EQ(undo.Status, 1) << c.File;
+        EXPECT_EQ(undo.Err,
+            "cryoweaver-cli: " + path + ": The file changed after the freeze of 3 items into 2 blocks of " + when
+                + "; nothing was undone.\n");
+        EXPECT_EQ(Contents(sample), changed) << c.File;
+        EXPECT_EQ(History(sample), std::vector<std::string>{"freeze of 3 items into 2 blocks"}) << c.File;
+    }
+}
+
+TEST(CommandLine, HistoryKeepsTheNewestOperationsOnly)
+{
+    const Sample sample;
+    ::setenv("CRYOWEAVER_HISTORY_KEEP", "2", 1);
+    for (const char* block : {"1", "2", "3"})
+        EXPECT_EQ(sample.Run("melt", {block, block}).Status, 0);
+    ::unsetenv("CRYOWEAVER_HISTORY_KEEP");
+    EXPECT_EQ(History(sample), (std::vector<std::string>{"melt of block 3,3", "melt of block 2,2"}));
+    const std::string history = sample.dir / ".cryoweaver-history";
+    EXPECT_EQ(test::TempFolder::EntriesOf(history), (std::vector<std::string>{"00000002", "00000003"}));
+    EXPECT_EQ(
+        test::TempFolder::EntriesOf(history + "/00000002"), (std::vector<std::string>{"StaIdx0.mul", "manifest"}));
+}
+
+TEST(CommandLine, ADryRunChecksAndPrintsButWritesNothing)
+{
+    struct Case {
+        std::vector<std::string> Args;
+        std::string Out;
+    };
+    const Case cases[] = {
+        {{"freeze", "--dry-run"},
+            "Selecting item for export: 2\nSelecting item for export: 3\nSelecting item for export: 4\n"
+            "Would append 2 objects to XBlock: 100 YBlock: 201\nWould append 1 objects to XBlock: 102 YBlock: 199\n"},
+        {{"melt", "--dry-run", "100", "200"},
+            "Highest number: 4\nHighest serial: 40 00 00 05\n"
+            "Would move 6 objects of XBlock: 100 YBlock: 200 into the world save\n"},
+    };
+    for (const Case& c : cases) {
+        const Sample sample;
+        auto state = [&] {
+            std::vector<std::string> state;
+            for (const auto& entry : std::filesystem::directory_iterator(sample.dir.path()))
+                state.push_back(entry.path().filename().string() + " "
+                    + std::to_string(std::filesystem::last_write_time(entry).time_since_epoch().count()));
+            std::sort(state.begin(), state.end());
+            return state;
+        };
+        const std::vector<std::string> before = state();
+        const std::vector<test::Bytes> contents = Contents(sample);
+        const Result run = sample.Run(c.Args[0], std::vector<std::string>(c.Args.begin() + 1, c.Args.end()));
+        EXPECT_EQ(run.Status, 0) << run.Err;
+        EXPECT_EQ(run.Out,
+            "Dry run: every check, but no file is changed...\n" + c.Out + "Dry run completed; no file was changed.\n");
+        EXPECT_EQ(state(), before) << c.Args[0];
+        EXPECT_EQ(Contents(sample), contents) << c.Args[0];
+    }
 }
 
 TEST(CommandLine, ErrorsGoToStandardErrorWithTheFileAndTheFullStopRule)

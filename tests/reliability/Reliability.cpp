@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <random>
 #include <set>
@@ -171,6 +172,7 @@ void Restore(const WorldFolder& world, const WorldFolder::Snapshot& snapshot)
 {
     for (const std::string& name : Leftovers(world))
         std::remove((world.Dir() / name).c_str());
+    std::filesystem::remove_all(world.Dir() / ".cryoweaver-history");
     test::WriteBytes(world.StaIdx(), snapshot.StaIdx);
     test::WriteBytes(world.Statics(), snapshot.Statics);
     test::WriteBytes(world.Wsc(), snapshot.Wsc);

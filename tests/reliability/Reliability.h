@@ -102,7 +102,8 @@ std::vector<std::string> CheckExactlyOnce(Operation operation, const WorldFolder
 // Names in the folder that are not the three files (lock files aside).
 std::vector<std::string> Leftovers(const WorldFolder& world);
 
-// Puts the three files back as the snapshot holds them and removes leftovers.
+// Puts the three files back as the snapshot holds them and removes leftovers
+// and the history.
 void Restore(const WorldFolder& world, const WorldFolder::Snapshot& snapshot);
 
 } // namespace cryo::reliability

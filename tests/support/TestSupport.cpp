@@ -50,7 +50,7 @@ std::vector<std::string> TempFolder::EntriesOf(const std::string& folder)
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(folder)) {
         const std::string name = entry.path().filename().generic_string();
-        if (!name.ends_with(".cryoweaver-lock"))
+        if (!name.ends_with(".cryoweaver-lock") && name != ".cryoweaver-history")
             names.push_back(name);
     }
     std::sort(names.begin(), names.end());

@@ -27,7 +27,7 @@ public:
     std::string operator/(const std::string& name) const { return path_ + "/" + name; }
 
     // Names of everything in the folder, sorted, but the lock files that runs
-    // leave beside the files they change.
+    // leave beside the files they change and the history of completed ones.
     std::vector<std::string> Entries() const { return EntriesOf(path_); }
     static std::vector<std::string> EntriesOf(const std::string& folder);
 

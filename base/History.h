@@ -1,0 +1,64 @@
+#pragma once
+
+// The history of completed operations that can be undone. A commit that keeps
+// history gives each replaced old file a new name in
+// "<its folder>/.cryoweaver-history/<operation>/" (a rename on the same
+// volume, so keeping it costs no copy) and writes the operation's record, its
+// manifest, in the history folder beside its home file (the index). Only the
+// newest operations are kept (HistoryLimit); older ones are removed.
+
+#include "File.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace cryo {
+
+// A file the operation replaced.
+struct HistoryFile {
+    std::string Target; // the path from the root, links followed
+    std::string Kept; // where its old version is kept; empty when it had none
+    FileIdentity After; // the file the operation left in place
+};
+
+struct HistoryEntry {
+    std::string Id; // the operation's folder name; higher is newer
+    std::string When; // UTC, as "2026-12-07T06:40:12Z"
+    std::string What; // as "freeze of 20 items into 3 blocks"
+    std::vector<HistoryFile> Files;
+    std::string Statics; // the file it appended to, if any
+    std::uint64_t StaticsBefore = 0;
+    std::uint64_t StaticsAfter = 0;
+    std::string Folder; // the folder that holds its manifest
+};
+
+// How many operations each history folder keeps: CRYOWEAVER_HISTORY_KEEP, 20
+// without it; 0 keeps none.
+std::size_t HistoryLimit();
+
+// The folder of history beside the file at path.
+std::string HistoryFolderOf(const std::string& path);
+
+// The operations recorded beside the file at path that replaced it, newest first.
+std::vector<HistoryEntry> HistoryOf(const std::string& path);
+
+// "the freeze of 20 items into 3 blocks of 2026-12-07 06:40"
+std::string Described(const HistoryEntry& entry);
+
+// Whether the file now in place is the one the operation left: the same file,
+// size and modification time (a second name only moves its status time).
+bool StillAsLeft(const FileIdentity& now, const FileIdentity& left);
+
+// Records a completed operation: gives each old file its kept name and writes
+// the manifest last, so that an operation without one is never offered, in the
+// history folder beside homePath. Then removes the operations beyond the
+// limit there. A failure leaves the old files at their backup names (one per
+// file, empty for none), for the caller to remove.
+void RecordHistory(const std::string& homePath, HistoryEntry& entry, const std::vector<std::string>& backups);
+
+// Removes an operation's kept files, manifest and folders.
+void ForgetHistory(const HistoryEntry& entry) noexcept;
+
+} // namespace cryo

@@ -1,0 +1,105 @@
+#include "Undo.h"
+
+#include "Commit.h"
+#include "Error.h"
+#include "File.h"
+#include "Interrupt.h"
+
+#include <cstdint>
+#include <optional>
+
+namespace cryo {
+
+namespace {
+
+Error Refusal(const std::string& text, const std::string& path)
+{
+    Error error(text);
+    error.SetFile(path);
+    return error;
+}
+
+// Cuts the statics file back when nothing was appended after the operation's copies.
+void CutBackStatics(const HistoryEntry& operation, const std::string& locked, Reporter& reporter)
+{
+    const FileIdentity staticsNow = IdentityOf(locked);
+    if (!IdentityOf(operation.Statics).SameFile(staticsNow))
+        return;
+    const std::uint64_t appended = operation.StaticsAfter - operation.StaticsBefore;
+    if (staticsNow.Size != operation.StaticsAfter) {
+        reporter.Log("The statics file grew after it; the " + std::to_string(appended)
+            + " bytes it appended stay, referenced by no block: " + locked);
+        return;
+    }
+    File statics = File::OpenExisting(locked);
+    statics.Truncate(operation.StaticsBefore);
+    statics.Sync();
+    statics.Close();
+    reporter.Log("Cut the " + std::to_string(appended) + " bytes it appended off the statics file: " + locked);
+}
+
+// Whether an undo was stopped after its commit: every file is again the very
+// file the history keeps of it.
+bool AlreadyUndone(const HistoryEntry& operation)
+{
+    bool kept = false;
+    for (const HistoryFile& file : operation.Files) {
+        if (file.Kept.empty())
+            continue;
+        kept = true;
+        if (!FileExists(file.Target) || !FileExists(file.Kept)
+            || !IdentityOf(file.Target).SameFile(IdentityOf(file.Kept)))
+            return false;
+    }
+    return kept;
+}
+
+void PutBack(const HistoryEntry& last, Reporter& reporter)
+{
+    std::vector<std::optional<FileIdentity>> found;
+    for (const HistoryFile& file : last.Files) {
+        found.push_back(PathExists(file.Target) ? std::optional(IdentityOf(file.Target)) : std::nullopt);
+        if (!found.back() || !StillAsLeft(*found.back(), file.After))
+            throw Refusal("The file changed after " + Described(last) + "; nothing was undone", file.Target);
+        if (!file.Kept.empty() && !FileExists(file.Kept))
+            throw Refusal("The old version of a file is missing from the history; nothing was undone", file.Kept);
+    }
+    reporter.Log("Undoing " + Described(last) + "...");
+    reporter.Flush();
+    Commit commit;
+    for (std::size_t i = 0; i < last.Files.size(); ++i) {
+        if (last.Files[i].Kept.empty())
+            reporter.Log("Left, as it did not exist before: " + last.Files[i].Target);
+        else
+            commit.Replace(last.Files[i].Target, found[i]).TakeContentOf(last.Files[i].Kept);
+    }
+    commit.Run();
+}
+
+} // namespace
+
+std::vector<HistoryEntry> UndoableOperations(const WorldFiles& files)
+{
+    return HistoryOf(files.StaIdx);
+}
+
+void UndoLastOperation(const WorldFiles& files, Reporter& reporter)
+{
+    const LockedWorld locked(files, reporter);
+    const std::vector<HistoryEntry> operations = UndoableOperations(files);
+    if (operations.empty())
+        throw Refusal("No melt or freeze of this index can be undone", files.StaIdx);
+    const HistoryEntry& last = operations.front();
+    if (AlreadyUndone(last))
+        reporter.Log("Completing the stopped undo of " + Described(last).substr(4) + "...");
+    else
+        PutBack(last, reporter);
+    // The old files are back: the rest is not cut short.
+    interrupt::Deferral deferral;
+    if (!last.Statics.empty())
+        CutBackStatics(last, files.Statics, reporter);
+    ForgetHistory(last);
+    reporter.Log("Undo completed!");
+}
+
+} // namespace cryo
