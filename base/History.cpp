@@ -233,6 +233,8 @@ void RecordHistory(const std::string& homePath, HistoryEntry& entry, const std::
 void ForgetHistory(const HistoryEntry& entry) noexcept
 {
     try {
+        // The manifest first: an operation half forgotten is never offered.
+        sys::RemoveQuietly(entry.Folder + ManifestName);
         std::vector<std::string> folders{entry.Folder};
         for (const HistoryFile& file : entry.Files) {
             if (file.Kept.empty())
@@ -240,7 +242,6 @@ void ForgetHistory(const HistoryEntry& entry) noexcept
             sys::RemoveQuietly(file.Kept);
             folders.push_back(sys::FolderPrefix(file.Kept));
         }
-        sys::RemoveQuietly(entry.Folder + ManifestName);
         for (const std::string& folder : folders) {
             sys::RemoveFolderQuietly(folder);
             // The history folder goes with its last operation.

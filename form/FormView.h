@@ -26,6 +26,15 @@ enum class Control {
     SimpleModeRadioButton,
 };
 
+// The items of the menu bar that the logic handles (File, Exit closes the
+// window itself).
+enum class MenuItem {
+    UndoLastOperation, // Tools, "Undo last operation..."
+    CheckFiles, // Tools, "Check files"
+    CompactStatics, // Tools, "Compact statics"
+    About, // Help, "About"
+};
+
 // Until its first check a file-name edit keeps the window's default colour.
 enum class EditColor { Default, Green, Red };
 

@@ -6,6 +6,7 @@
 #include "MapSizes.h"
 #include "StoredSettings.h"
 #include "Text.h"
+#include "Undo.h"
 #include "Version.h"
 
 #include <exception>
@@ -475,6 +476,40 @@ void TMainForm::FreezeWorldButtonClick()
         // Takes effect at the next change of a file-name edit.
         worldFrozen_ = true;
     });
+}
+
+void TMainForm::MenuChosen(MenuItem item)
+{
+    switch (item) {
+    case MenuItem::UndoLastOperation:
+        return OnUndo();
+    case MenuItem::About:
+        return OnAbout();
+    default:
+        return;
+    }
+}
+
+void TMainForm::OnUndo()
+{
+    Operation([this] {
+        const WorldFiles files = Files();
+        const std::vector<HistoryEntry> operations = UndoableOperations(files);
+        if (operations.empty()) {
+            view_.ShowNotice(ApplicationTitle, "No melt or freeze of these files can be undone.");
+            return;
+        }
+        if (!view_.AskYesNo(ApplicationTitle, "Undo " + Described(operations.front()) + "?"))
+            return;
+        UndoLastOperation(files, *reporter_);
+        ReloadIfChanged(files, *staIdx_, *reporter_);
+    });
+}
+
+void TMainForm::OnAbout()
+{
+    view_.ShowNotice("About " + std::string(ApplicationTitle),
+        Caption() + "\nMoves the fixed objects of a UOX3 world between the statics files and the world save.");
 }
 
 WorldFiles TMainForm::Files() const

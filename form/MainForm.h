@@ -61,6 +61,11 @@ public:
     void NormalModeRadioButtonClick();
     void SimpleModeRadioButtonClick();
     void BrowseButtonClick(Control edit);
+    void MenuChosen(MenuItem item);
+    // Asks whether to take back the newest operation on the three files,
+    // naming it and its time, then undoes it.
+    void OnUndo();
+    void OnAbout();
 
     bool StaIdxLoaded() const { return staIdx_->StaIdxLoaded; }
     bool WorldFrozen() const { return worldFrozen_; }

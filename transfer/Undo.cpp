@@ -26,6 +26,8 @@ void CutBackStatics(const HistoryEntry& operation, const std::string& locked, Re
     if (!IdentityOf(operation.Statics).SameFile(staticsNow))
         return;
     const std::uint64_t appended = operation.StaticsAfter - operation.StaticsBefore;
+    if (staticsNow.Size == operation.StaticsBefore)
+        return;
     if (staticsNow.Size != operation.StaticsAfter) {
         reporter.Log("The statics file grew after it; the " + std::to_string(appended)
             + " bytes it appended stay, referenced by no block: " + locked);

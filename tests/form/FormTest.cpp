@@ -6,6 +6,7 @@
 #include "FaultInjection.h"
 #include "StoredSettings.h"
 #include "TestSupport.h"
+#include "Undo.h"
 #include "Version.h"
 #include "WorldGen.h"
 
@@ -547,6 +548,39 @@ TEST_F(FormTest, ListingMeltAndFreezeLogAndWriteWhatTheCoreDoes)
     for (const char* name : {"StaIdx0.mul", "Statics0.mul", "UOX3.wsc"})
         EXPECT_EQ(test::ReadBytes(dir / ("world/" + std::string(name))), test::ReadBytes(copy + "/" + name)) << name;
     EXPECT_TRUE(view.Boxes.empty());
+}
+
+TEST_F(FormTest, UndoSaysWhatItTakesBackAndUndoesItOnlyWhenConfirmed)
+{
+    Loaded();
+    const WorldFiles files{dir / "world/StaIdx0.mul", dir / "world/Statics0.mul", dir / "world/UOX3.wsc"};
+    const std::vector<std::string> original{
+        test::ReadText(files.StaIdx), test::ReadText(files.Statics), test::ReadText(files.Wsc)};
+    auto contents = [&] {
+        return std::vector<std::string>{
+            test::ReadText(files.StaIdx), test::ReadText(files.Statics), test::ReadText(files.Wsc)};
+    };
+    form.Clicked(C::FreezeWorldButton);
+    const std::vector<std::string> frozen = contents();
+    const std::string when = UndoableOperations(files).at(0).When;
+    const std::string question = "question Cryoweaver: Undo the freeze of 3 items into 2 blocks of "
+        + when.substr(0, 10) + " " + when.substr(11, 5) + "?";
+
+    view.Log.clear();
+    form.MenuChosen(MenuItem::UndoLastOperation);
+    EXPECT_EQ(view.Boxes, std::vector<std::string>{question});
+    EXPECT_EQ(contents(), frozen);
+    view.Answer = true;
+    form.MenuChosen(MenuItem::UndoLastOperation);
+    EXPECT_EQ(contents(), original);
+    EXPECT_EQ(view.Log,
+        (std::vector<std::string>{"Undoing" + question.substr(25, question.size() - 26) + "...",
+            "Cut the 35 bytes it appended off the statics file: " + files.Statics, "Undo completed!",
+            "The index changed since it was loaded; loading it again from " + files.StaIdx}));
+    form.MenuChosen(MenuItem::UndoLastOperation);
+    EXPECT_EQ(view.Boxes,
+        (std::vector<std::string>{
+            question, question, "notice Cryoweaver: No melt or freeze of these files can be undone."}));
 }
 
 TEST_F(FormTest, ClicksQueuedDuringAnOperationComeToNothing)

@@ -1,5 +1,5 @@
 // The real command line, killed with SIGKILL or asked to stop with SIGINT or
-// SIGTERM at random moments of a freeze and of a melt. After a kill the next
+// SIGTERM at random moments of a freeze, a melt and an undo. After a kill the next
 // run finds every object in exactly one place. A stop ends the run as an
 // error does, with every file as it was, unless its commit had begun, which
 // then completes.
@@ -35,7 +35,9 @@ TEST_P(KillSweep, EveryObjectIsInExactlyOnePlaceWhateverMomentTheSignalComes)
     const int runs = FromEnvironment("CRYOWEAVER_KILL_RUNS", c.Runs);
     const std::chrono::seconds budget(FromEnvironment("CRYOWEAVER_KILL_SECONDS", 40));
     WorldFolder world;
-    WriteWorldFor(c.Kind, world, 21, c.Kind == Operation::Freeze ? 40 : 60);
+    WriteWorldFor(c.Kind, world, 21, c.Kind == Operation::Melt ? 60 : 40);
+    const WorldFolder::Snapshot written = world.Take();
+    Prepare(c.Kind, world, written);
     const WorldFolder::Snapshot before = world.Take();
     const Objects everything = Everything(world);
     const std::vector<std::string> args = CliArguments(c.Kind, world);
@@ -55,7 +57,7 @@ TEST_P(KillSweep, EveryObjectIsInExactlyOnePlaceWhateverMomentTheSignalComes)
     int undone = 0; // stopped with every file as it was
     std::mt19937 random(static_cast<std::uint32_t>(runs + c.Signal));
     for (const Clock::time_point end = Clock::now() + budget; tried < runs && Clock::now() < end; ++tried) {
-        Restore(world, before);
+        Prepare(c.Kind, world, written);
         // Moments across the whole run, and a little past its usual end.
         const auto delay = std::chrono::microseconds(
             std::uniform_int_distribution<std::int64_t>(0, duration.count() * 11 / 10)(random));
@@ -100,7 +102,8 @@ TEST_P(KillSweep, EveryObjectIsInExactlyOnePlaceWhateverMomentTheSignalComes)
 
 INSTANTIATE_TEST_SUITE_P(Signals, KillSweep,
     testing::Values(SignalCase{Operation::Freeze, SIGKILL, 16}, SignalCase{Operation::Melt, SIGKILL, 10},
-        SignalCase{Operation::Freeze, SIGINT, 10}, SignalCase{Operation::Melt, SIGTERM, 8}),
+        SignalCase{Operation::Freeze, SIGINT, 10}, SignalCase{Operation::Melt, SIGTERM, 8},
+        SignalCase{Operation::Undo, SIGKILL, 10}, SignalCase{Operation::Undo, SIGTERM, 6}),
     [](const testing::TestParamInfo<SignalCase>& info) {
         return std::string(NameOf(info.param.Kind))
             + (info.param.Signal == SIGKILL       ? "Kill"

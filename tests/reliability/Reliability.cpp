@@ -2,7 +2,10 @@
 
 #include "Actions.h"
 #include "StaticBlock.h"
+#include "Undo.h"
 #include "WorldGen.h"
+
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -60,11 +63,13 @@ void FaultAt::Before(fault::Operation op, const std::string& path)
 
 const char* NameOf(Operation operation)
 {
-    return operation == Operation::Freeze ? "freeze" : "melt";
+    return operation == Operation::Freeze ? "freeze" : operation == Operation::Melt ? "melt" : "undo";
 }
 
 void WriteWorldFor(Operation operation, const WorldFolder& world, std::uint32_t seed, int sizeFactor)
 {
+    if (operation == Operation::Undo)
+        operation = Operation::Freeze;
     StaIdx table = worldgen::EmptyIndex();
     std::vector<unsigned char> statics;
     worldgen::GenerateStatics(30, 20, seed, table, statics);
@@ -127,6 +132,11 @@ std::string RunOperation(Operation operation, const WorldFiles& files, bool line
     auto table = std::make_unique<StaIdx>();
     NullReporter reporter;
     return (line ? test::ErrorLineOf : test::ErrorText)([&] {
+        if (operation == Operation::Undo) {
+            if (!UndoableOperations(files).empty())
+                UndoLastOperation(files, reporter);
+            return;
+        }
         const LockedWorld locked(files, reporter);
         LoadStaIdx(files.StaIdx, *table, reporter);
         if (operation == Operation::Freeze)
@@ -178,6 +188,14 @@ void Restore(const WorldFolder& world, const WorldFolder::Snapshot& snapshot)
     test::WriteBytes(world.Wsc(), snapshot.Wsc);
 }
 
+void Prepare(Operation operation, const WorldFolder& world, const WorldFolder::Snapshot& written)
+{
+    Restore(world, written);
+    if (operation == Operation::Undo) {
+        EXPECT_EQ(RunOperation(Operation::Freeze, world), "");
+    }
+}
+
 std::vector<std::string> CheckExactlyOnce(Operation operation, const WorldFolder& world,
     const WorldFolder::Snapshot& before, const WorldFolder::Snapshot& after, const Objects& everything)
 {
@@ -204,15 +222,22 @@ std::vector<std::string> CheckExactlyOnce(Operation operation, const WorldFolder
     const bool old = now.StaIdx == before.StaIdx && now.Wsc == before.Wsc;
     const bool done = now.StaIdx == after.StaIdx && now.Wsc == after.Wsc;
     problem(!old && !done, "the index and the world save are not both old or both new");
-    problem(!isPrefix(before.Statics, now.Statics) || !isPrefix(now.Statics, after.Statics),
-        "the statics file is not the old one with part of the new copies");
-    problem(done && now.Statics != after.Statics, "the new index refers to copies not all in the statics file");
+    if (operation == Operation::Undo) {
+        // Cut back once the old files are back, in one step.
+        problem(now.Statics != before.Statics && (!done || now.Statics != after.Statics),
+            "the statics file is neither the old one nor cut back after the undo");
+    } else {
+        problem(!isPrefix(before.Statics, now.Statics) || !isPrefix(now.Statics, after.Statics),
+            "the statics file is not the old one with part of the new copies");
+        problem(done && now.Statics != after.Statics, "the new index refers to copies not all in the statics file");
+    }
     exactlyOnce("after the next run began");
     const std::string next = RunOperation(operation, world);
     problem(!next.empty(), "the next run fails: " + next);
     for (const std::string& name : Leftovers(world))
         problem(true, "left behind: " + name);
     exactlyOnce("after the next run");
+    problem(operation == Operation::Undo && !(world.Take() == after), "the undo is not complete after the next run");
     return problems;
 }
 

@@ -60,7 +60,8 @@ struct InjectedError {
 };
 extern const InjectedError InjectedErrors[3];
 
-enum class Operation { Freeze, Melt };
+// An undo takes back the freeze of a world for freezing.
+enum class Operation { Freeze, Melt, Undo };
 const char* NameOf(Operation operation);
 
 // A world whose freeze touches several blocks, some with objects already,
@@ -105,5 +106,7 @@ std::vector<std::string> Leftovers(const WorldFolder& world);
 // Puts the three files back as the snapshot holds them and removes leftovers
 // and the history.
 void Restore(const WorldFolder& world, const WorldFolder::Snapshot& snapshot);
+// Restores the world as written, then, for an undo, freezes it.
+void Prepare(Operation operation, const WorldFolder& world, const WorldFolder::Snapshot& written);
 
 } // namespace cryo::reliability
