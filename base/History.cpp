@@ -1,6 +1,7 @@
 #include "History.h"
 
 #include "FileSystem.h"
+#include "Interrupt.h"
 #include "Text.h"
 
 #include <algorithm>
@@ -97,6 +98,8 @@ std::optional<std::string> ReadWhole(const std::string& path)
         text.resize(file.ReadSome(text.data(), text.size()));
         return text;
     } catch (const Error&) {
+        // A stop is no unreadable manifest.
+        interrupt::ThrowIfRequested();
         return std::nullopt;
     }
 }
