@@ -13,6 +13,8 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QProgressBar>
@@ -26,6 +28,7 @@
 namespace cryo::app {
 
 using form::Control;
+using form::MenuItem;
 
 namespace {
 
@@ -205,6 +208,7 @@ void MainWindow::BuildControls()
     top->addWidget(mainPanel, 1);
     top->addWidget(buttonPanel);
     auto* root = new QVBoxLayout(this);
+    root->setMenuBar(BuildMenuBar());
     root->setContentsMargins(4, 4, 4, 4);
     root->addLayout(top, 1);
     root->addWidget(fileNamePanel);
@@ -216,6 +220,24 @@ void MainWindow::BuildControls()
     setTabOrder(controls_[Control::StaticsBrowseButton], Edit(Control::WSCEdit));
     setTabOrder(Edit(Control::WSCEdit), controls_[Control::WSCBrowseButton]);
     setTabOrder(controls_[Control::WSCBrowseButton], controls_[Control::GetStaticIndexButton]);
+}
+
+QMenuBar* MainWindow::BuildMenuBar()
+{
+    auto* menuBar = new QMenuBar(this);
+    menuBar->setObjectName(QStringLiteral("MenuBar"));
+    QMenu* file = menuBar->addMenu(tr("&File"));
+    connect(file->addAction(tr("E&xit")), &QAction::triggered, this, &QWidget::close);
+    QMenu* tools = menuBar->addMenu(tr("&Tools"));
+    QMenu* help = menuBar->addMenu(tr("&Help"));
+    for (const auto& [menu, item, text] :
+        {std::tuple{tools, MenuItem::UndoLastOperation, tr("&Undo last operation...")},
+            std::tuple{tools, MenuItem::CheckFiles, tr("&Check files")},
+            std::tuple{tools, MenuItem::CompactStatics, tr("C&ompact statics")},
+            std::tuple{help, MenuItem::About, tr("&About")}}) {
+        connect(menu->addAction(text), &QAction::triggered, this, [this, item = item] { form_.MenuChosen(item); });
+    }
+    return menuBar;
 }
 
 QLineEdit* MainWindow::Edit(Control control) const

@@ -10,6 +10,7 @@
 
 class QAbstractButton;
 class QListWidget;
+class QMenuBar;
 class QProgressBar;
 
 namespace cryo::settings {
@@ -72,6 +73,8 @@ protected:
 
 private:
     void BuildControls();
+    // File (Exit), Tools and Help; their items go to the logic.
+    QMenuBar* BuildMenuBar();
     QLineEdit* Edit(form::Control control) const;
 
     form::TMainForm form_;

@@ -12,6 +12,8 @@
 #include <QDir>
 #include <QFile>
 #include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
@@ -119,6 +121,16 @@ private slots:
         const QStringList listing = Lines(window.findChild<QListWidget*>("MainListBox"));
         QCOMPARE(listing.size(), 6);
         QVERIFY(listing[0].startsWith("Item #1: Item ID = "));
+
+        // Tools, Undo last operation...: nothing was melted or frozen yet.
+        auto* menuBar = window.findChild<QMenuBar*>("MenuBar");
+        QCOMPARE(menuBar->actions().size(), 3);
+        QString seen;
+        AnswerNextBox(seen);
+        menuBar->actions()[1]->menu()->actions()[0]->trigger();
+        QCOMPARE(seen,
+            "Cryoweaver|" + QString::number(QMessageBox::Information)
+                + "|No melt or freeze of these files can be undone.|");
 
         if (const QByteArray folder = qgetenv("CRYOWEAVER_SCREENSHOTS"); !folder.isEmpty()) {
             window.resize(720, 480);
