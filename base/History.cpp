@@ -166,11 +166,11 @@ std::string HistoryFolderOf(const std::string& path)
 
 std::vector<HistoryEntry> HistoryOf(const std::string& path)
 {
-    const std::string target = AbsoluteTarget(path);
+    const std::string target = sys::NameKey(AbsoluteTarget(path));
     std::vector<HistoryEntry> entries = EntriesIn(HistoryFolderOf(path));
     std::erase_if(entries, [&](const HistoryEntry& entry) {
-        return std::none_of(
-            entry.Files.begin(), entry.Files.end(), [&](const HistoryFile& file) { return file.Target == target; });
+        return std::none_of(entry.Files.begin(), entry.Files.end(),
+            [&](const HistoryFile& file) { return sys::NameKey(file.Target) == target; });
     });
     return entries;
 }
@@ -215,8 +215,13 @@ void RecordHistory(const std::string& homePath, HistoryEntry& entry, const std::
             const std::string folder = HistoryFolderOf(file.Target);
             sys::MakeFolder(folder);
             sys::MakeFolder(folder + entry.Id);
-            file.Kept = folder + entry.Id + "/" + file.Target.substr(sys::FolderPrefix(file.Target).size());
-            sys::Rename(backups[i], file.Kept);
+            const std::string kept
+                = folder + entry.Id + "/" + file.Target.substr(sys::FolderPrefix(file.Target).size());
+            // Another index's operation of the same number beside a shared world save.
+            if (sys::StatusOf(kept))
+                throw sys::NameTaken();
+            sys::Rename(backups[i], kept);
+            file.Kept = kept;
         }
         sys::MakeFolder(entry.Folder);
         WriteManifest(entry.Folder, ManifestText(entry));

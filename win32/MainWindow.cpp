@@ -24,6 +24,8 @@ constexpr int MainListId = 200;
 constexpr int LogListId = 201;
 constexpr int CopyCommand = 300;
 constexpr int SelectAllCommand = 301;
+constexpr int ExitCommand = 400;
+constexpr int MenuItemIdBase = 401; // + form::MenuItem
 constexpr COLORREF Green = RGB(0, 128, 0);
 constexpr COLORREF Red = RGB(255, 0, 0);
 
@@ -81,10 +83,11 @@ MainWindow::MainWindow(settings::SettingsStore& store, HINSTANCE instance)
     window_ = ::CreateWindowExW(WS_EX_CONTROLPARENT | WS_EX_ACCEPTFILES, ClassName, L"Cryoweaver", WS_OVERLAPPEDWINDOW,
         CW_USEDEFAULT, CW_USEDEFAULT, 720, 480, nullptr, nullptr, instance, this);
     dpi_ = DpiOf(window_);
+    CreateMenuBar();
     CreateControls();
     ApplyScale();
     RECT frame{0, 0, Scaled(720), Scaled(480)};
-    ::AdjustWindowRectEx(&frame, WS_OVERLAPPEDWINDOW, FALSE, WS_EX_CONTROLPARENT);
+    ::AdjustWindowRectEx(&frame, WS_OVERLAPPEDWINDOW, TRUE, WS_EX_CONTROLPARENT);
     ::SetWindowPos(window_, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
         SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     form_.Initialize();
@@ -102,6 +105,26 @@ MainWindow::~MainWindow()
         if (object != nullptr)
             ::DeleteObject(object);
     }
+}
+
+void MainWindow::CreateMenuBar()
+{
+    const auto item
+        = [](form::MenuItem which) { return static_cast<UINT_PTR>(MenuItemIdBase + static_cast<int>(which)); };
+    HMENU file = ::CreatePopupMenu();
+    ::AppendMenuW(file, MF_STRING, ExitCommand, L"E&xit");
+    HMENU tools = ::CreatePopupMenu();
+    ::AppendMenuW(tools, MF_STRING, item(form::MenuItem::UndoLastOperation), L"&Undo last operation...");
+    ::AppendMenuW(tools, MF_STRING, item(form::MenuItem::CheckFiles), L"&Check files");
+    ::AppendMenuW(tools, MF_STRING, item(form::MenuItem::CompactStatics), L"C&ompact statics");
+    HMENU help = ::CreatePopupMenu();
+    ::AppendMenuW(help, MF_STRING, item(form::MenuItem::About), L"&About");
+    HMENU bar = ::CreateMenu();
+    ::AppendMenuW(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(file), L"&File");
+    ::AppendMenuW(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(tools), L"&Tools");
+    ::AppendMenuW(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(help), L"&Help");
+    // The window destroys its menu with it.
+    ::SetMenu(window_, bar);
 }
 
 void MainWindow::CreateControls()
@@ -462,6 +485,15 @@ void MainWindow::Command(int id, int code, HWND child)
 {
     if (id == CopyCommand || id == SelectAllCommand)
         return;
+    // A menu's item comes without a control.
+    if (child == nullptr && id == ExitCommand) {
+        ::SendMessageW(window_, WM_CLOSE, 0, 0);
+        return;
+    }
+    if (child == nullptr && id >= MenuItemIdBase && id <= MenuItemIdBase + static_cast<int>(form::MenuItem::About)) {
+        form_.MenuChosen(static_cast<form::MenuItem>(id - MenuItemIdBase));
+        return;
+    }
     const int number = id - ControlIdBase;
     if (number < 0 || number >= static_cast<int>(controls_.size())
         || child != controls_[static_cast<std::size_t>(number)])

@@ -65,6 +65,8 @@ private:
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
     void CreateControls();
+    // File (Exit), Tools and Help; their items go to the logic.
+    void CreateMenuBar();
     void ApplyScale();
     void Layout();
     int Scaled(int pixels) const { return MulDiv(pixels, dpi_, 96); }

@@ -356,6 +356,8 @@ TEST(CommandLine, WrongCommandLinesExitWith2AndShowTheUsage)
         {"freeze", "--staidx", "a", "--statics", "b", "--wsc", "c", "--at", "1,2"},
         {"freeze", "--staidx", "a", "--statics", "b", "--wsc", "c", "--map-size", "7004x4096"},
         {"list", "--staidx", "a", "--statics", "b", "1", "2", "--map-size"},
+        {"undo", "--staidx", "a", "--statics", "b", "--wsc", "c", "--dry-run"},
+        {"history", "--staidx", "a", "--statics", "b", "--wsc", "c", "1", "2"},
     };
     for (const auto& args : wrong) {
         const Result result = Cli(args);

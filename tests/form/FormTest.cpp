@@ -554,12 +554,11 @@ TEST_F(FormTest, UndoSaysWhatItTakesBackAndUndoesItOnlyWhenConfirmed)
 {
     Loaded();
     const WorldFiles files{dir / "world/StaIdx0.mul", dir / "world/Statics0.mul", dir / "world/UOX3.wsc"};
-    const std::vector<std::string> original{
-        test::ReadText(files.StaIdx), test::ReadText(files.Statics), test::ReadText(files.Wsc)};
     auto contents = [&] {
         return std::vector<std::string>{
             test::ReadText(files.StaIdx), test::ReadText(files.Statics), test::ReadText(files.Wsc)};
     };
+    const std::vector<std::string> original = contents();
     form.Clicked(C::FreezeWorldButton);
     const std::vector<std::string> frozen = contents();
     const std::string when = UndoableOperations(files).at(0).When;

@@ -310,6 +310,13 @@ TEST_F(Win32WindowTest, NormalModeListsMeltsAndFreezes)
     EXPECT_EQ(Lines(window->MainListBox()).size(), 6u);
     EXPECT_TRUE(boxes.empty());
 
+    // Tools, Undo last operation... asks, then takes back the freeze.
+    answers.push_back(IDYES);
+    ::SendMessageW(window->Handle(), WM_COMMAND, ::GetMenuItemID(::GetSubMenu(::GetMenu(window->Handle()), 1), 0), 0);
+    EXPECT_EQ(Type255Count(world + "/UOX3.wsc"), 9);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(boxes[0].starts_with("Cryoweaver: Undo the freeze of 9 items into 3 blocks of ")) << boxes[0];
+
     // The log can be selected and copied.
     ::SendMessageW(window->LogListBox(), LB_SETSEL, TRUE, 0);
     Key(window->LogListBox(), 'C', true);
