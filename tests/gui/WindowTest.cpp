@@ -16,6 +16,8 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPainter>
+#include <QPixmap>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -134,7 +136,14 @@ private slots:
 
         if (const QByteArray folder = qgetenv("CRYOWEAVER_SCREENSHOTS"); !folder.isEmpty()) {
             window.resize(720, 480);
-            QVERIFY(window.grab().save(QString::fromUtf8(folder) + "/qt-window.png"));
+            // With the Tools menu open, which is a window of its own.
+            QMenu* tools = menuBar->actions()[1]->menu();
+            const QPoint under = menuBar->actionGeometry(menuBar->actions()[1]).bottomLeft() + menuBar->pos();
+            tools->popup(window.mapToGlobal(under));
+            QPixmap shot = window.grab();
+            QPainter(&shot).drawPixmap(under, tools->grab());
+            tools->hide();
+            QVERIFY(shot.save(QString::fromUtf8(folder) + "/qt-window.png"));
         }
     }
 
