@@ -22,8 +22,9 @@
 //    old or its new file and every new one is at hand; otherwise it puts the
 //    backups back and cuts the extended file to its old size, if nothing was
 //    appended to it since.
-// 4. The journal is removed, then the backups. Stopped here, the next run
-//    finds every target new and only removes what is left.
+// 4. The journal is removed, then the backups, unless the history keeps them
+//    (History.h). Stopped here, the next run finds every target new and only
+//    removes what is left.
 
 #include "File.h"
 #include "Reporter.h"

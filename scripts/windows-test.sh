@@ -205,12 +205,17 @@ check '[ "$(type255)" = 0 ] && [ "$(stat -c %s "$world/Statics0.mul")" = 140 ]'
 run list "${files[@]}" 100 200 >/dev/null
 check '[ $rc = 0 ] && [ "$(items)" = 6 ]'
 
+echo "\$ cryoweaver-cli undo ...   (takes back the freeze, from copies of the kept files)"
+run undo "${files[@]}" --wsc "$world/UOX3.wsc"
+check '[ $rc = 0 ] && grep -qx "Undo completed!" "$out"'
+check '[ "$(type255)" = 9 ] && [ "$(stat -c %s "$world/Statics0.mul")" = 63 ]'
+
 echo "\$ cryoweaver-cli list --staidx missing\\StaIdx0.mul ..."
 run list --staidx 'missing\StaIdx0.mul' --statics "$world/Statics0.mul" 0 0
 check '[ $rc = 1 ] && grep -qxF "cryoweaver-cli: missing\\StaIdx0.mul: File not found." "$err"'
 check '[ "$(ls "$smoke")" = "$(printf "err\nout\nsample-copy\nwörld")" ]'
-# Nothing is left but the files and the lock files beside them.
-check '[ "$(ls -A "$world" | grep -v "\.cryoweaver-lock$")" = "$(printf "StaIdx0.mul\nStatics0.mul\nUOX3.wsc")" ]'
+# Nothing is left but the files, the lock files beside them and the history.
+check '[ "$(ls -A "$world" | grep -v "\.cryoweaver-lock$")" = "$(printf ".cryoweaver-history\nStaIdx0.mul\nStatics0.mul\nUOX3.wsc")" ]'
 check '[ "$(ls -A "$world" | grep -c "^\..*\.cryoweaver-lock$")" = 3 ]'
 
 # The same run natively must leave the same bytes and print the same lines.

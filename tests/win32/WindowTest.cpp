@@ -316,6 +316,7 @@ TEST_F(Win32WindowTest, NormalModeListsMeltsAndFreezes)
     EXPECT_EQ(Type255Count(world + "/UOX3.wsc"), 9);
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_TRUE(boxes[0].starts_with("Cryoweaver: Undo the freeze of 9 items into 3 blocks of ")) << boxes[0];
+    boxes.clear();
 
     // The log can be selected and copied.
     ::SendMessageW(window->LogListBox(), LB_SETSEL, TRUE, 0);
