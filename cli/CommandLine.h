@@ -8,7 +8,7 @@
 
 namespace cryo::cli {
 
-enum class CommandKind { Help, Version, List, Melt, Freeze, Sample };
+enum class CommandKind { Help, Version, List, Melt, Freeze, Sample, Check, Compact };
 
 struct Command {
     CommandKind Kind = CommandKind::Help;
@@ -22,6 +22,8 @@ struct Command {
     // A size in blocks given instead of the one the index's length tells.
     std::optional<MapBlocks> MapSize;
     std::string Folder;
+    // check: the report as one JSON object.
+    bool Json = false;
 };
 
 // A command line that cannot be run: the text says what is wrong.

@@ -477,6 +477,38 @@ void TMainForm::FreezeWorldButtonClick()
     });
 }
 
+void TMainForm::OnCheckFiles()
+{
+    Operation([this] {
+        const WorldFiles files = Files();
+        RecoverBeforeReading(files, *reporter_);
+        auto table = std::make_unique<StaIdx>();
+        LoadStaIdx(files.StaIdx, *table, *reporter_, {MapOfStaticsFiles(files.StaIdx, files.Statics), std::nullopt});
+        RunCheck(files, *table, *reporter_);
+    });
+}
+
+void TMainForm::OnCompactStatics()
+{
+    Operation([this] {
+        const WorldFiles files{view_.Text(Control::StaIdxEdit), view_.Text(Control::StaticsEdit), {}};
+        if (!view_.AskYesNo(ApplicationTitle,
+                "Compact " + files.Statics + " and " + files.StaIdx
+                    + "? Both are rewritten without the room that old copies of blocks take."))
+            return;
+        const LockedWorld locked(files, *reporter_);
+        // The loaded index follows the files it belongs to.
+        if (staIdx_->StaIdxLoaded) {
+            ReloadIfChanged(files, *staIdx_, *reporter_);
+            RunCompact(files, *staIdx_, *reporter_);
+            return;
+        }
+        auto table = std::make_unique<StaIdx>();
+        LoadStaIdx(files.StaIdx, *table, *reporter_, {MapOfStaticsFiles(files.StaIdx, files.Statics), std::nullopt});
+        RunCompact(files, *table, *reporter_);
+    });
+}
+
 WorldFiles TMainForm::Files() const
 {
     return {view_.Text(Control::StaIdxEdit), view_.Text(Control::StaticsEdit), view_.Text(Control::WSCEdit)};

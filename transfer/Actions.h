@@ -64,4 +64,10 @@ void RunMelt(
 // The Freeze! button: logs the warning, freezes, logs completion.
 void RunFreeze(const WorldFiles& files, StaIdx& table, Reporter& reporter);
 
+// Check files: logs the report of CheckWorld (Check.h); true when the files are healthy.
+bool RunCheck(const WorldFiles& files, const StaIdx& table, Reporter& reporter);
+
+// Compact statics: logs the warning, compacts (Compact.h), logs the sizes and completion.
+void RunCompact(const WorldFiles& files, StaIdx& table, Reporter& reporter);
+
 } // namespace cryo

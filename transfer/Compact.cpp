@@ -1,0 +1,140 @@
+#include "Compact.h"
+
+#include "Commit.h"
+#include "Error.h"
+#include "File.h"
+#include "StaticBlock.h"
+#include "StaticsWindow.h"
+
+#include <algorithm>
+#include <limits>
+#include <numeric>
+#include <tuple>
+#include <vector>
+
+namespace cryo {
+
+namespace {
+
+constexpr std::size_t OutputBuffer = std::size_t{4} << 20;
+constexpr std::uint32_t NotCopied = std::numeric_limits<std::uint32_t>::max();
+
+// Objects an entry refers to: 0 for an empty one, -1 for one the file cannot serve.
+std::int64_t ItemsOf(const TStaIdxEntry& entry, std::uint64_t staticsBytes)
+{
+    if (entry.Offset == -1)
+        return 0;
+    const std::int64_t items = entry.Length / StaticItemSize;
+    if (entry.Offset < 0 || items < 0)
+        return -1;
+    if (static_cast<std::uint64_t>(entry.Offset) + static_cast<std::uint64_t>(items) * StaticItemSize > staticsBytes)
+        return -1;
+    return items;
+}
+
+} // namespace
+
+CompactResult CompactStatics(
+    const std::string& staIdxPath, const std::string& staticsPath, StaIdx& table, Reporter& reporter)
+{
+    reporter.SetProgress(0);
+    File statics = File::OpenExisting(staticsPath);
+    const FileIdentity read = statics.Identity();
+    const std::uint64_t size = read.Size;
+
+    // Nothing is written for an index that refers to bytes the file lacks:
+    // which blocks are whole cannot be known.
+    const std::size_t count = table.Entries.size();
+    std::vector<std::uint32_t> referenced;
+    for (int x = 0; x < table.Width(); ++x) {
+        for (int y = 0; y < table.Height(); ++y) {
+            const std::size_t i = table.Number(x, y);
+            const std::int64_t items = ItemsOf(table.Entries[i], size);
+            if (items < 0) {
+                Error error("The index refers to bytes the statics file does not hold; no file was changed. Run check "
+                            "to list every damaged entry");
+                error.SetFile(staIdxPath);
+                error.SetPlace("block " + std::to_string(x) + ", " + std::to_string(y));
+                throw error;
+            }
+            if (items > 0)
+                referenced.push_back(static_cast<std::uint32_t>(i));
+        }
+    }
+
+    // Blocks that share their bytes are copied once, at the first of them.
+    auto key = [&](std::uint32_t i) {
+        const TStaIdxEntry& entry = table.Entries[i];
+        return std::tuple(entry.Offset, entry.Length / StaticItemSize, i);
+    };
+    std::sort(referenced.begin(), referenced.end(), [&](std::uint32_t a, std::uint32_t b) { return key(a) < key(b); });
+    std::vector<std::uint32_t> copyOf(count, NotCopied);
+    for (std::size_t k = 0; k < referenced.size(); ++k) {
+        const std::uint32_t i = referenced[k];
+        const bool shared = k > 0 && std::get<0>(key(i)) == std::get<0>(key(referenced[k - 1]))
+            && std::get<1>(key(i)) == std::get<1>(key(referenced[k - 1]));
+        copyOf[i] = shared ? copyOf[referenced[k - 1]] : i;
+    }
+    referenced = {};
+
+    Commit commit;
+    ReplacementFile& newStatics = commit.Replace(staticsPath, read);
+    ReplacementFile& newIndex = commit.Replace(staIdxPath, table.Source);
+    StaIdx compacted = table;
+    StaticsWindow window(statics);
+    std::vector<unsigned char> out;
+    out.reserve(OutputBuffer + window.Capacity());
+    std::uint64_t written = 0;
+    for (int x = 0; x < table.Width(); ++x) {
+        for (int y = 0; y < table.Height(); ++y) {
+            const std::size_t i = table.Number(x, y);
+            const TStaIdxEntry& entry = table.Entries[i];
+            TStaIdxEntry& result = compacted.Entries[i];
+            if (entry.Offset == -1)
+                continue;
+            const std::uint64_t bytes = static_cast<std::uint64_t>(entry.Length / StaticItemSize) * StaticItemSize;
+            if (bytes == 0) {
+                result = {-1, 0, entry.Extra};
+                continue;
+            }
+            result.Length = static_cast<std::int32_t>(bytes);
+            if (copyOf[i] != i) {
+                result.Offset = compacted.Entries[copyOf[i]].Offset;
+                continue;
+            }
+            if (written > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max())) {
+                Error error(StaticsTooLargeText);
+                error.SetFile(staticsPath);
+                throw error;
+            }
+            result.Offset = static_cast<std::int32_t>(written);
+            const std::uint64_t begin = static_cast<std::uint64_t>(entry.Offset);
+            for (std::uint64_t at = begin; at < begin + bytes;) {
+                const std::size_t piece
+                    = static_cast<std::size_t>(std::min<std::uint64_t>(begin + bytes - at, window.Capacity()));
+                const unsigned char* data = window.Read(at, piece);
+                out.insert(out.end(), data, data + piece);
+                at += piece;
+                if (out.size() >= OutputBuffer) {
+                    newStatics.Write(out.data(), out.size());
+                    out.clear();
+                }
+            }
+            written += bytes;
+        }
+        reporter.SetProgress(x * 90 / table.Width());
+    }
+    newStatics.Write(out.data(), out.size());
+    out = {};
+    copyOf = {};
+    WriteStaIdx(newIndex, compacted, reporter);
+    // The old file is closed before it is replaced, as Windows needs.
+    statics.Close();
+    commit.Run();
+    compacted.Source = commit.Placed(newIndex);
+    table = std::move(compacted);
+    reporter.SetProgress(100);
+    return {size, written};
+}
+
+} // namespace cryo
