@@ -47,7 +47,8 @@ struct Sweepable {
         Operations = counter.Operations();
         After = World.Take();
         EXPECT_TRUE(reliability::Everything(World) == Everything);
-        EXPECT_TRUE(After.StaIdx != Before.StaIdx && After.Wsc != Before.Wsc);
+        EXPECT_TRUE(After.StaIdx != Before.StaIdx
+            && (kind == Operation::Compact ? After.Statics != Before.Statics : After.Wsc != Before.Wsc));
     }
 
     std::string Name() const { return std::string(NameOf(Kind)) + (Named ? " (named)" : ""); }
@@ -150,10 +151,11 @@ TEST_P(FaultSweep, EveryObjectIsInExactlyOnePlaceWhereverTheOperationFailsOrStop
 
 INSTANTIATE_TEST_SUITE_P(Operations, FaultSweep,
     testing::Values(SweepCase{Operation::Freeze, false}, SweepCase{Operation::Melt, false},
-        SweepCase{Operation::Freeze, true}, SweepCase{Operation::Melt, true}),
+        SweepCase{Operation::Freeze, true}, SweepCase{Operation::Melt, true}, SweepCase{Operation::Compact, false}),
     [](const testing::TestParamInfo<SweepCase>& info) {
-        return std::string(info.param.Kind == Operation::Freeze ? "Freeze" : "Melt")
-            + (info.param.Named ? "Named" : "");
+        std::string name = NameOf(info.param.Kind);
+        name[0] = static_cast<char>(name[0] - 'a' + 'A');
+        return name + (info.param.Named ? "Named" : "");
     });
 
 } // namespace
