@@ -14,20 +14,35 @@ StaticsWindow::StaticsWindow(File& file, std::size_t capacity)
 
 const unsigned char* StaticsWindow::Read(std::uint64_t offset, std::size_t size)
 {
-    if (offset >= start_ && offset + size <= start_ + filled_)
-        return buffer_.data() + (offset - start_);
-    // A range that begins within one read ahead of the last is reading in order.
-    const bool inOrder = offset >= start_ && offset - start_ <= filled_ + ahead_;
-    ahead_ = inOrder ? std::min(ahead_ * 2, capacity_) : FirstAhead;
-    const std::size_t wanted = std::max(size, ahead_);
-    if (buffer_.size() < wanted)
-        buffer_.resize(std::min(std::max(wanted, buffer_.size() * 2), capacity_));
+    ++uses_;
+    for (Slot& slot : slots_) {
+        if (slot.Filled > 0 && offset >= slot.Start && offset + size <= slot.Start + slot.Filled) {
+            slot.LastUse = uses_;
+            return slot.Buffer.data() + (offset - slot.Start);
+        }
+    }
+    // A range that begins within one read ahead of a buffer's end continues
+    // its run; any other takes the buffer used least lately.
+    auto continues = [&](const Slot& slot) {
+        return slot.Filled > 0 && offset >= slot.Start && offset - slot.Start <= slot.Filled + slot.Ahead;
+    };
+    Slot* slot = continues(slots_[0]) ? &slots_[0] : continues(slots_[1]) ? &slots_[1] : nullptr;
+    if (slot != nullptr) {
+        slot->Ahead = std::min(slot->Ahead * 2, capacity_);
+    } else {
+        slot = slots_[0].LastUse <= slots_[1].LastUse ? &slots_[0] : &slots_[1];
+        slot->Ahead = FirstAhead;
+    }
+    const std::size_t wanted = std::max(size, slot->Ahead);
+    if (slot->Buffer.size() < wanted)
+        slot->Buffer.resize(std::min(std::max(wanted, slot->Buffer.size() * 2), capacity_));
     file_.Seek(static_cast<std::int64_t>(offset));
-    start_ = offset;
-    filled_ = file_.ReadSome(buffer_.data(), wanted);
-    if (filled_ < size)
+    slot->Start = offset;
+    slot->LastUse = uses_;
+    slot->Filled = file_.ReadSome(slot->Buffer.data(), wanted);
+    if (slot->Filled < size)
         throw file_.ReadBeyondEnd();
-    return buffer_.data();
+    return slot->Buffer.data();
 }
 
 } // namespace cryo

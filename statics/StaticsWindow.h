@@ -2,17 +2,19 @@
 
 #include "File.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
 namespace cryo {
 
-// Reads byte ranges of a statics file through one buffer of bounded size.
+// Reads byte ranges of a statics file through two buffers of bounded size.
 // Ranges asked for in rising order, as index order mostly finds a file's
-// blocks, are served from ever larger reads ahead; ranges asked for out of
-// order cost one small read each, so that a shuffled file is not read many
-// times over.
+// blocks, are served from ever larger reads ahead. A range elsewhere (a
+// block that a freeze moved to the end of the file) is read into the other
+// buffer with a small read, so that the run in order is not lost, and a
+// shuffled file is not read many times over.
 class StaticsWindow {
 public:
     static constexpr std::size_t DefaultCapacity = std::size_t{4} << 20;
@@ -30,12 +32,18 @@ public:
 private:
     static constexpr std::size_t FirstAhead = 4096;
 
+    struct Slot {
+        std::vector<unsigned char> Buffer;
+        std::uint64_t Start = 0;
+        std::size_t Filled = 0;
+        std::size_t Ahead = FirstAhead;
+        std::uint64_t LastUse = 0;
+    };
+
     File& file_;
     std::size_t capacity_;
-    std::vector<unsigned char> buffer_;
-    std::uint64_t start_ = 0;
-    std::size_t filled_ = 0;
-    std::size_t ahead_ = FirstAhead;
+    std::array<Slot, 2> slots_;
+    std::uint64_t uses_ = 0;
 };
 
 } // namespace cryo

@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <limits>
 #include <numeric>
-#include <tuple>
 #include <vector>
 
 namespace cryo {
@@ -44,8 +43,14 @@ CompactResult CompactStatics(
 
     // Nothing is written for an index that refers to bytes the file lacks:
     // which blocks are whole cannot be known.
-    const std::size_t count = table.Entries.size();
-    std::vector<std::uint32_t> referenced;
+    struct Reference {
+        std::int32_t Offset;
+        std::int32_t Items;
+        std::uint32_t Entry;
+        auto operator<=>(const Reference&) const = default;
+    };
+    std::vector<Reference> referenced;
+    bool rising = true; // every block after the one before it: none can share
     for (int x = 0; x < table.Width(); ++x) {
         for (int y = 0; y < table.Height(); ++y) {
             const std::size_t i = table.Number(x, y);
@@ -57,23 +62,24 @@ CompactResult CompactStatics(
                 error.SetPlace("block " + std::to_string(x) + ", " + std::to_string(y));
                 throw error;
             }
-            if (items > 0)
-                referenced.push_back(static_cast<std::uint32_t>(i));
+            if (items == 0)
+                continue;
+            const std::int32_t offset = table.Entries[i].Offset;
+            rising = rising
+                && (referenced.empty()
+                    || offset >= referenced.back().Offset + referenced.back().Items * StaticItemSize);
+            referenced.push_back({offset, static_cast<std::int32_t>(items), static_cast<std::uint32_t>(i)});
         }
     }
 
     // Blocks that share their bytes are copied once, at the first of them.
-    auto key = [&](std::uint32_t i) {
-        const TStaIdxEntry& entry = table.Entries[i];
-        return std::tuple(entry.Offset, entry.Length / StaticItemSize, i);
-    };
-    std::sort(referenced.begin(), referenced.end(), [&](std::uint32_t a, std::uint32_t b) { return key(a) < key(b); });
-    std::vector<std::uint32_t> copyOf(count, NotCopied);
+    std::vector<std::uint32_t> copyOf(table.Entries.size(), NotCopied);
+    if (!rising)
+        std::sort(referenced.begin(), referenced.end());
     for (std::size_t k = 0; k < referenced.size(); ++k) {
-        const std::uint32_t i = referenced[k];
-        const bool shared = k > 0 && std::get<0>(key(i)) == std::get<0>(key(referenced[k - 1]))
-            && std::get<1>(key(i)) == std::get<1>(key(referenced[k - 1]));
-        copyOf[i] = shared ? copyOf[referenced[k - 1]] : i;
+        const Reference& r = referenced[k];
+        const bool shared = k > 0 && r.Offset == referenced[k - 1].Offset && r.Items == referenced[k - 1].Items;
+        copyOf[r.Entry] = shared ? copyOf[referenced[k - 1].Entry] : r.Entry;
     }
     referenced = {};
 
