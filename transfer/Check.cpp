@@ -307,7 +307,7 @@ std::vector<std::string> CheckReportLines(const CheckReport& report)
         : (report.UnreferencedBytes * 1000 + report.StaticsBytes / 2) / report.StaticsBytes;
     lines.push_back("Unreferenced bytes in the statics file: " + std::to_string(report.UnreferencedBytes) + " of "
         + std::to_string(report.StaticsBytes) + " (" + std::to_string(permille / 10) + "."
-        + std::to_string(permille % 10) + "%); compact reclaims them");
+        + std::to_string(permille % 10) + "%)" + (report.UnreferencedBytes > 0 ? "; compact reclaims them" : ""));
     if (report.Healthy()) {
         lines.push_back("No problems found");
     } else {
