@@ -171,6 +171,8 @@ void CheckClassic(
                 // The selection below refuses it.
             }
         });
+    } catch (const FileError&) {
+        throw;
     } catch (Error& error) {
         error.SetFile(path);
         Note(f[Refused], ErrorLine(error));
@@ -184,6 +186,8 @@ void CheckClassic(
     NotFrozenLines notFrozen(f[NotFrozen]);
     try {
         SelectItemsForExport(path, exports, notFrozen);
+    } catch (const FileError&) {
+        throw;
     } catch (const Error& error) {
         Note(f[Refused], ErrorLine(error));
         return;

@@ -38,7 +38,7 @@ struct Sample {
     Result Run(const std::string& command, std::vector<std::string> rest = {}, bool unprivileged = false) const
     {
         std::vector<std::string> args{command, "--staidx", dir / "StaIdx0.mul", "--statics", dir / "Statics0.mul"};
-        if (command != "list")
+        if (command != "list" && command != "compact")
             args.insert(args.end(), {"--wsc", dir / "UOX3.wsc"});
         args.insert(args.end(), rest.begin(), rest.end());
         return Cli(args, unprivileged);
@@ -110,6 +110,10 @@ TEST(CommandLine, ErrorsGoToStandardErrorWithTheFileAndTheFullStopRule)
         {"list", {"100", "200"}, [](const TempFolder& dir) { fs::remove(dir / "Statics0.mul"); }, "Statics0.mul",
             "File not found."},
         {"freeze", {}, [](const TempFolder& dir) { fs::remove(dir / "UOX3.wsc"); }, "UOX3.wsc", "File not found."},
+        {"check", {}, [](const TempFolder& dir) { fs::remove(dir / "UOX3.wsc"); }, "UOX3.wsc", "File not found."},
+        {"compact", {}, cut("Statics0.mul", 10), "StaIdx0.mul: block 100, 200",
+            "The index refers to bytes the statics file does not hold; no file was changed. Run check to list every "
+            "damaged entry."},
         {"melt", {"100", "200"}, [](const TempFolder& dir) { test::SetReadOnly(dir / "StaIdx0.mul"); }, "StaIdx0.mul",
             "File access denied.", true},
         {"freeze", {}, cut("StaIdx0.mul", 1000), "StaIdx0.mul", "Read beyond end of file."},
