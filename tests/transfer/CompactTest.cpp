@@ -52,6 +52,12 @@ TEST(Compact, KeepsOnlyTheReferencedBlocksInIndexOrderAndSharesWhatWasShared)
     expected.Entries = {{0, 21, 7}, {-1, 5, 9}, {21, 14, 8}, {0, 21, 6}, {-1, 0, 5}};
     EXPECT_EQ(test::ReadBytes(world.Folder.StaIdx()), test::IndexBytes(expected));
     EXPECT_EQ(world.Folder.Dir().Entries(), (std::vector<std::string>{"StaIdx0.mul", "Statics0.mul", "UOX3.wsc"}));
+
+    // Compact files stay as they are.
+    const test::WorldFolder::Snapshot compacted = world.Folder.Take();
+    EXPECT_EQ(world.Compact(reporter), "");
+    EXPECT_EQ(reporter.Lines[4], "Statics file: 35 bytes before, 35 after; 0 bytes reclaimed");
+    EXPECT_TRUE(world.Folder.Take() == compacted);
 }
 
 TEST(Compact, RefusesADamagedIndexAndChangesNothing)
