@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <map>
+#include <type_traits>
 #include <utility>
 
 namespace cryo {
@@ -38,10 +39,16 @@ std::vector<CheckFinding> EmptyFindings(bool itemRecords)
     };
 }
 
-void Note(CheckFinding& finding, std::string example)
+// Counts a case; example is its text, or what makes it, for faults that may
+// be found millions of times.
+template <typename Example> void Note(CheckFinding& finding, Example&& example)
 {
-    if (finding.Examples.size() < CheckReport::MaxExamples)
-        finding.Examples.push_back(std::move(example));
+    if (finding.Examples.size() < CheckReport::MaxExamples) {
+        if constexpr (std::is_invocable_v<Example>)
+            finding.Examples.push_back(example());
+        else
+            finding.Examples.emplace_back(std::forward<Example>(example));
+    }
     ++finding.Count;
 }
 
@@ -102,9 +109,10 @@ void CheckStatics(
                     ++item;
                     const TStaticItem object = DecodeStaticItem(bytes + i);
                     if (object.XOffset >= 8 || object.YOffset >= 8)
-                        Note(f[OffsetOf8],
-                            BlockName(x, y) + ", Item #" + std::to_string(item) + ": X offset "
-                                + std::to_string(object.XOffset) + ", Y offset " + std::to_string(object.YOffset));
+                        Note(f[OffsetOf8], [&] {
+                            return BlockName(x, y) + ", Item #" + std::to_string(item) + ": X offset "
+                                + std::to_string(object.XOffset) + ", Y offset " + std::to_string(object.YOffset);
+                        });
                 }
                 at += piece;
             }
