@@ -13,14 +13,19 @@ const char* const UsageText
       "  cryoweaver-cli freeze --staidx FILE --statics FILE --wsc FILE [--map-size WxH] [--dry-run]\n"
       "  cryoweaver-cli undo   --staidx FILE --statics FILE --wsc FILE\n"
       "  cryoweaver-cli history --staidx FILE --statics FILE --wsc FILE\n"
+      "  cryoweaver-cli check  --staidx FILE --statics FILE --wsc PATH [--map-size WxH] [--json]\n"
+      "  cryoweaver-cli compact --staidx FILE --statics FILE [--map-size WxH]\n"
       "  cryoweaver-cli sample DIR\n"
       "  cryoweaver-cli --help | --version\n"
       "\n"
       "  list    prints the static objects of block X, Y\n"
       "  melt    moves block X, Y from the statics files into the world save\n"
       "  freeze  moves every TYPE 255 item of the world save into the statics files\n"
-      "  undo    takes back the last melt or freeze of these files\n"
-      "  history lists the melts and freezes that undo takes back, newest first\n"
+      "  undo    takes back the last melt, freeze or compact of these files\n"
+      "  history lists what undo takes back, newest first\n"
+      "  check   reports what would make the server or a freeze misbehave, changing\n"
+      "          nothing; exit status 1 when it finds anything (--json: as JSON)\n"
+      "  compact rewrites the statics files without the bytes no block refers to\n"
       "  sample  writes a small world (StaIdx0.mul, Statics0.mul, UOX3.wsc) to try\n"
       "\n"
       "  X and Y are block numbers (blocks of 8 x 8 tiles), from 0 to the map's width\n"
@@ -57,6 +62,8 @@ const std::map<std::string, CommandShape> Commands = {
     {"freeze", {CommandKind::Freeze, true, false}},
     {"undo", {CommandKind::Undo, true, false}},
     {"history", {CommandKind::History, true, false}},
+    {"check", {CommandKind::Check, true, false}},
+    {"compact", {CommandKind::Compact, false, false}},
 };
 
 [[noreturn]] void Fail(const std::string& text)
@@ -106,6 +113,11 @@ Command ParseCommandLine(const std::vector<std::string>& args)
             command.Kind = CommandKind::Help;
             return command;
         }
+        if (arg == "--json") {
+            command.Json = true;
+            given[arg] = true;
+            continue;
+        }
         const auto equals = arg.find('=');
         const std::string key = arg.substr(0, equals);
         const auto option = options.find(key);
@@ -143,6 +155,8 @@ Command ParseCommandLine(const std::vector<std::string>& args)
         Fail(name + " needs --wsc FILE");
     if (!shape->second.NeedsWsc && given.count("--wsc"))
         Fail(name + " takes no --wsc");
+    if (command.Kind != CommandKind::Check && command.Json)
+        Fail(name + " takes no --json");
     if (!shape->second.TakesBlock && given.count("--at"))
         Fail(name + " takes no --at");
     if (command.DryRun && command.Kind != CommandKind::Melt && command.Kind != CommandKind::Freeze)

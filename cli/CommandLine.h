@@ -8,7 +8,7 @@
 
 namespace cryo::cli {
 
-enum class CommandKind { Help, Version, List, Melt, Freeze, Sample, Undo, History };
+enum class CommandKind { Help, Version, List, Melt, Freeze, Sample, Check, Compact, Undo, History };
 
 struct Command {
     CommandKind Kind = CommandKind::Help;
@@ -23,6 +23,8 @@ struct Command {
     std::optional<MapBlocks> MapSize;
     std::string Folder;
     bool DryRun = false;
+    // check: the report as one JSON object.
+    bool Json = false;
 };
 
 // A command line that cannot be run: the text says what is wrong.

@@ -1,6 +1,8 @@
-// cryoweaver-cli: the list, melt and freeze actions of the window for
-// servers without a display.
+// cryoweaver-cli: the list, melt, freeze, check and compact actions of the
+// window for servers without a display.
 #include "Actions.h"
+#include "Check.h"
+#include "CheckJson.h"
 #include "CommandLine.h"
 #include "ConsoleReporter.h"
 #include "Error.h"
@@ -92,17 +94,28 @@ int Run(const cli::Command& command, cli::ConsoleReporter& reporter)
     auto table = std::make_unique<StaIdx>();
     std::optional<LockedWorld> locked;
     // The block numbers are checked before the index is read.
-    if (command.Kind != cli::CommandKind::Freeze && !command.At) {
+    if ((command.Kind == cli::CommandKind::List || command.Kind == cli::CommandKind::Melt) && !command.At) {
         ParseBlockNumber(command.XText);
         ParseBlockNumber(command.YText);
     }
     // A dry run makes no lock file, as a listing does not.
-    if (command.Kind == cli::CommandKind::List || command.DryRun) {
+    if (command.Kind == cli::CommandKind::List || command.Kind == cli::CommandKind::Check || command.DryRun) {
         RecoverBeforeReading(files, reporter);
     } else {
         locked.emplace(files, reporter);
     }
     LoadStaIdx(files.StaIdx, *table, reporter, {MapOfStaticsFiles(files.StaIdx, files.Statics), command.MapSize});
+    if (command.Kind == cli::CommandKind::Check) {
+        const CheckReport report = CheckWorld(files, *table, reporter);
+        reporter.ClearProgress();
+        if (command.Json) {
+            std::fputs(cli::CheckJson(report, files, table->Size()).c_str(), stdout);
+        } else {
+            for (const std::string& line : CheckReportLines(report))
+                reporter.Log(line);
+        }
+        return report.Healthy() ? 0 : 1;
+    }
     const auto [xText, yText] = command.At ? BlockAt(*command.At, *table) : std::pair{command.XText, command.YText};
     switch (command.Kind) {
     case cli::CommandKind::List:
@@ -114,6 +127,9 @@ int Run(const cli::Command& command, cli::ConsoleReporter& reporter)
         break;
     case cli::CommandKind::Freeze:
         RunFreeze(files, *table, reporter, command.DryRun);
+        break;
+    case cli::CommandKind::Compact:
+        RunCompact(files, *table, reporter);
         break;
     default:
         break;

@@ -483,10 +483,12 @@ void TMainForm::MenuChosen(MenuItem item)
     switch (item) {
     case MenuItem::UndoLastOperation:
         return OnUndo();
+    case MenuItem::CheckFiles:
+        return OnCheckFiles();
+    case MenuItem::CompactStatics:
+        return OnCompactStatics();
     case MenuItem::About:
         return OnAbout();
-    default:
-        return;
     }
 }
 
@@ -496,7 +498,7 @@ void TMainForm::OnUndo()
         const WorldFiles files = Files();
         const std::vector<HistoryEntry> operations = UndoableOperations(files);
         if (operations.empty()) {
-            view_.ShowNotice(ApplicationTitle, "No melt or freeze of these files can be undone.");
+            view_.ShowNotice(ApplicationTitle, "No melt, freeze or compact of these files can be undone.");
             return;
         }
         if (!view_.AskYesNo(ApplicationTitle, "Undo " + Described(operations.front()) + "?"))
@@ -510,6 +512,38 @@ void TMainForm::OnAbout()
 {
     view_.ShowNotice("About " + std::string(ApplicationTitle),
         Caption() + "\nMoves the fixed objects of a UOX3 world between the statics files and the world save.");
+}
+
+void TMainForm::OnCheckFiles()
+{
+    Operation([this] {
+        const WorldFiles files = Files();
+        RecoverBeforeReading(files, *reporter_);
+        auto table = std::make_unique<StaIdx>();
+        LoadStaIdx(files.StaIdx, *table, *reporter_, {MapOfStaticsFiles(files.StaIdx, files.Statics), std::nullopt});
+        RunCheck(files, *table, *reporter_);
+    });
+}
+
+void TMainForm::OnCompactStatics()
+{
+    Operation([this] {
+        const WorldFiles files{view_.Text(Control::StaIdxEdit), view_.Text(Control::StaticsEdit), {}};
+        if (!view_.AskYesNo(ApplicationTitle,
+                "Compact " + files.Statics + " and " + files.StaIdx
+                    + "? Both are rewritten without the room that old copies of blocks take."))
+            return;
+        const LockedWorld locked(files, *reporter_);
+        // The loaded index follows the files it belongs to.
+        if (staIdx_->StaIdxLoaded) {
+            ReloadIfChanged(files, *staIdx_, *reporter_);
+            RunCompact(files, *staIdx_, *reporter_);
+            return;
+        }
+        auto table = std::make_unique<StaIdx>();
+        LoadStaIdx(files.StaIdx, *table, *reporter_, {MapOfStaticsFiles(files.StaIdx, files.Statics), std::nullopt});
+        RunCompact(files, *table, *reporter_);
+    });
 }
 
 WorldFiles TMainForm::Files() const

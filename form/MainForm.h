@@ -67,6 +67,13 @@ public:
     void OnUndo();
     void OnAbout();
 
+    // Menu actions. Check files logs the report of the files' health, the
+    // world save included when its box names one, changing nothing. Compact
+    // statics asks first, then rewrites the statics files without the bytes no
+    // block refers to.
+    void OnCheckFiles();
+    void OnCompactStatics();
+
     bool StaIdxLoaded() const { return staIdx_->StaIdxLoaded; }
     bool WorldFrozen() const { return worldFrozen_; }
     std::uint8_t SimpleMode() const { return simpleMode_; }

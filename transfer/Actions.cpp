@@ -1,5 +1,7 @@
 #include "Actions.h"
 
+#include "Check.h"
+#include "Compact.h"
 #include "Convert.h"
 #include "Freeze.h"
 #include "MapSizes.h"
@@ -118,6 +120,25 @@ void RunFreeze(const WorldFiles& files, StaIdx& table, Reporter& reporter, bool 
     reporter.Flush();
     FreezeWorld(files.StaIdx, files.Statics, files.Wsc, table, reporter, dryRun);
     reporter.Log(dryRun ? DryRunDone : "Freezing completed!");
+}
+
+bool RunCheck(const WorldFiles& files, const StaIdx& table, Reporter& reporter)
+{
+    const CheckReport report = CheckWorld(files, table, reporter);
+    for (const std::string& line : CheckReportLines(report))
+        reporter.Log(line);
+    return report.Healthy();
+}
+
+void RunCompact(const WorldFiles& files, StaIdx& table, Reporter& reporter)
+{
+    reporter.Log("Compacting in progress... Cryoweaver may look crashed, do not interrupt!");
+    reporter.Flush();
+    const CompactResult result = CompactStatics(files.StaIdx, files.Statics, table, reporter);
+    reporter.Log("Statics file: " + std::to_string(result.OldSize) + " bytes before, " + std::to_string(result.NewSize)
+        + " after; " + std::to_string(result.OldSize > result.NewSize ? result.OldSize - result.NewSize : 0)
+        + " bytes reclaimed");
+    reporter.Log("Compacting completed!");
 }
 
 } // namespace cryo

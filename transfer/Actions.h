@@ -65,4 +65,10 @@ void RunMelt(const WorldFiles& files, std::string_view xText, std::string_view y
 // The Freeze! button: logs the warning, freezes, logs completion.
 void RunFreeze(const WorldFiles& files, StaIdx& table, Reporter& reporter, bool dryRun = false);
 
+// Check files: logs the report of CheckWorld (Check.h); true when the files are healthy.
+bool RunCheck(const WorldFiles& files, const StaIdx& table, Reporter& reporter);
+
+// Compact statics: logs the warning, compacts (Compact.h), logs the sizes and completion.
+void RunCompact(const WorldFiles& files, StaIdx& table, Reporter& reporter);
+
 } // namespace cryo

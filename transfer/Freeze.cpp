@@ -1,6 +1,7 @@
 #include "Freeze.h"
 
 #include "Commit.h"
+#include "Compact.h"
 #include "Error.h"
 #include "File.h"
 #include "Interrupt.h"
@@ -93,7 +94,7 @@ std::uint64_t PlannedEnd(
         end += static_cast<std::uint64_t>(merged) * StaticItemSize;
     }
     if (end > (std::uint64_t{1} << 31)) {
-        Error error("The statics file would grow past 2 GiB, more than its index can address; no file was changed");
+        Error error(StaticsTooLargeText);
         error.SetFile(path);
         throw error;
     }

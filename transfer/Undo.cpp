@@ -90,7 +90,7 @@ void UndoLastOperation(const WorldFiles& files, Reporter& reporter)
     const LockedWorld locked(files, reporter);
     const std::vector<HistoryEntry> operations = UndoableOperations(files);
     if (operations.empty())
-        throw Refusal("No melt or freeze of this index can be undone", files.StaIdx);
+        throw Refusal("No melt, freeze or compact of this index can be undone", files.StaIdx);
     const HistoryEntry& last = operations.front();
     if (AlreadyUndone(last))
         reporter.Log("Completing the stopped undo of " + Described(last).substr(4) + "...");

@@ -1,7 +1,7 @@
 #pragma once
 
-// Taking back the last melt or freeze of a world from the history that every
-// completed one leaves beside its index (History.h).
+// Taking back the last melt, freeze or compact of a world from the history
+// that every completed one leaves beside its index (History.h).
 
 #include "Actions.h"
 #include "History.h"

@@ -34,10 +34,10 @@ void FreezeSelector::AddFile(const std::string& path, std::string& bytes)
     const RecordScan scan = ScanRecords(pending.Bytes);
     bytes.clear();
     if (scan.ByteOrderMark)
-        RaiseAtLine(
-            path, 1, "The file begins with a UTF-8 byte-order mark, which hides its first record from the server");
+        Refuse(ErrorAtLine(
+            path, 1, "The file begins with a UTF-8 byte-order mark, which hides its first record from the server"));
     if (scan.LongLine.Line != 0)
-        RaiseAtLine(path, scan.LongLine.Line, LongLineText(scan));
+        Refuse(ErrorAtLine(path, scan.LongLine.Line, LongLineText(scan)));
     bool keep = false;
     for (std::size_t i = 0; i < scan.Records.size(); ++i) {
         const SaveRecord& record = scan.Records[i];
@@ -46,15 +46,85 @@ void FreezeSelector::AddFile(const std::string& path, std::string& bytes)
         if (record.Kind == RecordKind::Character || record.Details < 0)
             continue;
         const RecordValues& values = scan.Details[static_cast<std::size_t>(record.Details)];
-        if (record.Kind == RecordKind::Item && values.Unreadable.Present())
-            RaiseAtLine(path, values.Unreadable.Line,
-                "The server cannot load " + values.Unreadable.Text() + ": " + std::string(values.UnreadableProblem));
+        if (record.Kind == RecordKind::Item && values.Unreadable.Present()) {
+            Refuse(ErrorAtLine(path, values.Unreadable.Line,
+                "The server cannot load " + values.Unreadable.Text() + ": " + std::string(values.UnreadableProblem)));
+            continue;
+        }
         const std::uint32_t openBefore = i > 0 && !scan.Records[i - 1].Terminated ? scan.Records[i - 1].Line : 0;
         candidates_.push_back({file, record, values, openBefore});
         keep = true;
     }
     if (!keep)
         bytes.swap(pending.Bytes);
+}
+
+void FreezeSelector::Decide(
+    const Candidate& candidate, FreezeSelection& selection, std::vector<std::vector<ByteRange>>& taken) const
+{
+    const PendingFile& file = files_[candidate.File];
+    const SaveRecord& record = candidate.Record;
+    const RecordValues& values = candidate.Values;
+    auto leave = [&](const std::string& reason) {
+        selection.NotFrozen.push_back("Not frozen: " + std::string(record.Section)
+            + (values.Serial.Present() ? " " + values.Serial.Text() : std::string()) + " in " + file.Name + ", line "
+            + std::to_string(record.Line) + " " + reason);
+    };
+    if (record.Kind != RecordKind::Item) {
+        leave("is not an [ITEM] record");
+        return;
+    }
+    if (ValueOr(values.Cont, NoSerial) != NoSerial) {
+        leave("is inside a container or worn (" + values.Cont.Text() + ")");
+        return;
+    }
+    const ItemPosition position = PositionOf(values);
+    if (position.World != map_.World) {
+        leave("is in world " + std::to_string(position.World));
+        return;
+    }
+    if (ValueOr(values.MultiId, NoSerial) != NoSerial) {
+        leave("belongs to a house or boat (" + values.MultiId.Text() + ")");
+        return;
+    }
+    if (!values.Serial.Present())
+        RaiseAtLine(file.Path, record.Line, "This Type 255 item has no Serial: the server does not load it");
+    if (std::binary_search(containers_.begin(), containers_.end(), record.Serial.Value)) {
+        leave("contains other items");
+        return;
+    }
+
+    if (!record.Terminated)
+        RaiseAtLine(file.Path, record.Line,
+            record.End == file.Bytes.size()
+                ? "This Type 255 item has no o---o line before the end of the file"
+                : "This Type 255 item has no o---o line: the server reads the next record into it");
+    if (candidate.OpenBefore != 0)
+        RaiseAtLine(file.Path, record.Line,
+            "The record before this Type 255 item (line " + std::to_string(candidate.OpenBefore)
+                + ") has no o---o line: the server reads the item into it");
+    const std::uint32_t id = ValueOr(values.Id, 0);
+    if (id > 0xFFFF)
+        RaiseAtLine(file.Path, values.Id.Line, values.Id.Text() + " is above 0xFFFF, the highest graphic");
+    const std::uint32_t hue = ValueOr(values.Colour, 0);
+    if (hue > 0xFFFF)
+        RaiseAtLine(file.Path, values.Colour.Line, values.Colour.Text() + " is above 0xFFFF, the highest hue");
+    if (position.X >= map_.WidthTiles || position.Y >= map_.HeightTiles) {
+        const std::uint32_t line = position.X >= map_.WidthTiles ? position.XLine : position.YLine;
+        RaiseAtLine(file.Path, line != 0 ? line : record.Line,
+            "This Type 255 item lies at " + std::to_string(position.X) + "," + std::to_string(position.Y)
+                + ", off the map of " + std::to_string(map_.WidthTiles) + " x " + std::to_string(map_.HeightTiles)
+                + " tiles");
+    }
+    if (position.Z < -128 || position.Z > 127)
+        RaiseAtLine(file.Path, position.ZLine,
+            "This Type 255 item lies at altitude " + std::to_string(position.Z) + ", outside -128..127");
+
+    selection.Objects.push_back({static_cast<std::uint16_t>(position.X / 8), static_cast<std::uint16_t>(position.Y / 8),
+        {static_cast<std::uint16_t>(id), static_cast<std::uint8_t>(position.X % 8),
+            static_cast<std::uint8_t>(position.Y % 8), static_cast<std::int8_t>(position.Z),
+            static_cast<std::uint16_t>(hue)}});
+    taken[candidate.File].push_back({record.Begin, record.End});
 }
 
 FreezeSelection FreezeSelector::Finish()
@@ -65,70 +135,11 @@ FreezeSelection FreezeSelector::Finish()
     FreezeSelection selection;
     std::vector<std::vector<ByteRange>> taken(files_.size());
     for (const Candidate& candidate : candidates_) {
-        const PendingFile& file = files_[candidate.File];
-        const SaveRecord& record = candidate.Record;
-        const RecordValues& values = candidate.Values;
-        auto leave = [&](const std::string& reason) {
-            selection.NotFrozen.push_back("Not frozen: " + std::string(record.Section)
-                + (values.Serial.Present() ? " " + values.Serial.Text() : std::string()) + " in " + file.Name
-                + ", line " + std::to_string(record.Line) + " " + reason);
-        };
-        if (record.Kind != RecordKind::Item) {
-            leave("is not an [ITEM] record");
-            continue;
+        try {
+            Decide(candidate, selection, taken);
+        } catch (const Error& error) {
+            Refuse(error);
         }
-        if (ValueOr(values.Cont, NoSerial) != NoSerial) {
-            leave("is inside a container or worn (" + values.Cont.Text() + ")");
-            continue;
-        }
-        const ItemPosition position = PositionOf(values);
-        if (position.World != map_.World) {
-            leave("is in world " + std::to_string(position.World));
-            continue;
-        }
-        if (ValueOr(values.MultiId, NoSerial) != NoSerial) {
-            leave("belongs to a house or boat (" + values.MultiId.Text() + ")");
-            continue;
-        }
-        if (!values.Serial.Present())
-            RaiseAtLine(file.Path, record.Line, "This Type 255 item has no Serial: the server does not load it");
-        if (std::binary_search(containers_.begin(), containers_.end(), record.Serial.Value)) {
-            leave("contains other items");
-            continue;
-        }
-
-        if (!record.Terminated)
-            RaiseAtLine(file.Path, record.Line,
-                record.End == file.Bytes.size()
-                    ? "This Type 255 item has no o---o line before the end of the file"
-                    : "This Type 255 item has no o---o line: the server reads the next record into it");
-        if (candidate.OpenBefore != 0)
-            RaiseAtLine(file.Path, record.Line,
-                "The record before this Type 255 item (line " + std::to_string(candidate.OpenBefore)
-                    + ") has no o---o line: the server reads the item into it");
-        const std::uint32_t id = ValueOr(values.Id, 0);
-        if (id > 0xFFFF)
-            RaiseAtLine(file.Path, values.Id.Line, values.Id.Text() + " is above 0xFFFF, the highest graphic");
-        const std::uint32_t hue = ValueOr(values.Colour, 0);
-        if (hue > 0xFFFF)
-            RaiseAtLine(file.Path, values.Colour.Line, values.Colour.Text() + " is above 0xFFFF, the highest hue");
-        if (position.X >= map_.WidthTiles || position.Y >= map_.HeightTiles) {
-            const std::uint32_t line = position.X >= map_.WidthTiles ? position.XLine : position.YLine;
-            RaiseAtLine(file.Path, line != 0 ? line : record.Line,
-                "This Type 255 item lies at " + std::to_string(position.X) + "," + std::to_string(position.Y)
-                    + ", off the map of " + std::to_string(map_.WidthTiles) + " x " + std::to_string(map_.HeightTiles)
-                    + " tiles");
-        }
-        if (position.Z < -128 || position.Z > 127)
-            RaiseAtLine(file.Path, position.ZLine,
-                "This Type 255 item lies at altitude " + std::to_string(position.Z) + ", outside -128..127");
-
-        selection.Objects.push_back(
-            {static_cast<std::uint16_t>(position.X / 8), static_cast<std::uint16_t>(position.Y / 8),
-                {static_cast<std::uint16_t>(id), static_cast<std::uint8_t>(position.X % 8),
-                    static_cast<std::uint8_t>(position.Y % 8), static_cast<std::int8_t>(position.Z),
-                    static_cast<std::uint16_t>(hue)}});
-        taken[candidate.File].push_back({record.Begin, record.End});
     }
 
     for (std::size_t i = 0; i < files_.size(); ++i)
@@ -137,7 +148,16 @@ FreezeSelection FreezeSelector::Finish()
     files_.clear();
     candidates_.clear();
     containers_.clear();
+    selection.Refused = std::move(refused_);
+    refused_.clear();
     return selection;
+}
+
+void FreezeSelector::Refuse(const Error& error)
+{
+    if (!collect_)
+        throw error;
+    refused_.push_back(error);
 }
 
 FreezeSelection SelectForFreeze(const std::vector<std::string>& paths, const FreezeMap& map)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Error.h"
 #include "ItemRecords.h"
 #include "StaticBlock.h"
 
@@ -52,6 +53,8 @@ struct FreezeSelection {
     std::vector<FreezeFile> Files; // only files that lose records, in reading order
     // One line for every Type 255 item left behind, saying why, in reading order.
     std::vector<std::string> NotFrozen;
+    // What a selector that collects refusals would have refused, in reading order.
+    std::vector<Error> Refused;
 };
 
 // Takes every [ITEM] record whose Type reads 255, that lies on the ground
@@ -67,8 +70,11 @@ struct FreezeSelection {
 // server reads such records as one).
 class FreezeSelector {
 public:
-    explicit FreezeSelector(const FreezeMap& map)
+    // A selector that collects refusals (for a check of the files) goes on
+    // past each one, leaving its item, instead of raising the first.
+    explicit FreezeSelector(const FreezeMap& map, bool collectRefusals = false)
         : map_(map)
+        , collect_(collectRefusals)
     {
     }
 
@@ -93,7 +99,15 @@ private:
         std::string Bytes;
     };
 
+    // Takes the candidate, leaves it with a reason, or raises its refusal.
+    void Decide(
+        const Candidate& candidate, FreezeSelection& selection, std::vector<std::vector<ByteRange>>& taken) const;
+    // Raises the error, or records it when collecting.
+    void Refuse(const Error& error);
+
     FreezeMap map_;
+    bool collect_ = false;
+    std::vector<Error> refused_;
     std::deque<PendingFile> files_; // a deque: candidates point into the bytes
     std::vector<Candidate> candidates_;
     std::vector<std::uint32_t> containers_; // every Cont that is not the ground

@@ -248,12 +248,17 @@ std::string KeyValue::Text() const
     return std::string(Key) + "=" + std::string(Value);
 }
 
-void RaiseAtLine(const std::string& path, std::uint32_t line, const std::string& text)
+Error ErrorAtLine(const std::string& path, std::uint32_t line, const std::string& text)
 {
     Error error(text);
     error.SetFile(path);
     error.SetPlace("line " + std::to_string(line));
-    throw error;
+    return error;
+}
+
+void RaiseAtLine(const std::string& path, std::uint32_t line, const std::string& text)
+{
+    throw ErrorAtLine(path, line, text);
 }
 
 std::string LongLineText(const RecordScan& scan)

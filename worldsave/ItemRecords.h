@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Error.h"
 #include "ItemValues.h"
 
 #include <cstdint>
@@ -94,7 +95,8 @@ struct RecordScan {
     bool ByteOrderMark = false;
 };
 
-// Raises an Error with the text that names the file and the line.
+// An Error with the text that names the file and the line, and one raised.
+Error ErrorAtLine(const std::string& path, std::uint32_t line, const std::string& text);
 [[noreturn]] void RaiseAtLine(const std::string& path, std::uint32_t line, const std::string& text);
 
 // What the server does with the scan's long line, for messages.

@@ -2,6 +2,7 @@
 #include "StaIdx.h"
 #include "TestSupport.h"
 #include "Version.h"
+#include "World.h"
 
 #include <gtest/gtest.h>
 
@@ -9,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <regex>
 
 namespace cryo {
 namespace {
@@ -39,7 +41,7 @@ struct Sample {
     Result Run(const std::string& command, std::vector<std::string> rest = {}, bool unprivileged = false) const
     {
         std::vector<std::string> args{command, "--staidx", dir / "StaIdx0.mul", "--statics", dir / "Statics0.mul"};
-        if (command != "list")
+        if (command != "list" && command != "compact")
             args.insert(args.end(), {"--wsc", dir / "UOX3.wsc"});
         args.insert(args.end(), rest.begin(), rest.end());
         return Cli(args, unprivileged);
@@ -140,7 +142,8 @@ TEST(CommandLine, UndoTakesBackOneOperationAfterAnotherByteForByte)
     undo = sample.Run("undo");
     EXPECT_EQ(undo.Status, 1);
     EXPECT_EQ(undo.Err,
-        "cryoweaver-cli: " + sample.dir / "StaIdx0.mul" + ": No melt or freeze of this index can be undone.\n");
+        "cryoweaver-cli: " + sample.dir / "StaIdx0.mul"
+            + ": No melt, freeze or compact of this index can be undone.\n");
     EXPECT_EQ(sample.Run("history").Out, "Nothing to undo for " + sample.dir / "StaIdx0.mul\n");
     EXPECT_FALSE(std::filesystem::exists(sample.dir / ".cryoweaver-history"));
 }
@@ -266,6 +269,10 @@ TEST(CommandLine, ErrorsGoToStandardErrorWithTheFileAndTheFullStopRule)
         {"list", {"100", "200"}, [](const TempFolder& dir) { fs::remove(dir / "Statics0.mul"); }, "Statics0.mul",
             "File not found."},
         {"freeze", {}, [](const TempFolder& dir) { fs::remove(dir / "UOX3.wsc"); }, "UOX3.wsc", "File not found."},
+        {"check", {}, [](const TempFolder& dir) { fs::remove(dir / "UOX3.wsc"); }, "UOX3.wsc", "File not found."},
+        {"compact", {}, cut("Statics0.mul", 10), "StaIdx0.mul: block 100, 200",
+            "The index refers to bytes the statics file does not hold; no file was changed. Run check to list every "
+            "damaged entry."},
         {"melt", {"100", "200"}, [](const TempFolder& dir) { test::SetReadOnly(dir / "StaIdx0.mul"); }, "StaIdx0.mul",
             "File access denied.", true},
         {"freeze", {}, cut("StaIdx0.mul", 1000), "StaIdx0.mul", "Read beyond end of file."},
@@ -327,6 +334,135 @@ TEST(CommandLine, APositionOrAMapSizeFindsTheBlockOnAnyMap)
     }
 }
 
+// A map of 1 x 2 blocks: two objects in block 0, 0, one in block 0, 1, and
+// an item the freeze would add to block 0, 1; each case damages one thing.
+struct CheckWorld {
+    StaIdx Table{{1, 2}};
+    test::Bytes Statics = test::ItemBytes({{0x64, 1, 2, 0, 0}, {0x65, 3, 4, 0, 0}, {0x66, 5, 6, 0, 0}});
+    std::string Wsc = test::CrLfLines({"SECTION WORLDITEM 1", "{", "TYPE 255", "X 3", "Y 9", "}", "EOF"});
+    test::WorldFolder Folder;
+
+    CheckWorld() { Table.Entries = {{0, 14, 0}, {14, 7, 0}}; }
+    Result Run(std::vector<std::string> rest = {})
+    {
+        Folder.Write(Table, Statics, Wsc);
+        rest.insert(rest.begin(),
+            {"check", "--staidx", Folder.StaIdx(), "--statics", Folder.Statics(), "--wsc", Folder.Wsc(), "--map-size",
+                "8x16"});
+        return Cli(rest);
+    }
+};
+
+TEST(CommandLine, CheckReportsEachKindOfFaultWithItsCountAndFirstCases)
+{
+    const std::string items = "Unreferenced bytes in the statics file: 0 of 21 (0.0%)\n";
+    const struct {
+        std::function<void(CheckWorld&)> Damage;
+        std::string Out; // {wsc} stands for the world save's path
+    } cases[] = {
+        {[](CheckWorld&) {}, items + "No problems found\n"},
+        {[](CheckWorld& w) {
+             w.Table.Entries[1] = {14, 14, 0};
+         },
+            "Index entries past the end of the statics file: 1\n  block 0, 1: offset 14, length 14, in a file of 21 "
+            "bytes\nUnreferenced bytes in the statics file: 7 of 21 (33.3%); compact reclaims them\n"},
+        {[](CheckWorld& w) {
+             w.Table.Entries[1] = {-5, 7, 0};
+         },
+            "Index entries at a negative offset other than -1: 1\n  block 0, 1: offset -5\nUnreferenced bytes in the "
+            "statics file: 7 of 21 (33.3%); compact reclaims them\n"},
+        {[](CheckWorld& w) {
+             w.Table.Entries[1] = {14, 10, 0};
+         },
+            "Index entries whose length is negative or not a multiple of 7: 1\n  block 0, 1: length 10\n" + items},
+        {[](CheckWorld& w) {
+             w.Statics = test::ItemBytes(std::vector<TStaticItem>(513));
+             w.Table.Entries = {{0, 513 * 7, 0}, {-1, 0, 0}};
+         },
+            "Blocks over 512 objects: 1\n  block 0, 0: 513 objects\nUnreferenced bytes in the statics file: 0 of 3591 "
+            "(0.0%)\n"},
+        {[](CheckWorld& w) {
+             w.Statics = test::ItemBytes(std::vector<TStaticItem>(7, {1, 9, 2, 0, 0}));
+             w.Table.Entries = {{0, 49, 0}, {-1, 0, 0}};
+         },
+            "Static objects with an X or Y offset of 8 or more: 7\n  block 0, 0, Item #1: X offset 9, Y offset 2\n"
+            "  block 0, 0, Item #2: X offset 9, Y offset 2\n  block 0, 0, Item #3: X offset 9, Y offset 2\n"
+            "  block 0, 0, Item #4: X offset 9, Y offset 2\n  block 0, 0, Item #5: X offset 9, Y offset 2\n"
+            "  ... and 2 more\nUnreferenced bytes in the statics file: 0 of 49 (0.0%)\n"},
+        {[](CheckWorld& w) {
+             w.Wsc = test::CrLfLines({"SECTION WORLDITEM 2", "{", "TYPE 255", "CONT 5", "}", "EOF"});
+         },
+            "TYPE 255 items a freeze would leave behind: 1\n  Not frozen: SECTION WORLDITEM 2 is inside a container\n"
+                + items},
+        {[](CheckWorld& w) { w.Wsc = "SECTION WORLDITEM 1\r\n" + w.Wsc; },
+            "Section numbers that more than one section carries: 1\n  SECTION WORLDITEM 1: 2 sections\n" + items},
+        {[](CheckWorld& w) {
+             w.Wsc = test::CrLfLines({"SECTION WORLDITEM 4", "{", "TYPE 255", "X 8", "}", "EOF"});
+         },
+            "Values the server or a freeze would refuse: 1\n  {wsc}: SECTION WORLDITEM 4: Invalid item in patch file! "
+            "(Item#: 4)\n"
+                + items},
+        {[](CheckWorld& w) {
+             w.Statics = test::ItemBytes(std::vector<TStaticItem>(512));
+             w.Table.Entries = {{-1, 0, 0}, {0, 512 * 7, 0}};
+         },
+            "Blocks a freeze would fill past 512 objects: 1\n  block 0, 1: 512 objects and 1 to freeze\nUnreferenced "
+            "bytes in the statics file: 0 of 3584 (0.0%)\n"},
+        {[](CheckWorld& w) {
+             const std::string item = "[ITEM]\nSerial=0x40000001\nLocation=3,9,0,0,0\nType=255\n";
+             w.Wsc = item + "\no---o\n\n" + item + "Colour=0x10000\n\no---o\n\n" + item + "Cont=0x40000009\n\no---o\n";
+         },
+            "TYPE 255 items a freeze would leave behind: 1\n  Not frozen: [ITEM] Serial=0x40000001 in UOX3.wsc, line "
+            "16 "
+            "is inside a container or worn (Cont=0x40000009)\nSerials that more than one record carries: 1\n  "
+            "Serial=0x40000001: 3 records (UOX3.wsc line 1, UOX3.wsc line 8, UOX3.wsc line 16)\nValues the server or a "
+            "freeze would refuse: 1\n  {wsc}: line 12: Colour=0x10000 is above 0xFFFF, the highest hue.\n"
+                + items},
+    };
+    for (const auto& c : cases) {
+        CheckWorld world;
+        c.Damage(world);
+        const Result result = world.Run();
+        const std::string out = std::regex_replace(c.Out, std::regex("\\{wsc\\}"), world.Folder.Wsc());
+        const bool healthy = out.ends_with("No problems found\n");
+        const bool three = out.find("Serials") != std::string::npos;
+        EXPECT_EQ(result.Out, out + (healthy ? "" : three ? "Problems found: 3 kinds\n" : "Problems found: 1 kind\n"));
+        EXPECT_EQ(result.Status, healthy ? 0 : 1) << out;
+        EXPECT_EQ(result.Err, "");
+    }
+}
+
+TEST(CommandLine, CheckPrintsOneJsonObject)
+{
+    CheckWorld world;
+    world.Table.Entries[1] = {-5, 7, 0};
+    // Quotes, tabs and bytes that are no UTF-8 in an example.
+    world.Wsc = "[ITEM]\nSerial=0x40000001\nType=255\nColour=q\"\t\xff\n\no---o\n";
+    const Result result = world.Run({"--json"});
+    EXPECT_EQ(result.Status, 1);
+    const std::string dir = world.Folder.Dir().path();
+    EXPECT_EQ(result.Out,
+        "{\n  \"healthy\": false,\n  \"staidx\": \"" + dir + "/StaIdx0.mul\",\n  \"statics\": \"" + dir
+            + "/Statics0.mul\",\n  \"wsc\": \"" + dir + "/UOX3.wsc\",\n" + R"(  "world_save": "item file",
+  "map_blocks": [1, 2],
+  "statics_bytes": 21,
+  "unreferenced_bytes": 7,
+  "findings": [
+    {"kind": "past_end", "title": "Index entries past the end of the statics file", "count": 0, "examples": []},
+    {"kind": "negative_offset", "title": "Index entries at a negative offset other than -1", "count": 1, "examples": ["block 0, 1: offset -5"]},
+    {"kind": "bad_length", "title": "Index entries whose length is negative or not a multiple of 7", "count": 0, "examples": []},
+    {"kind": "over_512", "title": "Blocks over 512 objects", "count": 0, "examples": []},
+    {"kind": "offset_8_or_more", "title": "Static objects with an X or Y offset of 8 or more", "count": 0, "examples": []},
+    {"kind": "not_frozen", "title": "TYPE 255 items a freeze would leave behind", "count": 0, "examples": []},
+    {"kind": "duplicate_serials", "title": "Serials that more than one record carries", "count": 0, "examples": []},
+    {"kind": "refused", "title": "Values the server or a freeze would refuse", "count": 1, "examples": [")"
+            + dir + R"(/UOX3.wsc: line 4: The server cannot load Colour=q\"\t\ufffd: the value is not a number."]},
+    {"kind": "block_overflow", "title": "Blocks a freeze would fill past 512 objects", "count": 0, "examples": []}
+  ]
+}
+)");
+}
+
 TEST(CommandLine, TheSampleNeverOverwritesAFile)
 {
     const Sample sample;
@@ -358,6 +494,9 @@ TEST(CommandLine, WrongCommandLinesExitWith2AndShowTheUsage)
         {"list", "--staidx", "a", "--statics", "b", "1", "2", "--map-size"},
         {"undo", "--staidx", "a", "--statics", "b", "--wsc", "c", "--dry-run"},
         {"history", "--staidx", "a", "--statics", "b", "--wsc", "c", "1", "2"},
+        {"compact", "--staidx", "a", "--statics", "b", "--wsc", "c"},
+        {"freeze", "--staidx", "a", "--statics", "b", "--wsc", "c", "--json"},
+        {"check", "--staidx", "a", "--statics", "b"},
     };
     for (const auto& args : wrong) {
         const Result result = Cli(args);

@@ -579,7 +579,40 @@ TEST_F(FormTest, UndoSaysWhatItTakesBackAndUndoesItOnlyWhenConfirmed)
     form.MenuChosen(MenuItem::UndoLastOperation);
     EXPECT_EQ(view.Boxes,
         (std::vector<std::string>{
-            question, question, "notice Cryoweaver: No melt or freeze of these files can be undone."}));
+            question, question, "notice Cryoweaver: No melt, freeze or compact of these files can be undone."}));
+}
+
+// A melt and a freeze of the sample leave 56 of its 140 statics bytes unreferenced.
+TEST_F(FormTest, CheckFilesLogsTheReportAndCompactStaticsAsksFirst)
+{
+    Loaded();
+    Leave(C::XBlockEdit, "100");
+    Leave(C::YBlockEdit, "200");
+    form.Clicked(C::MeltBlockButton);
+    form.Clicked(C::FreezeWorldButton);
+    form.Clicked(C::GetStaticBlockButton);
+    const std::vector<std::string> listing = view.MainList;
+    form.OnCheckFiles();
+    EXPECT_EQ(std::vector<std::string>(view.Log.end() - 2, view.Log.end()),
+        (std::vector<std::string>{
+            "Unreferenced bytes in the statics file: 56 of 140 (40.0%); compact reclaims them", "No problems found"}));
+
+    const std::string world = dir / "world/";
+    const test::Bytes statics = test::ReadBytes(world + "Statics0.mul");
+    form.OnCompactStatics();
+    EXPECT_EQ(test::ReadBytes(world + "Statics0.mul"), statics);
+    view.Answer = true;
+    form.OnCompactStatics();
+    EXPECT_EQ(view.Boxes,
+        std::vector<std::string>(2,
+            "question Cryoweaver: Compact " + world + "Statics0.mul and " + world
+                + "StaIdx0.mul? Both are rewritten without the room that "
+                  "old copies of blocks take."));
+    EXPECT_EQ(view.Log.back(), "Compacting completed!");
+    EXPECT_EQ(test::ReadBytes(world + "Statics0.mul").size(), 84u);
+    // The loaded index follows the new file.
+    form.Clicked(C::GetStaticBlockButton);
+    EXPECT_EQ(view.MainList, listing);
 }
 
 TEST_F(FormTest, ClicksQueuedDuringAnOperationComeToNothing)

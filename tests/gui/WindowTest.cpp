@@ -132,7 +132,7 @@ private slots:
         menuBar->actions()[1]->menu()->actions()[0]->trigger();
         QCOMPARE(seen,
             "Cryoweaver|" + QString::number(QMessageBox::Information)
-                + "|No melt or freeze of these files can be undone.|");
+                + "|No melt, freeze or compact of these files can be undone.|");
 
         if (const QByteArray folder = qgetenv("CRYOWEAVER_SCREENSHOTS"); !folder.isEmpty()) {
             window.resize(720, 480);

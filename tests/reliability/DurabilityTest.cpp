@@ -160,7 +160,9 @@ TEST(Durability, AFreezeThatWouldGrowTheStaticsPast2GiBStopsBeforeWriting)
     const test::Bytes wsc = test::ReadBytes(world.Wsc());
     EXPECT_EQ(RunOperation(Operation::Freeze, FilesOf(world), true),
         world.Statics()
-            + ": The statics file would grow past 2 GiB, more than its index can address; no file was changed.");
+            + ": The statics file would grow past 2 GiB, more than its index can address; no file was changed. Run "
+              "compact to "
+              "reclaim the room that old copies of blocks take.");
     EXPECT_EQ(std::filesystem::file_size(world.Statics()), (std::uintmax_t{1} << 31) - 100);
     EXPECT_TRUE(test::ReadBytes(world.StaIdx()) == index && test::ReadBytes(world.Wsc()) == wsc);
     EXPECT_EQ(Leftovers(world), std::vector<std::string>{});

@@ -103,7 +103,8 @@ TEST_P(KillSweep, EveryObjectIsInExactlyOnePlaceWhateverMomentTheSignalComes)
 INSTANTIATE_TEST_SUITE_P(Signals, KillSweep,
     testing::Values(SignalCase{Operation::Freeze, SIGKILL, 16}, SignalCase{Operation::Melt, SIGKILL, 10},
         SignalCase{Operation::Freeze, SIGINT, 10}, SignalCase{Operation::Melt, SIGTERM, 8},
-        SignalCase{Operation::Undo, SIGKILL, 10}, SignalCase{Operation::Undo, SIGTERM, 6}),
+        SignalCase{Operation::Compact, SIGKILL, 10}, SignalCase{Operation::Undo, SIGKILL, 10},
+        SignalCase{Operation::Undo, SIGTERM, 6}),
     [](const testing::TestParamInfo<SignalCase>& info) {
         return std::string(NameOf(info.param.Kind))
             + (info.param.Signal == SIGKILL       ? "Kill"

@@ -63,7 +63,10 @@ void FaultAt::Before(fault::Operation op, const std::string& path)
 
 const char* NameOf(Operation operation)
 {
-    return operation == Operation::Freeze ? "freeze" : operation == Operation::Melt ? "melt" : "undo";
+    return operation == Operation::Freeze ? "freeze"
+        : operation == Operation::Melt    ? "melt"
+        : operation == Operation::Compact ? "compact"
+                                          : "undo";
 }
 
 void WriteWorldFor(Operation operation, const WorldFolder& world, std::uint32_t seed, int sizeFactor)
@@ -72,7 +75,7 @@ void WriteWorldFor(Operation operation, const WorldFolder& world, std::uint32_t 
         operation = Operation::Freeze;
     StaIdx table = worldgen::EmptyIndex();
     std::vector<unsigned char> statics;
-    worldgen::GenerateStatics(30, 20, seed, table, statics);
+    worldgen::GenerateStatics(operation == Operation::Compact ? 30 * sizeFactor : 30, 20, seed, table, statics);
     std::mt19937 random(seed);
     worldgen::WscOptions options;
     options.Type255Items = operation == Operation::Freeze ? std::min(40 * sizeFactor, 3000) : 10;
@@ -104,6 +107,17 @@ void WriteWorldFor(Operation operation, const WorldFolder& world, std::uint32_t 
                     static_cast<std::uint16_t>(random() % 3000)},
                 bytes);
             statics.insert(statics.end(), bytes, bytes + StaticItemSize);
+        }
+    }
+    if (operation == Operation::Compact) {
+        int k = 0;
+        for (TStaIdxEntry& entry : table.Entries) {
+            if (entry.Offset < 0 || entry.Length < StaticItemSize || k++ % 2 != 0)
+                continue;
+            const std::vector<unsigned char> copy(statics.begin() + entry.Offset,
+                statics.begin() + entry.Offset + entry.Length / StaticItemSize * StaticItemSize);
+            entry.Offset = static_cast<std::int32_t>(statics.size());
+            statics.insert(statics.end(), copy.begin(), copy.end());
         }
     }
     world.Write(table, statics, wsc);
@@ -141,8 +155,10 @@ std::string RunOperation(Operation operation, const WorldFiles& files, bool line
         LoadStaIdx(files.StaIdx, *table, reporter);
         if (operation == Operation::Freeze)
             RunFreeze(files, *table, reporter);
-        else
+        else if (operation == Operation::Melt)
             RunMelt(files, std::to_string(MeltX), std::to_string(MeltY), *table, reporter);
+        else
+            RunCompact(files, *table, reporter);
     });
 }
 
@@ -159,8 +175,10 @@ int FromEnvironment(const char* name, int fallback)
 
 std::vector<std::string> CliArguments(Operation operation, const WorldFolder& world)
 {
-    std::vector<std::string> args{CRYOWEAVER_CLI, NameOf(operation), "--staidx", world.StaIdx(), "--statics",
-        world.Statics(), "--wsc", world.Wsc()};
+    std::vector<std::string> args{
+        CRYOWEAVER_CLI, NameOf(operation), "--staidx", world.StaIdx(), "--statics", world.Statics()};
+    if (operation != Operation::Compact)
+        args.insert(args.end(), {"--wsc", world.Wsc()});
     if (operation == Operation::Melt) {
         args.push_back(std::to_string(MeltX));
         args.push_back(std::to_string(MeltY));
@@ -226,11 +244,14 @@ std::vector<std::string> CheckExactlyOnce(Operation operation, const WorldFolder
         // Cut back once the old files are back, in one step.
         problem(now.Statics != before.Statics && (!done || now.Statics != after.Statics),
             "the statics file is neither the old one nor cut back after the undo");
+    } else if (operation == Operation::Compact) {
+        problem(now.Statics != (old ? before.Statics : after.Statics), "the index and the statics file do not match");
     } else {
         problem(!isPrefix(before.Statics, now.Statics) || !isPrefix(now.Statics, after.Statics),
             "the statics file is not the old one with part of the new copies");
-        problem(done && now.Statics != after.Statics, "the new index refers to copies not all in the statics file");
     }
+    problem(operation != Operation::Undo && done && now.Statics != after.Statics,
+        "the new index refers to copies not all in the statics file");
     exactlyOnce("after the next run began");
     const std::string next = RunOperation(operation, world);
     problem(!next.empty(), "the next run fails: " + next);

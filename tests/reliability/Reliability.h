@@ -61,13 +61,15 @@ struct InjectedError {
 extern const InjectedError InjectedErrors[3];
 
 // An undo takes back the freeze of a world for freezing.
-enum class Operation { Freeze, Melt, Undo };
+enum class Operation { Freeze, Melt, Compact, Undo };
 const char* NameOf(Operation operation);
 
 // A world whose freeze touches several blocks, some with objects already,
 // among ordinary items and characters; or whose block (MeltX, MeltY) holds
-// objects to melt (among a few TYPE 255 items). sizeFactor scales the world
-// save and the number of blocks a freeze fills.
+// objects to melt (among a few TYPE 255 items); for a compaction, the melt's
+// world in which every other block has an old copy no entry refers to.
+// sizeFactor scales the world save, the number of blocks a freeze fills and
+// the blocks a compaction copies.
 constexpr std::uint16_t MeltX = 300;
 constexpr std::uint16_t MeltY = 100;
 void WriteWorldFor(Operation operation, const WorldFolder& world, std::uint32_t seed, int sizeFactor = 1);

@@ -1,0 +1,333 @@
+#include "Check.h"
+
+#include "Error.h"
+#include "File.h"
+#include "ItemFreeze.h"
+#include "ItemSaveFiles.h"
+#include "StaticBlock.h"
+#include "StaticsWindow.h"
+#include "Text.h"
+#include "WorldScan.h"
+#include "WscText.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <type_traits>
+#include <utility>
+
+namespace cryo {
+
+namespace {
+
+// The kinds in the order they are reported.
+enum Kind { PastEnd, NegativeOffset, BadLength, Over512, OffsetOf8, NotFrozen, Duplicates, Refused, BlockOverflow };
+
+std::vector<CheckFinding> EmptyFindings(bool itemRecords)
+{
+    return {
+        {"past_end", "Index entries past the end of the statics file", 0, {}},
+        {"negative_offset", "Index entries at a negative offset other than -1", 0, {}},
+        {"bad_length", "Index entries whose length is negative or not a multiple of 7", 0, {}},
+        {"over_512", "Blocks over 512 objects", 0, {}},
+        {"offset_8_or_more", "Static objects with an X or Y offset of 8 or more", 0, {}},
+        {"not_frozen", "TYPE 255 items a freeze would leave behind", 0, {}},
+        itemRecords ? CheckFinding{"duplicate_serials", "Serials that more than one record carries", 0, {}}
+                    : CheckFinding{"duplicate_sections", "Section numbers that more than one section carries", 0, {}},
+        {"refused", "Values the server or a freeze would refuse", 0, {}},
+        {"block_overflow", "Blocks a freeze would fill past 512 objects", 0, {}},
+    };
+}
+
+// Counts a case; example is its text, or what makes it, for faults that may
+// be found millions of times.
+template <typename Example> void Note(CheckFinding& finding, Example&& example)
+{
+    if (finding.Examples.size() < CheckReport::MaxExamples) {
+        if constexpr (std::is_invocable_v<Example>)
+            finding.Examples.push_back(example());
+        else
+            finding.Examples.emplace_back(std::forward<Example>(example));
+    }
+    ++finding.Count;
+}
+
+std::string BlockName(int x, int y)
+{
+    return "block " + std::to_string(x) + ", " + std::to_string(y);
+}
+
+// The objects an entry refers to when it can be read at all; 0 otherwise.
+int ReadableCount(const TStaIdxEntry& entry, std::uint64_t staticsBytes)
+{
+    if (entry.Offset < 0 || entry.Length < StaticItemSize)
+        return 0;
+    const std::uint64_t count = static_cast<std::uint64_t>(entry.Length / StaticItemSize);
+    return static_cast<std::uint64_t>(entry.Offset) + count * StaticItemSize <= staticsBytes ? static_cast<int>(count)
+                                                                                             : 0;
+}
+
+void CheckStatics(
+    const std::string& path, const StaIdx& table, CheckReport& report, std::vector<CheckFinding>& f, Reporter& reporter)
+{
+    File statics = File::OpenExisting(path);
+    const std::uint64_t size = statics.Size();
+    report.StaticsBytes = size;
+    StaticsWindow window(statics);
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> referenced;
+    for (int x = 0; x < table.Width(); ++x) {
+        for (int y = 0; y < table.Height(); ++y) {
+            const TStaIdxEntry& entry = table.Entries[table.Number(x, y)];
+            if (entry.Offset == -1)
+                continue;
+            if (entry.Offset < 0) {
+                Note(f[NegativeOffset], BlockName(x, y) + ": offset " + std::to_string(entry.Offset));
+                continue;
+            }
+            if (entry.Length % StaticItemSize != 0 || entry.Length < 0)
+                Note(f[BadLength], BlockName(x, y) + ": length " + std::to_string(entry.Length));
+            if (entry.Length < StaticItemSize)
+                continue;
+            const std::uint64_t begin = static_cast<std::uint64_t>(entry.Offset);
+            const std::uint64_t end
+                = begin + static_cast<std::uint64_t>(entry.Length / StaticItemSize) * StaticItemSize;
+            if (end > size) {
+                Note(f[PastEnd],
+                    BlockName(x, y) + ": offset " + std::to_string(entry.Offset) + ", length "
+                        + std::to_string(entry.Length) + ", in a file of " + std::to_string(size) + " bytes");
+                continue;
+            }
+            referenced.emplace_back(begin, end);
+            if (end - begin > std::uint64_t{MaxBlockItems} * StaticItemSize)
+                Note(f[Over512], BlockName(x, y) + ": " + std::to_string((end - begin) / StaticItemSize) + " objects");
+            int item = 0;
+            for (std::uint64_t at = begin; at < end;) {
+                const std::size_t piece
+                    = static_cast<std::size_t>(std::min<std::uint64_t>(end - at, window.Capacity()));
+                const unsigned char* bytes = window.Read(at, piece);
+                for (std::size_t i = 0; i < piece; i += StaticItemSize) {
+                    ++item;
+                    const TStaticItem object = DecodeStaticItem(bytes + i);
+                    if (object.XOffset >= 8 || object.YOffset >= 8)
+                        Note(f[OffsetOf8], [&] {
+                            return BlockName(x, y) + ", Item #" + std::to_string(item) + ": X offset "
+                                + std::to_string(object.XOffset) + ", Y offset " + std::to_string(object.YOffset);
+                        });
+                }
+                at += piece;
+            }
+        }
+        reporter.SetProgress(x * 60 / table.Width());
+    }
+
+    // Blocks may share bytes: the referenced share counts each byte once.
+    std::sort(referenced.begin(), referenced.end());
+    std::uint64_t covered = 0;
+    std::uint64_t reach = 0;
+    for (const auto& [begin, end] : referenced) {
+        const std::uint64_t from = std::max(begin, reach);
+        if (end > from)
+            covered += end - from;
+        reach = std::max(reach, end);
+    }
+    report.UnreferencedBytes = size - covered;
+}
+
+// Blocks whose objects and those a freeze adds pass 512.
+void CheckBlockFill(const std::map<std::pair<int, int>, int>& added, const StaIdx& table, std::uint64_t staticsBytes,
+    CheckFinding& overflow)
+{
+    for (const auto& [block, count] : added) {
+        const int existing = ReadableCount(table.Entries[table.Number(block.first, block.second)], staticsBytes);
+        if (existing + count > MaxBlockItems)
+            Note(overflow,
+                BlockName(block.first, block.second) + ": " + std::to_string(existing) + " objects and "
+                    + std::to_string(count) + " to freeze");
+    }
+}
+
+// Keeps the lines that name the items a freeze leaves behind.
+class NotFrozenLines final : public Reporter {
+public:
+    explicit NotFrozenLines(CheckFinding& finding)
+        : finding_(finding)
+    {
+    }
+    void Log(std::string_view line) override
+    {
+        if (line.starts_with("Not frozen: "))
+            Note(finding_, std::string(line));
+    }
+    void SetProgress(int) override { }
+
+private:
+    CheckFinding& finding_;
+};
+
+void CheckClassic(
+    const std::string& path, const StaIdx& table, std::uint64_t staticsBytes, std::vector<CheckFinding>& f)
+{
+    std::map<std::int32_t, int> sections;
+    try {
+        WscReader reader(path);
+        reader.ForEachLine([&](std::string_view line) {
+            if (line.empty() || UpperAscii(line[0]) != 'S' || !StartsWithTag(line, "SECTION WORLDITEM "))
+                return;
+            try {
+                ++sections[TagValue(line, 17)];
+            } catch (const Error&) {
+                // The selection below refuses it.
+            }
+        });
+    } catch (const FileError&) {
+        throw;
+    } catch (Error& error) {
+        error.SetFile(path);
+        Note(f[Refused], ErrorLine(error));
+        return;
+    }
+    for (const auto& [number, count] : sections)
+        if (count > 1)
+            Note(f[Duplicates], SectionPlace(number) + ": " + std::to_string(count) + " sections");
+
+    ExportTable exports;
+    NotFrozenLines notFrozen(f[NotFrozen]);
+    try {
+        SelectItemsForExport(path, exports, notFrozen);
+    } catch (const FileError&) {
+        throw;
+    } catch (const Error& error) {
+        Note(f[Refused], ErrorLine(error));
+        return;
+    }
+    std::map<std::pair<int, int>, int> added;
+    for (const TExportEntry& entry : exports) {
+        if (entry.XBlock < table.Width() && entry.YBlock < table.Height()) {
+            ++added[{entry.XBlock, entry.YBlock}];
+            continue;
+        }
+        Error error("Invalid item in patch file! (Item#: " + std::to_string(entry.Number) + ")");
+        error.SetFile(path);
+        error.SetPlace(SectionPlace(entry.Number));
+        Note(f[Refused], ErrorLine(error));
+    }
+    CheckBlockFill(added, table, staticsBytes, f[BlockOverflow]);
+}
+
+void CheckItemFiles(const std::vector<std::string>& paths, const FreezeMap& map, const StaIdx& table,
+    std::uint64_t staticsBytes, std::vector<CheckFinding>& f)
+{
+    struct SerialAt {
+        std::uint32_t Serial;
+        std::size_t File;
+        std::uint32_t Line;
+        auto operator<=>(const SerialAt&) const = default;
+    };
+    std::vector<SerialAt> serials;
+    std::vector<std::string> names;
+    FreezeSelector selector(map, true);
+    std::string bytes;
+    for (const std::string& path : paths) {
+        try {
+            ReadWholeFile(path, bytes);
+        } catch (Error& error) {
+            error.SetFile(path);
+            throw;
+        }
+        names.push_back(path.substr(path.find_last_of("/\\") + 1));
+        for (const SaveRecord& record : ScanRecords(bytes).Records)
+            if (record.Serial.IsNumber())
+                serials.push_back({record.Serial.Value, names.size() - 1, record.Line});
+        selector.AddFile(path, bytes);
+    }
+    const FreezeSelection selection = selector.Finish();
+    for (const std::string& line : selection.NotFrozen)
+        Note(f[NotFrozen], line);
+    for (const Error& error : selection.Refused)
+        Note(f[Refused], ErrorLine(error));
+
+    std::map<std::pair<int, int>, int> added;
+    for (const BlockObjects& block : ObjectsByBlock(selection.Objects))
+        added[{block.XBlock, block.YBlock}] = static_cast<int>(block.Items.size());
+    CheckBlockFill(added, table, staticsBytes, f[BlockOverflow]);
+
+    std::sort(serials.begin(), serials.end());
+    for (std::size_t i = 0; i < serials.size();) {
+        std::size_t j = i;
+        std::string places;
+        for (; j < serials.size() && serials[j].Serial == serials[i].Serial; ++j)
+            places += (j > i ? ", " : "") + names[serials[j].File] + " line " + std::to_string(serials[j].Line);
+        if (j - i > 1) {
+            char serial[16];
+            std::snprintf(serial, sizeof serial, "0x%x", static_cast<unsigned>(serials[i].Serial));
+            Note(f[Duplicates],
+                "Serial=" + std::string(serial) + ": " + std::to_string(j - i) + " records (" + places + ")");
+        }
+        i = j;
+    }
+}
+
+} // namespace
+
+bool CheckReport::Healthy() const
+{
+    return std::all_of(
+        Findings.begin(), Findings.end(), [](const CheckFinding& finding) { return finding.Count == 0; });
+}
+
+CheckReport CheckWorld(const WorldFiles& files, const StaIdx& table, Reporter& reporter)
+{
+    reporter.SetProgress(0);
+    CheckReport report;
+    const WorldSaveKind kind = files.Wsc.empty() ? WorldSaveKind::Classic : WorldSaveKindOf(files.Wsc);
+    std::vector<CheckFinding> findings = EmptyFindings(kind != WorldSaveKind::Classic);
+    CheckStatics(files.Statics, table, report, findings, reporter);
+    if (!files.Wsc.empty()) {
+        reporter.SetProgress(60);
+        if (kind == WorldSaveKind::Classic) {
+            report.WorldSaveKind = "classic";
+            CheckClassic(files.Wsc, table, report.StaticsBytes, findings);
+        } else {
+            report.WorldSaveKind = kind == WorldSaveKind::Folder ? "folder" : "item file";
+            const FreezeMap map{static_cast<std::uint32_t>(MapOfStaticsFiles(files.StaIdx, files.Statics)),
+                static_cast<std::uint32_t>(table.Width()) * 8, static_cast<std::uint32_t>(table.Height()) * 8};
+            CheckItemFiles(kind == WorldSaveKind::Folder ? FreezeFiles(files.Wsc) : std::vector{files.Wsc}, map, table,
+                report.StaticsBytes, findings);
+        }
+    } else {
+        findings.resize(OffsetOf8 + 1);
+    }
+    report.Findings = std::move(findings);
+    reporter.SetProgress(100);
+    return report;
+}
+
+std::vector<std::string> CheckReportLines(const CheckReport& report)
+{
+    std::vector<std::string> lines;
+    for (const CheckFinding& finding : report.Findings) {
+        if (finding.Count == 0)
+            continue;
+        lines.push_back(finding.Title + ": " + std::to_string(finding.Count));
+        for (const std::string& example : finding.Examples)
+            lines.push_back("  " + example);
+        if (finding.Count > finding.Examples.size())
+            lines.push_back("  ... and " + std::to_string(finding.Count - finding.Examples.size()) + " more");
+    }
+    const std::uint64_t permille = report.StaticsBytes == 0
+        ? 0
+        : (report.UnreferencedBytes * 1000 + report.StaticsBytes / 2) / report.StaticsBytes;
+    lines.push_back("Unreferenced bytes in the statics file: " + std::to_string(report.UnreferencedBytes) + " of "
+        + std::to_string(report.StaticsBytes) + " (" + std::to_string(permille / 10) + "."
+        + std::to_string(permille % 10) + "%)" + (report.UnreferencedBytes > 0 ? "; compact reclaims them" : ""));
+    if (report.Healthy()) {
+        lines.push_back("No problems found");
+    } else {
+        const auto kinds = std::count_if(report.Findings.begin(), report.Findings.end(),
+            [](const CheckFinding& finding) { return finding.Count != 0; });
+        lines.push_back("Problems found: " + std::to_string(kinds) + (kinds == 1 ? " kind" : " kinds"));
+    }
+    return lines;
+}
+
+} // namespace cryo
