@@ -121,11 +121,19 @@ TEST(CommandLine, UndoTakesBackOneOperationAfterAnotherByteForByte)
     ASSERT_EQ(sample.Run("freeze").Status, 0);
     const std::vector<test::Bytes> frozen = Contents(sample);
     ASSERT_EQ(sample.Run("melt", {"100", "200"}).Status, 0);
+    const std::vector<test::Bytes> melted = Contents(sample);
+    ASSERT_EQ(
+        Cli({"compact", "--staidx", sample.dir / "StaIdx0.mul", "--statics", sample.dir / "Statics0.mul"}).Status, 0);
     std::string when;
-    EXPECT_EQ(
-        History(sample, &when), (std::vector<std::string>{"melt of block 100,200", "freeze of 3 items into 2 blocks"}));
+    EXPECT_EQ(History(sample, &when),
+        (std::vector<std::string>{"compact of the statics file from 98 to 42 bytes", "melt of block 100,200",
+            "freeze of 3 items into 2 blocks"}));
 
     Result undo = sample.Run("undo");
+    EXPECT_EQ(
+        undo.Out, "Undoing the compact of the statics file from 98 to 42 bytes of " + when + "...\nUndo completed!\n");
+    EXPECT_EQ(Contents(sample), melted);
+    undo = sample.Run("undo");
     EXPECT_EQ(undo.Status, 0) << undo.Err;
     EXPECT_EQ(undo.Out, "Undoing the melt of block 100,200 of " + when + "...\nUndo completed!\n");
     EXPECT_EQ(Contents(sample), frozen);
