@@ -8,7 +8,7 @@
 
 namespace cryo::cli {
 
-enum class CommandKind { Help, Version, List, Melt, Freeze, Sample };
+enum class CommandKind { Help, Version, List, Melt, Freeze, Export, Sample };
 
 struct Command {
     CommandKind Kind = CommandKind::Help;
@@ -22,6 +22,8 @@ struct Command {
     // A size in blocks given instead of the one the index's length tells.
     std::optional<MapBlocks> MapSize;
     std::string Folder;
+    // The file an export writes.
+    std::string Output;
 };
 
 // A command line that cannot be run: the text says what is wrong.

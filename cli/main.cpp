@@ -79,7 +79,7 @@ int Run(const cli::Command& command, cli::ConsoleReporter& reporter)
     auto table = std::make_unique<StaIdx>();
     std::optional<LockedWorld> locked;
     // The block numbers are checked before the index is read.
-    if (command.Kind != cli::CommandKind::Freeze && !command.At) {
+    if ((command.Kind == cli::CommandKind::List || command.Kind == cli::CommandKind::Melt) && !command.At) {
         ParseBlockNumber(command.XText);
         ParseBlockNumber(command.YText);
     }
@@ -100,6 +100,9 @@ int Run(const cli::Command& command, cli::ConsoleReporter& reporter)
         break;
     case cli::CommandKind::Freeze:
         RunFreeze(files, *table, reporter);
+        break;
+    case cli::CommandKind::Export:
+        RunExport(files, command.Output, *table, reporter);
         break;
     default:
         break;

@@ -64,4 +64,8 @@ void RunMelt(
 // The Freeze! button: logs the warning, freezes, logs completion.
 void RunFreeze(const WorldFiles& files, StaIdx& table, Reporter& reporter);
 
+// Writes the items a freeze of the world save into the loaded map would take
+// into the file outPath, locked meanwhile; the world save stays as it is.
+void RunExport(const WorldFiles& files, const std::string& outPath, const StaIdx& table, Reporter& reporter);
+
 } // namespace cryo
