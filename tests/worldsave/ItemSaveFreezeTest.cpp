@@ -2,6 +2,7 @@
 #include "ItemFreeze.h"
 #include "ItemMelt.h"
 #include "ItemSaveFiles.h"
+#include "RegionFolder.h"
 #include "RegionGen.h"
 #include "TestSupport.h"
 
@@ -13,46 +14,12 @@ namespace {
 using test::ErrorText;
 using test::TempFolder;
 using test::WriteText;
-
-// A region file with the server's quirks, record by record, and the line each starts on.
-const std::string Guard = "[CHARACTER]\nSerial=0x5\nName=Guard\nLocation=100,200,0,0,0\n\no---o\n\n"; // 1
-const std::string Worn = "[ITEM]\nSerial=0x40000001\nID=0x1517\nCont=0x5\nType=255\n\no---o\n\n"; // 8
-const std::string Quirky = "[ITEM]\nserial=0x40000002\nid=0X1F\ncolour=010\n" // 16
-                           "Location=803, 1605, -5, 0, 0 // placed by hand\nUnknown=yes\nPoisonCharges0\n"
-                           "type=255\n\no---o\n\n";
-const std::string Separator = "---REGION---\n\n"; // 27
-const std::string Box
-    = "[ITEM]\nSerial=0x40000003\nID=0xe75\nLocation=10,20,0,0,0\nCont=-1\nType=255\n\no---o\n\n"; // 29
-const std::string Content = "[ITEM]\nSerial=0x40000004\nID=0xeed\nCont=0x40000003\nType=0\n\no---o\n\n"; // 38
-const std::string HouseItem = "[ITEM]\nSerial=0x40000005\nID=0xa2a\nLocation=30,40,0,0,0\nMultiID=0x40000100\n" // 46
-                              "Type=255\n\no---o\n\n";
-const std::string OtherWorld = "[ITEM]\nSerial=0x40000006\nID=0xb21\nLocation=30,40,0,1,0\nType=255\n\no---o\n\n"; // 55
-const std::string OldKeys
-    = "[ITEM]\nSerial=1073741831\nID=2849\nCOLOR=0x481\nX=255\nY=1023\nZ=127\nWORLDNUMBER=0\n" // 63
-      "MultiID=-1\nCont=4294967295\nType=0x0ff\n\no---o\n\n";
-const std::string NotMarked = "[ITEM]\nSerial=0x40000008\nType=0x1ff\nLocation=1,1,0,0,0\n\no---o\n\n"; // 77
-const std::string Last = "[ITEM]\nSerial=0x40000009\nID=0x1\nType=255\n\no---o\n"; // 84, no blank line after
-// CR LF, as a file edited on Windows.
-const std::string Windows
-    = "[ITEM]\r\nSerial=0x4000000a\r\nID=0x2\r\nLocation=256,1024,0,0,0\r\nType=255\r\n\r\no---o\r\n\r\n";
-const std::string Faraway
-    = "[ITEM]\r\nSerial=0x4000000b\r\nLocation=300,1100,0,2,0\r\nType=255\r\n\r\no---o\r\n\r\n"; // 9
-const std::string Parked = "[CHARACTER]\nSerial=0x6\nLocation=7200,100,0,0,0\n\no---o\n\n";
-const std::string ParkedItem = "[ITEM]\nSerial=0x4000000c\nCont=0x6\nType=255\n\no---o\n\n"; // 7
-
-void WriteGoldenFolder(const TempFolder& dir)
-{
-    WriteText(dir / "0.0.wsc",
-        Guard + Worn + Quirky + Separator + Box + Content + HouseItem + OtherWorld + OldKeys + NotMarked + Last);
-    WriteText(dir / "1.1.wsc", Windows + Faraway);
-    WriteText(dir / "overflow.wsc", Parked + ParkedItem + "[SPAWNITEM]\nSerial=0x4000000d\nType=255\n\no---o\n\n");
-    WriteText(dir / "notes.wsc", "[ITEM]\nSerial=0x7ffffff0\nLocation=1,1,0,0,0\nType=255\n\no---o\n\n");
-}
+using namespace test::golden;
 
 TEST(ItemFreeze, TakesGroundItemsOfTheMapAndNamesEveryItemItLeaves)
 {
     TempFolder dir;
-    WriteGoldenFolder(dir);
+    WriteGoldenFolder(dir.path());
     const FreezeSelection selection = SelectForFreeze(FreezeFiles(dir.path()), FreezeMap{0, 7168, 4096});
 
     EXPECT_EQ(selection.Objects,
@@ -205,7 +172,7 @@ TEST(ItemMelt, RecordsAreWrittenInTheServersFormAndFrozenBackUnchanged)
 TEST(ItemMelt, NewSerialsLieAboveEveryObjectOfEveryWscFile)
 {
     TempFolder dir;
-    WriteGoldenFolder(dir);
+    WriteGoldenFolder(dir.path());
     WriteText(dir / "2.0.wsc", "[HOUSE]\nSerial=0x7ffffff5\n\no---o\n\n[ITEM]\nSerial=junk\n\no---o\n\n");
     EXPECT_EQ(HighestSerialOfFiles(WscFiles(dir.path())), 0x7ffffff5u);
     EXPECT_EQ(HighestSerial(ScanRecords(Guard)), 5u);
