@@ -320,6 +320,94 @@ ItemPosition PositionOf(const RecordValues& values)
     return position;
 }
 
+namespace {
+
+// Whether a line beginning with c may be a Cont or Type line, or one that
+// begins with a blank; "| 0x20" folds C and T, and no other byte, to c and t.
+bool MayBeContOrType(char c)
+{
+    const char folded = static_cast<char>(c | 0x20);
+    return folded == 'c' || folded == 't' || c == ' ' || c == '\t' || c == '\v' || c == '\f';
+}
+
+// The line from begin to its LF, if it is a Cont or Type line: a Cont value
+// that names an object is appended to containers; returns false for a Type
+// that reads 255.
+bool ReadContOrType(std::string_view bytes, std::size_t begin, std::vector<std::uint32_t>& containers)
+{
+    const std::size_t lf = bytes.find('\n', begin);
+    std::string_view line = bytes.substr(begin, lf == std::string_view::npos ? std::string_view::npos : lf - begin);
+    if (!line.empty() && line[0] != 'C' && line[0] != 'T')
+        line = ServerTrim(line);
+    if (line.size() < 5)
+        return true;
+    const char folded[4] = {static_cast<char>(line[0] | 0x20), static_cast<char>(line[1] | 0x20),
+        static_cast<char>(line[2] | 0x20), static_cast<char>(line[3] | 0x20)};
+    const std::string_view key(folded, 4);
+    const bool cont = key == "cont";
+    if ((!cont && key != "type") || line == "Cont=0xffffffff")
+        return true;
+    const RecordLine read = ReadRecordLine(line);
+    if (read.LineKind != RecordLine::Kind::KeyValue || read.Key.size() != 4)
+        return true;
+    const ServerNumber number = ReadServerNumber(read.Value);
+    if (cont && number.IsNumber() && number.Value != 0xFFFFFFFF)
+        containers.push_back(number.Value);
+    return cont || !number.IsNumber() || number.Value != 255;
+}
+
+} // namespace
+
+bool ContainersOnly(std::string_view bytes, std::vector<std::uint32_t>& containers)
+{
+    if (bytes.starts_with("\xEF\xBB\xBF"))
+        return false;
+    const std::size_t before = containers.size();
+    bool alone = bytes.empty() || !MayBeContOrType(bytes[0]) || ReadContOrType(bytes, 0, containers);
+    std::size_t lineStart = 0;
+    // A line too long for the server is found between two line ends.
+    auto lineEnd = [&](std::size_t lf) {
+        alone = alone && lf - lineStart <= LongestLineBetweenRecords;
+        lineStart = lf + 1;
+    };
+    const char* const base = bytes.data();
+    const std::size_t size = bytes.size();
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    // Lines are found sixteen bytes at a time, and only those that begin with
+    // a byte MayBeContOrType takes are read.
+    const __m128i lfs = _mm_set1_epi8('\n');
+    const __m128i fold = _mm_set1_epi8(0x20);
+    auto equal = [](__m128i a, char c) { return _mm_cmpeq_epi8(a, _mm_set1_epi8(c)); };
+    for (; alone && size - i >= 17; i += 16) {
+        const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + i));
+        const auto lfMask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(here, lfs)));
+        if (lfMask == 0)
+            continue;
+        lineEnd(i + static_cast<std::size_t>(__builtin_ctz(lfMask)));
+        lineStart = i + 32 - static_cast<std::size_t>(__builtin_clz(lfMask));
+        const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + i + 1));
+        const __m128i folded = _mm_or_si128(next, fold);
+        const __m128i wanted = _mm_or_si128(_mm_or_si128(equal(folded, 'c'), equal(folded, 't')),
+            _mm_or_si128(
+                _mm_or_si128(equal(next, ' '), equal(next, '\t')), _mm_or_si128(equal(next, '\v'), equal(next, '\f'))));
+        for (auto mask = lfMask & static_cast<unsigned>(_mm_movemask_epi8(wanted)); mask != 0; mask &= mask - 1)
+            alone = ReadContOrType(bytes, i + static_cast<std::size_t>(__builtin_ctz(mask)) + 1, containers) && alone;
+    }
+#endif
+    for (; alone && i < size; ++i) {
+        if (base[i] != '\n')
+            continue;
+        lineEnd(i);
+        if (i + 1 < size && MayBeContOrType(base[i + 1]))
+            alone = ReadContOrType(bytes, i + 1, containers) && alone;
+    }
+    alone = alone && size - lineStart <= LongestLineBetweenRecords;
+    if (!alone)
+        containers.resize(before);
+    return alone;
+}
+
 RecordScan ScanRecords(std::string_view bytes)
 {
     RecordScan scan;

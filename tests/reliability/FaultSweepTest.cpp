@@ -38,6 +38,7 @@ struct Sweepable {
     Sweepable(Operation kind, std::uint32_t seed, int sizeFactor, bool named)
         : Kind(kind)
         , Named(named)
+        , World(kind == Operation::FreezeFolder)
     {
         WriteWorldFor(kind, World, seed, sizeFactor);
         Before = World.Take();
@@ -148,13 +149,17 @@ TEST_P(FaultSweep, EveryObjectIsInExactlyOnePlaceWhereverTheOperationFailsOrStop
     RecordProperty("fault_points", errors + stops);
 }
 
+std::string SweepName(const testing::TestParamInfo<SweepCase>& info)
+{
+    const char* const names[] = {"Freeze", "Melt", "FreezeFolder"};
+    return names[static_cast<int>(info.param.Kind)] + std::string(info.param.Named ? "Named" : "");
+}
+
 INSTANTIATE_TEST_SUITE_P(Operations, FaultSweep,
     testing::Values(SweepCase{Operation::Freeze, false}, SweepCase{Operation::Melt, false},
-        SweepCase{Operation::Freeze, true}, SweepCase{Operation::Melt, true}),
-    [](const testing::TestParamInfo<SweepCase>& info) {
-        return std::string(info.param.Kind == Operation::Freeze ? "Freeze" : "Melt")
-            + (info.param.Named ? "Named" : "");
-    });
+        SweepCase{Operation::Freeze, true}, SweepCase{Operation::Melt, true},
+        SweepCase{Operation::FreezeFolder, false}),
+    SweepName);
 
 } // namespace
 } // namespace cryo::reliability

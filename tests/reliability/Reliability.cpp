@@ -1,6 +1,9 @@
 #include "Reliability.h"
 
 #include "Actions.h"
+#include "ItemFreeze.h"
+#include "ItemSaveFiles.h"
+#include "RegionGen.h"
 #include "StaticBlock.h"
 #include "WorldGen.h"
 
@@ -59,8 +62,42 @@ void FaultAt::Before(fault::Operation op, const std::string& path)
 
 const char* NameOf(Operation operation)
 {
-    return operation == Operation::Freeze ? "freeze" : "melt";
+    static const char* const names[] = {"freeze", "melt", "freezeFolder"};
+    return names[static_cast<int>(operation)];
 }
+
+namespace {
+
+// A shared folder of a few region files, its marked items over blocks of the
+// map in every other file.
+void WriteSharedFolder(const WorldFolder& world, std::uint32_t seed, int sizeFactor)
+{
+    worldgen::RegionOptions options;
+    options.TargetBytes = 20000u * static_cast<std::uint64_t>(sizeFactor);
+    options.Files = 8;
+    options.Type255Items = std::min(40 * sizeFactor, 3000);
+    options.Blocks = worldgen::BlocksInEveryNthFile(std::min(6 * sizeFactor, 600), 2, 8, seed);
+    options.Seed = seed;
+    worldgen::WriteRegionFolder(world.Wsc(), options);
+}
+
+} // namespace
+
+namespace {
+
+// The items a freeze takes: of the world-save text, or of the shared folder.
+Objects Type255Objects(const WorldFolder& world, const std::string& wsc)
+{
+    if (!world.Shared())
+        return test::Type255Items(wsc);
+    Objects objects;
+    for (const FrozenObject& object : SelectForFreeze(FreezeFiles(world.Wsc()), FreezeMap{0, 6144, 4096}).Objects)
+        objects.insert({object.Item.TileId, object.XBlock * 8 + object.Item.XOffset,
+            object.YBlock * 8 + object.Item.YOffset, object.Item.Z, object.Item.Color});
+    return objects;
+}
+
+} // namespace
 
 void WriteWorldFor(Operation operation, const WorldFolder& world, std::uint32_t seed, int sizeFactor)
 {
@@ -68,21 +105,25 @@ void WriteWorldFor(Operation operation, const WorldFolder& world, std::uint32_t 
     std::vector<unsigned char> statics;
     worldgen::GenerateStatics(30, 20, seed, table, statics);
     std::mt19937 random(seed);
+    if (operation == Operation::FreezeFolder) {
+        world.Write(table, statics, "");
+        WriteSharedFolder(world, seed, sizeFactor);
+    }
     worldgen::WscOptions options;
     options.Type255Items = operation == Operation::Freeze ? std::min(40 * sizeFactor, 3000) : 10;
     options.Blocks = operation == Operation::Freeze ? std::min(6 * sizeFactor, 600) : 3;
     options.OrdinaryItems = 150 * sizeFactor;
     options.Characters = 5;
     options.Seed = seed;
-    const std::string wsc = worldgen::GenerateWsc(options);
+    const std::string wsc = operation == Operation::FreezeFolder ? "" : worldgen::GenerateWsc(options);
 
     // Objects already in the block to melt, or in every other block that
     // receives items.
     std::set<std::pair<int, int>> blocks{{MeltX, MeltY}};
-    if (operation == Operation::Freeze) {
+    if (operation != Operation::Melt) {
         blocks.clear();
         int i = 0;
-        for (const test::WorldObject& item : test::Type255Items(wsc))
+        for (const test::WorldObject& item : Type255Objects(world, wsc))
             if (i++ % 2 == 0)
                 blocks.insert({item.X / 8, item.Y / 8});
     }
@@ -106,7 +147,7 @@ void WriteWorldFor(Operation operation, const WorldFolder& world, std::uint32_t 
 Objects Everything(const WorldFolder& world)
 {
     Objects all = test::IndexedObjects(world.StaIdx(), world.Statics());
-    const Objects items = test::Type255Items(test::ReadText(world.Wsc()));
+    const Objects items = Type255Objects(world, world.Shared() ? "" : test::ReadText(world.Wsc()));
     all.insert(items.begin(), items.end());
     return all;
 }
@@ -128,7 +169,7 @@ std::string RunOperation(Operation operation, const WorldFiles& files, bool line
     return (line ? test::ErrorLineOf : test::ErrorText)([&] {
         const LockedWorld locked(files, reporter);
         LoadStaIdx(files.StaIdx, *table, reporter);
-        if (operation == Operation::Freeze)
+        if (operation != Operation::Melt)
             RunFreeze(files, *table, reporter);
         else
             RunMelt(files, std::to_string(MeltX), std::to_string(MeltY), *table, reporter);
@@ -148,8 +189,8 @@ int FromEnvironment(const char* name, int fallback)
 
 std::vector<std::string> CliArguments(Operation operation, const WorldFolder& world)
 {
-    std::vector<std::string> args{CRYOWEAVER_CLI, NameOf(operation), "--staidx", world.StaIdx(), "--statics",
-        world.Statics(), "--wsc", world.Wsc()};
+    std::vector<std::string> args{CRYOWEAVER_CLI, operation == Operation::Melt ? "melt" : "freeze", "--staidx",
+        world.StaIdx(), "--statics", world.Statics(), "--wsc", world.Wsc()};
     if (operation == Operation::Melt) {
         args.push_back(std::to_string(MeltX));
         args.push_back(std::to_string(MeltY));
@@ -162,8 +203,12 @@ std::vector<std::string> Leftovers(const WorldFolder& world)
     std::vector<std::string> names;
     const std::vector<std::string> files = WorldFileNames();
     for (const std::string& name : world.Dir().Entries())
-        if (!std::binary_search(files.begin(), files.end(), name))
+        if (!std::binary_search(files.begin(), files.end(), name) && !(world.Shared() && name == "shared"))
             names.push_back(name);
+    if (world.Shared())
+        for (const std::string& name : test::TempFolder::EntriesOf(world.Wsc()))
+            if (name.starts_with("."))
+                names.push_back("shared/" + name);
     return names;
 }
 
@@ -171,9 +216,7 @@ void Restore(const WorldFolder& world, const WorldFolder::Snapshot& snapshot)
 {
     for (const std::string& name : Leftovers(world))
         std::remove((world.Dir() / name).c_str());
-    test::WriteBytes(world.StaIdx(), snapshot.StaIdx);
-    test::WriteBytes(world.Statics(), snapshot.Statics);
-    test::WriteBytes(world.Wsc(), snapshot.Wsc);
+    world.Put(snapshot);
 }
 
 std::vector<std::string> CheckExactlyOnce(Operation operation, const WorldFolder& world,

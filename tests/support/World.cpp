@@ -11,13 +11,19 @@
 
 namespace cryo::test {
 
-WorldFolder::WorldFolder() = default;
+WorldFolder::WorldFolder(bool shared)
+    : shared_(shared)
+{
+}
 
 void WorldFolder::Write(const cryo::StaIdx& table, const Bytes& statics, const std::string& wsc) const
 {
     WriteBytes(StaIdx(), IndexBytes(table));
     WriteBytes(Statics(), statics);
-    WriteText(Wsc(), wsc);
+    if (shared_)
+        std::filesystem::create_directory(Wsc());
+    else
+        WriteText(Wsc(), wsc);
 }
 
 std::unique_ptr<cryo::StaIdx> WorldFolder::Load() const
@@ -31,7 +37,38 @@ std::unique_ptr<cryo::StaIdx> WorldFolder::Load() const
 WorldFolder::Snapshot WorldFolder::Take() const
 {
     auto bytesOf = [](const std::string& path) { return std::filesystem::exists(path) ? ReadBytes(path) : Bytes{}; };
-    return {bytesOf(StaIdx()), bytesOf(Statics()), bytesOf(Wsc())};
+    if (!shared_)
+        return {bytesOf(StaIdx()), bytesOf(Statics()), bytesOf(Wsc())};
+    // The server's files only: what runs leave beside them begins with a dot.
+    Bytes folder;
+    for (const std::string& name : TempFolder::EntriesOf(Wsc())) {
+        if (name.starts_with("."))
+            continue;
+        const Bytes bytes = ReadBytes(Wsc() + "/" + name);
+        const std::string head = name + "\n" + std::to_string(bytes.size()) + "\n";
+        folder.insert(folder.end(), head.begin(), head.end());
+        folder.insert(folder.end(), bytes.begin(), bytes.end());
+    }
+    return {bytesOf(StaIdx()), bytesOf(Statics()), folder};
+}
+
+void WorldFolder::Put(const Snapshot& snapshot) const
+{
+    WriteBytes(StaIdx(), snapshot.StaIdx);
+    WriteBytes(Statics(), snapshot.Statics);
+    if (!shared_)
+        return WriteBytes(Wsc(), snapshot.Wsc);
+    for (const std::string& name : TempFolder::EntriesOf(Wsc()))
+        if (!name.starts_with("."))
+            std::filesystem::remove(Wsc() + "/" + name);
+    const std::string text(snapshot.Wsc.begin(), snapshot.Wsc.end());
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t nameEnd = text.find('\n', at);
+        const std::size_t sizeEnd = text.find('\n', nameEnd + 1);
+        const std::size_t size = std::stoul(text.substr(nameEnd + 1, sizeEnd - nameEnd - 1));
+        WriteText(Wsc() + "/" + text.substr(at, nameEnd - at), text.substr(sizeEnd + 1, size));
+        at = sizeEnd + 1 + size;
+    }
 }
 
 Objects Type255Items(const std::string& wscText)

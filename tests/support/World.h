@@ -28,11 +28,14 @@ using Objects = std::multiset<WorldObject>;
 // The three files of a world in a temporary folder.
 class WorldFolder {
 public:
-    WorldFolder();
+    // shared: the world save is the server's shared folder "shared", whose
+    // files a snapshot holds one after another with their names.
+    explicit WorldFolder(bool shared = false);
 
     std::string StaIdx() const { return dir_ / "StaIdx0.mul"; }
     std::string Statics() const { return dir_ / "Statics0.mul"; }
-    std::string Wsc() const { return dir_ / "UOX3.wsc"; }
+    std::string Wsc() const { return dir_ / (shared_ ? "shared" : "UOX3.wsc"); }
+    bool Shared() const { return shared_; }
     const TempFolder& Dir() const { return dir_; }
 
     void Write(const cryo::StaIdx& table, const Bytes& statics, const std::string& wsc) const;
@@ -47,9 +50,12 @@ public:
         bool operator==(const Snapshot&) const = default;
     };
     Snapshot Take() const;
+    // Puts the files back as the snapshot holds them.
+    void Put(const Snapshot& snapshot) const;
 
 private:
     TempFolder dir_;
+    bool shared_ = false;
 };
 
 // The items of well-formed TYPE 255 sections of a world-save text.

@@ -183,6 +183,40 @@ TEST(ItemMelt, NewSerialsLieAboveEveryObjectOfEveryWscFile)
         "No serial is left for 3 new items above the highest serial, 0xfffffffc");
 }
 
+TEST(ItemFreeze, FilesWithoutType255ItemsGiveOnlyTheirContainersAndTheirLongLines)
+{
+    const struct {
+        std::string Bytes;
+        bool Alone;
+        std::vector<std::uint32_t> Containers;
+    } cases[] = {
+        {Guard + Content + "Cont=0xffffffff\n Cont = 0X10 // x\nCONT=-1\nCont=010\r\nContainer=5\ncont=\n", true,
+            {0x40000003, 0x10, 8}},
+        {"[ITEM]\nType=0x0ff\nCont=0x5\n", false, {}},
+        {"[ITEM]\n\ttype = 255 // marked\n", false, {}},
+        {"[ITEM]\nType=2550\nType=x\nTyped=255\n", true, {}},
+        {std::string(1022, 'x') + "\nCont=0x7", true, {7}},
+        {std::string(1023, 'x') + "\nCont=0x7", false, {}},
+        {"Cont=0x7\n" + std::string(1023, 'x'), false, {}},
+        {"\xEF\xBB\xBF" + Content, false, {}},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::uint32_t> containers{1};
+        EXPECT_EQ(ContainersOnly(c.Bytes, containers), c.Alone) << c.Bytes.substr(0, 40);
+        containers.erase(containers.begin());
+        EXPECT_EQ(containers, c.Containers) << c.Bytes.substr(0, 40);
+    }
+
+    // A marked box whose content lies in a file without marked items stays.
+    TempFolder dir;
+    WriteText(dir / "0.0.wsc", Box);
+    WriteText(dir / "1.0.wsc", Guard + Content);
+    const FreezeSelection selection = SelectForFreeze(FreezeFiles(dir.path()), FreezeMap{});
+    EXPECT_TRUE(selection.Objects.empty());
+    EXPECT_EQ(selection.NotFrozen,
+        std::vector<std::string>{"Not frozen: [ITEM] Serial=0x40000003 in 0.0.wsc, line 1 contains other items"});
+}
+
 TEST(ItemFreeze, AGeneratedSharedFolderFreezesExactlyItsMarkedItems)
 {
     TempFolder dir;
