@@ -333,8 +333,50 @@ bool MayBeContOrType(char c)
 // The line from begin to its LF, if it is a Cont or Type line: a Cont value
 // that names an object is appended to containers; returns false for a Type
 // that reads 255.
+// The value of a "Cont=" or "Type=" line in the server's own form, a "0x"
+// hexadecimal or a decimal number up to the line's LF; false for any other
+// form, which the server's rules then read.
+bool ReadServerForm(std::string_view bytes, std::size_t at, std::uint32_t& value)
+{
+    // At most 8 hexadecimal or 9 decimal digits, which cannot overflow.
+    std::size_t digits = 0;
+    std::uint32_t result = 0;
+    if (bytes.substr(at, 2) == "0x") {
+        for (at += 2; at < bytes.size() && digits < 9; ++at, ++digits) {
+            const char c = bytes[at];
+            const int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+            if (digit < 0)
+                break;
+            result = result << 4 | static_cast<std::uint32_t>(digit);
+        }
+        if (digits == 0 || digits > 8)
+            return false;
+    } else if (at < bytes.size() && bytes[at] >= '1' && bytes[at] <= '9') {
+        for (; at < bytes.size() && digits < 10 && bytes[at] >= '0' && bytes[at] <= '9'; ++at, ++digits)
+            result = result * 10 + static_cast<std::uint32_t>(bytes[at] - '0');
+        if (digits > 9)
+            return false;
+    } else if (bytes.substr(at, 1) == "0") {
+        ++at; // "0" alone; a leading zero before more digits is octal
+    } else {
+        return false;
+    }
+    value = result;
+    return at == bytes.size() || bytes[at] == '\n';
+}
+
 bool ReadContOrType(std::string_view bytes, std::size_t begin, std::vector<std::uint32_t>& containers)
 {
+    // Most lines are the server's own: read at once.
+    const std::string_view head = bytes.substr(begin, 5);
+    if (std::uint32_t value = 0; (head == "Cont=" || head == "Type=") && ReadServerForm(bytes, begin + 5, value)) {
+        if (head[0] == 'T')
+            return value != 255;
+        // The contents of one container follow each other: one entry does.
+        if (value != 0xFFFFFFFF && (containers.empty() || containers.back() != value))
+            containers.push_back(value);
+        return true;
+    }
     const std::size_t lf = bytes.find('\n', begin);
     std::string_view line = bytes.substr(begin, lf == std::string_view::npos ? std::string_view::npos : lf - begin);
     if (!line.empty() && line[0] != 'C' && line[0] != 'T')

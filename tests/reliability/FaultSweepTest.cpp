@@ -48,7 +48,7 @@ struct Sweepable {
         Operations = counter.Operations();
         After = World.Take();
         EXPECT_TRUE(reliability::Everything(World) == Everything);
-        EXPECT_TRUE(After.StaIdx != Before.StaIdx && After.Wsc != Before.Wsc);
+        EXPECT_TRUE(After.StaIdx != Before.StaIdx && (After.Wsc != Before.Wsc || After.Folder != Before.Folder));
     }
 
     std::string Name() const { return std::string(NameOf(Kind)) + (Named ? " (named)" : ""); }

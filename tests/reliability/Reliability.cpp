@@ -68,23 +68,6 @@ const char* NameOf(Operation operation)
 
 namespace {
 
-// A shared folder of a few region files, its marked items over blocks of the
-// map in every other file.
-void WriteSharedFolder(const WorldFolder& world, std::uint32_t seed, int sizeFactor)
-{
-    worldgen::RegionOptions options;
-    options.TargetBytes = 20000u * static_cast<std::uint64_t>(sizeFactor);
-    options.Files = 8;
-    options.Type255Items = std::min(40 * sizeFactor, 3000);
-    options.Blocks = worldgen::BlocksInEveryNthFile(std::min(6 * sizeFactor, 600), 2, 8, seed);
-    options.Seed = seed;
-    worldgen::WriteRegionFolder(world.Wsc(), options);
-}
-
-} // namespace
-
-namespace {
-
 // The items a freeze takes: of the world-save text, or of the shared folder.
 Objects Type255Objects(const WorldFolder& world, const std::string& wsc)
 {
@@ -106,8 +89,15 @@ void WriteWorldFor(Operation operation, const WorldFolder& world, std::uint32_t 
     worldgen::GenerateStatics(30, 20, seed, table, statics);
     std::mt19937 random(seed);
     if (operation == Operation::FreezeFolder) {
+        // A few region files, the marked items over blocks in every other one.
         world.Write(table, statics, "");
-        WriteSharedFolder(world, seed, sizeFactor);
+        worldgen::RegionOptions folder;
+        folder.TargetBytes = 20000u * static_cast<std::uint64_t>(sizeFactor);
+        folder.Files = 8;
+        folder.Type255Items = std::min(40 * sizeFactor, 3000);
+        folder.Blocks = worldgen::BlocksInEveryNthFile(std::min(6 * sizeFactor, 600), 2, 8, seed);
+        folder.Seed = seed;
+        worldgen::WriteRegionFolder(world.Wsc(), folder);
     }
     worldgen::WscOptions options;
     options.Type255Items = operation == Operation::Freeze ? std::min(40 * sizeFactor, 3000) : 10;
@@ -242,8 +232,8 @@ std::vector<std::string> CheckExactlyOnce(Operation operation, const WorldFolder
         problem(!recovered.empty(), "the next run cannot begin: " + recovered);
     }
     const WorldFolder::Snapshot now = world.Take();
-    const bool old = now.StaIdx == before.StaIdx && now.Wsc == before.Wsc;
-    const bool done = now.StaIdx == after.StaIdx && now.Wsc == after.Wsc;
+    const bool old = now.StaIdx == before.StaIdx && now.Wsc == before.Wsc && now.Folder == before.Folder;
+    const bool done = now.StaIdx == after.StaIdx && now.Wsc == after.Wsc && now.Folder == after.Folder;
     problem(!old && !done, "the index and the world save are not both old or both new");
     problem(!isPrefix(before.Statics, now.Statics) || !isPrefix(now.Statics, after.Statics),
         "the statics file is not the old one with part of the new copies");

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
 #include <sstream>
 
 namespace cryo::test {
@@ -37,19 +38,12 @@ std::unique_ptr<cryo::StaIdx> WorldFolder::Load() const
 WorldFolder::Snapshot WorldFolder::Take() const
 {
     auto bytesOf = [](const std::string& path) { return std::filesystem::exists(path) ? ReadBytes(path) : Bytes{}; };
-    if (!shared_)
-        return {bytesOf(StaIdx()), bytesOf(Statics()), bytesOf(Wsc())};
+    Snapshot snapshot{bytesOf(StaIdx()), bytesOf(Statics()), shared_ ? Bytes{} : bytesOf(Wsc()), {}};
     // The server's files only: what runs leave beside them begins with a dot.
-    Bytes folder;
-    for (const std::string& name : TempFolder::EntriesOf(Wsc())) {
-        if (name.starts_with("."))
-            continue;
-        const Bytes bytes = ReadBytes(Wsc() + "/" + name);
-        const std::string head = name + "\n" + std::to_string(bytes.size()) + "\n";
-        folder.insert(folder.end(), head.begin(), head.end());
-        folder.insert(folder.end(), bytes.begin(), bytes.end());
-    }
-    return {bytesOf(StaIdx()), bytesOf(Statics()), folder};
+    for (const std::string& name : shared_ ? TempFolder::EntriesOf(Wsc()) : std::vector<std::string>{})
+        if (!name.starts_with("."))
+            snapshot.Folder[name] = ReadBytes(Wsc() + "/" + name);
+    return snapshot;
 }
 
 void WorldFolder::Put(const Snapshot& snapshot) const
@@ -58,17 +52,10 @@ void WorldFolder::Put(const Snapshot& snapshot) const
     WriteBytes(Statics(), snapshot.Statics);
     if (!shared_)
         return WriteBytes(Wsc(), snapshot.Wsc);
-    for (const std::string& name : TempFolder::EntriesOf(Wsc()))
-        if (!name.starts_with("."))
-            std::filesystem::remove(Wsc() + "/" + name);
-    const std::string text(snapshot.Wsc.begin(), snapshot.Wsc.end());
-    for (std::size_t at = 0; at < text.size();) {
-        const std::size_t nameEnd = text.find('\n', at);
-        const std::size_t sizeEnd = text.find('\n', nameEnd + 1);
-        const std::size_t size = std::stoul(text.substr(nameEnd + 1, sizeEnd - nameEnd - 1));
-        WriteText(Wsc() + "/" + text.substr(at, nameEnd - at), text.substr(sizeEnd + 1, size));
-        at = sizeEnd + 1 + size;
-    }
+    std::filesystem::remove_all(Wsc());
+    std::filesystem::create_directory(Wsc());
+    for (const auto& [name, bytes] : snapshot.Folder)
+        WriteBytes(Wsc() + "/" + name, bytes);
 }
 
 Objects Type255Items(const std::string& wscText)

@@ -6,6 +6,7 @@
 #include <compare>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -28,8 +29,7 @@ using Objects = std::multiset<WorldObject>;
 // The three files of a world in a temporary folder.
 class WorldFolder {
 public:
-    // shared: the world save is the server's shared folder "shared", whose
-    // files a snapshot holds one after another with their names.
+    // shared: the world save is the server's shared folder "shared".
     explicit WorldFolder(bool shared = false);
 
     std::string StaIdx() const { return dir_ / "StaIdx0.mul"; }
@@ -47,6 +47,7 @@ public:
         Bytes StaIdx;
         Bytes Statics;
         Bytes Wsc;
+        std::map<std::string, Bytes> Folder; // the shared folder's files
         bool operator==(const Snapshot&) const = default;
     };
     Snapshot Take() const;
