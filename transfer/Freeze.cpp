@@ -279,8 +279,10 @@ void ExportFrozenItems(
         throw error;
     }
     const ItemSaveFiles files = ItemSaveFilesOf(savePath);
-    if (std::find(files.Paths.begin(), files.Paths.end(), outPath) != files.Paths.end()) {
-        Error error("The export would replace a file of the world save it reads");
+    // Written into the world save, the items would be there twice.
+    if (std::find(files.Paths.begin(), files.Paths.end(), outPath) != files.Paths.end()
+        || (WorldSaveKindOf(savePath) == WorldSaveKind::Folder && ServerLoads(savePath, outPath))) {
+        Error error("The export would write into a file of the world save it reads");
         error.SetFile(outPath);
         throw error;
     }

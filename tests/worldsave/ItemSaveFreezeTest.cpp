@@ -314,22 +314,21 @@ std::string RunOn(const test::WorldFolder& world, test::RecordingReporter& log, 
     });
 }
 
-void MakeOld(const std::string& folder)
-{
-    for (const auto& entry : fs::directory_iterator(folder))
-        fs::last_write_time(entry.path(), Yesterday);
-}
-
 TEST(FolderFreeze, TakesOnlyTheMarkedRecordsAsItsExportDoesAndMeltsThemBackIntoTheirRegionFile)
 {
     const auto world = SharedWorld({{{100, 200}, {9, 1, 1, 0, 0}}});
     const std::string shared = world->Wsc();
     WriteGoldenFolder(shared);
-    MakeOld(shared);
+    for (const auto& entry : fs::directory_iterator(shared))
+        fs::last_write_time(entry.path(), Yesterday);
     const auto before = world->Take();
     std::vector<std::string> log = SelectForFreeze(FreezeFiles(shared), FreezeMap{}).NotFrozen;
     const std::string patch = world->Dir() / "patch.wsc";
     test::RecordingReporter reporter;
+    EXPECT_EQ(ErrorText([&] {
+        RunExport({"", "", shared}, shared + "/../shared/5.0.wsc", {}, reporter);
+    }),
+        "The export would write into a file of the world save it reads");
     RunExport({world->StaIdx(), world->Statics(), shared}, patch, worldgen::EmptyIndex({896, 512}), reporter);
     EXPECT_EQ(ReadText(patch), Quirky + OldKeys + Last + "\n" + Windows);
     EXPECT_EQ(reporter.Lines.back(), "Items exported to " + patch + ": 4");
