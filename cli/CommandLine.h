@@ -8,7 +8,7 @@
 
 namespace cryo::cli {
 
-enum class CommandKind { Help, Version, List, Melt, Freeze, Sample, Check, Compact };
+enum class CommandKind { Help, Version, List, Melt, Freeze, Export, Sample, Check, Compact };
 
 struct Command {
     CommandKind Kind = CommandKind::Help;
@@ -24,6 +24,8 @@ struct Command {
     std::string Folder;
     // check: the report as one JSON object.
     bool Json = false;
+    // The file an export writes.
+    std::string Output;
 };
 
 // A command line that cannot be run: the text says what is wrong.
