@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <stdexcept>
 #include <string_view>
 #include <thread>
 #include <utility>
@@ -432,7 +433,9 @@ Commit::~Commit() = default;
 
 ReplacementFile& Commit::Replace(const std::string& path, const std::optional<FileIdentity>& read)
 {
-    Add(std::make_unique<ReplacementFile>(path), read);
+    Add(writeNothing_ ? std::make_unique<ReplacementFile>(path, ReplacementFile::Discarding{})
+                      : std::make_unique<ReplacementFile>(path),
+        read);
     return *entries_.back().File;
 }
 
@@ -472,6 +475,8 @@ std::vector<std::string> Commit::Folders() const
 
 void Commit::Run()
 {
+    if (writeNothing_)
+        throw std::logic_error("a dry run is never committed");
     try {
         Prepare();
         WriteJournals();

@@ -97,6 +97,9 @@ public:
     // identity of the file that was read; if the target is no longer that
     // file when the commit runs, nothing changes and the error names it.
     ReplacementFile& Replace(const std::string& path, const std::optional<FileIdentity>& read);
+    // For a dry run: the replacements made from now on are checked as usual
+    // but write nowhere, and the commit cannot run.
+    void WriteNothing() { writeNothing_ = true; }
     void Add(std::unique_ptr<ReplacementFile> file, const std::optional<FileIdentity>& read);
 
     // A file that the caller extended in place from before to after bytes and
@@ -149,6 +152,7 @@ private:
     std::string journalName_;
     std::vector<std::string> journals_; // written so far
     bool pending_ = false;
+    bool writeNothing_ = false;
     std::string historyHome_;
     std::string historyWhat_;
 };

@@ -239,6 +239,16 @@ void RecordHistory(const std::string& homePath, HistoryEntry& entry, const std::
         ForgetHistory(earlier[i]);
 }
 
+void RemoveEmptiedFile(const std::string& path) noexcept
+{
+    try {
+        const std::optional<FileStatus> status = sys::StatusOf(path);
+        if (status && status->Type == FileStatus::Kind::File && status->Identity.Size == 0)
+            sys::RemoveQuietly(path);
+    } catch (...) {
+    }
+}
+
 void ForgetHistory(const HistoryEntry& entry) noexcept
 {
     try {

@@ -58,6 +58,10 @@ bool StillAsLeft(const FileIdentity& now, const FileIdentity& left);
 // file, empty for none), for the caller to remove.
 void RecordHistory(const std::string& homePath, HistoryEntry& entry, const std::vector<std::string>& backups);
 
+// Removes a file that an undone operation had made, once the undo has left it
+// empty (as the server reads an empty file, until then).
+void RemoveEmptiedFile(const std::string& path) noexcept;
+
 // Removes an operation's kept files, manifest and folders.
 void ForgetHistory(const HistoryEntry& entry) noexcept;
 

@@ -8,11 +8,12 @@ namespace cryo::cli {
 const char* const UsageText
     = "Usage:\n"
       "  cryoweaver-cli list   --staidx FILE --statics FILE [--map-size WxH] (X Y | --at X,Y)\n"
-      "  cryoweaver-cli melt   --staidx FILE --statics FILE --wsc FILE [--map-size WxH] [--dry-run]\n"
+      "  cryoweaver-cli melt   --staidx FILE --statics FILE --wsc PATH [--map-size WxH] [--dry-run]\n"
       "                        (X Y | --at X,Y)\n"
-      "  cryoweaver-cli freeze --staidx FILE --statics FILE --wsc FILE [--map-size WxH] [--dry-run]\n"
-      "  cryoweaver-cli undo   --staidx FILE --statics FILE --wsc FILE\n"
-      "  cryoweaver-cli history --staidx FILE --statics FILE --wsc FILE\n"
+      "  cryoweaver-cli freeze --staidx FILE --statics FILE --wsc PATH [--map-size WxH] [--dry-run]\n"
+      "  cryoweaver-cli export --staidx FILE --statics FILE --wsc PATH [--map-size WxH] OUTFILE\n"
+      "  cryoweaver-cli undo   --staidx FILE --statics FILE --wsc PATH\n"
+      "  cryoweaver-cli history --staidx FILE --statics FILE --wsc PATH\n"
       "  cryoweaver-cli check  --staidx FILE --statics FILE --wsc PATH [--map-size WxH] [--json]\n"
       "  cryoweaver-cli compact --staidx FILE --statics FILE [--map-size WxH]\n"
       "  cryoweaver-cli sample DIR\n"
@@ -21,6 +22,8 @@ const char* const UsageText
       "  list    prints the static objects of block X, Y\n"
       "  melt    moves block X, Y from the statics files into the world save\n"
       "  freeze  moves every TYPE 255 item of the world save into the statics files\n"
+      "  export  writes the items a freeze would take into OUTFILE, a file of [ITEM]\n"
+      "          records for players to freeze; the world save stays as it is\n"
       "  undo    takes back the last melt, freeze or compact of these files\n"
       "  history lists what undo takes back, newest first\n"
       "  check   reports what would make the server or a freeze misbehave, changing\n"
@@ -28,6 +31,8 @@ const char* const UsageText
       "  compact rewrites the statics files without the bytes no block refers to\n"
       "  sample  writes a small world (StaIdx0.mul, Statics0.mul, UOX3.wsc) to try\n"
       "\n"
+      "  PATH is the world save: a classic UOX3.wsc, the server's shared folder of\n"
+      "  region files (<x>.<y>.wsc), or one file of [ITEM] records.\n"
       "  X and Y are block numbers (blocks of 8 x 8 tiles), from 0 to the map's width\n"
       "  and height in blocks less 1: 767 and 511 on the classic map 0 (an index of\n"
       "  4,718,592 bytes), 895 and 511 on maps 0 and 1 of today's client (5,505,024\n"
@@ -48,6 +53,7 @@ struct CommandShape {
     CommandKind Kind;
     bool NeedsWsc;
     bool TakesBlock;
+    bool TakesOutput = false;
 };
 
 // A value option: where its text goes and what it needs.
@@ -60,6 +66,7 @@ const std::map<std::string, CommandShape> Commands = {
     {"list", {CommandKind::List, false, true}},
     {"melt", {CommandKind::Melt, true, true}},
     {"freeze", {CommandKind::Freeze, true, false}},
+    {"export", {CommandKind::Export, true, false, true}},
     {"undo", {CommandKind::Undo, true, false}},
     {"history", {CommandKind::History, true, false}},
     {"check", {CommandKind::Check, true, false}},
@@ -90,7 +97,7 @@ Command ParseCommandLine(const std::vector<std::string>& args)
     std::string atText;
     std::string mapSizeText;
     std::map<std::string, ValueOption> options = {{"--staidx", {&command.StaIdx, "a file name"}},
-        {"--statics", {&command.Statics, "a file name"}}, {"--wsc", {&command.Wsc, "a file name"}},
+        {"--statics", {&command.Statics, "a file name"}}, {"--wsc", {&command.Wsc, "a file or folder name"}},
         {"--at", {&atText, "a position X,Y"}}, {"--map-size", {&mapSizeText, "a size WIDTHxHEIGHT"}}};
     std::map<std::string, bool> given;
     bool onlyPositional = false;
@@ -152,7 +159,7 @@ Command ParseCommandLine(const std::vector<std::string>& args)
     if (!given.count("--statics"))
         Fail(name + " needs --statics FILE");
     if (shape->second.NeedsWsc && !given.count("--wsc"))
-        Fail(name + " needs --wsc FILE");
+        Fail(name + " needs --wsc PATH");
     if (!shape->second.NeedsWsc && given.count("--wsc"))
         Fail(name + " takes no --wsc");
     if (command.Kind != CommandKind::Check && command.Json)
@@ -169,7 +176,11 @@ Command ParseCommandLine(const std::vector<std::string>& args)
     } catch (const std::exception& error) {
         Fail(error.what());
     }
-    if (!shape->second.TakesBlock) {
+    if (shape->second.TakesOutput) {
+        if (positional.size() != 1)
+            Fail(name + " needs exactly one output file");
+        command.Output = positional[0];
+    } else if (!shape->second.TakesBlock) {
         if (!positional.empty())
             Fail(name + " takes no block numbers");
     } else if (command.At) {

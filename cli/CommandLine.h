@@ -8,7 +8,7 @@
 
 namespace cryo::cli {
 
-enum class CommandKind { Help, Version, List, Melt, Freeze, Sample, Check, Compact, Undo, History };
+enum class CommandKind { Help, Version, List, Melt, Freeze, Export, Sample, Check, Compact, Undo, History };
 
 struct Command {
     CommandKind Kind = CommandKind::Help;
@@ -25,6 +25,8 @@ struct Command {
     bool DryRun = false;
     // check: the report as one JSON object.
     bool Json = false;
+    // The file an export writes.
+    std::string Output;
 };
 
 // A command line that cannot be run: the text says what is wrong.

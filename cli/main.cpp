@@ -131,6 +131,9 @@ int Run(const cli::Command& command, cli::ConsoleReporter& reporter)
     case cli::CommandKind::Compact:
         RunCompact(files, *table, reporter);
         break;
+    case cli::CommandKind::Export:
+        RunExport(files, command.Output, *table, reporter);
+        break;
     default:
         break;
     }

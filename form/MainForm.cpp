@@ -38,6 +38,7 @@ struct FileBox {
     std::optional<StaticsFileKind> Kind; // a statics file of map 0 to 5, or any name
     const char* NameRule;
     const char* BrowseTitle;
+    bool TakesFolder = false; // the server's shared folder is a world save too
 };
 
 const FileBox FileBoxes[] = {
@@ -45,7 +46,7 @@ const FileBox FileBoxes[] = {
         "The name must be StaIdx0.mul to StaIdx5.mul.", "Where is StaIdx0.mul?"},
     {Control::StaticsEdit, Control::StaticsBrowseButton, StaticsFileKind::Data,
         "The name must be Statics0.mul to Statics5.mul.", "Where is Statics0.mul?"},
-    {Control::WSCEdit, Control::WSCBrowseButton, std::nullopt, "", "Where is the world save (UOX3.wsc)?"},
+    {Control::WSCEdit, Control::WSCBrowseButton, std::nullopt, "", "Where is the world save (UOX3.wsc)?", true},
 };
 
 bool NameFits(const std::string& path, const FileBox& box)
@@ -92,6 +93,8 @@ std::string Complaint(const std::string& path, const FileBox& box)
 {
     if (path.empty())
         return "No file given.";
+    if (box.TakesFolder && FolderExists(path))
+        return {};
     if (!FileExists(path))
         return PathExists(path) ? "This is a folder, not a file." : "No such file.";
     if (box.Kind && !NameFits(path, box))

@@ -141,4 +141,11 @@ void RunCompact(const WorldFiles& files, StaIdx& table, Reporter& reporter)
     reporter.Log("Compacting completed!");
 }
 
+void RunExport(const WorldFiles& files, const std::string& outPath, const StaIdx& table, Reporter& reporter)
+{
+    FileLocks locks({outPath}, reporter);
+    RecoverInterruptedCommits(locks, reporter);
+    ExportFrozenItems(files.Wsc, outPath, FreezeMapOf(files.StaIdx, files.Statics, table), reporter);
+}
+
 } // namespace cryo

@@ -71,4 +71,8 @@ bool RunCheck(const WorldFiles& files, const StaIdx& table, Reporter& reporter);
 // Compact statics: logs the warning, compacts (Compact.h), logs the sizes and completion.
 void RunCompact(const WorldFiles& files, StaIdx& table, Reporter& reporter);
 
+// Writes the items a freeze of the world save into the loaded map would take
+// into the file outPath, locked meanwhile; the world save stays as it is.
+void RunExport(const WorldFiles& files, const std::string& outPath, const StaIdx& table, Reporter& reporter);
+
 } // namespace cryo

@@ -5,10 +5,14 @@
 #include "Error.h"
 #include "File.h"
 #include "Interrupt.h"
+#include "ItemSaveFiles.h"
+#include "MapSizes.h"
 #include "StaticBlock.h"
 #include "WorldRewrite.h"
 #include "WorldScan.h"
 
+#include <algorithm>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -106,27 +110,23 @@ std::string BlockText(const ExtractedBlock& block)
     return "XBlock: " + std::to_string(block.XBlock) + " YBlock: " + std::to_string(block.YBlock);
 }
 
-} // namespace
+// The blocks a selection fills, for the shared freeze: cuts the selected
+// records out of the world-save files, adding their replacements to the
+// commit after the index's.
+using CutOut = std::function<std::vector<ExtractedBlock>(Commit&)>;
 
-void FreezeWorld(const std::string& staIdxPath, const std::string& staticsPath, const std::string& wscPath,
-    StaIdx& table, Reporter& reporter, bool dryRun)
+// Appends the merged blocks to the statics file, then replaces the index and
+// the world-save files as one.
+void FreezeSelected(const std::string& staIdxPath, const std::string& staticsPath, StaIdx& table, const CutOut& cutOut,
+    Reporter& reporter, bool dryRun)
 {
-    reporter.SetProgress(0);
-    const FileIdentity wscRead = IdentityOf(wscPath);
-    ExportTable exportTable;
-    SelectItemsForExport(wscPath, exportTable, reporter);
-    const BlockList blockList = BlocksToProcess(MarkBlocks(exportTable, table), table);
-
-    // Both replacements are opened first, so that a file that cannot be written
+    // Every replacement is opened first, so that a file that cannot be written
     // stops the freeze before anything changes.
     Commit commit;
-    std::optional<ReplacementFile> nowhere[2];
-    ReplacementFile& index = dryRun ? nowhere[0].emplace(staIdxPath, ReplacementFile::Discarding{})
-                                    : commit.Replace(staIdxPath, table.Source);
-    std::vector<ExtractedBlock> blocks;
-    if (!blockList.empty())
-        blocks = ExtractSelectedSections(wscPath, exportTable, blockList,
-            dryRun ? nowhere[1].emplace(wscPath, ReplacementFile::Discarding{}) : commit.Replace(wscPath, wscRead));
+    if (dryRun)
+        commit.WriteNothing();
+    ReplacementFile& index = commit.Replace(staIdxPath, table.Source);
+    const std::vector<ExtractedBlock> blocks = cutOut(commit);
     CheckBlocks(blocks, table);
 
     // Nothing has changed yet. From here on a failure before the commit puts
@@ -197,6 +197,127 @@ void FreezeWorld(const std::string& staIdxPath, const std::string& staticsPath, 
     }
     table.Source = commit.Placed(index);
     reporter.SetProgress(100);
+}
+
+void FreezeClassic(const std::string& staIdxPath, const std::string& staticsPath, const std::string& wscPath,
+    StaIdx& table, Reporter& reporter, bool dryRun)
+{
+    const FileIdentity wscRead = IdentityOf(wscPath);
+    ExportTable exportTable;
+    SelectItemsForExport(wscPath, exportTable, reporter);
+    const BlockList blockList = BlocksToProcess(MarkBlocks(exportTable, table), table);
+    FreezeSelected(
+        staIdxPath, staticsPath, table,
+        [&](Commit& commit) {
+            if (blockList.empty())
+                return std::vector<ExtractedBlock>{};
+            return ExtractSelectedSections(wscPath, exportTable, blockList, commit.Replace(wscPath, wscRead));
+        },
+        reporter, dryRun);
+}
+
+// The files of an [ITEM] world save, and who they were when read.
+struct ItemSaveFiles {
+    std::vector<std::string> Paths;
+    std::vector<FileIdentity> Read;
+};
+
+ItemSaveFiles ItemSaveFilesOf(const std::string& savePath)
+{
+    ItemSaveFiles files;
+    files.Paths = WorldSaveKindOf(savePath) == WorldSaveKind::Folder ? FreezeFiles(savePath)
+                                                                     : std::vector<std::string>{savePath};
+    for (const std::string& path : files.Paths)
+        files.Read.push_back(IdentityOf(path));
+    return files;
+}
+
+FreezeSelection SelectItems(const ItemSaveFiles& files, const FreezeMap& map, Reporter& reporter)
+{
+    FreezeSelection selection = SelectForFreeze(files.Paths, map);
+    for (const std::string& line : selection.NotFrozen)
+        reporter.Log(line);
+    return selection;
+}
+
+void FreezeItemSave(const std::string& staIdxPath, const std::string& staticsPath, const std::string& savePath,
+    StaIdx& table, Reporter& reporter, bool dryRun)
+{
+    const FreezeMap map = FreezeMapOf(staIdxPath, staticsPath, table);
+    const ItemSaveFiles files = ItemSaveFilesOf(savePath);
+    FreezeSelection selection = SelectItems(files, map, reporter);
+    reporter.SetProgress(0);
+    FreezeSelected(
+        staIdxPath, staticsPath, table,
+        [&](Commit& commit) {
+            for (const FreezeFile& file : selection.Files) {
+                const std::size_t at = static_cast<std::size_t>(
+                    std::find(files.Paths.begin(), files.Paths.end(), file.Path) - files.Paths.begin());
+                const std::string left = WithoutRanges(file.Bytes, file.Records);
+                commit.Replace(file.Path, files.Read[at]).Write(left.data(), left.size());
+                reporter.Log("Items taken from " + file.Path + ": " + std::to_string(file.Records.size()));
+            }
+            std::vector<ExtractedBlock> blocks;
+            for (BlockObjects& block : ObjectsByBlock(selection.Objects))
+                blocks.push_back({block.XBlock, block.YBlock, std::move(block.Items), nullptr});
+            return blocks;
+        },
+        reporter, dryRun);
+}
+
+} // namespace
+
+FreezeMap FreezeMapOf(const std::string& staIdxPath, const std::string& staticsPath, const StaIdx& table)
+{
+    return {static_cast<std::uint32_t>(MapOfStaticsFiles(staIdxPath, staticsPath)),
+        static_cast<std::uint32_t>(table.Width()) * 8, static_cast<std::uint32_t>(table.Height()) * 8};
+}
+
+void FreezeWorld(const std::string& staIdxPath, const std::string& staticsPath, const std::string& wscPath,
+    StaIdx& table, Reporter& reporter, bool dryRun)
+{
+    reporter.SetProgress(0);
+    if (WorldSaveKindOf(wscPath) == WorldSaveKind::Classic)
+        FreezeClassic(staIdxPath, staticsPath, wscPath, table, reporter, dryRun);
+    else
+        FreezeItemSave(staIdxPath, staticsPath, wscPath, table, reporter, dryRun);
+}
+
+void ExportFrozenItems(
+    const std::string& savePath, const std::string& outPath, const FreezeMap& map, Reporter& reporter)
+{
+    if (WorldSaveKindOf(savePath) == WorldSaveKind::Classic) {
+        Error error("Only a shared folder or a file of [ITEM] records can be exported from");
+        error.SetFile(savePath);
+        throw error;
+    }
+    const ItemSaveFiles files = ItemSaveFilesOf(savePath);
+    // Written into the world save, the items would be there twice.
+    if (std::find(files.Paths.begin(), files.Paths.end(), outPath) != files.Paths.end()
+        || (WorldSaveKindOf(savePath) == WorldSaveKind::Folder && ServerLoads(savePath, outPath))) {
+        Error error("The export would write into a file of the world save it reads");
+        error.SetFile(outPath);
+        throw error;
+    }
+    const FreezeSelection selection = SelectItems(files, map, reporter);
+    std::string text;
+    for (const FreezeFile& file : selection.Files) {
+        for (const ByteRange& range : file.Records) {
+            text.append(file.Bytes, range.Begin, range.End - range.Begin);
+            // A record at the end of its file may lack its blank line.
+            if (text.back() != '\n')
+                text += '\n';
+            if (!text.ends_with("\n\n") && !text.ends_with("\n\r\n"))
+                text += '\n';
+        }
+    }
+    std::optional<FileIdentity> read;
+    if (FileExists(outPath))
+        read = IdentityOf(outPath);
+    Commit commit;
+    commit.Replace(outPath, read).Write(text.data(), text.size());
+    commit.Run();
+    reporter.Log("Items exported to " + outPath + ": " + std::to_string(selection.Objects.size()));
 }
 
 } // namespace cryo

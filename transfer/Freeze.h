@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ItemFreeze.h"
 #include "Reporter.h"
 #include "StaIdx.h"
 
@@ -8,7 +9,9 @@
 namespace cryo {
 
 // Moves every TYPE 255 item of the world save into the statics files, block by
-// block in X-major order, and rewrites the index file.
+// block in X-major order, and rewrites the index file. The world save is a
+// classic one, a shared folder of region files or a file of [ITEM] records;
+// of a folder only the files that lose records are rewritten.
 //
 // Everything that can fail is checked before a file changes. The merged block
 // copies are then appended to the statics file and flushed, and the index file
@@ -20,5 +23,16 @@ namespace cryo {
 // writes nothing.
 void FreezeWorld(const std::string& staIdxPath, const std::string& staticsPath, const std::string& wscPath,
     StaIdx& table, Reporter& reporter, bool dryRun = false);
+
+// The map a freeze with these statics files writes into: the number in their
+// names, at the size of the loaded table.
+FreezeMap FreezeMapOf(const std::string& staIdxPath, const std::string& staticsPath, const StaIdx& table);
+
+// Writes the [ITEM] records that a freeze into the map would take from the
+// world save (a shared folder or a file of [ITEM] records) into one file of
+// [ITEM] records, byte for byte and in reading order, which replaces outPath
+// as a whole; the world save is only read.
+void ExportFrozenItems(
+    const std::string& savePath, const std::string& outPath, const FreezeMap& map, Reporter& reporter);
 
 } // namespace cryo

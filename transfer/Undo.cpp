@@ -70,10 +70,10 @@ void PutBack(const HistoryEntry& last, Reporter& reporter)
     reporter.Flush();
     Commit commit;
     for (std::size_t i = 0; i < last.Files.size(); ++i) {
-        if (last.Files[i].Kept.empty())
-            reporter.Log("Left, as it did not exist before: " + last.Files[i].Target);
-        else
-            commit.Replace(last.Files[i].Target, found[i]).TakeContentOf(last.Files[i].Kept);
+        // A file the operation made is emptied with the rest, then removed.
+        ReplacementFile& file = commit.Replace(last.Files[i].Target, found[i]);
+        if (!last.Files[i].Kept.empty())
+            file.TakeContentOf(last.Files[i].Kept);
     }
     commit.Run();
 }
@@ -100,6 +100,12 @@ void UndoLastOperation(const WorldFiles& files, Reporter& reporter)
     interrupt::Deferral deferral;
     if (!last.Statics.empty())
         CutBackStatics(last, files.Statics, reporter);
+    for (const HistoryFile& file : last.Files) {
+        if (file.Kept.empty()) {
+            RemoveEmptiedFile(file.Target);
+            reporter.Log("Removed the file it made: " + file.Target);
+        }
+    }
     ForgetHistory(last);
     reporter.Log("Undo completed!");
 }

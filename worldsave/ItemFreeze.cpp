@@ -28,6 +28,9 @@ std::uint32_t ValueOr(const KeyValue& key, std::uint32_t fallback)
 
 void FreezeSelector::AddFile(const std::string& path, std::string& bytes)
 {
+    // Most files hold no Type 255 item: only their containers matter.
+    if (ContainersOnly(bytes, containers_))
+        return;
     // The bytes move to their place first: the candidates point into them.
     const std::size_t file = files_.size();
     PendingFile& pending = files_.emplace_back(PendingFile{path, FileName(path), std::move(bytes)});

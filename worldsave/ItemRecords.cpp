@@ -325,6 +325,136 @@ ItemPosition PositionOf(const RecordValues& values)
     return position;
 }
 
+namespace {
+
+// Whether a line beginning with c may be a Cont or Type line, or one that
+// begins with a blank; "| 0x20" folds C and T, and no other byte, to c and t.
+bool MayBeContOrType(char c)
+{
+    const char folded = static_cast<char>(c | 0x20);
+    return folded == 'c' || folded == 't' || c == ' ' || c == '\t' || c == '\v' || c == '\f';
+}
+
+// The line from begin to its LF, if it is a Cont or Type line: a Cont value
+// that names an object is appended to containers; returns false for a Type
+// that reads 255.
+// The value of a "Cont=" or "Type=" line in the server's own form, a "0x"
+// hexadecimal or a decimal number up to the line's LF; false for any other
+// form, which the server's rules then read.
+bool ReadServerForm(std::string_view bytes, std::size_t at, std::uint32_t& value)
+{
+    // At most 8 hexadecimal or 9 decimal digits, which cannot overflow.
+    std::size_t digits = 0;
+    std::uint32_t result = 0;
+    if (bytes.substr(at, 2) == "0x") {
+        for (at += 2; at < bytes.size() && digits < 9; ++at, ++digits) {
+            const char c = bytes[at];
+            const int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+            if (digit < 0)
+                break;
+            result = result << 4 | static_cast<std::uint32_t>(digit);
+        }
+        if (digits == 0 || digits > 8)
+            return false;
+    } else if (at < bytes.size() && bytes[at] >= '1' && bytes[at] <= '9') {
+        for (; at < bytes.size() && digits < 10 && bytes[at] >= '0' && bytes[at] <= '9'; ++at, ++digits)
+            result = result * 10 + static_cast<std::uint32_t>(bytes[at] - '0');
+        if (digits > 9)
+            return false;
+    } else if (bytes.substr(at, 1) == "0") {
+        ++at; // "0" alone; a leading zero before more digits is octal
+    } else {
+        return false;
+    }
+    value = result;
+    return at == bytes.size() || bytes[at] == '\n';
+}
+
+bool ReadContOrType(std::string_view bytes, std::size_t begin, std::vector<std::uint32_t>& containers)
+{
+    // Most lines are the server's own: read at once.
+    const std::string_view head = bytes.substr(begin, 5);
+    if (std::uint32_t value = 0; (head == "Cont=" || head == "Type=") && ReadServerForm(bytes, begin + 5, value)) {
+        if (head[0] == 'T')
+            return value != 255;
+        // The contents of one container follow each other: one entry does.
+        if (value != 0xFFFFFFFF && (containers.empty() || containers.back() != value))
+            containers.push_back(value);
+        return true;
+    }
+    const std::size_t lf = bytes.find('\n', begin);
+    std::string_view line = bytes.substr(begin, lf == std::string_view::npos ? std::string_view::npos : lf - begin);
+    if (!line.empty() && line[0] != 'C' && line[0] != 'T')
+        line = ServerTrim(line);
+    if (line.size() < 5)
+        return true;
+    const char folded[4] = {static_cast<char>(line[0] | 0x20), static_cast<char>(line[1] | 0x20),
+        static_cast<char>(line[2] | 0x20), static_cast<char>(line[3] | 0x20)};
+    const std::string_view key(folded, 4);
+    const bool cont = key == "cont";
+    if ((!cont && key != "type") || line == "Cont=0xffffffff")
+        return true;
+    const RecordLine read = ReadRecordLine(line);
+    if (read.LineKind != RecordLine::Kind::KeyValue || read.Key.size() != 4)
+        return true;
+    const ServerNumber number = ReadServerNumber(read.Value);
+    if (cont && number.IsNumber() && number.Value != 0xFFFFFFFF)
+        containers.push_back(number.Value);
+    return cont || !number.IsNumber() || number.Value != 255;
+}
+
+} // namespace
+
+bool ContainersOnly(std::string_view bytes, std::vector<std::uint32_t>& containers)
+{
+    if (bytes.starts_with("\xEF\xBB\xBF"))
+        return false;
+    const std::size_t before = containers.size();
+    bool alone = bytes.empty() || !MayBeContOrType(bytes[0]) || ReadContOrType(bytes, 0, containers);
+    std::size_t lineStart = 0;
+    // A line too long for the server is found between two line ends.
+    auto lineEnd = [&](std::size_t lf) {
+        alone = alone && lf - lineStart <= LongestLineBetweenRecords;
+        lineStart = lf + 1;
+    };
+    const char* const base = bytes.data();
+    const std::size_t size = bytes.size();
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    // Lines are found sixteen bytes at a time, and only those that begin with
+    // a byte MayBeContOrType takes are read.
+    const __m128i lfs = _mm_set1_epi8('\n');
+    const __m128i fold = _mm_set1_epi8(0x20);
+    auto equal = [](__m128i a, char c) { return _mm_cmpeq_epi8(a, _mm_set1_epi8(c)); };
+    for (; alone && size - i >= 17; i += 16) {
+        const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + i));
+        const auto lfMask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(here, lfs)));
+        if (lfMask == 0)
+            continue;
+        lineEnd(i + static_cast<std::size_t>(__builtin_ctz(lfMask)));
+        lineStart = i + 32 - static_cast<std::size_t>(__builtin_clz(lfMask));
+        const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + i + 1));
+        const __m128i folded = _mm_or_si128(next, fold);
+        const __m128i wanted = _mm_or_si128(_mm_or_si128(equal(folded, 'c'), equal(folded, 't')),
+            _mm_or_si128(
+                _mm_or_si128(equal(next, ' '), equal(next, '\t')), _mm_or_si128(equal(next, '\v'), equal(next, '\f'))));
+        for (auto mask = lfMask & static_cast<unsigned>(_mm_movemask_epi8(wanted)); mask != 0; mask &= mask - 1)
+            alone = ReadContOrType(bytes, i + static_cast<std::size_t>(__builtin_ctz(mask)) + 1, containers) && alone;
+    }
+#endif
+    for (; alone && i < size; ++i) {
+        if (base[i] != '\n')
+            continue;
+        lineEnd(i);
+        if (i + 1 < size && MayBeContOrType(base[i + 1]))
+            alone = ReadContOrType(bytes, i + 1, containers) && alone;
+    }
+    alone = alone && size - lineStart <= LongestLineBetweenRecords;
+    if (!alone)
+        containers.resize(before);
+    return alone;
+}
+
 RecordScan ScanRecords(std::string_view bytes)
 {
     RecordScan scan;

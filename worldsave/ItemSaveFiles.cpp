@@ -123,7 +123,10 @@ std::string PathInFolder(const std::string& folder, const std::string& name)
     return last == '/' || last == '\\' ? folder + name : folder + "/" + name;
 }
 
-std::vector<std::string> FreezeFiles(const std::string& folder)
+namespace {
+
+// The names of the files the server loads, in the order a freeze reads them.
+std::vector<std::string> ServerFileNames()
 {
     std::vector<std::string> names;
     for (int x = 0; x < 28; ++x)
@@ -131,9 +134,25 @@ std::vector<std::string> FreezeFiles(const std::string& folder)
             names.push_back(std::to_string(x) + "." + std::to_string(y) + ".wsc");
     names.emplace_back("overflow.wsc");
     names.emplace_back("house.wsc");
+    return names;
+}
 
+} // namespace
+
+bool ServerLoads(const std::string& folder, const std::string& path)
+{
+    const fs::path file = NativePath(path);
+    const std::u8string name = file.filename().u8string();
+    const std::vector<std::string> names = ServerFileNames();
+    std::error_code ignored;
+    return std::find(names.begin(), names.end(), std::string(name.begin(), name.end())) != names.end()
+        && fs::equivalent(file.has_parent_path() ? file.parent_path() : fs::path("."), NativePath(folder), ignored);
+}
+
+std::vector<std::string> FreezeFiles(const std::string& folder)
+{
     std::vector<std::string> paths;
-    for (const std::string& name : names)
+    for (const std::string& name : ServerFileNames())
         if (FileExists(PathInFolder(folder, name)))
             paths.push_back(PathInFolder(folder, name));
     return paths;

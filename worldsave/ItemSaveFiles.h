@@ -32,6 +32,10 @@ std::string PathInFolder(const std::string& folder, const std::string& name);
 // overflow.wsc, then the legacy house.wsc. Only existing files are listed.
 std::vector<std::string> FreezeFiles(const std::string& folder);
 
+// Whether the server loads the file at path (which need not exist) from the
+// folder: one of the names above, in that very folder.
+bool ServerLoads(const std::string& folder, const std::string& path);
+
 // Every "*.wsc" file of the folder (the suffix in any case), sorted by name:
 // a new serial must lie above all of them.
 std::vector<std::string> WscFiles(const std::string& folder);

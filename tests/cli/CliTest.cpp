@@ -156,6 +156,34 @@ TEST(CommandLine, UndoTakesBackOneOperationAfterAnotherByteForByte)
     EXPECT_FALSE(std::filesystem::exists(sample.dir / ".cryoweaver-history"));
 }
 
+TEST(CommandLine, UndoRestoresASharedFolderAndRemovesTheFileAMeltMade)
+{
+    const Sample sample;
+    const std::string shared = sample.dir / "shared";
+    std::filesystem::create_directory(shared);
+    test::WriteText(shared + "/5.1.wsc",
+        "[ITEM]\nSerial=0x4000a1b2\nID=0xb21\nLocation=1432,1696,0,0,0\nCont=0xffffffff\nType=255\n\no---o\n\n");
+    auto run = [&](const std::string& command, std::vector<std::string> rest = {}) {
+        rest.insert(rest.begin(),
+            {command, "--staidx", sample.dir / "StaIdx0.mul", "--statics", sample.dir / "Statics0.mul", "--wsc",
+                shared});
+        return Cli(rest);
+    };
+    auto contents = [&] {
+        return std::vector<test::Bytes>{test::ReadBytes(sample.dir / "StaIdx0.mul"),
+            test::ReadBytes(sample.dir / "Statics0.mul"), test::ReadBytes(shared + "/5.1.wsc")};
+    };
+    const std::vector<test::Bytes> original = contents();
+    EXPECT_EQ(run("freeze").Status, 0);
+    EXPECT_EQ(run("melt", {"100", "200"}).Status, 0);
+    EXPECT_EQ(TempFolder::EntriesOf(shared), (std::vector<std::string>{"3.1.wsc", "5.1.wsc"}));
+    const Result undo = run("undo");
+    EXPECT_NE(undo.Out.find("Removed the file it made: " + shared + "/3.1.wsc\n"), std::string::npos) << undo.Out;
+    EXPECT_EQ(run("undo").Status, 0);
+    EXPECT_EQ(contents(), original);
+    EXPECT_EQ(TempFolder::EntriesOf(shared), std::vector<std::string>{"5.1.wsc"});
+}
+
 TEST(CommandLine, UndoRefusesWhenAFileChangedSinceAndLeavesAGrownStaticsFile)
 {
     struct Case {

@@ -302,6 +302,7 @@ TEST_F(FormTest, FileNamesTurnGreenOnlyForTheirFiles)
         {C::StaticsEdit, dir / "statics2.mul", ""},
         {C::StaticsEdit, dir / "StaIdx0.MUL", "The name must be Statics0.mul to Statics5.mul."},
         {C::WSCEdit, dir / "patch.txt", ""},
+        {C::WSCEdit, dir / "sub", ""},
         {C::WSCEdit, dir / "missing.wsc", "No such file."},
         {C::WSCEdit, "", "No file given."},
     };

@@ -38,6 +38,7 @@ struct Sweepable {
     Sweepable(Operation kind, std::uint32_t seed, int sizeFactor, bool named)
         : Kind(kind)
         , Named(named)
+        , World(kind == Operation::FreezeFolder)
     {
         WriteWorldFor(kind, World, seed, sizeFactor);
         Before = World.Take();
@@ -48,7 +49,8 @@ struct Sweepable {
         After = World.Take();
         EXPECT_TRUE(reliability::Everything(World) == Everything);
         EXPECT_TRUE(After.StaIdx != Before.StaIdx
-            && (kind == Operation::Compact ? After.Statics != Before.Statics : After.Wsc != Before.Wsc));
+            && (kind == Operation::Compact ? After.Statics != Before.Statics
+                                           : After.Wsc != Before.Wsc || After.Folder != Before.Folder));
     }
 
     std::string Name() const { return std::string(NameOf(Kind)) + (Named ? " (named)" : ""); }
@@ -153,7 +155,8 @@ TEST_P(FaultSweep, EveryObjectIsInExactlyOnePlaceWhereverTheOperationFailsOrStop
 
 INSTANTIATE_TEST_SUITE_P(Operations, FaultSweep,
     testing::Values(SweepCase{Operation::Freeze, false}, SweepCase{Operation::Melt, false},
-        SweepCase{Operation::Freeze, true}, SweepCase{Operation::Melt, true}, SweepCase{Operation::Compact, false}),
+        SweepCase{Operation::Freeze, true}, SweepCase{Operation::Melt, true}, SweepCase{Operation::Compact, false},
+        SweepCase{Operation::FreezeFolder, false}),
     [](const testing::TestParamInfo<SweepCase>& info) {
         std::string name = NameOf(info.param.Kind);
         name[0] = static_cast<char>(name[0] - 'a' + 'A');

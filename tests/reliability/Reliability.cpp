@@ -1,6 +1,9 @@
 #include "Reliability.h"
 
 #include "Actions.h"
+#include "ItemFreeze.h"
+#include "ItemSaveFiles.h"
+#include "RegionGen.h"
 #include "StaticBlock.h"
 #include "Undo.h"
 #include "WorldGen.h"
@@ -63,11 +66,25 @@ void FaultAt::Before(fault::Operation op, const std::string& path)
 
 const char* NameOf(Operation operation)
 {
-    return operation == Operation::Freeze ? "freeze"
-        : operation == Operation::Melt    ? "melt"
-        : operation == Operation::Compact ? "compact"
-                                          : "undo";
+    static const char* const names[] = {"freeze", "melt", "compact", "freezeFolder", "undo"};
+    return names[static_cast<int>(operation)];
 }
+
+namespace {
+
+// The items a freeze takes: of the world-save text, or of the shared folder.
+Objects Type255Objects(const WorldFolder& world, const std::string& wsc)
+{
+    if (!world.Shared())
+        return test::Type255Items(wsc);
+    Objects objects;
+    for (const FrozenObject& object : SelectForFreeze(FreezeFiles(world.Wsc()), FreezeMap{0, 6144, 4096}).Objects)
+        objects.insert({object.Item.TileId, object.XBlock * 8 + object.Item.XOffset,
+            object.YBlock * 8 + object.Item.YOffset, object.Item.Z, object.Item.Color});
+    return objects;
+}
+
+} // namespace
 
 void WriteWorldFor(Operation operation, const WorldFolder& world, std::uint32_t seed, int sizeFactor)
 {
@@ -77,21 +94,32 @@ void WriteWorldFor(Operation operation, const WorldFolder& world, std::uint32_t 
     std::vector<unsigned char> statics;
     worldgen::GenerateStatics(operation == Operation::Compact ? 30 * sizeFactor : 30, 20, seed, table, statics);
     std::mt19937 random(seed);
+    if (operation == Operation::FreezeFolder) {
+        // A few region files, the marked items over blocks in every other one.
+        world.Write(table, statics, "");
+        worldgen::RegionOptions folder;
+        folder.TargetBytes = 20000u * static_cast<std::uint64_t>(sizeFactor);
+        folder.Files = 8;
+        folder.Type255Items = std::min(40 * sizeFactor, 3000);
+        folder.Blocks = worldgen::BlocksInEveryNthFile(std::min(6 * sizeFactor, 600), 2, 8, seed);
+        folder.Seed = seed;
+        worldgen::WriteRegionFolder(world.Wsc(), folder);
+    }
     worldgen::WscOptions options;
     options.Type255Items = operation == Operation::Freeze ? std::min(40 * sizeFactor, 3000) : 10;
     options.Blocks = operation == Operation::Freeze ? std::min(6 * sizeFactor, 600) : 3;
     options.OrdinaryItems = 150 * sizeFactor;
     options.Characters = 5;
     options.Seed = seed;
-    const std::string wsc = worldgen::GenerateWsc(options);
+    const std::string wsc = operation == Operation::FreezeFolder ? "" : worldgen::GenerateWsc(options);
 
     // Objects already in the block to melt, or in every other block that
     // receives items.
     std::set<std::pair<int, int>> blocks{{MeltX, MeltY}};
-    if (operation == Operation::Freeze) {
+    if (operation != Operation::Melt) {
         blocks.clear();
         int i = 0;
-        for (const test::WorldObject& item : test::Type255Items(wsc))
+        for (const test::WorldObject& item : Type255Objects(world, wsc))
             if (i++ % 2 == 0)
                 blocks.insert({item.X / 8, item.Y / 8});
     }
@@ -126,7 +154,7 @@ void WriteWorldFor(Operation operation, const WorldFolder& world, std::uint32_t 
 Objects Everything(const WorldFolder& world)
 {
     Objects all = test::IndexedObjects(world.StaIdx(), world.Statics());
-    const Objects items = test::Type255Items(test::ReadText(world.Wsc()));
+    const Objects items = Type255Objects(world, world.Shared() ? "" : test::ReadText(world.Wsc()));
     all.insert(items.begin(), items.end());
     return all;
 }
@@ -153,12 +181,12 @@ std::string RunOperation(Operation operation, const WorldFiles& files, bool line
         }
         const LockedWorld locked(files, reporter);
         LoadStaIdx(files.StaIdx, *table, reporter);
-        if (operation == Operation::Freeze)
-            RunFreeze(files, *table, reporter);
-        else if (operation == Operation::Melt)
+        if (operation == Operation::Melt)
             RunMelt(files, std::to_string(MeltX), std::to_string(MeltY), *table, reporter);
-        else
+        else if (operation == Operation::Compact)
             RunCompact(files, *table, reporter);
+        else
+            RunFreeze(files, *table, reporter);
     });
 }
 
@@ -175,8 +203,11 @@ int FromEnvironment(const char* name, int fallback)
 
 std::vector<std::string> CliArguments(Operation operation, const WorldFolder& world)
 {
-    std::vector<std::string> args{
-        CRYOWEAVER_CLI, NameOf(operation), "--staidx", world.StaIdx(), "--statics", world.Statics()};
+    const char* const command = operation == Operation::Melt ? "melt"
+        : operation == Operation::Compact                    ? "compact"
+        : operation == Operation::Undo                       ? "undo"
+                                                             : "freeze";
+    std::vector<std::string> args{CRYOWEAVER_CLI, command, "--staidx", world.StaIdx(), "--statics", world.Statics()};
     if (operation != Operation::Compact)
         args.insert(args.end(), {"--wsc", world.Wsc()});
     if (operation == Operation::Melt) {
@@ -191,8 +222,12 @@ std::vector<std::string> Leftovers(const WorldFolder& world)
     std::vector<std::string> names;
     const std::vector<std::string> files = WorldFileNames();
     for (const std::string& name : world.Dir().Entries())
-        if (!std::binary_search(files.begin(), files.end(), name))
+        if (!std::binary_search(files.begin(), files.end(), name) && !(world.Shared() && name == "shared"))
             names.push_back(name);
+    if (world.Shared())
+        for (const std::string& name : test::TempFolder::EntriesOf(world.Wsc()))
+            if (name.starts_with("."))
+                names.push_back("shared/" + name);
     return names;
 }
 
@@ -201,9 +236,7 @@ void Restore(const WorldFolder& world, const WorldFolder::Snapshot& snapshot)
     for (const std::string& name : Leftovers(world))
         std::remove((world.Dir() / name).c_str());
     std::filesystem::remove_all(world.Dir() / ".cryoweaver-history");
-    test::WriteBytes(world.StaIdx(), snapshot.StaIdx);
-    test::WriteBytes(world.Statics(), snapshot.Statics);
-    test::WriteBytes(world.Wsc(), snapshot.Wsc);
+    world.Put(snapshot);
 }
 
 void Prepare(Operation operation, const WorldFolder& world, const WorldFolder::Snapshot& written)
@@ -237,8 +270,8 @@ std::vector<std::string> CheckExactlyOnce(Operation operation, const WorldFolder
         problem(!recovered.empty(), "the next run cannot begin: " + recovered);
     }
     const WorldFolder::Snapshot now = world.Take();
-    const bool old = now.StaIdx == before.StaIdx && now.Wsc == before.Wsc;
-    const bool done = now.StaIdx == after.StaIdx && now.Wsc == after.Wsc;
+    const bool old = now.StaIdx == before.StaIdx && now.Wsc == before.Wsc && now.Folder == before.Folder;
+    const bool done = now.StaIdx == after.StaIdx && now.Wsc == after.Wsc && now.Folder == after.Folder;
     problem(!old && !done, "the index and the world save are not both old or both new");
     if (operation == Operation::Undo) {
         // Cut back once the old files are back, in one step.

@@ -60,8 +60,9 @@ struct InjectedError {
 };
 extern const InjectedError InjectedErrors[3];
 
-// An undo takes back the freeze of a world for freezing.
-enum class Operation { Freeze, Melt, Compact, Undo };
+// FreezeFolder: a freeze from the server's shared folder of region files. An
+// undo takes back the freeze of a world for freezing.
+enum class Operation { Freeze, Melt, Compact, FreezeFolder, Undo };
 const char* NameOf(Operation operation);
 
 // A world whose freeze touches several blocks, some with objects already,
@@ -102,7 +103,8 @@ int FromEnvironment(const char* name, int fallback);
 std::vector<std::string> CheckExactlyOnce(Operation operation, const WorldFolder& world,
     const WorldFolder::Snapshot& before, const WorldFolder::Snapshot& after, const Objects& everything);
 
-// Names in the folder that are not the three files (lock files aside).
+// Names in the folder that are not the three files (lock files aside), and
+// in a shared folder the names runs leave there.
 std::vector<std::string> Leftovers(const WorldFolder& world);
 
 // Puts the three files back as the snapshot holds them and removes leftovers

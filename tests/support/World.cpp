@@ -7,17 +7,24 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
 #include <sstream>
 
 namespace cryo::test {
 
-WorldFolder::WorldFolder() = default;
+WorldFolder::WorldFolder(bool shared)
+    : shared_(shared)
+{
+}
 
 void WorldFolder::Write(const cryo::StaIdx& table, const Bytes& statics, const std::string& wsc) const
 {
     WriteBytes(StaIdx(), IndexBytes(table));
     WriteBytes(Statics(), statics);
-    WriteText(Wsc(), wsc);
+    if (shared_)
+        std::filesystem::create_directory(Wsc());
+    else
+        WriteText(Wsc(), wsc);
 }
 
 std::unique_ptr<cryo::StaIdx> WorldFolder::Load() const
@@ -31,7 +38,24 @@ std::unique_ptr<cryo::StaIdx> WorldFolder::Load() const
 WorldFolder::Snapshot WorldFolder::Take() const
 {
     auto bytesOf = [](const std::string& path) { return std::filesystem::exists(path) ? ReadBytes(path) : Bytes{}; };
-    return {bytesOf(StaIdx()), bytesOf(Statics()), bytesOf(Wsc())};
+    Snapshot snapshot{bytesOf(StaIdx()), bytesOf(Statics()), shared_ ? Bytes{} : bytesOf(Wsc()), {}};
+    // The server's files only: what runs leave beside them begins with a dot.
+    for (const std::string& name : shared_ ? TempFolder::EntriesOf(Wsc()) : std::vector<std::string>{})
+        if (!name.starts_with("."))
+            snapshot.Folder[name] = ReadBytes(Wsc() + "/" + name);
+    return snapshot;
+}
+
+void WorldFolder::Put(const Snapshot& snapshot) const
+{
+    WriteBytes(StaIdx(), snapshot.StaIdx);
+    WriteBytes(Statics(), snapshot.Statics);
+    if (!shared_)
+        return WriteBytes(Wsc(), snapshot.Wsc);
+    std::filesystem::remove_all(Wsc());
+    std::filesystem::create_directory(Wsc());
+    for (const auto& [name, bytes] : snapshot.Folder)
+        WriteBytes(Wsc() + "/" + name, bytes);
 }
 
 Objects Type255Items(const std::string& wscText)

@@ -6,6 +6,7 @@
 #include <compare>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -28,11 +29,13 @@ using Objects = std::multiset<WorldObject>;
 // The three files of a world in a temporary folder.
 class WorldFolder {
 public:
-    WorldFolder();
+    // shared: the world save is the server's shared folder "shared".
+    explicit WorldFolder(bool shared = false);
 
     std::string StaIdx() const { return dir_ / "StaIdx0.mul"; }
     std::string Statics() const { return dir_ / "Statics0.mul"; }
-    std::string Wsc() const { return dir_ / "UOX3.wsc"; }
+    std::string Wsc() const { return dir_ / (shared_ ? "shared" : "UOX3.wsc"); }
+    bool Shared() const { return shared_; }
     const TempFolder& Dir() const { return dir_; }
 
     void Write(const cryo::StaIdx& table, const Bytes& statics, const std::string& wsc) const;
@@ -44,12 +47,16 @@ public:
         Bytes StaIdx;
         Bytes Statics;
         Bytes Wsc;
+        std::map<std::string, Bytes> Folder; // the shared folder's files
         bool operator==(const Snapshot&) const = default;
     };
     Snapshot Take() const;
+    // Puts the files back as the snapshot holds them.
+    void Put(const Snapshot& snapshot) const;
 
 private:
     TempFolder dir_;
+    bool shared_ = false;
 };
 
 // The items of well-formed TYPE 255 sections of a world-save text.

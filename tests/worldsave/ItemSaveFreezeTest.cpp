@@ -1,16 +1,23 @@
+#include "Actions.h"
 #include "Error.h"
 #include "ItemFreeze.h"
 #include "ItemMelt.h"
 #include "ItemSaveFiles.h"
 #include "RegionGen.h"
 #include "TestSupport.h"
+#include "World.h"
+#include "WorldGen.h"
 
 #include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
 
 namespace cryo {
 namespace {
 
 using test::ErrorText;
+using test::ReadText;
 using test::TempFolder;
 using test::WriteText;
 
@@ -40,19 +47,19 @@ const std::string Faraway
 const std::string Parked = "[CHARACTER]\nSerial=0x6\nLocation=7200,100,0,0,0\n\no---o\n\n";
 const std::string ParkedItem = "[ITEM]\nSerial=0x4000000c\nCont=0x6\nType=255\n\no---o\n\n"; // 7
 
-void WriteGoldenFolder(const TempFolder& dir)
+void WriteGoldenFolder(const std::string& dir)
 {
-    WriteText(dir / "0.0.wsc",
+    WriteText(dir + "/0.0.wsc",
         Guard + Worn + Quirky + Separator + Box + Content + HouseItem + OtherWorld + OldKeys + NotMarked + Last);
-    WriteText(dir / "1.1.wsc", Windows + Faraway);
-    WriteText(dir / "overflow.wsc", Parked + ParkedItem + "[SPAWNITEM]\nSerial=0x4000000d\nType=255\n\no---o\n\n");
-    WriteText(dir / "notes.wsc", "[ITEM]\nSerial=0x7ffffff0\nLocation=1,1,0,0,0\nType=255\n\no---o\n\n");
+    WriteText(dir + "/1.1.wsc", Windows + Faraway);
+    WriteText(dir + "/overflow.wsc", Parked + ParkedItem + "[SPAWNITEM]\nSerial=0x4000000d\nType=255\n\no---o\n\n");
+    WriteText(dir + "/notes.wsc", "[ITEM]\nSerial=0x7ffffff0\nLocation=1,1,0,0,0\nType=255\n\no---o\n\n");
 }
 
 TEST(ItemFreeze, TakesGroundItemsOfTheMapAndNamesEveryItemItLeaves)
 {
     TempFolder dir;
-    WriteGoldenFolder(dir);
+    WriteGoldenFolder(dir.path());
     const FreezeSelection selection = SelectForFreeze(FreezeFiles(dir.path()), FreezeMap{0, 7168, 4096});
 
     EXPECT_EQ(selection.Objects,
@@ -205,7 +212,7 @@ TEST(ItemMelt, RecordsAreWrittenInTheServersFormAndFrozenBackUnchanged)
 TEST(ItemMelt, NewSerialsLieAboveEveryObjectOfEveryWscFile)
 {
     TempFolder dir;
-    WriteGoldenFolder(dir);
+    WriteGoldenFolder(dir.path());
     WriteText(dir / "2.0.wsc", "[HOUSE]\nSerial=0x7ffffff5\n\no---o\n\n[ITEM]\nSerial=junk\n\no---o\n\n");
     EXPECT_EQ(HighestSerialOfFiles(WscFiles(dir.path())), 0x7ffffff5u);
     EXPECT_EQ(HighestSerial(ScanRecords(Guard)), 5u);
@@ -242,6 +249,200 @@ TEST(ItemFreeze, AGeneratedSharedFolderFreezesExactlyItsMarkedItems)
     const FreezeSelection again = SelectForFreeze(FreezeFiles(dir.path()), FreezeMap{});
     EXPECT_TRUE(again.Objects.empty());
     EXPECT_EQ(again.NotFrozen, selection.NotFrozen);
+}
+
+TEST(ItemFreeze, FilesWithoutType255ItemsAreReadForTheirContainersAndLongLinesAlone)
+{
+    const struct {
+        std::string Bytes;
+        bool Alone;
+        std::vector<std::uint32_t> Containers;
+    } cases[] = {
+        {Content + "Cont=0xffffffff\n Cont = 0X10 // x\nCONT=-1\nCont=010\r\nContainer=5\n", true, {0x40000003, 16, 8}},
+        {"[ITEM]\nCont=0x5\n\ttype = 0x0ff // marked\n", false, {}},
+        {"[ITEM]\nType=2550\nType=x\nTyped=255\n" + std::string(1022, 'x'), true, {}},
+        {"Cont=0x7\n" + std::string(1023, 'x'), false, {}},
+        {"\xEF\xBB\xBF" + Content, false, {}},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::uint32_t> containers;
+        EXPECT_EQ(ContainersOnly(c.Bytes, containers), c.Alone) << c.Bytes.substr(0, 40);
+        EXPECT_EQ(containers, c.Containers) << c.Bytes.substr(0, 40);
+    }
+    // A marked box whose content lies in a file without marked items stays.
+    TempFolder dir;
+    WriteText(dir / "0.0.wsc", Box);
+    WriteText(dir / "1.0.wsc", Guard + Content);
+    EXPECT_EQ(SelectForFreeze(FreezeFiles(dir.path()), FreezeMap{}).NotFrozen,
+        std::vector<std::string>{"Not frozen: [ITEM] Serial=0x40000003 in 0.0.wsc, line 1 contains other items"});
+}
+
+namespace fs = std::filesystem;
+using Placed = std::pair<std::pair<int, int>, TStaticItem>;
+const fs::file_time_type Yesterday = fs::file_time_type::clock::now() - std::chrono::hours(24);
+
+// A shared folder beside the statics of map 0 at 896 x 512 blocks, each
+// object alone in its block.
+std::unique_ptr<test::WorldFolder> SharedWorld(const std::vector<Placed>& objects)
+{
+    auto world = std::make_unique<test::WorldFolder>(true);
+    StaIdx table = worldgen::EmptyIndex({896, 512});
+    std::vector<TStaticItem> items;
+    for (const auto& [block, item] : objects) {
+        table.At(static_cast<std::uint16_t>(block.first), static_cast<std::uint16_t>(block.second))
+            = {static_cast<std::int32_t>(items.size() * StaticItemSize), StaticItemSize, 0};
+        items.push_back(item);
+    }
+    world->Write(table, test::ItemBytes(items), "");
+    return world;
+}
+
+// Melts block "X Y", or freezes from wsc (the folder when empty): the error
+// line, "" on success; the log holds the run's lines.
+std::string RunOn(const test::WorldFolder& world, test::RecordingReporter& log, const std::string& melt = {},
+    const std::string& wsc = {})
+{
+    const WorldFiles files{world.StaIdx(), world.Statics(), wsc.empty() ? world.Wsc() : wsc};
+    return test::ErrorLineOf([&] {
+        StaIdx table;
+        LoadStaIdx(files.StaIdx, table, log);
+        log.Lines.clear();
+        if (melt.empty())
+            RunFreeze(files, table, log);
+        else
+            RunMelt(files, melt.substr(0, melt.find(' ')), melt.substr(melt.find(' ') + 1), table, log);
+    });
+}
+
+TEST(FolderFreeze, TakesOnlyTheMarkedRecordsAsItsExportDoesAndMeltsThemBackIntoTheirRegionFile)
+{
+    const auto world = SharedWorld({{{100, 200}, {9, 1, 1, 0, 0}}});
+    const std::string shared = world->Wsc();
+    WriteGoldenFolder(shared);
+    for (const auto& entry : fs::directory_iterator(shared))
+        fs::last_write_time(entry.path(), Yesterday);
+    const auto before = world->Take();
+    std::vector<std::string> log = SelectForFreeze(FreezeFiles(shared), FreezeMap{}).NotFrozen;
+    const std::string patch = world->Dir() / "patch.wsc";
+    test::RecordingReporter reporter;
+    EXPECT_EQ(ErrorText([&] {
+        RunExport({"", "", shared}, shared + "/../shared/5.0.wsc", {}, reporter);
+    }),
+        "The export would write into a file of the world save it reads");
+    RunExport({world->StaIdx(), world->Statics(), shared}, patch, worldgen::EmptyIndex({896, 512}), reporter);
+    EXPECT_EQ(ReadText(patch), Quirky + OldKeys + Last + "\n" + Windows);
+    EXPECT_EQ(reporter.Lines.back(), "Items exported to " + patch + ": 4");
+    EXPECT_TRUE(world->Take() == before);
+
+    ASSERT_EQ(RunOn(*world, reporter), "");
+    log.insert(log.begin(), "Freezing in progress... Cryoweaver may look crashed, do not interrupt!");
+    log.push_back("Items taken from " + shared + "/0.0.wsc: 3");
+    log.push_back("Items taken from " + shared + "/1.1.wsc: 1");
+    for (const char* block : {"12 YBlock: 12", "31 YBlock: 127", "32 YBlock: 128", "100 YBlock: 200"}) {
+        log.push_back("Extracting from WSC... XBlock: " + std::string(block));
+        log.push_back("Appending to Statics... XBlock: " + std::string(block));
+    }
+    log.push_back("Freezing completed!");
+    EXPECT_EQ(reporter.Lines, log);
+    // Existing objects first, blocks in X-major order, each one copy at the end.
+    const TStaticItem existing{9, 1, 1, 0, 0};
+    EXPECT_EQ(test::ReadBytes(world->Statics()),
+        test::ItemBytes(
+            {existing, {1, 4, 4, 0, 0}, {2849, 7, 7, 127, 0x481}, {2, 0, 0, 0, 0}, existing, {0x1F, 3, 5, -5, 8}}));
+    StaIdx index = worldgen::EmptyIndex({896, 512});
+    index.At(12, 12) = {7, 7, 0};
+    index.At(31, 127) = {14, 7, 0};
+    index.At(32, 128) = {21, 7, 0};
+    index.At(100, 200) = {28, 14, 0};
+    EXPECT_EQ(test::ReadBytes(world->StaIdx()), test::IndexBytes(index));
+    EXPECT_EQ(
+        ReadText(shared + "/0.0.wsc"), Guard + Worn + Separator + Box + Content + HouseItem + OtherWorld + NotMarked);
+    EXPECT_EQ(ReadText(shared + "/1.1.wsc"), Faraway);
+    for (const char* untouched : {"/overflow.wsc", "/notes.wsc"})
+        EXPECT_EQ(fs::last_write_time(shared + untouched), Yesterday) << untouched;
+
+    // The block melts into the file of its positions, above every serial of the folder.
+    const auto frozen = world->Take().Folder;
+    ASSERT_EQ(RunOn(*world, reporter, "100 200"), "");
+    EXPECT_EQ(reporter.Lines,
+        (std::vector<std::string>{log[0].replace(0, 8, "Melting"), "Highest serial: 7F FF FF F0",
+            "Items added to " + shared + "/3.1.wsc: 2", "Writing StaIdx file...", "Done!", "Melting completed!"}));
+    const std::string melted
+        = ItemRecordText({0x7ffffff1, 9, 801, 1601, 0, 0, 0}) + ItemRecordText({0x7ffffff2, 0x1F, 803, 1605, -5, 8, 0});
+    EXPECT_EQ(ReadText(shared + "/3.1.wsc"), melted);
+    fs::remove(shared + "/3.1.wsc");
+    EXPECT_TRUE(world->Take().Folder == frozen);
+
+    // A melt into the export appends to its end; the file freezes as the folder did.
+    const auto other = SharedWorld({{{100, 200}, existing}});
+    ASSERT_EQ(RunOn(*other, reporter, "100 200", patch), "");
+    EXPECT_EQ(ReadText(patch),
+        Quirky + OldKeys + Last + "\n" + Windows + ItemRecordText({0x4000000b, 9, 801, 1601, 0, 0, 0}));
+    ASSERT_EQ(RunOn(*other, reporter, {}, patch), "");
+    EXPECT_EQ(ReadText(patch), "");
+    EXPECT_EQ(test::ReadBytes(other->Statics()),
+        test::ItemBytes(
+            {existing, {1, 4, 4, 0, 0}, {2849, 7, 7, 127, 0x481}, {2, 0, 0, 0, 0}, {0x1F, 3, 5, -5, 8}, existing}));
+}
+
+TEST(FolderFreeze, ObjectsAtTheRegionBoundariesMeltIntoTheServersFileAndFreezeBack)
+{
+    const struct {
+        Placed Object;
+        const char* File;
+    } cases[] = {
+        {{{31, 127}, {1, 7, 7, 0, 0}}, "0.0.wsc"}, // 255, 1023
+        {{{32, 127}, {2, 0, 7, 0, 0}}, "1.0.wsc"}, // 256, 1023
+        {{{31, 128}, {3, 7, 0, 0, 0}}, "0.1.wsc"}, // 255, 1024
+        {{{127, 255}, {4, 7, 7, 0, 0}}, "3.1.wsc"}, // 1023, 2047
+        {{{128, 256}, {5, 0, 0, 0, 0}}, "4.2.wsc"}, // 1024, 2048
+        {{{895, 511}, {6, 7, 7, 0, 0}}, "27.3.wsc"}, // the last column of the map
+    };
+    std::vector<Placed> objects;
+    for (const auto& c : cases)
+        objects.push_back(c.Object);
+    const auto world = SharedWorld(objects);
+    const test::Objects everything = test::IndexedObjects(world->StaIdx(), world->Statics());
+    test::RecordingReporter log;
+    std::uint32_t serial = 0x40000000;
+    for (const auto& [object, file] : cases) {
+        const auto& [block, item] = object;
+        ASSERT_EQ(RunOn(*world, log, std::to_string(block.first) + " " + std::to_string(block.second)), "");
+        EXPECT_EQ(ReadText(world->Wsc() + "/" + file),
+            ItemRecordText(
+                {serial++, item.TileId, block.first * 8u + item.XOffset, block.second * 8u + item.YOffset, 0, 0, 0}));
+    }
+    ASSERT_EQ(RunOn(*world, log), "");
+    EXPECT_EQ(test::IndexedObjects(world->StaIdx(), world->Statics()), everything);
+    for (const auto& c : cases)
+        EXPECT_EQ(ReadText(world->Wsc() + "/" + c.File), "") << c.File;
+}
+
+TEST(FolderFreeze, EveryRefusedValueLeavesEveryFileAsItWas)
+{
+    const std::string item = "[ITEM]\nSerial=0x40000010\nID=0x1\nLocation=8,8,0,0,0\nType=255\n";
+    const struct {
+        std::string Record; // in 0.0.wsc after a character, whose record ends on line 7
+        int Line;
+        const char* Melt = "";
+    } cases[] = {
+        {"[ITEM]\nID=0x1\nType=255\n\no---o\n\n", 8}, {item + "Colour=\n\no---o\n\n", 13},
+        {item + "ID=x\n\no---o\n\n", 13}, {item + "Location=1,2,3\n\no---o\n\n", 13},
+        {item + "Location=7168,0,0,0,0\n\no---o\n\n", 13}, {item + "ID=0x10000\n\no---o\n\n", 13},
+        {item + "Location=8,8,128,0,0\n\no---o\n\n", 13},
+        {item + "Name=" + std::string(4091, 'n') + "\n\no---o\n\n", 13},
+        {"[ITEM]\nSerial=0x1\n", 8, "2 0"}, // no o---o before the melted records
+    };
+    for (const auto& c : cases) {
+        const auto world = SharedWorld({{{2, 0}, {7, 0, 0, 0, 0}}});
+        WriteGoldenFolder(world->Wsc());
+        WriteText(world->Wsc() + "/0.0.wsc", Guard + c.Record);
+        const auto before = world->Take();
+        test::RecordingReporter log;
+        EXPECT_TRUE(RunOn(*world, log, c.Melt).starts_with(world->Wsc() + "/0.0.wsc: line " + std::to_string(c.Line)))
+            << c.Record;
+        EXPECT_TRUE(world->Take() == before) << c.Record;
+    }
 }
 
 } // namespace
