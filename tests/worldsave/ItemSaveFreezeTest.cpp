@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 #include <memory>
 
 namespace cryo {
@@ -321,6 +322,10 @@ TEST(FolderFreeze, TakesOnlyTheMarkedRecordsAsItsExportDoesAndMeltsThemBackIntoT
     WriteGoldenFolder(shared);
     for (const auto& entry : fs::directory_iterator(shared))
         fs::last_write_time(entry.path(), Yesterday);
+    // As the system keeps them: Wine, for one, rounds them.
+    std::map<std::string, fs::file_time_type> times;
+    for (const char* untouched : {"/overflow.wsc", "/notes.wsc"})
+        times[untouched] = fs::last_write_time(shared + untouched);
     const auto before = world->Take();
     std::vector<std::string> log = SelectForFreeze(FreezeFiles(shared), FreezeMap{}).NotFrozen;
     const std::string patch = world->Dir() / "patch.wsc";
@@ -359,7 +364,7 @@ TEST(FolderFreeze, TakesOnlyTheMarkedRecordsAsItsExportDoesAndMeltsThemBackIntoT
         ReadText(shared + "/0.0.wsc"), Guard + Worn + Separator + Box + Content + HouseItem + OtherWorld + NotMarked);
     EXPECT_EQ(ReadText(shared + "/1.1.wsc"), Faraway);
     for (const char* untouched : {"/overflow.wsc", "/notes.wsc"})
-        EXPECT_EQ(fs::last_write_time(shared + untouched), Yesterday) << untouched;
+        EXPECT_EQ(fs::last_write_time(shared + untouched), times[untouched]) << untouched;
 
     // The block melts into the file of its positions, above every serial of the folder.
     const auto frozen = world->Take().Folder;
