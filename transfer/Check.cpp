@@ -228,12 +228,7 @@ void CheckItemFiles(const std::vector<std::string>& paths, const FreezeMap& map,
     FreezeSelector selector(map, true);
     std::string bytes;
     for (const std::string& path : paths) {
-        try {
-            ReadWholeFile(path, bytes);
-        } catch (Error& error) {
-            error.SetFile(path);
-            throw;
-        }
+        ReadWholeFile(path, bytes);
         names.push_back(path.substr(path.find_last_of("/\\") + 1));
         for (const SaveRecord& record : ScanRecords(bytes).Records)
             if (record.Serial.IsNumber())

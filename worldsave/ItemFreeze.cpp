@@ -168,12 +168,7 @@ FreezeSelection SelectForFreeze(const std::vector<std::string>& paths, const Fre
     FreezeSelector selector(map);
     std::string bytes; // reused for every file that is not kept
     for (const std::string& path : paths) {
-        try {
-            ReadWholeFile(path, bytes);
-        } catch (Error& error) {
-            error.SetFile(path);
-            throw;
-        }
+        ReadWholeFile(path, bytes);
         selector.AddFile(path, bytes);
     }
     return selector.Finish();

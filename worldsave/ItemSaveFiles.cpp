@@ -182,7 +182,9 @@ std::vector<std::string> WscFiles(const std::string& folder)
     return paths;
 }
 
-void ReadWholeFile(const std::string& path, std::string& bytes)
+namespace {
+
+void ReadWholeFileUnnamed(const std::string& path, std::string& bytes)
 {
     File file = File::OpenForReading(path);
     bytes.resize(static_cast<std::size_t>(file.Size()));
@@ -198,6 +200,18 @@ void ReadWholeFile(const std::string& path, std::string& bytes)
     char chunk[65536];
     while (const std::size_t got = file.ReadSome(chunk, sizeof chunk))
         bytes.append(chunk, got);
+}
+
+} // namespace
+
+void ReadWholeFile(const std::string& path, std::string& bytes)
+{
+    try {
+        ReadWholeFileUnnamed(path, bytes);
+    } catch (Error& error) {
+        error.SetFile(path);
+        throw;
+    }
 }
 
 } // namespace cryo

@@ -40,7 +40,8 @@ bool ServerLoads(const std::string& folder, const std::string& path);
 // a new serial must lie above all of them.
 std::vector<std::string> WscFiles(const std::string& folder);
 
-// The whole file, read in one go into bytes, whose memory is reused.
+// The whole file, read in one go into bytes, whose memory is reused; an
+// error names the file.
 void ReadWholeFile(const std::string& path, std::string& bytes);
 
 } // namespace cryo

@@ -27,6 +27,15 @@ void WorldFolder::Write(const cryo::StaIdx& table, const Bytes& statics, const s
         WriteText(Wsc(), wsc);
 }
 
+std::string WorldFolder::WithPaths(std::string text) const
+{
+    if (text.starts_with("WSC: "))
+        text.replace(0, 3, Wsc());
+    if (text.starts_with("STATICS: "))
+        text.replace(0, 7, Statics());
+    return text;
+}
+
 std::unique_ptr<cryo::StaIdx> WorldFolder::Load() const
 {
     auto table = std::make_unique<cryo::StaIdx>();

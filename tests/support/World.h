@@ -40,6 +40,10 @@ public:
 
     void Write(const cryo::StaIdx& table, const Bytes& statics, const std::string& wsc) const;
 
+    // An expected error text whose "WSC: " or "STATICS: " prefix stands for
+    // the file's path.
+    std::string WithPaths(std::string text) const;
+
     // The index as the window would hold it after GetStaticIndex.
     std::unique_ptr<cryo::StaIdx> Load() const;
 

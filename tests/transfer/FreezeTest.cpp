@@ -223,12 +223,7 @@ TEST(Freeze, AFailureLeavesEveryFileAsItWas)
             EXPECT_EQ(test::ErrorTextInChild(c.Limits, freeze), c.Error);
 #endif
         } else {
-            std::string error = c.Error;
-            if (error.starts_with("WSC: "))
-                error.replace(0, 3, world.Wsc());
-            if (error.starts_with("STATICS: "))
-                error.replace(0, 7, world.Statics());
-            EXPECT_EQ(test::ErrorLineOf(freeze), error);
+            EXPECT_EQ(test::ErrorLineOf(freeze), world.WithPaths(c.Error));
             EXPECT_EQ(reporter.Progress, std::vector<int>{0});
             EXPECT_TRUE(loaded->Entries == table.Entries);
         }

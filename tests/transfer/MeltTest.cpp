@@ -197,12 +197,7 @@ TEST(Melt, AFailureLeavesEveryFileAsItWas)
                 << c.Name;
 #endif
         } else {
-            std::string error = c.Error;
-            if (error.starts_with("WSC: "))
-                error.replace(0, 3, world.Wsc());
-            if (error.starts_with("STATICS: "))
-                error.replace(0, 7, world.Statics());
-            EXPECT_EQ(test::ErrorLineOf(melt), error) << c.Name;
+            EXPECT_EQ(test::ErrorLineOf(melt), world.WithPaths(c.Error)) << c.Name;
             EXPECT_EQ(reporter.Progress, c.Progress) << c.Name;
         }
         EXPECT_TRUE(world.Take() == before) << c.Name;
