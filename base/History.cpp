@@ -176,6 +176,14 @@ std::vector<HistoryEntry> HistoryOf(const std::string& path)
     return entries;
 }
 
+bool IsPartOf(const std::string& target, const std::string& path)
+{
+    const std::string whole = sys::NameKey(AbsoluteTarget(path));
+    const std::string key = sys::NameKey(target);
+    const std::string folder = sys::FolderPrefix(key);
+    return key == whole || (!folder.empty() && folder.substr(0, folder.size() - 1) == whole);
+}
+
 std::string Described(const HistoryEntry& entry)
 {
     const std::string when = entry.When.size() >= 16 ? entry.When.substr(0, 10) + " " + entry.When.substr(11, 5) : "";

@@ -44,6 +44,9 @@ std::string HistoryFolderOf(const std::string& path);
 // The operations recorded beside the file at path that replaced it, newest first.
 std::vector<HistoryEntry> HistoryOf(const std::string& path);
 
+// Whether target is the file at path, or a file of the folder at path.
+bool IsPartOf(const std::string& target, const std::string& path);
+
 // "the freeze of 20 items into 3 blocks of 2026-12-07 06:40"
 std::string Described(const HistoryEntry& entry);
 

@@ -92,6 +92,14 @@ void UndoLastOperation(const WorldFiles& files, Reporter& reporter)
     if (operations.empty())
         throw Refusal("No melt, freeze or compact of this index can be undone", files.StaIdx);
     const HistoryEntry& last = operations.front();
+    // Only the files given are locked: an operation on another world save of
+    // this index is undone with that one.
+    for (const HistoryFile& file : last.Files)
+        if (!IsPartOf(file.Target, files.StaIdx) && !IsPartOf(file.Target, files.Statics)
+            && !IsPartOf(file.Target, files.Wsc))
+            throw Refusal("The last operation on this index, " + Described(last)
+                    + ", changed this file of another world save: give that world save to undo it; nothing was undone",
+                file.Target);
     if (AlreadyUndone(last))
         reporter.Log("Completing the stopped undo of " + Described(last).substr(4) + "...");
     else

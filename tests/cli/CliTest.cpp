@@ -177,6 +177,16 @@ TEST(CommandLine, UndoRestoresASharedFolderAndRemovesTheFileAMeltMade)
     EXPECT_EQ(run("freeze").Status, 0);
     EXPECT_EQ(run("melt", {"100", "200"}).Status, 0);
     EXPECT_EQ(TempFolder::EntriesOf(shared), (std::vector<std::string>{"3.1.wsc", "5.1.wsc"}));
+    // Given another world save of the index, the undo would touch files it has not locked.
+    const std::vector<test::Bytes> melted = contents();
+    std::string when;
+    History(sample, &when);
+    const Result elsewhere = sample.Run("undo");
+    EXPECT_EQ(elsewhere.Status, 1);
+    EXPECT_EQ(elsewhere.Err,
+        "cryoweaver-cli: " + shared + "/3.1.wsc: The last operation on this index, the melt of block 100,200 of " + when
+            + ", changed this file of another world save: give that world save to undo it; nothing was undone.\n");
+    EXPECT_EQ(contents(), melted);
     const Result undo = run("undo");
     EXPECT_NE(undo.Out.find("Removed the file it made: " + shared + "/3.1.wsc\n"), std::string::npos) << undo.Out;
     EXPECT_EQ(run("undo").Status, 0);
