@@ -143,6 +143,8 @@ void RunCompact(const WorldFiles& files, StaIdx& table, Reporter& reporter)
 
 void RunExport(const WorldFiles& files, const std::string& outPath, const StaIdx& table, Reporter& reporter)
 {
+    // Before its lock, which the world save's lock would keep waiting.
+    CheckExportTarget(files.Wsc, outPath);
     FileLocks locks({outPath}, reporter);
     RecoverInterruptedCommits(locks, reporter);
     ExportFrozenItems(files.Wsc, outPath, FreezeMapOf(files.StaIdx, files.Statics, table), reporter);

@@ -283,22 +283,29 @@ void FreezeWorld(const std::string& staIdxPath, const std::string& staticsPath, 
         FreezeItemSave(staIdxPath, staticsPath, wscPath, table, reporter, dryRun);
 }
 
-void ExportFrozenItems(
-    const std::string& savePath, const std::string& outPath, const FreezeMap& map, Reporter& reporter)
+void CheckExportTarget(const std::string& savePath, const std::string& outPath)
 {
-    if (WorldSaveKindOf(savePath) == WorldSaveKind::Classic) {
+    const WorldSaveKind kind = WorldSaveKindOf(savePath);
+    if (kind == WorldSaveKind::Classic) {
         Error error("Only a shared folder or a file of [ITEM] records can be exported from");
         error.SetFile(savePath);
         throw error;
     }
-    const ItemSaveFiles files = ItemSaveFilesOf(savePath);
     // Written into the world save, the items would be there twice.
-    if (std::find(files.Paths.begin(), files.Paths.end(), outPath) != files.Paths.end()
-        || (WorldSaveKindOf(savePath) == WorldSaveKind::Folder && ServerLoads(savePath, outPath))) {
+    const bool itself
+        = kind == WorldSaveKind::ItemFile && FileExists(outPath) && IdentityOf(outPath).SameFile(IdentityOf(savePath));
+    if (itself || (kind == WorldSaveKind::Folder && ServerLoads(savePath, outPath))) {
         Error error("The export would write into a file of the world save it reads");
         error.SetFile(outPath);
         throw error;
     }
+}
+
+void ExportFrozenItems(
+    const std::string& savePath, const std::string& outPath, const FreezeMap& map, Reporter& reporter)
+{
+    CheckExportTarget(savePath, outPath);
+    const ItemSaveFiles files = ItemSaveFilesOf(savePath);
     const FreezeSelection selection = SelectItems(files, map, reporter);
     std::string text;
     for (const FreezeFile& file : selection.Files) {

@@ -28,6 +28,10 @@ void FreezeWorld(const std::string& staIdxPath, const std::string& staticsPath, 
 // names, at the size of the loaded table.
 FreezeMap FreezeMapOf(const std::string& staIdxPath, const std::string& staticsPath, const StaIdx& table);
 
+// Refuses an export from a classic world save, and one into a file of the
+// world save it reads, where the items would then be twice.
+void CheckExportTarget(const std::string& savePath, const std::string& outPath);
+
 // Writes the [ITEM] records that a freeze into the map would take from the
 // world save (a shared folder or a file of [ITEM] records) into one file of
 // [ITEM] records, byte for byte and in reading order, which replaces outPath

@@ -338,6 +338,12 @@ TEST(FolderFreeze, TakesOnlyTheMarkedRecordsAsItsExportDoesAndMeltsThemBackIntoT
     EXPECT_EQ(ReadText(patch), Quirky + OldKeys + Last + "\n" + Windows);
     EXPECT_EQ(reporter.Lines.back(), "Items exported to " + patch + ": 4");
     EXPECT_TRUE(world->Take() == before);
+    // Nor into the [ITEM] file it reads, however its path is spelt.
+    EXPECT_EQ(ErrorText([&] {
+        RunExport({"", "", patch}, world->Dir() / "./patch.wsc", {}, reporter);
+    }),
+        "The export would write into a file of the world save it reads");
+    EXPECT_EQ(ReadText(patch), Quirky + OldKeys + Last + "\n" + Windows);
 
     ASSERT_EQ(RunOn(*world, reporter), "");
     log.insert(log.begin(), "Freezing in progress... Cryoweaver may look crashed, do not interrupt!");
