@@ -193,13 +193,19 @@ pid_t Fork(int out, int err, const std::function<void()>& body)
     return child;
 }
 
-[[noreturn]] void Exec(const std::vector<std::string>& args)
+// program, when given, is the program opened before the child dropped its
+// rights: an unprivileged user may not reach the build folder (a clone in a
+// private folder, say).
+[[noreturn]] void Exec(const std::vector<std::string>& args, int program = -1)
 {
     std::vector<char*> argv;
     for (const std::string& arg : args)
         argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
-    ::execv(argv[0], argv.data());
+    if (program >= 0)
+        ::fexecve(program, argv.data(), environ);
+    else
+        ::execv(argv[0], argv.data());
     ::_exit(127);
 }
 
@@ -214,9 +220,10 @@ ProgramRun RunChild(const std::vector<std::string>& args, const ChildLimits& lim
     const pid_t child = Fork(out[1], err[1], [&] {
         ::close(out[0]);
         ::close(err[0]);
+        const int program = fn ? -1 : ::open(args.at(0).c_str(), O_RDONLY | O_CLOEXEC);
         Limit(limits);
         if (!fn)
-            Exec(args);
+            Exec(args, program);
         std::string text;
         try {
             fn();
