@@ -304,7 +304,6 @@ void CheckExportTarget(const std::string& savePath, const std::string& outPath)
 void ExportFrozenItems(
     const std::string& savePath, const std::string& outPath, const FreezeMap& map, Reporter& reporter)
 {
-    CheckExportTarget(savePath, outPath);
     const ItemSaveFiles files = ItemSaveFilesOf(savePath);
     const FreezeSelection selection = SelectItems(files, map, reporter);
     std::string text;

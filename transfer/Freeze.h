@@ -35,7 +35,8 @@ void CheckExportTarget(const std::string& savePath, const std::string& outPath);
 // Writes the [ITEM] records that a freeze into the map would take from the
 // world save (a shared folder or a file of [ITEM] records) into one file of
 // [ITEM] records, byte for byte and in reading order, which replaces outPath
-// as a whole; the world save is only read.
+// as a whole; the world save is only read. The caller has checked the two
+// paths with CheckExportTarget.
 void ExportFrozenItems(
     const std::string& savePath, const std::string& outPath, const FreezeMap& map, Reporter& reporter);
 
