@@ -16,6 +16,9 @@ const char* const UsageText
       "  cryoweaver-cli history --staidx FILE --statics FILE --wsc PATH\n"
       "  cryoweaver-cli check  --staidx FILE --statics FILE --wsc PATH [--map-size WxH] [--json]\n"
       "  cryoweaver-cli compact --staidx FILE --statics FILE [--map-size WxH]\n"
+      "  cryoweaver-cli render --staidx FILE --statics FILE [--wsc PATH] [--client DIR]\n"
+      "                        [--area X1,Y1,X2,Y2] [--scale N] [--grid] [--map-size WxH]\n"
+      "                        OUTFILE.png\n"
       "  cryoweaver-cli sample DIR\n"
       "  cryoweaver-cli --help | --version\n"
       "\n"
@@ -29,6 +32,8 @@ const char* const UsageText
       "  check   reports what would make the server or a freeze misbehave, changing\n"
       "          nothing; exit status 1 when it finds anything (--json: as JSON)\n"
       "  compact rewrites the statics files without the bytes no block refers to\n"
+      "  render  draws the map as the client's radar shows it into OUTFILE.png; with\n"
+      "          --wsc the items a freeze would take are marked in magenta\n"
       "  sample  writes a small world (StaIdx0.mul, Statics0.mul, UOX3.wsc) to try\n"
       "\n"
       "  PATH is the world save: a classic UOX3.wsc, the server's shared folder of\n"
@@ -45,7 +50,15 @@ const char* const UsageText
       "                  without it, the map is the number in the files' names\n"
       "                  (staidx2.mul with statics2.mul; other names are map 0)\n"
       "  --dry-run       makes every check and prints what would change, but\n"
-      "                  changes no file\n";
+      "                  changes no file\n"
+      "  --area X1,Y1,X2,Y2\n"
+      "                  every block that this rectangle of tiles touches: two\n"
+      "                  opposite corners as /where shows them, in any order\n"
+      "  --client DIR    the client's folder, with radarcol.mul and map0LegacyMUL.uop\n"
+      "                  or map0.mul (for map 0); without it the statics' folder,\n"
+      "                  and where they are missing there, the statics alone\n"
+      "  --scale N       tiles a pixel: 1 (the default), 2, 4 or 8\n"
+      "  --grid          draws the lines between blocks (at --scale 1 or 2)\n";
 
 namespace {
 
@@ -71,6 +84,7 @@ const std::map<std::string, CommandShape> Commands = {
     {"history", {CommandKind::History, true, false}},
     {"check", {CommandKind::Check, true, false}},
     {"compact", {CommandKind::Compact, false, false}},
+    {"render", {CommandKind::Render, false, false, true}},
 };
 
 [[noreturn]] void Fail(const std::string& text)
@@ -96,9 +110,13 @@ Command ParseCommandLine(const std::vector<std::string>& args)
     std::vector<std::string> positional;
     std::string atText;
     std::string mapSizeText;
-    std::map<std::string, ValueOption> options = {{"--staidx", {&command.StaIdx, "a file name"}},
-        {"--statics", {&command.Statics, "a file name"}}, {"--wsc", {&command.Wsc, "a file or folder name"}},
-        {"--at", {&atText, "a position X,Y"}}, {"--map-size", {&mapSizeText, "a size WIDTHxHEIGHT"}}};
+    std::string areaText;
+    std::string scaleText;
+    std::map<std::string, ValueOption> options
+        = {{"--staidx", {&command.StaIdx, "a file name"}}, {"--statics", {&command.Statics, "a file name"}},
+            {"--wsc", {&command.Wsc, "a file or folder name"}}, {"--at", {&atText, "a position X,Y"}},
+            {"--map-size", {&mapSizeText, "a size WIDTHxHEIGHT"}}, {"--area", {&areaText, "a rectangle X1,Y1,X2,Y2"}},
+            {"--client", {&command.Client, "a folder name"}}, {"--scale", {&scaleText, "a number of tiles a pixel"}}};
     std::map<std::string, bool> given;
     bool onlyPositional = false;
     for (std::size_t i = 1; i < args.size(); ++i) {
@@ -122,6 +140,11 @@ Command ParseCommandLine(const std::vector<std::string>& args)
         }
         if (arg == "--json") {
             command.Json = true;
+            given[arg] = true;
+            continue;
+        }
+        if (arg == "--grid") {
+            command.Grid = true;
             given[arg] = true;
             continue;
         }
@@ -160,8 +183,11 @@ Command ParseCommandLine(const std::vector<std::string>& args)
         Fail(name + " needs --statics FILE");
     if (shape->second.NeedsWsc && !given.count("--wsc"))
         Fail(name + " needs --wsc PATH");
-    if (!shape->second.NeedsWsc && given.count("--wsc"))
+    if (!shape->second.NeedsWsc && given.count("--wsc") && command.Kind != CommandKind::Render)
         Fail(name + " takes no --wsc");
+    for (const char* option : {"--area", "--client", "--scale", "--grid"})
+        if (given.count(option) && command.Kind != CommandKind::Render)
+            Fail(name + " takes no " + option);
     if (command.Kind != CommandKind::Check && command.Json)
         Fail(name + " takes no --json");
     if (!shape->second.TakesBlock && given.count("--at"))
@@ -173,9 +199,18 @@ Command ParseCommandLine(const std::vector<std::string>& args)
             command.At = ParsePosition(atText);
         if (given.count("--map-size"))
             command.MapSize = ParseMapSize(mapSizeText);
+        if (given.count("--area"))
+            command.Area = ParseArea(areaText);
     } catch (const std::exception& error) {
         Fail(error.what());
     }
+    if (given.count("--scale")) {
+        if (scaleText != "1" && scaleText != "2" && scaleText != "4" && scaleText != "8")
+            Fail("Invalid scale '" + scaleText + "': give 1, 2, 4 or 8 tiles a pixel");
+        command.Scale = scaleText[0] - '0';
+    }
+    if (command.Grid && command.Scale > 2)
+        Fail("render --grid needs --scale 1 or 2, where a block is 8 or 4 pixels wide");
     if (shape->second.TakesOutput) {
         if (positional.size() != 1)
             Fail(name + " needs exactly one output file");

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "MapArea.h"
 #include "MapSizes.h"
 
 #include <optional>
@@ -8,7 +9,7 @@
 
 namespace cryo::cli {
 
-enum class CommandKind { Help, Version, List, Melt, Freeze, Export, Sample, Check, Compact, Undo, History };
+enum class CommandKind { Help, Version, List, Melt, Freeze, Export, Sample, Check, Compact, Undo, History, Render };
 
 struct Command {
     CommandKind Kind = CommandKind::Help;
@@ -25,8 +26,14 @@ struct Command {
     bool DryRun = false;
     // check: the report as one JSON object.
     bool Json = false;
-    // The file an export writes.
+    // The file an export or a render writes.
     std::string Output;
+    // render: the client's folder, the tiles per pixel, the block grid.
+    std::string Client;
+    int Scale = 1;
+    bool Grid = false;
+    // The blocks that a rectangle of tiles touches.
+    std::optional<TileArea> Area;
 };
 
 // A command line that cannot be run: the text says what is wrong.

@@ -1,5 +1,5 @@
 // cryoweaver-cli: the list, melt, freeze, check and compact actions of the
-// window for servers without a display.
+// window for servers without a display, and the picture of the map.
 #include "Actions.h"
 #include "Check.h"
 #include "CheckJson.h"
@@ -9,6 +9,7 @@
 #include "File.h"
 #include "Interrupt.h"
 #include "MapSizes.h"
+#include "Render.h"
 #include "StaIdx.h"
 #include "Text.h"
 #include "Undo.h"
@@ -81,6 +82,12 @@ int Run(const cli::Command& command, cli::ConsoleReporter& reporter)
     const WorldFiles files{command.StaIdx, command.Statics, command.Wsc};
     if (command.Kind == cli::CommandKind::Undo) {
         UndoLastOperation(files, reporter);
+        return 0;
+    }
+    if (command.Kind == cli::CommandKind::Render) {
+        RenderMapPicture(
+            {files, command.Client, command.Area, command.Scale, command.Grid, command.MapSize, command.Output},
+            reporter);
         return 0;
     }
     if (command.Kind == cli::CommandKind::History) {
