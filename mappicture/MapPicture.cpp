@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
+#include <cstring>
 
 namespace cryo {
 
@@ -26,16 +28,34 @@ void PutPixel(unsigned char* out, PackedRgb colour)
     out[2] = static_cast<unsigned char>(colour);
 }
 
-// Writes a block's 8 x 8 colours at the pixel (x, y) of the picture: one
-// pixel a tile, or the rounded mean of the scale x scale tiles of each pixel.
-void PutBlock(const std::array<PackedRgb, TilesInBlock>& colours, int scale, const PictureView& out, int x, int y)
+// A pixel as four bytes in memory: red, green, blue and a spare one, so that
+// one store writes it. The spare byte falls on the next pixel, written after
+// it, or past the row's end, where the strip keeps a spare byte.
+using PixelWord = std::uint32_t;
+
+PixelWord WordOf(PackedRgb colour)
+{
+    const std::uint32_t r = (colour >> 16) & 0xFF;
+    const std::uint32_t g = (colour >> 8) & 0xFF;
+    const std::uint32_t b = colour & 0xFF;
+    if constexpr (std::endian::native == std::endian::little)
+        return r | g << 8 | b << 16;
+    else
+        return r << 24 | g << 16 | b << 8;
+}
+
+using BlockWords = std::array<PixelWord, TilesInBlock>;
+
+// Writes a block's 8 x 8 tiles at the pixel (x, y) of the strip: one pixel a
+// tile, or the rounded mean of the scale x scale tiles of each pixel.
+void PutBlock(const BlockWords& words, int scale, const PictureView& strip, int x, int y)
 {
     if (scale == 1) {
         for (int row = 0; row < BlockTiles; ++row) {
             unsigned char* pixel
-                = out.Pixels + static_cast<std::size_t>(y + row) * out.Stride + static_cast<std::size_t>(x) * 3;
+                = strip.Pixels + static_cast<std::size_t>(y + row) * strip.Stride + static_cast<std::size_t>(x) * 3;
             for (int column = 0; column < BlockTiles; ++column, pixel += 3)
-                PutPixel(pixel, colours[static_cast<std::size_t>(row * BlockTiles + column)]);
+                std::memcpy(pixel, &words[static_cast<std::size_t>(row * BlockTiles + column)], sizeof(PixelWord));
         }
         return;
     }
@@ -43,21 +63,23 @@ void PutBlock(const std::array<PackedRgb, TilesInBlock>& colours, int scale, con
     const unsigned tiles = static_cast<unsigned>(scale * scale);
     for (int row = 0; row < side; ++row) {
         for (int column = 0; column < side; ++column) {
-            unsigned r = 0, g = 0, b = 0;
+            unsigned sum[3] = {};
             for (int dy = 0; dy < scale; ++dy) {
                 for (int dx = 0; dx < scale; ++dx) {
-                    const PackedRgb c
-                        = colours[static_cast<std::size_t>((row * scale + dy) * BlockTiles + column * scale + dx)];
-                    r += c >> 16;
-                    g += (c >> 8) & 0xFF;
-                    b += c & 0xFF;
+                    unsigned char tile[sizeof(PixelWord)];
+                    std::memcpy(tile,
+                        &words[static_cast<std::size_t>((row * scale + dy) * BlockTiles + column * scale + dx)],
+                        sizeof tile);
+                    for (int channel = 0; channel < 3; ++channel)
+                        sum[channel] += tile[channel];
                 }
             }
-            const PackedRgb mean
-                = ((r + tiles / 2) / tiles) << 16 | ((g + tiles / 2) / tiles) << 8 | ((b + tiles / 2) / tiles);
-            PutPixel(
-                out.Pixels + static_cast<std::size_t>(y + row) * out.Stride + static_cast<std::size_t>(x + column) * 3,
-                mean);
+            unsigned char mean[sizeof(PixelWord)] = {};
+            for (int channel = 0; channel < 3; ++channel)
+                mean[channel] = static_cast<unsigned char>((sum[channel] + tiles / 2) / tiles);
+            std::memcpy(strip.Pixels + static_cast<std::size_t>(y + row) * strip.Stride
+                    + static_cast<std::size_t>(x + column) * 3,
+                mean, sizeof mean);
         }
     }
 }
@@ -108,6 +130,13 @@ MapPainter::MapPainter(const StaIdx& table, const std::string& staticsPath, cons
             throw error;
         }
     }
+    if (client_ != nullptr) {
+        words_.resize(RadarColours::Entries);
+        for (std::size_t i = 0; i < RadarColours::LandTiles; ++i)
+            words_[i] = WordOf(client_->Colours.Land(static_cast<std::uint16_t>(i)));
+        for (std::size_t i = RadarColours::LandTiles; i < RadarColours::Entries; ++i)
+            words_[i] = WordOf(client_->Colours.Static(static_cast<std::uint16_t>(i - RadarColours::LandTiles)));
+    }
     statics_ = std::make_unique<File>(File::OpenExisting(staticsPath));
     window_ = std::make_unique<StaticsWindow>(*statics_, StaticsReadAhead);
 }
@@ -120,52 +149,72 @@ void MapPainter::Draw(const BlockArea& area, int scale, const PictureView& out, 
         || area.X + area.Width > table_.Width() || area.Y + area.Height > table_.Height()
         || out.Width != PictureWidth(area, scale) || out.Height != PictureHeight(area, scale))
         throw RangeError();
+    // The files are read a column of blocks at a time. Written straight into
+    // a wide picture, every row of a block would touch a page of its own; a
+    // strip of columns in a buffer of their own keeps those pages at hand, and
+    // is then copied row by row.
     const int side = BlockTiles / scale;
-    std::array<PackedRgb, TilesInBlock> colours{};
+    const std::size_t stripBytes = std::size_t(StripColumns * side) * 3 + 1;
+    strip_.resize(stripBytes * std::size_t(out.Height));
+    for (int first = 0; first < area.Width; first += StripColumns) {
+        const int columns = std::min(StripColumns, area.Width - first);
+        const PictureView strip{strip_.data(), columns * side, out.Height, stripBytes};
+        for (int column = 0; column < columns; ++column) {
+            DrawColumn(area.X + first + column, area.Y, area.Height, scale, strip, column * side);
+            if (reporter != nullptr)
+                reporter->SetProgress((first + column + 1) * 100 / area.Width);
+        }
+        for (int y = 0; y < out.Height; ++y)
+            std::memcpy(out.Pixels + std::size_t(y) * out.Stride + std::size_t(first * side) * 3,
+                strip.Pixels + std::size_t(y) * strip.Stride, std::size_t(strip.Width) * 3);
+    }
+}
+
+void MapPainter::DrawColumn(int x, int top, int height, int scale, const PictureView& strip, int left)
+{
+    const int side = BlockTiles / scale;
+    const PixelWord ground = WordOf(GroundColour);
+    const PixelWord* landWords = words_.data();
+    const PixelWord* staticWords = words_.data() + RadarColours::LandTiles;
+    BlockWords words{};
     std::array<int, TilesInBlock> highest{};
     std::array<int, TilesInBlock> objects{};
-    for (int column = 0; column < area.Width; ++column) {
-        const int x = area.X + column;
-        const unsigned char* terrain = nullptr;
-        if (terrain_)
-            terrain = terrain_->Blocks(table_.Number(x, area.Y), static_cast<std::size_t>(area.Height));
-        for (int row = 0; row < area.Height; ++row) {
-            const int y = area.Y + row;
-            if (terrain != nullptr) {
-                const unsigned char* cell
-                    = terrain + static_cast<std::size_t>(row) * TerrainBlockSize + TerrainHeaderSize;
-                for (std::size_t t = 0; t < TilesInBlock; ++t, cell += TerrainCellSize)
-                    colours[t] = client_->Colours.Land(le::GetU16(cell));
-            } else {
-                colours.fill(GroundColour);
-            }
-            const TStaIdxEntry& entry = table_.Entries[table_.Number(x, y)];
-            if (entry.Offset != -1 && entry.Length >= StaticItemSize) {
-                const int count = ReadStatics(entry, x, y);
-                const unsigned char* items = staticsBytes_;
-                objects.fill(0);
-                for (int i = 0; i < count; ++i, items += StaticItemSize) {
-                    const unsigned xOffset = items[2];
-                    const unsigned yOffset = items[3];
-                    if (xOffset >= BlockTiles || yOffset >= BlockTiles)
-                        continue;
-                    const std::size_t t = yOffset * BlockTiles + xOffset;
-                    const int z = static_cast<std::int8_t>(items[4]);
-                    if (objects[t]++ == 0 || z >= highest[t]) {
-                        highest[t] = z;
-                        if (client_ != nullptr)
-                            colours[t] = client_->Colours.Static(le::GetU16(items));
-                    }
-                }
-                if (client_ == nullptr)
-                    for (std::size_t t = 0; t < TilesInBlock; ++t)
-                        if (objects[t] > 0)
-                            colours[t] = StaticsShade(objects[t], highest[t]);
-            }
-            PutBlock(colours, scale, out, column * side, row * side);
+    const unsigned char* terrain = nullptr;
+    if (terrain_)
+        terrain = terrain_->Blocks(table_.Number(x, top), static_cast<std::size_t>(height));
+    for (int row = 0; row < height; ++row) {
+        const int y = top + row;
+        if (terrain != nullptr) {
+            const unsigned char* cell = terrain + static_cast<std::size_t>(row) * TerrainBlockSize + TerrainHeaderSize;
+            for (std::size_t t = 0; t < TilesInBlock; ++t, cell += TerrainCellSize)
+                words[t] = landWords[le::GetU16(cell) & (RadarColours::LandTiles - 1)];
+        } else {
+            words.fill(ground);
         }
-        if (reporter != nullptr)
-            reporter->SetProgress((column + 1) * 100 / area.Width);
+        const TStaIdxEntry& entry = table_.Entries[table_.Number(x, y)];
+        if (entry.Offset != -1 && entry.Length >= StaticItemSize) {
+            const int count = ReadStatics(entry, x, y);
+            const unsigned char* items = staticsBytes_;
+            objects.fill(0);
+            for (int i = 0; i < count; ++i, items += StaticItemSize) {
+                const unsigned xOffset = items[2];
+                const unsigned yOffset = items[3];
+                if (xOffset >= BlockTiles || yOffset >= BlockTiles)
+                    continue;
+                const std::size_t t = yOffset * BlockTiles + xOffset;
+                const int z = static_cast<std::int8_t>(items[4]);
+                if (objects[t]++ == 0 || z >= highest[t]) {
+                    highest[t] = z;
+                    if (terrain != nullptr)
+                        words[t] = staticWords[le::GetU16(items)];
+                }
+            }
+            if (terrain == nullptr)
+                for (std::size_t t = 0; t < TilesInBlock; ++t)
+                    if (objects[t] > 0)
+                        words[t] = WordOf(StaticsShade(objects[t], highest[t]));
+        }
+        PutBlock(words, scale, strip, left, row * side);
     }
 }
 

@@ -81,6 +81,10 @@ public:
     void Draw(const BlockArea& area, int scale, const PictureView& out, Reporter* reporter = nullptr);
 
 private:
+    static constexpr int StripColumns = 32;
+
+    // Draws the blocks (x, top) to (x, top + height - 1) into the strip from its pixel column left on.
+    void DrawColumn(int x, int top, int height, int scale, const PictureView& strip, int left);
     // Reads the block's records, leaving them in staticsBytes_; returns their number.
     int ReadStatics(const TStaIdxEntry& entry, int x, int y);
 
@@ -91,6 +95,9 @@ private:
     std::unique_ptr<StaticsWindow> window_;
     std::unique_ptr<TerrainFile> terrain_;
     const unsigned char* staticsBytes_ = nullptr;
+    std::vector<unsigned char> strip_;
+    // The radar colours as the pixels' bytes lie in memory.
+    std::vector<std::uint32_t> words_;
 };
 
 // Marks every tile of the list that lies in the area in MarkColour: at a
