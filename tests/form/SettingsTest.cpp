@@ -16,6 +16,7 @@
 
 using namespace cryo;
 using namespace cryo::settings;
+using namespace std::string_literals;
 
 namespace {
 
@@ -178,6 +179,122 @@ TEST_F(SettingsTest, WrongTypesAreNamedAndLeftAsTheyAre)
 }
 
 #ifndef _WIN32
+// Every way of writing a file that is read, and what each value reads as; and
+// every way of damaging one, and what the user is told. A damaged file is never
+// written over.
+TEST_F(SettingsTest, FilesAreReadAsWrittenOrRefusedWithThePlace)
+{
+    const StoredValue none;
+    const StoredValue wrong = Unsupported{};
+    const struct {
+        std::string File;
+        std::string Name;
+        StoredValue Value;
+        std::string Damage = {};
+    } cases[] = {
+        {"{}", "Mode", none},
+        {"\xEF\xBB\xBF{\"Mode\": 1}", "Mode", 1},
+        {" \t\r\n{ \"Mode\"\t:\r\n-7 ,\"UOX3.wsc\" : \"a\"}\n\n", "Mode", -7},
+        {" \t\r\n{ \"Mode\"\t:\r\n-7 ,\"UOX3.wsc\" : \"a\"}\n\n", "UOX3.wsc", "a"},
+        {R"({"UOX3.wsc": "\"\\\/\b\f\n\r\t"})", "UOX3.wsc", "\"\\/\b\f\n\r\t"},
+        {R"({"UOX3.wsc": "\u00e9\u20AC\uD83D\uDE00\u0000x"})", "UOX3.wsc", "é€\xF0\x9F\x98\x80\0x"s},
+        {"{\"UOX3.wsc\": \"Grüße \x7F\"}", "UOX3.wsc", "Grüße \x7F"},
+        {R"({"Mo\u0064e": 3})", "Mode", 3},
+        {R"({"Mode": 1, "Mode": 2})", "Mode", 2},
+        {R"({"Window": {"a": [1, {"b": null}], "": true}, "Mode": 0})", "Mode", 0},
+        {R"({"Window": {"a": [1, {"b": null}], "": true}, "Mode": 0})", "Window", wrong},
+        {R"({"Mode": "1"})", "Mode", "1"},
+        {R"({"Mode": true, "a": false, "b": null})", "Mode", wrong},
+        {R"({"Mode": null})", "Mode", wrong},
+        {R"({"Mode": []})", "Mode", wrong},
+        {R"({"Mode": {}})", "Mode", wrong},
+        {R"({"Mode": 1.0})", "Mode", 1},
+        {R"({"Mode": 1e2})", "Mode", 100},
+        {R"({"Mode": 2.5E+1})", "Mode", 25},
+        {R"({"Mode": 0.1e1})", "Mode", 1},
+        {R"({"Mode": -0})", "Mode", 0},
+        {R"({"Mode": -0.0})", "Mode", 0},
+        {R"({"Mode": 2147483647})", "Mode", 2147483647},
+        {R"({"Mode": -2147483648})", "Mode", -2147483647 - 1},
+        {R"({"Mode": 1.5})", "Mode", wrong},
+        {R"({"Mode": 1e-5})", "Mode", wrong},
+        {R"({"Mode": 2147483648})", "Mode", wrong},
+        {R"({"Mode": -2147483649})", "Mode", wrong},
+        {R"({"Mode": 99999999999999999999})", "Mode", wrong},
+        {"{\"Mode\": " + std::string(65, '[') + std::string(65, ']') + "}", "Mode", wrong},
+        {R"({"Mode": 01})", "Mode", 1},
+        {R"({"Mode": 1e400})", "Mode", 0},
+        {"{\"UOX3.wsc\": \"\xFF\xFE\"}", "UOX3.wsc", "\xFF\xFE"},
+
+        {"", "Mode", none, "not a JSON object at byte 0"},
+        {" \n ", "Mode", none, "not a JSON object at byte 3"},
+        {"[\"Mode\", 1]", "Mode", none, "not a JSON object at byte 0"},
+        {"Mode=1", "Mode", none, "not a JSON object at byte 0"},
+        {"{\"Mode\": 1} x", "Mode", none, "text after the object at byte 12"},
+        {"{\"Mode\": 1} // a comment", "Mode", none, "text after the object at byte 12"},
+        {"{\"Mode\": 1,}", "Mode", none, "a name expected at byte 11"},
+        {"{'Mode': 1}", "Mode", none, "a name expected at byte 1"},
+        {"{\"Mode\" 1}", "Mode", none, "':' expected at byte 8"},
+        {"{\"Mode\": 1", "Mode", none, "'}' expected at byte 10"},
+        {"{\"Mode\": 1 \"a\": 2}", "Mode", none, "'}' expected at byte 11"},
+        {"{\"Mode\": [1 2]}", "Mode", none, "']' expected at byte 12"},
+        {"{\"Mode\": [1,]}", "Mode", none, "unexpected character at byte 12"},
+        {"{\"Mode\": tru}", "Mode", none, "unexpected character at byte 9"},
+        {"{\"Mode\": +1}", "Mode", none, "unexpected character at byte 9"},
+        {"{\"Mode\": .5}", "Mode", none, "unexpected character at byte 9"},
+        {"{\"Mode\": NaN}", "Mode", none, "unexpected character at byte 9"},
+        {"{\"Mode\": 1.}", "Mode", none, "bad number at byte 11"},
+        {"{\"Mode\": -}", "Mode", none, "bad number at byte 10"},
+        {"{\"a\": \"x", "Mode", none, "text cut short at byte 8"},
+        {"{\"a\": \"\t\"}", "Mode", none, "control character in a string at byte 8"},
+        {"{\"a\": \"\\x\"}", "Mode", none, "bad escape at byte 9"},
+        {"{\"a\": \"\\u12\"}", "Mode", none, "bad \\u escape at byte 9"},
+        {"{\"a\": \"\\ud800\"}", "Mode", none, "bad \\u escape at byte 13"},
+        {"{\"a\": \"\\udc00\"}", "Mode", none, "bad \\u escape at byte 13"},
+        {"{\"a\": \"\\ud800\\u0041\"}", "Mode", none, "bad \\u escape at byte 19"},
+        {"{\"Mode\": " + std::string(66, '[') + std::string(66, ']') + "}", "Mode", none,
+            "nested too deeply at byte 74"},
+    };
+    for (const auto& c : cases) {
+        Put(c.File);
+        const auto read = [&] {
+            const OpenKey key(store, false);
+            return store.Value(c.Name);
+        };
+        if (c.Damage.empty()) {
+            EXPECT_EQ(read(), c.Value) << c.File;
+            continue;
+        }
+        const std::string error
+            = "The settings file is damaged (" + c.Damage + "); Cryoweaver leaves it as it is. Correct or delete it";
+        EXPECT_EQ(test::ErrorText(read), error) << c.File;
+        EXPECT_EQ(test::ErrorText([&] { SaveMode(store, 1); }), error) << c.File;
+        EXPECT_EQ(File(), c.File);
+    }
+}
+
+// Names are written as JSON strings and read back as they were.
+TEST_F(SettingsTest, StoredTextIsEscapedAndReadBackAsItWas)
+{
+    const std::pair<std::string, std::string> cases[] = {
+        {R"(C:\UOX3\"x"/y)", R"("C:\\UOX3\\\"x\"/y")"},
+        {"\n\r\t\b\f\x01\x1f\x7F"s + '\0',
+            R"("\n\r\t\u0008\u000c\u0001\u001f)"
+            "\x7F"
+            R"(\u0000")"},
+        {"/home/jörg/€/\xF0\x9F\x98\x80", "\"/home/jörg/€/\xF0\x9F\x98\x80\""},
+        {"/home/j\xF6rg", "\"/home/j\xF6rg\""},
+    };
+    for (const auto& [text, json] : cases) {
+        std::filesystem::remove_all(dir / "config");
+        ASSERT_TRUE(store.Open(true));
+        ASSERT_TRUE(store.SetValue("UOX3.wsc", text));
+        store.Close();
+        EXPECT_EQ(File(), "{\n    \"UOX3.wsc\": " + json + "\n}\n");
+        EXPECT_EQ(LoadFileNames(store).Wsc, text);
+    }
+}
+
 TEST_F(SettingsTest, DamagedFileIsReportedWithItsPathAndNeverOverwritten)
 {
     for (const std::string content : {"StaIdx0.mul=/w/StaIdx0.mul\n", "{\"Mode\": 1, \"StaIdx0.mul\": \"/w/",

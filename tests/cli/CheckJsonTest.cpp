@@ -1,0 +1,74 @@
+// check --json: how every kind of text reaches the JSON object.
+#include "CheckJson.h"
+
+#include <gtest/gtest.h>
+
+namespace cryo {
+namespace {
+
+using namespace std::string_literals;
+
+// The object for one finding whose title and example are the text, with the
+// text as the index file's path too.
+std::string JsonOf(const std::string& text)
+{
+    CheckReport report;
+    report.Findings.push_back({"kind", text, 1, {text}});
+    return cli::CheckJson(report, {text, "s", "w"}, {1, 2});
+}
+
+TEST(CheckJson, TextIsEscapedAndBytesThatAreNoUtf8BecomeReplacementCharacters)
+{
+    const std::pair<std::string, std::string> cases[] = {
+        {"/srv/uox3/StaIdx0.mul", R"("/srv/uox3/StaIdx0.mul")"},
+        {R"(C:\UOX3\"x"/y)", R"("C:\\UOX3\\\"x\"/y")"},
+        {"\n\r\t", R"("\n\r\t")"},
+        {"\b\f\x01\x1f\x7f"s + '\0', R"("\u0008\u000c\u0001\u001f\u007f\u0000")"},
+        {"Grüße € \xF0\x9F\x98\x80 \xF4\x8F\xBF\xBF", "\"Grüße € \xF0\x9F\x98\x80 \xF4\x8F\xBF\xBF\""},
+        // Latin-1, a lone continuation byte, bytes that never start UTF-8.
+        {"a\xE9t \x80 \xFF\xFE", R"("a\ufffdt \ufffd \ufffd\ufffd")"},
+        // Overlong forms, a surrogate, past U+10FFFF.
+        {"\xC0\xAF \xE0\x80\xAF \xED\xA0\x80 \xF4\x90\x80\x80",
+            R"("\ufffd\ufffd \ufffd\ufffd\ufffd \ufffd\ufffd\ufffd \ufffd\ufffd\ufffd\ufffd")"},
+        // Sequences cut short, inside the text and at its end.
+        {"\xE2\x82( \xF0\x9F\x98", R"("\ufffd\ufffd( \ufffd\ufffd\ufffd")"},
+    };
+    for (const auto& [text, json] : cases) {
+        EXPECT_EQ(JsonOf(text),
+            "{\n  \"healthy\": false,\n  \"staidx\": " + json
+                + ",\n  \"statics\": \"s\",\n  \"wsc\": \"w\",\n  \"world_save\": \"\",\n  \"map_blocks\": [1, 2],\n"
+                  "  \"statics_bytes\": 0,\n  \"unreferenced_bytes\": 0,\n  \"findings\": [\n    {\"kind\": \"kind\", "
+                  "\"title\": "
+                + json + ", \"count\": 1, \"examples\": [" + json + "]}\n  ]\n}\n")
+            << text;
+    }
+}
+
+TEST(CheckJson, AHealthyReportHasNoFindingsAndLargeCountsStayExact)
+{
+    CheckReport report;
+    report.StaticsBytes = 18446744073709551615u;
+    report.UnreferencedBytes = 4294967296u;
+    report.WorldSaveKind = "folder";
+    report.Findings.push_back({"a", "A", 0, {}});
+    report.Findings.push_back({"b", "B", 0, {}});
+    EXPECT_EQ(cli::CheckJson(report, {"i", "s", ""}, {896, 512}),
+        R"({
+  "healthy": true,
+  "staidx": "i",
+  "statics": "s",
+  "wsc": "",
+  "world_save": "folder",
+  "map_blocks": [896, 512],
+  "statics_bytes": 18446744073709551615,
+  "unreferenced_bytes": 4294967296,
+  "findings": [
+    {"kind": "a", "title": "A", "count": 0, "examples": []},
+    {"kind": "b", "title": "B", "count": 0, "examples": []}
+  ]
+}
+)");
+}
+
+} // namespace
+} // namespace cryo
