@@ -6,6 +6,8 @@ set -euo pipefail
 
 purpose=${1:-run}
 packages=(g++ cmake ninja-build qt6-base-dev fonts-dejavu-core)
+# JSON (header-only, so the Windows cross-build uses it too).
+packages+=(nlohmann-json3-dev)
 if [ "$purpose" = test ]; then
   packages+=(libgtest-dev googletest libbenchmark-dev)
   # The format check: the project's style is clang-format 14's.
@@ -15,6 +17,9 @@ if [ "$purpose" = test ]; then
   # A private display for the Windows window's test under Wine; dpkg-shlibdeps
   # for the Debian package's dependencies.
   packages+=(xvfb dpkg-dev)
+  # The Debian package's manual page of cryoweaver-cli, made from its --help,
+  # and Debian's own check of the package.
+  packages+=(help2man lintian)
   # The fuzz targets: clang with libFuzzer and the sanitizers' runtimes.
   packages+=(clang-14 libclang-rt-14-dev)
 fi
