@@ -17,9 +17,8 @@ if [ "$purpose" = test ]; then
   # A private display for the Windows window's test under Wine; dpkg-shlibdeps
   # for the Debian package's dependencies.
   packages+=(xvfb dpkg-dev)
-  # The Debian package's manual page of cryoweaver-cli, made from its --help,
-  # and Debian's own check of the package.
-  packages+=(help2man lintian)
+  # Debian's own check of the Debian package.
+  packages+=(lintian)
   # The fuzz targets: clang with libFuzzer and the sanitizers' runtimes.
   packages+=(clang-14 libclang-rt-14-dev)
 fi
