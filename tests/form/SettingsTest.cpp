@@ -205,13 +205,10 @@ TEST_F(SettingsTest, FilesAreReadAsWrittenOrRefusedWithThePlace)
         {R"({"Window": {"a": [1, {"b": null}], "": true}, "Mode": 0})", "Window", wrong},
         {R"({"Mode": "1"})", "Mode", "1"},
         {R"({"Mode": true, "a": false, "b": null})", "Mode", wrong},
-        {R"({"Mode": null})", "Mode", wrong},
-        {R"({"Mode": []})", "Mode", wrong},
         {R"({"Mode": {}})", "Mode", wrong},
         {R"({"Mode": 1.0})", "Mode", 1},
         {R"({"Mode": 1e2})", "Mode", 100},
         {R"({"Mode": 2.5E+1})", "Mode", 25},
-        {R"({"Mode": 0.1e1})", "Mode", 1},
         {R"({"Mode": -0})", "Mode", 0},
         {R"({"Mode": -0.0})", "Mode", 0},
         {R"({"Mode": 2147483647})", "Mode", 2147483647},
@@ -267,12 +264,16 @@ TEST_F(SettingsTest, FilesAreReadAsWrittenOrRefusedWithThePlace)
             EXPECT_EQ(read(), c.Value) << c.File;
             continue;
         }
-        const std::string error
-            = "The settings file is damaged (" + c.Damage + "); Cryoweaver leaves it as it is. Correct or delete it";
-        EXPECT_EQ(test::ErrorText(read), error) << c.File;
-        EXPECT_EQ(test::ErrorText([&] { SaveMode(store, 1); }), error) << c.File;
+        // Shown with the path beneath, whatever the window was doing.
+        const std::string error = Path() + ": The settings file is damaged (" + c.Damage
+            + "); Cryoweaver leaves it as it is. Correct or delete it.";
+        EXPECT_EQ(test::ErrorLineOf(read), error) << c.File;
+        EXPECT_EQ(test::ErrorLineOf([&] { LoadMode(store, Asker(true)); }), error) << c.File;
+        EXPECT_EQ(test::ErrorLineOf([&] { SaveMode(store, 1); }), error) << c.File;
         EXPECT_EQ(File(), c.File);
     }
+    EXPECT_TRUE(Questions.empty());
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir / "config/Quellmar"), {}), 1);
 }
 
 // Names are written as JSON strings and read back as they were. Bytes that are
@@ -302,29 +303,6 @@ TEST_F(SettingsTest, StoredTextIsEscapedAndReadBackAsItWas)
         EXPECT_EQ(File(), "{\n    \"UOX3.wsc\": " + c.Json + "\n}\n");
         EXPECT_EQ(LoadFileNames(store).Wsc, c.Read);
     }
-}
-
-TEST_F(SettingsTest, DamagedFileIsReportedWithItsPathAndNeverOverwritten)
-{
-    for (const std::string content : {"StaIdx0.mul=/w/StaIdx0.mul\n", "{\"Mode\": 1, \"StaIdx0.mul\": \"/w/",
-             "[\"Mode\", 1]", "{\"Mode\": 1} x", "{\"a\": \"\\ud800\"}"}) {
-        Put(content);
-        for (const auto& action : std::initializer_list<std::function<void()>>{
-                 [&] { LoadFileNames(store); }, [&] { LoadMode(store, Asker(true)); }, [&] { SaveMode(store, 1); }}) {
-            try {
-                action();
-                ADD_FAILURE() << "no error for " << content;
-            } catch (const SettingsError& error) {
-                EXPECT_TRUE(std::string(error.what()).starts_with("The settings file is damaged (")) << error.what();
-                EXPECT_TRUE(
-                    std::string(error.what()).ends_with("); Cryoweaver leaves it as it is. Correct or delete it"));
-                EXPECT_EQ(error.File(), Path());
-            }
-        }
-        EXPECT_EQ(File(), content);
-    }
-    EXPECT_TRUE(Questions.empty());
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir / "config/Quellmar"), {}), 1);
 }
 
 TEST_F(SettingsTest, UnknownValuesAreKeptAndFailedWritesNameTheValue)
