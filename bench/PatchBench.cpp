@@ -1,7 +1,7 @@
 // Making and applying a players' patch on generated statics pairs of a 896 x
 // 512 map (64 MB each, or CRYOWEAVER_BENCH_PATCH_MB megabytes): the current
-// pair changes every tenth block, appended at the end of its statics file as
-// a freeze leaves it. Making is measured beside a plain read of both pairs,
+// pair changes every tenth block (or every CRYOWEAVER_BENCH_PATCH_EVERY-th),
+// appended at the end of its statics file as a freeze leaves it. Making is measured beside a plain read of both pairs,
 // applying beside a durable write of the replaced blocks and the index; both
 // with the process's peak memory.
 #include "ApplyPatch.h"
@@ -74,7 +74,11 @@ struct Pairs {
         releaseStatics.Commit();
 
         // The current statics file: the release's bytes, then the changed
-        // blocks, each with its first object recoloured and one more.
+        // blocks (every CRYOWEAVER_BENCH_PATCH_EVERY-th, 10 without it), each
+        // with its middle object recoloured and one more at its end, as a
+        // melt, an edit and a freeze leave it.
+        const char* every = std::getenv("CRYOWEAVER_BENCH_PATCH_EVERY");
+        const std::size_t stride = every != nullptr && std::atoi(every) > 0 ? std::size_t(std::atoi(every)) : 10;
         std::filesystem::copy_file(Path("release-statics.mul"), Path("current-statics.mul"),
             std::filesystem::copy_options::overwrite_existing);
         StaIdx current = release;
@@ -82,11 +86,11 @@ struct Pairs {
             File out = File::OpenExisting(Path("current-statics.mul"));
             out.Seek(static_cast<std::int64_t>(ReleaseBytes));
             std::vector<unsigned char> appended;
-            for (std::size_t n = 0; n < blocks; n += 10) {
+            for (std::size_t n = 0; n < blocks; n += stride) {
                 for (int i = 0; i <= items; ++i)
-                    EncodeStaticItem(
-                        {static_cast<std::uint16_t>(n + static_cast<std::size_t>(i)), static_cast<std::uint8_t>(i % 8),
-                            static_cast<std::uint8_t>(i / 8 % 8), 0, static_cast<std::uint16_t>(i == 0 ? 0x21 : 0)},
+                    EncodeStaticItem({static_cast<std::uint16_t>(n + static_cast<std::size_t>(i)),
+                                         static_cast<std::uint8_t>(i % 8), static_cast<std::uint8_t>(i / 8 % 8), 0,
+                                         static_cast<std::uint16_t>(i == items / 2 ? 0x21 : 0)},
                         &block[static_cast<std::size_t>(i) * StaticItemSize]);
                 current.Entries[n] = {static_cast<std::int32_t>(ReleaseBytes + ChangedBytes + appended.size()),
                     (items + 1) * StaticItemSize, 0};

@@ -11,44 +11,76 @@
 #include <algorithm>
 #include <limits>
 #include <memory>
+#include <span>
 #include <vector>
 
 namespace cryo {
 
 namespace {
 
-// The records of a block as sortable numbers: 7 bytes each.
-void SortedRecords(std::span<const unsigned char> records, std::vector<std::uint64_t>& out)
-{
-    out.clear();
-    for (std::size_t at = 0; at < records.size(); at += StaticItemSize) {
+// Counts the objects of one block missing from another, each as often as it
+// is missing, in one pass over each: a hash table of the first block's
+// records (7 bytes as a number) with how often each occurs.
+class ObjectDifference {
+public:
+    ObjectDifference()
+        : keys_(Slots, Free)
+        , counts_(Slots, 0)
+    {
+    }
+
+    // The objects of after missing from before (added), and of before missing from after (removed).
+    std::pair<std::uint64_t, std::uint64_t> Of(
+        std::span<const unsigned char> before, std::span<const unsigned char> after)
+    {
+        for (std::size_t at = 0; at < before.size(); at += StaticItemSize) {
+            const std::size_t slot = Find(Key(before, at));
+            if (keys_[slot] == Free) {
+                keys_[slot] = Key(before, at);
+                used_.push_back(slot);
+            }
+            ++counts_[slot];
+        }
+        std::uint64_t common = 0;
+        for (std::size_t at = 0; at < after.size(); at += StaticItemSize) {
+            const std::size_t slot = Find(Key(after, at));
+            if (keys_[slot] != Free && counts_[slot] > 0) {
+                --counts_[slot];
+                ++common;
+            }
+        }
+        for (const std::size_t slot : used_) {
+            keys_[slot] = Free;
+            counts_[slot] = 0;
+        }
+        used_.clear();
+        return {after.size() / StaticItemSize - common, before.size() / StaticItemSize - common};
+    }
+
+private:
+    // Twice a block's most objects, so that probes stay short.
+    static constexpr std::size_t Slots = 1024;
+    static constexpr std::uint64_t Free = ~std::uint64_t{0};
+
+    static std::uint64_t Key(std::span<const unsigned char> records, std::size_t at)
+    {
         std::uint64_t key = 0;
         for (std::size_t i = 0; i < StaticItemSize; ++i)
             key = key << 8 | records[at + i];
-        out.push_back(key);
+        return key;
     }
-    std::sort(out.begin(), out.end());
-}
+    std::size_t Find(std::uint64_t key) const
+    {
+        std::size_t slot = static_cast<std::size_t>((key * 0x9E3779B97F4A7C15u) >> 54);
+        while (keys_[slot] != Free && keys_[slot] != key)
+            slot = (slot + 1) % Slots;
+        return slot;
+    }
 
-// Objects of old missing from new, and of new missing from old, each as
-// often as it is missing.
-std::pair<std::uint64_t, std::uint64_t> Difference(
-    const std::vector<std::uint64_t>& before, const std::vector<std::uint64_t>& after)
-{
-    std::uint64_t common = 0;
-    for (auto a = before.begin(), b = after.begin(); a != before.end() && b != after.end();) {
-        if (*a < *b) {
-            ++a;
-        } else if (*b < *a) {
-            ++b;
-        } else {
-            ++common;
-            ++a;
-            ++b;
-        }
-    }
-    return {after.size() - common, before.size() - common};
-}
+    std::vector<std::uint64_t> keys_;
+    std::vector<int> counts_;
+    std::vector<std::size_t> used_;
+};
 
 void CheckNotAnInput(const std::string& outPath, const std::vector<std::string>& inputs)
 {
@@ -116,8 +148,7 @@ MadePatch MakePatch(const StaticsPair& release, const StaticsPair& current, cons
     StaticsWindow oldWindow(oldStatics);
     StaticsWindow newWindow(newStatics);
     MadePatch made;
-    std::vector<std::uint64_t> oldSorted;
-    std::vector<std::uint64_t> newSorted;
+    ObjectDifference difference;
     const std::size_t height = static_cast<std::size_t>(patchMap.Size.Height);
     for (std::size_t n = 0; n < entries; ++n) {
         std::span<const unsigned char> oldRecords;
@@ -134,9 +165,7 @@ MadePatch MakePatch(const StaticsPair& release, const StaticsPair& current, cons
             reporter.SetProgress(static_cast<int>(n * 100 / entries));
         if (std::ranges::equal(oldRecords, newRecords))
             continue;
-        SortedRecords(oldRecords, oldSorted);
-        SortedRecords(newRecords, newSorted);
-        const auto [added, removed] = Difference(oldSorted, newSorted);
+        const auto [added, removed] = difference.Of(oldRecords, newRecords);
         made.Added += added;
         made.Removed += removed;
         writer.Add(n, oldRecords, newRecords);
