@@ -6,6 +6,8 @@ set -euo pipefail
 
 purpose=${1:-run}
 packages=(g++ cmake ninja-build qt6-base-dev fonts-dejavu-core)
+# xxHash, header-only (XXH_INLINE_ALL), so the Windows cross-build uses the same header.
+packages+=(libxxhash-dev)
 if [ "$purpose" = test ]; then
   packages+=(libgtest-dev googletest libbenchmark-dev)
   # The format check: the project's style is clang-format 14's.
