@@ -12,8 +12,12 @@ const char* const UsageText
       "                        (X Y | --at X,Y)\n"
       "  cryoweaver-cli freeze --staidx FILE --statics FILE --wsc PATH [--map-size WxH] [--dry-run]\n"
       "  cryoweaver-cli export --staidx FILE --statics FILE --wsc PATH [--map-size WxH] OUTFILE\n"
-      "  cryoweaver-cli undo   --staidx FILE --statics FILE --wsc PATH\n"
-      "  cryoweaver-cli history --staidx FILE --statics FILE --wsc PATH\n"
+      "  cryoweaver-cli patch  --staidx FILE --statics FILE --new-staidx FILE --new-statics FILE\n"
+      "                        [--map-size WxH] OUTFILE\n"
+      "  cryoweaver-cli apply  --staidx FILE --statics FILE [--map-size WxH] [--dry-run] [--force]\n"
+      "                        PATCHFILE\n"
+      "  cryoweaver-cli undo   --staidx FILE --statics FILE [--wsc PATH]\n"
+      "  cryoweaver-cli history --staidx FILE --statics FILE [--wsc PATH]\n"
       "  cryoweaver-cli check  --staidx FILE --statics FILE --wsc PATH [--map-size WxH] [--json]\n"
       "  cryoweaver-cli compact --staidx FILE --statics FILE [--map-size WxH]\n"
       "  cryoweaver-cli sample DIR\n"
@@ -23,8 +27,15 @@ const char* const UsageText
       "  melt    moves block X, Y from the statics files into the world save\n"
       "  freeze  moves every TYPE 255 item of the world save into the statics files\n"
       "  export  writes the items a freeze would take into OUTFILE, a file of [ITEM]\n"
-      "          records for players to freeze; the world save stays as it is\n"
-      "  undo    takes back the last melt, freeze or compact of these files\n"
+      "          records for players to freeze; the world save stays as it is.\n"
+      "          It only adds objects: objects moved or removed need a patch\n"
+      "  patch   compares the released statics files (--staidx, --statics) with the\n"
+      "          current ones (--new-staidx, --new-statics) and writes every block\n"
+      "          that differs into OUTFILE, a players' patch\n"
+      "  apply   replaces the blocks of PATCHFILE in these statics files; blocks\n"
+      "          already up to date stay, and blocks that differ from the release\n"
+      "          stop it unless --force\n"
+      "  undo    takes back the last melt, freeze, compact or apply of these files\n"
       "  history lists what undo takes back, newest first\n"
       "  check   reports what would make the server or a freeze misbehave, changing\n"
       "          nothing; exit status 1 when it finds anything (--json: as JSON)\n"
@@ -45,7 +56,8 @@ const char* const UsageText
       "                  without it, the map is the number in the files' names\n"
       "                  (staidx2.mul with statics2.mul; other names are map 0)\n"
       "  --dry-run       makes every check and prints what would change, but\n"
-      "                  changes no file\n";
+      "                  changes no file\n"
+      "  --force         apply: replaces blocks that differ from the release too\n";
 
 namespace {
 
@@ -54,6 +66,7 @@ struct CommandShape {
     bool NeedsWsc;
     bool TakesBlock;
     bool TakesOutput = false;
+    bool WscOptional = false;
 };
 
 // A value option: where its text goes and what it needs.
@@ -67,8 +80,10 @@ const std::map<std::string, CommandShape> Commands = {
     {"melt", {CommandKind::Melt, true, true}},
     {"freeze", {CommandKind::Freeze, true, false}},
     {"export", {CommandKind::Export, true, false, true}},
-    {"undo", {CommandKind::Undo, true, false}},
-    {"history", {CommandKind::History, true, false}},
+    {"undo", {CommandKind::Undo, false, false, false, true}},
+    {"history", {CommandKind::History, false, false, false, true}},
+    {"patch", {CommandKind::Patch, false, false, true}},
+    {"apply", {CommandKind::Apply, false, false, true}},
     {"check", {CommandKind::Check, true, false}},
     {"compact", {CommandKind::Compact, false, false}},
 };
@@ -98,7 +113,8 @@ Command ParseCommandLine(const std::vector<std::string>& args)
     std::string mapSizeText;
     std::map<std::string, ValueOption> options = {{"--staidx", {&command.StaIdx, "a file name"}},
         {"--statics", {&command.Statics, "a file name"}}, {"--wsc", {&command.Wsc, "a file or folder name"}},
-        {"--at", {&atText, "a position X,Y"}}, {"--map-size", {&mapSizeText, "a size WIDTHxHEIGHT"}}};
+        {"--at", {&atText, "a position X,Y"}}, {"--map-size", {&mapSizeText, "a size WIDTHxHEIGHT"}},
+        {"--new-staidx", {&command.NewStaIdx, "a file name"}}, {"--new-statics", {&command.NewStatics, "a file name"}}};
     std::map<std::string, bool> given;
     bool onlyPositional = false;
     for (std::size_t i = 1; i < args.size(); ++i) {
@@ -120,8 +136,8 @@ Command ParseCommandLine(const std::vector<std::string>& args)
             command.Kind = CommandKind::Help;
             return command;
         }
-        if (arg == "--json") {
-            command.Json = true;
+        if (arg == "--json" || arg == "--force") {
+            (arg == "--json" ? command.Json : command.Force) = true;
             given[arg] = true;
             continue;
         }
@@ -160,13 +176,22 @@ Command ParseCommandLine(const std::vector<std::string>& args)
         Fail(name + " needs --statics FILE");
     if (shape->second.NeedsWsc && !given.count("--wsc"))
         Fail(name + " needs --wsc PATH");
-    if (!shape->second.NeedsWsc && given.count("--wsc"))
+    if (!shape->second.NeedsWsc && !shape->second.WscOptional && given.count("--wsc"))
         Fail(name + " takes no --wsc");
+    for (const char* option : {"--new-staidx", "--new-statics"}) {
+        if (command.Kind == CommandKind::Patch && !given.count(option))
+            Fail(name + " needs " + option + " FILE");
+        if (command.Kind != CommandKind::Patch && given.count(option))
+            Fail(name + " takes no " + option);
+    }
+    if (command.Kind != CommandKind::Apply && command.Force)
+        Fail(name + " takes no --force");
     if (command.Kind != CommandKind::Check && command.Json)
         Fail(name + " takes no --json");
     if (!shape->second.TakesBlock && given.count("--at"))
         Fail(name + " takes no --at");
-    if (command.DryRun && command.Kind != CommandKind::Melt && command.Kind != CommandKind::Freeze)
+    if (command.DryRun && command.Kind != CommandKind::Melt && command.Kind != CommandKind::Freeze
+        && command.Kind != CommandKind::Apply)
         Fail(name + " takes no --dry-run");
     try {
         if (given.count("--at"))
@@ -178,7 +203,9 @@ Command ParseCommandLine(const std::vector<std::string>& args)
     }
     if (shape->second.TakesOutput) {
         if (positional.size() != 1)
-            Fail(name + " needs exactly one output file");
+            Fail(name
+                + (command.Kind == CommandKind::Apply ? " needs exactly one patch file"
+                                                      : " needs exactly one output file"));
         command.Output = positional[0];
     } else if (!shape->second.TakesBlock) {
         if (!positional.empty())

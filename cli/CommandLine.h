@@ -8,7 +8,21 @@
 
 namespace cryo::cli {
 
-enum class CommandKind { Help, Version, List, Melt, Freeze, Export, Sample, Check, Compact, Undo, History };
+enum class CommandKind {
+    Help,
+    Version,
+    List,
+    Melt,
+    Freeze,
+    Export,
+    Sample,
+    Check,
+    Compact,
+    Undo,
+    History,
+    Patch,
+    Apply
+};
 
 struct Command {
     CommandKind Kind = CommandKind::Help;
@@ -25,8 +39,13 @@ struct Command {
     bool DryRun = false;
     // check: the report as one JSON object.
     bool Json = false;
-    // The file an export writes.
+    // The file an export or a patch writes, or the patch an apply reads.
     std::string Output;
+    // patch: the current pair, compared with the released one (StaIdx, Statics).
+    std::string NewStaIdx;
+    std::string NewStatics;
+    // apply: replaces blocks that differ from the release too.
+    bool Force = false;
 };
 
 // A command line that cannot be run: the text says what is wrong.

@@ -1,6 +1,7 @@
 // cryoweaver-cli: the list, melt, freeze, check and compact actions of the
-// window for servers without a display.
+// window for servers without a display, and the players' patches.
 #include "Actions.h"
+#include "ApplyPatch.h"
 #include "Check.h"
 #include "CheckJson.h"
 #include "CommandLine.h"
@@ -8,6 +9,7 @@
 #include "Error.h"
 #include "File.h"
 #include "Interrupt.h"
+#include "MakePatch.h"
 #include "MapSizes.h"
 #include "StaIdx.h"
 #include "Text.h"
@@ -83,6 +85,11 @@ int Run(const cli::Command& command, cli::ConsoleReporter& reporter)
         UndoLastOperation(files, reporter);
         return 0;
     }
+    if (command.Kind == cli::CommandKind::Patch) {
+        MakePatch({command.StaIdx, command.Statics}, {command.NewStaIdx, command.NewStatics}, command.Output, reporter,
+            command.MapSize);
+        return 0;
+    }
     if (command.Kind == cli::CommandKind::History) {
         const std::vector<HistoryEntry> operations = UndoableOperations(files);
         if (operations.empty())
@@ -133,6 +140,10 @@ int Run(const cli::Command& command, cli::ConsoleReporter& reporter)
         break;
     case cli::CommandKind::Export:
         RunExport(files, command.Output, *table, reporter);
+        break;
+    case cli::CommandKind::Apply:
+        RunApplyPatch(files.StaIdx, files.Statics, command.Output, *table, reporter,
+            {.Force = command.Force, .DryRun = command.DryRun});
         break;
     default:
         break;

@@ -8,6 +8,8 @@ purpose=${1:-run}
 packages=(g++ cmake ninja-build qt6-base-dev fonts-dejavu-core)
 # JSON (header-only, so the Windows cross-build uses it too).
 packages+=(nlohmann-json3-dev)
+# xxHash, header-only (XXH_INLINE_ALL), so the Windows cross-build uses the same header.
+packages+=(libxxhash-dev)
 if [ "$purpose" = test ]; then
   packages+=(libgtest-dev googletest libbenchmark-dev)
   # The format check: the project's style is clang-format 14's.
