@@ -6,6 +6,8 @@ set -euo pipefail
 
 purpose=${1:-run}
 packages=(g++ cmake ninja-build qt6-base-dev fonts-dejavu-core)
+# JSON (header-only, so the Windows cross-build uses it too).
+packages+=(nlohmann-json3-dev)
 # xxHash, header-only (XXH_INLINE_ALL), so the Windows cross-build uses the same header.
 packages+=(libxxhash-dev)
 if [ "$purpose" = test ]; then
@@ -17,6 +19,8 @@ if [ "$purpose" = test ]; then
   # A private display for the Windows window's test under Wine; dpkg-shlibdeps
   # for the Debian package's dependencies.
   packages+=(xvfb dpkg-dev)
+  # Debian's own check of the Debian package.
+  packages+=(lintian)
   # The fuzz targets: clang with libFuzzer and the sanitizers' runtimes.
   packages+=(clang-14 libclang-rt-14-dev)
 fi

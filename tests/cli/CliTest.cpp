@@ -502,7 +502,10 @@ TEST(CommandLine, CheckPrintsOneJsonObject)
     {"kind": "not_frozen", "title": "TYPE 255 items a freeze would leave behind", "count": 0, "examples": []},
     {"kind": "duplicate_serials", "title": "Serials that more than one record carries", "count": 0, "examples": []},
     {"kind": "refused", "title": "Values the server or a freeze would refuse", "count": 1, "examples": [")"
-            + dir + R"(/UOX3.wsc: line 4: The server cannot load Colour=q\"\t\ufffd: the value is not a number."]},
+            + dir
+            + R"(/UOX3.wsc: line 4: The server cannot load Colour=q\"\t)"
+              "\xEF\xBF\xBD"
+              R"(: the value is not a number."]},
     {"kind": "block_overflow", "title": "Blocks a freeze would fill past 512 objects", "count": 0, "examples": []}
   ]
 }
