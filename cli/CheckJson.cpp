@@ -1,5 +1,7 @@
 #include "CheckJson.h"
 
+#include "Text.h"
+
 #include <nlohmann/json.hpp>
 
 #include <string_view>
@@ -8,37 +10,6 @@ namespace cryo::cli {
 
 namespace {
 
-// The length of the UTF-8 sequence that begins at text[i], or 0 when none does.
-std::size_t Utf8Length(std::string_view text, std::size_t i)
-{
-    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-    const unsigned char lead = byte(i);
-    std::size_t length = 0;
-    unsigned char low = 0x80;
-    unsigned char high = 0xBF;
-    if (lead < 0x80) {
-        return 1;
-    } else if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        low = lead == 0xE0 ? 0xA0 : 0x80; // no overlong forms
-        high = lead == 0xED ? 0x9F : 0xBF; // no surrogates
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        low = lead == 0xF0 ? 0x90 : 0x80;
-        high = lead == 0xF4 ? 0x8F : 0xBF;
-    } else {
-        return 0;
-    }
-    if (i + length > text.size() || byte(i + 1) < low || byte(i + 1) > high)
-        return 0;
-    for (std::size_t k = i + 2; k < i + length; ++k)
-        if (byte(k) < 0x80 || byte(k) > 0xBF)
-            return 0;
-    return length;
-}
-
 // A text as a JSON string. Each byte that begins no UTF-8 sequence (a path may
 // hold any) becomes one U+FFFD, so that the output is always valid JSON. (The
 // library's own replacement takes a cut-short sequence as one.)
@@ -46,7 +17,7 @@ std::string Json(std::string_view text)
 {
     std::string valid;
     for (std::size_t i = 0; i < text.size();) {
-        const std::size_t length = Utf8Length(text, i);
+        const std::size_t length = Utf8SequenceLength(text, i);
         valid += length == 0 ? std::string_view("\xEF\xBF\xBD") : text.substr(i, length);
         i += length == 0 ? 1 : length;
     }

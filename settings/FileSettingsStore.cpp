@@ -1,10 +1,14 @@
 #include "FileSettingsStore.h"
 
 #include "File.h"
+#include "Text.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
+#include <vector>
 
 namespace cryo::settings {
 
@@ -39,12 +43,81 @@ std::string Place(const std::string& text, std::size_t byte)
     return "line " + std::to_string(line) + ", column " + std::to_string(column);
 }
 
+// Bytes of a string that are no UTF-8 pass the parser as stand-ins, the
+// private-use characters U+10FF80..U+10FFFF, which no path holds, and become
+// the bytes again when the value is read.
+void AppendStandIn(std::string& out, char byte)
+{
+    const auto b = static_cast<unsigned char>(byte);
+    out += '\xF4';
+    out += '\x8F';
+    out += static_cast<char>(0xBC | (b >> 6));
+    out += static_cast<char>(0x80 | (b & 0x3F));
+}
+
+std::string WithoutStandIns(const std::string& text)
+{
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\xF4' && i + 3 < text.size() && text[i + 1] == '\x8F'
+            && (text[i + 2] == '\xBE' || text[i + 2] == '\xBF')) {
+            out += static_cast<char>(((text[i + 2] & 0x03) << 6) | (text[i + 3] & 0x3F));
+            i += 3;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+// The file as JSON, with what earlier versions of Cryoweaver also read: numbers
+// written with leading zeros ("01"), and bytes in strings that are no UTF-8 (a
+// path typed in another encoding). origin holds, for every byte of the result,
+// where it came from in the file, so that an error names the file's own place.
+std::string Lenient(const std::string& text, std::vector<std::size_t>& origin)
+{
+    std::string out;
+    const auto take = [&](std::size_t from, std::size_t count) {
+        out.append(text, from, count);
+        for (std::size_t k = 0; k < count; ++k)
+            origin.push_back(from + k);
+    };
+    bool inString = false;
+    for (std::size_t i = 0; i < text.size();) {
+        const char c = text[i];
+        if (inString) {
+            const std::size_t length = c == '\\' ? 2 : Utf8SequenceLength(text, i);
+            inString = c != '"';
+            if (length == 0) {
+                AppendStandIn(out, c);
+                origin.insert(origin.end(), 4, i);
+                ++i;
+            } else {
+                take(i, std::min(length, text.size() - i));
+                i += length;
+            }
+            continue;
+        }
+        inString = c == '"';
+        const bool firstDigit = out.empty() || !std::strchr("0123456789.eE+", out.back());
+        if (c == '0' && firstDigit && i + 1 < text.size() && text[i + 1] >= '0' && text[i + 1] <= '9') {
+            ++i;
+            continue;
+        }
+        take(i, 1);
+        ++i;
+    }
+    return out;
+}
+
 // The file's object, or why it is none.
 nlohmann::json ParseObject(const std::string& text)
 {
+    std::vector<std::size_t> origin;
+    const std::string json = Lenient(text, origin);
     nlohmann::json document;
     try {
-        document = nlohmann::json::parse(text, [](int depth, nlohmann::json::parse_event_t, nlohmann::json&) {
+        document = nlohmann::json::parse(json, [](int depth, nlohmann::json::parse_event_t, nlohmann::json&) {
             if (depth > MaxDepth)
                 throw TooDeep();
             return true;
@@ -52,7 +125,11 @@ nlohmann::json ParseObject(const std::string& text)
     } catch (const TooDeep&) {
         throw SettingsError("nested too deeply");
     } catch (const nlohmann::json::parse_error& error) {
-        throw SettingsError("not valid JSON at " + Place(text, error.byte));
+        // error.byte counts from 1, one past the end for a file cut short.
+        const std::size_t at = error.byte == 0 || error.byte > origin.size()
+            ? text.size() + (error.byte > origin.size() ? error.byte - origin.size() : 1)
+            : origin[error.byte - 1] + 1;
+        throw SettingsError("not valid JSON at " + Place(text, at));
     } catch (const nlohmann::json::exception&) {
         // The only other failure of a parse: a number past the range of a double.
         throw SettingsError("a number out of range");
@@ -67,7 +144,7 @@ nlohmann::json ParseObject(const std::string& text)
 StoredValue ToStored(const nlohmann::json& value)
 {
     if (value.is_string())
-        return value.get<std::string>();
+        return WithoutStandIns(value.get<std::string>());
     if (value.is_number()) {
         const double number = value.get<double>();
         if (std::floor(number) == number && number >= std::numeric_limits<std::int32_t>::min()

@@ -220,10 +220,15 @@ TEST_F(SettingsTest, FilesAreReadAsWrittenOrRefusedWithThePlace)
         {R"({"Mode": 99999999999999999999})", "Mode", wrong},
         {"{\"Mode\": " + std::string(65, '[') + std::string(65, ']') + "}", "Mode", wrong},
 
-        // Never written by Cryoweaver, and no JSON: read before as 1, 0 and bytes.
-        {R"({"Mode": 01})", "Mode", none, "not valid JSON at line 1, column 11"},
+        // Never written by Cryoweaver, and no JSON, but read as ever: leading
+        // zeros, and bytes that are no UTF-8, kept as they are.
+        {R"({"Mode": 01})", "Mode", 1},
+        {R"({"Mode": -007, "a": [0.01, 1e01, 100]})", "Mode", -7},
+        {"{\"UOX3.wsc\": \"/home/j\xF6rg/\xFF\xFE\"}", "UOX3.wsc", "/home/j\xF6rg/\xFF\xFE"},
+        {"{\"UOX3.wsc\": \"\xF6\", x}", "Mode", none, "not valid JSON at line 1, column 19"},
+        {"{\"Mode\": 00, x}", "Mode", none, "not valid JSON at line 1, column 14"},
+        // Read as 0 by earlier versions: a number no double holds.
         {R"({"Mode": 1e400})", "Mode", none, "a number out of range"},
-        {"{\"UOX3.wsc\": \"\xFF\xFE\"}", "UOX3.wsc", none, "not valid JSON at line 1, column 15"},
         // Refused before and now, with the place.
         {"", "Mode", none, "not valid JSON at line 1, column 1"},
         {" \n ", "Mode", none, "not valid JSON at line 2, column 2"},
