@@ -67,4 +67,8 @@ std::vector<std::string_view> Split(std::string_view text, char separator);
 // Decimal digits only; std::invalid_argument for anything else.
 std::uint64_t ParsedCount(std::string_view text);
 
+// The length of the well-formed UTF-8 sequence that begins at text[i] (no
+// overlong forms, surrogates or code points past U+10FFFF), or 0 when none does.
+std::size_t Utf8SequenceLength(std::string_view text, std::size_t i);
+
 } // namespace cryo

@@ -12,8 +12,12 @@ const char* const UsageText
       "                        (X Y | --at X,Y)\n"
       "  cryoweaver-cli freeze --staidx FILE --statics FILE --wsc PATH [--map-size WxH] [--dry-run]\n"
       "  cryoweaver-cli export --staidx FILE --statics FILE --wsc PATH [--map-size WxH] OUTFILE\n"
-      "  cryoweaver-cli undo   --staidx FILE --statics FILE --wsc PATH\n"
-      "  cryoweaver-cli history --staidx FILE --statics FILE --wsc PATH\n"
+      "  cryoweaver-cli patch  --staidx FILE --statics FILE --new-staidx FILE --new-statics FILE\n"
+      "                        [--map-size WxH] OUTFILE\n"
+      "  cryoweaver-cli apply  --staidx FILE --statics FILE [--map-size WxH] [--dry-run] [--force]\n"
+      "                        PATCHFILE\n"
+      "  cryoweaver-cli undo   --staidx FILE --statics FILE [--wsc PATH]\n"
+      "  cryoweaver-cli history --staidx FILE --statics FILE [--wsc PATH]\n"
       "  cryoweaver-cli check  --staidx FILE --statics FILE --wsc PATH [--map-size WxH] [--json]\n"
       "  cryoweaver-cli compact --staidx FILE --statics FILE [--map-size WxH]\n"
       "  cryoweaver-cli render --staidx FILE --statics FILE [--wsc PATH] [--client DIR]\n"
@@ -26,8 +30,15 @@ const char* const UsageText
       "  melt    moves block X, Y from the statics files into the world save\n"
       "  freeze  moves every TYPE 255 item of the world save into the statics files\n"
       "  export  writes the items a freeze would take into OUTFILE, a file of [ITEM]\n"
-      "          records for players to freeze; the world save stays as it is\n"
-      "  undo    takes back the last melt, freeze or compact of these files\n"
+      "          records for players to freeze; the world save stays as it is.\n"
+      "          It only adds objects: objects moved or removed need a patch\n"
+      "  patch   compares the released statics files (--staidx, --statics) with the\n"
+      "          current ones (--new-staidx, --new-statics) and writes every block\n"
+      "          that differs into OUTFILE, a players' patch\n"
+      "  apply   replaces the blocks of PATCHFILE in these statics files; blocks\n"
+      "          already up to date stay, and blocks that differ from the release\n"
+      "          stop it unless --force\n"
+      "  undo    takes back the last melt, freeze, compact or apply of these files\n"
       "  history lists what undo takes back, newest first\n"
       "  check   reports what would make the server or a freeze misbehave, changing\n"
       "          nothing; exit status 1 when it finds anything (--json: as JSON)\n"
@@ -51,6 +62,7 @@ const char* const UsageText
       "                  (staidx2.mul with statics2.mul; other names are map 0)\n"
       "  --dry-run       makes every check and prints what would change, but\n"
       "                  changes no file\n"
+      "  --force         apply: replaces blocks that differ from the release too\n"
       "  --area X1,Y1,X2,Y2\n"
       "                  every block that this rectangle of tiles touches: two\n"
       "                  opposite corners as /where shows them, in any order\n"
@@ -67,6 +79,7 @@ struct CommandShape {
     bool NeedsWsc;
     bool TakesBlock;
     bool TakesOutput = false;
+    bool WscOptional = false;
 };
 
 // A value option: where its text goes and what it needs.
@@ -80,11 +93,13 @@ const std::map<std::string, CommandShape> Commands = {
     {"melt", {CommandKind::Melt, true, true}},
     {"freeze", {CommandKind::Freeze, true, false}},
     {"export", {CommandKind::Export, true, false, true}},
-    {"undo", {CommandKind::Undo, true, false}},
-    {"history", {CommandKind::History, true, false}},
+    {"undo", {CommandKind::Undo, false, false, false, true}},
+    {"history", {CommandKind::History, false, false, false, true}},
+    {"patch", {CommandKind::Patch, false, false, true}},
+    {"apply", {CommandKind::Apply, false, false, true}},
     {"check", {CommandKind::Check, true, false}},
     {"compact", {CommandKind::Compact, false, false}},
-    {"render", {CommandKind::Render, false, false, true}},
+    {"render", {CommandKind::Render, false, false, true, true}},
 };
 
 [[noreturn]] void Fail(const std::string& text)
@@ -112,11 +127,12 @@ Command ParseCommandLine(const std::vector<std::string>& args)
     std::string mapSizeText;
     std::string areaText;
     std::string scaleText;
-    std::map<std::string, ValueOption> options
-        = {{"--staidx", {&command.StaIdx, "a file name"}}, {"--statics", {&command.Statics, "a file name"}},
-            {"--wsc", {&command.Wsc, "a file or folder name"}}, {"--at", {&atText, "a position X,Y"}},
-            {"--map-size", {&mapSizeText, "a size WIDTHxHEIGHT"}}, {"--area", {&areaText, "a rectangle X1,Y1,X2,Y2"}},
-            {"--client", {&command.Client, "a folder name"}}, {"--scale", {&scaleText, "a number of tiles a pixel"}}};
+    std::map<std::string, ValueOption> options = {{"--staidx", {&command.StaIdx, "a file name"}},
+        {"--statics", {&command.Statics, "a file name"}}, {"--wsc", {&command.Wsc, "a file or folder name"}},
+        {"--at", {&atText, "a position X,Y"}}, {"--map-size", {&mapSizeText, "a size WIDTHxHEIGHT"}},
+        {"--new-staidx", {&command.NewStaIdx, "a file name"}}, {"--new-statics", {&command.NewStatics, "a file name"}},
+        {"--area", {&areaText, "a rectangle X1,Y1,X2,Y2"}}, {"--client", {&command.Client, "a folder name"}},
+        {"--scale", {&scaleText, "a number of tiles a pixel"}}};
     std::map<std::string, bool> given;
     bool onlyPositional = false;
     for (std::size_t i = 1; i < args.size(); ++i) {
@@ -138,13 +154,8 @@ Command ParseCommandLine(const std::vector<std::string>& args)
             command.Kind = CommandKind::Help;
             return command;
         }
-        if (arg == "--json") {
-            command.Json = true;
-            given[arg] = true;
-            continue;
-        }
-        if (arg == "--grid") {
-            command.Grid = true;
+        if (arg == "--json" || arg == "--force" || arg == "--grid") {
+            (arg == "--json" ? command.Json : arg == "--force" ? command.Force : command.Grid) = true;
             given[arg] = true;
             continue;
         }
@@ -183,8 +194,16 @@ Command ParseCommandLine(const std::vector<std::string>& args)
         Fail(name + " needs --statics FILE");
     if (shape->second.NeedsWsc && !given.count("--wsc"))
         Fail(name + " needs --wsc PATH");
-    if (!shape->second.NeedsWsc && given.count("--wsc") && command.Kind != CommandKind::Render)
+    if (!shape->second.NeedsWsc && !shape->second.WscOptional && given.count("--wsc"))
         Fail(name + " takes no --wsc");
+    for (const char* option : {"--new-staidx", "--new-statics"}) {
+        if (command.Kind == CommandKind::Patch && !given.count(option))
+            Fail(name + " needs " + option + " FILE");
+        if (command.Kind != CommandKind::Patch && given.count(option))
+            Fail(name + " takes no " + option);
+    }
+    if (command.Kind != CommandKind::Apply && command.Force)
+        Fail(name + " takes no --force");
     for (const char* option : {"--area", "--client", "--scale", "--grid"})
         if (given.count(option) && command.Kind != CommandKind::Render)
             Fail(name + " takes no " + option);
@@ -192,7 +211,8 @@ Command ParseCommandLine(const std::vector<std::string>& args)
         Fail(name + " takes no --json");
     if (!shape->second.TakesBlock && given.count("--at"))
         Fail(name + " takes no --at");
-    if (command.DryRun && command.Kind != CommandKind::Melt && command.Kind != CommandKind::Freeze)
+    if (command.DryRun && command.Kind != CommandKind::Melt && command.Kind != CommandKind::Freeze
+        && command.Kind != CommandKind::Apply)
         Fail(name + " takes no --dry-run");
     try {
         if (given.count("--at"))
@@ -213,7 +233,9 @@ Command ParseCommandLine(const std::vector<std::string>& args)
         Fail("render --grid needs --scale 1 or 2, where a block is 8 or 4 pixels wide");
     if (shape->second.TakesOutput) {
         if (positional.size() != 1)
-            Fail(name + " needs exactly one output file");
+            Fail(name
+                + (command.Kind == CommandKind::Apply ? " needs exactly one patch file"
+                                                      : " needs exactly one output file"));
         command.Output = positional[0];
     } else if (!shape->second.TakesBlock) {
         if (!positional.empty())

@@ -9,7 +9,22 @@
 
 namespace cryo::cli {
 
-enum class CommandKind { Help, Version, List, Melt, Freeze, Export, Sample, Check, Compact, Undo, History, Render };
+enum class CommandKind {
+    Help,
+    Version,
+    List,
+    Melt,
+    Freeze,
+    Export,
+    Sample,
+    Check,
+    Compact,
+    Undo,
+    History,
+    Patch,
+    Apply,
+    Render
+};
 
 struct Command {
     CommandKind Kind = CommandKind::Help;
@@ -26,8 +41,13 @@ struct Command {
     bool DryRun = false;
     // check: the report as one JSON object.
     bool Json = false;
-    // The file an export or a render writes.
+    // The file an export, a patch or a render writes, or the patch an apply reads.
     std::string Output;
+    // patch: the current pair, compared with the released one (StaIdx, Statics).
+    std::string NewStaIdx;
+    std::string NewStatics;
+    // apply: replaces blocks that differ from the release too.
+    bool Force = false;
     // render: the client's folder, the tiles per pixel, the block grid.
     std::string Client;
     int Scale = 1;

@@ -1,6 +1,8 @@
 // cryoweaver-cli: the list, melt, freeze, check and compact actions of the
-// window for servers without a display, and the picture of the map.
+// window for servers without a display, the players' patches and the picture
+// of the map.
 #include "Actions.h"
+#include "ApplyPatch.h"
 #include "Check.h"
 #include "CheckJson.h"
 #include "CommandLine.h"
@@ -8,6 +10,7 @@
 #include "Error.h"
 #include "File.h"
 #include "Interrupt.h"
+#include "MakePatch.h"
 #include "MapSizes.h"
 #include "Render.h"
 #include "StaIdx.h"
@@ -90,6 +93,11 @@ int Run(const cli::Command& command, cli::ConsoleReporter& reporter)
             reporter);
         return 0;
     }
+    if (command.Kind == cli::CommandKind::Patch) {
+        MakePatch({command.StaIdx, command.Statics}, {command.NewStaIdx, command.NewStatics}, command.Output, reporter,
+            command.MapSize);
+        return 0;
+    }
     if (command.Kind == cli::CommandKind::History) {
         const std::vector<HistoryEntry> operations = UndoableOperations(files);
         if (operations.empty())
@@ -140,6 +148,10 @@ int Run(const cli::Command& command, cli::ConsoleReporter& reporter)
         break;
     case cli::CommandKind::Export:
         RunExport(files, command.Output, *table, reporter);
+        break;
+    case cli::CommandKind::Apply:
+        RunApplyPatch(files.StaIdx, files.Statics, command.Output, *table, reporter,
+            {.Force = command.Force, .DryRun = command.DryRun});
         break;
     default:
         break;

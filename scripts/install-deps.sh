@@ -8,6 +8,10 @@ purpose=${1:-run}
 packages=(g++ cmake ninja-build qt6-base-dev fonts-dejavu-core)
 # The map picture: stb's PNG writer (header only) and zlib.
 packages+=(libstb-dev zlib1g-dev)
+# JSON (header-only, so the Windows cross-build uses it too).
+packages+=(nlohmann-json3-dev)
+# xxHash, header-only (XXH_INLINE_ALL), so the Windows cross-build uses the same header.
+packages+=(libxxhash-dev)
 if [ "$purpose" = test ]; then
   packages+=(libgtest-dev googletest libbenchmark-dev)
   # The format check: the project's style is clang-format 14's.
@@ -17,6 +21,8 @@ if [ "$purpose" = test ]; then
   # A private display for the Windows window's test under Wine; dpkg-shlibdeps
   # for the Debian package's dependencies.
   packages+=(xvfb dpkg-dev)
+  # Debian's own check of the Debian package.
+  packages+=(lintian)
   # The fuzz targets: clang with libFuzzer and the sanitizers' runtimes.
   packages+=(clang-14 libclang-rt-14-dev)
 fi

@@ -1,11 +1,14 @@
 #include "FileSettingsStore.h"
 
 #include "File.h"
+#include "Text.h"
 
-#include <charconv>
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
+#include <vector>
 
 namespace cryo::settings {
 
@@ -19,280 +22,136 @@ namespace {
     throw error;
 }
 
-void AppendUtf8(std::string& out, std::uint32_t code)
+// Values nested deeper are refused: the parser reads any depth, but writing the
+// file back recurses once a level.
+constexpr int MaxDepth = 65;
+struct TooDeep { };
+
+// The place of the byte'th byte read, as a text editor counts lines and columns.
+std::string Place(const std::string& text, std::size_t byte)
 {
-    if (code < 0x80) {
-        out += static_cast<char>(code);
-    } else if (code < 0x800) {
-        out += static_cast<char>(0xC0 | (code >> 6));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-        out += static_cast<char>(0xE0 | (code >> 12));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (code >> 18));
-        out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
+    std::size_t line = 1;
+    std::size_t column = 1;
+    for (std::size_t i = 0; i + 1 < byte && i < text.size(); ++i) {
+        if (text[i] == '\n') {
+            ++line;
+            column = 1;
+        } else {
+            ++column;
+        }
     }
+    return "line " + std::to_string(line) + ", column " + std::to_string(column);
 }
 
-// A JSON object of named values. Strings and integral numbers that fit 32 bits
-// are read as such; every other value is kept only as its text.
-class JsonReader {
-public:
-    explicit JsonReader(std::string_view text)
-        : text_(text)
-    {
-    }
+// Bytes of a string that are no UTF-8 pass the parser as stand-ins, the
+// private-use characters U+10FF80..U+10FFFF, which no path holds, and become
+// the bytes again when the value is read.
+void AppendStandIn(std::string& out, char byte)
+{
+    const auto b = static_cast<unsigned char>(byte);
+    out += '\xF4';
+    out += '\x8F';
+    out += static_cast<char>(0xBC | (b >> 6));
+    out += static_cast<char>(0x80 | (b & 0x3F));
+}
 
-    std::map<std::string, FileSettingsStore::Entry> Object()
-    {
-        if (text_.starts_with("\xEF\xBB\xBF"))
-            pos_ = 3;
-        SkipSpace();
-        if (Peek() != '{')
-            Fail("not a JSON object");
-        std::map<std::string, FileSettingsStore::Entry> values;
-        ++pos_;
-        SkipSpace();
-        if (Peek() == '}') {
-            ++pos_;
+std::string WithoutStandIns(const std::string& text)
+{
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\xF4' && i + 3 < text.size() && text[i + 1] == '\x8F'
+            && (text[i + 2] == '\xBE' || text[i + 2] == '\xBF')) {
+            out += static_cast<char>(((text[i + 2] & 0x03) << 6) | (text[i + 3] & 0x3F));
+            i += 3;
         } else {
-            for (;;) {
-                SkipSpace();
-                if (Peek() != '"')
-                    Fail("a name expected");
-                ++pos_;
-                std::string name = String();
-                SkipSpace();
-                Expect(':');
-                SkipSpace();
-                const std::size_t start = pos_;
-                StoredValue value = Value(0);
-                values[std::move(name)] = {std::move(value), std::string(text_.substr(start, pos_ - start))};
-                SkipSpace();
-                if (Peek() == ',') {
-                    ++pos_;
-                    continue;
-                }
-                Expect('}');
-                break;
-            }
-        }
-        SkipSpace();
-        if (pos_ != text_.size())
-            Fail("text after the object");
-        return values;
-    }
-
-private:
-    [[noreturn]] void Fail(const std::string& what) const
-    {
-        throw SettingsError(what + " at byte " + std::to_string(pos_));
-    }
-
-    char Peek() const { return pos_ < text_.size() ? text_[pos_] : '\0'; }
-
-    void Expect(char c)
-    {
-        if (Peek() != c)
-            Fail(std::string("'") + c + "' expected");
-        ++pos_;
-    }
-
-    void SkipSpace()
-    {
-        while (pos_ < text_.size()
-            && (text_[pos_] == ' ' || text_[pos_] == '\t' || text_[pos_] == '\n' || text_[pos_] == '\r'))
-            ++pos_;
-    }
-
-    std::uint32_t Hex4()
-    {
-        if (text_.size() - pos_ < 4)
-            Fail("text cut short");
-        std::uint32_t code = 0;
-        const auto [end, error] = std::from_chars(text_.data() + pos_, text_.data() + pos_ + 4, code, 16);
-        if (error != std::errc() || end != text_.data() + pos_ + 4)
-            Fail("bad \\u escape");
-        pos_ += 4;
-        return code;
-    }
-
-    // After the opening quote.
-    std::string String()
-    {
-        std::string out;
-        for (;;) {
-            if (pos_ >= text_.size())
-                Fail("text cut short");
-            const char c = text_[pos_++];
-            if (c == '"')
-                return out;
-            if (static_cast<unsigned char>(c) < 0x20)
-                Fail("control character in a string");
-            if (c != '\\') {
-                out += c;
-                continue;
-            }
-            const char e = Peek();
-            ++pos_;
-            switch (e) {
-            case '"':
-            case '\\':
-            case '/':
-                out += e;
-                break;
-            case 'b':
-                out += '\b';
-                break;
-            case 'f':
-                out += '\f';
-                break;
-            case 'n':
-                out += '\n';
-                break;
-            case 'r':
-                out += '\r';
-                break;
-            case 't':
-                out += '\t';
-                break;
-            case 'u': {
-                std::uint32_t code = Hex4();
-                if (code >= 0xD800 && code < 0xDC00 && text_.substr(pos_).starts_with("\\u")) {
-                    pos_ += 2;
-                    const std::uint32_t low = Hex4();
-                    if (low < 0xDC00 || low > 0xDFFF)
-                        Fail("bad \\u escape");
-                    code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
-                } else if (code >= 0xD800 && code < 0xE000) {
-                    Fail("bad \\u escape");
-                }
-                AppendUtf8(out, code);
-                break;
-            }
-            default:
-                Fail("bad escape");
-            }
+            out += text[i];
         }
     }
+    return out;
+}
 
-    StoredValue Number()
-    {
-        const std::size_t start = pos_;
-        if (Peek() == '-')
-            ++pos_;
-        const auto digits = [this] {
-            const std::size_t from = pos_;
-            while (Peek() >= '0' && Peek() <= '9')
-                ++pos_;
-            if (pos_ == from)
-                Fail("bad number");
-        };
-        digits();
-        if (Peek() == '.') {
-            ++pos_;
-            digits();
+// The file as JSON, with what earlier versions of Cryoweaver also read: numbers
+// written with leading zeros ("01"), and bytes in strings that are no UTF-8 (a
+// path typed in another encoding). origin holds, for every byte of the result,
+// where it came from in the file, so that an error names the file's own place.
+std::string Lenient(const std::string& text, std::vector<std::size_t>& origin)
+{
+    std::string out;
+    const auto take = [&](std::size_t from, std::size_t count) {
+        out.append(text, from, count);
+        for (std::size_t k = 0; k < count; ++k)
+            origin.push_back(from + k);
+    };
+    bool inString = false;
+    for (std::size_t i = 0; i < text.size();) {
+        const char c = text[i];
+        if (inString) {
+            const std::size_t length = c == '\\' ? 2 : Utf8SequenceLength(text, i);
+            inString = c != '"';
+            if (length == 0) {
+                AppendStandIn(out, c);
+                origin.insert(origin.end(), 4, i);
+                ++i;
+            } else {
+                take(i, std::min(length, text.size() - i));
+                i += length;
+            }
+            continue;
         }
-        if (Peek() == 'e' || Peek() == 'E') {
-            ++pos_;
-            if (Peek() == '+' || Peek() == '-')
-                ++pos_;
-            digits();
+        inString = c == '"';
+        const bool firstDigit = out.empty() || !std::strchr("0123456789.eE+", out.back());
+        if (c == '0' && firstDigit && i + 1 < text.size() && text[i + 1] >= '0' && text[i + 1] <= '9') {
+            ++i;
+            continue;
         }
-        double number = 0;
-        std::from_chars(text_.data() + start, text_.data() + pos_, number);
+        take(i, 1);
+        ++i;
+    }
+    return out;
+}
+
+// The file's object, or why it is none.
+nlohmann::json ParseObject(const std::string& text)
+{
+    std::vector<std::size_t> origin;
+    const std::string json = Lenient(text, origin);
+    nlohmann::json document;
+    try {
+        document = nlohmann::json::parse(json, [](int depth, nlohmann::json::parse_event_t, nlohmann::json&) {
+            if (depth > MaxDepth)
+                throw TooDeep();
+            return true;
+        });
+    } catch (const TooDeep&) {
+        throw SettingsError("nested too deeply");
+    } catch (const nlohmann::json::parse_error& error) {
+        // error.byte counts from 1, one past the end for a file cut short.
+        const std::size_t at = error.byte == 0 || error.byte > origin.size()
+            ? text.size() + (error.byte > origin.size() ? error.byte - origin.size() : 1)
+            : origin[error.byte - 1] + 1;
+        throw SettingsError("not valid JSON at " + Place(text, at));
+    } catch (const nlohmann::json::exception&) {
+        // The only other failure of a parse: a number past the range of a double.
+        throw SettingsError("a number out of range");
+    }
+    if (!document.is_object())
+        throw SettingsError("not a JSON object");
+    return document;
+}
+
+// Strings, and numbers that are integers of 32 bits however they are written
+// (1, 1.0, 1e0); every other value has a type the program never stores.
+StoredValue ToStored(const nlohmann::json& value)
+{
+    if (value.is_string())
+        return WithoutStandIns(value.get<std::string>());
+    if (value.is_number()) {
+        const double number = value.get<double>();
         if (std::floor(number) == number && number >= std::numeric_limits<std::int32_t>::min()
             && number <= std::numeric_limits<std::int32_t>::max())
             return static_cast<std::int32_t>(number);
-        return Unsupported{};
     }
-
-    StoredValue Value(int depth)
-    {
-        if (depth > 64)
-            Fail("nested too deeply");
-        const char c = Peek();
-        if (c == '"') {
-            ++pos_;
-            return String();
-        }
-        if (c == '-' || (c >= '0' && c <= '9'))
-            return Number();
-        for (const std::string_view word : {"true", "false", "null"}) {
-            if (text_.substr(pos_).starts_with(word)) {
-                pos_ += word.size();
-                return Unsupported{};
-            }
-        }
-        if (c != '[' && c != '{')
-            Fail("unexpected character");
-        const char close = c == '[' ? ']' : '}';
-        ++pos_;
-        SkipSpace();
-        if (Peek() == close) {
-            ++pos_;
-            return Unsupported{};
-        }
-        for (;;) {
-            SkipSpace();
-            if (close == '}') {
-                Expect('"');
-                String();
-                SkipSpace();
-                Expect(':');
-                SkipSpace();
-            }
-            Value(depth + 1);
-            SkipSpace();
-            if (Peek() == ',') {
-                ++pos_;
-                continue;
-            }
-            Expect(close);
-            return Unsupported{};
-        }
-    }
-
-    std::string_view text_;
-    std::size_t pos_ = 0;
-};
-
-std::string JsonString(const std::string& text)
-{
-    std::string out = "\"";
-    for (const char c : text) {
-        switch (c) {
-        case '"':
-            out += "\\\"";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        default:
-            if (static_cast<unsigned char>(c) < 0x20) {
-                static const char hex[] = "0123456789abcdef";
-                out += "\\u00";
-                out += hex[(c >> 4) & 0xF];
-                out += hex[c & 0xF];
-            } else {
-                out += c;
-            }
-        }
-    }
-    return out + "\"";
+    return Unsupported{};
 }
 
 // Makes the folder and those above it.
@@ -328,7 +187,7 @@ std::string FileSettingsStore::UserPath()
 
 bool FileSettingsStore::Open(bool create)
 {
-    values_.clear();
+    values_ = nullptr;
     open_ = false;
     if (path_.empty() || !PathExists(path_)) {
         // A missing key is created by its first write, so opening it writes nothing.
@@ -345,7 +204,7 @@ bool FileSettingsStore::Open(bool create)
         Fail(path_, std::string("The settings file cannot be read: ") + error.what());
     }
     try {
-        values_ = JsonReader(text).Object();
+        values_ = ParseObject(text);
     } catch (const SettingsError& error) {
         Fail(path_,
             std::string("The settings file is damaged (") + error.what()
@@ -357,14 +216,14 @@ bool FileSettingsStore::Open(bool create)
 
 void FileSettingsStore::Close()
 {
-    values_.clear();
+    values_ = nullptr;
     open_ = false;
 }
 
 StoredValue FileSettingsStore::Value(const std::string& name) const
 {
     const auto found = values_.find(name);
-    return open_ && found != values_.end() ? found->second.Value : StoredValue{};
+    return open_ && found != values_.end() ? ToStored(*found) : StoredValue{};
 }
 
 bool FileSettingsStore::SetValue(const std::string& name, const std::variant<std::string, std::int32_t>& value)
@@ -374,18 +233,12 @@ bool FileSettingsStore::SetValue(const std::string& name, const std::variant<std
     // The window stores the names at every keystroke that leaves all three
     // valid; a value that is stored already costs no rewrite.
     const StoredValue stored = std::visit([](const auto& v) { return StoredValue{v}; }, value);
-    if (const auto found = values_.find(name); found != values_.end() && found->second.Value == stored)
+    if (const auto found = values_.find(name); found != values_.end() && ToStored(*found) == stored)
         return true;
-    std::map<std::string, Entry> changed = values_;
-    if (const std::string* text = std::get_if<std::string>(&value))
-        changed[name] = {*text, JsonString(*text)};
-    else
-        changed[name] = {std::get<std::int32_t>(value), std::to_string(std::get<std::int32_t>(value))};
-
-    std::string json = "{";
-    for (const auto& [key, entry] : changed)
-        json += (json.size() > 1 ? ",\n    " : "\n    ") + JsonString(key) + ": " + entry.Json;
-    json += "\n}\n";
+    nlohmann::json changed = values_;
+    std::visit([&](const auto& v) { changed[name] = v; }, value);
+    // Bytes that are no UTF-8 are stored as U+FFFD, as the registry stores them.
+    const std::string json = changed.dump(4, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
     try {
         MakeFolders(path_.substr(0, path_.find_last_of('/')));
         ReplacementFile file(path_);

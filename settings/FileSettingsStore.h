@@ -2,16 +2,17 @@
 
 #include "SettingsStore.h"
 
-#include <map>
+#include <nlohmann/json.hpp>
+
 #include <string>
 
 namespace cryo::settings {
 
 // The key as a JSON object in one file: strings stay strings, integers are
 // numbers. Each value is written by replacing the whole file, so the file is
-// either the old or the new one; values this program does not know are kept as
-// they are. A file that is not a JSON object is never written over: opening it
-// raises SettingsError.
+// either the old or the new one; values this program does not know are kept. A
+// file that is not a JSON object is never written over: opening it raises
+// SettingsError.
 class FileSettingsStore final : public SettingsStore {
 public:
     explicit FileSettingsStore(std::string path);
@@ -27,14 +28,9 @@ public:
     // $XDG_CONFIG_HOME, or else in ~/.config; empty when neither is known.
     static std::string UserPath();
 
-    struct Entry {
-        StoredValue Value;
-        std::string Json; // the value's text in the file
-    };
-
 private:
     std::string path_;
-    std::map<std::string, Entry> values_;
+    nlohmann::json values_; // the file's object
     bool open_ = false;
 };
 

@@ -16,6 +16,7 @@
 
 using namespace cryo;
 using namespace cryo::settings;
+using namespace std::string_literals;
 
 namespace {
 
@@ -178,27 +179,135 @@ TEST_F(SettingsTest, WrongTypesAreNamedAndLeftAsTheyAre)
 }
 
 #ifndef _WIN32
-TEST_F(SettingsTest, DamagedFileIsReportedWithItsPathAndNeverOverwritten)
+// Every way of writing a file that is read, and what each value reads as; and
+// every way of damaging one, and what the user is told. A damaged file is never
+// written over.
+TEST_F(SettingsTest, FilesAreReadAsWrittenOrRefusedWithThePlace)
 {
-    for (const std::string content : {"StaIdx0.mul=/w/StaIdx0.mul\n", "{\"Mode\": 1, \"StaIdx0.mul\": \"/w/",
-             "[\"Mode\", 1]", "{\"Mode\": 1} x", "{\"a\": \"\\ud800\"}"}) {
-        Put(content);
-        for (const auto& action : std::initializer_list<std::function<void()>>{
-                 [&] { LoadFileNames(store); }, [&] { LoadMode(store, Asker(true)); }, [&] { SaveMode(store, 1); }}) {
-            try {
-                action();
-                ADD_FAILURE() << "no error for " << content;
-            } catch (const SettingsError& error) {
-                EXPECT_TRUE(std::string(error.what()).starts_with("The settings file is damaged (")) << error.what();
-                EXPECT_TRUE(
-                    std::string(error.what()).ends_with("); Cryoweaver leaves it as it is. Correct or delete it"));
-                EXPECT_EQ(error.File(), Path());
-            }
+    const StoredValue none;
+    const StoredValue wrong = Unsupported{};
+    const struct {
+        std::string File;
+        std::string Name;
+        StoredValue Value;
+        std::string Damage = {};
+    } cases[] = {
+        {"{}", "Mode", none},
+        {"\xEF\xBB\xBF{\"Mode\": 1}", "Mode", 1},
+        {" \t\r\n{ \"Mode\"\t:\r\n-7 ,\"UOX3.wsc\" : \"a\"}\n\n", "Mode", -7},
+        {" \t\r\n{ \"Mode\"\t:\r\n-7 ,\"UOX3.wsc\" : \"a\"}\n\n", "UOX3.wsc", "a"},
+        {R"({"UOX3.wsc": "\"\\\/\b\f\n\r\t"})", "UOX3.wsc", "\"\\/\b\f\n\r\t"},
+        {R"({"UOX3.wsc": "\u00e9\u20AC\uD83D\uDE00\u0000x"})", "UOX3.wsc", "é€\xF0\x9F\x98\x80\0x"s},
+        {"{\"UOX3.wsc\": \"Grüße \x7F\"}", "UOX3.wsc", "Grüße \x7F"},
+        {R"({"Mo\u0064e": 3})", "Mode", 3},
+        {R"({"Mode": 1, "Mode": 2})", "Mode", 2},
+        {R"({"Window": {"a": [1, {"b": null}], "": true}, "Mode": 0})", "Mode", 0},
+        {R"({"Window": {"a": [1, {"b": null}], "": true}, "Mode": 0})", "Window", wrong},
+        {R"({"Mode": "1"})", "Mode", "1"},
+        {R"({"Mode": true, "a": false, "b": null})", "Mode", wrong},
+        {R"({"Mode": {}})", "Mode", wrong},
+        {R"({"Mode": 1.0})", "Mode", 1},
+        {R"({"Mode": 1e2})", "Mode", 100},
+        {R"({"Mode": 2.5E+1})", "Mode", 25},
+        {R"({"Mode": -0})", "Mode", 0},
+        {R"({"Mode": -0.0})", "Mode", 0},
+        {R"({"Mode": 2147483647})", "Mode", 2147483647},
+        {R"({"Mode": -2147483648})", "Mode", -2147483647 - 1},
+        {R"({"Mode": 1.5})", "Mode", wrong},
+        {R"({"Mode": 1e-5})", "Mode", wrong},
+        {R"({"Mode": 2147483648})", "Mode", wrong},
+        {R"({"Mode": -2147483649})", "Mode", wrong},
+        {R"({"Mode": 99999999999999999999})", "Mode", wrong},
+        {"{\"Mode\": " + std::string(65, '[') + std::string(65, ']') + "}", "Mode", wrong},
+
+        // Never written by Cryoweaver, and no JSON, but read as ever: leading
+        // zeros, and bytes that are no UTF-8, kept as they are.
+        {R"({"Mode": 01})", "Mode", 1},
+        {R"({"Mode": -007, "a": [0.01, 1e01, 100]})", "Mode", -7},
+        {"{\"UOX3.wsc\": \"/home/j\xF6rg/\xFF\xFE\"}", "UOX3.wsc", "/home/j\xF6rg/\xFF\xFE"},
+        {"{\"UOX3.wsc\": \"\xF6\", x}", "Mode", none, "not valid JSON at line 1, column 19"},
+        {"{\"Mode\": 00, x}", "Mode", none, "not valid JSON at line 1, column 14"},
+        // Read as 0 by earlier versions: a number no double holds.
+        {R"({"Mode": 1e400})", "Mode", none, "a number out of range"},
+        // Refused before and now, with the place.
+        {"", "Mode", none, "not valid JSON at line 1, column 1"},
+        {" \n ", "Mode", none, "not valid JSON at line 2, column 2"},
+        {"[\"Mode\", 1]", "Mode", none, "not a JSON object"},
+        {"Mode=1", "Mode", none, "not valid JSON at line 1, column 1"},
+        {"{\n    \"Mode\": 1,\n    \"UOX3.wsc\": /w\n}\n", "Mode", none, "not valid JSON at line 3, column 17"},
+        {"{\"Mode\": 1} x", "Mode", none, "not valid JSON at line 1, column 13"},
+        {"{\"Mode\": 1} // a comment", "Mode", none, "not valid JSON at line 1, column 13"},
+        {"{\"Mode\": 1,}", "Mode", none, "not valid JSON at line 1, column 12"},
+        {"{'Mode': 1}", "Mode", none, "not valid JSON at line 1, column 2"},
+        {"{\"Mode\" 1}", "Mode", none, "not valid JSON at line 1, column 9"},
+        {"{\"Mode\": 1", "Mode", none, "not valid JSON at line 1, column 11"},
+        {"{\"Mode\": 1 \"a\": 2}", "Mode", none, "not valid JSON at line 1, column 14"},
+        {"{\"Mode\": [1 2]}", "Mode", none, "not valid JSON at line 1, column 13"},
+        {"{\"Mode\": [1,]}", "Mode", none, "not valid JSON at line 1, column 13"},
+        {"{\"Mode\": tru}", "Mode", none, "not valid JSON at line 1, column 13"},
+        {"{\"Mode\": +1}", "Mode", none, "not valid JSON at line 1, column 10"},
+        {"{\"Mode\": .5}", "Mode", none, "not valid JSON at line 1, column 10"},
+        {"{\"Mode\": NaN}", "Mode", none, "not valid JSON at line 1, column 10"},
+        {"{\"Mode\": 1.}", "Mode", none, "not valid JSON at line 1, column 12"},
+        {"{\"Mode\": -}", "Mode", none, "not valid JSON at line 1, column 11"},
+        {"{\"a\": \"x", "Mode", none, "not valid JSON at line 1, column 9"},
+        {"{\"a\": \"\t\"}", "Mode", none, "not valid JSON at line 1, column 8"},
+        {"{\"a\": \"\\x\"}", "Mode", none, "not valid JSON at line 1, column 9"},
+        {"{\"a\": \"\\u12\"}", "Mode", none, "not valid JSON at line 1, column 12"},
+        {"{\"a\": \"\\ud800\"}", "Mode", none, "not valid JSON at line 1, column 14"},
+        {"{\"a\": \"\\udc00\"}", "Mode", none, "not valid JSON at line 1, column 13"},
+        {"{\"a\": \"\\ud800\\u0041\"}", "Mode", none, "not valid JSON at line 1, column 19"},
+        {"{\"Mode\": " + std::string(66, '[') + std::string(66, ']') + "}", "Mode", none, "nested too deeply"},
+    };
+    for (const auto& c : cases) {
+        Put(c.File);
+        const auto read = [&] {
+            const OpenKey key(store, false);
+            return store.Value(c.Name);
+        };
+        if (c.Damage.empty()) {
+            EXPECT_EQ(read(), c.Value) << c.File;
+            continue;
         }
-        EXPECT_EQ(File(), content);
+        // Shown with the path beneath, whatever the window was doing.
+        const std::string error = Path() + ": The settings file is damaged (" + c.Damage
+            + "); Cryoweaver leaves it as it is. Correct or delete it.";
+        EXPECT_EQ(test::ErrorLineOf(read), error) << c.File;
+        EXPECT_EQ(test::ErrorLineOf([&] { LoadMode(store, Asker(true)); }), error) << c.File;
+        EXPECT_EQ(test::ErrorLineOf([&] { SaveMode(store, 1); }), error) << c.File;
+        EXPECT_EQ(File(), c.File);
     }
     EXPECT_TRUE(Questions.empty());
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir / "config/Quellmar"), {}), 1);
+}
+
+// Names are written as JSON strings and read back as they were. Bytes that are
+// no UTF-8 (never from the window, whose text is Unicode) become U+FFFD, as in
+// the registry.
+TEST_F(SettingsTest, StoredTextIsEscapedAndReadBackAsItWas)
+{
+    const struct {
+        std::string Text;
+        std::string Json;
+        std::string Read;
+    } cases[] = {
+        {R"(C:\UOX3\"x"/y)", R"("C:\\UOX3\\\"x\"/y")", R"(C:\UOX3\"x"/y)"},
+        {"\n\r\t\b\f\x01\x1f\x7F"s + '\0',
+            R"("\n\r\t\b\f\u0001\u001f)"
+            "\x7F"
+            R"(\u0000")",
+            "\n\r\t\b\f\x01\x1f\x7F"s + '\0'},
+        {"/home/jörg/€/\xF0\x9F\x98\x80", "\"/home/jörg/€/\xF0\x9F\x98\x80\"", "/home/jörg/€/\xF0\x9F\x98\x80"},
+        {"/home/j\xF6rg", "\"/home/j\uFFFDrg\"", "/home/j\uFFFDrg"},
+    };
+    for (const auto& c : cases) {
+        std::filesystem::remove_all(dir / "config");
+        ASSERT_TRUE(store.Open(true));
+        ASSERT_TRUE(store.SetValue("UOX3.wsc", c.Text));
+        store.Close();
+        EXPECT_EQ(File(), "{\n    \"UOX3.wsc\": " + c.Json + "\n}\n");
+        EXPECT_EQ(LoadFileNames(store).Wsc, c.Read);
+    }
 }
 
 TEST_F(SettingsTest, UnknownValuesAreKeptAndFailedWritesNameTheValue)
@@ -208,8 +317,8 @@ TEST_F(SettingsTest, UnknownValuesAreKeptAndFailedWritesNameTheValue)
     EXPECT_EQ(LoadMode(store, Asker(false)), 1);
     SaveMode(store, 0);
     EXPECT_EQ(File(),
-        "{\n    \"Mode\": 0,\n    \"UOX3.wsc\": \"/x\\u00e9\\ud83d\\ude00\\n\",\n    \"Window\": {\"Width\": "
-        "800}\n}\n");
+        "{\n    \"Mode\": 0,\n    \"UOX3.wsc\": \"/x\xC3\xA9\xF0\x9F\x98\x80\\n\",\n    \"Window\": {\n        "
+        "\"Width\": 800\n    }\n}\n");
 
     // The settings folder cannot be made where a file is in the way, even for root.
     std::filesystem::remove_all(dir / "config");

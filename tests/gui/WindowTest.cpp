@@ -161,7 +161,7 @@ private slots:
         window.show();
         QCOMPARE(seen,
             "Cryoweaver|" + QString::number(QMessageBox::Critical)
-                + "|The settings file is damaged (unexpected character at byte 9); Cryoweaver leaves it as it is. "
+                + "|The settings file is damaged (not valid JSON at line 1, column 10); Cryoweaver leaves it as it is. "
                   "Correct or delete it.|"
                 + damaged);
     }

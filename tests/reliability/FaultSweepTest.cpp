@@ -47,10 +47,14 @@ struct Sweepable {
         EXPECT_EQ(RunOperation(kind, World), "");
         Operations = counter.Operations();
         After = World.Take();
+        // An apply changes the objects: those of the patched files are the ones kept.
+        if (kind == Operation::Apply)
+            Everything = reliability::Everything(World);
         EXPECT_TRUE(reliability::Everything(World) == Everything);
         EXPECT_TRUE(After.StaIdx != Before.StaIdx
-            && (kind == Operation::Compact ? After.Statics != Before.Statics
-                                           : After.Wsc != Before.Wsc || After.Folder != Before.Folder));
+            && (kind == Operation::Compact || kind == Operation::Apply
+                    ? After.Statics != Before.Statics
+                    : After.Wsc != Before.Wsc || After.Folder != Before.Folder));
     }
 
     std::string Name() const { return std::string(NameOf(Kind)) + (Named ? " (named)" : ""); }
@@ -71,7 +75,8 @@ int SweepErrors(const Sweepable& sweep)
     for (const InjectedError& error : InjectedErrors) {
         // The commit's error paths do not depend on the operation: a compaction
         // and named replacements are swept with one kind of error.
-        if ((sweep.Named || sweep.Kind == Operation::Compact) && &error != &InjectedErrors[0])
+        if ((sweep.Named || sweep.Kind == Operation::Compact || sweep.Kind == Operation::Apply)
+            && &error != &InjectedErrors[0])
             break;
         for (int n = 1; n <= sweep.Total(); ++n, ++points) {
             const std::string where = sweep.Name() + ", " + error.Text + " at " + sweep.Operations[n - 1];
@@ -146,7 +151,8 @@ TEST_P(FaultSweep, EveryObjectIsInExactlyOnePlaceWhereverTheOperationFailsOrStop
     for (int world = 0; world < (c.Named ? 1 : FromEnvironment("CRYOWEAVER_SWEEP_WORLDS", 1)); ++world)
         errors += SweepErrors(
             Sweepable(c.Kind, static_cast<std::uint32_t>(1 + 2 * world + (c.Named ? 8 : 0)), 1, c.Named));
-    const Sweepable large(c.Kind, 21, c.Named ? 1 : (c.Kind == Operation::Freeze ? 50 : 5), c.Named);
+    const Sweepable large(
+        c.Kind, 21, c.Named ? 1 : (c.Kind == Operation::Freeze || c.Kind == Operation::Apply ? 50 : 5), c.Named);
     const int stops = SweepStops(large);
     std::printf(
         "%s: %d error points, %d of %d stop points swept\n", large.Name().c_str(), errors, stops, large.Total() + 1);
@@ -156,7 +162,7 @@ TEST_P(FaultSweep, EveryObjectIsInExactlyOnePlaceWhereverTheOperationFailsOrStop
 INSTANTIATE_TEST_SUITE_P(Operations, FaultSweep,
     testing::Values(SweepCase{Operation::Freeze, false}, SweepCase{Operation::Melt, false},
         SweepCase{Operation::Freeze, true}, SweepCase{Operation::Melt, true}, SweepCase{Operation::Compact, false},
-        SweepCase{Operation::FreezeFolder, false}),
+        SweepCase{Operation::FreezeFolder, false}, SweepCase{Operation::Apply, false}),
     [](const testing::TestParamInfo<SweepCase>& info) {
         std::string name = NameOf(info.param.Kind);
         name[0] = static_cast<char>(name[0] - 'a' + 'A');

@@ -39,7 +39,7 @@ TEST_P(KillSweep, EveryObjectIsInExactlyOnePlaceWhateverMomentTheSignalComes)
     const WorldFolder::Snapshot written = world.Take();
     Prepare(c.Kind, world, written);
     const WorldFolder::Snapshot before = world.Take();
-    const Objects everything = Everything(world);
+    Objects everything = Everything(world);
     const std::vector<std::string> args = CliArguments(c.Kind, world);
     test::TempFolder logs;
     const std::string output = logs / "output";
@@ -48,6 +48,9 @@ TEST_P(KillSweep, EveryObjectIsInExactlyOnePlaceWhateverMomentTheSignalComes)
     EXPECT_EQ(test::WaitForProgram(test::StartProgram(args)), 0);
     const auto duration = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start);
     const WorldFolder::Snapshot after = world.Take();
+    // An apply changes the objects: those of the patched files are the ones kept.
+    if (c.Kind == Operation::Apply)
+        everything = Everything(world);
 
     const std::string stopped
         = std::string("Stopped by ") + (c.Signal == SIGINT ? "SIGINT" : "SIGTERM") + "; no file was changed.";
@@ -104,7 +107,8 @@ INSTANTIATE_TEST_SUITE_P(Signals, KillSweep,
     testing::Values(SignalCase{Operation::Freeze, SIGKILL, 16}, SignalCase{Operation::Melt, SIGKILL, 10},
         SignalCase{Operation::Freeze, SIGINT, 10}, SignalCase{Operation::Melt, SIGTERM, 8},
         SignalCase{Operation::Compact, SIGKILL, 10}, SignalCase{Operation::FreezeFolder, SIGKILL, 10},
-        SignalCase{Operation::Undo, SIGKILL, 10}, SignalCase{Operation::Undo, SIGTERM, 6}),
+        SignalCase{Operation::Undo, SIGKILL, 10}, SignalCase{Operation::Undo, SIGTERM, 6},
+        SignalCase{Operation::Apply, SIGKILL, 10}, SignalCase{Operation::Apply, SIGINT, 6}),
     [](const testing::TestParamInfo<SignalCase>& info) {
         return std::string(NameOf(info.param.Kind))
             + (info.param.Signal == SIGKILL       ? "Kill"

@@ -1,8 +1,10 @@
 #include "Reliability.h"
 
 #include "Actions.h"
+#include "ApplyPatch.h"
 #include "ItemFreeze.h"
 #include "ItemSaveFiles.h"
+#include "MakePatch.h"
 #include "RegionGen.h"
 #include "StaticBlock.h"
 #include "Undo.h"
@@ -66,7 +68,7 @@ void FaultAt::Before(fault::Operation op, const std::string& path)
 
 const char* NameOf(Operation operation)
 {
-    static const char* const names[] = {"freeze", "melt", "compact", "freezeFolder", "undo"};
+    static const char* const names[] = {"freeze", "melt", "compact", "freezeFolder", "undo", "apply"};
     return names[static_cast<int>(operation)];
 }
 
@@ -84,10 +86,54 @@ Objects Type255Objects(const WorldFolder& world, const std::string& wsc)
     return objects;
 }
 
+// The released files, and a patch of the operator's edits: every other
+// filled block loses its first object and gains two, and a few empty blocks
+// get two.
+void WritePatchWorld(const WorldFolder& world, std::uint32_t seed, int sizeFactor)
+{
+    StaIdx table = worldgen::EmptyIndex();
+    std::vector<unsigned char> statics;
+    worldgen::GenerateStatics(30 * sizeFactor, 20, seed, table, statics);
+    world.Write(table, statics, "");
+    StaIdx edited = table;
+    std::vector<unsigned char> editedStatics = statics;
+    std::mt19937 random(seed);
+    int filledSeen = 0;
+    for (std::size_t n = 0; n < table.Entries.size(); ++n) {
+        const TStaIdxEntry entry = table.Entries[n];
+        const bool filled = entry.Offset >= 0 && entry.Length >= StaticItemSize;
+        if (filled ? filledSeen++ % 2 != 0 : random() % 20000 != 0)
+            continue;
+        std::vector<unsigned char> block;
+        if (filled)
+            block.assign(statics.begin() + entry.Offset + StaticItemSize,
+                statics.begin() + entry.Offset + entry.Length / StaticItemSize * StaticItemSize);
+        for (int k = 0; k < 2; ++k) {
+            unsigned char bytes[StaticItemSize];
+            EncodeStaticItem(
+                {static_cast<std::uint16_t>(random() % 0x4000), static_cast<std::uint8_t>(random() % 8),
+                    static_cast<std::uint8_t>(random() % 8), 0, static_cast<std::uint16_t>(random() % 3000)},
+                bytes);
+            block.insert(block.end(), bytes, bytes + StaticItemSize);
+        }
+        edited.Entries[n]
+            = {static_cast<std::int32_t>(editedStatics.size()), static_cast<std::int32_t>(block.size()), entry.Extra};
+        editedStatics.insert(editedStatics.end(), block.begin(), block.end());
+    }
+    test::TempFolder current;
+    test::WriteBytes(current / "StaIdx0.mul", test::IndexBytes(edited));
+    test::WriteBytes(current / "Statics0.mul", editedStatics);
+    NullReporter reporter;
+    MakePatch({world.StaIdx(), world.Statics()}, {current / "StaIdx0.mul", current / "Statics0.mul"},
+        PatchOf(FilesOf(world)), reporter);
+}
+
 } // namespace
 
 void WriteWorldFor(Operation operation, const WorldFolder& world, std::uint32_t seed, int sizeFactor)
 {
+    if (operation == Operation::Apply)
+        return WritePatchWorld(world, seed, sizeFactor);
     if (operation == Operation::Undo)
         operation = Operation::Freeze;
     StaIdx table = worldgen::EmptyIndex();
@@ -164,6 +210,11 @@ std::vector<std::string> WorldFileNames()
     return {"StaIdx0.mul", "Statics0.mul", "UOX3.wsc"};
 }
 
+std::string PatchOf(const WorldFiles& files)
+{
+    return files.StaIdx.substr(0, files.StaIdx.rfind('/') + 1) + "players.patch";
+}
+
 WorldFiles FilesOf(const WorldFolder& world)
 {
     return {world.StaIdx(), world.Statics(), world.Wsc()};
@@ -183,6 +234,8 @@ std::string RunOperation(Operation operation, const WorldFiles& files, bool line
         LoadStaIdx(files.StaIdx, *table, reporter);
         if (operation == Operation::Melt)
             RunMelt(files, std::to_string(MeltX), std::to_string(MeltY), *table, reporter);
+        else if (operation == Operation::Apply)
+            RunApplyPatch(files.StaIdx, files.Statics, PatchOf(files), *table, reporter);
         else if (operation == Operation::Compact)
             RunCompact(files, *table, reporter);
         else
@@ -206,9 +259,12 @@ std::vector<std::string> CliArguments(Operation operation, const WorldFolder& wo
     const char* const command = operation == Operation::Melt ? "melt"
         : operation == Operation::Compact                    ? "compact"
         : operation == Operation::Undo                       ? "undo"
+        : operation == Operation::Apply                      ? "apply"
                                                              : "freeze";
     std::vector<std::string> args{CRYOWEAVER_CLI, command, "--staidx", world.StaIdx(), "--statics", world.Statics()};
-    if (operation != Operation::Compact)
+    if (operation == Operation::Apply)
+        args.push_back(PatchOf(FilesOf(world)));
+    else if (operation != Operation::Compact)
         args.insert(args.end(), {"--wsc", world.Wsc()});
     if (operation == Operation::Melt) {
         args.push_back(std::to_string(MeltX));
@@ -222,7 +278,8 @@ std::vector<std::string> Leftovers(const WorldFolder& world)
     std::vector<std::string> names;
     const std::vector<std::string> files = WorldFileNames();
     for (const std::string& name : world.Dir().Entries())
-        if (!std::binary_search(files.begin(), files.end(), name) && !(world.Shared() && name == "shared"))
+        if (!std::binary_search(files.begin(), files.end(), name) && !(world.Shared() && name == "shared")
+            && name != "players.patch")
             names.push_back(name);
     if (world.Shared())
         for (const std::string& name : test::TempFolder::EntriesOf(world.Wsc()))
@@ -258,9 +315,13 @@ std::vector<std::string> CheckExactlyOnce(Operation operation, const WorldFolder
     auto isPrefix = [](const test::Bytes& prefix, const test::Bytes& whole) {
         return prefix.size() <= whole.size() && std::equal(prefix.begin(), prefix.end(), whole.begin());
     };
+    // An apply's objects are those of the patched files once it is done;
+    // before, the old files' bytes are checked below.
+    bool applied = true;
     auto exactlyOnce = [&](const char* when) {
         const std::string loads = test::ErrorText([&] {
-            problem(Everything(world) != everything, std::string("not every object is in exactly one place ") + when);
+            problem(applied && Everything(world) != everything,
+                std::string("not every object is in exactly one place ") + when);
         });
         problem(!loads.empty(), std::string("the files do not load ") + when + ": " + loads);
     };
@@ -273,6 +334,7 @@ std::vector<std::string> CheckExactlyOnce(Operation operation, const WorldFolder
     const bool old = now.StaIdx == before.StaIdx && now.Wsc == before.Wsc && now.Folder == before.Folder;
     const bool done = now.StaIdx == after.StaIdx && now.Wsc == after.Wsc && now.Folder == after.Folder;
     problem(!old && !done, "the index and the world save are not both old or both new");
+    applied = operation != Operation::Apply || done;
     if (operation == Operation::Undo) {
         // Cut back once the old files are back, in one step.
         problem(now.Statics != before.Statics && (!done || now.Statics != after.Statics),
@@ -286,6 +348,7 @@ std::vector<std::string> CheckExactlyOnce(Operation operation, const WorldFolder
     problem(operation != Operation::Undo && done && now.Statics != after.Statics,
         "the new index refers to copies not all in the statics file");
     exactlyOnce("after the next run began");
+    applied = true;
     const std::string next = RunOperation(operation, world);
     problem(!next.empty(), "the next run fails: " + next);
     for (const std::string& name : Leftovers(world))

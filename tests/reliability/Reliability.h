@@ -61,8 +61,10 @@ struct InjectedError {
 extern const InjectedError InjectedErrors[3];
 
 // FreezeFolder: a freeze from the server's shared folder of region files. An
-// undo takes back the freeze of a world for freezing.
-enum class Operation { Freeze, Melt, Compact, FreezeFolder, Undo };
+// undo takes back the freeze of a world for freezing. Apply: a players' patch
+// ("players.patch" beside the files) applied to the released files it was
+// made from.
+enum class Operation { Freeze, Melt, Compact, FreezeFolder, Undo, Apply };
 const char* NameOf(Operation operation);
 
 // A world whose freeze touches several blocks, some with objects already,
@@ -81,6 +83,9 @@ Objects Everything(const WorldFolder& world);
 
 // The index's, statics file's and world save's names, sorted.
 std::vector<std::string> WorldFileNames();
+
+// The patch an apply reads, beside the index.
+std::string PatchOf(const WorldFiles& files);
 
 WorldFiles FilesOf(const WorldFolder& world);
 
@@ -103,7 +108,7 @@ int FromEnvironment(const char* name, int fallback);
 std::vector<std::string> CheckExactlyOnce(Operation operation, const WorldFolder& world,
     const WorldFolder::Snapshot& before, const WorldFolder::Snapshot& after, const Objects& everything);
 
-// Names in the folder that are not the three files (lock files aside), and
+// Names in the folder that are not the three files or a patch (lock files aside), and
 // in a shared folder the names runs leave there.
 std::vector<std::string> Leftovers(const WorldFolder& world);
 

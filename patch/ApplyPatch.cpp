@@ -1,0 +1,245 @@
+#include "ApplyPatch.h"
+
+#include "Commit.h"
+#include "Compact.h"
+#include "Error.h"
+#include "File.h"
+#include "Interrupt.h"
+#include "MapSizes.h"
+#include "PatchFormat.h"
+#include "StaticBlock.h"
+#include "StaticsWindow.h"
+
+#include <algorithm>
+#include <optional>
+#include <vector>
+
+namespace cryo {
+
+namespace {
+
+constexpr std::size_t AppendBuffer = std::size_t{4} << 20;
+constexpr int ListedBlocks = 5;
+
+enum class Decision : std::uint8_t { UpToDate, Replace, Differs };
+
+// What pass one decided for a block of the patch.
+struct Planned {
+    std::size_t Entry;
+    std::uint16_t PlayerCount;
+    std::uint16_t NewCount;
+    Decision Kind;
+};
+
+std::string FileNameOf(const std::string& path)
+{
+#ifdef _WIN32
+    const std::size_t separator = path.find_last_of("/\\:");
+#else
+    const std::size_t separator = path.find_last_of('/');
+#endif
+    return separator == std::string::npos ? path : path.substr(separator + 1);
+}
+
+std::string Objects(int count)
+{
+    return std::to_string(count) + (count == 1 ? " object" : " objects");
+}
+
+Error DifferingBlocks(
+    const PatchMap& map, const std::vector<Planned>& plan, std::uint32_t count, const std::string& staticsPath)
+{
+    std::vector<std::string> names;
+    for (const Planned& planned : plan) {
+        if (planned.Kind == Decision::Differs && names.size() < ListedBlocks)
+            names.push_back(PatchBlockName(map, planned.Entry));
+    }
+    std::string list;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const bool last = i + 1 == names.size() && count == names.size();
+        list += (i == 0 ? "" : last ? " and " : ", ") + names[i];
+    }
+    if (count > names.size())
+        list += " and " + std::to_string(count - names.size()) + " more";
+    Error error(std::to_string(count) + (count == 1 ? " block differs" : " blocks differ")
+        + " from the release the patch was made from: " + list
+        + ". Nothing was changed; apply with --force to replace them all the same");
+    error.SetFile(staticsPath);
+    return error;
+}
+
+// "Replacing the 6 objects of block 100,200 by 7"
+std::string ReplacingLine(const char* verb, const PatchMap& map, const Planned& planned)
+{
+    return std::string(verb) + " the " + Objects(planned.PlayerCount) + " of " + PatchBlockName(map, planned.Entry)
+        + (planned.Kind == Decision::Differs ? ", which differs from the release," : "") + " by "
+        + std::to_string(planned.NewCount);
+}
+
+} // namespace
+
+AppliedPatch ApplyPatch(const std::string& staIdxPath, const std::string& staticsPath, const std::string& patchPath,
+    StaIdx& table, Reporter& reporter, const ApplyOptions& options)
+{
+    reporter.SetProgress(0);
+    PatchReader reader(patchPath);
+    const PatchMap map = reader.Map();
+    const PatchMap files = PatchMapOf(MapOfStaticsFiles(staIdxPath, staticsPath), table);
+    if (map != files) {
+        Error error("The patch is for " + PatchMapText(map) + " but these files are " + PatchMapText(files)
+            + "; nothing was changed");
+        error.SetFile(patchPath);
+        throw error;
+    }
+
+    // Pass one decides every block before anything changes.
+    File statics = File::OpenExisting(staticsPath);
+    AppliedPatch result;
+    std::vector<Planned> plan;
+    plan.reserve(reader.BlockCount());
+    {
+        StaticsWindow window(statics);
+        PatchBlock block;
+        while (reader.Next(block)) {
+            std::span<const unsigned char> records;
+            try {
+                records = BlockRecords(statics, window, IndexEntry(table, block.Entry));
+            } catch (Error& error) {
+                error.SetPlace(PatchBlockName(map, block.Entry));
+                throw;
+            }
+            Decision kind = Decision::Differs;
+            if (std::ranges::equal(records, block.NewRecords))
+                kind = Decision::UpToDate;
+            else if (records.size() == std::size_t{block.OldCount} * StaticItemSize
+                && DigestOfRecords(records) == block.OldDigest)
+                kind = Decision::Replace;
+            plan.push_back(
+                {block.Entry, static_cast<std::uint16_t>(records.size() / StaticItemSize), block.NewCount, kind});
+            ++result.Blocks;
+            result.UpToDate += kind == Decision::UpToDate;
+            result.Replaced += kind == Decision::Replace;
+            result.Differing += kind == Decision::Differs;
+            reporter.SetProgress(static_cast<int>(std::uint64_t{result.Blocks} * 45 / reader.BlockCount()));
+        }
+    }
+    if (result.Differing > 0 && !options.Force)
+        throw DifferingBlocks(map, plan, result.Differing, staticsPath);
+
+    const std::uint32_t toReplace = result.Replaced + result.Differing;
+    if (toReplace == 0) {
+        reporter.Log("Every block of the patch is up to date; no file was changed");
+        reporter.SetProgress(100);
+        return result;
+    }
+
+    const std::uint64_t staticsSize = statics.Size();
+    std::uint64_t plannedEnd = staticsSize;
+    for (const Planned& planned : plan) {
+        if (planned.Kind != Decision::UpToDate)
+            plannedEnd += std::uint64_t{planned.NewCount} * StaticItemSize;
+    }
+    if (plannedEnd > (std::uint64_t{1} << 31)) {
+        Error error(StaticsTooLargeText);
+        error.SetFile(staticsPath);
+        throw error;
+    }
+
+    // Every replacement is opened first: an index that cannot be written
+    // stops the apply before anything changes.
+    Commit commit;
+    if (options.DryRun)
+        commit.WriteNothing();
+    ReplacementFile& index = commit.Replace(staIdxPath, table.Source);
+    if (options.DryRun) {
+        for (const Planned& planned : plan) {
+            if (planned.Kind != Decision::UpToDate)
+                reporter.Log(ReplacingLine("Would replace", map, planned));
+        }
+        reporter.Log("Blocks to replace: " + std::to_string(toReplace));
+        reporter.Log("Blocks already up to date: " + std::to_string(result.UpToDate));
+        return result;
+    }
+
+    commit.KeepHistory(
+        staIdxPath, "apply of " + FileNameOf(patchPath) + " to " + std::to_string(toReplace) + " blocks");
+    std::vector<std::pair<std::size_t, TStaIdxEntry>> previous;
+    previous.reserve(toReplace);
+    try {
+        std::vector<unsigned char> buffer;
+        buffer.reserve(AppendBuffer + std::size_t{MaxBlockItems} * StaticItemSize);
+        statics.Seek(static_cast<std::int64_t>(staticsSize));
+        std::uint64_t end = staticsSize;
+        std::uint32_t done = 0;
+        reader.Rewind();
+        PatchBlock block;
+        for (const Planned& planned : plan) {
+            // The patch must read as it did in pass one.
+            if (!reader.Next(block) || block.Entry != planned.Entry || block.NewCount != planned.NewCount)
+                throw ChangedMeanwhile(patchPath);
+            if (planned.Kind == Decision::UpToDate)
+                continue;
+            reporter.Log(ReplacingLine("Replacing", map, planned));
+            TStaIdxEntry entry = IndexEntry(table, planned.Entry);
+            previous.emplace_back(planned.Entry, entry);
+            if (block.NewCount == 0) {
+                entry = {-1, 0, entry.Extra};
+            } else {
+                entry.Offset = static_cast<std::int32_t>(end);
+                entry.Length = static_cast<std::int32_t>(block.NewRecords.size());
+                buffer.insert(buffer.end(), block.NewRecords.begin(), block.NewRecords.end());
+                end += block.NewRecords.size();
+            }
+            SetIndexEntry(table, planned.Entry, entry);
+            if (buffer.size() >= AppendBuffer) {
+                statics.Write(buffer.data(), buffer.size());
+                buffer.clear();
+            }
+            ++done;
+            reporter.SetProgress(45 + static_cast<int>(std::uint64_t{done} * 45 / toReplace));
+        }
+        if (reader.Next(block))
+            throw ChangedMeanwhile(patchPath);
+        statics.Write(buffer.data(), buffer.size());
+        statics.Sync();
+        commit.Extended(staticsPath, staticsSize, plannedEnd);
+        WriteStaIdx(index, table, reporter);
+        commit.Run();
+    } catch (...) {
+        // The journal of a commit that could not be undone at once decides
+        // what the next run keeps, the appended blocks included.
+        if (!commit.Pending()) {
+            interrupt::Deferral deferral;
+            for (const auto& [entry, old] : previous)
+                SetIndexEntry(table, entry, old);
+            try {
+                // Bytes beyond what this run appends are another's.
+                if (statics.Size() <= plannedEnd)
+                    statics.Truncate(staticsSize);
+            } catch (...) {
+            }
+        }
+        throw;
+    }
+    table.Source = commit.Placed(index);
+    std::string replaced = "Blocks replaced: " + std::to_string(toReplace);
+    if (result.Differing > 0)
+        replaced += " (" + std::to_string(result.Differing) + " differing from the release)";
+    reporter.Log(replaced);
+    reporter.Log("Blocks already up to date: " + std::to_string(result.UpToDate));
+    reporter.SetProgress(100);
+    return result;
+}
+
+AppliedPatch RunApplyPatch(const std::string& staIdxPath, const std::string& staticsPath, const std::string& patchPath,
+    StaIdx& table, Reporter& reporter, const ApplyOptions& options)
+{
+    reporter.Log(options.DryRun ? "Dry run of the patch: every check, but no file is changed..."
+                                : "Applying the patch... Cryoweaver may look crashed, do not interrupt!");
+    reporter.Flush();
+    const AppliedPatch result = ApplyPatch(staIdxPath, staticsPath, patchPath, table, reporter, options);
+    reporter.Log(options.DryRun ? "Dry run of the patch completed; no file was changed." : "Applying completed!");
+    return result;
+}
+
+} // namespace cryo
