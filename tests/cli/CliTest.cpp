@@ -523,6 +523,76 @@ TEST(CommandLine, TheSampleNeverOverwritesAFile)
     EXPECT_EQ(test::ReadText(sample.dir / "UOX3.wsc"), before);
 }
 
+// The operator freezes the sample's items and makes a patch from a copy of
+// the released files; a player applies it, again, and
+// undoes it; a player whose block differs is refused until --force.
+TEST(CommandLine, APatchGivesPlayersTheOperatorsBlocksOnceAndOnlyFromTheRelease)
+{
+    const Sample current;
+    TempFolder copies;
+    for (const char* folder : {"release", "player"})
+        std::filesystem::copy(current.dir.path(), copies / folder);
+    auto files = [&](const std::string& folder) {
+        return std::vector<std::string>{
+            "--staidx", copies / folder + "/StaIdx0.mul", "--statics", copies / folder + "/Statics0.mul"};
+    };
+    EXPECT_EQ(current.Run("freeze").Status, 0);
+
+    const std::string patch = copies / "players.patch";
+    std::vector<std::string> make
+        = {"patch", "--new-staidx", current.dir / "StaIdx0.mul", "--new-statics", current.dir / "Statics0.mul", patch};
+    const std::vector<std::string> release = files("release");
+    make.insert(make.begin() + 1, release.begin(), release.end());
+    const Result made = Cli(make);
+    EXPECT_EQ(made.Status, 0) << made.Err;
+    EXPECT_EQ(made.Out, "Patch written to " + patch + ": 2 blocks changed, 3 objects added, 0 removed\n");
+
+    auto apply = [&](const std::string& folder, std::vector<std::string> rest) {
+        std::vector<std::string> args = files(folder);
+        args.insert(args.begin(), "apply");
+        args.insert(args.end(), rest.begin(), rest.end());
+        return Cli(args);
+    };
+    const Result applied = apply("player", {patch});
+    EXPECT_EQ(applied.Status, 0) << applied.Err;
+    EXPECT_EQ(applied.Out,
+        "Applying the patch... Cryoweaver may look crashed, do not interrupt!\n"
+        "Replacing the 2 objects of block 100,201 by 4\n"
+        "Replacing the 0 objects of block 102,199 by 1\n"
+        "Blocks replaced: 2\n"
+        "Blocks already up to date: 0\n"
+        "Applying completed!\n");
+    std::vector<std::string> list = files("player");
+    list.insert(list.begin(), "list");
+    list.insert(list.end(), {"100", "201"});
+    EXPECT_EQ(Cli(list).Out, current.Run("list", {"100", "201"}).Out);
+    EXPECT_EQ(apply("player", {patch}).Out,
+        "Applying the patch... Cryoweaver may look crashed, do not interrupt!\n"
+        "Every block of the patch is up to date; no file was changed\n"
+        "Applying completed!\n");
+    std::vector<std::string> undo = files("player");
+    undo.insert(undo.begin(), "undo");
+    EXPECT_EQ(Cli(undo).Status, 0);
+    EXPECT_EQ(test::ReadBytes(copies / "player/StaIdx0.mul"), test::ReadBytes(copies / "release/StaIdx0.mul"));
+    EXPECT_EQ(test::ReadBytes(copies / "player/Statics0.mul"), test::ReadBytes(copies / "release/Statics0.mul"));
+
+    // A player who froze something into block 100,201 meanwhile.
+    test::Bytes index = test::ReadBytes(copies / "player/StaIdx0.mul");
+    index[(100 * 512 + 201) * 12 + 4] = 7; // the block's first object only
+    test::WriteBytes(copies / "player/StaIdx0.mul", index);
+    const Result refused = apply("player", {patch});
+    EXPECT_EQ(refused.Status, 1);
+    EXPECT_EQ(refused.Err,
+        "cryoweaver-cli: " + copies / "player/Statics0.mul"
+            + ": 1 block differs from the release the patch was made from: block 100,201. Nothing was changed; apply "
+              "with --force to replace them all the same.\n");
+    EXPECT_EQ(test::ReadBytes(copies / "player/StaIdx0.mul"), index);
+    const Result forced = apply("player", {"--force", patch});
+    EXPECT_EQ(forced.Status, 0) << forced.Err;
+    EXPECT_NE(forced.Out.find("Replacing the 1 object of block 100,201, which differs from the release, by 4\n"),
+        std::string::npos);
+}
+
 TEST(CommandLine, RenderDrawsTheBlocksAnAreaTouchesWhateverItsCornersOrder)
 {
     const Sample sample;
@@ -575,143 +645,73 @@ TEST(CommandLine, RenderDrawsTheBlocksAnAreaTouchesWhateverItsCornersOrder)
         EXPECT_EQ(test::ReadBytes(out), first);
         EXPECT_EQ(sample.dir.Entries(), before);
     }
-    // The operator freezes the sample's items and makes a patch from a copy of
-    // the released files; a player applies it, again, and
-    // undoes it; a player whose block differs is refused until --force.
-    TEST(CommandLine, APatchGivesPlayersTheOperatorsBlocksOnceAndOnlyFromTheRelease)
-    {
-        const Sample current;
-        TempFolder copies;
-        for (const char* folder : {"release", "player"})
-            std::filesystem::copy(current.dir.path(), copies / folder);
-        auto files = [&](const std::string& folder) {
-            return std::vector<std::string>{
-                "--staidx", copies / folder + "/StaIdx0.mul", "--statics", copies / folder + "/Statics0.mul"};
-        };
-        EXPECT_EQ(current.Run("freeze").Status, 0);
+}
 
-        const std::string patch = copies / "players.patch";
-        std::vector<std::string> make = {
-            "patch", "--new-staidx", current.dir / "StaIdx0.mul", "--new-statics", current.dir / "Statics0.mul", patch};
-        const std::vector<std::string> release = files("release");
-        make.insert(make.begin() + 1, release.begin(), release.end());
-        const Result made = Cli(make);
-        EXPECT_EQ(made.Status, 0) << made.Err;
-        EXPECT_EQ(made.Out, "Patch written to " + patch + ": 2 blocks changed, 3 objects added, 0 removed\n");
-
-        auto apply = [&](const std::string& folder, std::vector<std::string> rest) {
-            std::vector<std::string> args = files(folder);
-            args.insert(args.begin(), "apply");
-            args.insert(args.end(), rest.begin(), rest.end());
-            return Cli(args);
-        };
-        const Result applied = apply("player", {patch});
-        EXPECT_EQ(applied.Status, 0) << applied.Err;
-        EXPECT_EQ(applied.Out,
-            "Applying the patch... Cryoweaver may look crashed, do not interrupt!\n"
-            "Replacing the 2 objects of block 100,201 by 4\n"
-            "Replacing the 0 objects of block 102,199 by 1\n"
-            "Blocks replaced: 2\n"
-            "Blocks already up to date: 0\n"
-            "Applying completed!\n");
-        std::vector<std::string> list = files("player");
-        list.insert(list.begin(), "list");
-        list.insert(list.end(), {"100", "201"});
-        EXPECT_EQ(Cli(list).Out, current.Run("list", {"100", "201"}).Out);
-        EXPECT_EQ(apply("player", {patch}).Out,
-            "Applying the patch... Cryoweaver may look crashed, do not interrupt!\n"
-            "Every block of the patch is up to date; no file was changed\n"
-            "Applying completed!\n");
-        std::vector<std::string> undo = files("player");
-        undo.insert(undo.begin(), "undo");
-        EXPECT_EQ(Cli(undo).Status, 0);
-        EXPECT_EQ(test::ReadBytes(copies / "player/StaIdx0.mul"), test::ReadBytes(copies / "release/StaIdx0.mul"));
-        EXPECT_EQ(test::ReadBytes(copies / "player/Statics0.mul"), test::ReadBytes(copies / "release/Statics0.mul"));
-
-        // A player who froze something into block 100,201 meanwhile.
-        test::Bytes index = test::ReadBytes(copies / "player/StaIdx0.mul");
-        index[(100 * 512 + 201) * 12 + 4] = 7; // the block's first object only
-        test::WriteBytes(copies / "player/StaIdx0.mul", index);
-        const Result refused = apply("player", {patch});
-        EXPECT_EQ(refused.Status, 1);
-        EXPECT_EQ(refused.Err,
-            "cryoweaver-cli: " + copies / "player/Statics0.mul"
-                + ": 1 block differs from the release the patch was made from: block 100,201. Nothing was changed; "
-                  "apply "
-                  "with --force to replace them all the same.\n");
-        EXPECT_EQ(test::ReadBytes(copies / "player/StaIdx0.mul"), index);
-        const Result forced = apply("player", {"--force", patch});
-        EXPECT_EQ(forced.Status, 0) << forced.Err;
-        EXPECT_NE(forced.Out.find("Replacing the 1 object of block 100,201, which differs from the release, by 4\n"),
-            std::string::npos);
+TEST(CommandLine, WrongCommandLinesExitWith2AndShowTheUsage)
+{
+    const std::vector<std::vector<std::string>> wrong = {
+        {},
+        {"frobnicate"},
+        {"list", "--staidx", "a", "1", "2"},
+        {"list", "--staidx", "a", "--statics", "b", "1"},
+        {"list", "--staidx", "a", "--statics", "b", "--wsc", "c", "1", "2"},
+        {"melt", "--staidx", "a", "--statics", "b", "1", "2"},
+        {"freeze", "--staidx", "a", "--statics", "b", "--wsc", "c", "9"},
+        {"freeze", "--staidx", "a", "--statics", "b", "--wsc"},
+        {"freeze", "--bogus", "x"},
+        {"sample"},
+        {"list", "--staidx", "a", "--statics", "b", "--at", "1,2", "3", "4"},
+        {"melt", "--staidx", "a", "--statics", "b", "--wsc", "c", "--at", "1432"},
+        {"freeze", "--staidx", "a", "--statics", "b", "--wsc", "c", "--at", "1,2"},
+        {"freeze", "--staidx", "a", "--statics", "b", "--wsc", "c", "--map-size", "7004x4096"},
+        {"list", "--staidx", "a", "--statics", "b", "1", "2", "--map-size"},
+        {"undo", "--staidx", "a", "--statics", "b", "--wsc", "c", "--dry-run"},
+        {"history", "--staidx", "a", "--statics", "b", "--wsc", "c", "1", "2"},
+        {"compact", "--staidx", "a", "--statics", "b", "--wsc", "c"},
+        {"freeze", "--staidx", "a", "--statics", "b", "--wsc", "c", "--json"},
+        {"check", "--staidx", "a", "--statics", "b"},
+        {"patch", "--staidx", "a", "--statics", "b", "--new-staidx", "c", "out"},
+        {"patch", "--staidx", "a", "--statics", "b", "--new-staidx", "c", "--new-statics", "d"},
+        {"apply", "--staidx", "a", "--statics", "b"},
+        {"apply", "--staidx", "a", "--statics", "b", "--new-staidx", "c", "p"},
+        {"freeze", "--staidx", "a", "--statics", "b", "--wsc", "c", "--force"},
+        {"render", "--staidx", "a", "--statics", "b"},
+        {"render", "--staidx", "a", "--statics", "b", "a.png", "b.png"},
+        {"render", "--staidx", "a", "--statics", "b", "--area", "1,2,3", "a.png"},
+        {"list", "--staidx", "a", "--statics", "b", "--area", "1,2,3,4"},
+        {"melt", "--staidx", "a", "--statics", "b", "--wsc", "c", "--client", "d", "1", "2"},
+        {"freeze", "--staidx", "a", "--statics", "b", "--wsc", "c", "--grid"},
+    };
+    for (const auto& args : wrong) {
+        const Result result = Cli(args);
+        EXPECT_EQ(result.Status, 2) << testing::PrintToString(args);
+        EXPECT_EQ(result.Out, "");
+        EXPECT_TRUE(result.Err.starts_with("cryoweaver-cli: ")) << result.Err;
+        EXPECT_NE(result.Err.find("\n\nUsage:\n"), std::string::npos);
     }
-
-    TEST(CommandLine, WrongCommandLinesExitWith2AndShowTheUsage)
-    {
-        const std::vector<std::vector<std::string>> wrong = {
-            {},
-            {"frobnicate"},
-            {"list", "--staidx", "a", "1", "2"},
-            {"list", "--staidx", "a", "--statics", "b", "1"},
-            {"list", "--staidx", "a", "--statics", "b", "--wsc", "c", "1", "2"},
-            {"melt", "--staidx", "a", "--statics", "b", "1", "2"},
-            {"freeze", "--staidx", "a", "--statics", "b", "--wsc", "c", "9"},
-            {"freeze", "--staidx", "a", "--statics", "b", "--wsc"},
-            {"freeze", "--bogus", "x"},
-            {"sample"},
-            {"list", "--staidx", "a", "--statics", "b", "--at", "1,2", "3", "4"},
-            {"melt", "--staidx", "a", "--statics", "b", "--wsc", "c", "--at", "1432"},
-            {"freeze", "--staidx", "a", "--statics", "b", "--wsc", "c", "--at", "1,2"},
-            {"freeze", "--staidx", "a", "--statics", "b", "--wsc", "c", "--map-size", "7004x4096"},
-            {"list", "--staidx", "a", "--statics", "b", "1", "2", "--map-size"},
-            {"undo", "--staidx", "a", "--statics", "b", "--wsc", "c", "--dry-run"},
-            {"history", "--staidx", "a", "--statics", "b", "--wsc", "c", "1", "2"},
-            {"compact", "--staidx", "a", "--statics", "b", "--wsc", "c"},
-            {"freeze", "--staidx", "a", "--statics", "b", "--wsc", "c", "--json"},
-            {"check", "--staidx", "a", "--statics", "b"},
-            {"render", "--staidx", "a", "--statics", "b"},
-            {"render", "--staidx", "a", "--statics", "b", "a.png", "b.png"},
-            {"render", "--staidx", "a", "--statics", "b", "--area", "1,2,3", "a.png"},
-            {"list", "--staidx", "a", "--statics", "b", "--area", "1,2,3,4"},
-            {"melt", "--staidx", "a", "--statics", "b", "--wsc", "c", "--client", "d", "1", "2"},
-            {"freeze", "--staidx", "a", "--statics", "b", "--wsc", "c", "--grid"},
-            {"patch", "--staidx", "a", "--statics", "b", "--new-staidx", "c", "out"},
-            {"patch", "--staidx", "a", "--statics", "b", "--new-staidx", "c", "--new-statics", "d"},
-            {"apply", "--staidx", "a", "--statics", "b"},
-            {"apply", "--staidx", "a", "--statics", "b", "--new-staidx", "c", "p"},
-            {"freeze", "--staidx", "a", "--statics", "b", "--wsc", "c", "--force"},
-        };
-        for (const auto& args : wrong) {
-            const Result result = Cli(args);
-            EXPECT_EQ(result.Status, 2) << testing::PrintToString(args);
-            EXPECT_EQ(result.Out, "");
-            EXPECT_TRUE(result.Err.starts_with("cryoweaver-cli: ")) << result.Err;
-            EXPECT_NE(result.Err.find("\n\nUsage:\n"), std::string::npos);
-        }
-        EXPECT_TRUE(
-            Cli({"list", "--staidx", "a"}).Err.starts_with("cryoweaver-cli: list needs --statics FILE\n\nUsage:"));
-        const std::pair<std::vector<std::string>, std::string> render[] = {
-            {{"--scale", "3"}, "Invalid scale '3': give 1, 2, 4 or 8 tiles a pixel"},
-            {{"--scale", "16"}, "Invalid scale '16': give 1, 2, 4 or 8 tiles a pixel"},
-            {{"--grid", "--scale", "4"}, "render --grid needs --scale 1 or 2, where a block is 8 or 4 pixels wide"},
-            {{"--area", "1,2,,4"},
-                "Invalid area '1,2,,4': give X1,Y1,X2,Y2 in tiles, two opposite corners, such as 1400,1600,1500,1700"},
-            {{"--dry-run"}, "render takes no --dry-run"},
-        };
-        for (const auto& [options, text] : render) {
-            std::vector<std::string> args{"render", "--staidx", "a", "--statics", "b", "a.png"};
-            args.insert(args.end(), options.begin(), options.end());
-            EXPECT_TRUE(Cli(args).Err.starts_with("cryoweaver-cli: " + text + "\n\nUsage:")) << text;
-        }
-        EXPECT_TRUE(Cli({"apply", "--staidx", "a", "--statics", "b"})
-                        .Err.starts_with("cryoweaver-cli: apply needs exactly one patch file\n\nUsage:"));
-        EXPECT_TRUE(Cli({"patch", "--staidx", "a", "--statics", "b", "--new-staidx", "c", "out"})
-                        .Err.starts_with("cryoweaver-cli: patch needs --new-statics FILE\n\nUsage:"));
-        const Result help = Cli({"--help"});
-        EXPECT_EQ(help.Status, 0);
-        EXPECT_TRUE(help.Out.starts_with("Usage:\n"));
-        EXPECT_EQ(Cli({"--version"}).Out, std::string("cryoweaver-cli ") + VersionText + "\n");
+    EXPECT_TRUE(Cli({"list", "--staidx", "a"}).Err.starts_with("cryoweaver-cli: list needs --statics FILE\n\nUsage:"));
+    EXPECT_TRUE(Cli({"apply", "--staidx", "a", "--statics", "b"})
+                    .Err.starts_with("cryoweaver-cli: apply needs exactly one patch file\n\nUsage:"));
+    EXPECT_TRUE(Cli({"patch", "--staidx", "a", "--statics", "b", "--new-staidx", "c", "out"})
+                    .Err.starts_with("cryoweaver-cli: patch needs --new-statics FILE\n\nUsage:"));
+    const std::pair<std::vector<std::string>, std::string> render[] = {
+        {{"--scale", "3"}, "Invalid scale '3': give 1, 2, 4 or 8 tiles a pixel"},
+        {{"--scale", "16"}, "Invalid scale '16': give 1, 2, 4 or 8 tiles a pixel"},
+        {{"--grid", "--scale", "4"}, "render --grid needs --scale 1 or 2, where a block is 8 or 4 pixels wide"},
+        {{"--area", "1,2,,4"},
+            "Invalid area '1,2,,4': give X1,Y1,X2,Y2 in tiles, two opposite corners, such as 1400,1600,1500,1700"},
+        {{"--dry-run"}, "render takes no --dry-run"},
+    };
+    for (const auto& [options, text] : render) {
+        std::vector<std::string> args{"render", "--staidx", "a", "--statics", "b", "a.png"};
+        args.insert(args.end(), options.begin(), options.end());
+        EXPECT_TRUE(Cli(args).Err.starts_with("cryoweaver-cli: " + text + "\n\nUsage:")) << text;
     }
+    const Result help = Cli({"--help"});
+    EXPECT_EQ(help.Status, 0);
+    EXPECT_TRUE(help.Out.starts_with("Usage:\n"));
+    EXPECT_EQ(Cli({"--version"}).Out, std::string("cryoweaver-cli ") + VersionText + "\n");
+}
 
 } // namespace
 } // namespace cryo
