@@ -202,11 +202,14 @@ TEST(ClientFolder, FilesAreFoundInAnyCaseTheContainerFirst)
     EXPECT_EQ(MissingClientFiles(FindClientFiles(dir.path(), 1), 1), "map1LegacyMUL.uop or map1.mul");
 
     test::WriteBytes(dir / "Map0LegacyMUL.uop", {});
-    test::WriteBytes(dir / "radarcol.mul", {});
     files = FindClientFiles(dir.path() + "/", 0);
-    EXPECT_EQ(files.RadarColours, dir / "radarcol.mul");
     EXPECT_EQ(files.Terrain, dir / "Map0LegacyMUL.uop");
     EXPECT_EQ(MissingClientFiles(files, 0), "");
+#ifndef _WIN32
+    // Of names that differ only in case, the exact one.
+    test::WriteBytes(dir / "radarcol.mul", {});
+    EXPECT_EQ(FindClientFiles(dir.path(), 0).RadarColours, dir / "radarcol.mul");
+#endif
 
     EXPECT_EQ(ErrorLineOf([&] { FindClientFiles(dir / "none", 0); }), dir / "none: File not found.");
 }

@@ -248,8 +248,26 @@ TEST(Render, ThePngFileHoldsThePictureWithTheItemsToFreezeMarked)
     EXPECT_EQ(width, 16);
     EXPECT_EQ(height, 16);
 
+    // A classic world save knows only the block of an item: all of it is marked.
+    test::WriteText(map.Dir / "UOX3.wsc",
+        test::CrLfLines({"SECTION WORLDITEM 1", "{", "SERIAL 1073741825", "ID 16", "X 12", "Y 3", "Z 0", "CONT -1",
+            "TYPE 255", "}", "", "SECTION WORLDITEM 2", "{", "SERIAL 1073741826", "ID 16", "X 13", "Y 4", "CONT 5",
+            "TYPE 255", "}", "", "EOF"}));
+    request.Files.Wsc = map.Dir / "UOX3.wsc";
+    reporter.Lines.clear();
+    RenderMapPicture(request, reporter);
+    EXPECT_EQ(std::vector<std::string>(reporter.Lines.begin() + 2, reporter.Lines.end() - 1),
+        (std::vector<std::string>{
+            "Not frozen: SECTION WORLDITEM 2 is inside a container", "Items to freeze, marked: 1"}));
+    expected = ClientPicture;
+    for (int y = 0; y < 8; ++y)
+        for (int x = 8; x < 16; ++x)
+            expected[std::size_t(y * 16 + x)] = MarkColour;
+    EXPECT_EQ(ReadPng(map.Dir / "map.png", width, height), expected);
+
     // The area's corners in any order; the statics alone where the client's
     // files are missing, and the grid.
+    request.Files.Wsc = map.Dir / "items.wsc";
     for (const char* name : {"map0.mul", "radarcol.mul"})
         std::filesystem::remove(map.Dir / name);
     request.Area = TileArea{8, 0, 9, 15};
