@@ -8,7 +8,7 @@
 
 namespace cryo::cli {
 
-enum class CommandKind { Help, Version, List, Melt, Freeze, Export, Sample, Check, Compact, Undo, History };
+enum class CommandKind { Help, Version, List, Melt, Freeze, Export, Sample, Check, Compact, Undo, History, Maps };
 
 struct Command {
     CommandKind Kind = CommandKind::Help;
@@ -27,6 +27,11 @@ struct Command {
     bool Json = false;
     // The file an export writes.
     std::string Output;
+    // The server's folder, whose settings name the files not given, and its map.
+    std::string Server;
+    int Map = 0;
+    // Runs a command that changes files even while a UOX3 server runs on them.
+    bool ServerRunningOk = false;
 };
 
 // A command line that cannot be run: the text says what is wrong.

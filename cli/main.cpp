@@ -9,6 +9,8 @@
 #include "File.h"
 #include "Interrupt.h"
 #include "MapSizes.h"
+#include "RunningServer.h"
+#include "ServerRun.h"
 #include "StaIdx.h"
 #include "Text.h"
 #include "Undo.h"
@@ -78,7 +80,13 @@ int Run(const cli::Command& command, cli::ConsoleReporter& reporter)
         break;
     }
 
-    const WorldFiles files{command.StaIdx, command.Statics, command.Wsc};
+    if (command.Kind == cli::CommandKind::Maps) {
+        cli::ListServerMaps(command, reporter);
+        return 0;
+    }
+    const cli::CommandWorld world = cli::ResolveCommandWorld(command);
+    cli::CheckForRunningServer(command, world);
+    const WorldFiles& files = world.Files;
     if (command.Kind == cli::CommandKind::Undo) {
         UndoLastOperation(files, reporter);
         return 0;
@@ -104,9 +112,10 @@ int Run(const cli::Command& command, cli::ConsoleReporter& reporter)
     } else {
         locked.emplace(files, reporter);
     }
-    LoadStaIdx(files.StaIdx, *table, reporter, {MapOfStaticsFiles(files.StaIdx, files.Statics), command.MapSize});
+    LoadStaIdx(files.StaIdx, *table, reporter, world.Map(command));
     if (command.Kind == cli::CommandKind::Check) {
-        const CheckReport report = CheckWorld(files, *table, reporter);
+        CheckReport report = CheckWorld(files, *table, reporter);
+        cli::AddServerWarnings(world, *table, report);
         reporter.ClearProgress();
         if (command.Json) {
             std::fputs(cli::CheckJson(report, files, table->Size()).c_str(), stdout);
@@ -222,6 +231,8 @@ int main(int argc, char** argv)
         reporter.ClearProgress();
         std::fflush(stdout);
         std::fprintf(stderr, "%s: %s\n", ProgramName, ErrorLine(error).c_str());
+        if (dynamic_cast<const ServerRunningError*>(&error) != nullptr)
+            std::fprintf(stderr, "%s: %s\n", ProgramName, cli::ServerRunningOkHint);
         return 1;
     }
 }
