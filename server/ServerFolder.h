@@ -89,12 +89,12 @@ const ServerMap& FindServerMap(const ServerMaps& maps, int number);
 // The files a command works on, taken from the server's folder where the
 // user gives none of their own.
 struct ServerWorldRequest {
-    std::string Folder;
+    std::string Folder{};
     int Map = 0;
-    std::string StaIdx; // empty: the map's own, from maps.dfn
-    std::string Statics;
-    std::string Wsc; // empty: the shared folder
-    std::optional<MapBlocks> Size; // empty: the map's size from maps.dfn
+    std::string StaIdx{}; // empty: the map's own, from maps.dfn
+    std::string Statics{};
+    std::string Wsc{}; // empty: the shared folder
+    std::optional<MapBlocks> Size{}; // empty: the map's size from maps.dfn
     bool NeedsWsc = true; // false: the shared folder need not exist
 };
 

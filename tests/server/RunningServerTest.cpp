@@ -1,0 +1,105 @@
+// Finding a UOX3 server that runs on a world: programs named as the server
+// and as others, started in the server's folder and elsewhere.
+#include "RunningServer.h"
+#include "Error.h"
+#include "ServerFolders.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <unistd.h>
+
+namespace cryo {
+namespace {
+
+using test::RunningProgram;
+using test::TestServer;
+
+std::string Canonical(const std::string& path)
+{
+    return std::filesystem::canonical(path).string();
+}
+
+TEST(RunningServer, OnlyAProgramNamedUox3InTheServersFolderOrAboveTheWorldSaveCounts)
+{
+    TestServer server;
+    test::WriteText(server.Root() + "/UOX3.wsc", "EOF\r\n");
+    const struct {
+        const char* Program;
+        std::string Folder; // where it runs
+        WorldPlace Place;
+        bool Found;
+    } cases[] = {
+        {"uox3", server.Folder(), {server.Folder(), ""}, true},
+        {"uox3", server.Folder(), {"", server.Shared()}, true},
+        {"UOX3.EXE", server.Folder(), {"", server.Shared() + "/"}, true},
+        {"uox3", server.Shared(), {"", server.Shared()}, true},
+        {"uox3", server.Root(), {"", server.Root() + "/UOX3.wsc"}, true},
+        {"uox3", server.Folder(), {"", server.Root() + "/UOX3.wsc"}, false},
+        {"uox3", server.Client(), {server.Folder(), server.Shared()}, false},
+        {"uox3", server.Folder(), {"", ""}, false},
+        // An operator's shell or editor in the folder is no server.
+        {"bash", server.Folder(), {server.Folder(), server.Shared()}, false},
+        {"nano", server.Folder(), {server.Folder(), server.Shared()}, false},
+        {"uox3d", server.Folder(), {server.Folder(), server.Shared()}, false},
+    };
+    for (const auto& c : cases) {
+        const RunningProgram program(c.Program, c.Folder);
+        const std::vector<ServerProcess> found = FindRunningServers(ServerFoldersOf(c.Place));
+        ASSERT_EQ(found.size(), c.Found ? 1u : 0u) << c.Program << " in " << c.Folder;
+        if (!c.Found)
+            continue;
+        EXPECT_EQ(found[0].Id, program.Id());
+        EXPECT_EQ(found[0].Program, c.Program);
+        EXPECT_EQ(found[0].Folder, Canonical(c.Folder));
+    }
+}
+
+TEST(RunningServer, ACommandThatChangesFilesStopsAndOneThatReadsIsWarned)
+{
+    TestServer server;
+    EXPECT_EQ(CheckRunningServer({server.Folder(), server.Shared()}, true), std::nullopt);
+    const RunningProgram program("uox3", server.Folder());
+    const std::string folder = Canonical(server.Folder());
+    const std::string id = std::to_string(program.Id());
+    EXPECT_EQ(test::ErrorLineOf([&] {
+        CheckRunningServer({server.Folder(), server.Shared()}, true);
+    }),
+        folder + ": A UOX3 server runs from this folder (process " + id
+            + ", uox3) and would overwrite the change at its next save: stop it first; no file was changed.");
+    EXPECT_EQ(CheckRunningServer({server.Folder(), server.Shared()}, false),
+        folder + ": A UOX3 server runs from this folder (process " + id
+            + ", uox3); it may rewrite the files meanwhile, and overwrites changes to them at its next save");
+    EXPECT_TRUE(LiesInFolder(server.Shared() + "/patch.wsc", server.Folder() + "/./shared"));
+    EXPECT_FALSE(LiesInFolder(server.Folder() + "/patch.wsc", server.Shared()));
+}
+
+TEST(RunningServer, AServerWhoseFolderThisUserMayNotSeeMayRunThere)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root, to run the server as one user and the check as another";
+    TestServer server;
+    const RunningProgram program("uox3", server.Client());
+    // Another unprivileged user than the server's.
+    const test::ProgramRun check = test::RunInChild(
+        [&] {
+            CheckRunningServer({server.Folder(), server.Shared()}, true);
+        },
+        {.Unprivileged = true, .OtherUser = 65533});
+    EXPECT_EQ(check.Out,
+        "A UOX3 server runs whose folder this user may not see (process " + std::to_string(program.Id())
+            + ", uox3): if it runs on this world, it would overwrite the change at its next save. Stop it first, or "
+              "run as its user so that its folder can be seen; no file was changed");
+    // Its own user sees that it runs elsewhere.
+    EXPECT_EQ(test::RunInChild(
+                  [&] {
+                      CheckRunningServer({server.Folder(), server.Shared()}, true);
+                  },
+                  {.Unprivileged = true})
+                  .Out,
+        "");
+}
+
+} // namespace
+} // namespace cryo
