@@ -108,8 +108,8 @@ TEST(ServerPaths, RelativeToTheServersFolderInEachSystemsNotation)
     } paths[] = {
         {"shared/0.0.wsc", "", "shared"},
         {"UOX3.wsc", "", "."},
-        {"/srv/uo/shared/", "", "/srv/uo"},
 #ifdef _WIN32
+        {"/srv/uo/shared/", "Linux", "/srv/uo"},
         {"C:\\Program Files (x86)\\Ultima Online", "", "C:\\Program Files (x86)"},
         {"/home/uo/client", "Linux", "/home/uo"},
         {"C:\\uox3.exe", "", "C:\\"},
@@ -118,6 +118,7 @@ TEST(ServerPaths, RelativeToTheServersFolderInEachSystemsNotation)
         {"D:/uo/client", "Windows", "D:/uo"},
         {"data\\client", "Windows", "."},
         {"/home/uo/client", "", "/home/uo"},
+        {"/srv/uo/shared/", "", "/srv/uo"},
 #endif
     };
     for (const auto& c : paths) {
