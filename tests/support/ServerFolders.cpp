@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <regex>
+#include <tuple>
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -19,32 +20,13 @@ namespace fs = std::filesystem;
 
 namespace cryo::test {
 
-const char* const TestIni = "[system]\r\n"
-                            "SERVERNAME=Test Shard\r\n"
-                            "[directories]\r\n"
-                            "DATADIRECTORY={client}/\r\n"
-                            "DEFSDIRECTORY=./dfndata/\r\n"
-                            "SHAREDDIRECTORY=./shared/\r\n"
-                            "[settings]\r\n"
-                            "MAPDIFFSENABLED=0\r\n";
+const char* const TestIni
+    = "[system]\r\nSERVERNAME=Test Shard\r\n[directories]\r\nDATADIRECTORY={client}/\r\n"
+      "DEFSDIRECTORY=./dfndata/\r\nSHAREDDIRECTORY=./shared/\r\n[settings]\r\nMAPDIFFSENABLED=0\r\n";
 
-const char* const TestMaps = "// the maps of the test shard\n"
-                             "[MAP 0]\n"
-                             "{\n"
-                             "MAP=map0.mul\n"
-                             "STATICS=statics0.mul\n"
-                             "STAIDX=staidx0.mul\n"
-                             "X=6144\n"
-                             "Y=4096\n"
-                             "}\n"
-                             "\n"
-                             "[MAP 2]\n"
-                             "{\n"
-                             "STATICS=custom-statics.mul\n"
-                             "STAIDX=custom-index.mul\n"
-                             "X=512\n"
-                             "Y=256\n"
-                             "}\n";
+const char* const TestMaps = "// the maps of the test shard\n[MAP 0]\n{\nMAP=map0.mul\nSTATICS=statics0.mul\n"
+                             "STAIDX=staidx0.mul\nX=6144\nY=4096\n}\n\n[MAP 2]\n{\nSTATICS=custom-statics.mul\n"
+                             "STAIDX=custom-index.mul\nX=512\nY=256\n}\n";
 
 TestServer::TestServer()
 {
@@ -53,8 +35,11 @@ TestServer::TestServer()
     fs::create_directory(Client());
     WriteIni(TestIni);
     WriteMaps(TestMaps);
-    WriteStatics("staidx0.mul", "statics0.mul", {768, 512});
-    WriteStatics("custom-index.mul", "custom-statics.mul", {64, 32});
+    for (const auto& [index, statics, size] : {std::tuple{"staidx0.mul", "statics0.mul", MapBlocks{768, 512}},
+             std::tuple{"custom-index.mul", "custom-statics.mul", MapBlocks{64, 32}}}) {
+        WriteBytes(Client() + "/" + index, IndexBytes(worldgen::EmptyIndex(size)));
+        WriteBytes(Client() + "/" + statics, {});
+    }
 }
 
 void TestServer::WriteIni(const std::string& text) const
@@ -67,12 +52,6 @@ void TestServer::WriteMaps(const std::string& text) const
     WriteText(MapsDfn(), text);
 }
 
-void TestServer::WriteStatics(const std::string& staIdx, const std::string& statics, MapBlocks size) const
-{
-    WriteBytes(Client() + "/" + staIdx, IndexBytes(worldgen::EmptyIndex(size)));
-    WriteBytes(Client() + "/" + statics, {});
-}
-
 std::map<std::string, Bytes> TestServer::Files() const
 {
     std::map<std::string, Bytes> files;
@@ -82,7 +61,7 @@ std::map<std::string, Bytes> TestServer::Files() const
 }
 
 #ifndef _WIN32
-RunningProgram::RunningProgram(const std::string& name, const std::string& folder, int user)
+RunningProgram::RunningProgram(const std::string& name, const std::string& folder)
 {
     const std::string program = bin_ / name;
     fs::copy_file("/bin/sleep", program);
@@ -96,9 +75,7 @@ RunningProgram::RunningProgram(const std::string& name, const std::string& folde
     if (process_ == 0) {
         if (::chdir(folder.c_str()) != 0)
             ::_exit(126);
-        if (::geteuid() == 0
-            && (::setgroups(0, nullptr) != 0 || ::setgid(static_cast<gid_t>(user)) != 0
-                || ::setuid(static_cast<uid_t>(user)) != 0))
+        if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
             ::_exit(125);
         ::execl(program.c_str(), name.c_str(), "600", static_cast<char*>(nullptr));
         ::_exit(127);
@@ -107,8 +84,7 @@ RunningProgram::RunningProgram(const std::string& name, const std::string& folde
     char byte;
     while (::read(ready[0], &byte, 1) > 0) { }
     ::close(ready[0]);
-    int status = 0;
-    EXPECT_EQ(::waitpid(process_, &status, WNOHANG), 0) << name << " did not start in " << folder;
+    EXPECT_EQ(::waitpid(process_, nullptr, WNOHANG), 0) << name << " did not start in " << folder;
 }
 
 RunningProgram::~RunningProgram()

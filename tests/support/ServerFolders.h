@@ -28,9 +28,6 @@ public:
     // uox.ini as the server's own: {client} stands for the client's folder.
     void WriteIni(const std::string& text) const;
     void WriteMaps(const std::string& text) const;
-    // An index of the size with every block empty, and an empty statics file,
-    // in the client's folder.
-    void WriteStatics(const std::string& staIdx, const std::string& statics, MapBlocks size) const;
 
     // Every file under the root and its bytes: what a refused command must leave.
     std::map<std::string, Bytes> Files() const;
@@ -46,11 +43,10 @@ extern const char* const TestMaps;
 
 #ifndef _WIN32
 // A copy of sleep named name, run in folder until destroyed; as root it runs
-// as the unprivileged user (or user), whose processes every test may look
-// into.
+// as the unprivileged user, whose processes every test may look into.
 class RunningProgram {
 public:
-    RunningProgram(const std::string& name, const std::string& folder, int user = 65534);
+    RunningProgram(const std::string& name, const std::string& folder);
     ~RunningProgram();
     RunningProgram(const RunningProgram&) = delete;
     RunningProgram& operator=(const RunningProgram&) = delete;
