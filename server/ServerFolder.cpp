@@ -38,6 +38,15 @@ std::string OtherCaseName(const std::string& path)
 #endif
 }
 
+// Why a path of another system names nothing here.
+std::string ForeignNote(std::string_view path)
+{
+    const std::string_view foreign = ForeignSystemOf(path);
+    return foreign.empty()
+        ? ""
+        : "; it looks like a " + std::string(foreign) + " path, which " + ThisSystem + " cannot open";
+}
+
 std::string CaseHint(const std::string& path)
 {
     const std::string other = OtherCaseName(path);
@@ -127,9 +136,11 @@ void ReadMap(const ServerScript& dfn, const ScriptSection& section, const std::s
 
 std::string FolderLine(const char* what, const ServerSetting& setting)
 {
-    std::string line = std::string(what) + ": " + (setting.Path.empty() ? "not known" : setting.Path) + " ("
-        + setting.Key + (setting.Line > 0 ? ", uox.ini line " + std::to_string(setting.Line) : ", the server's default")
-        + ")";
+    const std::string source = setting.Line > 0 ? "uox.ini line " + std::to_string(setting.Line)
+        : setting.Value.empty()                 ? std::string("not in uox.ini")
+                                                : std::string("the server's default");
+    const std::string line = std::string(what) + ": " + (setting.Path.empty() ? "not known" : setting.Path) + " ("
+        + setting.Key + ", " + source + ")";
     const std::string problem = FolderProblem(setting);
     return problem.empty() ? line : line + ": " + problem;
 }
@@ -145,10 +156,7 @@ std::string Padded(std::string text, std::size_t width)
 ServerFolder ReadServerFolder(const std::string& folder)
 {
     if (!FolderExists(folder)) {
-        Error error(std::string("This server folder does not exist")
-            + (ForeignSystemOf(folder).empty() ? ""
-                                               : "; it looks like a " + std::string(ForeignSystemOf(folder))
-                        + " path, which " + ThisSystem + " cannot open"));
+        Error error("This server folder does not exist" + ForeignNote(folder));
         error.SetFile(folder);
         throw error;
     }
@@ -179,13 +187,7 @@ std::string FolderProblem(const ServerSetting& setting)
 {
     if (setting.Exists)
         return {};
-    if (setting.Path.empty())
-        return "uox.ini names no such folder";
-    const std::string_view foreign = ForeignSystemOf(setting.Value);
-    return "no such folder"
-        + (foreign.empty()
-                ? std::string()
-                : "; it looks like a " + std::string(foreign) + " path, which " + ThisSystem + " cannot open");
+    return setting.Path.empty() ? "uox.ini does not name it" : "no such folder" + ForeignNote(setting.Value);
 }
 
 const std::string& ExistingFolder(const ServerFolder& server, const ServerSetting& setting)
@@ -197,11 +199,10 @@ const std::string& ExistingFolder(const ServerFolder& server, const ServerSettin
                 + setting.Key + "=, the folder of the client's files"
             : (setting.Line > 0 ? setting.Key + "=" + setting.Value
                                 : setting.Key + " is not given, and the server's default " + setting.Value)
-                + " is no folder: " + setting.Path + " does not exist"
+                + " is no folder: " + setting.Path + " does not exist" + ForeignNote(setting.Value)
                 + (ForeignSystemOf(setting.Value).empty()
                         ? ""
-                        : "; it looks like a " + std::string(ForeignSystemOf(setting.Value)) + " path, which "
-                            + ThisSystem + " cannot open: give the folder as " + ThisSystem + " names it"));
+                        : ": give the folder as " + std::string(ThisSystem) + " names it"));
     error.SetFile(server.Ini);
     const int line = setting.Line > 0 ? setting.Line : server.DirectoriesLine;
     if (line > 0)
@@ -244,20 +245,17 @@ const ServerMap& FindServerMap(const ServerMaps& maps, int number)
 {
     const auto found
         = std::find_if(maps.Maps.begin(), maps.Maps.end(), [&](const ServerMap& map) { return map.Number == number; });
-    Error error("");
-    if (found == maps.Maps.end()) {
-        std::string defined;
-        for (const ServerMap& map : maps.Maps)
-            defined += (defined.empty() ? "" : ", ") + std::to_string(map.Number);
-        error = Error("There is no [MAP " + std::to_string(number) + "] here; "
-            + (defined.empty() ? std::string("no map is defined") : "the maps defined are " + defined));
-    } else if (!found->Fault.empty()) {
-        error = Error(found->Fault);
-        error.SetPlace("line " + std::to_string(found->FaultLine));
-    } else {
+    if (found != maps.Maps.end() && found->Fault.empty())
         return *found;
-    }
+    std::string defined;
+    for (const ServerMap& map : maps.Maps)
+        defined += (defined.empty() ? "" : ", ") + std::to_string(map.Number);
+    Error error(found != maps.Maps.end() ? found->Fault
+                                         : "There is no [MAP " + std::to_string(number) + "] here; "
+                + (defined.empty() ? std::string("no map is defined") : "the maps defined are " + defined));
     error.SetFile(maps.Path);
+    if (found != maps.Maps.end())
+        error.SetPlace("line " + std::to_string(found->FaultLine));
     throw error;
 }
 
