@@ -21,7 +21,8 @@ enum class CommandKind {
     Undo,
     History,
     Patch,
-    Apply
+    Apply,
+    Maps
 };
 
 struct Command {
@@ -46,6 +47,11 @@ struct Command {
     std::string NewStatics;
     // apply: replaces blocks that differ from the release too.
     bool Force = false;
+    // The server's folder, whose settings name the files not given, and its map.
+    std::string Server;
+    int Map = 0;
+    // Runs a command that changes files even while a UOX3 server runs on them.
+    bool ServerRunningOk = false;
 };
 
 // A command line that cannot be run: the text says what is wrong.
