@@ -175,6 +175,41 @@ TEST(ServerCommandLine, NothingChangesWhileAServerRunsOnTheWorld)
     EXPECT_EQ(melt.Err, "");
 }
 
+// The operator's files are the server's; the released copy is given. An
+// apply changes files like any other command: not while a server runs there.
+TEST(ServerCommandLine, APatchIsMadeFromTheServersFilesAndAppliedOnlyWithoutAServer)
+{
+    const SampleServer server;
+    const std::string release = server.Root() + "/release/";
+    std::filesystem::create_directories(release);
+    for (const char* name : {"StaIdx0.mul", "Statics0.mul"})
+        std::filesystem::copy_file(server.Client() + "/" + name, release + name);
+    ASSERT_EQ(server.Run({"melt", "100", "200"}).Status, 0);
+    const std::string patch = server.Root() + "/players.patch";
+    const Args files{"--staidx", release + "StaIdx0.mul", "--statics", release + "Statics0.mul"};
+    Args make{"patch"};
+    make.insert(make.end(), files.begin(), files.end());
+    make.push_back(patch);
+    const Result made = server.Run(make);
+    EXPECT_EQ(made.Out, "Patch written to " + patch + ": 1 blocks changed, 0 objects added, 6 removed\n");
+    EXPECT_EQ(made.Status, 0) << made.Err;
+
+    Args apply{"apply"};
+    apply.insert(apply.end(), files.begin(), files.end());
+    apply.push_back(patch);
+    const test::Bytes index = test::ReadBytes(release + "StaIdx0.mul");
+    const RunningProgram uox3("uox3", server.Folder());
+    const Result refused = server.Run(apply);
+    EXPECT_EQ(refused.Status, 1);
+    EXPECT_NE(refused.Err.find("A UOX3 server runs from this folder"), std::string::npos) << refused.Err;
+    EXPECT_EQ(test::ReadBytes(release + "StaIdx0.mul"), index);
+    apply.push_back("--server-running-ok");
+    EXPECT_EQ(server.Run(apply).Status, 0);
+    Args list{"list", "100", "200"};
+    list.insert(list.end(), files.begin(), files.end());
+    EXPECT_EQ(Cli(list).Out, "");
+}
+
 TEST(ServerCommandLine, CommandsThatOnlyReadWarnWhileAServerRuns)
 {
     const SampleServer server;
