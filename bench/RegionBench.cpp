@@ -54,8 +54,7 @@ struct SharedWorld {
             if (entry.path().extension() == ".wsc")
                 CopyFile(entry.path().string(), Shared + "/" + entry.path().filename().string());
         Restore();
-        for (const FreezeFile& file :
-            SelectForFreeze(FreezeFiles(Shared), FreezeMapOf(Index, Statics, *LoadedIndex())).Files)
+        for (const FreezeFile& file : SelectForFreeze(FreezeFiles(Shared), FreezeMapOf(*LoadedIndex())).Files)
             Changed.push_back(fs::path(file.Path).filename().string());
     }
 
@@ -129,7 +128,7 @@ void SelectSharedFolder(benchmark::State& state)
 {
     const SharedWorld& world = World();
     world.Restore();
-    const FreezeMap map = FreezeMapOf(world.Index, world.Statics, *world.LoadedIndex());
+    const FreezeMap map = FreezeMapOf(*world.LoadedIndex());
     for (auto _ : state)
         benchmark::DoNotOptimize(SelectForFreeze(FreezeFiles(world.Shared), map).Objects.size());
     ReportMemory(state);

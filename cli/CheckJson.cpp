@@ -38,16 +38,25 @@ std::string CheckJson(const CheckReport& report, const WorldFiles& files, MapBlo
     json += "  \"map_blocks\": [" + std::to_string(map.Width) + ", " + std::to_string(map.Height) + "],\n";
     json += "  \"statics_bytes\": " + std::to_string(report.StaticsBytes) + ",\n";
     json += "  \"unreferenced_bytes\": " + std::to_string(report.UnreferencedBytes) + ",\n";
-    json += "  \"findings\": [";
-    for (std::size_t i = 0; i < report.Findings.size(); ++i) {
-        const CheckFinding& finding = report.Findings[i];
-        json += std::string(i == 0 ? "" : ",") + "\n    {\"kind\": " + Json(finding.Key) + ", \"title\": "
-            + Json(finding.Title) + ", \"count\": " + std::to_string(finding.Count) + ", \"examples\": [";
-        for (std::size_t k = 0; k < finding.Examples.size(); ++k)
-            json += (k == 0 ? "" : ", ") + Json(finding.Examples[k]);
-        json += "]}";
+    const auto list = [&](const char* name, const std::vector<CheckFinding>& findings) {
+        json += "  \"" + std::string(name) + "\": [";
+        for (std::size_t i = 0; i < findings.size(); ++i) {
+            const CheckFinding& finding = findings[i];
+            json += std::string(i == 0 ? "" : ",") + "\n    {\"kind\": " + Json(finding.Key) + ", \"title\": "
+                + Json(finding.Title) + ", \"count\": " + std::to_string(finding.Count) + ", \"examples\": [";
+            for (std::size_t k = 0; k < finding.Examples.size(); ++k)
+                json += (k == 0 ? "" : ", ") + Json(finding.Examples[k]);
+            json += "]}";
+        }
+        json += "\n  ]";
+    };
+    list("findings", report.Findings);
+    // Only where they were checked for (the server's folder was given).
+    if (!report.Warnings.empty()) {
+        json += ",\n";
+        list("warnings", report.Warnings);
     }
-    return json + "\n  ]\n}\n";
+    return json + "\n}\n";
 }
 
 } // namespace cryo::cli

@@ -12,8 +12,8 @@ const char* const UsageText
       "                        (X Y | --at X,Y)\n"
       "  cryoweaver-cli freeze --staidx FILE --statics FILE --wsc PATH [--map-size WxH] [--dry-run]\n"
       "  cryoweaver-cli export --staidx FILE --statics FILE --wsc PATH [--map-size WxH] OUTFILE\n"
-      "  cryoweaver-cli patch  --staidx FILE --statics FILE --new-staidx FILE --new-statics FILE\n"
-      "                        [--map-size WxH] OUTFILE\n"
+      "  cryoweaver-cli patch  --staidx FILE --statics FILE (--new-staidx FILE --new-statics FILE\n"
+      "                        | --server DIR [--map N]) [--map-size WxH] OUTFILE\n"
       "  cryoweaver-cli apply  --staidx FILE --statics FILE [--map-size WxH] [--dry-run] [--force]\n"
       "                        PATCHFILE\n"
       "  cryoweaver-cli undo   --staidx FILE --statics FILE [--wsc PATH]\n"
@@ -23,6 +23,7 @@ const char* const UsageText
       "  cryoweaver-cli render --staidx FILE --statics FILE [--wsc PATH] [--client DIR]\n"
       "                        [--area X1,Y1,X2,Y2] [--scale N] [--grid] [--map-size WxH]\n"
       "                        OUTFILE.png\n"
+      "  cryoweaver-cli maps   --server DIR\n"
       "  cryoweaver-cli sample DIR\n"
       "  cryoweaver-cli --help | --version\n"
       "\n"
@@ -45,6 +46,7 @@ const char* const UsageText
       "  compact rewrites the statics files without the bytes no block refers to\n"
       "  render  draws the map as the client's radar shows it into OUTFILE.png; with\n"
       "          --wsc the items a freeze would take are marked in magenta\n"
+      "  maps    lists the maps of a UOX3 server's folder: size, files, which are there\n"
       "  sample  writes a small world (StaIdx0.mul, Statics0.mul, UOX3.wsc) to try\n"
       "\n"
       "  PATH is the world save: a classic UOX3.wsc, the server's shared folder of\n"
@@ -63,6 +65,12 @@ const char* const UsageText
       "  --dry-run       makes every check and prints what would change, but\n"
       "                  changes no file\n"
       "  --force         apply: replaces blocks that differ from the release too\n"
+      "  --server DIR    a UOX3 server's folder (with uox.ini) in place of --staidx,\n"
+      "                  --statics and --wsc, which still override it; the map's\n"
+      "                  files and size come from maps.dfn\n"
+      "  --map N         the server's map 0 to 5 (0 unless given)\n"
+      "  --server-running-ok  changes files even though a UOX3 server runs on them,\n"
+      "                  which commands refuse: it would overwrite the change\n"
       "  --area X1,Y1,X2,Y2\n"
       "                  every block that this rectangle of tiles touches: two\n"
       "                  opposite corners as /where shows them, in any order\n"
@@ -125,12 +133,14 @@ Command ParseCommandLine(const std::vector<std::string>& args)
     std::vector<std::string> positional;
     std::string atText;
     std::string mapSizeText;
+    std::string mapText;
     std::string areaText;
     std::string scaleText;
     std::map<std::string, ValueOption> options = {{"--staidx", {&command.StaIdx, "a file name"}},
         {"--statics", {&command.Statics, "a file name"}}, {"--wsc", {&command.Wsc, "a file or folder name"}},
         {"--at", {&atText, "a position X,Y"}}, {"--map-size", {&mapSizeText, "a size WIDTHxHEIGHT"}},
         {"--new-staidx", {&command.NewStaIdx, "a file name"}}, {"--new-statics", {&command.NewStatics, "a file name"}},
+        {"--server", {&command.Server, "a folder name"}}, {"--map", {&mapText, "a map number"}},
         {"--area", {&areaText, "a rectangle X1,Y1,X2,Y2"}}, {"--client", {&command.Client, "a folder name"}},
         {"--scale", {&scaleText, "a number of tiles a pixel"}}};
     std::map<std::string, bool> given;
@@ -159,6 +169,11 @@ Command ParseCommandLine(const std::vector<std::string>& args)
             given[arg] = true;
             continue;
         }
+        if (arg == "--server-running-ok") {
+            command.ServerRunningOk = true;
+            given[arg] = true;
+            continue;
+        }
         const auto equals = arg.find('=');
         const std::string key = arg.substr(0, equals);
         const auto option = options.find(key);
@@ -184,22 +199,40 @@ Command ParseCommandLine(const std::vector<std::string>& args)
         return command;
     }
 
+    if (given.count("--map")) {
+        if (mapText.size() != 1 || mapText[0] < '0' || mapText[0] >= '0' + MapCount)
+            Fail("--map takes a map number from 0 to 5, not '" + mapText + "'");
+        if (!given.count("--server"))
+            Fail("--map needs --server DIR; without it, the map is the number in the files' names");
+        command.Map = mapText[0] - '0';
+    }
+    if (name == "maps") {
+        if (!given.count("--server") || given.size() != 1 || !positional.empty())
+            Fail("maps needs --server DIR and nothing else");
+        command.Kind = CommandKind::Maps;
+        return command;
+    }
+
     const auto shape = Commands.find(name);
     if (shape == Commands.end())
         Fail("unknown command '" + name + "'");
     command.Kind = shape->second.Kind;
-    if (!given.count("--staidx"))
+    // The server's folder names whichever of the files is not given; for a
+    // patch it names the current files, and the released ones are given.
+    const bool server = given.count("--server") != 0;
+    const bool patch = command.Kind == CommandKind::Patch;
+    if ((!server || patch) && !given.count("--staidx"))
         Fail(name + " needs --staidx FILE");
-    if (!given.count("--statics"))
+    if ((!server || patch) && !given.count("--statics"))
         Fail(name + " needs --statics FILE");
-    if (shape->second.NeedsWsc && !given.count("--wsc"))
+    if (!server && shape->second.NeedsWsc && !given.count("--wsc"))
         Fail(name + " needs --wsc PATH");
     if (!shape->second.NeedsWsc && !shape->second.WscOptional && given.count("--wsc"))
         Fail(name + " takes no --wsc");
     for (const char* option : {"--new-staidx", "--new-statics"}) {
-        if (command.Kind == CommandKind::Patch && !given.count(option))
+        if (patch && !server && !given.count(option))
             Fail(name + " needs " + option + " FILE");
-        if (command.Kind != CommandKind::Patch && given.count(option))
+        if (!patch && given.count(option))
             Fail(name + " takes no " + option);
     }
     if (command.Kind != CommandKind::Apply && command.Force)

@@ -23,6 +23,7 @@ enum class CommandKind {
     History,
     Patch,
     Apply,
+    Maps,
     Render
 };
 
@@ -48,6 +49,11 @@ struct Command {
     std::string NewStatics;
     // apply: replaces blocks that differ from the release too.
     bool Force = false;
+    // The server's folder, whose settings name the files not given, and its map.
+    std::string Server;
+    int Map = 0;
+    // Runs a command that changes files even while a UOX3 server runs on them.
+    bool ServerRunningOk = false;
     // render: the client's folder, the tiles per pixel, the block grid.
     std::string Client;
     int Scale = 1;

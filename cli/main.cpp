@@ -13,6 +13,8 @@
 #include "MakePatch.h"
 #include "MapSizes.h"
 #include "Render.h"
+#include "RunningServer.h"
+#include "ServerRun.h"
 #include "StaIdx.h"
 #include "Text.h"
 #include "Undo.h"
@@ -82,20 +84,28 @@ int Run(const cli::Command& command, cli::ConsoleReporter& reporter)
         break;
     }
 
-    const WorldFiles files{command.StaIdx, command.Statics, command.Wsc};
+    if (command.Kind == cli::CommandKind::Maps) {
+        cli::ListServerMaps(command, reporter);
+        return 0;
+    }
+    const cli::CommandWorld world = cli::ResolveCommandWorld(command);
+    cli::CheckForRunningServer(command, world);
+    const WorldFiles& files = world.Files;
     if (command.Kind == cli::CommandKind::Undo) {
         UndoLastOperation(files, reporter);
         return 0;
     }
     if (command.Kind == cli::CommandKind::Render) {
         RenderMapPicture(
-            {files, command.Client, command.Area, command.Scale, command.Grid, command.MapSize, command.Output},
+            {files, command.Client, command.Area, command.Scale, command.Grid, world.Map(command), command.Output},
             reporter);
         return 0;
     }
     if (command.Kind == cli::CommandKind::Patch) {
-        MakePatch({command.StaIdx, command.Statics}, {command.NewStaIdx, command.NewStatics}, command.Output, reporter,
-            command.MapSize);
+        // With the server's folder, its files are the current ones.
+        const StaticsPair current = world.Server ? StaticsPair{world.Server->StaIdx, world.Server->Statics}
+                                                 : StaticsPair{command.NewStaIdx, command.NewStatics};
+        MakePatch({command.StaIdx, command.Statics}, current, command.Output, reporter, world.Map(command).Size);
         return 0;
     }
     if (command.Kind == cli::CommandKind::History) {
@@ -119,9 +129,10 @@ int Run(const cli::Command& command, cli::ConsoleReporter& reporter)
     } else {
         locked.emplace(files, reporter);
     }
-    LoadStaIdx(files.StaIdx, *table, reporter, {MapOfStaticsFiles(files.StaIdx, files.Statics), command.MapSize});
+    LoadStaIdx(files.StaIdx, *table, reporter, world.Map(command));
     if (command.Kind == cli::CommandKind::Check) {
-        const CheckReport report = CheckWorld(files, *table, reporter);
+        CheckReport report = CheckWorld(files, *table, reporter);
+        cli::AddServerWarnings(world, *table, report);
         reporter.ClearProgress();
         if (command.Json) {
             std::fputs(cli::CheckJson(report, files, table->Size()).c_str(), stdout);
@@ -241,6 +252,8 @@ int main(int argc, char** argv)
         reporter.ClearProgress();
         std::fflush(stdout);
         std::fprintf(stderr, "%s: %s\n", ProgramName, ErrorLine(error).c_str());
+        if (dynamic_cast<const ServerRunningError*>(&error) != nullptr)
+            std::fprintf(stderr, "%s: %s\n", ProgramName, cli::ServerRunningOkHint);
         return 1;
     }
 }

@@ -73,8 +73,7 @@ void RenderMapPicture(const RenderRequest& request, Reporter& reporter)
     const WorldFiles& files = request.Files;
     RecoverBeforeReading(files, reporter);
     auto table = std::make_unique<StaIdx>();
-    const int map = MapOfStaticsFiles(files.StaIdx, files.Statics);
-    LoadStaIdx(files.StaIdx, *table, reporter, {map, request.MapSize});
+    LoadStaIdx(files.StaIdx, *table, reporter, request.Map);
     const BlockArea area = request.Area ? BlocksTouching(*request.Area, table->Size()) : WholeMap(table->Size());
     const int width = PictureWidth(area, request.Scale);
     const int height = PictureHeight(area, request.Scale);
@@ -82,10 +81,10 @@ void RenderMapPicture(const RenderRequest& request, Reporter& reporter)
         throw Error("The picture would be " + std::to_string(width) + " x " + std::to_string(height)
             + " pixels, too many for one PNG file: draw it at more tiles a pixel, or a smaller area");
 
-    const std::unique_ptr<ClientMap> client = OpenClientMap(request, map, reporter);
+    const std::unique_ptr<ClientMap> client = OpenClientMap(request, request.Map.Map, reporter);
     FreezeMarks marks;
     if (!files.Wsc.empty()) {
-        marks = FindFreezeMarks(files.Wsc, FreezeMapOf(files.StaIdx, files.Statics, *table), reporter);
+        marks = FindFreezeMarks(files.Wsc, FreezeMapOf(*table), reporter);
         reporter.Log("Items to freeze, marked: " + std::to_string(marks.Items));
     }
 

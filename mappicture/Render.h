@@ -4,6 +4,7 @@
 #include "MapArea.h"
 #include "MapSizes.h"
 #include "Reporter.h"
+#include "StaIdx.h"
 
 #include <optional>
 #include <string>
@@ -21,7 +22,8 @@ struct RenderRequest {
     std::optional<TileArea> Area;
     int Scale = 1; // tiles a pixel: 1, 2, 4 or 8
     bool Grid = false;
-    std::optional<MapBlocks> MapSize;
+    // The map to load the index as; its number names the client's files.
+    IndexMap Map;
     std::string Output; // a PNG file
 };
 

@@ -95,6 +95,7 @@ void LoadStaIdx(const std::string& path, StaIdx& table, Reporter& reporter, cons
 
     table.Trailing = std::move(trailing);
     table.Source = source;
+    table.LoadedAs = map;
     table.StaIdxLoaded = true;
     reporter.SetProgress(100);
 }

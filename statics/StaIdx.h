@@ -31,6 +31,12 @@ struct TStaIdxEntry {
 void EncodeStaIdxEntry(const TStaIdxEntry& entry, unsigned char* out);
 TStaIdxEntry DecodeStaIdxEntry(const unsigned char* in);
 
+// The map an index belongs to, and its size when the user gives it.
+struct IndexMap {
+    int Map = 0;
+    std::optional<MapBlocks> Size;
+};
+
 // The index table of a whole map, X-major: entry (x, y) is number
 // x * Height() + y.
 class StaIdx {
@@ -65,15 +71,12 @@ public:
     // The file the table was loaded from, or last written to: a replacement
     // of the index must replace that very file.
     std::optional<FileIdentity> Source;
+    // The map it was loaded as: its number is the world its objects stand in
+    // once melted, and a reload keeps a size that was given.
+    IndexMap LoadedAs;
 
 private:
     MapBlocks size_;
-};
-
-// The map an index belongs to, and its size when the user gives it.
-struct IndexMap {
-    int Map = 0;
-    std::optional<MapBlocks> Size;
 };
 
 // Reads the whole index file into the table, at the size of the map (the

@@ -50,7 +50,7 @@ void ReloadIfChanged(const WorldFiles& files, StaIdx& table, Reporter& reporter)
     reporter.Log("The index changed since it was loaded; loading it again from " + files.StaIdx);
     // A file that no longer loads leaves the table as it was.
     auto fresh = std::make_unique<StaIdx>();
-    LoadStaIdx(files.StaIdx, *fresh, reporter, {MapOfStaticsFiles(files.StaIdx, files.Statics), std::nullopt});
+    LoadStaIdx(files.StaIdx, *fresh, reporter, table.LoadedAs);
     table = std::move(*fresh);
 }
 
@@ -147,7 +147,7 @@ void RunExport(const WorldFiles& files, const std::string& outPath, const StaIdx
     CheckExportTarget(files.Wsc, outPath);
     FileLocks locks({outPath}, reporter);
     RecoverInterruptedCommits(locks, reporter);
-    ExportFrozenItems(files.Wsc, outPath, FreezeMapOf(files.StaIdx, files.Statics, table), reporter);
+    ExportFrozenItems(files.Wsc, outPath, FreezeMapOf(table), reporter);
 }
 
 } // namespace cryo

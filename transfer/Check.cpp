@@ -284,7 +284,7 @@ CheckReport CheckWorld(const WorldFiles& files, const StaIdx& table, Reporter& r
             CheckClassic(files.Wsc, table, report.StaticsBytes, findings);
         } else {
             report.WorldSaveKind = kind == WorldSaveKind::Folder ? "folder" : "item file";
-            const FreezeMap map{static_cast<std::uint32_t>(MapOfStaticsFiles(files.StaIdx, files.Statics)),
+            const FreezeMap map{static_cast<std::uint32_t>(table.LoadedAs.Map),
                 static_cast<std::uint32_t>(table.Width()) * 8, static_cast<std::uint32_t>(table.Height()) * 8};
             CheckItemFiles(kind == WorldSaveKind::Folder ? FreezeFiles(files.Wsc) : std::vector{files.Wsc}, map, table,
                 report.StaticsBytes, findings);
@@ -300,15 +300,19 @@ CheckReport CheckWorld(const WorldFiles& files, const StaIdx& table, Reporter& r
 std::vector<std::string> CheckReportLines(const CheckReport& report)
 {
     std::vector<std::string> lines;
-    for (const CheckFinding& finding : report.Findings) {
+    const auto add = [&](const CheckFinding& finding, const char* prefix) {
         if (finding.Count == 0)
-            continue;
-        lines.push_back(finding.Title + ": " + std::to_string(finding.Count));
+            return;
+        lines.push_back(prefix + finding.Title + ": " + std::to_string(finding.Count));
         for (const std::string& example : finding.Examples)
             lines.push_back("  " + example);
         if (finding.Count > finding.Examples.size())
             lines.push_back("  ... and " + std::to_string(finding.Count - finding.Examples.size()) + " more");
-    }
+    };
+    for (const CheckFinding& finding : report.Findings)
+        add(finding, "");
+    for (const CheckFinding& warning : report.Warnings)
+        add(warning, "Warning: ");
     const std::uint64_t permille = report.StaticsBytes == 0
         ? 0
         : (report.UnreferencedBytes * 1000 + report.StaticsBytes / 2) / report.StaticsBytes;

@@ -32,6 +32,9 @@ struct CheckReport {
     std::uint64_t UnreferencedBytes = 0;
     // "classic", "item file" or "folder"; empty when no world save was checked.
     std::string WorldSaveKind;
+    // What is no fault of the files but makes edits go unseen (blocks that
+    // the server's diff files replace), each kind once checked for.
+    std::vector<CheckFinding> Warnings;
 
     bool Healthy() const;
 };

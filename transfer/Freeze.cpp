@@ -243,7 +243,7 @@ FreezeSelection SelectItems(const ItemSaveFiles& files, const FreezeMap& map, Re
 void FreezeItemSave(const std::string& staIdxPath, const std::string& staticsPath, const std::string& savePath,
     StaIdx& table, Reporter& reporter, bool dryRun)
 {
-    const FreezeMap map = FreezeMapOf(staIdxPath, staticsPath, table);
+    const FreezeMap map = FreezeMapOf(table);
     const ItemSaveFiles files = ItemSaveFilesOf(savePath);
     FreezeSelection selection = SelectItems(files, map, reporter);
     reporter.SetProgress(0);
@@ -267,10 +267,10 @@ void FreezeItemSave(const std::string& staIdxPath, const std::string& staticsPat
 
 } // namespace
 
-FreezeMap FreezeMapOf(const std::string& staIdxPath, const std::string& staticsPath, const StaIdx& table)
+FreezeMap FreezeMapOf(const StaIdx& table)
 {
-    return {static_cast<std::uint32_t>(MapOfStaticsFiles(staIdxPath, staticsPath)),
-        static_cast<std::uint32_t>(table.Width()) * 8, static_cast<std::uint32_t>(table.Height()) * 8};
+    return {static_cast<std::uint32_t>(table.LoadedAs.Map), static_cast<std::uint32_t>(table.Width()) * 8,
+        static_cast<std::uint32_t>(table.Height()) * 8};
 }
 
 void FreezeWorld(const std::string& staIdxPath, const std::string& staticsPath, const std::string& wscPath,

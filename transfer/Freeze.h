@@ -24,9 +24,9 @@ namespace cryo {
 void FreezeWorld(const std::string& staIdxPath, const std::string& staticsPath, const std::string& wscPath,
     StaIdx& table, Reporter& reporter, bool dryRun = false);
 
-// The map a freeze with these statics files writes into: the number in their
-// names, at the size of the loaded table.
-FreezeMap FreezeMapOf(const std::string& staIdxPath, const std::string& staticsPath, const StaIdx& table);
+// The map a freeze into the loaded table writes into: the one it was loaded
+// as, at its size.
+FreezeMap FreezeMapOf(const StaIdx& table);
 
 // Refuses an export from a classic world save, and one into a file of the
 // world save it reads, where the items would then be twice.

@@ -46,11 +46,10 @@ std::vector<ItemFileAppend> MeltedRecords(const std::string& savePath, bool fold
 
 // Adds to the commit each file with its new records after its old bytes; a
 // file that is missing is made.
-void AddMeltedRecords(const std::string& staIdxPath, const std::string& staticsPath, const std::string& savePath,
-    const TStaticBlock& block, std::uint16_t xBlock, std::uint16_t yBlock, Commit& commit, Reporter& reporter)
+void AddMeltedRecords(std::uint32_t world, const std::string& savePath, const TStaticBlock& block, std::uint16_t xBlock,
+    std::uint16_t yBlock, Commit& commit, Reporter& reporter)
 {
     const bool folder = WorldSaveKindOf(savePath) == WorldSaveKind::Folder;
-    const std::uint32_t world = static_cast<std::uint32_t>(MapOfStaticsFiles(staIdxPath, staticsPath));
     const std::uint32_t highest = HighestSerialOfFiles(folder ? WscFiles(savePath) : std::vector{savePath});
     reporter.Log("Highest serial: " + BytesToHex(highest, 4));
     const std::uint32_t first = FirstNewSerial(highest, static_cast<std::uint32_t>(block.Count));
@@ -109,7 +108,8 @@ void MeltBlock(const std::string& staIdxPath, const std::string& staticsPath, co
     } else if (block.Count == 0) {
         reporter.Log("Nothing to do!");
     } else {
-        AddMeltedRecords(staIdxPath, staticsPath, wscPath, block, xBlock, yBlock, commit, reporter);
+        AddMeltedRecords(
+            static_cast<std::uint32_t>(table.LoadedAs.Map), wscPath, block, xBlock, yBlock, commit, reporter);
     }
     if (dryRun) {
         if (block.Count > 0)

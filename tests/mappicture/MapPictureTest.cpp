@@ -234,7 +234,7 @@ TEST(Render, ThePngFileHoldsThePictureWithTheItemsToFreezeMarked)
     const SmallMap map;
     test::WriteText(map.Dir / "items.wsc", MeltedItems);
     RenderRequest request{{map.Dir / "StaIdx0.mul", map.Dir / "Statics0.mul", map.Dir / "items.wsc"}, "", std::nullopt,
-        1, false, MapBlocks{2, 2}, map.Dir / "map.png"};
+        1, false, IndexMap{0, MapBlocks{2, 2}}, map.Dir / "map.png"};
     test::RecordingReporter reporter;
     RenderMapPicture(request, reporter);
     EXPECT_EQ(reporter.Lines,
@@ -293,8 +293,8 @@ TEST(Render, WhatItRefusesLeavesTheOutputFileAsItWas)
     const std::string out = map.Dir / "map.png";
     test::WriteText(out, "an older picture");
     test::WriteText(map.Dir / "items.wsc", "[ITEM]\nSerial=0x40000001\nID=0x10\nLocation=3,4,0,0,0\nType=255\n");
-    const RenderRequest request{
-        {map.Dir / "StaIdx0.mul", map.Dir / "Statics0.mul", ""}, "", std::nullopt, 1, false, MapBlocks{2, 2}, out};
+    const RenderRequest request{{map.Dir / "StaIdx0.mul", map.Dir / "Statics0.mul", ""}, "", std::nullopt, 1, false,
+        IndexMap{0, MapBlocks{2, 2}}, out};
     auto with = [&](const std::function<void(RenderRequest&)>& change) {
         RenderRequest changed = request;
         change(changed);

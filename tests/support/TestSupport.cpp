@@ -156,8 +156,9 @@ constexpr uid_t UnprivilegedId = 65534; // nobody / nogroup
 // In a child: the limits applied, or the child ends.
 void Limit(const ChildLimits& limits)
 {
+    const uid_t user = limits.OtherUser >= 0 ? static_cast<uid_t>(limits.OtherUser) : UnprivilegedId;
     if (limits.Unprivileged && ::geteuid() == 0
-        && (::setgroups(0, nullptr) != 0 || ::setgid(UnprivilegedId) != 0 || ::setuid(UnprivilegedId) != 0))
+        && (::setgroups(0, nullptr) != 0 || ::setgid(user) != 0 || ::setuid(user) != 0))
         ::_exit(3);
     if (limits.FileSizeLimit >= 0) {
         // Writes past the limit then fail with an error instead of a signal.

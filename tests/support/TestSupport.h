@@ -77,6 +77,9 @@ std::string ErrorLineOf(const std::function<void()>& fn);
 // text fn raised, "" when it raised none; a crash fails the test.
 struct ChildLimits {
     bool Unprivileged = false;
+    // With Unprivileged: this user id instead of the usual unprivileged user,
+    // whose processes the child then may not look into.
+    int OtherUser = -1;
     std::int64_t FileSizeLimit = -1;
 };
 std::string ErrorTextInChild(const ChildLimits& limits, const std::function<void()>& fn);
