@@ -20,6 +20,9 @@ const char* const UsageText
       "  cryoweaver-cli history --staidx FILE --statics FILE [--wsc PATH]\n"
       "  cryoweaver-cli check  --staidx FILE --statics FILE --wsc PATH [--map-size WxH] [--json]\n"
       "  cryoweaver-cli compact --staidx FILE --statics FILE [--map-size WxH]\n"
+      "  cryoweaver-cli render --staidx FILE --statics FILE [--wsc PATH] [--client DIR]\n"
+      "                        [--area X1,Y1,X2,Y2] [--scale N] [--grid] [--map-size WxH]\n"
+      "                        OUTFILE.png\n"
       "  cryoweaver-cli maps   --server DIR\n"
       "  cryoweaver-cli sample DIR\n"
       "  cryoweaver-cli --help | --version\n"
@@ -41,6 +44,8 @@ const char* const UsageText
       "  check   reports what would make the server or a freeze misbehave, changing\n"
       "          nothing; exit status 1 when it finds anything (--json: as JSON)\n"
       "  compact rewrites the statics files without the bytes no block refers to\n"
+      "  render  draws the map as the client's radar shows it into OUTFILE.png; with\n"
+      "          --wsc the items a freeze would take are marked in magenta\n"
       "  maps    lists the maps of a UOX3 server's folder: size, files, which are there\n"
       "  sample  writes a small world (StaIdx0.mul, Statics0.mul, UOX3.wsc) to try\n"
       "\n"
@@ -65,7 +70,15 @@ const char* const UsageText
       "                  files and size come from maps.dfn\n"
       "  --map N         the server's map 0 to 5 (0 unless given)\n"
       "  --server-running-ok  changes files even though a UOX3 server runs on them,\n"
-      "                  which commands refuse: it would overwrite the change\n";
+      "                  which commands refuse: it would overwrite the change\n"
+      "  --area X1,Y1,X2,Y2\n"
+      "                  every block that this rectangle of tiles touches: two\n"
+      "                  opposite corners as /where shows them, in any order\n"
+      "  --client DIR    the client's folder, with radarcol.mul and map0LegacyMUL.uop\n"
+      "                  or map0.mul (for map 0); without it the statics' folder,\n"
+      "                  and where they are missing there, the statics alone\n"
+      "  --scale N       tiles a pixel: 1 (the default), 2, 4 or 8\n"
+      "  --grid          draws the lines between blocks (at --scale 1 or 2)\n";
 
 namespace {
 
@@ -94,6 +107,7 @@ const std::map<std::string, CommandShape> Commands = {
     {"apply", {CommandKind::Apply, false, false, true}},
     {"check", {CommandKind::Check, true, false}},
     {"compact", {CommandKind::Compact, false, false}},
+    {"render", {CommandKind::Render, false, false, true, true}},
 };
 
 [[noreturn]] void Fail(const std::string& text)
@@ -120,11 +134,15 @@ Command ParseCommandLine(const std::vector<std::string>& args)
     std::string atText;
     std::string mapSizeText;
     std::string mapText;
+    std::string areaText;
+    std::string scaleText;
     std::map<std::string, ValueOption> options = {{"--staidx", {&command.StaIdx, "a file name"}},
         {"--statics", {&command.Statics, "a file name"}}, {"--wsc", {&command.Wsc, "a file or folder name"}},
         {"--at", {&atText, "a position X,Y"}}, {"--map-size", {&mapSizeText, "a size WIDTHxHEIGHT"}},
         {"--new-staidx", {&command.NewStaIdx, "a file name"}}, {"--new-statics", {&command.NewStatics, "a file name"}},
-        {"--server", {&command.Server, "a folder name"}}, {"--map", {&mapText, "a map number"}}};
+        {"--server", {&command.Server, "a folder name"}}, {"--map", {&mapText, "a map number"}},
+        {"--area", {&areaText, "a rectangle X1,Y1,X2,Y2"}}, {"--client", {&command.Client, "a folder name"}},
+        {"--scale", {&scaleText, "a number of tiles a pixel"}}};
     std::map<std::string, bool> given;
     bool onlyPositional = false;
     for (std::size_t i = 1; i < args.size(); ++i) {
@@ -146,8 +164,8 @@ Command ParseCommandLine(const std::vector<std::string>& args)
             command.Kind = CommandKind::Help;
             return command;
         }
-        if (arg == "--json" || arg == "--force") {
-            (arg == "--json" ? command.Json : command.Force) = true;
+        if (arg == "--json" || arg == "--force" || arg == "--grid") {
+            (arg == "--json" ? command.Json : arg == "--force" ? command.Force : command.Grid) = true;
             given[arg] = true;
             continue;
         }
@@ -219,6 +237,9 @@ Command ParseCommandLine(const std::vector<std::string>& args)
     }
     if (command.Kind != CommandKind::Apply && command.Force)
         Fail(name + " takes no --force");
+    for (const char* option : {"--area", "--client", "--scale", "--grid"})
+        if (given.count(option) && command.Kind != CommandKind::Render)
+            Fail(name + " takes no " + option);
     if (command.Kind != CommandKind::Check && command.Json)
         Fail(name + " takes no --json");
     if (!shape->second.TakesBlock && given.count("--at"))
@@ -231,9 +252,18 @@ Command ParseCommandLine(const std::vector<std::string>& args)
             command.At = ParsePosition(atText);
         if (given.count("--map-size"))
             command.MapSize = ParseMapSize(mapSizeText);
+        if (given.count("--area"))
+            command.Area = ParseArea(areaText);
     } catch (const std::exception& error) {
         Fail(error.what());
     }
+    if (given.count("--scale")) {
+        if (scaleText != "1" && scaleText != "2" && scaleText != "4" && scaleText != "8")
+            Fail("Invalid scale '" + scaleText + "': give 1, 2, 4 or 8 tiles a pixel");
+        command.Scale = scaleText[0] - '0';
+    }
+    if (command.Grid && command.Scale > 2)
+        Fail("render --grid needs --scale 1 or 2, where a block is 8 or 4 pixels wide");
     if (shape->second.TakesOutput) {
         if (positional.size() != 1)
             Fail(name

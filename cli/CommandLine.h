@@ -1,5 +1,6 @@
 #pragma once
 
+#include "MapArea.h"
 #include "MapSizes.h"
 
 #include <optional>
@@ -22,7 +23,8 @@ enum class CommandKind {
     History,
     Patch,
     Apply,
-    Maps
+    Maps,
+    Render
 };
 
 struct Command {
@@ -40,7 +42,7 @@ struct Command {
     bool DryRun = false;
     // check: the report as one JSON object.
     bool Json = false;
-    // The file an export or a patch writes, or the patch an apply reads.
+    // The file an export, a patch or a render writes, or the patch an apply reads.
     std::string Output;
     // patch: the current pair, compared with the released one (StaIdx, Statics).
     std::string NewStaIdx;
@@ -52,6 +54,12 @@ struct Command {
     int Map = 0;
     // Runs a command that changes files even while a UOX3 server runs on them.
     bool ServerRunningOk = false;
+    // render: the client's folder, the tiles per pixel, the block grid.
+    std::string Client;
+    int Scale = 1;
+    bool Grid = false;
+    // The blocks that a rectangle of tiles touches.
+    std::optional<TileArea> Area;
 };
 
 // A command line that cannot be run: the text says what is wrong.

@@ -1,5 +1,6 @@
 // cryoweaver-cli: the list, melt, freeze, check and compact actions of the
-// window for servers without a display, and the players' patches.
+// window for servers without a display, the players' patches and the picture
+// of the map.
 #include "Actions.h"
 #include "ApplyPatch.h"
 #include "Check.h"
@@ -11,6 +12,7 @@
 #include "Interrupt.h"
 #include "MakePatch.h"
 #include "MapSizes.h"
+#include "Render.h"
 #include "RunningServer.h"
 #include "ServerRun.h"
 #include "StaIdx.h"
@@ -91,6 +93,12 @@ int Run(const cli::Command& command, cli::ConsoleReporter& reporter)
     const WorldFiles& files = world.Files;
     if (command.Kind == cli::CommandKind::Undo) {
         UndoLastOperation(files, reporter);
+        return 0;
+    }
+    if (command.Kind == cli::CommandKind::Render) {
+        RenderMapPicture(
+            {files, command.Client, command.Area, command.Scale, command.Grid, world.Map(command), command.Output},
+            reporter);
         return 0;
     }
     if (command.Kind == cli::CommandKind::Patch) {

@@ -18,6 +18,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # The programs carry their runtime, so they start on Windows or under Wine
 # without the compiler's DLLs beside them.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+# So do they zlib (package libz-mingw-w64-dev).
+set(ZLIB_USE_STATIC_LIBS ON)
 
 # Tests discovered by CTest run through Wine when it is installed.
 find_program(CRYOWEAVER_WINE NAMES wine64 wine PATHS /usr/lib/wine NO_DEFAULT_PATH)

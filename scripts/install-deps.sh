@@ -6,6 +6,8 @@ set -euo pipefail
 
 purpose=${1:-run}
 packages=(g++ cmake ninja-build qt6-base-dev fonts-dejavu-core)
+# The map picture: stb's PNG writer (header only) and zlib.
+packages+=(libstb-dev zlib1g-dev)
 # JSON (header-only, so the Windows cross-build uses it too).
 packages+=(nlohmann-json3-dev)
 # xxHash, header-only (XXH_INLINE_ALL), so the Windows cross-build uses the same header.
@@ -15,7 +17,7 @@ if [ "$purpose" = test ]; then
   # The format check: the project's style is clang-format 14's.
   packages+=(clang-format-14)
   # The Windows cross-build and Wine to run its tests.
-  packages+=(g++-mingw-w64-x86-64 wine64)
+  packages+=(g++-mingw-w64-x86-64 libz-mingw-w64-dev wine64)
   # A private display for the Windows window's test under Wine; dpkg-shlibdeps
   # for the Debian package's dependencies.
   packages+=(xvfb dpkg-dev)

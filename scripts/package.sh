@@ -49,6 +49,7 @@ if [ "$what" = deb ] || [ "$what" = all ]; then
 ./usr/share/man/man1/cryoweaver.1.gz"
   [ "$(cd "$unpacked" && find . -type f | sort)" = "$expected" ] || fail "unexpected contents: $(cd "$unpacked" && find . -type f)"
   dpkg-deb -f "$deb" Depends | grep -q libqt6widgets6 || fail "the package does not depend on Qt"
+  dpkg-deb -f "$deb" Depends | grep -q zlib1g || fail "the package does not depend on zlib"
   "$unpacked/usr/bin/cryoweaver" --version | grep -qx "cryoweaver $version" || fail "cryoweaver --version"
   "$unpacked/usr/bin/cryoweaver-cli" --version
   # man finds both pages by name, and cryoweaver-cli's holds the --help of the
@@ -64,6 +65,8 @@ if [ "$what" = deb ] || [ "$what" = all ]; then
   "$unpacked/usr/bin/cryoweaver-cli" sample "$sample/world" >/dev/null
   "$unpacked/usr/bin/cryoweaver-cli" list --staidx "$sample/world/StaIdx0.mul" \
     --statics "$sample/world/Statics0.mul" 100 200 | grep -q '^Item #6: ' || fail "cryoweaver-cli list"
+  "$unpacked/usr/bin/cryoweaver-cli" render --staidx "$sample/world/StaIdx0.mul" \
+    --statics "$sample/world/Statics0.mul" --scale 8 "$sample/map.png" >/dev/null || fail "cryoweaver-cli render"
   # The window starts and shows itself on Qt's offscreen platform.
   QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME=$sample timeout 5 "$unpacked/usr/bin/cryoweaver" >/dev/null 2>&1 \
     && fail "the window exited by itself" || [ $? = 124 ] || fail "the window did not start"

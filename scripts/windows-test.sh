@@ -220,7 +220,7 @@ check '[ "$(ls -A "$world" | grep -c "^\..*\.cryoweaver-lock$")" = 3 ]'
 
 # The same run natively must leave the same bytes and print the same lines.
 if [ -n "$native_cli" ]; then
-  echo "\$ (sample, list, melt, freeze, list natively and under Wine, compared byte for byte)"
+  echo "\$ (sample, list, melt, freeze, list, render natively and under Wine, compared byte for byte)"
   [ -x "$native_cli" ] || fail "no native program $native_cli"
   sequence() {
     local runner=$1 d=$2
@@ -231,6 +231,7 @@ if [ -n "$native_cli" ]; then
       "$runner" melt "${f[@]}" --wsc "$d/UOX3.wsc" 100 200; echo "exit $rc"
       "$runner" freeze "${f[@]}" --wsc "$d/UOX3.wsc"; echo "exit $rc"
       "$runner" list "${f[@]}" 100 200; echo "exit $rc"
+      "$runner" render "${f[@]}" --wsc "$d/UOX3.wsc" --area 790,1590,830,1620 --grid "$d/map.png"; echo "exit $rc"
     } | sed "s|$d|WORLD|g"
   }
   native_run() { invoke "$native_cli" "$@"; }
@@ -239,7 +240,7 @@ if [ -n "$native_cli" ]; then
   sequence native_run "$native" >"$smoke/native.log"
   sequence run "$world" >"$smoke/windows.log"
   check 'diff "$smoke/native.log" "$smoke/windows.log"'
-  for f in StaIdx0.mul Statics0.mul UOX3.wsc; do
+  for f in StaIdx0.mul Statics0.mul UOX3.wsc map.png; do
     check 'cmp "$native/$f" "$world/$f"'
   done
 fi

@@ -593,6 +593,60 @@ TEST(CommandLine, APatchGivesPlayersTheOperatorsBlocksOnceAndOnlyFromTheRelease)
         std::string::npos);
 }
 
+TEST(CommandLine, RenderDrawsTheBlocksAnAreaTouchesWhateverItsCornersOrder)
+{
+    const Sample sample;
+    const std::string out = sample.dir / "town.png";
+    const std::string noClient = "No radarcol.mul, nor map0LegacyMUL.uop or map0.mul beside the statics: the picture "
+                                 "shows the statics alone\n";
+    test::Bytes first;
+    // 799,1599 .. 816,1608 touches blocks 99..102 and 199..201 by one tile at each edge.
+    for (const char* area : {"799,1599,816,1608", "816,1608,799,1599", "799,1608,816,1599"}) {
+        const Result render = sample.Run("render", {"--area", area, "--scale", "2", out});
+        EXPECT_EQ(render.Status, 0) << render.Err;
+        EXPECT_EQ(render.Out,
+            noClient + "Items to freeze, marked: 3\nWrote " + out
+                + ": 16 x 12 pixels, tiles 792,1592,823,1615, 2 tiles a pixel\n");
+        EXPECT_EQ(render.Err, "");
+        const test::Bytes png = test::ReadBytes(out);
+        if (first.empty())
+            first = png;
+        EXPECT_EQ(png, first) << area;
+    }
+    // The PNG signature, then the header: 16 x 12 pixels, 8-bit RGB.
+    ASSERT_GT(first.size(), 33u);
+    EXPECT_EQ(test::Bytes(first.begin(), first.begin() + 29),
+        (test::Bytes{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R', 0, 0, 0, 16, 0, 0, 0,
+            12, 8, 2, 0, 0, 0}));
+
+    const Result whole = Cli({"render", "--staidx", sample.dir / "StaIdx0.mul", "--statics",
+        sample.dir / "Statics0.mul", "--scale", "8", "--", sample.dir / "-whole.PNG"});
+    EXPECT_EQ(whole.Status, 0) << whole.Err;
+    EXPECT_EQ(whole.Out,
+        noClient + "Wrote " + sample.dir / "-whole.PNG"
+            + ": 768 x 512 pixels, tiles 0,0,6143,4095, "
+              "8 tiles a pixel\n");
+
+    const std::vector<std::string> before = sample.dir.Entries();
+    const struct {
+        std::vector<std::string> Args;
+        std::string Err;
+    } refused[] = {
+        {{"--area", "0,0,6144,10", out}, "The area 0,0,6144,10 reaches outside the map of 6144 x 4096 tiles."},
+        {{"--client", sample.dir.path(), sample.dir / "other.png"},
+            sample.dir.path() + ": The client folder holds no radarcol.mul, nor map0LegacyMUL.uop or map0.mul."},
+        {{sample.dir / "town.jpg"},
+            sample.dir / "town.jpg: The picture is written as PNG: give a file name ending in .png."},
+    };
+    for (const auto& c : refused) {
+        const Result render = sample.Run("render", c.Args);
+        EXPECT_EQ(render.Status, 1);
+        EXPECT_EQ(render.Err, "cryoweaver-cli: " + c.Err + "\n");
+        EXPECT_EQ(test::ReadBytes(out), first);
+        EXPECT_EQ(sample.dir.Entries(), before);
+    }
+}
+
 TEST(CommandLine, WrongCommandLinesExitWith2AndShowTheUsage)
 {
     const std::vector<std::vector<std::string>> wrong = {
@@ -621,6 +675,12 @@ TEST(CommandLine, WrongCommandLinesExitWith2AndShowTheUsage)
         {"apply", "--staidx", "a", "--statics", "b"},
         {"apply", "--staidx", "a", "--statics", "b", "--new-staidx", "c", "p"},
         {"freeze", "--staidx", "a", "--statics", "b", "--wsc", "c", "--force"},
+        {"render", "--staidx", "a", "--statics", "b"},
+        {"render", "--staidx", "a", "--statics", "b", "a.png", "b.png"},
+        {"render", "--staidx", "a", "--statics", "b", "--area", "1,2,3", "a.png"},
+        {"list", "--staidx", "a", "--statics", "b", "--area", "1,2,3,4"},
+        {"melt", "--staidx", "a", "--statics", "b", "--wsc", "c", "--client", "d", "1", "2"},
+        {"freeze", "--staidx", "a", "--statics", "b", "--wsc", "c", "--grid"},
     };
     for (const auto& args : wrong) {
         const Result result = Cli(args);
@@ -634,6 +694,19 @@ TEST(CommandLine, WrongCommandLinesExitWith2AndShowTheUsage)
                     .Err.starts_with("cryoweaver-cli: apply needs exactly one patch file\n\nUsage:"));
     EXPECT_TRUE(Cli({"patch", "--staidx", "a", "--statics", "b", "--new-staidx", "c", "out"})
                     .Err.starts_with("cryoweaver-cli: patch needs --new-statics FILE\n\nUsage:"));
+    const std::pair<std::vector<std::string>, std::string> render[] = {
+        {{"--scale", "3"}, "Invalid scale '3': give 1, 2, 4 or 8 tiles a pixel"},
+        {{"--scale", "16"}, "Invalid scale '16': give 1, 2, 4 or 8 tiles a pixel"},
+        {{"--grid", "--scale", "4"}, "render --grid needs --scale 1 or 2, where a block is 8 or 4 pixels wide"},
+        {{"--area", "1,2,,4"},
+            "Invalid area '1,2,,4': give X1,Y1,X2,Y2 in tiles, two opposite corners, such as 1400,1600,1500,1700"},
+        {{"--dry-run"}, "render takes no --dry-run"},
+    };
+    for (const auto& [options, text] : render) {
+        std::vector<std::string> args{"render", "--staidx", "a", "--statics", "b", "a.png"};
+        args.insert(args.end(), options.begin(), options.end());
+        EXPECT_TRUE(Cli(args).Err.starts_with("cryoweaver-cli: " + text + "\n\nUsage:")) << text;
+    }
     const Result help = Cli({"--help"});
     EXPECT_EQ(help.Status, 0);
     EXPECT_TRUE(help.Out.starts_with("Usage:\n"));

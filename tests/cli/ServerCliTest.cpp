@@ -261,5 +261,19 @@ TEST(ServerCommandLine, CheckWarnsOfBlocksThatDiffFilesReplace)
     EXPECT_EQ(server.Run({"check"}).Out, "Unreferenced bytes in the statics file: 0 of 63 (0.0%)\nNo problems found\n");
 }
 
+TEST(ServerCommandLine, RenderTakesTheClientsFilesOfTheServersMap)
+{
+    const SampleServer server;
+    test::WriteBytes(server.Client() + "/radarcol.mul", test::Bytes(0x28000, 0));
+    test::WriteBytes(server.Client() + "/map2.mul", test::Bytes(64 * 32 * 196, 0));
+    const std::string out = server.Root() + "/map2.png";
+    const Result render = server.Run({"render", "--map", "2", "--scale", "8", out});
+    EXPECT_EQ(render.Status, 0) << render.Err;
+    EXPECT_EQ(render.Out,
+        "Terrain: " + server.Client() + "/map2.mul\nRadar colours: " + server.Client()
+            + "/radarcol.mul\nItems to freeze, marked: 0\nWrote " + out
+            + ": 64 x 32 pixels, tiles 0,0,511,255, 8 tiles a pixel\n");
+}
+
 } // namespace
 } // namespace cryo

@@ -2,6 +2,7 @@
 // texts of sizes and positions, and the table loaded and written at its size.
 #include "Error.h"
 #include "File.h"
+#include "MapArea.h"
 #include "MapSizes.h"
 #include "StaIdx.h"
 #include "TestSupport.h"
@@ -69,6 +70,52 @@ TEST(MapSizes, MapSizeAndPositionTexts)
     for (const char* bad : {"1432", "1432,", "-1,5", "65536,0", "1,2,3", "0x10,5"})
         EXPECT_EQ(ErrorText([&] { ParsePosition(bad); }),
             "Invalid position '" + std::string(bad) + "': give X,Y in tiles, such as 1432,1696");
+}
+
+TEST(MapArea, AnyTwoCornersNameTheBlocksTheyTouch)
+{
+    const MapBlocks map0{896, 512};
+    const struct {
+        const char* Text;
+        TileArea Area;
+        BlockArea Blocks;
+    } areas[] = {
+        {"1400,1600,1500,1700", {1400, 1600, 1500, 1700}, {175, 200, 13, 13}},
+        {"1500,1700,1400,1600", {1400, 1600, 1500, 1700}, {175, 200, 13, 13}},
+        {"1500,1600,1400,1700", {1400, 1600, 1500, 1700}, {175, 200, 13, 13}},
+        {" 1400 , 1700,1500 ,1600 ", {1400, 1600, 1500, 1700}, {175, 200, 13, 13}},
+        // Edges that touch a block by one tile take it.
+        {"7,7,8,8", {7, 7, 8, 8}, {0, 0, 2, 2}},
+        {"8,8,15,15", {8, 8, 15, 15}, {1, 1, 1, 1}},
+        {"15,16,16,15", {15, 15, 16, 16}, {1, 1, 2, 2}},
+        {"803,1605,803,1605", {803, 1605, 803, 1605}, {100, 200, 1, 1}},
+        {"0,0,7167,4095", {0, 0, 7167, 4095}, {0, 0, 896, 512}},
+    };
+    for (const auto& c : areas) {
+        EXPECT_EQ(ParseArea(c.Text), c.Area) << c.Text;
+        EXPECT_EQ(BlocksTouching(c.Area, map0), c.Blocks) << c.Text;
+    }
+    EXPECT_EQ(AreaText({15, 15, 16, 16}), "15,15,16,16");
+    EXPECT_EQ(WholeMap({288, 200}), (BlockArea{0, 0, 288, 200}));
+
+    for (const char* bad : {"1,2,3", "1,2,3,4,5", "1,2,,4", "-1,2,3,4", "1,2,3,65536", "0x10,1,2,3", "", "1;2;3;4"})
+        EXPECT_EQ(ErrorText([&] { ParseArea(bad); }),
+            "Invalid area '" + std::string(bad)
+                + "': give X1,Y1,X2,Y2 in tiles, two opposite corners, such as 1400,1600,1500,1700")
+            << bad;
+    const struct {
+        TileArea Area;
+        MapBlocks Map;
+        const char* Text;
+    } offMap[] = {
+        {{0, 0, 7168, 0}, map0, "The area 0,0,7168,0 reaches outside the map of 7168 x 4096 tiles"},
+        {{6143, 0, 6144, 10}, {768, 512}, "The area 6143,0,6144,10 reaches outside the map of 6144 x 4096 tiles"},
+        {{0, 1599, 10, 1600}, {288, 200}, "The area 0,1599,10,1600 reaches outside the map of 2304 x 1600 tiles"},
+        {{65535, 65535, 65535, 65535}, map0,
+            "The area 65535,65535,65535,65535 reaches outside the map of 7168 x 4096 tiles"},
+    };
+    for (const auto& c : offMap)
+        EXPECT_EQ(ErrorText([&] { BlocksTouching(c.Area, c.Map); }), c.Text);
 }
 
 TEST(MapSizes, FilesOfTwoMapsAreRefusedNamingBoth)

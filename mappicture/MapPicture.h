@@ -1,0 +1,111 @@
+#pragma once
+
+#include "MapArea.h"
+#include "MapSizes.h"
+#include "RadarColours.h"
+#include "Reporter.h"
+#include "StaIdx.h"
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <vector>
+
+// The radar picture of a map: one colour a tile, from the client's terrain
+// and radar colours, or from the statics alone; drawn block by block into the
+// caller's memory, any rectangle of blocks at 1, 2, 4 or 8 tiles a pixel.
+namespace cryo {
+
+// An RGB picture in the caller's memory: Height rows of Width pixels of
+// three bytes (red, green, blue), rows Stride bytes apart.
+struct PictureView {
+    unsigned char* Pixels = nullptr;
+    int Width = 0;
+    int Height = 0;
+    std::size_t Stride = 0;
+};
+
+// The ground of a picture without the client's files.
+constexpr PackedRgb GroundColour = 0x303438;
+// Items a freeze would take.
+constexpr PackedRgb MarkColour = 0xFF00FF;
+// The block grid, half over the picture.
+constexpr PackedRgb GridColour = 0xFFFF00;
+
+// Whether a picture can be drawn at this many tiles a pixel: 1, 2, 4 or 8,
+// so that every pixel lies within one block.
+bool ValidScale(int scale);
+
+// The size in pixels of the picture of the area at the scale.
+int PictureWidth(const BlockArea& area, int scale);
+int PictureHeight(const BlockArea& area, int scale);
+
+// The colour of a tile in the picture of the statics alone: grey for one
+// object, brighter the higher the highest is (z 0 is 128), turning orange the
+// more objects the tile holds (five or more are as orange as it gets).
+PackedRgb StaticsShade(int objects, int highestZ);
+
+// What the client shows of a map: its terrain file and radar colours.
+struct ClientMap {
+    std::string TerrainPath;
+    int Map = 0;
+    RadarColours Colours;
+};
+
+class TerrainFile;
+class File;
+class StaticsWindow;
+
+// Draws pictures of the map of a loaded index. With the client's files each
+// tile has the radar colour of its highest static (the greatest z; on a tie
+// the later in its block), or of its land tile where it has none. Without
+// them a tile with statics has its StaticsShade, any other the ground colour.
+// Objects whose offsets lie outside their block are left out.
+//
+// The files stay open while the painter lives: make one for a run of drawing
+// (a window: one for each repaint that draws tiles), not for a program's life.
+class MapPainter {
+public:
+    // client: nullptr for the picture of the statics alone. A terrain file
+    // that holds fewer blocks than the map is refused naming it.
+    MapPainter(const StaIdx& table, const std::string& staticsPath, const ClientMap* client);
+    ~MapPainter();
+    MapPainter(const MapPainter&) = delete;
+    MapPainter& operator=(const MapPainter&) = delete;
+
+    // Draws the area into out, whose size must be the picture's at the scale.
+    // The files are read in their order, a column of blocks at a time; the
+    // reporter, if any, gets the share of columns done (0 to 100). A block
+    // whose statics cannot be read stops the drawing with an error that names
+    // the file and the block.
+    void Draw(const BlockArea& area, int scale, const PictureView& out, Reporter* reporter = nullptr);
+
+private:
+    static constexpr int StripColumns = 32;
+
+    // Draws the blocks (x, top) to (x, top + height - 1) into the strip from its pixel column left on.
+    void DrawColumn(int x, int top, int height, int scale, const PictureView& strip, int left);
+    // Reads the block's records, leaving them in staticsBytes_; returns their number.
+    int ReadStatics(const TStaIdxEntry& entry, int x, int y);
+
+    const StaIdx& table_;
+    const ClientMap* client_;
+    std::string staticsPath_;
+    std::unique_ptr<File> statics_;
+    std::unique_ptr<StaticsWindow> window_;
+    std::unique_ptr<TerrainFile> terrain_;
+    const unsigned char* staticsBytes_ = nullptr;
+    std::vector<unsigned char> strip_;
+    // The radar colours as the pixels' bytes lie in memory.
+    std::vector<std::uint32_t> words_;
+};
+
+// Marks every tile of the list that lies in the area in MarkColour: at a
+// scale above 1, the whole pixel it lies in.
+void DrawMarks(const std::vector<TilePosition>& tiles, const BlockArea& area, int scale, const PictureView& out);
+
+// Blends GridColour half over the first row and column of pixels of every
+// block.
+void DrawBlockGrid(const BlockArea& area, int scale, const PictureView& out);
+
+} // namespace cryo

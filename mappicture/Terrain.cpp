@@ -1,0 +1,93 @@
+#include "Terrain.h"
+
+#include "Text.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+namespace cryo {
+
+namespace {
+
+// The bytes an entry's data holds once decompressed.
+std::uint64_t DataLength(const UopEntry& entry)
+{
+    return entry.Compression == 0 ? entry.CompressedLength : entry.DecompressedLength;
+}
+
+} // namespace
+
+std::string TerrainChunkName(int map, std::uint64_t chunk)
+{
+    char number[24];
+    std::snprintf(number, sizeof number, "%08llu", static_cast<unsigned long long>(chunk));
+    return "build/map" + std::to_string(map) + "legacymul/" + number + ".dat";
+}
+
+TerrainFile::TerrainFile(File file)
+    : file_(std::move(file))
+{
+}
+
+TerrainFile TerrainFile::Open(const std::string& path, int map)
+{
+    TerrainFile terrain(File::OpenForReading(path));
+    if (!LowerCase(path).ends_with(".uop")) {
+        terrain.blockCount_ = terrain.file_.Size() / TerrainBlockSize;
+        return terrain;
+    }
+    terrain.directory_ = UopDirectory::Read(terrain.file_);
+    // The blocks run on as long as chunks follow each other whole.
+    for (std::uint64_t i = 0;; ++i) {
+        const UopEntry* entry = terrain.directory_->Find(TerrainChunkName(map, i));
+        if (entry == nullptr)
+            break;
+        terrain.chunks_.push_back(*entry);
+        const std::uint64_t blocks = std::min(DataLength(*entry) / TerrainBlockSize, ChunkBlocks);
+        terrain.blockCount_ = i * ChunkBlocks + blocks;
+        if (blocks < ChunkBlocks)
+            break;
+    }
+    terrain.map_ = map;
+    return terrain;
+}
+
+const std::vector<unsigned char>& TerrainFile::Chunk(std::uint64_t chunk)
+{
+    if (chunkNumber_ != chunk) {
+        chunkNumber_.reset();
+        ReadUopEntry(file_, chunks_[chunk], TerrainChunkName(map_, chunk), chunk_);
+        chunkNumber_ = chunk;
+    }
+    return chunk_;
+}
+
+const unsigned char* TerrainFile::Blocks(std::uint64_t first, std::size_t count)
+{
+    if (first > blockCount_ || blockCount_ - first < count)
+        throw file_.ReadBeyondEnd();
+    if (!directory_) {
+        buffer_.resize(count * TerrainBlockSize);
+        file_.Seek(static_cast<std::int64_t>(first * TerrainBlockSize));
+        if (file_.ReadSome(buffer_.data(), buffer_.size()) < buffer_.size())
+            throw file_.ReadBeyondEnd();
+        return buffer_.data();
+    }
+    // Within one chunk the blocks are read where they lie.
+    if (first / ChunkBlocks == (first + count - 1) / ChunkBlocks && count > 0)
+        return Chunk(first / ChunkBlocks).data() + (first % ChunkBlocks) * TerrainBlockSize;
+    buffer_.resize(count * TerrainBlockSize);
+    for (std::size_t done = 0; done < count;) {
+        const std::uint64_t block = first + done;
+        const std::size_t inChunk
+            = std::min<std::size_t>(count - done, static_cast<std::size_t>(ChunkBlocks - block % ChunkBlocks));
+        const std::vector<unsigned char>& chunk = Chunk(block / ChunkBlocks);
+        std::memcpy(buffer_.data() + done * TerrainBlockSize, chunk.data() + (block % ChunkBlocks) * TerrainBlockSize,
+            inChunk * TerrainBlockSize);
+        done += inChunk;
+    }
+    return buffer_.data();
+}
+
+} // namespace cryo
