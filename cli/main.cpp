@@ -98,6 +98,8 @@ int Run(const cli::Command& command, cli::ConsoleReporter& reporter)
         ParseBlockNumber(command.XText);
         ParseBlockNumber(command.YText);
     }
+    if (command.Kind == cli::CommandKind::Export)
+        CheckDistinctFiles(files, command.Output);
     // A dry run makes no lock file, as a listing does not.
     if (command.Kind == cli::CommandKind::List || command.Kind == cli::CommandKind::Check || command.DryRun) {
         RecoverBeforeReading(files, reporter);
