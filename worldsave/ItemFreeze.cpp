@@ -37,8 +37,7 @@ void FreezeSelector::AddFile(const std::string& path, std::string& bytes)
     const RecordScan scan = ScanRecords(pending.Bytes);
     bytes.clear();
     if (scan.ByteOrderMark)
-        Refuse(ErrorAtLine(
-            path, 1, "The file begins with a UTF-8 byte-order mark, which hides its first record from the server"));
+        Refuse(ErrorAtLine(path, 1, ByteOrderMarkText));
     if (scan.LongLine.Line != 0)
         Refuse(ErrorAtLine(path, scan.LongLine.Line, LongLineText(scan)));
     bool keep = false;

@@ -95,6 +95,10 @@ struct RecordScan {
     bool ByteOrderMark = false;
 };
 
+// Why a file that begins with a UTF-8 byte-order mark is refused.
+inline constexpr const char* ByteOrderMarkText
+    = "The file begins with a UTF-8 byte-order mark, which hides its first record from the server";
+
 // An Error with the text that names the file and the line, and one raised.
 Error ErrorAtLine(const std::string& path, std::uint32_t line, const std::string& text);
 [[noreturn]] void RaiseAtLine(const std::string& path, std::uint32_t line, const std::string& text);

@@ -43,8 +43,9 @@ bool IsFolder(const std::string& path)
 }
 
 // Finds the line that decides a world save's kind, fed the text in pieces:
-// the first that is neither blank nor a "//" comment. Lines end at an LF or a
-// CR.
+// the first that is neither blank, nor a "//" comment, nor one of the lines
+// the server writes between records ("o---o", "---REGION---"). Lines end at
+// an LF or a CR.
 class KindLine {
 public:
     enum class Found { NotYet, Record, Other };
@@ -52,36 +53,67 @@ public:
     Found Feed(std::string_view text)
     {
         for (const char c : text) {
+            const bool blank = c == ' ' || c == '\t' || c == '\v' || c == '\f';
             if (c == '\n' || c == '\r') {
-                if (state_ == State::Slash) // a line "/"
+                if (state_ == State::Slash || (state_ == State::Separator && !IsSeparator()))
                     return Found::Other;
                 state_ = State::Start;
                 continue;
             }
-            if (state_ == State::Comment)
+            switch (state_) {
+            case State::Comment:
                 continue;
-            if (c == '/') {
-                state_ = state_ == State::Slash ? State::Comment : State::Slash;
+            case State::Separator:
+                if (line_.size() < MaxSeparator)
+                    line_ += c;
+                else if (!IsSeparator())
+                    return Found::Other;
                 continue;
+            case State::Slash:
+                if (c != '/')
+                    return Found::Other;
+                state_ = State::Comment;
+                continue;
+            default:
+                break;
             }
-            if (state_ == State::Slash)
-                return Found::Other;
-            if (c == ' ' || c == '\t' || c == '\v' || c == '\f') {
+            if (blank) {
                 state_ = State::Blank;
-                continue;
+            } else if (c == '/') {
+                state_ = State::Slash;
+            } else if (c == '-' || c == 'o') {
+                state_ = State::Separator;
+                line_.assign(1, c);
+            } else {
+                return state_ == State::Start && c == '[' ? Found::Record : Found::Other;
             }
-            return state_ == State::Start && c == '[' ? Found::Record : Found::Other;
         }
         return Found::NotYet;
     }
 
     // At the end of the text.
-    Found End() const { return state_ == State::Slash ? Found::Other : Found::NotYet; }
+    Found End() const
+    {
+        const bool open = state_ == State::Slash || (state_ == State::Separator && !IsSeparator());
+        return open ? Found::Other : Found::NotYet;
+    }
 
 private:
+    static constexpr std::size_t MaxSeparator = 16;
+
+    bool IsSeparator() const
+    {
+        std::string_view line = line_;
+        while (
+            !line.empty() && (line.back() == ' ' || line.back() == '\t' || line.back() == '\v' || line.back() == '\f'))
+            line.remove_suffix(1);
+        return line.starts_with("o---o") || line == "---REGION---";
+    }
+
     // Start: nothing yet on this line; Blank: only blanks.
-    enum class State { Start, Blank, Slash, Comment };
+    enum class State { Start, Blank, Slash, Comment, Separator };
     State state_ = State::Start;
+    std::string line_; // a separator's first characters
 };
 
 // The kind the line found gives, or for none the file's name.

@@ -152,21 +152,35 @@ TEST(ItemFreeze, RefusesWhatTheServerCannotLoadNamingFileAndLine)
 
 TEST(ItemMelt, RegionFilesAreTheServersAtTheirBoundaries)
 {
+    // Maps 0 and 1 of today's client, the classic map 0, and the smaller maps 2 to 5.
     const struct {
         std::uint32_t X, Y;
+        std::uint32_t Width, Height;
         const char* Name;
     } cases[] = {
-        {0, 0, "0.0.wsc"},
-        {255, 1023, "0.0.wsc"},
-        {256, 1023, "1.0.wsc"},
-        {255, 1024, "0.1.wsc"},
-        {6143, 4095, "23.3.wsc"},
-        {7167, 4095, "27.3.wsc"}, // the last column of a map 896 blocks wide
-        {7168, 0, "overflow.wsc"},
-        {0, 4096, "overflow.wsc"},
+        {0, 0, 7168, 4096, "0.0.wsc"},
+        {255, 1023, 7168, 4096, "0.0.wsc"},
+        {256, 1023, 7168, 4096, "1.0.wsc"},
+        {255, 1024, 7168, 4096, "0.1.wsc"},
+        {6143, 4095, 7168, 4096, "23.3.wsc"},
+        {7167, 4095, 7168, 4096, "27.3.wsc"},
+        {7168, 0, 7168, 4096, "overflow.wsc"},
+        {0, 4096, 7168, 4096, "overflow.wsc"},
+        {6143, 4095, 6144, 4096, "23.3.wsc"},
+        {2303, 1535, 2304, 1600, "8.1.wsc"}, // map 2: 72 x 12 cells
+        {2303, 1536, 2304, 1600, "overflow.wsc"},
+        {0, 1599, 2304, 1600, "overflow.wsc"},
+        {2559, 2047, 2560, 2048, "9.1.wsc"}, // map 3: 80 x 16 cells, all of the map
+        {1439, 1407, 1448, 1448, "5.1.wsc"}, // map 4: 45 x 11 cells
+        {1440, 0, 1448, 1448, "overflow.wsc"},
+        {0, 1408, 1448, 1448, "overflow.wsc"},
+        {1447, 1447, 1448, 1448, "overflow.wsc"},
+        {1279, 4095, 1280, 4096, "4.3.wsc"}, // map 5: 40 x 32 cells
+        // A map wider than the fixed grid keeps its far east in overflow.wsc too.
+        {7168, 100, 8192, 4096, "overflow.wsc"},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(RegionFileName(c.X, c.Y), c.Name) << c.X << "," << c.Y;
+        EXPECT_EQ(RegionFileName(c.X, c.Y, c.Width, c.Height), c.Name) << c.X << "," << c.Y;
 }
 
 TEST(ItemMelt, RecordsAreWrittenInTheServersFormAndFrozenBackUnchanged)
@@ -179,6 +193,13 @@ TEST(ItemMelt, RecordsAreWrittenInTheServersFormAndFrozenBackUnchanged)
     EXPECT_EQ(LineEndBefore("o---o\n"), "");
     EXPECT_EQ(LineEndBefore("o---o\r\n"), "");
     EXPECT_EQ(LineEndBefore("o---o"), "\n");
+    EXPECT_EQ(LineEndBefore("o---o", true), "\r\n");
+    EXPECT_EQ(LineEndBefore("o---o\r\n", true), "");
+    EXPECT_TRUE(UsesCrLf("[ITEM]\r\nSerial=0x1\n"));
+    EXPECT_FALSE(UsesCrLf("[ITEM]\nSerial=0x1\r\n"));
+    EXPECT_FALSE(UsesCrLf(""));
+    EXPECT_FALSE(UsesCrLf("\n"));
+    EXPECT_EQ(WithCrLf("[ITEM]\nType=255\n\no---o\n\n"), "[ITEM]\r\nType=255\r\n\r\no---o\r\n\r\n");
 
     TempFolder dir;
     const std::string existing = Guard + "---REGION---";
@@ -193,6 +214,12 @@ TEST(ItemMelt, RecordsAreWrittenInTheServersFormAndFrozenBackUnchanged)
         int Line;
     } targets[] = {
         {Guard + "[ITEM]\nID=0x1\n", "The last record has no o---o line: the server would read new items into it", 8},
+        {"\xEF\xBB\xBF" + Guard,
+            "The file begins with a UTF-8 byte-order mark, which hides its first record from the server", 1},
+        {"SECTION WORLDITEM 1\r\n{\r\n}\r\n",
+            "This file is a classic world save of SECTION WORLDITEM sections, not a file of [ITEM] records: a melt "
+            "writes no [ITEM] records into it",
+            0},
         {std::string(1023, '/'),
             "This line is 1023 characters long: the server reads at most 1022 characters on a line between records "
             "and skips the rest of the file, so it would not load new items there",
@@ -200,14 +227,16 @@ TEST(ItemMelt, RecordsAreWrittenInTheServersFormAndFrozenBackUnchanged)
     };
     for (const auto& c : targets) {
         try {
-            CheckAppendTarget("x.wsc", ScanRecords(c.Bytes));
+            CheckAppendTarget("x.wsc", c.Bytes, ScanRecords(c.Bytes));
             ADD_FAILURE() << "accepted: " << c.Bytes;
         } catch (const Error& error) {
             EXPECT_EQ(error.what(), c.Text);
-            EXPECT_EQ(error.Place(), "line " + std::to_string(c.Line));
+            EXPECT_EQ(error.File(), "x.wsc");
+            EXPECT_EQ(error.Place(), c.Line == 0 ? "" : "line " + std::to_string(c.Line));
         }
     }
-    CheckAppendTarget("x.wsc", ScanRecords(Guard + "---REGION---"));
+    for (const std::string& bytes : {Guard + "---REGION---", "\n---REGION---\n\n" + Guard, std::string()})
+        CheckAppendTarget("x.wsc", bytes, ScanRecords(bytes));
 }
 
 TEST(ItemMelt, NewSerialsLieAboveEveryObjectOfEveryWscFile)
@@ -342,7 +371,8 @@ TEST(FolderFreeze, TakesOnlyTheMarkedRecordsAsItsExportDoesAndMeltsThemBackIntoT
     EXPECT_EQ(ErrorText([&] {
         RunExport({"", "", patch}, world->Dir() / "./patch.wsc", {}, reporter);
     }),
-        "The export would write into a file of the world save it reads");
+        "The world save '" + patch + "' and the output file '" + world->Dir() / "./patch.wsc"
+            + "' are one file: each must be a file of its own");
     EXPECT_EQ(ReadText(patch), Quirky + OldKeys + Last + "\n" + Windows);
 
     ASSERT_EQ(RunOn(*world, reporter), "");

@@ -184,6 +184,14 @@ TEST(ItemSaveFiles, TheWorldSaveIsAClassicFileAnItemFileOrAFolder)
         {"/\n[ITEM]\n", Classic},
         {"/ / x\n[ITEM]\n", Classic},
         {"/", Classic},
+        // So are the lines the server writes between records, which a region file may begin with.
+        {"\n---REGION---\n\n---REGION--- \n\no---o\n\n[ITEM]\n", ItemFile},
+        {"o---o // end\r\n[ITEM]\r\n", ItemFile},
+        {"---REGION--- x\n[ITEM]\n", Classic},
+        {"---REGION---------\n[ITEM]\n", Classic},
+        {"--\n[ITEM]\n", Classic},
+        {"oo\n[ITEM]\n", Classic},
+        {"---REGION---\n", ItemFile, Classic},
         // Nothing decides: only a file named UOX3.wsc is classic.
         {"", ItemFile, Classic},
         {"\n\n", ItemFile, Classic},
