@@ -80,6 +80,11 @@ std::string CheckJson(const CheckReport& report, const WorldFiles& files, MapBlo
     json += "  \"map_blocks\": [" + std::to_string(map.Width) + ", " + std::to_string(map.Height) + "],\n";
     json += "  \"statics_bytes\": " + std::to_string(report.StaticsBytes) + ",\n";
     json += "  \"unreferenced_bytes\": " + std::to_string(report.UnreferencedBytes) + ",\n";
+    json += "  \"other_worlds\": {";
+    for (auto world = report.OtherWorlds.begin(); world != report.OtherWorlds.end(); ++world)
+        json += (world == report.OtherWorlds.begin() ? "\"" : ", \"") + std::to_string(world->first)
+            + "\": " + std::to_string(world->second);
+    json += "},\n";
     json += "  \"findings\": [";
     for (std::size_t i = 0; i < report.Findings.size(); ++i) {
         const CheckFinding& finding = report.Findings[i];

@@ -8,6 +8,7 @@
 #include "StaIdx.h"
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,9 @@ struct CheckReport {
     std::uint64_t UnreferencedBytes = 0;
     // "classic", "item file" or "folder"; empty when no world save was checked.
     std::string WorldSaveKind;
+    // TYPE 255 items on the ground of other worlds than the map's, by world:
+    // no fault, as a folder holds every world.
+    std::map<std::uint32_t, std::uint64_t> OtherWorlds;
 
     bool Healthy() const;
 };

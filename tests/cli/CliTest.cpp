@@ -534,11 +534,14 @@ TEST(CommandLine, CheckReportsEachKindOfFaultWithItsCountAndFirstCases)
              const std::string item = "[ITEM]\nSerial=0x40000001\nLocation=3,9,0,0,0\nType=255\n";
              w.Wsc = item + "\no---o\n\n" + item + "Colour=0x10000\n\no---o\n\n" + item + "Cont=0x40000009\n\no---o\n";
          },
-            "TYPE 255 items a freeze would leave behind: 1\n  Not frozen: [ITEM] Serial=0x40000001 in UOX3.wsc, line "
-            "16 "
+            // The server keeps the last record, whose copies a freeze would not take whatever their values.
+            "TYPE 255 items a freeze would leave behind: 3\n  Not frozen: [ITEM] Serial=0x40000001 in UOX3.wsc, line 1 "
+            "is dropped by the server, which keeps the later record with this serial in UOX3.wsc, line 16\n  Not "
+            "frozen: [ITEM] Serial=0x40000001 in UOX3.wsc, line 8 is dropped by the server, which keeps the later "
+            "record with this serial in UOX3.wsc, line 16\n  Not frozen: [ITEM] Serial=0x40000001 in UOX3.wsc, line 16 "
             "is inside a container or worn (Cont=0x40000009)\nSerials that more than one record carries: 1\n  "
-            "Serial=0x40000001: 3 records (UOX3.wsc line 1, UOX3.wsc line 8, UOX3.wsc line 16)\nValues the server or a "
-            "freeze would refuse: 1\n  {wsc}: line 12: Colour=0x10000 is above 0xFFFF, the highest hue.\n"
+            "Serial=0x40000001: 3 records (UOX3.wsc line 1, UOX3.wsc line 8, UOX3.wsc line 16); a freeze takes none: "
+            "the server keeps the one in UOX3.wsc, line 16, which a freeze leaves\n"
                 + items},
     };
     for (const auto& c : cases) {
@@ -547,8 +550,8 @@ TEST(CommandLine, CheckReportsEachKindOfFaultWithItsCountAndFirstCases)
         const Result result = world.Run();
         const std::string out = std::regex_replace(c.Out, std::regex("\\{wsc\\}"), world.Folder.Wsc());
         const bool healthy = out.ends_with("No problems found\n");
-        const bool three = out.find("Serials") != std::string::npos;
-        EXPECT_EQ(result.Out, out + (healthy ? "" : three ? "Problems found: 3 kinds\n" : "Problems found: 1 kind\n"));
+        const bool two = out.find("Serials") != std::string::npos;
+        EXPECT_EQ(result.Out, out + (healthy ? "" : two ? "Problems found: 2 kinds\n" : "Problems found: 1 kind\n"));
         EXPECT_EQ(result.Status, healthy ? 0 : 1) << out;
         EXPECT_EQ(result.Err, "");
     }
@@ -569,6 +572,7 @@ TEST(CommandLine, CheckPrintsOneJsonObject)
   "map_blocks": [1, 2],
   "statics_bytes": 21,
   "unreferenced_bytes": 7,
+  "other_worlds": {},
   "findings": [
     {"kind": "past_end", "title": "Index entries past the end of the statics file", "count": 0, "examples": []},
     {"kind": "negative_offset", "title": "Index entries at a negative offset other than -1", "count": 1, "examples": ["block 0, 1: offset -5"]},
@@ -579,10 +583,53 @@ TEST(CommandLine, CheckPrintsOneJsonObject)
     {"kind": "duplicate_serials", "title": "Serials that more than one record carries", "count": 0, "examples": []},
     {"kind": "refused", "title": "Values the server or a freeze would refuse", "count": 1, "examples": [")"
             + dir + R"(/UOX3.wsc: line 4: The server cannot load Colour=q\"\t\ufffd: the value is not a number."]},
-    {"kind": "block_overflow", "title": "Blocks a freeze would fill past 512 objects", "count": 0, "examples": []}
+    {"kind": "block_overflow", "title": "Blocks a freeze would fill past 512 objects", "count": 0, "examples": []},
+    {"kind": "x_zero", "title": "TYPE 255 items at x = 0, which the server drops at its next save", "count": 0, "examples": []}
   ]
 }
 )");
+}
+
+TEST(CommandLine, CheckCountsTheItemsOfOtherWorldsAndNamesWhatTheServerWouldLose)
+{
+    const Sample sample;
+    const std::string shared = sample.dir / "shared";
+    std::filesystem::create_directory(shared);
+    auto item = [](const char* serial, const char* location) {
+        return "[ITEM]\nSerial=" + std::string(serial) + "\nID=0x1\nLocation=" + location
+            + "\nCont=0xffffffff\nType=255\n\no---o\n\n";
+    };
+    // A folder shared by maps 0, 1 and 2, each with items to freeze.
+    test::WriteText(shared + "/0.0.wsc",
+        item("0x40000001", "10,20,0,0,0") + item("0x40000002", "10,20,0,1,0") + item("0x40000003", "10,20,0,2,0"));
+    test::WriteText(shared + "/1.0.wsc", item("0x40000004", "300,20,0,1,0"));
+    auto check = [&](std::vector<std::string> rest = {}) {
+        rest.insert(rest.begin(),
+            {"check", "--staidx", sample.dir / "StaIdx0.mul", "--statics", sample.dir / "Statics0.mul", "--wsc",
+                shared});
+        return Cli(rest);
+    };
+    const std::string statics = "Unreferenced bytes in the statics file: 0 of 63 (0.0%)\n";
+    Result result = check();
+    EXPECT_EQ(result.Status, 0) << result.Out;
+    EXPECT_EQ(result.Out,
+        "TYPE 255 items of other worlds, for their own maps: world 1: 2, world 2: 1\n" + statics
+            + "No problems found\n");
+    result = check({"--json"});
+    EXPECT_EQ(result.Status, 0);
+    EXPECT_NE(result.Out.find("\n  \"other_worlds\": {\"1\": 2, \"2\": 1},\n"), std::string::npos) << result.Out;
+
+    // An item at x = 0, which the server would not save again, and one serial in two files.
+    test::WriteText(shared + "/2.0.wsc", item("0x40000001", "600,20,0,0,0"));
+    test::WriteText(shared + "/overflow.wsc", item("0x40000005", "0,7,0,0,0"));
+    result = check();
+    EXPECT_EQ(result.Status, 1);
+    EXPECT_EQ(result.Out,
+        "Serials that more than one record carries: 1\n  Serial=0x40000001: 2 records (0.0.wsc line 1, 2.0.wsc "
+        "line 1); a freeze takes the one in 2.0.wsc, line 1, which the server keeps, and removes 2 records\n"
+        "TYPE 255 items at x = 0, which the server drops at its next save: 1\n  [ITEM] Serial=0x40000005 in "
+        "overflow.wsc, line 1\nTYPE 255 items of other worlds, for their own maps: world 1: 2, world 2: 1\n"
+            + statics + "Problems found: 2 kinds\n");
 }
 
 TEST(CommandLine, TheSampleNeverOverwritesAFile)

@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <regex>
 
@@ -287,6 +288,104 @@ TEST(ServerRules, AnEmptiedPatchOrOneThatBeginsWithAComment)
         EXPECT_EQ(test::ReadBytes(world.Statics()), ItemBytes({object, object})) << c.Name;
         fs::remove(path);
     }
+}
+
+// An [ITEM] record on the ground of world 0 as the server writes it, with its Type.
+std::string Item(std::uint32_t serial, int x, int y, int type = 255, const std::string& more = "")
+{
+    char hex[40];
+    std::snprintf(
+        hex, sizeof hex, "0x%x\nID=0x%x", static_cast<unsigned>(serial), static_cast<unsigned>(serial & 0xff));
+    return "[ITEM]\nSerial=" + std::string(hex) + "\nLocation=" + std::to_string(x) + "," + std::to_string(y)
+        + ",0,0,0\nCont=0xffffffff\nType=" + std::to_string(type) + "\n" + more + "\no---o\n\n";
+}
+
+TEST(ServerRules, OfASerialInSeveralRecordsAFreezeTakesTheOneTheServerKeepsAndCutsTheCopies)
+{
+    // 0x40000010 moved twice, last into overflow.wsc; 0x40000020's last record is an ordinary item;
+    // 0x40000030's first an ordinary item; 0x40000040 last lies in a chest.
+    const std::string a1 = Item(0x40000010, 10, 20);
+    const std::string a2 = Item(0x40000010, 300, 20);
+    const std::string a3 = Item(0x40000010, 5000, 100);
+    const std::string b1 = Item(0x40000020, 30, 40);
+    const std::string b2 = Item(0x40000020, 600, 40, 0);
+    const std::string c1 = Item(0x40000030, 50, 60, 0);
+    const std::string c2 = Item(0x40000030, 310, 60);
+    const std::string d1 = Item(0x40000040, 70, 80);
+    const std::string d2 = Item(0x40000040, 0, 0, 255, "Cont=0x40000050\n");
+    const std::string plain = Item(0x40000060, 90, 100);
+    test::WorldFolder world(true);
+    world.Write(worldgen::EmptyIndex({896, 512}), {}, "");
+    const std::string shared = world.Wsc();
+    WriteText(shared + "/0.0.wsc", a1 + b1 + c1 + d1 + plain); // lines 1, 10, 19, 28, 37
+    WriteText(shared + "/1.0.wsc", a2 + c2 + d2); // lines 1, 10, 19
+    WriteText(shared + "/2.0.wsc", b2);
+    WriteText(shared + "/overflow.wsc", a3);
+    const WorldFiles files{world.StaIdx(), world.Statics(), shared};
+
+    // The export writes each object once, from the record the server keeps.
+    RecordingReporter log;
+    const std::string patch = world.Dir() / "patch.wsc";
+    RunExport(files, patch, worldgen::EmptyIndex({896, 512}), log);
+    EXPECT_EQ(ReadText(patch), plain + c2 + a3);
+    EXPECT_EQ(log.Lines.back(), "Items exported to " + patch + ": 3");
+
+    log.Lines.clear();
+    auto table = world.Load();
+    RunFreeze(files, *table, log);
+    EXPECT_EQ(log.Lines,
+        (std::vector<std::string>{FreezeStart,
+            "Not frozen: [ITEM] Serial=0x40000020 in 0.0.wsc, line 10 is dropped by the server, which keeps the later "
+            "record with this serial in 2.0.wsc, line 1",
+            "Not frozen: [ITEM] Serial=0x40000040 in 0.0.wsc, line 28 is dropped by the server, which keeps the later "
+            "record with this serial in 1.0.wsc, line 19",
+            "Not frozen: [ITEM] Serial=0x40000040 in 1.0.wsc, line 19 is inside a container or worn (Cont=0x40000050)",
+            "Serial=0x40000010: frozen once, from overflow.wsc, line 1, the record the server keeps; 3 records with "
+            "this serial removed",
+            "Items taken from " + shared + "/0.0.wsc: 2", "Items taken from " + shared + "/1.0.wsc: 2",
+            "Items taken from " + shared + "/overflow.wsc: 1", "Extracting from WSC... XBlock: 11 YBlock: 12",
+            "Appending to Statics... XBlock: 11 YBlock: 12", "Extracting from WSC... XBlock: 38 YBlock: 7",
+            "Appending to Statics... XBlock: 38 YBlock: 7", "Extracting from WSC... XBlock: 625 YBlock: 12",
+            "Appending to Statics... XBlock: 625 YBlock: 12", "Freezing completed!"}));
+    EXPECT_EQ(ReadText(shared + "/0.0.wsc"), b1 + c1 + d1);
+    EXPECT_EQ(ReadText(shared + "/1.0.wsc"), d2);
+    EXPECT_EQ(ReadText(shared + "/2.0.wsc"), b2);
+    EXPECT_EQ(ReadText(shared + "/overflow.wsc"), "");
+    EXPECT_EQ(
+        test::ReadBytes(world.Statics()), ItemBytes({{0x60, 2, 4, 0, 0}, {0x30, 6, 4, 0, 0}, {0x10, 0, 4, 0, 0}}));
+
+    // What is left is one record per serial, or copies a freeze must not take.
+    log.Lines.clear();
+    RunFreeze(files, *table, log);
+    EXPECT_EQ(log.Lines.size(), 5u);
+}
+
+TEST(ServerRules, ItemsOfAnotherInstanceOrWithoutAPositionAreNamedInTheLog)
+{
+    test::WorldFolder world(true);
+    world.Write(worldgen::EmptyIndex({896, 512}), {}, "");
+    const std::string other = "[ITEM]\nSerial=0x40000001\nID=0x5\nLocation=10,20,0,0,1\nType=255\n\no---o\n\n";
+    const std::string third = "[ITEM]\nSerial=0x40000002\nID=0x6\nLocation=10,20,0,0,2,7\nType=255\n\no---o\n\n";
+    const std::string first = "[ITEM]\nSerial=0x40000003\nID=0x7\nLocation=10,20,0,0,0\nType=255\n\no---o\n\n";
+    const std::string nowhere = "[ITEM]\nSerial=0x40000004\nID=0x8\nType=255\n\no---o\n\n";
+    const std::string halfway = "[ITEM]\nSerial=0x40000005\nID=0x9\nX=20\nType=255\n\no---o\n\n";
+    WriteText(world.Wsc() + "/0.0.wsc", other + third + first + nowhere + halfway); // lines 1, 9, 17, 25, 32
+    auto table = world.Load();
+    RecordingReporter log;
+    RunFreeze({world.StaIdx(), world.Statics(), world.Wsc()}, *table, log);
+    EXPECT_EQ(std::vector<std::string>(log.Lines.begin() + 1, log.Lines.begin() + 6),
+        (std::vector<std::string>{
+            "Not frozen: [ITEM] Serial=0x40000001 in 0.0.wsc, line 1 is in instance 1 of its world, not in the map "
+            "itself",
+            "Not frozen: [ITEM] Serial=0x40000002 in 0.0.wsc, line 9 is in instance 2 of its world, not in the map "
+            "itself",
+            "[ITEM] Serial=0x40000004 in 0.0.wsc, line 25 has no Location: frozen at 100,100, where the server places "
+            "it",
+            "[ITEM] Serial=0x40000005 in 0.0.wsc, line 32 has no Location: frozen at 20,100, where the server places "
+            "it",
+            "Items taken from " + world.Wsc() + "/0.0.wsc: 3"}));
+    EXPECT_EQ(ReadText(world.Wsc() + "/0.0.wsc"), other + third);
+    EXPECT_EQ(test::ReadBytes(world.Statics()), ItemBytes({{7, 2, 4, 0, 0}, {9, 4, 4, 0, 0}, {8, 4, 4, 0, 0}}));
 }
 
 } // namespace

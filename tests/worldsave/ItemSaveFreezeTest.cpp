@@ -281,23 +281,40 @@ TEST(ItemFreeze, AGeneratedSharedFolderFreezesExactlyItsMarkedItems)
     EXPECT_EQ(again.NotFrozen, selection.NotFrozen);
 }
 
-TEST(ItemFreeze, FilesWithoutType255ItemsAreReadForTheirContainersAndLongLinesAlone)
+TEST(ItemFreeze, FilesWithoutType255ItemsAreReadForTheirContainersSerialsAndLongLinesAlone)
 {
+    const std::string serials = "Serial=0x1\n[ITEM]\nSerial=0x40000001\nSerial = 0X40000002 // moved\n\no---o\n"
+                                "Serial=0x3\n[ITEM]\r\nSpawnerID=0x4\r\n\t serial=010\r\n o---o // end\r\n"
+                                "[CHARACTER]\nSerial=\n\n[ITEM]\nSerial=-1\n[HOUSE]\nserial=0x40000009";
     const struct {
         std::string Bytes;
         bool Alone;
         std::vector<std::uint32_t> Containers;
+        std::vector<SerialLine> Serials = {};
     } cases[] = {
-        {Content + "Cont=0xffffffff\n Cont = 0X10 // x\nCONT=-1\nCont=010\r\nContainer=5\n", true, {0x40000003, 16, 8}},
+        {Content + "Cont=0xffffffff\n Cont = 0X10 // x\nCONT=-1\nCont=010\r\nContainer=5\n", true, {0x40000003, 16, 8},
+            {{0x40000004, 1}}},
         {"[ITEM]\nCont=0x5\n\ttype = 0x0ff // marked\n", false, {}},
         {"[ITEM]\nType=2550\nType=x\nTyped=255\n" + std::string(1022, 'x'), true, {}},
         {"Cont=0x7\n" + std::string(1023, 'x'), false, {}},
         {"\xEF\xBB\xBF" + Content, false, {}},
+        // The last Serial of each record, before its "o---o", as the server reads it.
+        {serials, true, {}, {{0x40000002, 2}, {8, 8}, {0xffffffff, 15}, {0x40000009, 17}}},
     };
     for (const auto& c : cases) {
         std::vector<std::uint32_t> containers;
-        EXPECT_EQ(ContainersOnly(c.Bytes, containers), c.Alone) << c.Bytes.substr(0, 40);
+        std::vector<SerialLine> found;
+        EXPECT_EQ(ReferencesOnly(c.Bytes, containers, found), c.Alone) << c.Bytes.substr(0, 40);
         EXPECT_EQ(containers, c.Containers) << c.Bytes.substr(0, 40);
+        EXPECT_EQ(found, c.Serials) << c.Bytes.substr(0, 40);
+        // Every record's serial as a whole scan reads it.
+        if (c.Alone) {
+            std::vector<SerialLine> scanned;
+            for (const SaveRecord& record : ScanRecords(c.Bytes).Records)
+                if (record.Serial.IsNumber())
+                    scanned.push_back({record.Serial.Value, record.Line});
+            EXPECT_EQ(found, scanned) << c.Bytes.substr(0, 40);
+        }
     }
     // A marked box whose content lies in a file without marked items stays.
     TempFolder dir;
@@ -305,6 +322,22 @@ TEST(ItemFreeze, FilesWithoutType255ItemsAreReadForTheirContainersAndLongLinesAl
     WriteText(dir / "1.0.wsc", Guard + Content);
     EXPECT_EQ(SelectForFreeze(FreezeFiles(dir.path()), FreezeMap{}).NotFrozen,
         std::vector<std::string>{"Not frozen: [ITEM] Serial=0x40000003 in 0.0.wsc, line 1 contains other items"});
+
+    // The files of a generated folder, read line by line, give every record's serial.
+    worldgen::RegionOptions options;
+    options.TargetBytes = 200000;
+    options.Files = 4;
+    for (const std::string& name : worldgen::WriteRegionFolder(dir.path(), options).Files) {
+        const std::string bytes = ReadText(dir / name);
+        std::vector<std::uint32_t> containers;
+        std::vector<SerialLine> found;
+        ASSERT_TRUE(ReferencesOnly(bytes, containers, found)) << name;
+        std::vector<SerialLine> scanned;
+        for (const SaveRecord& record : ScanRecords(bytes).Records)
+            scanned.push_back({record.Serial.Value, record.Line});
+        EXPECT_EQ(found, scanned) << name;
+        EXPECT_GT(found.size(), 10u) << name;
+    }
 }
 
 namespace fs = std::filesystem;
@@ -377,6 +410,8 @@ TEST(FolderFreeze, TakesOnlyTheMarkedRecordsAsItsExportDoesAndMeltsThemBackIntoT
 
     ASSERT_EQ(RunOn(*world, reporter), "");
     log.insert(log.begin(), "Freezing in progress... Cryoweaver may look crashed, do not interrupt!");
+    log.push_back("[ITEM] Serial=0x40000009 in 0.0.wsc, line 84 has no Location: frozen at 100,100, where the server "
+                  "places it");
     log.push_back("Items taken from " + shared + "/0.0.wsc: 3");
     log.push_back("Items taken from " + shared + "/1.1.wsc: 1");
     for (const char* block : {"12 YBlock: 12", "31 YBlock: 127", "32 YBlock: 128", "100 YBlock: 200"}) {
