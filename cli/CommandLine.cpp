@@ -107,8 +107,10 @@ Command ParseCommandLine(const std::vector<std::string>& args)
             positional.push_back(arg); // "-5" is a block number, not an option
             continue;
         }
-        if (arg == "--dry-run") {
-            command.DryRun = true;
+        if (arg == "--dry-run" || arg == "--json") {
+            if (given.count(arg))
+                Fail("option '" + arg + "' is given twice");
+            (arg == "--json" ? command.Json : command.DryRun) = true;
             given[arg] = true;
             continue;
         }
@@ -120,16 +122,13 @@ Command ParseCommandLine(const std::vector<std::string>& args)
             command.Kind = CommandKind::Help;
             return command;
         }
-        if (arg == "--json") {
-            command.Json = true;
-            given[arg] = true;
-            continue;
-        }
         const auto equals = arg.find('=');
         const std::string key = arg.substr(0, equals);
         const auto option = options.find(key);
         if (option == options.end())
             Fail("unknown option '" + key + "'");
+        if (given.count(key))
+            Fail("option '" + key + "' is given twice");
         if (equals != std::string::npos) {
             *option->second.Text = arg.substr(equals + 1);
         } else {
@@ -176,6 +175,13 @@ Command ParseCommandLine(const std::vector<std::string>& args)
     } catch (const std::exception& error) {
         Fail(error.what());
     }
+    // The files of a numbered map are laid out at that map's height.
+    const auto indexMap = StaticsMapNumber(command.StaIdx, StaticsFileKind::Index);
+    if (command.MapSize && indexMap && indexMap == StaticsMapNumber(command.Statics, StaticsFileKind::Data)
+        && command.MapSize->Height != MapHeightBlocks(*indexMap))
+        Fail("--map-size " + mapSizeText + " does not fit map " + std::to_string(*indexMap) + " of its files, "
+            + std::to_string(MapHeightBlocks(*indexMap) * 8)
+            + " tiles high; give that height, or leave --map-size out");
     if (shape->second.TakesOutput) {
         if (positional.size() != 1)
             Fail(name + " needs exactly one output file");

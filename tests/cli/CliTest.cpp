@@ -307,9 +307,10 @@ TEST(CommandLine, ErrorsGoToStandardErrorWithTheFileAndTheFullStopRule)
     };
     const Case cases[] = {
         {"list", {"abc", "0"}, none, "", "'abc' is not a valid integer value."},
-        {"list", {"0", "65536"}, none, "", "Range check error."},
-        {"list", {"-5", "0"}, none, "", "Range check error."},
-        {"melt", {"768", "0"}, none, "", "Range check error."},
+        {"list", {"0", "65536"}, none, "", "Range check error: Y block 65536 is outside 0..511."},
+        {"list", {"-5", "0"}, none, "", "Range check error: X block -5 is outside 0..767."},
+        {"melt", {"768", "0"}, none, "", "Range check error: X block 768 is outside 0..767."},
+        {"melt", {"0", "$200"}, none, "", "Range check error: Y block 512 is outside 0..511."},
         {"list", {"100", "200"}, [](const TempFolder& dir) { fs::remove(dir / "StaIdx0.mul"); }, "StaIdx0.mul",
             "File not found."},
         {"list", {"100", "200"}, [](const TempFolder& dir) { fs::remove(dir / "Statics0.mul"); }, "Statics0.mul",
@@ -442,7 +443,7 @@ TEST(CommandLine, APositionOrAMapSizeFindsTheBlockOnAnyMap)
         std::string Err;
     } failures[] = {
         {list2("statics2.mul", {"--at", "0,1600"}), "The position 0,1600 lies outside the map of 2304 x 1600 tiles."},
-        {list2("statics2.mul", {"287", "200"}), "Range check error."},
+        {list2("statics2.mul", {"287", "200"}), "Range check error: Y block 200 is outside 0..199."},
         {list2("Statics0.mul", {"0", "0"}),
             "The index '" + sample.dir / "staidx2.mul" + "' belongs to map 2 but the statics file '"
                 + sample.dir / "Statics0.mul"
@@ -465,11 +466,16 @@ struct CheckWorld {
     test::WorldFolder Folder;
 
     CheckWorld() { Table.Entries = {{0, 14, 0}, {14, 7, 0}}; }
+    // The statics files of a map of its own, named without a map number.
+    std::string IndexPath() const { return Folder.Dir() / "custom.idx"; }
+    std::string StaticsPath() const { return Folder.Dir() / "custom.mul"; }
     Result Run(std::vector<std::string> rest = {})
     {
         Folder.Write(Table, Statics, Wsc);
+        std::filesystem::rename(Folder.StaIdx(), IndexPath());
+        std::filesystem::rename(Folder.Statics(), StaticsPath());
         rest.insert(rest.begin(),
-            {"check", "--staidx", Folder.StaIdx(), "--statics", Folder.Statics(), "--wsc", Folder.Wsc(), "--map-size",
+            {"check", "--staidx", IndexPath(), "--statics", StaticsPath(), "--wsc", Folder.Wsc(), "--map-size",
                 "8x16"});
         return Cli(rest);
     }
@@ -567,8 +573,8 @@ TEST(CommandLine, CheckPrintsOneJsonObject)
     EXPECT_EQ(result.Status, 1);
     const std::string dir = world.Folder.Dir().path();
     EXPECT_EQ(result.Out,
-        "{\n  \"healthy\": false,\n  \"staidx\": \"" + dir + "/StaIdx0.mul\",\n  \"statics\": \"" + dir
-            + "/Statics0.mul\",\n  \"wsc\": \"" + dir + "/UOX3.wsc\",\n" + R"(  "world_save": "item file",
+        "{\n  \"healthy\": false,\n  \"staidx\": \"" + dir + "/custom.idx\",\n  \"statics\": \"" + dir
+            + "/custom.mul\",\n  \"wsc\": \"" + dir + "/UOX3.wsc\",\n" + R"(  "world_save": "item file",
   "map_blocks": [1, 2],
   "statics_bytes": 21,
   "unreferenced_bytes": 7,
@@ -666,6 +672,12 @@ TEST(CommandLine, WrongCommandLinesExitWith2AndShowTheUsage)
         {"compact", "--staidx", "a", "--statics", "b", "--wsc", "c"},
         {"freeze", "--staidx", "a", "--statics", "b", "--wsc", "c", "--json"},
         {"check", "--staidx", "a", "--statics", "b"},
+        // Every option once.
+        {"list", "--staidx", "a", "--staidx", "b", "--statics", "c", "1", "2"},
+        {"list", "--staidx=a", "--statics", "c", "--staidx=a", "1", "2"},
+        {"freeze", "--staidx", "a", "--statics", "b", "--wsc", "c", "--dry-run", "--dry-run"},
+        {"check", "--staidx", "a", "--statics", "b", "--wsc", "c", "--json", "--json"},
+        {"melt", "--staidx", "a", "--statics", "b", "--wsc", "c", "--at", "1,2", "--at", "3,4"},
     };
     for (const auto& args : wrong) {
         const Result result = Cli(args);
@@ -675,6 +687,30 @@ TEST(CommandLine, WrongCommandLinesExitWith2AndShowTheUsage)
         EXPECT_NE(result.Err.find("\n\nUsage:\n"), std::string::npos);
     }
     EXPECT_TRUE(Cli({"list", "--staidx", "a"}).Err.starts_with("cryoweaver-cli: list needs --statics FILE\n\nUsage:"));
+    EXPECT_TRUE(Cli({"list", "--staidx", "a", "--staidx", "b", "--statics", "c", "1", "2"})
+                    .Err.starts_with("cryoweaver-cli: option '--staidx' is given twice\n\nUsage:"));
+    EXPECT_TRUE(Cli({"freeze", "--staidx", "a", "--statics", "b", "--wsc", "c", "--dry-run", "--dry-run"})
+                    .Err.starts_with("cryoweaver-cli: option '--dry-run' is given twice\n\nUsage:"));
+
+    // A numbered map's files are laid out at its height: another is refused, another width is not.
+    const int heights[] = {4096, 4096, 1600, 2048, 1448, 4096};
+    for (int map = 0; map < 6; ++map) {
+        const std::string n = std::to_string(map);
+        auto list = [&](const std::string& size, const std::string& statics) {
+            return Cli({"list", "--staidx", "/nowhere/STAIDX" + n + ".MUL", "--statics", "/nowhere/" + statics,
+                "--map-size", size, "0", "0"});
+        };
+        const std::string wrong = "2048x" + std::to_string(heights[map] + 8);
+        const Result refused = list(wrong, "statics" + n + ".mul");
+        EXPECT_EQ(refused.Status, 2) << map;
+        EXPECT_TRUE(
+            refused.Err.starts_with("cryoweaver-cli: --map-size " + wrong + " does not fit map " + n + " of its files, "
+                + std::to_string(heights[map]) + " tiles high; give that height, or leave --map-size out\n\nUsage:"))
+            << refused.Err;
+        for (const auto& [size, statics] :
+            {std::pair{"2048x" + std::to_string(heights[map]), "statics" + n + ".mul"}, {wrong, "statics.mul"}})
+            EXPECT_EQ(list(size, statics).Status, 1) << map << " " << size << " " << statics;
+    }
     const Result help = Cli({"--help"});
     EXPECT_EQ(help.Status, 0);
     EXPECT_TRUE(help.Out.starts_with("Usage:\n"));
