@@ -448,10 +448,22 @@ bool ReadReference(std::string_view bytes, std::size_t begin, std::uint32_t line
     const char folded = static_cast<char>(first | 0x20);
     if (folded == 'c' || folded == 't' || !record.Open)
         return !MayBeContOrType(first) || ReadContOrType(bytes, begin, containers);
-    // Most lines are the server's own: read at once.
+    // Most lines are the server's own: read at once, or passed over at once
+    // when they cannot be a Serial or "o---o" line (SpawnerID, Owner, ...).
     if (std::uint32_t value = 0; bytes.substr(begin, 7) == "Serial=" && ReadServerForm(bytes, begin + 7, value)) {
         record.Serial = {ServerNumber::State::Number, value};
         return true;
+    }
+    if (first == 'o') {
+        if (bytes.substr(begin, 6) == "o---o\n")
+            record.Close(serials);
+        if (bytes.substr(begin, 5) != "o---o" || bytes.substr(begin, 6) == "o---o\n")
+            return true;
+    }
+    if (folded == 's') {
+        const std::string_view key = bytes.substr(begin, 6);
+        if (!KeyIs(key, "SERIAL"))
+            return true;
     }
     const std::size_t lf = bytes.find('\n', begin);
     std::string_view line = bytes.substr(begin, lf == std::string_view::npos ? std::string_view::npos : lf - begin);
@@ -466,6 +478,20 @@ bool ReadReference(std::string_view bytes, std::size_t begin, std::uint32_t line
     if (read.LineKind == RecordLine::Kind::KeyValue && KeyIs(read.Key, "SERIAL"))
         record.Serial = ReadServerNumber(read.Value);
     return !MayBeContOrType(first) || ReadContOrType(bytes, begin, containers);
+}
+
+// The bits set in a 16-bit mask of line ends, without the library call that
+// a population count is where the processor has no instruction for it.
+constexpr std::array<std::uint8_t, 256> BitsInByte = [] {
+    std::array<std::uint8_t, 256> bits{};
+    for (std::size_t i = 1; i < bits.size(); ++i)
+        bits[i] = static_cast<std::uint8_t>(bits[i / 2] + (i & 1));
+    return bits;
+}();
+
+[[maybe_unused]] std::uint32_t LineEnds(unsigned mask)
+{
+    return std::uint32_t{BitsInByte[mask & 0xFF]} + BitsInByte[(mask >> 8) & 0xFF];
 }
 
 } // namespace
@@ -509,11 +535,10 @@ bool ReferencesOnly(std::string_view bytes, std::vector<std::uint32_t>& containe
             _mm_or_si128(_mm_or_si128(equal(next, '['), equal(folded, 's')), equal(next, 'o')));
         for (auto mask = lfMask & static_cast<unsigned>(_mm_movemask_epi8(wanted)); mask != 0; mask &= mask - 1) {
             const auto bit = static_cast<unsigned>(__builtin_ctz(mask));
-            const auto line
-                = linesEnded + static_cast<std::uint32_t>(__builtin_popcount(lfMask & ((2u << bit) - 1))) + 1;
+            const std::uint32_t line = linesEnded + LineEnds(lfMask & ((2u << bit) - 1)) + 1;
             alone = ReadReference(bytes, i + bit + 1, line, containers, serials, record) && alone;
         }
-        linesEnded += static_cast<std::uint32_t>(__builtin_popcount(lfMask));
+        linesEnded += LineEnds(lfMask);
     }
 #endif
     for (; alone && i < size; ++i) {
