@@ -345,76 +345,56 @@ TEST(CommandLine, ErrorsGoToStandardErrorWithTheFileAndTheFullStopRule)
 TEST(CommandLine, FilesThatAreOneAreRefusedBeforeAnythingIsLockedOrRead)
 {
     namespace fs = std::filesystem;
+    // hard.mul is a second name of StaIdx0.mul, soft.wsc a link to it, copy.wsc a copy of Statics0.mul.
     const struct {
-        std::vector<std::string> Args; // {dir} stands for the sample's folder
+        std::vector<std::string> Files; // the command, its files, then the output file of an export
         std::string Err;
     } cases[] = {
-        {{"melt", "--staidx", "{dir}/StaIdx0.mul", "--statics", "{dir}/Statics0.mul", "--wsc", "{dir}/Statics0.mul",
-             "100", "200"},
-            "The statics file '{dir}/Statics0.mul' and the world save '{dir}/Statics0.mul' are one file"},
-        {{"freeze", "--staidx", "{dir}/StaIdx0.mul", "--statics", "{dir}/hard.mul", "--wsc", "{dir}/UOX3.wsc"},
-            "The index '{dir}/StaIdx0.mul' and the statics file '{dir}/hard.mul' are one file"},
-        {{"check", "--staidx", "{dir}/StaIdx0.mul", "--statics", "{dir}/Statics0.mul", "--wsc", "{dir}/soft.wsc"},
-            "The index '{dir}/StaIdx0.mul' and the world save '{dir}/soft.wsc' are one file"},
-        {{"list", "--staidx", "{dir}/StaIdx0.mul", "--statics", "{dir}/./StaIdx0.mul", "100", "200"},
-            "The index '{dir}/StaIdx0.mul' and the statics file '{dir}/./StaIdx0.mul' are one file"},
-        {{"melt", "--dry-run", "--staidx", "{dir}/StaIdx0.mul", "--statics", "{dir}/Statics0.mul", "--wsc",
-             "{dir}/soft.wsc", "100", "200"},
-            "The index '{dir}/StaIdx0.mul' and the world save '{dir}/soft.wsc' are one file"},
-        {{"export", "--staidx", "{dir}/StaIdx0.mul", "--statics", "{dir}/Statics0.mul", "--wsc", "{dir}/UOX3.wsc",
-             "{dir}/hard.mul"},
-            "The index '{dir}/StaIdx0.mul' and the output file '{dir}/hard.mul' are one file"},
-        {{"export", "--staidx", "{dir}/StaIdx0.mul", "--statics", "{dir}/Statics0.mul", "--wsc", "{dir}/UOX3.wsc",
-             "{dir}/Statics0.mul"},
-            "The statics file '{dir}/Statics0.mul' and the output file '{dir}/Statics0.mul' are one file"},
-        {{"export", "--staidx", "{dir}/StaIdx0.mul", "--statics", "{dir}/Statics0.mul", "--wsc", "{dir}/UOX3.wsc",
-             "{dir}/wsc-link.wsc"},
-            "The world save '{dir}/UOX3.wsc' and the output file '{dir}/wsc-link.wsc' are one file"},
+        {{"melt", "StaIdx0.mul", "Statics0.mul", "Statics0.mul"},
+            "The statics file 'Statics0.mul' and the world save "
+            "'Statics0.mul' are one file: each must be a file of "
+            "its own."},
+        {{"freeze", "StaIdx0.mul", "hard.mul", "UOX3.wsc"},
+            "The index 'StaIdx0.mul' and the statics file 'hard.mul' are one file: each must be a file of its own."},
+        {{"check", "StaIdx0.mul", "Statics0.mul", "soft.wsc"},
+            "The index 'StaIdx0.mul' and the world save 'soft.wsc' are one file: each must be a file of its own."},
+        {{"list", "StaIdx0.mul", "./StaIdx0.mul"},
+            "The index 'StaIdx0.mul' and the statics file './StaIdx0.mul' are one file: each must be a file of its "
+            "own."},
+        {{"export", "StaIdx0.mul", "Statics0.mul", "UOX3.wsc", "hard.mul"},
+            "The index 'StaIdx0.mul' and the output file 'hard.mul' are one file: each must be a file of its own."},
+        // A file that is not text is no world save.
+        {{"melt", "StaIdx0.mul", "Statics0.mul", "copy.wsc"},
+            "copy.wsc: This is not a world save but a binary file: it holds a NUL byte at offset 5."},
+        {{"export", "StaIdx0.mul", "Statics0.mul", "copy.wsc", "out.wsc"},
+            "copy.wsc: This is not a world save but a binary file: it holds a NUL byte at offset 5."},
     };
     for (const auto& c : cases) {
         const Sample sample;
-        const std::string dir = sample.dir.path();
-        fs::create_hard_link(dir + "/StaIdx0.mul", dir + "/hard.mul");
-        fs::create_symlink(dir + "/StaIdx0.mul", dir + "/soft.wsc");
-        fs::create_hard_link(dir + "/UOX3.wsc", dir + "/wsc-link.wsc");
+        fs::create_hard_link(sample.dir / "StaIdx0.mul", sample.dir / "hard.mul");
+        fs::create_symlink(sample.dir / "StaIdx0.mul", sample.dir / "soft.wsc");
+        fs::copy_file(sample.dir / "Statics0.mul", sample.dir / "copy.wsc");
         const std::vector<test::Bytes> before = Contents(sample);
-        std::vector<std::string> args;
-        for (const std::string& arg : c.Args)
-            args.push_back(std::regex_replace(arg, std::regex("\\{dir\\}"), dir));
-        const Result run = Cli(args);
-        EXPECT_EQ(run.Status, 1) << c.Err;
-        EXPECT_EQ(run.Out, "");
-        EXPECT_EQ(run.Err,
-            "cryoweaver-cli: " + std::regex_replace(c.Err, std::regex("\\{dir\\}"), dir)
-                + ": each must be a file of its own.\n");
-        EXPECT_EQ(Contents(sample), before) << c.Err;
-        for (const auto& entry : fs::directory_iterator(dir))
-            EXPECT_FALSE(entry.path().filename().string().ends_with(".cryoweaver-lock")) << c.Err;
-    }
-
-    // A copy of the statics file is another file, but no world save.
-    const Sample sample;
-    fs::copy_file(sample.dir / "Statics0.mul", sample.dir / "copy.wsc");
-    const test::Bytes statics = test::ReadBytes(sample.dir / "copy.wsc");
-    const auto nul = std::find(statics.begin(), statics.end(), 0) - statics.begin();
-    const std::vector<test::Bytes> before = Contents(sample);
-    for (const char* command : {"melt", "freeze", "check", "export"}) {
-        std::vector<std::string> args{command, "--staidx", sample.dir / "StaIdx0.mul", "--statics",
-            sample.dir / "Statics0.mul", "--wsc", sample.dir / "copy.wsc"};
-        if (std::string(command) == "melt")
+        std::vector<std::string> args{c.Files[0]};
+        const char* const options[] = {"--staidx", "--statics", "--wsc"};
+        for (std::size_t i = 1; i < c.Files.size(); ++i) {
+            if (i <= 3)
+                args.push_back(options[i - 1]);
+            args.push_back(sample.dir / c.Files[i]);
+        }
+        if (c.Files[0] == "melt" || c.Files[0] == "list")
             args.insert(args.end(), {"100", "200"});
-        if (std::string(command) == "export")
-            args.push_back(sample.dir / "out.wsc");
         const Result run = Cli(args);
-        EXPECT_EQ(run.Status, 1) << command;
-        EXPECT_EQ(run.Err,
-            "cryoweaver-cli: " + sample.dir / "copy.wsc"
-                + ": This is not a world save but a binary file: it holds a NUL byte at offset " + std::to_string(nul)
-                + ".\n")
-            << command;
-        EXPECT_EQ(Contents(sample), before) << command;
-        EXPECT_EQ(test::ReadBytes(sample.dir / "copy.wsc"), statics) << command;
+        const bool binary = c.Err.starts_with("copy");
+        const std::string err = std::regex_replace(c.Err, std::regex("'([^']+)'"), "'" + sample.dir.path() + "/$1'");
+        EXPECT_EQ(run.Status, 1) << c.Err;
+        EXPECT_EQ(run.Err, "cryoweaver-cli: " + (binary ? sample.dir / err : err) + "\n");
+        EXPECT_EQ(Contents(sample), before) << c.Err;
         EXPECT_FALSE(fs::exists(sample.dir / "out.wsc"));
+        // The files that are one are refused before anything is locked.
+        for (const auto& entry : fs::directory_iterator(sample.dir.path()))
+            EXPECT_TRUE(binary || !entry.path().filename().string().ends_with(".cryoweaver-lock")) << c.Err;
+        EXPECT_TRUE(binary || run.Out.empty()) << c.Err;
     }
 }
 
