@@ -38,6 +38,11 @@ std::string CheckJson(const CheckReport& report, const WorldFiles& files, MapBlo
     json += "  \"map_blocks\": [" + std::to_string(map.Width) + ", " + std::to_string(map.Height) + "],\n";
     json += "  \"statics_bytes\": " + std::to_string(report.StaticsBytes) + ",\n";
     json += "  \"unreferenced_bytes\": " + std::to_string(report.UnreferencedBytes) + ",\n";
+    json += "  \"other_worlds\": {";
+    for (auto world = report.OtherWorlds.begin(); world != report.OtherWorlds.end(); ++world)
+        json += (world == report.OtherWorlds.begin() ? "\"" : ", \"") + std::to_string(world->first)
+            + "\": " + std::to_string(world->second);
+    json += "},\n";
     const auto list = [&](const char* name, const std::vector<CheckFinding>& findings) {
         json += "  \"" + std::string(name) + "\": [";
         for (std::size_t i = 0; i < findings.size(); ++i) {

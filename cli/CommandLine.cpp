@@ -143,6 +143,8 @@ Command ParseCommandLine(const std::vector<std::string>& args)
         {"--server", {&command.Server, "a folder name"}}, {"--map", {&mapText, "a map number"}},
         {"--area", {&areaText, "a rectangle X1,Y1,X2,Y2"}}, {"--client", {&command.Client, "a folder name"}},
         {"--scale", {&scaleText, "a number of tiles a pixel"}}};
+    const std::map<std::string, bool*> flags = {{"--dry-run", &command.DryRun}, {"--json", &command.Json},
+        {"--force", &command.Force}, {"--grid", &command.Grid}, {"--server-running-ok", &command.ServerRunningOk}};
     std::map<std::string, bool> given;
     bool onlyPositional = false;
     for (std::size_t i = 1; i < args.size(); ++i) {
@@ -151,8 +153,10 @@ Command ParseCommandLine(const std::vector<std::string>& args)
             positional.push_back(arg); // "-5" is a block number, not an option
             continue;
         }
-        if (arg == "--dry-run") {
-            command.DryRun = true;
+        if (const auto flag = flags.find(arg); flag != flags.end()) {
+            if (given.count(arg))
+                Fail("option '" + arg + "' is given twice");
+            *flag->second = true;
             given[arg] = true;
             continue;
         }
@@ -164,21 +168,13 @@ Command ParseCommandLine(const std::vector<std::string>& args)
             command.Kind = CommandKind::Help;
             return command;
         }
-        if (arg == "--json" || arg == "--force" || arg == "--grid") {
-            (arg == "--json" ? command.Json : arg == "--force" ? command.Force : command.Grid) = true;
-            given[arg] = true;
-            continue;
-        }
-        if (arg == "--server-running-ok") {
-            command.ServerRunningOk = true;
-            given[arg] = true;
-            continue;
-        }
         const auto equals = arg.find('=');
         const std::string key = arg.substr(0, equals);
         const auto option = options.find(key);
         if (option == options.end())
             Fail("unknown option '" + key + "'");
+        if (given.count(key))
+            Fail("option '" + key + "' is given twice");
         if (equals != std::string::npos) {
             *option->second.Text = arg.substr(equals + 1);
         } else {
@@ -264,6 +260,13 @@ Command ParseCommandLine(const std::vector<std::string>& args)
     }
     if (command.Grid && command.Scale > 2)
         Fail("render --grid needs --scale 1 or 2, where a block is 8 or 4 pixels wide");
+    // The files of a numbered map are laid out at that map's height.
+    const auto indexMap = StaticsMapNumber(command.StaIdx, StaticsFileKind::Index);
+    if (command.MapSize && indexMap && indexMap == StaticsMapNumber(command.Statics, StaticsFileKind::Data)
+        && command.MapSize->Height != MapHeightBlocks(*indexMap))
+        Fail("--map-size " + mapSizeText + " does not fit map " + std::to_string(*indexMap) + " of its files, "
+            + std::to_string(MapHeightBlocks(*indexMap) * 8)
+            + " tiles high; give that height, or leave --map-size out");
     if (shape->second.TakesOutput) {
         if (positional.size() != 1)
             Fail(name

@@ -7,6 +7,7 @@
 #include "CheckJson.h"
 #include "CommandLine.h"
 #include "ConsoleReporter.h"
+#include "Convert.h"
 #include "Error.h"
 #include "File.h"
 #include "Interrupt.h"
@@ -25,6 +26,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -66,6 +68,19 @@ std::pair<std::string, std::string> BlockAt(TilePosition position, const StaIdx&
             + " lies outside the map of " + std::to_string(table.Width() * 8) + " x "
             + std::to_string(table.Height() * 8) + " tiles");
     return {std::to_string(position.X / 8), std::to_string(position.Y / 8)};
+}
+
+// "Range check error", as the window says it, and which number lies outside
+// which range of the loaded map.
+void CheckBlockRange(const std::string& xText, const std::string& yText, const StaIdx& table)
+{
+    for (const auto& [axis, text, count] :
+        {std::tuple{"X", &xText, table.Width()}, std::tuple{"Y", &yText, table.Height()}}) {
+        const std::int32_t value = StrToInt(*text);
+        if (value < 0 || value >= count)
+            throw Error(std::string(RangeError().what()) + ": " + axis + " block " + std::to_string(value)
+                + " is outside 0.." + std::to_string(count - 1));
+    }
 }
 
 int Run(const cli::Command& command, cli::ConsoleReporter& reporter)
@@ -118,11 +133,15 @@ int Run(const cli::Command& command, cli::ConsoleReporter& reporter)
     }
     auto table = std::make_unique<StaIdx>();
     std::optional<LockedWorld> locked;
-    // The block numbers are checked before the index is read.
-    if ((command.Kind == cli::CommandKind::List || command.Kind == cli::CommandKind::Melt) && !command.At) {
-        ParseBlockNumber(command.XText);
-        ParseBlockNumber(command.YText);
+    // The block numbers are checked before the index is read, their range once the map's size is known.
+    const bool blockNumbers
+        = (command.Kind == cli::CommandKind::List || command.Kind == cli::CommandKind::Melt) && !command.At;
+    if (blockNumbers) {
+        StrToInt(command.XText);
+        StrToInt(command.YText);
     }
+    if (command.Kind == cli::CommandKind::Export)
+        CheckDistinctFiles(files, command.Output);
     // A dry run makes no lock file, as a listing does not.
     if (command.Kind == cli::CommandKind::List || command.Kind == cli::CommandKind::Check || command.DryRun) {
         RecoverBeforeReading(files, reporter);
@@ -142,6 +161,8 @@ int Run(const cli::Command& command, cli::ConsoleReporter& reporter)
         }
         return report.Healthy() ? 0 : 1;
     }
+    if (blockNumbers)
+        CheckBlockRange(command.XText, command.YText, *table);
     const auto [xText, yText] = command.At ? BlockAt(*command.At, *table) : std::pair{command.XText, command.YText};
     switch (command.Kind) {
     case cli::CommandKind::List:

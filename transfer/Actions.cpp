@@ -26,16 +26,46 @@ const std::string& StaticsFile(const std::string& path)
     return path;
 }
 
+// The files a run locks, once they are known to be three.
+std::vector<std::string> DistinctFiles(const WorldFiles& files)
+{
+    CheckDistinctFiles(files);
+    return {StaticsFile(files.StaIdx), StaticsFile(files.Statics), files.Wsc};
+}
+
 } // namespace
 
+void CheckDistinctFiles(const WorldFiles& files, const std::string& outPath)
+{
+    const std::pair<const char*, const std::string*> roles[] = {{"index", &files.StaIdx},
+        {"statics file", &files.Statics}, {"world save", &files.Wsc}, {"output file", &outPath}};
+    std::vector<std::pair<std::size_t, FileIdentity>> present;
+    for (std::size_t i = 0; i < std::size(roles); ++i)
+        if (!roles[i].second->empty() && FileExists(*roles[i].second))
+            present.emplace_back(i, IdentityOf(*roles[i].second));
+    for (std::size_t a = 0; a < present.size(); ++a) {
+        for (std::size_t b = a + 1; b < present.size(); ++b) {
+            const FileIdentity& one = present[a].second;
+            const FileIdentity& other = present[b].second;
+            if (one.Device != other.Device || one.Id != other.Id)
+                continue;
+            const auto& [firstRole, firstPath] = roles[present[a].first];
+            const auto& [secondRole, secondPath] = roles[present[b].first];
+            throw Error("The " + std::string(firstRole) + " '" + *firstPath + "' and the " + secondRole + " '"
+                + *secondPath + "' are one file: each must be a file of its own");
+        }
+    }
+}
+
 LockedWorld::LockedWorld(const WorldFiles& files, Reporter& reporter)
-    : locks_({StaticsFile(files.StaIdx), StaticsFile(files.Statics), files.Wsc}, reporter)
+    : locks_(DistinctFiles(files), reporter)
 {
     RecoverInterruptedCommits(locks_, reporter);
 }
 
 void RecoverBeforeReading(const WorldFiles& files, Reporter& reporter)
 {
+    CheckDistinctFiles(files);
     const std::vector<std::string> paths{files.StaIdx, files.Statics};
     if (!InterruptedCommitsIn(paths))
         return;
@@ -144,6 +174,7 @@ void RunCompact(const WorldFiles& files, StaIdx& table, Reporter& reporter)
 void RunExport(const WorldFiles& files, const std::string& outPath, const StaIdx& table, Reporter& reporter)
 {
     // Before its lock, which the world save's lock would keep waiting.
+    CheckDistinctFiles(files, outPath);
     CheckExportTarget(files.Wsc, outPath);
     FileLocks locks({outPath}, reporter);
     RecoverInterruptedCommits(locks, reporter);

@@ -21,6 +21,12 @@ struct WorldFiles {
     std::string Wsc;
 };
 
+// Refuses two of the files that are one file, however their paths are spelt
+// (the same device and inode, or volume and file index): the index, the
+// statics file, the world save and an export's output file. Files that do not
+// exist are passed over. Called before anything is locked or read.
+void CheckDistinctFiles(const WorldFiles& files, const std::string& outPath = {});
+
 // The three files locked for one run, from before anything is read until the
 // run ends, once whatever an interrupted earlier run left has been completed
 // or undone (and logged). A second run on the same files waits a few seconds,

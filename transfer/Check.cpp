@@ -21,11 +21,22 @@ namespace cryo {
 namespace {
 
 // The kinds in the order they are reported.
-enum Kind { PastEnd, NegativeOffset, BadLength, Over512, OffsetOf8, NotFrozen, Duplicates, Refused, BlockOverflow };
+enum Kind {
+    PastEnd,
+    NegativeOffset,
+    BadLength,
+    Over512,
+    OffsetOf8,
+    NotFrozen,
+    Duplicates,
+    Refused,
+    BlockOverflow,
+    AtXZero // of [ITEM] files only
+};
 
 std::vector<CheckFinding> EmptyFindings(bool itemRecords)
 {
-    return {
+    std::vector<CheckFinding> findings{
         {"past_end", "Index entries past the end of the statics file", 0, {}},
         {"negative_offset", "Index entries at a negative offset other than -1", 0, {}},
         {"bad_length", "Index entries whose length is negative or not a multiple of 7", 0, {}},
@@ -37,6 +48,9 @@ std::vector<CheckFinding> EmptyFindings(bool itemRecords)
         {"refused", "Values the server or a freeze would refuse", 0, {}},
         {"block_overflow", "Blocks a freeze would fill past 512 objects", 0, {}},
     };
+    if (itemRecords)
+        findings.push_back({"x_zero", "TYPE 255 items at x = 0, which the server drops at its next save", 0, {}});
+    return findings;
 }
 
 // Counts a case; example is its text, or what makes it, for faults that may
@@ -215,7 +229,7 @@ void CheckClassic(
 }
 
 void CheckItemFiles(const std::vector<std::string>& paths, const FreezeMap& map, const StaIdx& table,
-    std::uint64_t staticsBytes, std::vector<CheckFinding>& f)
+    CheckReport& report, std::vector<CheckFinding>& f)
 {
     struct SerialAt {
         std::uint32_t Serial;
@@ -240,11 +254,14 @@ void CheckItemFiles(const std::vector<std::string>& paths, const FreezeMap& map,
         Note(f[NotFrozen], line);
     for (const Error& error : selection.Refused)
         Note(f[Refused], ErrorLine(error));
+    for (const std::string& item : selection.AtXZero)
+        Note(f[AtXZero], item);
+    report.OtherWorlds = selection.OtherWorlds;
 
     std::map<std::pair<int, int>, int> added;
     for (const BlockObjects& block : ObjectsByBlock(selection.Objects))
         added[{block.XBlock, block.YBlock}] = static_cast<int>(block.Items.size());
-    CheckBlockFill(added, table, staticsBytes, f[BlockOverflow]);
+    CheckBlockFill(added, table, report.StaticsBytes, f[BlockOverflow]);
 
     std::sort(serials.begin(), serials.end());
     for (std::size_t i = 0; i < serials.size();) {
@@ -255,8 +272,10 @@ void CheckItemFiles(const std::vector<std::string>& paths, const FreezeMap& map,
         if (j - i > 1) {
             char serial[16];
             std::snprintf(serial, sizeof serial, "0x%x", static_cast<unsigned>(serials[i].Serial));
+            const auto outcome = selection.SerialOutcomes.find(serials[i].Serial);
             Note(f[Duplicates],
-                "Serial=" + std::string(serial) + ": " + std::to_string(j - i) + " records (" + places + ")");
+                "Serial=" + std::string(serial) + ": " + std::to_string(j - i) + " records (" + places + ")"
+                    + (outcome != selection.SerialOutcomes.end() ? "; " + outcome->second : std::string()));
         }
         i = j;
     }
@@ -287,7 +306,7 @@ CheckReport CheckWorld(const WorldFiles& files, const StaIdx& table, Reporter& r
             const FreezeMap map{static_cast<std::uint32_t>(table.LoadedAs.Map),
                 static_cast<std::uint32_t>(table.Width()) * 8, static_cast<std::uint32_t>(table.Height()) * 8};
             CheckItemFiles(kind == WorldSaveKind::Folder ? FreezeFiles(files.Wsc) : std::vector{files.Wsc}, map, table,
-                report.StaticsBytes, findings);
+                report, findings);
         }
     } else {
         findings.resize(OffsetOf8 + 1);
@@ -313,6 +332,12 @@ std::vector<std::string> CheckReportLines(const CheckReport& report)
         add(finding, "");
     for (const CheckFinding& warning : report.Warnings)
         add(warning, "Warning: ");
+    if (!report.OtherWorlds.empty()) {
+        std::string counts;
+        for (const auto& [world, items] : report.OtherWorlds)
+            counts += (counts.empty() ? "" : ", ") + ("world " + std::to_string(world)) + ": " + std::to_string(items);
+        lines.push_back("TYPE 255 items of other worlds, for their own maps: " + counts);
+    }
     const std::uint64_t permille = report.StaticsBytes == 0
         ? 0
         : (report.UnreferencedBytes * 1000 + report.StaticsBytes / 2) / report.StaticsBytes;

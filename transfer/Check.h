@@ -8,6 +8,7 @@
 #include "StaIdx.h"
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,9 @@ struct CheckReport {
     // What is no fault of the files but makes edits go unseen (blocks that
     // the server's diff files replace), each kind once checked for.
     std::vector<CheckFinding> Warnings;
+    // TYPE 255 items on the ground of other worlds than the map's, by world:
+    // no fault, as a folder holds every world.
+    std::map<std::uint32_t, std::uint64_t> OtherWorlds;
 
     bool Healthy() const;
 };

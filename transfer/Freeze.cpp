@@ -237,6 +237,8 @@ FreezeSelection SelectItems(const ItemSaveFiles& files, const FreezeMap& map, Re
     FreezeSelection selection = SelectForFreeze(files.Paths, map);
     for (const std::string& line : selection.NotFrozen)
         reporter.Log(line);
+    for (const std::string& line : selection.Notes)
+        reporter.Log(line);
     return selection;
 }
 
@@ -309,6 +311,10 @@ void ExportFrozenItems(
     std::string text;
     for (const FreezeFile& file : selection.Files) {
         for (const ByteRange& range : file.Records) {
+            // One record of each serial: the one the server keeps.
+            if (std::binary_search(file.Copies.begin(), file.Copies.end(), range,
+                    [](const ByteRange& a, const ByteRange& b) { return a.Begin < b.Begin; }))
+                continue;
             text.append(file.Bytes, range.Begin, range.End - range.Begin);
             // A record at the end of its file may lack its blank line.
             if (text.back() != '\n')

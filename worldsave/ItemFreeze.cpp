@@ -5,6 +5,8 @@
 #include "ItemValues.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <optional>
 
 namespace cryo {
 
@@ -26,19 +28,32 @@ std::uint32_t ValueOr(const KeyValue& key, std::uint32_t fallback)
 
 } // namespace
 
+struct FreezeSelector::Outcome {
+    enum class Kind { Left, Taken, Cut };
+    Kind What = Kind::Left;
+    std::string Line; // why an item is left; empty when it is not named
+    FrozenObject Object; // of an item taken
+    std::string Note; // of an item taken at the server's default position
+};
+
 void FreezeSelector::AddFile(const std::string& path, std::string& bytes)
 {
-    // Most files hold no Type 255 item: only their containers matter.
-    if (ContainersOnly(bytes, containers_))
+    const auto order = static_cast<std::uint32_t>(names_.size());
+    names_.push_back(FileName(path));
+    // Most files hold no Type 255 item: only their containers and serials matter.
+    fileSerials_.clear();
+    if (ReferencesOnly(bytes, containers_, fileSerials_)) {
+        for (const SerialLine& serial : fileSerials_)
+            serials_.push_back({serial.Serial, order, serial.Line});
         return;
+    }
     // The bytes move to their place first: the candidates point into them.
     const std::size_t file = files_.size();
-    PendingFile& pending = files_.emplace_back(PendingFile{path, FileName(path), std::move(bytes)});
+    PendingFile& pending = files_.emplace_back(PendingFile{path, names_.back(), std::move(bytes), order});
     const RecordScan scan = ScanRecords(pending.Bytes);
     bytes.clear();
     if (scan.ByteOrderMark)
-        Refuse(ErrorAtLine(
-            path, 1, "The file begins with a UTF-8 byte-order mark, which hides its first record from the server"));
+        Refuse(ErrorAtLine(path, 1, ByteOrderMarkText));
     if (scan.LongLine.Line != 0)
         Refuse(ErrorAtLine(path, scan.LongLine.Line, LongLineText(scan)));
     bool keep = false;
@@ -46,6 +61,8 @@ void FreezeSelector::AddFile(const std::string& path, std::string& bytes)
         const SaveRecord& record = scan.Records[i];
         if (record.Cont.IsNumber() && record.Cont.Value != NoSerial)
             containers_.push_back(record.Cont.Value);
+        if (record.Serial.IsNumber())
+            serials_.push_back({record.Serial.Value, order, record.Line});
         if (record.Kind == RecordKind::Character || record.Details < 0)
             continue;
         const RecordValues& values = scan.Details[static_cast<std::size_t>(record.Details)];
@@ -62,50 +79,74 @@ void FreezeSelector::AddFile(const std::string& path, std::string& bytes)
         bytes.swap(pending.Bytes);
 }
 
-void FreezeSelector::Decide(
-    const Candidate& candidate, FreezeSelection& selection, std::vector<std::vector<ByteRange>>& taken) const
+namespace {
+
+// The record as the log names it: "[ITEM] Serial=0x40000001 in 0.0.wsc, line 8".
+std::string RecordText(const SaveRecord& record, const RecordValues& values, const std::string& file)
+{
+    return std::string(record.Section) + (values.Serial.Present() ? " " + values.Serial.Text() : std::string()) + " in "
+        + file + ", line " + std::to_string(record.Line);
+}
+
+std::string SerialText(std::uint32_t serial)
+{
+    char text[24];
+    std::snprintf(text, sizeof text, "Serial=0x%x", static_cast<unsigned>(serial));
+    return text;
+}
+
+// Raises where cutting the record out would leave or swallow another's lines.
+void CheckCut(const std::string& path, const SaveRecord& record, std::uint32_t openBefore, std::size_t fileSize)
+{
+    if (!record.Terminated)
+        RaiseAtLine(path, record.Line,
+            record.End == fileSize ? "This Type 255 item has no o---o line before the end of the file"
+                                   : "This Type 255 item has no o---o line: the server reads the next record into it");
+    if (openBefore != 0)
+        RaiseAtLine(path, record.Line,
+            "The record before this Type 255 item (line " + std::to_string(openBefore)
+                + ") has no o---o line: the server reads the item into it");
+}
+
+} // namespace
+
+std::string FreezeSelector::PlaceText(const SerialPlace& place) const
+{
+    return names_[place.File] + ", line " + std::to_string(place.Line);
+}
+
+FreezeSelector::Outcome FreezeSelector::Decide(const Candidate& candidate, FreezeSelection& selection) const
 {
     const PendingFile& file = files_[candidate.File];
     const SaveRecord& record = candidate.Record;
     const RecordValues& values = candidate.Values;
     auto leave = [&](const std::string& reason) {
-        selection.NotFrozen.push_back("Not frozen: " + std::string(record.Section)
-            + (values.Serial.Present() ? " " + values.Serial.Text() : std::string()) + " in " + file.Name + ", line "
-            + std::to_string(record.Line) + " " + reason);
+        return Outcome{
+            Outcome::Kind::Left, "Not frozen: " + RecordText(record, values, file.Name) + " " + reason, {}, {}};
     };
-    if (record.Kind != RecordKind::Item) {
-        leave("is not an [ITEM] record");
-        return;
-    }
-    if (ValueOr(values.Cont, NoSerial) != NoSerial) {
-        leave("is inside a container or worn (" + values.Cont.Text() + ")");
-        return;
-    }
+    if (record.Kind != RecordKind::Item)
+        return leave("is not an [ITEM] record");
+    if (ValueOr(values.Cont, NoSerial) != NoSerial)
+        return leave("is inside a container or worn (" + values.Cont.Text() + ")");
     const ItemPosition position = PositionOf(values);
     if (position.World != map_.World) {
-        leave("is in world " + std::to_string(position.World));
-        return;
+        ++selection.OtherWorlds[position.World];
+        if (collect_)
+            return {};
+        return leave("is in world " + std::to_string(position.World));
     }
-    if (ValueOr(values.MultiId, NoSerial) != NoSerial) {
-        leave("belongs to a house or boat (" + values.MultiId.Text() + ")");
-        return;
-    }
+    if (position.X == 0)
+        selection.AtXZero.push_back(RecordText(record, values, file.Name));
+    if (position.Instance != 0)
+        return leave("is in instance " + std::to_string(position.Instance) + " of its world, not in the map itself");
+    if (ValueOr(values.MultiId, NoSerial) != NoSerial)
+        return leave("belongs to a house or boat (" + values.MultiId.Text() + ")");
     if (!values.Serial.Present())
         RaiseAtLine(file.Path, record.Line, "This Type 255 item has no Serial: the server does not load it");
-    if (std::binary_search(containers_.begin(), containers_.end(), record.Serial.Value)) {
-        leave("contains other items");
-        return;
-    }
+    if (std::binary_search(containers_.begin(), containers_.end(), record.Serial.Value))
+        return leave("contains other items");
 
-    if (!record.Terminated)
-        RaiseAtLine(file.Path, record.Line,
-            record.End == file.Bytes.size()
-                ? "This Type 255 item has no o---o line before the end of the file"
-                : "This Type 255 item has no o---o line: the server reads the next record into it");
-    if (candidate.OpenBefore != 0)
-        RaiseAtLine(file.Path, record.Line,
-            "The record before this Type 255 item (line " + std::to_string(candidate.OpenBefore)
-                + ") has no o---o line: the server reads the item into it");
+    CheckCut(file.Path, record, candidate.OpenBefore, file.Bytes.size());
     const std::uint32_t id = ValueOr(values.Id, 0);
     if (id > 0xFFFF)
         RaiseAtLine(file.Path, values.Id.Line, values.Id.Text() + " is above 0xFFFF, the highest graphic");
@@ -123,11 +164,31 @@ void FreezeSelector::Decide(
         RaiseAtLine(file.Path, position.ZLine,
             "This Type 255 item lies at altitude " + std::to_string(position.Z) + ", outside -128..127");
 
-    selection.Objects.push_back({static_cast<std::uint16_t>(position.X / 8), static_cast<std::uint16_t>(position.Y / 8),
-        {static_cast<std::uint16_t>(id), static_cast<std::uint8_t>(position.X % 8),
-            static_cast<std::uint8_t>(position.Y % 8), static_cast<std::int8_t>(position.Z),
-            static_cast<std::uint16_t>(hue)}});
-    taken[candidate.File].push_back({record.Begin, record.End});
+    Outcome taken{Outcome::Kind::Taken, {},
+        {static_cast<std::uint16_t>(position.X / 8), static_cast<std::uint16_t>(position.Y / 8),
+            {static_cast<std::uint16_t>(id), static_cast<std::uint8_t>(position.X % 8),
+                static_cast<std::uint8_t>(position.Y % 8), static_cast<std::int8_t>(position.Z),
+                static_cast<std::uint16_t>(hue)}},
+        {}};
+    if (position.XLine == 0 || position.YLine == 0)
+        taken.Note = RecordText(record, values, file.Name) + " has no Location: frozen at " + std::to_string(position.X)
+            + "," + std::to_string(position.Y) + ", where the server places it";
+    return taken;
+}
+
+FreezeSelector::Outcome FreezeSelector::DecideCopy(
+    const Candidate& candidate, const SerialPlace& kept, bool keptTaken) const
+{
+    const PendingFile& file = files_[candidate.File];
+    const SaveRecord& record = candidate.Record;
+    if (keptTaken && record.Kind == RecordKind::Item && ValueOr(candidate.Values.Cont, NoSerial) == NoSerial) {
+        CheckCut(file.Path, record, candidate.OpenBefore, file.Bytes.size());
+        return {Outcome::Kind::Cut, {}, {}, {}};
+    }
+    return {Outcome::Kind::Left,
+        "Not frozen: " + RecordText(record, candidate.Values, file.Name)
+            + " is dropped by the server, which keeps the later record with this serial in " + PlaceText(kept),
+        {}, {}};
 }
 
 FreezeSelection FreezeSelector::Finish()
@@ -135,22 +196,105 @@ FreezeSelection FreezeSelector::Finish()
     std::sort(containers_.begin(), containers_.end());
     containers_.erase(std::unique(containers_.begin(), containers_.end()), containers_.end());
 
+    // The record the server keeps of each candidate's serial: the last it loads.
+    std::vector<std::uint32_t> wanted;
+    for (const Candidate& candidate : candidates_)
+        if (candidate.Record.Serial.IsNumber())
+            wanted.push_back(candidate.Record.Serial.Value);
+    std::sort(wanted.begin(), wanted.end());
+    wanted.erase(std::unique(wanted.begin(), wanted.end()), wanted.end());
+    std::vector<SerialPlace> kept(wanted.size());
+    std::vector<std::uint32_t> records(wanted.size());
+    for (const SerialPlace& place : serials_) {
+        const auto found = std::lower_bound(wanted.begin(), wanted.end(), place.Serial);
+        if (found != wanted.end() && *found == place.Serial) {
+            const auto k = static_cast<std::size_t>(found - wanted.begin());
+            kept[k] = place;
+            ++records[k];
+        }
+    }
+    auto groupOf = [&](const Candidate& candidate) -> std::optional<std::size_t> {
+        if (!candidate.Record.Serial.IsNumber())
+            return std::nullopt;
+        const auto k = static_cast<std::size_t>(
+            std::lower_bound(wanted.begin(), wanted.end(), candidate.Record.Serial.Value) - wanted.begin());
+        return records[k] > 1 ? std::optional(k) : std::nullopt;
+    };
+    auto isKept = [&](const Candidate& candidate, std::size_t k) {
+        return kept[k].File == files_[candidate.File].Order && kept[k].Line == candidate.Record.Line;
+    };
+
+    // The kept records are decided first, then their copies.
     FreezeSelection selection;
-    std::vector<std::vector<ByteRange>> taken(files_.size());
-    for (const Candidate& candidate : candidates_) {
-        try {
-            Decide(candidate, selection, taken);
-        } catch (const Error& error) {
-            Refuse(error);
+    std::vector<Outcome> outcomes(candidates_.size());
+    std::vector<bool> keptTaken(wanted.size());
+    for (int pass = 0; pass < 2; ++pass) {
+        for (std::size_t i = 0; i < candidates_.size(); ++i) {
+            const Candidate& candidate = candidates_[i];
+            const std::optional<std::size_t> group = groupOf(candidate);
+            const bool copy = group && !isKept(candidate, *group);
+            if (copy != (pass == 1))
+                continue;
+            try {
+                outcomes[i]
+                    = copy ? DecideCopy(candidate, kept[*group], keptTaken[*group]) : Decide(candidate, selection);
+            } catch (const Error& error) {
+                Refuse(error);
+            }
+            if (group && !copy)
+                keptTaken[*group] = outcomes[i].What == Outcome::Kind::Taken;
         }
     }
 
-    for (std::size_t i = 0; i < files_.size(); ++i)
-        if (!taken[i].empty())
-            selection.Files.push_back({files_[i].Path, std::move(files_[i].Bytes), std::move(taken[i])});
+    std::vector<std::uint32_t> removed(wanted.size());
+    std::vector<std::vector<ByteRange>> taken(files_.size());
+    std::vector<std::vector<ByteRange>> copies(files_.size());
+    for (std::size_t i = 0; i < candidates_.size(); ++i) {
+        const Candidate& candidate = candidates_[i];
+        const ByteRange range{candidate.Record.Begin, candidate.Record.End};
+        if (outcomes[i].What != Outcome::Kind::Left)
+            if (const std::optional<std::size_t> group = groupOf(candidate))
+                ++removed[*group];
+        if (outcomes[i].What == Outcome::Kind::Cut)
+            copies[candidate.File].push_back(range);
+        if (outcomes[i].What != Outcome::Kind::Left)
+            taken[candidate.File].push_back(range);
+    }
+    for (std::size_t i = 0; i < candidates_.size(); ++i) {
+        Outcome& outcome = outcomes[i];
+        if (outcome.What == Outcome::Kind::Left && !outcome.Line.empty())
+            selection.NotFrozen.push_back(std::move(outcome.Line));
+        if (outcome.What != Outcome::Kind::Taken)
+            continue;
+        selection.Objects.push_back(outcome.Object);
+        if (!outcome.Note.empty())
+            selection.Notes.push_back(std::move(outcome.Note));
+        const std::optional<std::size_t> group = groupOf(candidates_[i]);
+        if (group && removed[*group] > 1)
+            selection.Notes.push_back(SerialText(wanted[*group]) + ": frozen once, from " + PlaceText(kept[*group])
+                + ", the record the server keeps; " + std::to_string(removed[*group])
+                + " records with this serial removed");
+    }
+    for (std::size_t k = 0; k < wanted.size(); ++k) {
+        if (records[k] < 2)
+            continue;
+        selection.SerialOutcomes[wanted[k]] = keptTaken[k]
+            ? "a freeze takes the one in " + PlaceText(kept[k]) + ", which the server keeps, and removes "
+                + std::to_string(removed[k]) + (removed[k] == 1 ? " record" : " records")
+            : "a freeze takes none: the server keeps the one in " + PlaceText(kept[k]) + ", which a freeze leaves";
+    }
+
+    for (std::size_t i = 0; i < files_.size(); ++i) {
+        if (taken[i].empty())
+            continue;
+        selection.Files.push_back(
+            {files_[i].Path, std::move(files_[i].Bytes), std::move(taken[i]), std::move(copies[i])});
+    }
     files_.clear();
     candidates_.clear();
     containers_.clear();
+    names_.clear();
+    serials_.clear();
     selection.Refused = std::move(refused_);
     refused_.clear();
     return selection;

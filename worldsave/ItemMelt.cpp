@@ -14,6 +14,7 @@ namespace {
 constexpr std::uint32_t GridWidth = 7168;
 constexpr std::uint32_t GridHeight = 4096;
 constexpr std::uint32_t FirstItemSerial = 0x40000000;
+constexpr std::string_view OverflowFileName = "overflow.wsc";
 
 // Hexadecimal as the server writes it: "0x", lower case, no padding.
 std::string Hex(std::uint32_t value)
@@ -25,11 +26,17 @@ std::string Hex(std::uint32_t value)
 
 } // namespace
 
-std::string RegionFileName(std::uint32_t x, std::uint32_t y)
+std::string RegionFileName(std::uint32_t x, std::uint32_t y, std::uint32_t mapWidth, std::uint32_t mapHeight)
 {
-    if (x >= GridWidth || y >= GridHeight)
-        return "overflow.wsc";
+    if (x >= GridWidth || y >= GridHeight || x / 32 >= mapWidth / 32 || y / 128 >= mapHeight / 128)
+        return std::string(OverflowFileName);
     return std::to_string(x / 256) + "." + std::to_string(y / 1024) + ".wsc";
+}
+
+bool IsOverflowFile(std::string_view path)
+{
+    const std::size_t slash = path.find_last_of("/\\");
+    return (slash == std::string_view::npos ? path : path.substr(slash + 1)) == OverflowFileName;
 }
 
 std::uint32_t HighestSerial(const RecordScan& scan)
@@ -74,13 +81,41 @@ std::string ItemRecordText(const MeltedObject& object)
         + ",0\nCont=0xffffffff\nType=255\nMovable=2\n\no---o\n\n";
 }
 
-std::string_view LineEndBefore(std::string_view existing)
+std::string_view LineEndBefore(std::string_view existing, bool crLf)
 {
-    return existing.empty() || existing.back() == '\n' ? "" : "\n";
+    if (existing.empty() || existing.back() == '\n')
+        return "";
+    return crLf ? "\r\n" : "\n";
 }
 
-void CheckAppendTarget(const std::string& path, const RecordScan& scan)
+bool UsesCrLf(std::string_view bytes)
 {
+    const std::size_t lf = bytes.find('\n');
+    return lf != std::string_view::npos && lf > 0 && bytes[lf - 1] == '\r';
+}
+
+std::string WithCrLf(std::string_view records)
+{
+    std::string text;
+    text.reserve(records.size() + records.size() / 8);
+    for (const char c : records) {
+        if (c == '\n')
+            text += '\r';
+        text += c;
+    }
+    return text;
+}
+
+void CheckAppendTarget(const std::string& path, std::string_view bytes, const RecordScan& scan)
+{
+    if (WorldSaveKindOfText(bytes, path) != WorldSaveKind::ItemFile) {
+        Error error("This file is a classic world save of SECTION WORLDITEM sections, not a file of [ITEM] records: a "
+                    "melt writes no [ITEM] records into it");
+        error.SetFile(path);
+        throw error;
+    }
+    if (scan.ByteOrderMark)
+        RaiseAtLine(path, 1, ByteOrderMarkText);
     if (scan.LongLine.Line != 0)
         RaiseAtLine(path, scan.LongLine.Line, LongLineText(scan) + ", so it would not load new items there");
     if (scan.EndsInsideRecord)

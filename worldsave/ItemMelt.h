@@ -12,10 +12,15 @@
 // server's own spelling and number form.
 namespace cryo {
 
-// The file the server stores a position in: "<x div 256>.<y div 1024>.wsc",
-// on the fixed grid of 7168 x 4096 tiles whatever the map's size, and
-// "overflow.wsc" for positions outside it.
-std::string RegionFileName(std::uint32_t x, std::uint32_t y);
+// The file the server stores a position of a map of mapWidth x mapHeight
+// tiles in: "<x div 256>.<y div 1024>.wsc", on the fixed grid of 7168 x 4096
+// tiles whatever the map's size; "overflow.wsc" for a position outside that
+// grid, or outside the map's own grid of cells of 32 x 128 tiles, (mapWidth
+// div 32) x (mapHeight div 128) of them.
+std::string RegionFileName(std::uint32_t x, std::uint32_t y, std::uint32_t mapWidth, std::uint32_t mapHeight);
+
+// Whether the path names an overflow.wsc.
+bool IsOverflowFile(std::string_view path);
 
 // The highest serial of all records, of every kind, as the server reads it;
 // 0 when there is none. Houses, boats and spawners are items numbered like
@@ -50,13 +55,21 @@ struct MeltedObject {
 std::string ItemRecordText(const MeltedObject& object);
 
 // What goes between a file's bytes and the records appended to them: a line
-// end when the file does not end with one, else nothing.
-std::string_view LineEndBefore(std::string_view existing);
+// end (CR LF when crLf) when the file does not end with one, else nothing.
+std::string_view LineEndBefore(std::string_view existing, bool crLf = false);
+
+// Whether the file's first line ends in CR LF.
+bool UsesCrLf(std::string_view bytes);
+
+// LF-ended records with CR LF line ends instead.
+std::string WithCrLf(std::string_view records);
 
 // Refuses, naming the file and line, a file whose appended records the server
 // would not load as they stand: one with a line too long for it (it skips the
-// rest of the file), or one that ends inside a record without "o---o" (the
-// records would be read into it).
-void CheckAppendTarget(const std::string& path, const RecordScan& scan);
+// rest of the file), one that begins with a byte-order mark (it hides the
+// first record), or one that ends inside a record without "o---o" (the
+// records would be read into it); and a classic world save, which is no place
+// for [ITEM] records.
+void CheckAppendTarget(const std::string& path, std::string_view bytes, const RecordScan& scan);
 
 } // namespace cryo

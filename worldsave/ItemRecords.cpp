@@ -322,6 +322,11 @@ ItemPosition PositionOf(const RecordValues& values)
         position.Z = field(zFrom, 2).Signed();
     if (worldFrom != nullptr)
         position.World = field(worldFrom, 3).Value;
+    if (values.Location.Present()) {
+        const ServerFields fields = ReadServerFields(values.Location.Value);
+        if (fields.Count >= 5 && fields.Field[4].IsNumber())
+            position.Instance = fields.Field[4].Value;
+    }
     return position;
 }
 
@@ -405,13 +410,102 @@ bool ReadContOrType(std::string_view bytes, std::size_t begin, std::vector<std::
 
 } // namespace
 
-bool ContainersOnly(std::string_view bytes, std::vector<std::uint32_t>& containers)
+namespace {
+
+// Whether a line beginning with c may matter to ReferencesOnly: a section
+// line, a Cont, Type or Serial line, an "o---o", or one that begins with a blank.
+bool MayBeReference(char c)
+{
+    const char folded = static_cast<char>(c | 0x20);
+    return MayBeContOrType(c) || c == '[' || folded == 's' || c == 'o';
+}
+
+// The record ReferencesOnly is passing over, for its serial.
+struct PassedRecord {
+    bool Open = false;
+    std::uint32_t Line = 0;
+    ServerNumber Serial;
+
+    void Close(std::vector<SerialLine>& serials)
+    {
+        if (Open && Serial.IsNumber())
+            serials.push_back({Serial.Value, Line});
+        Open = false;
+    }
+};
+
+// The line that begins at begin, number lineNumber, for ReferencesOnly;
+// false for a Type that reads 255.
+bool ReadReference(std::string_view bytes, std::size_t begin, std::uint32_t lineNumber,
+    std::vector<std::uint32_t>& containers, std::vector<SerialLine>& serials, PassedRecord& record)
+{
+    const char first = bytes[begin];
+    if (first == '[') {
+        record.Close(serials);
+        record = {true, lineNumber, {}};
+        return true;
+    }
+    const char folded = static_cast<char>(first | 0x20);
+    if (folded == 'c' || folded == 't' || !record.Open)
+        return !MayBeContOrType(first) || ReadContOrType(bytes, begin, containers);
+    // Most lines are the server's own: read at once, or passed over at once
+    // when they cannot be a Serial or "o---o" line (SpawnerID, Owner, ...).
+    if (std::uint32_t value = 0; bytes.substr(begin, 7) == "Serial=" && ReadServerForm(bytes, begin + 7, value)) {
+        record.Serial = {ServerNumber::State::Number, value};
+        return true;
+    }
+    if (first == 'o') {
+        if (bytes.substr(begin, 6) == "o---o\n")
+            record.Close(serials);
+        if (bytes.substr(begin, 5) != "o---o" || bytes.substr(begin, 6) == "o---o\n")
+            return true;
+    }
+    if (folded == 's') {
+        const std::string_view key = bytes.substr(begin, 6);
+        if (!KeyIs(key, "SERIAL"))
+            return true;
+    }
+    const std::size_t lf = bytes.find('\n', begin);
+    std::string_view line = bytes.substr(begin, lf == std::string_view::npos ? std::string_view::npos : lf - begin);
+    if (lf != std::string_view::npos && line.ends_with('\r'))
+        line.remove_suffix(1);
+    if (ServerTrim(line).starts_with("o---o")) {
+        if (ReadRecordLine(line).LineKind == RecordLine::Kind::RecordEnd)
+            record.Close(serials);
+        return true;
+    }
+    const RecordLine read = ReadRecordLine(line);
+    if (read.LineKind == RecordLine::Kind::KeyValue && KeyIs(read.Key, "SERIAL"))
+        record.Serial = ReadServerNumber(read.Value);
+    return !MayBeContOrType(first) || ReadContOrType(bytes, begin, containers);
+}
+
+// The bits set in a 16-bit mask of line ends, without the library call that
+// a population count is where the processor has no instruction for it.
+constexpr std::array<std::uint8_t, 256> BitsInByte = [] {
+    std::array<std::uint8_t, 256> bits{};
+    for (std::size_t i = 1; i < bits.size(); ++i)
+        bits[i] = static_cast<std::uint8_t>(bits[i / 2] + (i & 1));
+    return bits;
+}();
+
+[[maybe_unused]] std::uint32_t LineEnds(unsigned mask)
+{
+    return std::uint32_t{BitsInByte[mask & 0xFF]} + BitsInByte[(mask >> 8) & 0xFF];
+}
+
+} // namespace
+
+bool ReferencesOnly(std::string_view bytes, std::vector<std::uint32_t>& containers, std::vector<SerialLine>& serials)
 {
     if (bytes.starts_with("\xEF\xBB\xBF"))
         return false;
     const std::size_t before = containers.size();
-    bool alone = bytes.empty() || !MayBeContOrType(bytes[0]) || ReadContOrType(bytes, 0, containers);
+    const std::size_t serialsBefore = serials.size();
+    PassedRecord record;
+    bool alone = bytes.empty() || !MayBeReference(bytes[0]) || ReadReference(bytes, 0, 1, containers, serials, record);
     std::size_t lineStart = 0;
+    std::uint32_t linesEnded = 0; // line ends before the one being looked at
     // A line too long for the server is found between two line ends.
     auto lineEnd = [&](std::size_t lf) {
         alone = alone && lf - lineStart <= LongestLineBetweenRecords;
@@ -422,7 +516,7 @@ bool ContainersOnly(std::string_view bytes, std::vector<std::uint32_t>& containe
     std::size_t i = 0;
 #if defined(__SSE2__)
     // Lines are found sixteen bytes at a time, and only those that begin with
-    // a byte MayBeContOrType takes are read.
+    // a byte MayBeReference takes are read.
     const __m128i lfs = _mm_set1_epi8('\n');
     const __m128i fold = _mm_set1_epi8(0x20);
     auto equal = [](__m128i a, char c) { return _mm_cmpeq_epi8(a, _mm_set1_epi8(c)); };
@@ -435,23 +529,32 @@ bool ContainersOnly(std::string_view bytes, std::vector<std::uint32_t>& containe
         lineStart = i + 32 - static_cast<std::size_t>(__builtin_clz(lfMask));
         const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + i + 1));
         const __m128i folded = _mm_or_si128(next, fold);
-        const __m128i wanted = _mm_or_si128(_mm_or_si128(equal(folded, 'c'), equal(folded, 't')),
-            _mm_or_si128(
-                _mm_or_si128(equal(next, ' '), equal(next, '\t')), _mm_or_si128(equal(next, '\v'), equal(next, '\f'))));
-        for (auto mask = lfMask & static_cast<unsigned>(_mm_movemask_epi8(wanted)); mask != 0; mask &= mask - 1)
-            alone = ReadContOrType(bytes, i + static_cast<std::size_t>(__builtin_ctz(mask)) + 1, containers) && alone;
+        const __m128i wanted = _mm_or_si128(_mm_or_si128(_mm_or_si128(equal(folded, 'c'), equal(folded, 't')),
+                                                _mm_or_si128(_mm_or_si128(equal(next, ' '), equal(next, '\t')),
+                                                    _mm_or_si128(equal(next, '\v'), equal(next, '\f')))),
+            _mm_or_si128(_mm_or_si128(equal(next, '['), equal(folded, 's')), equal(next, 'o')));
+        for (auto mask = lfMask & static_cast<unsigned>(_mm_movemask_epi8(wanted)); mask != 0; mask &= mask - 1) {
+            const auto bit = static_cast<unsigned>(__builtin_ctz(mask));
+            const std::uint32_t line = linesEnded + LineEnds(lfMask & ((2u << bit) - 1)) + 1;
+            alone = ReadReference(bytes, i + bit + 1, line, containers, serials, record) && alone;
+        }
+        linesEnded += LineEnds(lfMask);
     }
 #endif
     for (; alone && i < size; ++i) {
         if (base[i] != '\n')
             continue;
         lineEnd(i);
-        if (i + 1 < size && MayBeContOrType(base[i + 1]))
-            alone = ReadContOrType(bytes, i + 1, containers) && alone;
+        ++linesEnded;
+        if (i + 1 < size && MayBeReference(base[i + 1]))
+            alone = ReadReference(bytes, i + 1, linesEnded + 1, containers, serials, record) && alone;
     }
     alone = alone && size - lineStart <= LongestLineBetweenRecords;
-    if (!alone)
+    record.Close(serials);
+    if (!alone) {
         containers.resize(before);
+        serials.resize(serialsBefore);
+    }
     return alone;
 }
 

@@ -45,6 +45,7 @@ struct ItemPosition {
     std::uint32_t X = 100, Y = 100;
     std::int32_t Z = 0;
     std::uint32_t World = 0;
+    std::uint32_t Instance = 0; // Location's fifth field, 0 without one
     std::uint32_t XLine = 0, YLine = 0, ZLine = 0;
 };
 ItemPosition PositionOf(const RecordValues& values);
@@ -95,6 +96,10 @@ struct RecordScan {
     bool ByteOrderMark = false;
 };
 
+// Why a file that begins with a UTF-8 byte-order mark is refused.
+inline constexpr const char* ByteOrderMarkText
+    = "The file begins with a UTF-8 byte-order mark, which hides its first record from the server";
+
 // An Error with the text that names the file and the line, and one raised.
 Error ErrorAtLine(const std::string& path, std::uint32_t line, const std::string& text);
 [[noreturn]] void RaiseAtLine(const std::string& path, std::uint32_t line, const std::string& text);
@@ -102,13 +107,22 @@ Error ErrorAtLine(const std::string& path, std::uint32_t line, const std::string
 // What the server does with the scan's long line, for messages.
 std::string LongLineText(const RecordScan& scan);
 
+// A record's serial, as the server reads it, and the line of its section line.
+struct SerialLine {
+    std::uint32_t Serial = 0;
+    std::uint32_t Line = 0;
+
+    bool operator==(const SerialLine&) const = default;
+};
+
 // What a freeze needs of a file none of whose records it takes, found line by
 // line without reading records, which is several times faster: appends to
-// containers the value of every Cont line that names an object, and returns
-// true. Returns false, with containers as they were, when the file needs
-// ScanRecords: it has a Type line that reads 255, a byte-order mark, or a
-// line longer than the server reads between records.
-bool ContainersOnly(std::string_view bytes, std::vector<std::uint32_t>& containers);
+// containers the value of every Cont line that names an object, and to serials
+// the serial of every record that has one, and returns true. Returns false,
+// with both as they were, when the file needs ScanRecords: it has a Type line
+// that reads 255, a byte-order mark, or a line longer than the server reads
+// between records.
+bool ReferencesOnly(std::string_view bytes, std::vector<std::uint32_t>& containers, std::vector<SerialLine>& serials);
 
 // Reads every record of the file's bytes in one pass. A UTF-8 byte-order mark
 // hides the first section line, as it does from the server.

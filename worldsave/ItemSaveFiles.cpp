@@ -42,61 +42,144 @@ bool IsFolder(const std::string& path)
     return !path.empty() && path.find('\0') == std::string::npos && fs::is_directory(NativePath(path), ignored);
 }
 
-// Whether the text holds a line that is not blank, and then whether that
-// line begins with "["; lines end at an LF or a CR. lineStart says whether the
-// text begins a line, and afterwards whether the text ended at one.
-enum class FirstLine { NotYet, Record, Other };
+// Finds the line that decides a world save's kind, fed the text in pieces:
+// the first that is neither blank, nor a "//" comment, nor one of the lines
+// the server writes between records ("o---o", "---REGION---"). Lines end at
+// an LF or a CR.
+class KindLine {
+public:
+    enum class Found { NotYet, Record, Other };
 
-FirstLine FirstLineOf(std::string_view text, bool& lineStart)
-{
-    for (const char c : text) {
-        if (c == '\n' || c == '\r') {
-            lineStart = true;
-            continue;
+    Found Feed(std::string_view text)
+    {
+        for (const char c : text) {
+            const bool blank = c == ' ' || c == '\t' || c == '\v' || c == '\f';
+            if (c == '\n' || c == '\r') {
+                if (state_ == State::Slash || (state_ == State::Separator && !IsSeparator()))
+                    return Found::Other;
+                state_ = State::Start;
+                continue;
+            }
+            switch (state_) {
+            case State::Comment:
+                continue;
+            case State::Separator:
+                if (line_.size() < MaxSeparator)
+                    line_ += c;
+                else if (!IsSeparator())
+                    return Found::Other;
+                continue;
+            case State::Slash:
+                if (c != '/')
+                    return Found::Other;
+                state_ = State::Comment;
+                continue;
+            default:
+                break;
+            }
+            if (blank) {
+                state_ = State::Blank;
+            } else if (c == '/') {
+                state_ = State::Slash;
+            } else if (c == '-' || c == 'o') {
+                state_ = State::Separator;
+                line_.assign(1, c);
+            } else {
+                return state_ == State::Start && c == '[' ? Found::Record : Found::Other;
+            }
         }
-        if (c == ' ' || c == '\t' || c == '\v' || c == '\f') {
-            lineStart = false;
-            continue;
-        }
-        return lineStart && c == '[' ? FirstLine::Record : FirstLine::Other;
+        return Found::NotYet;
     }
-    return FirstLine::NotYet;
+
+    // At the end of the text.
+    Found End() const
+    {
+        const bool open = state_ == State::Slash || (state_ == State::Separator && !IsSeparator());
+        return open ? Found::Other : Found::NotYet;
+    }
+
+private:
+    static constexpr std::size_t MaxSeparator = 16;
+
+    bool IsSeparator() const
+    {
+        std::string_view line = line_;
+        while (
+            !line.empty() && (line.back() == ' ' || line.back() == '\t' || line.back() == '\v' || line.back() == '\f'))
+            line.remove_suffix(1);
+        return line.starts_with("o---o") || line == "---REGION---";
+    }
+
+    // Start: nothing yet on this line; Blank: only blanks.
+    enum class State { Start, Blank, Slash, Comment, Separator };
+    State state_ = State::Start;
+    std::string line_; // a separator's first characters
+};
+
+// The kind the line found gives, or for none the file's name.
+WorldSaveKind KindOf(KindLine::Found found, std::string_view path)
+{
+    if (found == KindLine::Found::Record)
+        return WorldSaveKind::ItemFile;
+    if (found == KindLine::Found::Other)
+        return WorldSaveKind::Classic;
+    const std::size_t slash = path.find_last_of("/\\");
+    const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+    return LowerCase(name) == "uox3.wsc" ? WorldSaveKind::Classic : WorldSaveKind::ItemFile;
 }
 
 } // namespace
 
-WorldSaveKind WorldSaveKindOfText(std::string_view text)
+WorldSaveKind WorldSaveKindOfText(std::string_view text, std::string_view path)
 {
     if (text.starts_with(ByteOrderMark))
         text.remove_prefix(ByteOrderMark.size());
-    bool lineStart = true;
-    return FirstLineOf(text, lineStart) == FirstLine::Record ? WorldSaveKind::ItemFile : WorldSaveKind::Classic;
+    KindLine line;
+    const KindLine::Found found = line.Feed(text);
+    return KindOf(found == KindLine::Found::NotYet ? line.End() : found, path);
 }
 
 namespace {
 
-WorldSaveKind WorldSaveKindOfFile(File file)
+// Text never holds a NUL byte, UTF-16 aside, which the reader refuses with
+// its own message.
+constexpr std::size_t BinaryTestBytes = 65536;
+
+void CheckNotBinary(std::string_view head)
 {
-    // Blank lines are rare at the top of a file: read on only while all is blank.
-    std::string head;
-    bool markPassed = false;
-    bool lineStart = true;
-    char chunk[4096];
-    while (const std::size_t got = file.ReadSome(chunk, sizeof chunk)) {
-        head.append(chunk, got);
-        if (!markPassed) {
-            if (head.size() < ByteOrderMark.size() && ByteOrderMark.starts_with(head))
-                continue;
-            if (head.starts_with(ByteOrderMark))
-                head.erase(0, ByteOrderMark.size());
-            markPassed = true;
-        }
-        const FirstLine first = FirstLineOf(head, lineStart);
-        if (first != FirstLine::NotYet)
-            return first == FirstLine::Record ? WorldSaveKind::ItemFile : WorldSaveKind::Classic;
-        head.clear();
+    if (head.starts_with("\xFF\xFE") || head.starts_with("\xFE\xFF"))
+        return;
+    const std::size_t nul = head.find('\0');
+    if (nul != std::string_view::npos)
+        throw Error("This is not a world save but a binary file: it holds a NUL byte at offset " + std::to_string(nul));
+}
+
+WorldSaveKind WorldSaveKindOfFile(File file, const std::string& path)
+{
+    std::string head(BinaryTestBytes, '\0');
+    std::size_t used = 0;
+    while (used < head.size()) {
+        const std::size_t got = file.ReadSome(head.data() + used, head.size() - used);
+        if (got == 0)
+            break;
+        used += got;
     }
-    return WorldSaveKind::Classic;
+    head.resize(used);
+    CheckNotBinary(head);
+    std::string_view text = head;
+    if (text.starts_with(ByteOrderMark))
+        text.remove_prefix(ByteOrderMark.size());
+    // Blank and comment lines are rare at the top of a file: read on only while all is such.
+    KindLine line;
+    KindLine::Found found = line.Feed(text);
+    char chunk[4096];
+    while (found == KindLine::Found::NotYet && used == BinaryTestBytes) {
+        const std::size_t got = file.ReadSome(chunk, sizeof chunk);
+        if (got == 0)
+            break;
+        found = line.Feed(std::string_view(chunk, got));
+    }
+    return KindOf(found == KindLine::Found::NotYet ? line.End() : found, path);
 }
 
 } // namespace
@@ -108,7 +191,7 @@ WorldSaveKind WorldSaveKindOf(const std::string& path)
     if (!FileExists(path))
         return WorldSaveKind::Classic;
     try {
-        return WorldSaveKindOfFile(File::OpenForReading(path));
+        return WorldSaveKindOfFile(File::OpenForReading(path), path);
     } catch (Error& error) {
         error.SetFile(path);
         throw;

@@ -14,14 +14,17 @@ enum class WorldSaveKind {
     Folder, // the server's shared folder of region files
 };
 
-// Text whose first line that is not blank begins with "[" holds [ITEM]
-// records; anything else, empty text too, is a classic world save. A UTF-8
-// byte-order mark in front is passed over.
-WorldSaveKind WorldSaveKindOfText(std::string_view text);
+// The first line that is neither blank nor a "//" comment decides, whatever
+// the line ends: one that begins with "[" makes a file of [ITEM] records, any
+// other a classic world save. Text without such a line (an emptied patch
+// file) holds [ITEM] records, unless the file is named UOX3.wsc in any case.
+// A UTF-8 byte-order mark in front is passed over.
+WorldSaveKind WorldSaveKindOfText(std::string_view text, std::string_view path);
 
 // The kind of what the path names. A path that names nothing is a classic
 // world save, so that it fails as it always has; only the beginning of a file
-// is read.
+// is read. A file with a NUL byte in its first 64 KiB is binary, not text,
+// and refused before anything reads it as a world save.
 WorldSaveKind WorldSaveKindOf(const std::string& path);
 
 // The name of a file inside a folder path, whichever separator it uses.

@@ -42,7 +42,10 @@ void WriteItemSection(WscWriter& out, std::int32_t number, std::int32_t serial, 
 constexpr int KeepSection = -1;
 
 // Copies the text, cutting out the sections of the table whose entries have a
-// slot; a value error is recorded for its slot and the pass goes on.
+// slot; a value error is recorded for its slot and the pass goes on. A
+// section is cut through its last line beginning with "}" before the next
+// section line, the one whose values the selection took last: lines after an
+// earlier "}" are held until a later one shows that they belong to it.
 class SectionExtractor {
 public:
     SectionExtractor(const std::string& path, const ExportTable& table, const std::vector<int>& slotOfEntry,
@@ -58,7 +61,9 @@ public:
     {
         out.WriteRaw(reader.Bom());
         reader.ForEachLine([&](std::string_view line) { Line(line, out); });
-        if (slot_ != KeepSection || next_ != table_.size())
+        if (slot_ != KeepSection)
+            EndSection(out);
+        if (next_ != table_.size())
             throw ChangedText();
         out.WriteRaw(reader.ReadTail());
         out.Finish();
@@ -73,7 +78,7 @@ private:
     {
         if (StartsWithTag(line, "SECTION ")) {
             if (slot_ != KeepSection)
-                throw ChangedText();
+                EndSection(out);
             if (StartsWithTag(line, "SECTION WORLDITEM ")) {
                 if (next_ < table_.size() && table_[next_].Section == sections_) {
                     slot_ = slotOfEntry_[next_];
@@ -81,6 +86,8 @@ private:
                     ++next_;
                     item_ = {};
                     x_ = y_ = 0;
+                    type_ = 0;
+                    contained_ = closed_ = selected_ = false;
                 }
                 ++sections_;
             }
@@ -89,13 +96,28 @@ private:
             out.WriteLine(line);
             return;
         }
-        ExtractedBlock& block = slots_[static_cast<std::size_t>(slot_)];
-        if (block.Error) {
-            // A section whose values already failed still ends at its "}".
-            if (StartsWithTag(line, "}"))
-                slot_ = KeepSection;
+        if (!closed_) {
+            Read(line);
             return;
         }
+        if (!StartsWithTag(line, "}")) {
+            held_.emplace_back(line);
+            return;
+        }
+        for (const std::string& earlier : held_)
+            Read(earlier);
+        held_.clear();
+        Read(line);
+    }
+
+    // A line of the section being cut.
+    void Read(std::string_view line)
+    {
+        const bool close = StartsWithTag(line, "}");
+        closed_ = closed_ || close;
+        ExtractedBlock& block = slots_[static_cast<std::size_t>(slot_)];
+        if (block.Error)
+            return;
         try {
             if (StartsWithTag(line, "ID "))
                 item_.TileId = CheckedNarrow<std::uint16_t>(TagValue(line, 2));
@@ -107,14 +129,59 @@ private:
                 item_.Z = CheckedNarrow<std::int8_t>(TagValue(line, 1));
             else if (StartsWithTag(line, "COLOR "))
                 item_.Color = CheckedNarrow<std::uint16_t>(TagValue(line, 5));
-            else if (StartsWithTag(line, "}")) {
-                slot_ = KeepSection;
-                if (block.Items.size() == MaxBlockItems)
-                    throw RangeError();
-                item_.XOffset = static_cast<std::uint8_t>(x_ % 8);
-                item_.YOffset = static_cast<std::uint8_t>(y_ % 8);
-                block.Items.push_back(item_);
+            else if (StartsWithTag(line, "TYPE "))
+                type_ = TagValue(line, 4);
+            else if (StartsWithTag(line, "CONT "))
+                contained_ = ContainedBy(line);
+            else if (close && type_ == 255 && !contained_) {
+                selected_ = true;
+                taken_ = item_;
+                taken_.XOffset = static_cast<std::uint8_t>(x_ % 8);
+                taken_.YOffset = static_cast<std::uint8_t>(y_ % 8);
             }
+        } catch (const Error&) {
+            Failed(block);
+        }
+    }
+
+    static bool ContainedBy(std::string_view line)
+    {
+        try {
+            return TagValue(line, 4) != -1;
+        } catch (const ConvertError&) {
+            return true;
+        }
+    }
+
+    // At the next section line or the end of the text: the object is stored
+    // and the lines after the section's last "}" are written.
+    void EndSection(WscWriter& out)
+    {
+        ExtractedBlock& block = slots_[static_cast<std::size_t>(slot_)];
+        if (!closed_ || (!selected_ && !block.Error))
+            throw ChangedText();
+        if (!block.Error) {
+            if (block.Items.size() == MaxBlockItems) {
+                try {
+                    throw RangeError();
+                } catch (const Error&) {
+                    Failed(block);
+                }
+            } else {
+                block.Items.push_back(taken_);
+            }
+        }
+        for (const std::string& line : held_)
+            out.WriteLine(line);
+        held_.clear();
+        slot_ = KeepSection;
+    }
+
+    // Called while an Error is handled: it is kept, naming the section, for its block.
+    void Failed(ExtractedBlock& block) const
+    {
+        try {
+            throw;
         } catch (Error& error) {
             error.SetPlace(SectionPlace(number_));
             error.SetFile(path_);
@@ -134,6 +201,12 @@ private:
     TStaticItem item_;
     std::uint16_t x_ = 0;
     std::uint16_t y_ = 0;
+    std::int32_t type_ = 0;
+    bool contained_ = false;
+    bool closed_ = false; // a "}" line of the section has been read
+    bool selected_ = false; // one of them selected it
+    TStaticItem taken_; // as the last selecting "}" found it
+    std::vector<std::string> held_; // lines since the last "}"
 };
 
 } // namespace

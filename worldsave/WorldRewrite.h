@@ -35,10 +35,11 @@ struct ExtractedBlock {
 };
 
 // Cuts every section of the table whose block is listed out of the world save,
-// each from its "SECTION WORLDITEM" line through its first line beginning with
-// "}", in one pass, and writes the rest of the text to out without committing
-// it. Returns the listed blocks in their order, each with its sections'
-// objects.
+// each from its "SECTION WORLDITEM" line through its last line beginning with
+// "}" before the next section line, in one pass, and writes the rest of the
+// text to out without committing it. Returns the listed blocks in their
+// order, each with its sections' objects, whose values are those at the last
+// "}" that selected the section.
 std::vector<ExtractedBlock> ExtractSelectedSections(const std::string& wscPath, const ExportTable& table,
     const std::vector<std::pair<std::uint16_t, std::uint16_t>>& blocks, ReplacementFile& out);
 

@@ -41,7 +41,8 @@ TEST(CheckJson, TextIsEscapedAndBytesThatAreNoUtf8BecomeReplacementCharacters)
         EXPECT_EQ(JsonOf(text),
             "{\n  \"healthy\": false,\n  \"staidx\": " + json
                 + ",\n  \"statics\": \"s\",\n  \"wsc\": \"w\",\n  \"world_save\": \"\",\n  \"map_blocks\": [1, 2],\n"
-                  "  \"statics_bytes\": 0,\n  \"unreferenced_bytes\": 0,\n  \"findings\": [\n    {\"kind\": \"kind\", "
+                  "  \"statics_bytes\": 0,\n  \"unreferenced_bytes\": 0,\n  \"other_worlds\": {},\n  \"findings\": [\n "
+                  "   {\"kind\": \"kind\", "
                   "\"title\": "
                 + json + ", \"count\": 1, \"examples\": [" + json + "]}\n  ]\n}\n")
             << text;

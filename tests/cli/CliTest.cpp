@@ -307,9 +307,10 @@ TEST(CommandLine, ErrorsGoToStandardErrorWithTheFileAndTheFullStopRule)
     };
     const Case cases[] = {
         {"list", {"abc", "0"}, none, "", "'abc' is not a valid integer value."},
-        {"list", {"0", "65536"}, none, "", "Range check error."},
-        {"list", {"-5", "0"}, none, "", "Range check error."},
-        {"melt", {"768", "0"}, none, "", "Range check error."},
+        {"list", {"0", "65536"}, none, "", "Range check error: Y block 65536 is outside 0..511."},
+        {"list", {"-5", "0"}, none, "", "Range check error: X block -5 is outside 0..767."},
+        {"melt", {"768", "0"}, none, "", "Range check error: X block 768 is outside 0..767."},
+        {"melt", {"0", "$200"}, none, "", "Range check error: Y block 512 is outside 0..511."},
         {"list", {"100", "200"}, [](const TempFolder& dir) { fs::remove(dir / "StaIdx0.mul"); }, "StaIdx0.mul",
             "File not found."},
         {"list", {"100", "200"}, [](const TempFolder& dir) { fs::remove(dir / "Statics0.mul"); }, "Statics0.mul",
@@ -341,6 +342,62 @@ TEST(CommandLine, ErrorsGoToStandardErrorWithTheFileAndTheFullStopRule)
     }
 }
 
+TEST(CommandLine, FilesThatAreOneAreRefusedBeforeAnythingIsLockedOrRead)
+{
+    namespace fs = std::filesystem;
+    // hard.mul is a second name of StaIdx0.mul, soft.wsc a link to it, copy.wsc a copy of Statics0.mul.
+    const struct {
+        std::vector<std::string> Files; // the command, its files, then the output file of an export
+        std::string Err;
+    } cases[] = {
+        {{"melt", "StaIdx0.mul", "Statics0.mul", "Statics0.mul"},
+            "The statics file 'Statics0.mul' and the world save "
+            "'Statics0.mul' are one file: each must be a file of "
+            "its own."},
+        {{"freeze", "StaIdx0.mul", "hard.mul", "UOX3.wsc"},
+            "The index 'StaIdx0.mul' and the statics file 'hard.mul' are one file: each must be a file of its own."},
+        {{"check", "StaIdx0.mul", "Statics0.mul", "soft.wsc"},
+            "The index 'StaIdx0.mul' and the world save 'soft.wsc' are one file: each must be a file of its own."},
+        {{"list", "StaIdx0.mul", "./StaIdx0.mul"},
+            "The index 'StaIdx0.mul' and the statics file './StaIdx0.mul' are one file: each must be a file of its "
+            "own."},
+        {{"export", "StaIdx0.mul", "Statics0.mul", "UOX3.wsc", "hard.mul"},
+            "The index 'StaIdx0.mul' and the output file 'hard.mul' are one file: each must be a file of its own."},
+        // A file that is not text is no world save.
+        {{"melt", "StaIdx0.mul", "Statics0.mul", "copy.wsc"},
+            "copy.wsc: This is not a world save but a binary file: it holds a NUL byte at offset 5."},
+        {{"export", "StaIdx0.mul", "Statics0.mul", "copy.wsc", "out.wsc"},
+            "copy.wsc: This is not a world save but a binary file: it holds a NUL byte at offset 5."},
+    };
+    for (const auto& c : cases) {
+        const Sample sample;
+        fs::create_hard_link(sample.dir / "StaIdx0.mul", sample.dir / "hard.mul");
+        fs::create_symlink(sample.dir / "StaIdx0.mul", sample.dir / "soft.wsc");
+        fs::copy_file(sample.dir / "Statics0.mul", sample.dir / "copy.wsc");
+        const std::vector<test::Bytes> before = Contents(sample);
+        std::vector<std::string> args{c.Files[0]};
+        const char* const options[] = {"--staidx", "--statics", "--wsc"};
+        for (std::size_t i = 1; i < c.Files.size(); ++i) {
+            if (i <= 3)
+                args.push_back(options[i - 1]);
+            args.push_back(sample.dir / c.Files[i]);
+        }
+        if (c.Files[0] == "melt" || c.Files[0] == "list")
+            args.insert(args.end(), {"100", "200"});
+        const Result run = Cli(args);
+        const bool binary = c.Err.starts_with("copy");
+        const std::string err = std::regex_replace(c.Err, std::regex("'([^']+)'"), "'" + sample.dir.path() + "/$1'");
+        EXPECT_EQ(run.Status, 1) << c.Err;
+        EXPECT_EQ(run.Err, "cryoweaver-cli: " + (binary ? sample.dir / err : err) + "\n");
+        EXPECT_EQ(Contents(sample), before) << c.Err;
+        EXPECT_FALSE(fs::exists(sample.dir / "out.wsc"));
+        // The files that are one are refused before anything is locked.
+        for (const auto& entry : fs::directory_iterator(sample.dir.path()))
+            EXPECT_TRUE(binary || !entry.path().filename().string().ends_with(".cryoweaver-lock")) << c.Err;
+        EXPECT_TRUE(binary || run.Out.empty()) << c.Err;
+    }
+}
+
 TEST(CommandLine, APositionOrAMapSizeFindsTheBlockOnAnyMap)
 {
     const Sample sample;
@@ -366,7 +423,7 @@ TEST(CommandLine, APositionOrAMapSizeFindsTheBlockOnAnyMap)
         std::string Err;
     } failures[] = {
         {list2("statics2.mul", {"--at", "0,1600"}), "The position 0,1600 lies outside the map of 2304 x 1600 tiles."},
-        {list2("statics2.mul", {"287", "200"}), "Range check error."},
+        {list2("statics2.mul", {"287", "200"}), "Range check error: Y block 200 is outside 0..199."},
         {list2("Statics0.mul", {"0", "0"}),
             "The index '" + sample.dir / "staidx2.mul" + "' belongs to map 2 but the statics file '"
                 + sample.dir / "Statics0.mul"
@@ -389,11 +446,16 @@ struct CheckWorld {
     test::WorldFolder Folder;
 
     CheckWorld() { Table.Entries = {{0, 14, 0}, {14, 7, 0}}; }
+    // The statics files of a map of its own, named without a map number.
+    std::string IndexPath() const { return Folder.Dir() / "custom.idx"; }
+    std::string StaticsPath() const { return Folder.Dir() / "custom.mul"; }
     Result Run(std::vector<std::string> rest = {})
     {
         Folder.Write(Table, Statics, Wsc);
+        std::filesystem::rename(Folder.StaIdx(), IndexPath());
+        std::filesystem::rename(Folder.Statics(), StaticsPath());
         rest.insert(rest.begin(),
-            {"check", "--staidx", Folder.StaIdx(), "--statics", Folder.Statics(), "--wsc", Folder.Wsc(), "--map-size",
+            {"check", "--staidx", IndexPath(), "--statics", StaticsPath(), "--wsc", Folder.Wsc(), "--map-size",
                 "8x16"});
         return Cli(rest);
     }
@@ -458,11 +520,14 @@ TEST(CommandLine, CheckReportsEachKindOfFaultWithItsCountAndFirstCases)
              const std::string item = "[ITEM]\nSerial=0x40000001\nLocation=3,9,0,0,0\nType=255\n";
              w.Wsc = item + "\no---o\n\n" + item + "Colour=0x10000\n\no---o\n\n" + item + "Cont=0x40000009\n\no---o\n";
          },
-            "TYPE 255 items a freeze would leave behind: 1\n  Not frozen: [ITEM] Serial=0x40000001 in UOX3.wsc, line "
-            "16 "
+            // The server keeps the last record, whose copies a freeze would not take whatever their values.
+            "TYPE 255 items a freeze would leave behind: 3\n  Not frozen: [ITEM] Serial=0x40000001 in UOX3.wsc, line 1 "
+            "is dropped by the server, which keeps the later record with this serial in UOX3.wsc, line 16\n  Not "
+            "frozen: [ITEM] Serial=0x40000001 in UOX3.wsc, line 8 is dropped by the server, which keeps the later "
+            "record with this serial in UOX3.wsc, line 16\n  Not frozen: [ITEM] Serial=0x40000001 in UOX3.wsc, line 16 "
             "is inside a container or worn (Cont=0x40000009)\nSerials that more than one record carries: 1\n  "
-            "Serial=0x40000001: 3 records (UOX3.wsc line 1, UOX3.wsc line 8, UOX3.wsc line 16)\nValues the server or a "
-            "freeze would refuse: 1\n  {wsc}: line 12: Colour=0x10000 is above 0xFFFF, the highest hue.\n"
+            "Serial=0x40000001: 3 records (UOX3.wsc line 1, UOX3.wsc line 8, UOX3.wsc line 16); a freeze takes none: "
+            "the server keeps the one in UOX3.wsc, line 16, which a freeze leaves\n"
                 + items},
     };
     for (const auto& c : cases) {
@@ -471,8 +536,8 @@ TEST(CommandLine, CheckReportsEachKindOfFaultWithItsCountAndFirstCases)
         const Result result = world.Run();
         const std::string out = std::regex_replace(c.Out, std::regex("\\{wsc\\}"), world.Folder.Wsc());
         const bool healthy = out.ends_with("No problems found\n");
-        const bool three = out.find("Serials") != std::string::npos;
-        EXPECT_EQ(result.Out, out + (healthy ? "" : three ? "Problems found: 3 kinds\n" : "Problems found: 1 kind\n"));
+        const bool two = out.find("Serials") != std::string::npos;
+        EXPECT_EQ(result.Out, out + (healthy ? "" : two ? "Problems found: 2 kinds\n" : "Problems found: 1 kind\n"));
         EXPECT_EQ(result.Status, healthy ? 0 : 1) << out;
         EXPECT_EQ(result.Err, "");
     }
@@ -488,11 +553,12 @@ TEST(CommandLine, CheckPrintsOneJsonObject)
     EXPECT_EQ(result.Status, 1);
     const std::string dir = world.Folder.Dir().path();
     EXPECT_EQ(result.Out,
-        "{\n  \"healthy\": false,\n  \"staidx\": \"" + dir + "/StaIdx0.mul\",\n  \"statics\": \"" + dir
-            + "/Statics0.mul\",\n  \"wsc\": \"" + dir + "/UOX3.wsc\",\n" + R"(  "world_save": "item file",
+        "{\n  \"healthy\": false,\n  \"staidx\": \"" + dir + "/custom.idx\",\n  \"statics\": \"" + dir
+            + "/custom.mul\",\n  \"wsc\": \"" + dir + "/UOX3.wsc\",\n" + R"(  "world_save": "item file",
   "map_blocks": [1, 2],
   "statics_bytes": 21,
   "unreferenced_bytes": 7,
+  "other_worlds": {},
   "findings": [
     {"kind": "past_end", "title": "Index entries past the end of the statics file", "count": 0, "examples": []},
     {"kind": "negative_offset", "title": "Index entries at a negative offset other than -1", "count": 1, "examples": ["block 0, 1: offset -5"]},
@@ -506,10 +572,53 @@ TEST(CommandLine, CheckPrintsOneJsonObject)
             + R"(/UOX3.wsc: line 4: The server cannot load Colour=q\"\t)"
               "\xEF\xBF\xBD"
               R"(: the value is not a number."]},
-    {"kind": "block_overflow", "title": "Blocks a freeze would fill past 512 objects", "count": 0, "examples": []}
+    {"kind": "block_overflow", "title": "Blocks a freeze would fill past 512 objects", "count": 0, "examples": []},
+    {"kind": "x_zero", "title": "TYPE 255 items at x = 0, which the server drops at its next save", "count": 0, "examples": []}
   ]
 }
 )");
+}
+
+TEST(CommandLine, CheckCountsTheItemsOfOtherWorldsAndNamesWhatTheServerWouldLose)
+{
+    const Sample sample;
+    const std::string shared = sample.dir / "shared";
+    std::filesystem::create_directory(shared);
+    auto item = [](const char* serial, const char* location) {
+        return "[ITEM]\nSerial=" + std::string(serial) + "\nID=0x1\nLocation=" + location
+            + "\nCont=0xffffffff\nType=255\n\no---o\n\n";
+    };
+    // A folder shared by maps 0, 1 and 2, each with items to freeze.
+    test::WriteText(shared + "/0.0.wsc",
+        item("0x40000001", "10,20,0,0,0") + item("0x40000002", "10,20,0,1,0") + item("0x40000003", "10,20,0,2,0"));
+    test::WriteText(shared + "/1.0.wsc", item("0x40000004", "300,20,0,1,0"));
+    auto check = [&](std::vector<std::string> rest = {}) {
+        rest.insert(rest.begin(),
+            {"check", "--staidx", sample.dir / "StaIdx0.mul", "--statics", sample.dir / "Statics0.mul", "--wsc",
+                shared});
+        return Cli(rest);
+    };
+    const std::string statics = "Unreferenced bytes in the statics file: 0 of 63 (0.0%)\n";
+    Result result = check();
+    EXPECT_EQ(result.Status, 0) << result.Out;
+    EXPECT_EQ(result.Out,
+        "TYPE 255 items of other worlds, for their own maps: world 1: 2, world 2: 1\n" + statics
+            + "No problems found\n");
+    result = check({"--json"});
+    EXPECT_EQ(result.Status, 0);
+    EXPECT_NE(result.Out.find("\n  \"other_worlds\": {\"1\": 2, \"2\": 1},\n"), std::string::npos) << result.Out;
+
+    // An item at x = 0, which the server would not save again, and one serial in two files.
+    test::WriteText(shared + "/2.0.wsc", item("0x40000001", "600,20,0,0,0"));
+    test::WriteText(shared + "/overflow.wsc", item("0x40000005", "0,7,0,0,0"));
+    result = check();
+    EXPECT_EQ(result.Status, 1);
+    EXPECT_EQ(result.Out,
+        "Serials that more than one record carries: 1\n  Serial=0x40000001: 2 records (0.0.wsc line 1, 2.0.wsc "
+        "line 1); a freeze takes the one in 2.0.wsc, line 1, which the server keeps, and removes 2 records\n"
+        "TYPE 255 items at x = 0, which the server drops at its next save: 1\n  [ITEM] Serial=0x40000005 in "
+        "overflow.wsc, line 1\nTYPE 255 items of other worlds, for their own maps: world 1: 2, world 2: 1\n"
+            + statics + "Problems found: 2 kinds\n");
 }
 
 TEST(CommandLine, TheSampleNeverOverwritesAFile)
@@ -681,6 +790,12 @@ TEST(CommandLine, WrongCommandLinesExitWith2AndShowTheUsage)
         {"list", "--staidx", "a", "--statics", "b", "--area", "1,2,3,4"},
         {"melt", "--staidx", "a", "--statics", "b", "--wsc", "c", "--client", "d", "1", "2"},
         {"freeze", "--staidx", "a", "--statics", "b", "--wsc", "c", "--grid"},
+        // Every option once.
+        {"list", "--staidx", "a", "--staidx", "b", "--statics", "c", "1", "2"},
+        {"list", "--staidx=a", "--statics", "c", "--staidx=a", "1", "2"},
+        {"freeze", "--staidx", "a", "--statics", "b", "--wsc", "c", "--dry-run", "--dry-run"},
+        {"check", "--staidx", "a", "--statics", "b", "--wsc", "c", "--json", "--json"},
+        {"melt", "--staidx", "a", "--statics", "b", "--wsc", "c", "--at", "1,2", "--at", "3,4"},
     };
     for (const auto& args : wrong) {
         const Result result = Cli(args);
@@ -706,6 +821,30 @@ TEST(CommandLine, WrongCommandLinesExitWith2AndShowTheUsage)
         std::vector<std::string> args{"render", "--staidx", "a", "--statics", "b", "a.png"};
         args.insert(args.end(), options.begin(), options.end());
         EXPECT_TRUE(Cli(args).Err.starts_with("cryoweaver-cli: " + text + "\n\nUsage:")) << text;
+    }
+    EXPECT_TRUE(Cli({"list", "--staidx", "a", "--staidx", "b", "--statics", "c", "1", "2"})
+                    .Err.starts_with("cryoweaver-cli: option '--staidx' is given twice\n\nUsage:"));
+    EXPECT_TRUE(Cli({"freeze", "--staidx", "a", "--statics", "b", "--wsc", "c", "--dry-run", "--dry-run"})
+                    .Err.starts_with("cryoweaver-cli: option '--dry-run' is given twice\n\nUsage:"));
+
+    // A numbered map's files are laid out at its height: another is refused, another width is not.
+    const int heights[] = {4096, 4096, 1600, 2048, 1448, 4096};
+    for (int map = 0; map < 6; ++map) {
+        const std::string n = std::to_string(map);
+        auto list = [&](const std::string& size, const std::string& statics) {
+            return Cli({"list", "--staidx", "/nowhere/STAIDX" + n + ".MUL", "--statics", "/nowhere/" + statics,
+                "--map-size", size, "0", "0"});
+        };
+        const std::string wrong = "2048x" + std::to_string(heights[map] + 8);
+        const Result refused = list(wrong, "statics" + n + ".mul");
+        EXPECT_EQ(refused.Status, 2) << map;
+        EXPECT_TRUE(
+            refused.Err.starts_with("cryoweaver-cli: --map-size " + wrong + " does not fit map " + n + " of its files, "
+                + std::to_string(heights[map]) + " tiles high; give that height, or leave --map-size out\n\nUsage:"))
+            << refused.Err;
+        for (const auto& [size, statics] :
+            {std::pair{"2048x" + std::to_string(heights[map]), "statics" + n + ".mul"}, {wrong, "statics.mul"}})
+            EXPECT_EQ(list(size, statics).Status, 1) << map << " " << size << " " << statics;
     }
     const Result help = Cli({"--help"});
     EXPECT_EQ(help.Status, 0);

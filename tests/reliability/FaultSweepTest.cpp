@@ -38,7 +38,7 @@ struct Sweepable {
     Sweepable(Operation kind, std::uint32_t seed, int sizeFactor, bool named)
         : Kind(kind)
         , Named(named)
-        , World(kind == Operation::FreezeFolder)
+        , World(InFolder(kind))
     {
         WriteWorldFor(kind, World, seed, sizeFactor);
         Before = World.Take();
@@ -162,7 +162,8 @@ TEST_P(FaultSweep, EveryObjectIsInExactlyOnePlaceWhereverTheOperationFailsOrStop
 INSTANTIATE_TEST_SUITE_P(Operations, FaultSweep,
     testing::Values(SweepCase{Operation::Freeze, false}, SweepCase{Operation::Melt, false},
         SweepCase{Operation::Freeze, true}, SweepCase{Operation::Melt, true}, SweepCase{Operation::Compact, false},
-        SweepCase{Operation::FreezeFolder, false}, SweepCase{Operation::Apply, false}),
+        SweepCase{Operation::FreezeFolder, false}, SweepCase{Operation::Apply, false},
+        SweepCase{Operation::MeltFolder, false}),
     [](const testing::TestParamInfo<SweepCase>& info) {
         std::string name = NameOf(info.param.Kind);
         name[0] = static_cast<char>(name[0] - 'a' + 'A');

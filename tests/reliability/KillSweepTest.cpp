@@ -34,7 +34,7 @@ TEST_P(KillSweep, EveryObjectIsInExactlyOnePlaceWhateverMomentTheSignalComes)
     // CRYOWEAVER_KILL_SECONDS seconds each.
     const int runs = FromEnvironment("CRYOWEAVER_KILL_RUNS", c.Runs);
     const std::chrono::seconds budget(FromEnvironment("CRYOWEAVER_KILL_SECONDS", 40));
-    WorldFolder world(c.Kind == Operation::FreezeFolder);
+    WorldFolder world(InFolder(c.Kind));
     WriteWorldFor(c.Kind, world, 21, c.Kind == Operation::Melt ? 60 : 40);
     const WorldFolder::Snapshot written = world.Take();
     Prepare(c.Kind, world, written);
@@ -108,7 +108,8 @@ INSTANTIATE_TEST_SUITE_P(Signals, KillSweep,
         SignalCase{Operation::Freeze, SIGINT, 10}, SignalCase{Operation::Melt, SIGTERM, 8},
         SignalCase{Operation::Compact, SIGKILL, 10}, SignalCase{Operation::FreezeFolder, SIGKILL, 10},
         SignalCase{Operation::Undo, SIGKILL, 10}, SignalCase{Operation::Undo, SIGTERM, 6},
-        SignalCase{Operation::Apply, SIGKILL, 10}, SignalCase{Operation::Apply, SIGINT, 6}),
+        SignalCase{Operation::Apply, SIGKILL, 10}, SignalCase{Operation::Apply, SIGINT, 6},
+        SignalCase{Operation::MeltFolder, SIGKILL, 10}),
     [](const testing::TestParamInfo<SignalCase>& info) {
         return std::string(NameOf(info.param.Kind))
             + (info.param.Signal == SIGKILL       ? "Kill"

@@ -18,6 +18,7 @@
 #include <memory>
 #include <random>
 #include <set>
+#include <tuple>
 
 #include <unistd.h>
 
@@ -68,8 +69,18 @@ void FaultAt::Before(fault::Operation op, const std::string& path)
 
 const char* NameOf(Operation operation)
 {
-    static const char* const names[] = {"freeze", "melt", "compact", "freezeFolder", "undo", "apply"};
+    static const char* const names[] = {"freeze", "melt", "compact", "freezeFolder", "undo", "apply", "meltFolder"};
     return names[static_cast<int>(operation)];
+}
+
+bool InFolder(Operation operation)
+{
+    return operation == Operation::FreezeFolder || operation == Operation::MeltFolder;
+}
+
+std::uint16_t MeltXOf(Operation operation)
+{
+    return operation == Operation::MeltFolder ? 0 : MeltX;
 }
 
 namespace {
@@ -150,6 +161,26 @@ void WriteWorldFor(Operation operation, const WorldFolder& world, std::uint32_t 
         folder.Blocks = worldgen::BlocksInEveryNthFile(std::min(6 * sizeFactor, 600), 2, 8, seed);
         folder.Seed = seed;
         worldgen::WriteRegionFolder(world.Wsc(), folder);
+        // Objects that moved between files: the server keeps the last record of each serial.
+        for (int k = 0; k < 4; ++k) {
+            auto item = [&](int x, int y) {
+                return "[ITEM]\nSerial=0x7fff000" + std::to_string(k) + "\nID=0x" + std::to_string(k + 1)
+                    + "\nLocation=" + std::to_string(x) + "," + std::to_string(y)
+                    + ",0,0,0\nCont=0xffffffff\nType=255\n\no---o\n\n";
+            };
+            for (const auto& [name, x, y] : {std::tuple{"/0.0.wsc", 8 + k, 8}, {"/overflow.wsc", 16 + 8 * k, 24}})
+                test::WriteText(world.Wsc() + name, test::ReadText(world.Wsc() + name) + item(x, y));
+        }
+    }
+    if (operation == Operation::MeltFolder) {
+        world.Write(table, statics, "");
+        worldgen::RegionOptions folder;
+        folder.TargetBytes = 20000u * static_cast<std::uint64_t>(sizeFactor);
+        folder.Files = 4;
+        folder.Type255Items = 10;
+        folder.Blocks = worldgen::BlocksInEveryNthFile(3, 1, 4, seed);
+        folder.Seed = seed;
+        worldgen::WriteRegionFolder(world.Wsc(), folder);
     }
     worldgen::WscOptions options;
     options.Type255Items = operation == Operation::Freeze ? std::min(40 * sizeFactor, 3000) : 10;
@@ -157,12 +188,13 @@ void WriteWorldFor(Operation operation, const WorldFolder& world, std::uint32_t 
     options.OrdinaryItems = 150 * sizeFactor;
     options.Characters = 5;
     options.Seed = seed;
-    const std::string wsc = operation == Operation::FreezeFolder ? "" : worldgen::GenerateWsc(options);
+    const std::string wsc = InFolder(operation) ? "" : worldgen::GenerateWsc(options);
 
     // Objects already in the block to melt, or in every other block that
     // receives items.
-    std::set<std::pair<int, int>> blocks{{MeltX, MeltY}};
-    if (operation != Operation::Melt) {
+    std::set<std::pair<int, int>> blocks{{MeltXOf(operation), MeltY}};
+    const bool melt = operation == Operation::Melt || operation == Operation::MeltFolder;
+    if (!melt) {
         blocks.clear();
         int i = 0;
         for (const test::WorldObject& item : Type255Objects(world, wsc))
@@ -170,13 +202,15 @@ void WriteWorldFor(Operation operation, const WorldFolder& world, std::uint32_t 
                 blocks.insert({item.X / 8, item.Y / 8});
     }
     for (const auto& [x, y] : blocks) {
-        const int count = operation == Operation::Melt ? 25 : static_cast<int>(random() % 20) + 1;
+        const int count = melt ? 25 : static_cast<int>(random() % 20) + 1;
         table.At(static_cast<std::uint16_t>(x), static_cast<std::uint16_t>(y))
             = {static_cast<std::int32_t>(statics.size()), count * StaticItemSize, static_cast<std::uint32_t>(random())};
         for (int k = 0; k < count; ++k) {
             unsigned char bytes[StaticItemSize];
             EncodeStaticItem(
-                {static_cast<std::uint16_t>(random() % 0x4000), static_cast<std::uint8_t>(random() % 8),
+                // A melt into a folder leaves the objects at x = 0 of block 0, a few.
+                {static_cast<std::uint16_t>(random() % 0x4000),
+                    static_cast<std::uint8_t>(k % 4 == 0 && operation == Operation::MeltFolder ? 0 : random() % 8),
                     static_cast<std::uint8_t>(random() % 8), static_cast<std::int8_t>(random() % 256 - 128),
                     static_cast<std::uint16_t>(random() % 3000)},
                 bytes);
@@ -232,8 +266,8 @@ std::string RunOperation(Operation operation, const WorldFiles& files, bool line
         }
         const LockedWorld locked(files, reporter);
         LoadStaIdx(files.StaIdx, *table, reporter);
-        if (operation == Operation::Melt)
-            RunMelt(files, std::to_string(MeltX), std::to_string(MeltY), *table, reporter);
+        if (operation == Operation::Melt || operation == Operation::MeltFolder)
+            RunMelt(files, std::to_string(MeltXOf(operation)), std::to_string(MeltY), *table, reporter);
         else if (operation == Operation::Apply)
             RunApplyPatch(files.StaIdx, files.Statics, PatchOf(files), *table, reporter);
         else if (operation == Operation::Compact)
@@ -256,18 +290,18 @@ int FromEnvironment(const char* name, int fallback)
 
 std::vector<std::string> CliArguments(Operation operation, const WorldFolder& world)
 {
-    const char* const command = operation == Operation::Melt ? "melt"
-        : operation == Operation::Compact                    ? "compact"
-        : operation == Operation::Undo                       ? "undo"
-        : operation == Operation::Apply                      ? "apply"
-                                                             : "freeze";
+    const char* const command = operation == Operation::Melt || operation == Operation::MeltFolder ? "melt"
+        : operation == Operation::Compact                                                          ? "compact"
+        : operation == Operation::Undo                                                             ? "undo"
+        : operation == Operation::Apply                                                            ? "apply"
+                                                                                                   : "freeze";
     std::vector<std::string> args{CRYOWEAVER_CLI, command, "--staidx", world.StaIdx(), "--statics", world.Statics()};
     if (operation == Operation::Apply)
         args.push_back(PatchOf(FilesOf(world)));
     else if (operation != Operation::Compact)
         args.insert(args.end(), {"--wsc", world.Wsc()});
-    if (operation == Operation::Melt) {
-        args.push_back(std::to_string(MeltX));
+    if (operation == Operation::Melt || operation == Operation::MeltFolder) {
+        args.push_back(std::to_string(MeltXOf(operation)));
         args.push_back(std::to_string(MeltY));
     }
     return args;

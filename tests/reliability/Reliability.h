@@ -60,12 +60,16 @@ struct InjectedError {
 };
 extern const InjectedError InjectedErrors[3];
 
-// FreezeFolder: a freeze from the server's shared folder of region files. An
-// undo takes back the freeze of a world for freezing. Apply: a players' patch
-// ("players.patch" beside the files) applied to the released files it was
-// made from.
-enum class Operation { Freeze, Melt, Compact, FreezeFolder, Undo, Apply };
+// FreezeFolder: a freeze from the server's shared folder of region files,
+// some serials in two of them. An undo takes back the freeze of a world for
+// freezing. Apply: a players' patch ("players.patch" beside the files) applied
+// to the released files it was made from. MeltFolder: a melt into a shared
+// folder of a block at x = 0, whose objects there stay in a new copy of the
+// block.
+enum class Operation { Freeze, Melt, Compact, FreezeFolder, Undo, Apply, MeltFolder };
 const char* NameOf(Operation operation);
+// Whether the world save is a shared folder.
+bool InFolder(Operation operation);
 
 // A world whose freeze touches several blocks, some with objects already,
 // among ordinary items and characters; or whose block (MeltX, MeltY) holds
@@ -75,6 +79,8 @@ const char* NameOf(Operation operation);
 // the blocks a compaction copies.
 constexpr std::uint16_t MeltX = 300;
 constexpr std::uint16_t MeltY = 100;
+// The block's x: 0 for a melt into a folder.
+std::uint16_t MeltXOf(Operation operation);
 void WriteWorldFor(Operation operation, const WorldFolder& world, std::uint32_t seed, int sizeFactor = 1);
 
 // Every object of a world: the statics the index refers to and the world

@@ -120,7 +120,9 @@ inline ReferenceFreeze FreezeOf(const std::string& file)
         return freeze;
     }
 
-    // A section goes from its own line through its first line beginning with "}".
+    // A section goes from its own line through its last line beginning with
+    // "}" before the next section line; its object has the values at the last
+    // "}" that selects it.
     std::vector<bool> cut(lines.size());
     for (const Section& s : sections)
         freeze.Blocks[s.Block];
@@ -128,14 +130,20 @@ inline ReferenceFreeze FreezeOf(const std::string& file)
         for (const Section& s : sections) {
             if (s.Block != where || !block.Error.empty())
                 continue;
+            std::size_t last = s.Line;
+            for (std::size_t i = s.Line + 1; i < lines.size() && !UpperCase(lines[i]).starts_with("SECTION "); ++i)
+                if (lines[i].starts_with("}"))
+                    last = i;
             TStaticItem item;
+            TStaticItem taken;
             int itemX = 0;
             int itemY = 0;
+            int itemType = 0;
+            bool inContainer = false;
             try {
-                for (std::size_t i = s.Line, closed = 0; closed == 0; ++i) {
+                for (std::size_t i = s.Line; i <= last; ++i) {
                     const std::string u = UpperCase(lines[i]);
                     cut[i] = true;
-                    closed = u.starts_with("}") ? 1 : 0;
                     if (u.starts_with("ID "))
                         item.TileId = static_cast<std::uint16_t>(value(u, 2, 0, 65535));
                     else if (u.starts_with("X ") || u.starts_with("Y "))
@@ -144,12 +152,23 @@ inline ReferenceFreeze FreezeOf(const std::string& file)
                         item.Z = static_cast<std::int8_t>(value(u, 1, -128, 127));
                     else if (u.starts_with("COLOR "))
                         item.Color = static_cast<std::uint16_t>(value(u, 5, 0, 65535));
+                    else if (u.starts_with("TYPE "))
+                        itemType = StrToInt(Trim(std::string_view(u).substr(4)));
+                    else if (u.starts_with("CONT ")) {
+                        try {
+                            inContainer = StrToInt(Trim(std::string_view(u).substr(4))) != -1;
+                        } catch (const ConvertError&) {
+                            inContainer = true;
+                        }
+                    } else if (u.starts_with("}") && itemType == 255 && !inContainer) {
+                        taken = item;
+                        taken.XOffset = static_cast<std::uint8_t>(itemX % 8);
+                        taken.YOffset = static_cast<std::uint8_t>(itemY % 8);
+                    }
                 }
                 if (block.Items.size() == MaxBlockItems)
                     throw RangeError();
-                item.XOffset = static_cast<std::uint8_t>(itemX % 8);
-                item.YOffset = static_cast<std::uint8_t>(itemY % 8);
-                block.Items.push_back(item);
+                block.Items.push_back(taken);
             } catch (const Error& error) {
                 block.Error = error.what();
             }

@@ -136,9 +136,14 @@ TEST(Freeze, EachSectionIsFrozenOrLeftOnItsOwn)
             {notFrozen(1, container.c_str()), notFrozen(2, container.c_str()), notFrozen(3, container.c_str())}, {}},
         {"number 65535", Item(65535, 8, 8) + Item(1, 8, 8, 5), Item(65535, 8, 8) + "\r\n",
             {notFrozen(65535, " is a number that is never frozen"), Selecting({1})[0]}, {{{1, 1}, {{5, 0, 0, 0, 0}}}}},
-        {"text after the brace stays, offsets wrap",
-            CrLfLines({"SECTION WORLDITEM 4", "{", "X 805", "Y 1611", "TYPE 255", "} trailing", "kept", "}"}),
-            CrLfLines({"kept", "}"}), Selecting({4, 4}), {{{100, 201}, {{0, 5, 3, 0, 0}}}}},
+        // A section is cut through its last brace, with the values that selected it last.
+        {"two braces, offsets wrap",
+            CrLfLines({"SECTION WORLDITEM 4", "{", "X 805", "Y 1611", "TYPE 255", "} trailing", "cut", "}", "kept"}),
+            CrLfLines({"kept"}), Selecting({4, 4}), {{{100, 201}, {{0, 5, 3, 0, 0}}}}},
+        {"two braces, the second not selecting",
+            CrLfLines({"SECTION WORLDITEM 4", "{", "ID 5", "X 16", "TYPE 255", "}", "ID 6", "X 900", "TYPE 0", "}", "",
+                "SECTION WORLDITEM 5", "TYPE 0", "}"}),
+            CrLfLines({"", "SECTION WORLDITEM 5", "TYPE 0", "}"}), Selecting({4}), {{{2, 0}, {{5, 0, 0, 0, 0}}}}},
         {"byte-order mark, odd line ends, Ctrl-Z",
             "\xEF\xBB\xBF" + Item(1, 0, 0) + "kept  \rlf\ninside\r\nEOF\r\n\x1A" + "after\r\nthe end",
             "\xEF\xBB\xBF\r\nkept  \r\nlf\ninside\r\nEOF\r\n\x1A" + std::string("after\r\nthe end"), Selecting({1}),
@@ -163,6 +168,22 @@ TEST(Freeze, EachSectionIsFrozenOrLeftOnItsOwn)
         EXPECT_EQ(test::ReadBytes(world.Statics()), statics) << c.Name;
         EXPECT_EQ(ReadText(world.Wsc()), c.Left) << c.Name;
     }
+}
+
+TEST(Freeze, ASectionWithTwoBracesLeavesNothingThatASecondFreezeWouldTake)
+{
+    // Left after the first brace, the lines would join the ordinary item above.
+    const std::string ordinary = Item(3, 100, 100, 9, 0);
+    WorldFolder world;
+    world.Write(worldgen::EmptyIndex(), {},
+        ordinary + CrLfLines({"SECTION WORLDITEM 4", "{", "ID 7", "X 8", "Y 8", "TYPE 255", "}", "TYPE 255", "}", ""}));
+    auto loaded = world.Load();
+    EXPECT_EQ(Freeze(world, *loaded).Reporter.Lines, Logged(Selecting({4, 4}), {{1, 1}}));
+    EXPECT_EQ(ReadText(world.Wsc()), ordinary + "\r\n");
+    const auto frozen = world.Take();
+    EXPECT_EQ(Freeze(world, *loaded).Reporter.Lines, Logged({}, {}));
+    EXPECT_EQ(world.Take().Statics, frozen.Statics);
+    EXPECT_EQ(ReadText(world.Wsc()), ordinary + "\r\n");
 }
 
 struct RefusedCase {
@@ -312,7 +333,13 @@ TEST(Freeze, OnePassGivesTheSameFilesAsTheReference)
         options.ReusedNumbers = options.OtherSections = options.ContainedItems = options.Unterminated
             = options.TextAfterEof = true;
         options.Characters = round % 3;
-        const std::string wsc = (round % 4 == 0 ? "\xEF\xBB\xBF" : "") + worldgen::GenerateWsc(options);
+        std::string wsc = (round % 4 == 0 ? "\xEF\xBB\xBF" : "") + worldgen::GenerateWsc(options);
+        // Every fifth section of odd rounds gets a second brace, whose values then count.
+        for (std::size_t at = 0, braces = 0; round % 2 == 1 && (at = wsc.find("\r\n}\r\n", at)) != std::string::npos;) {
+            at += 5;
+            if (++braces % 5 == 0)
+                wsc.insert(at, "X 16\r\nkept or cut\r\n}\r\n");
+        }
         // Half the blocks that receive items hold objects already.
         StaIdx table = worldgen::EmptyIndex();
         const Bytes statics(2000 * 7, 0x5A);

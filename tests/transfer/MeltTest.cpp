@@ -132,6 +132,12 @@ TEST(Melt, AFailureLeavesEveryFileAsItWas)
         return [text](const WorldFolder& world, StaIdx&) { test::WriteText(world.Wsc(), text); };
     };
     auto nothing = [](const WorldFolder&, StaIdx&) {};
+    // The block's second object at other offsets.
+    auto outside = [](const TStaticItem& second) {
+        return [second](const WorldFolder& world, StaIdx&) {
+            test::WriteBytes(world.Statics(), ItemBytes({{9, 9, 9, 9, 9}, Objects[0], second}));
+        };
+    };
     auto tooFew = [](const std::string& highest) {
         return "WSC: Too few item numbers left: new sections after SECTION WORLDITEM " + highest
             + " would pass 65534, the highest number a freeze takes.";
@@ -147,6 +153,14 @@ TEST(Melt, AFailureLeavesEveryFileAsItWas)
             "STATICS: Read beyond end of file.", {0, 0, 0}},
         {"no statics", [](const WorldFolder& w, StaIdx&) { std::filesystem::remove(w.Statics()); }, "100", "200",
             "STATICS: File not found.", {0}},
+        {"offset 8", outside({0x0EED, 8, 7, 20, 0x0481}), "100", "200",
+            "STATICS: block 100, 200, Item #2: This object lies outside its block: X offset 8, Y offset 7, where a "
+            "block's offsets run from 0 to 7; nothing was melted.",
+            {0, 22, 45}},
+        {"offset 255", outside({0x0EED, 0, 255, 20, 0x0481}), "100", "200",
+            "STATICS: block 100, 200, Item #2: This object lies outside its block: X offset 0, Y offset 255, where a "
+            "block's offsets run from 0 to 7; nothing was melted.",
+            {0, 22, 45}},
         {"LF alone", wsc("SECTION WORLDITEM 1\nEOF\n"), "100", "200", lfAlone, {0, 22, 45}},
         {"UTF-16", wsc("\xFE\xFF"), "100", "200", "WSC: The world save is UTF-16 text: save it as ANSI or UTF-8 first.",
             {0, 22, 45}},

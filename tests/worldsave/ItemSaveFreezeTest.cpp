@@ -154,19 +154,18 @@ TEST(ItemMelt, RegionFilesAreTheServersAtTheirBoundaries)
 {
     const struct {
         std::uint32_t X, Y;
+        std::uint32_t Width, Height;
         const char* Name;
     } cases[] = {
-        {0, 0, "0.0.wsc"},
-        {255, 1023, "0.0.wsc"},
-        {256, 1023, "1.0.wsc"},
-        {255, 1024, "0.1.wsc"},
-        {6143, 4095, "23.3.wsc"},
-        {7167, 4095, "27.3.wsc"}, // the last column of a map 896 blocks wide
-        {7168, 0, "overflow.wsc"},
-        {0, 4096, "overflow.wsc"},
+        {0, 0, 7168, 4096, "0.0.wsc"}, {255, 1023, 7168, 4096, "0.0.wsc"}, {256, 1023, 7168, 4096, "1.0.wsc"},
+        {255, 1024, 7168, 4096, "0.1.wsc"}, {6143, 4095, 7168, 4096, "23.3.wsc"}, {7167, 4095, 7168, 4096, "27.3.wsc"},
+        {7168, 0, 7168, 4096, "overflow.wsc"}, {0, 4096, 7168, 4096, "overflow.wsc"},
+        {2303, 1535, 2304, 1600, "8.1.wsc"}, // map 2: 72 x 12 cells
+        {2303, 1536, 2304, 1600, "overflow.wsc"}, {1439, 1407, 1448, 1448, "5.1.wsc"}, // map 4: 45 x 11 cells
+        {1447, 1447, 1448, 1448, "overflow.wsc"}, {7168, 100, 8192, 4096, "overflow.wsc"}, // past the fixed grid
     };
     for (const auto& c : cases)
-        EXPECT_EQ(RegionFileName(c.X, c.Y), c.Name) << c.X << "," << c.Y;
+        EXPECT_EQ(RegionFileName(c.X, c.Y, c.Width, c.Height), c.Name) << c.X << "," << c.Y;
 }
 
 TEST(ItemMelt, RecordsAreWrittenInTheServersFormAndFrozenBackUnchanged)
@@ -179,6 +178,13 @@ TEST(ItemMelt, RecordsAreWrittenInTheServersFormAndFrozenBackUnchanged)
     EXPECT_EQ(LineEndBefore("o---o\n"), "");
     EXPECT_EQ(LineEndBefore("o---o\r\n"), "");
     EXPECT_EQ(LineEndBefore("o---o"), "\n");
+    EXPECT_EQ(LineEndBefore("o---o", true), "\r\n");
+    EXPECT_EQ(LineEndBefore("o---o\r\n", true), "");
+    EXPECT_TRUE(UsesCrLf("[ITEM]\r\nSerial=0x1\n"));
+    EXPECT_FALSE(UsesCrLf("[ITEM]\nSerial=0x1\r\n"));
+    EXPECT_FALSE(UsesCrLf(""));
+    EXPECT_FALSE(UsesCrLf("\n"));
+    EXPECT_EQ(WithCrLf("[ITEM]\nType=255\n\no---o\n\n"), "[ITEM]\r\nType=255\r\n\r\no---o\r\n\r\n");
 
     TempFolder dir;
     const std::string existing = Guard + "---REGION---";
@@ -193,6 +199,12 @@ TEST(ItemMelt, RecordsAreWrittenInTheServersFormAndFrozenBackUnchanged)
         int Line;
     } targets[] = {
         {Guard + "[ITEM]\nID=0x1\n", "The last record has no o---o line: the server would read new items into it", 8},
+        {"\xEF\xBB\xBF" + Guard,
+            "The file begins with a UTF-8 byte-order mark, which hides its first record from the server", 1},
+        {"SECTION WORLDITEM 1\r\n{\r\n}\r\n",
+            "This file is a classic world save of SECTION WORLDITEM sections, not a file of [ITEM] records: a melt "
+            "writes no [ITEM] records into it",
+            0},
         {std::string(1023, '/'),
             "This line is 1023 characters long: the server reads at most 1022 characters on a line between records "
             "and skips the rest of the file, so it would not load new items there",
@@ -200,14 +212,16 @@ TEST(ItemMelt, RecordsAreWrittenInTheServersFormAndFrozenBackUnchanged)
     };
     for (const auto& c : targets) {
         try {
-            CheckAppendTarget("x.wsc", ScanRecords(c.Bytes));
+            CheckAppendTarget("x.wsc", c.Bytes, ScanRecords(c.Bytes));
             ADD_FAILURE() << "accepted: " << c.Bytes;
         } catch (const Error& error) {
             EXPECT_EQ(error.what(), c.Text);
-            EXPECT_EQ(error.Place(), "line " + std::to_string(c.Line));
+            EXPECT_EQ(error.File(), "x.wsc");
+            EXPECT_EQ(error.Place(), c.Line == 0 ? "" : "line " + std::to_string(c.Line));
         }
     }
-    CheckAppendTarget("x.wsc", ScanRecords(Guard + "---REGION---"));
+    for (const std::string& bytes : {Guard + "---REGION---", "\n---REGION---\n\n" + Guard, std::string()})
+        CheckAppendTarget("x.wsc", bytes, ScanRecords(bytes));
 }
 
 TEST(ItemMelt, NewSerialsLieAboveEveryObjectOfEveryWscFile)
@@ -252,23 +266,40 @@ TEST(ItemFreeze, AGeneratedSharedFolderFreezesExactlyItsMarkedItems)
     EXPECT_EQ(again.NotFrozen, selection.NotFrozen);
 }
 
-TEST(ItemFreeze, FilesWithoutType255ItemsAreReadForTheirContainersAndLongLinesAlone)
+TEST(ItemFreeze, FilesWithoutType255ItemsAreReadForTheirContainersSerialsAndLongLinesAlone)
 {
+    const std::string serials = "Serial=0x1\n[ITEM]\nSerial=0x40000001\nSerial = 0X40000002 // moved\n\no---o\n"
+                                "Serial=0x3\n[ITEM]\r\nSpawnerID=0x4\r\n\t serial=010\r\n o---o // end\r\n"
+                                "[CHARACTER]\nSerial=\n\n[ITEM]\nSerial=-1\n[HOUSE]\nserial=0x40000009";
     const struct {
         std::string Bytes;
         bool Alone;
         std::vector<std::uint32_t> Containers;
+        std::vector<SerialLine> Serials = {};
     } cases[] = {
-        {Content + "Cont=0xffffffff\n Cont = 0X10 // x\nCONT=-1\nCont=010\r\nContainer=5\n", true, {0x40000003, 16, 8}},
+        {Content + "Cont=0xffffffff\n Cont = 0X10 // x\nCONT=-1\nCont=010\r\nContainer=5\n", true, {0x40000003, 16, 8},
+            {{0x40000004, 1}}},
         {"[ITEM]\nCont=0x5\n\ttype = 0x0ff // marked\n", false, {}},
         {"[ITEM]\nType=2550\nType=x\nTyped=255\n" + std::string(1022, 'x'), true, {}},
         {"Cont=0x7\n" + std::string(1023, 'x'), false, {}},
         {"\xEF\xBB\xBF" + Content, false, {}},
+        // The last Serial of each record, before its "o---o", as the server reads it.
+        {serials, true, {}, {{0x40000002, 2}, {8, 8}, {0xffffffff, 15}, {0x40000009, 17}}},
     };
     for (const auto& c : cases) {
         std::vector<std::uint32_t> containers;
-        EXPECT_EQ(ContainersOnly(c.Bytes, containers), c.Alone) << c.Bytes.substr(0, 40);
+        std::vector<SerialLine> found;
+        EXPECT_EQ(ReferencesOnly(c.Bytes, containers, found), c.Alone) << c.Bytes.substr(0, 40);
         EXPECT_EQ(containers, c.Containers) << c.Bytes.substr(0, 40);
+        EXPECT_EQ(found, c.Serials) << c.Bytes.substr(0, 40);
+        // Every record's serial as a whole scan reads it.
+        if (c.Alone) {
+            std::vector<SerialLine> scanned;
+            for (const SaveRecord& record : ScanRecords(c.Bytes).Records)
+                if (record.Serial.IsNumber())
+                    scanned.push_back({record.Serial.Value, record.Line});
+            EXPECT_EQ(found, scanned) << c.Bytes.substr(0, 40);
+        }
     }
     // A marked box whose content lies in a file without marked items stays.
     TempFolder dir;
@@ -342,11 +373,14 @@ TEST(FolderFreeze, TakesOnlyTheMarkedRecordsAsItsExportDoesAndMeltsThemBackIntoT
     EXPECT_EQ(ErrorText([&] {
         RunExport({"", "", patch}, world->Dir() / "./patch.wsc", {}, reporter);
     }),
-        "The export would write into a file of the world save it reads");
+        "The world save '" + patch + "' and the output file '" + world->Dir() / "./patch.wsc"
+            + "' are one file: each must be a file of its own");
     EXPECT_EQ(ReadText(patch), Quirky + OldKeys + Last + "\n" + Windows);
 
     ASSERT_EQ(RunOn(*world, reporter), "");
     log.insert(log.begin(), "Freezing in progress... Cryoweaver may look crashed, do not interrupt!");
+    log.push_back("[ITEM] Serial=0x40000009 in 0.0.wsc, line 84 has no Location: frozen at 100,100, where the server "
+                  "places it");
     log.push_back("Items taken from " + shared + "/0.0.wsc: 3");
     log.push_back("Items taken from " + shared + "/1.1.wsc: 1");
     for (const char* block : {"12 YBlock: 12", "31 YBlock: 127", "32 YBlock: 128", "100 YBlock: 200"}) {

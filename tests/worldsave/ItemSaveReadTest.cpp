@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 namespace cryo {
 namespace {
 
@@ -162,29 +164,68 @@ TEST(ItemRecords, LinesLongerThanTheServerReadsAreFound)
 
 TEST(ItemSaveFiles, TheWorldSaveIsAClassicFileAnItemFileOrAFolder)
 {
+    using enum WorldSaveKind;
     const struct {
         std::string Text;
-        WorldSaveKind Kind;
+        WorldSaveKind Kind; // named w.wsc
+        WorldSaveKind KindAsUox3 = Kind; // named UOX3.wsc
     } cases[] = {
-        {"[ITEM]\nSerial=0x40000001\n", WorldSaveKind::ItemFile},
-        {"\r\n \t\n\v\f\r\n[CHARACTER]\r\n", WorldSaveKind::ItemFile},
-        {"\xEF\xBB\xBF[ITEM]\n", WorldSaveKind::ItemFile},
-        {std::string(10000, '\n') + "[ITEM]\n", WorldSaveKind::ItemFile},
-        {"SECTION WORLDITEM 0\r\n{\r\n", WorldSaveKind::Classic},
-        {"// [ITEM] saved\n[ITEM]\n", WorldSaveKind::Classic},
-        {"  [ITEM]\n", WorldSaveKind::Classic},
-        {"", WorldSaveKind::Classic},
-        {"\n\n", WorldSaveKind::Classic},
+        {"[ITEM]\nSerial=0x40000001\n", ItemFile},
+        {"\r\n \t\n\v\f\r\n[CHARACTER]\r\n", ItemFile},
+        {"\xEF\xBB\xBF[ITEM]\n", ItemFile},
+        {std::string(10000, '\n') + "[ITEM]\n", ItemFile},
+        {"SECTION WORLDITEM 0\r\n{\r\n", Classic},
+        {"  [ITEM]\n", Classic},
+        // Comment lines are passed over, whatever the line ends.
+        {"// [ITEM] saved\n[ITEM]\n", ItemFile},
+        {"// patch of 2024-05-01\r\n\t// by hand\r\n[ITEM]\r\nSerial=0x40000001\r\n", ItemFile},
+        {"// " + std::string(70000, '/') + "\r[ITEM]\r", ItemFile},
+        {"// saved\r\nSECTION WORLDITEM 0\r\n", Classic},
+        {"/\n[ITEM]\n", Classic},
+        {"/", Classic},
+        // So are the lines the server writes between records, which a region file may begin with.
+        {"\n---REGION---\n\n---REGION--- \n\no---o\n\n[ITEM]\n", ItemFile},
+        {"o---o // end\r\n[ITEM]\r\n", ItemFile},
+        {"---REGION--- x\n[ITEM]\n", Classic},
+        {"oo\n[ITEM]\n", Classic},
+        {"---REGION---\n", ItemFile, Classic},
+        // Nothing decides: only a file named UOX3.wsc is classic.
+        {"", ItemFile, Classic},
+        {"\n\n", ItemFile, Classic},
+        {"\xEF\xBB\xBF// emptied\r\n", ItemFile, Classic},
+        // UTF-16, which the classic reader refuses with its own message.
+        {std::string("\xFF\xFES\0E\0", 6), Classic},
     };
     TempFolder dir;
     for (const auto& c : cases) {
-        WriteText(dir / "w.wsc", c.Text);
-        EXPECT_EQ(WorldSaveKindOf(dir / "w.wsc"), c.Kind) << testing::PrintToString(c.Text);
-        EXPECT_EQ(WorldSaveKindOfText(c.Text), c.Kind) << testing::PrintToString(c.Text);
+        for (const char* name : {"w.wsc", "UOX3.wsc", "uox3.WSC"}) {
+            const WorldSaveKind kind = std::string(name) == "w.wsc" ? c.Kind : c.KindAsUox3;
+            WriteText(dir / name, c.Text);
+            EXPECT_EQ(WorldSaveKindOf(dir / name), kind) << name << " " << testing::PrintToString(c.Text);
+            EXPECT_EQ(WorldSaveKindOfText(c.Text, dir / name), kind) << name << " " << testing::PrintToString(c.Text);
+            std::filesystem::remove(dir / name);
+        }
     }
-    EXPECT_EQ(WorldSaveKindOf(dir.path()), WorldSaveKind::Folder);
-    EXPECT_EQ(WorldSaveKindOf(dir.path() + "/"), WorldSaveKind::Folder);
-    EXPECT_EQ(WorldSaveKindOf(dir / "missing.wsc"), WorldSaveKind::Classic);
+    EXPECT_EQ(WorldSaveKindOf(dir.path()), Folder);
+    EXPECT_EQ(WorldSaveKindOf(dir.path() + "/"), Folder);
+    EXPECT_EQ(WorldSaveKindOf(dir / "missing.wsc"), Classic);
+
+    // Binary data is no world save of either kind, but only its first 64 KiB are read.
+    const struct {
+        std::string Text;
+        std::string Error;
+    } binary[] = {
+        {std::string("\0\0\0\0", 4), "This is not a world save but a binary file: it holds a NUL byte at offset 0"},
+        {std::string("[ITEM]\nSerial=0x1\0\n", 19),
+            "This is not a world save but a binary file: it holds a NUL byte at offset 17"},
+        {std::string(65535, '\n') + std::string(1, '\0'),
+            "This is not a world save but a binary file: it holds a NUL byte at offset 65535"},
+        {std::string(65536, '\n') + std::string(1, '\0') + "[ITEM]\n", ""},
+    };
+    for (const auto& c : binary) {
+        WriteText(dir / "w.wsc", c.Text);
+        EXPECT_EQ(ErrorText([&] { WorldSaveKindOf(dir / "w.wsc"); }), c.Error);
+    }
 }
 
 TEST(ItemSaveFiles, FreezeReadsTheServersFilesInGridOrderAndSerialsComeFromEveryWscFile)
