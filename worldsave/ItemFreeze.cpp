@@ -246,6 +246,29 @@ FreezeSelection FreezeSelector::Finish()
         }
     }
 
+    // A record of the serial that the freeze leaves (no Type 255 item on the
+    // ground) would be loaded in place of the frozen one, which would then
+    // stand twice: such a serial is not frozen at all.
+    std::vector<std::uint32_t> goes(wanted.size());
+    for (std::size_t i = 0; i < candidates_.size(); ++i)
+        if (const std::optional<std::size_t> group = groupOf(candidates_[i]))
+            goes[*group] += outcomes[i].What != Outcome::Kind::Left;
+    for (std::size_t i = 0; i < candidates_.size(); ++i) {
+        const std::optional<std::size_t> group = groupOf(candidates_[i]);
+        if (!group || !keptTaken[*group] || goes[*group] == records[*group])
+            continue;
+        const Candidate& candidate = candidates_[i];
+        outcomes[i] = isKept(candidate, *group)
+            ? Outcome{Outcome::Kind::Left,
+                "Not frozen: " + RecordText(candidate.Record, candidate.Values, files_[candidate.File].Name)
+                    + ": the server would load another record with this serial, which is no Type 255 item on the"
+                      " ground, in its place",
+                {}, {}}
+            : DecideCopy(candidate, kept[*group], false);
+    }
+    for (std::size_t k = 0; k < wanted.size(); ++k)
+        keptTaken[k] = keptTaken[k] && goes[k] == records[k];
+
     std::vector<std::uint32_t> removed(wanted.size());
     std::vector<std::vector<ByteRange>> taken(files_.size());
     std::vector<std::vector<ByteRange>> copies(files_.size());

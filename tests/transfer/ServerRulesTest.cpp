@@ -219,7 +219,8 @@ std::string Item(std::uint32_t serial, int x, int y, int type = 255, const std::
 TEST(ServerRules, OfASerialInSeveralRecordsAFreezeTakesTheOneTheServerKeepsAndCutsTheCopies)
 {
     // 0x40000010 moved twice, last into overflow.wsc; 0x40000020's last record is an ordinary item;
-    // 0x40000030's first an ordinary item; 0x40000040 last lies in a chest.
+    // 0x40000030's first an ordinary item, which would come back once the other is frozen; 0x40000040 last lies
+    // in a chest.
     const std::string a1 = Item(0x40000010, 10, 20);
     const std::string a2 = Item(0x40000010, 300, 20);
     const std::string a3 = Item(0x40000010, 5000, 100);
@@ -243,8 +244,8 @@ TEST(ServerRules, OfASerialInSeveralRecordsAFreezeTakesTheOneTheServerKeepsAndCu
     RecordingReporter log;
     const std::string patch = world.Dir() / "patch.wsc";
     RunExport(files, patch, worldgen::EmptyIndex({896, 512}), log);
-    EXPECT_EQ(ReadText(patch), plain + c2 + a3);
-    EXPECT_EQ(log.Lines.back(), "Items exported to " + patch + ": 3");
+    EXPECT_EQ(ReadText(patch), plain + a3);
+    EXPECT_EQ(log.Lines.back(), "Items exported to " + patch + ": 2");
 
     log.Lines.clear();
     auto table = world.Load();
@@ -255,20 +256,20 @@ TEST(ServerRules, OfASerialInSeveralRecordsAFreezeTakesTheOneTheServerKeepsAndCu
             "record with this serial in 2.0.wsc, line 1",
             "Not frozen: [ITEM] Serial=0x40000040 in 0.0.wsc, line 28 is dropped by the server, which keeps the later "
             "record with this serial in 1.0.wsc, line 19",
+            "Not frozen: [ITEM] Serial=0x40000030 in 1.0.wsc, line 10: the server would load another record with "
+            "this serial, which is no Type 255 item on the ground, in its place",
             "Not frozen: [ITEM] Serial=0x40000040 in 1.0.wsc, line 19 is inside a container or worn (Cont=0x40000050)",
             "Serial=0x40000010: frozen once, from overflow.wsc, line 1, the record the server keeps; 3 records with "
             "this serial removed",
-            "Items taken from " + shared + "/0.0.wsc: 2", "Items taken from " + shared + "/1.0.wsc: 2",
+            "Items taken from " + shared + "/0.0.wsc: 2", "Items taken from " + shared + "/1.0.wsc: 1",
             "Items taken from " + shared + "/overflow.wsc: 1", "Extracting from WSC... XBlock: 11 YBlock: 12",
-            "Appending to Statics... XBlock: 11 YBlock: 12", "Extracting from WSC... XBlock: 38 YBlock: 7",
-            "Appending to Statics... XBlock: 38 YBlock: 7", "Extracting from WSC... XBlock: 625 YBlock: 12",
+            "Appending to Statics... XBlock: 11 YBlock: 12", "Extracting from WSC... XBlock: 625 YBlock: 12",
             "Appending to Statics... XBlock: 625 YBlock: 12", "Freezing completed!"}));
     EXPECT_EQ(ReadText(shared + "/0.0.wsc"), b1 + c1 + d1);
-    EXPECT_EQ(ReadText(shared + "/1.0.wsc"), d2);
+    EXPECT_EQ(ReadText(shared + "/1.0.wsc"), c2 + d2);
     EXPECT_EQ(ReadText(shared + "/2.0.wsc"), b2);
     EXPECT_EQ(ReadText(shared + "/overflow.wsc"), "");
-    EXPECT_EQ(
-        test::ReadBytes(world.Statics()), ItemBytes({{0x60, 2, 4, 0, 0}, {0x30, 6, 4, 0, 0}, {0x10, 0, 4, 0, 0}}));
+    EXPECT_EQ(test::ReadBytes(world.Statics()), ItemBytes({{0x60, 2, 4, 0, 0}, {0x10, 0, 4, 0, 0}}));
 }
 
 TEST(ServerRules, ItemsOfAnotherInstanceOrWithoutAPositionAreNamedInTheLog)
