@@ -101,6 +101,39 @@ namespace {
 constexpr const char* DryRunStart = "Dry run: every check, but no file is changed...";
 constexpr const char* DryRunDone = "Dry run completed; no file was changed.";
 
+std::string Counted(int count, const char* one, const char* many)
+{
+    return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+// The name of the world save's file or shared folder, as a user calls it.
+std::string WorldSaveName(std::string path)
+{
+    while (path.size() > 1 && (path.back() == '/' || path.back() == '\\'))
+        path.pop_back();
+    const std::size_t cut = path.find_last_of("/\\");
+    return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
+// The last lines of a melt and a freeze, in plain words.
+std::string MeltSummary(
+    int objects, std::uint16_t xBlock, std::uint16_t yBlock, const std::string& wscPath, bool dryRun)
+{
+    const std::string block = std::to_string(xBlock) + ", " + std::to_string(yBlock);
+    if (objects == 0)
+        return "Block " + block + " holds no objects: nothing " + (dryRun ? "would be" : "was") + " melted";
+    return Counted(objects, "object", "objects") + " of block " + block + (dryRun ? " would be" : "") + " melted into "
+        + WorldSaveName(wscPath);
+}
+
+std::string FreezeSummary(const FreezeCounts& counts, bool dryRun)
+{
+    if (counts.Items == 0)
+        return std::string("No TYPE 255 items: nothing ") + (dryRun ? "would be" : "was") + " frozen";
+    return Counted(counts.Items, "item", "items") + (dryRun ? " would be" : "") + " frozen into "
+        + Counted(counts.Blocks, "block", "blocks");
+}
+
 } // namespace
 
 void RunMelt(const WorldFiles& files, std::string_view xText, std::string_view yText, StaIdx& table, Reporter& reporter,
@@ -110,16 +143,18 @@ void RunMelt(const WorldFiles& files, std::string_view xText, std::string_view y
     reporter.Flush();
     const std::uint16_t xBlock = ParseBlockNumber(xText);
     const std::uint16_t yBlock = ParseBlockNumber(yText);
-    MeltBlock(files.StaIdx, files.Statics, files.Wsc, xBlock, yBlock, table, reporter, dryRun);
+    const int objects = MeltBlock(files.StaIdx, files.Statics, files.Wsc, xBlock, yBlock, table, reporter, dryRun);
     reporter.Log(dryRun ? DryRunDone : "Melting completed!");
+    reporter.Log(MeltSummary(objects, xBlock, yBlock, files.Wsc, dryRun));
 }
 
 void RunFreeze(const WorldFiles& files, StaIdx& table, Reporter& reporter, bool dryRun)
 {
     reporter.Log(dryRun ? DryRunStart : "Freezing in progress... Cryoweaver may look crashed, do not interrupt!");
     reporter.Flush();
-    FreezeWorld(files.StaIdx, files.Statics, files.Wsc, table, reporter, dryRun);
+    const FreezeCounts counts = FreezeWorld(files.StaIdx, files.Statics, files.Wsc, table, reporter, dryRun);
     reporter.Log(dryRun ? DryRunDone : "Freezing completed!");
+    reporter.Log(FreezeSummary(counts, dryRun));
 }
 
 bool RunCheck(const WorldFiles& files, const StaIdx& table, Reporter& reporter)

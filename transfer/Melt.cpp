@@ -80,7 +80,7 @@ void AddMeltedRecords(const std::string& staIdxPath, const std::string& staticsP
 
 } // namespace
 
-void MeltBlock(const std::string& staIdxPath, const std::string& staticsPath, const std::string& wscPath,
+int MeltBlock(const std::string& staIdxPath, const std::string& staticsPath, const std::string& wscPath,
     std::uint16_t xBlock, std::uint16_t yBlock, StaIdx& table, Reporter& reporter, bool dryRun)
 {
     reporter.SetProgress(0);
@@ -115,7 +115,7 @@ void MeltBlock(const std::string& staIdxPath, const std::string& staticsPath, co
         if (block.Count > 0)
             reporter.Log("Would move " + std::to_string(block.Count) + " objects of XBlock: " + std::to_string(xBlock)
                 + " YBlock: " + std::to_string(yBlock) + " into the world save");
-        return;
+        return block.Count;
     }
 
     // Every new file is complete before any replaces its old one, and they
@@ -134,6 +134,7 @@ void MeltBlock(const std::string& staIdxPath, const std::string& staticsPath, co
     table.Source = commit.Placed(newIndex);
     reporter.Log("Done!");
     reporter.SetProgress(100);
+    return block.Count;
 }
 
 } // namespace cryo
