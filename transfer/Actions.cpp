@@ -4,6 +4,7 @@
 #include "Compact.h"
 #include "Convert.h"
 #include "Freeze.h"
+#include "History.h"
 #include "MapSizes.h"
 #include "Melt.h"
 #include "Text.h"
@@ -45,8 +46,17 @@ void RecoverBeforeReading(const WorldFiles& files, Reporter& reporter)
 
 void ReloadIfChanged(const WorldFiles& files, StaIdx& table, Reporter& reporter)
 {
-    if (!table.Source || IdentityOf(files.StaIdx) == *table.Source)
+    if (!table.Source)
         return;
+    const FileIdentity now = IdentityOf(files.StaIdx);
+    if (now == *table.Source)
+        return;
+    // A second name of the file made and removed meanwhile (the backup of a
+    // run that stopped) moves only its status time.
+    if (StillAsLeft(now, *table.Source)) {
+        table.Source = now;
+        return;
+    }
     reporter.Log("The index changed since it was loaded; loading it again from " + files.StaIdx);
     // A file that no longer loads leaves the table as it was.
     auto fresh = std::make_unique<StaIdx>();

@@ -207,7 +207,14 @@ FreezeCounts FreezeClassic(const std::string& staIdxPath, const std::string& sta
     const FileIdentity wscRead = IdentityOf(wscPath);
     ExportTable exportTable;
     SelectItemsForExport(wscPath, exportTable, reporter);
-    const BlockList blockList = BlocksToProcess(MarkBlocks(exportTable, table), table);
+    BlockList blockList;
+    try {
+        blockList = BlocksToProcess(MarkBlocks(exportTable, table), table);
+    } catch (Error& error) {
+        // The item outside the map is the world save's.
+        error.SetFile(wscPath);
+        throw;
+    }
     return FreezeSelected(
         staIdxPath, staticsPath, table,
         [&](Commit& commit) {

@@ -332,7 +332,7 @@ TEST(CommandLine, ErrorsGoToStandardErrorWithTheFileAndTheFullStopRule)
             [](const TempFolder& dir) {
                 test::WriteText(dir / "UOX3.wsc", "SECTION WORLDITEM 7\r\nTYPE 255\r\nX 6144\r\n}\r\n");
             },
-            "", "Invalid item in patch file! (Item#: 7)"},
+            "UOX3.wsc", "Invalid item in patch file! (Item#: 7)"},
     };
     for (const Case& c : cases) {
         const Sample sample;

@@ -188,7 +188,7 @@ TEST(Freeze, AFailureLeavesEveryFileAsItWas)
     const RefusedCase cases[] = {
         // Items outside the map: the lowest number is named.
         {Item(3, 6143, 4095) + Item(40, 6144, 0) + Item(7, 0, 4096) + Item(3, 6144, 0),
-            "Invalid item in patch file! (Item#: 3)"},
+            "WSC: Invalid item in patch file! (Item#: 3)"},
         // More than 512 objects in a block, with those it holds or alone.
         {Item(1, 800, 800) + Item(10, 1, 1) + Item(11, 1, 1) + Item(12, 1, 1), "block 0, 0: Range check error."},
         {full, "WSC: SECTION WORLDITEM 512: Range check error."},
