@@ -12,11 +12,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <filesystem>
+#include <thread>
 
 using namespace cryo;
 using cryo::form::Control;
@@ -129,11 +131,28 @@ protected:
     {
         ::SendMessageW(Hwnd(edit), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(Widen(text).c_str()));
     }
+    // Operations run off the window's thread: the test waits, answering
+    // messages, as the message loop does.
+    void WaitForTheOperation()
+    {
+        while (window->Form().Running()) {
+            ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+            Pump();
+        }
+        Pump();
+    }
     void Click(Control button)
     {
         ASSERT_TRUE(::IsWindowEnabled(Hwnd(button)));
         ::SendMessageW(Hwnd(button), BM_CLICK, 0, 0);
         Pump();
+        WaitForTheOperation();
+    }
+    void Choose(int menu, int item)
+    {
+        ::SendMessageW(
+            window->Handle(), WM_COMMAND, ::GetMenuItemID(::GetSubMenu(::GetMenu(window->Handle()), menu), item), 0);
+        WaitForTheOperation();
     }
     // A key as the message loop hands it to the window.
     void Key(HWND target, WPARAM key, bool withControl = false)
@@ -150,6 +169,7 @@ protected:
         keys[VK_CONTROL] = 0;
         ::SetKeyboardState(keys);
         Pump();
+        WaitForTheOperation();
     }
     std::vector<std::string> Lines(HWND list) const
     {
@@ -244,7 +264,7 @@ TEST_F(Win32WindowTest, FirstRunAsksForTheModeAndARestartRemembersEverything)
     Screenshot("win32-simple");
 
     Click(Control::FreezeWorldButton);
-    EXPECT_EQ(Lines(window->LogListBox()).back(), "Freezing completed!");
+    EXPECT_EQ(Lines(window->LogListBox()).back(), "3 items frozen into 2 blocks");
     EXPECT_EQ(Type255Count(world + "/UOX3.wsc"), 0);
 
     Restart();
@@ -302,20 +322,29 @@ TEST_F(Win32WindowTest, NormalModeListsMeltsAndFreezes)
     Screenshot("win32-normal");
 
     Click(Control::MeltBlockButton);
-    EXPECT_EQ(Lines(window->LogListBox()).back(), "Melting completed!");
+    EXPECT_EQ(Lines(window->LogListBox()).back(), "6 objects of block 100, 200 melted into UOX3.wsc");
     EXPECT_EQ(Type255Count(world + "/UOX3.wsc"), 9);
     Click(Control::FreezeWorldButton);
     EXPECT_EQ(Type255Count(world + "/UOX3.wsc"), 0);
     Click(Control::GetStaticBlockButton);
     EXPECT_EQ(Lines(window->MainListBox()).size(), 6u);
     EXPECT_TRUE(boxes.empty());
+    // A position sets the block; Enter lists it.
+    Type(Control::PositionEdit, "6143,4095");
+    ::SetFocus(Hwnd(Control::PositionEdit));
+    Key(Hwnd(Control::PositionEdit), VK_RETURN);
+    EXPECT_EQ(Text(Control::XBlockEdit), "767");
+    EXPECT_EQ(Lines(window->MainListBox()), std::vector<std::string>{"Block 767, 511 holds no objects."});
+    Type(Control::XBlockEdit, "100");
+    Type(Control::YBlockEdit, "200");
 
     // Tools, Undo last operation... asks, then takes back the freeze.
     answers.push_back(IDYES);
-    ::SendMessageW(window->Handle(), WM_COMMAND, ::GetMenuItemID(::GetSubMenu(::GetMenu(window->Handle()), 1), 0), 0);
+    Choose(1, 0);
     EXPECT_EQ(Type255Count(world + "/UOX3.wsc"), 9);
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_TRUE(boxes[0].starts_with("Cryoweaver: Undo the freeze of 9 items into 3 blocks of ")) << boxes[0];
+    EXPECT_NE(boxes[0].find("UOX3.wsc"), std::string::npos) << boxes[0];
     boxes.clear();
 
     // The log can be selected and copied.
@@ -329,15 +358,139 @@ TEST_F(Win32WindowTest, NormalModeListsMeltsAndFreezes)
         ::GlobalUnlock(data);
     ::CloseClipboard();
 
-    // Errors and notices come in message boxes with their captions.
+    // Errors and notices come in message boxes with their captions, and
+    // errors go to the log too.
     Type(Control::XBlockEdit, "abc");
     Click(Control::MeltBlockButton);
     Click(Control::SimpleModeRadioButton);
     ASSERT_EQ(boxes.size(), 2u);
     EXPECT_EQ(boxes[0], "Cryoweaver: 'abc' is not a valid integer value.");
+    EXPECT_EQ(Lines(window->LogListBox()).back(), "Error: 'abc' is not a valid integer value.");
     EXPECT_TRUE(boxes[1].starts_with("Simple mode selected: ")) << boxes[1];
     EXPECT_EQ(Stored("Mode"), std::pair(DWORD{REG_DWORD}, std::string("1")));
+    // The running mode stays checked, with a note on the next start's.
     EXPECT_EQ(Caption(), "Cryoweaver (Version 3.2) (Normal mode)");
+    EXPECT_EQ(::SendMessageW(Hwnd(Control::NormalModeRadioButton), BM_GETCHECK, 0, 0), BST_CHECKED);
+    EXPECT_EQ(::SendMessageW(Hwnd(Control::SimpleModeRadioButton), BM_GETCHECK, 0, 0), BST_UNCHECKED);
+    EXPECT_EQ(Text(Control::ModeNoteLabel), "Simple mode from the next start");
+}
+
+// Every control, at every size the window can take: shown, of some size,
+// inside the window and clear of every other control.
+TEST_F(Win32WindowTest, AResizeKeepsEveryControlVisibleAndInsideTheWindow)
+{
+    store.Open(true);
+    store.SetValue("Mode", 0);
+    store.Close();
+    Start();
+    const HWND main = window->Handle();
+    const std::vector<HWND> children = window->Children();
+    RECT minimum{};
+    for (const auto& [width, height] : {std::pair{100, 100}, {560, 400}, {720, 480}, {1400, 1000}, {600, 900}}) {
+        ::SetWindowPos(main, nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER);
+        Pump();
+        RECT client{};
+        ::GetClientRect(main, &client);
+        if (width == 100)
+            minimum = client;
+        const std::string size = std::to_string(width) + "x" + std::to_string(height);
+        std::vector<std::pair<HWND, RECT>> placed;
+        for (const HWND child : children) {
+            RECT at{};
+            ::GetWindowRect(child, &at);
+            ::MapWindowPoints(nullptr, main, reinterpret_cast<POINT*>(&at), 2);
+            wchar_t text[64] = {};
+            ::GetWindowTextW(child, text, 64);
+            const std::string name = Narrow(text) + " in " + size;
+            EXPECT_TRUE(::IsWindowVisible(child)) << name;
+            EXPECT_TRUE(at.right - at.left > 4 && at.bottom - at.top > 4) << name;
+            EXPECT_TRUE(at.left >= 0 && at.top >= 0 && at.right <= client.right && at.bottom <= client.bottom)
+                << name << ": " << at.left << "," << at.top << "," << at.right << "," << at.bottom;
+            placed.push_back({child, at});
+        }
+        // Nothing lies on anything else, but the mode's buttons and note in their group.
+        const auto inGroup = [&](HWND child) {
+            return child == Hwnd(Control::NormalModeRadioButton) || child == Hwnd(Control::SimpleModeRadioButton)
+                || child == Hwnd(Control::ModeNoteLabel);
+        };
+        for (std::size_t i = 0; i < placed.size(); ++i) {
+            for (std::size_t j = i + 1; j < placed.size(); ++j) {
+                RECT both{};
+                const bool grouped = inGroup(placed[i].first) && placed[j].first == children.back();
+                if (!grouped && ::IntersectRect(&both, &placed[i].second, &placed[j].second)) {
+                    wchar_t a[64] = {}, b[64] = {};
+                    ::GetWindowTextW(placed[i].first, a, 64);
+                    ::GetWindowTextW(placed[j].first, b, 64);
+                    ADD_FAILURE() << Narrow(a) << " lies on " << Narrow(b) << " in " << size;
+                }
+            }
+        }
+    }
+    // The window keeps a size where all of that holds.
+    EXPECT_GE(minimum.right, 500);
+    EXPECT_GE(minimum.bottom, 350);
+}
+
+// The big freeze of a world save of 60,000 TYPE 255 items: the window answers
+// every message within a second while it runs, Cancel stops it with every
+// file as it was, and run again it completes.
+TEST_F(Win32WindowTest, ABigFreezeKeepsTheWindowAnsweringAndCanBeCancelled)
+{
+    worldgen::WscOptions options;
+    options.Type255Items = 60000;
+    options.Blocks = 6000;
+    const std::string wsc = worldgen::GenerateWsc(options);
+    worldgen::WriteWholeFile(world + "/UOX3.wsc", wsc.data(), wsc.size());
+    store.Open(true);
+    store.SetValue("Mode", 0);
+    for (const char* name : {"StaIdx0.mul", "Statics0.mul", "UOX3.wsc"})
+        store.SetValue(name, world + "/" + name);
+    store.Close();
+    Start();
+    Click(Control::GetStaticIndexButton);
+    auto contents = [&] {
+        std::vector<test::Bytes> bytes;
+        for (const char* name : {"StaIdx0.mul", "Statics0.mul", "UOX3.wsc"})
+            bytes.push_back(test::ReadBytes(world + "/" + name));
+        return bytes;
+    };
+    const std::vector<test::Bytes> before = contents();
+
+    // Cancelled while it runs: the window's thread is free to take the click.
+    ::SendMessageW(Hwnd(Control::FreezeWorldButton), BM_CLICK, 0, 0);
+    ASSERT_TRUE(window->Form().Running());
+    EXPECT_TRUE(::IsWindowEnabled(Hwnd(Control::CancelButton)));
+    EXPECT_FALSE(::IsWindowEnabled(Hwnd(Control::MeltBlockButton)));
+    Click(Control::CancelButton);
+    EXPECT_EQ(Lines(window->LogListBox()).back(), "Stopped by the Cancel button; no file was changed.");
+    EXPECT_TRUE(contents() == before);
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_FALSE(::IsWindowEnabled(Hwnd(Control::CancelButton)));
+
+    // Meanwhile another thread asks the window something, again and again.
+    std::atomic<bool> running = true;
+    std::atomic<int> answered = 0;
+    std::atomic<int> unanswered = 0;
+    const HWND main = window->Handle();
+    std::thread asker([&] {
+        while (running) {
+            DWORD_PTR result = 0;
+            if (::SendMessageTimeoutW(main, WM_NULL, 0, 0, SMTO_NORMAL, 1000, &result) != 0)
+                ++answered;
+            else
+                ++unanswered;
+            ::Sleep(20);
+        }
+    });
+    ::SendMessageW(Hwnd(Control::FreezeWorldButton), BM_CLICK, 0, 0);
+    WaitForTheOperation();
+    running = false;
+    asker.join();
+    EXPECT_EQ(unanswered, 0);
+    EXPECT_GT(answered, 0);
+    EXPECT_EQ(Lines(window->LogListBox()).back(), "60000 items frozen into 6000 blocks");
+    EXPECT_EQ(Type255Count(world + "/UOX3.wsc"), 0);
+    EXPECT_TRUE(boxes.empty());
 }
 
 } // namespace
