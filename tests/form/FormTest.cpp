@@ -4,8 +4,8 @@
 
 #include "Actions.h"
 #include "FaultInjection.h"
-#include "Interrupt.h"
 #include "History.h"
+#include "Interrupt.h"
 #include "MapSizes.h"
 #include "StoredSettings.h"
 #include "TestSupport.h"
