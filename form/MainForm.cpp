@@ -367,6 +367,8 @@ void TMainForm::Finished(const Job& job)
     interrupt::Clear();
     mapSize_ = staIdx_->Size();
     view_.SetBlockRanges(mapSize_.Width - 1, mapSize_.Height - 1);
+    // The window is open again before it shows how the operation ended.
+    UpdateControls();
     if (relisted_ && watched_)
         Guarded([this] { ShowListing(watched_->first, watched_->second, *std::exchange(relisted_, std::nullopt)); });
     if (failure_) {
@@ -943,7 +945,7 @@ void TMainForm::ShowRunningMode()
     view_.SetChecked(Control::SimpleModeRadioButton, simpleMode_ == 1);
     std::string note;
     if (storedMode_ != simpleMode_ && storedMode_ <= 1)
-        note = storedMode_ == 1 ? "Simple mode from the next start" : "Normal mode from the next start";
+        note = storedMode_ == 1 ? "Next start: Simple mode" : "Next start: Normal mode";
     view_.SetText(Control::ModeNoteLabel, note);
 }
 

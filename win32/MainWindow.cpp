@@ -89,15 +89,14 @@ MainWindow::MainWindow(settings::SettingsStore& store, HINSTANCE instance)
         return ::RegisterClassExW(&windowClass);
     }();
     (void)registered;
-    window_ = ::CreateWindowExW(WS_EX_CONTROLPARENT | WS_EX_ACCEPTFILES, ClassName, L"Cryoweaver",
-        WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, CW_USEDEFAULT, CW_USEDEFAULT, 720, 480, nullptr, nullptr, instance,
-        this);
+    window_ = ::CreateWindowExW(WS_EX_CONTROLPARENT | WS_EX_ACCEPTFILES, ClassName, L"Cryoweaver", WS_OVERLAPPEDWINDOW,
+        CW_USEDEFAULT, CW_USEDEFAULT, 720, 480, nullptr, nullptr, instance, this);
     dpi_ = DpiOf(window_);
     CreateMenuBar();
     CreateControls();
     ApplyScale();
     RECT frame{0, 0, Scaled(720), Scaled(480)};
-    ::AdjustWindowRectEx(&frame, WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, TRUE, WS_EX_CONTROLPARENT);
+    ::AdjustWindowRectEx(&frame, WS_OVERLAPPEDWINDOW, TRUE, WS_EX_CONTROLPARENT);
     ::SetWindowPos(window_, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
         SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     form_.Initialize();
@@ -231,6 +230,7 @@ void MainWindow::ApplyScale()
     if (font_ != nullptr)
         ::DeleteObject(font_);
     font_ = font;
+    charWidths_.assign(charWidths_.size(), -1);
     ::SendMessageW(tooltip_, TTM_SETMAXTIPWIDTH, 0, Scaled(400));
     for (HWND list : {mainList_, logList_})
         ::SendMessageW(list, LB_SETITEMHEIGHT, 0, std::max(Scaled(13), static_cast<int>(-face.lfHeight * 4 / 3)));
@@ -586,6 +586,25 @@ void MainWindow::Dropped(HDROP drop)
     form_.FilesDropped(paths, FileEditOf(::ChildWindowFromPointEx(window_, at, CWP_SKIPINVISIBLE)));
 }
 
+int MainWindow::TextWidth(HDC dc, const std::wstring& text)
+{
+    // A log of many thousand lines is measured by its characters' widths,
+    // each asked of the system once: far cheaper than asking for each line.
+    int width = 0;
+    for (const wchar_t c : text) {
+        if (c >= 0xD800 && c <= 0xDFFF) {
+            SIZE size{};
+            ::GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+            return static_cast<int>(size.cx);
+        }
+        int& known = charWidths_[static_cast<std::size_t>(c)];
+        if (known < 0 && !::GetCharWidth32W(dc, c, c, &known))
+            known = 0;
+        width += known;
+    }
+    return width;
+}
+
 void MainWindow::AddListLines(HWND list, const std::vector<std::string>& lines, int& widest)
 {
     std::size_t characters = 0;
@@ -599,9 +618,7 @@ void MainWindow::AddListLines(HWND list, const std::vector<std::string>& lines, 
     for (const std::string& line : lines) {
         const std::wstring wide = Widen(line);
         ::SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide.c_str()));
-        SIZE size{};
-        ::GetTextExtentPoint32W(dc, wide.c_str(), static_cast<int>(wide.size()), &size);
-        batchWidest = std::max(batchWidest, static_cast<int>(size.cx) + Scaled(8));
+        batchWidest = std::max(batchWidest, TextWidth(dc, wide) + Scaled(8));
     }
     ::SelectObject(dc, old);
     ::ReleaseDC(list, dc);
@@ -818,7 +835,11 @@ std::optional<std::string> MainWindow::AskFolderName(const std::string& title, c
     // The dialog of today's look needs COM on this thread.
     const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
     const std::wstring wideTitle = Widen(title);
-    const std::wstring start = Widen(folder);
+    // The dialog finds a folder by its path in the system's own spelling.
+    std::wstring start = Widen(folder);
+    std::replace(start.begin(), start.end(), L'/', L'\\');
+    while (start.size() > 3 && start.back() == L'\\')
+        start.pop_back();
     BROWSEINFOW browse{};
     browse.hwndOwner = window_;
     browse.lpszTitle = wideTitle.c_str();
@@ -826,8 +847,10 @@ std::optional<std::string> MainWindow::AskFolderName(const std::string& title, c
     browse.lParam = reinterpret_cast<LPARAM>(start.c_str());
     browse.lpfn = [](HWND dialog, UINT message, LPARAM, LPARAM data) -> int {
         const auto* first = reinterpret_cast<const wchar_t*>(data);
-        if (message == BFFM_INITIALIZED && first != nullptr && *first != L'\0')
+        if (message == BFFM_INITIALIZED && *first != L'\0') {
+            ::SendMessageW(dialog, BFFM_SETEXPANDED, TRUE, data);
             ::SendMessageW(dialog, BFFM_SETSELECTIONW, TRUE, data);
+        }
         return 0;
     };
     std::optional<std::string> chosen;

@@ -86,6 +86,8 @@ private:
     // Adds lines to a list without painting it between them; widest follows
     // the widest line, for the horizontal scroll bar.
     void AddListLines(HWND list, const std::vector<std::string>& lines, int& widest);
+    // The width of a line in the lists' font.
+    int TextWidth(HDC dc, const std::wstring& text);
     void WorkDone();
     void CopyList(HWND list);
     void ListMenu(HWND list, POINT at);
@@ -109,6 +111,7 @@ private:
     int logHeight_ = 113; // at 96 dpi
     int mainWidest_ = 0;
     int logWidest_ = 0;
+    std::vector<int> charWidths_ = std::vector<int>(0x10000, -1); // -1: not asked yet
     HWND lastFocus_ = nullptr;
     bool settingText_ = false;
     bool dragging_ = false;

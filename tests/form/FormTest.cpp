@@ -479,14 +479,13 @@ TEST_F(FormTest, ChoosingTheOtherModeTakesEffectAtTheNextStartAndSaysSo)
         int Stored;
         std::string Note;
     } cases[] = {
-        {0, {C::SimpleModeRadioButton}, {toSimple}, 1, "Simple mode from the next start"},
-        {0, {C::SimpleModeRadioButton, C::SimpleModeRadioButton}, {toSimple}, 1, "Simple mode from the next start"},
+        {0, {C::SimpleModeRadioButton}, {toSimple}, 1, "Next start: Simple mode"},
+        {0, {C::SimpleModeRadioButton, C::SimpleModeRadioButton}, {toSimple}, 1, "Next start: Simple mode"},
         {0, {C::SimpleModeRadioButton, C::NormalModeRadioButton}, {toSimple, toNormal}, 0, ""},
         {0, {C::NormalModeRadioButton}, {}, 0, ""},
-        {1, {C::NormalModeRadioButton}, {toNormal}, 0, "Normal mode from the next start"},
+        {1, {C::NormalModeRadioButton}, {toNormal}, 0, "Next start: Normal mode"},
         // A stored mode of 2 checks neither button and works as normal mode.
-        {2, {C::SimpleModeRadioButton, C::NormalModeRadioButton}, {toSimple, toNormal}, 0,
-            "Normal mode from the next start"},
+        {2, {C::SimpleModeRadioButton, C::NormalModeRadioButton}, {toSimple, toNormal}, 0, "Next start: Normal mode"},
     };
     for (const auto& c : cases) {
         Harness h;

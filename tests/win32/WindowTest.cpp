@@ -372,7 +372,7 @@ TEST_F(Win32WindowTest, NormalModeListsMeltsAndFreezes)
     EXPECT_EQ(Caption(), "Cryoweaver (Version 3.2) (Normal mode)");
     EXPECT_EQ(::SendMessageW(Hwnd(Control::NormalModeRadioButton), BM_GETCHECK, 0, 0), BST_CHECKED);
     EXPECT_EQ(::SendMessageW(Hwnd(Control::SimpleModeRadioButton), BM_GETCHECK, 0, 0), BST_UNCHECKED);
-    EXPECT_EQ(Text(Control::ModeNoteLabel), "Simple mode from the next start");
+    EXPECT_EQ(Text(Control::ModeNoteLabel), "Next start: Simple mode");
 }
 
 // Every control, at every size the window can take: shown, of some size,
