@@ -156,6 +156,10 @@ private slots:
 
         if (const QByteArray folder = qgetenv("CRYOWEAVER_SCREENSHOTS"); !folder.isEmpty()) {
             window.resize(720, 480);
+            static_cast<QLineEdit*>(window.Widget(Control::XBlockEdit))->setText(QStringLiteral("100"));
+            static_cast<QLineEdit*>(window.Widget(Control::YBlockEdit))->setText(QStringLiteral("200"));
+            QTest::mouseClick(window.Widget(Control::GetStaticBlockButton), Qt::LeftButton);
+            WaitForTheOperation(window);
             // With the Tools menu open, which is a window of its own.
             QMenu* tools = menuBar->actions()[1]->menu();
             const QPoint under = menuBar->actionGeometry(menuBar->actions()[1]).bottomLeft() + menuBar->pos();
