@@ -2,9 +2,13 @@
 
 #include "UpDown.h"
 
+#include "Interrupt.h"
+
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
+#include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
@@ -21,6 +25,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSplitter>
+#include <QTimer>
+#include <QToolTip>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -93,7 +99,14 @@ MainWindow::MainWindow(settings::SettingsStore& store, QWidget* parent)
     form_.Initialize();
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow()
+{
+    // A window closed from outside (a test, the session's end) stops its operation first.
+    if (worker_.joinable()) {
+        interrupt::Request("closing the window");
+        worker_.join();
+    }
+}
 
 void MainWindow::BuildControls()
 {
@@ -118,22 +131,32 @@ void MainWindow::BuildControls()
     LogListBox = new QListWidget(splitter);
     LogListBox->setObjectName(QStringLiteral("LogListBox"));
     for (QListWidget* list : {MainListBox, LogListBox}) {
+        // One height for every line: a long log is laid out in no time.
         list->setUniformItemSizes(true);
         list->setMinimumHeight(50);
+        list->viewport()->installEventFilter(this);
         MakeCopyable(list);
     }
     splitter->setStretchFactor(0, 1);
     splitter->setSizes({264, 113});
+    // Beneath the lists: what the next melt or freeze does, how far the running one is, and its Cancel.
+    auto* dryRun = new QCheckBox(tr("Only show what would change"), mainPanel);
+    dryRun->setObjectName(QStringLiteral("DryRunCheckBox"));
+    controls_[Control::DryRunCheckBox] = dryRun;
     ProgressBar = new QProgressBar(mainPanel);
     ProgressBar->setObjectName(QStringLiteral("ProgressBar"));
     ProgressBar->setRange(0, 100);
     ProgressBar->setTextVisible(false);
     ProgressBar->setMaximumHeight(fontMetrics().height());
+    auto* progressRow = new QHBoxLayout;
+    progressRow->addWidget(dryRun);
+    progressRow->addWidget(ProgressBar, 1);
+    progressRow->addWidget(button(Control::CancelButton, "CancelButton", tr("Cancel"), mainPanel));
     auto* mainLayout = new QVBoxLayout(mainPanel);
     mainLayout->setContentsMargins(0, 0, 0, 0);
     mainLayout->setSpacing(2);
     mainLayout->addWidget(splitter, 1);
-    mainLayout->addWidget(ProgressBar);
+    mainLayout->addLayout(progressRow);
 
     auto* buttonPanel = new QWidget(this);
     buttonPanel->setObjectName(QStringLiteral("ButtonPanel"));
@@ -141,18 +164,30 @@ void MainWindow::BuildControls()
     buttons->setContentsMargins(0, 0, 0, 0);
     buttons->addWidget(
         button(Control::GetStaticIndexButton, "GetStaticIndexButton", tr("GetStaticIndex"), buttonPanel));
+    // Leaving a block's box, or Enter in it, goes to the logic.
+    auto blockEdit = [this, buttonPanel](Control control, const char* name) {
+        auto* edit = new BlockEdit(buttonPanel);
+        edit->setObjectName(QString::fromUtf8(name));
+        connect(edit, &BlockEdit::Exited, this, [this, control] { form_.Exited(control); });
+        connect(edit, &QLineEdit::returnPressed, this, [this, control] { form_.Entered(control); });
+        controls_[control] = edit;
+        return edit;
+    };
+    auto* positionLabel = new QLabel(tr("Position"), buttonPanel);
+    BlockEdit* position = blockEdit(Control::PositionEdit, "PositionEdit");
+    position->setToolTip(tr("A position X,Y in tiles, as /where shows it; Enter lists its block"));
+    positionLabel->setBuddy(position);
+    buttons->addWidget(positionLabel);
+    buttons->addWidget(position);
     auto* blocks = new QGridLayout;
     auto blockRow
         = [&](int row, Control edit, Control upDown, const char* label, const char* editName, const char* upDownName) {
-              auto* blockEdit = new BlockEdit(buttonPanel);
-              blockEdit->setObjectName(QString::fromUtf8(editName));
-              auto* spinner = new UpDown(blockEdit, 0, 0, buttonPanel);
+              BlockEdit* numberEdit = blockEdit(edit, editName);
+              auto* spinner = new UpDown(numberEdit, 0, 0, buttonPanel);
               spinner->setObjectName(QString::fromUtf8(upDownName));
-              connect(blockEdit, &BlockEdit::Exited, this, [this, edit] { form_.Exited(edit); });
               blocks->addWidget(new QLabel(QString::fromUtf8(label), buttonPanel), row, 0);
-              blocks->addWidget(blockEdit, row, 1);
+              blocks->addWidget(numberEdit, row, 1);
               blocks->addWidget(spinner, row, 2);
-              controls_[edit] = blockEdit;
               controls_[upDown] = spinner;
               return spinner;
           };
@@ -177,6 +212,11 @@ void MainWindow::BuildControls()
         modes->addWidget(radio);
         controls_[control] = radio;
     }
+    auto* modeNote = new QLabel(modeGroupBox);
+    modeNote->setObjectName(QStringLiteral("ModeNoteLabel"));
+    modeNote->setWordWrap(true);
+    modes->addWidget(modeNote);
+    controls_[Control::ModeNoteLabel] = modeNote;
     buttons->addWidget(modeGroupBox);
 
     auto* fileNamePanel = new QWidget(this);
@@ -227,16 +267,20 @@ QMenuBar* MainWindow::BuildMenuBar()
     auto* menuBar = new QMenuBar(this);
     menuBar->setObjectName(QStringLiteral("MenuBar"));
     QMenu* file = menuBar->addMenu(tr("&File"));
-    connect(file->addAction(tr("E&xit")), &QAction::triggered, this, &QWidget::close);
     QMenu* tools = menuBar->addMenu(tr("&Tools"));
     QMenu* help = menuBar->addMenu(tr("&Help"));
-    for (const auto& [menu, item, text] :
-        {std::tuple{tools, MenuItem::UndoLastOperation, tr("&Undo last operation...")},
-            std::tuple{tools, MenuItem::CheckFiles, tr("&Check files")},
-            std::tuple{tools, MenuItem::CompactStatics, tr("C&ompact statics")},
-            std::tuple{help, MenuItem::About, tr("&About")}}) {
-        connect(menu->addAction(text), &QAction::triggered, this, [this, item = item] { form_.MenuChosen(item); });
+    for (const auto& [menu, item, text] : {std::tuple{file, MenuItem::ChangeFiles, tr("&Change files...")},
+             std::tuple{tools, MenuItem::UndoLastOperation, tr("&Undo last operation...")},
+             std::tuple{tools, MenuItem::History, tr("&History...")},
+             std::tuple{tools, MenuItem::CheckFiles, tr("&Check files")},
+             std::tuple{tools, MenuItem::CompactStatics, tr("C&ompact statics")},
+             std::tuple{help, MenuItem::About, tr("&About")}}) {
+        QAction* action = menu->addAction(text);
+        connect(action, &QAction::triggered, this, [this, item = item] { form_.MenuChosen(item); });
+        menuItems_[item] = action;
     }
+    file->addSeparator();
+    connect(file->addAction(tr("E&xit")), &QAction::triggered, this, &QWidget::close);
     return menuBar;
 }
 
@@ -247,12 +291,17 @@ QLineEdit* MainWindow::Edit(Control control) const
 
 std::string MainWindow::Text(Control control) const
 {
+    if (const auto* label = qobject_cast<const QLabel*>(controls_.at(control)))
+        return label->text().toStdString();
     return Edit(control)->text().toStdString();
 }
 
 void MainWindow::SetText(Control control, const std::string& text)
 {
-    Edit(control)->setText(Q(text));
+    if (auto* label = qobject_cast<QLabel*>(controls_.at(control)))
+        label->setText(Q(text));
+    else
+        Edit(control)->setText(Q(text));
 }
 
 void MainWindow::SetEditColor(Control edit, form::EditColor color, const std::string& tip)
@@ -276,9 +325,24 @@ void MainWindow::SetEnabled(Control control, bool enabled)
     controls_.at(control)->setEnabled(enabled);
 }
 
-void MainWindow::SetChecked(Control radioButton, bool checked)
+void MainWindow::SetMenuEnabled(MenuItem item, bool enabled)
 {
-    static_cast<QRadioButton*>(controls_.at(radioButton))->setChecked(checked);
+    menuItems_.at(item)->setEnabled(enabled);
+}
+
+bool MainWindow::IsChecked(Control checkBox) const
+{
+    return static_cast<const QAbstractButton*>(controls_.at(checkBox))->isChecked();
+}
+
+void MainWindow::SetChecked(Control button, bool checked)
+{
+    auto* widget = static_cast<QAbstractButton*>(controls_.at(button));
+    // The only checked button of an exclusive pair unchecks only outside it.
+    const bool exclusive = widget->autoExclusive();
+    widget->setAutoExclusive(false);
+    widget->setChecked(checked);
+    widget->setAutoExclusive(exclusive);
 }
 
 void MainWindow::SetFocus(Control control)
@@ -304,9 +368,13 @@ void MainWindow::ReplaceMainList(const std::vector<std::string>& lines)
         MainListBox->addItem(Q(line));
 }
 
-void MainWindow::AddLogLine(const std::string& line)
+void MainWindow::AddLogLines(const std::vector<std::string>& lines)
 {
-    LogListBox->addItem(Q(line));
+    QStringList items;
+    items.reserve(static_cast<qsizetype>(lines.size()));
+    for (const std::string& line : lines)
+        items << Q(line);
+    LogListBox->addItems(items);
     LogListBox->scrollToBottom();
 }
 
@@ -315,17 +383,37 @@ void MainWindow::SetProgress(int position)
     ProgressBar->setValue(position);
 }
 
-void MainWindow::RepaintLog()
+void MainWindow::RunInBackground(std::function<void()> work, std::function<void()> tick, std::function<void()> done)
 {
-    LogListBox->scrollToBottom();
-    LogListBox->viewport()->repaint();
+    tick_ = std::move(tick);
+    done_ = std::move(done);
+    if (tickTimer_ == nullptr) {
+        tickTimer_ = new QTimer(this);
+        // A few times a second: enough to follow, little enough to cost nothing.
+        tickTimer_->setInterval(200);
+        connect(tickTimer_, &QTimer::timeout, this, [this] {
+            if (tick_)
+                tick_();
+        });
+    }
+    tickTimer_->start();
+    worker_ = std::thread([this, work = std::move(work)] {
+        work();
+        QMetaObject::invokeMethod(this, &MainWindow::WorkDone, Qt::QueuedConnection);
+    });
 }
 
-void MainWindow::DiscardQueuedInput()
+void MainWindow::WorkDone()
 {
-    // The logic refuses operations until this returns, so the clicks that
-    // waited meanwhile are delivered now and come to nothing.
-    QCoreApplication::processEvents();
+    tickTimer_->stop();
+    worker_.join();
+    tick_ = nullptr;
+    std::exchange(done_, nullptr)();
+}
+
+void MainWindow::CloseWindow()
+{
+    close();
 }
 
 bool MainWindow::AskYesNo(const std::string& caption, const std::string& text)
@@ -355,6 +443,29 @@ std::optional<std::string> MainWindow::AskFileName(const std::string& title, con
     return path.toStdString();
 }
 
+std::optional<std::string> MainWindow::AskFolderName(const std::string& title, const std::string& folder)
+{
+    const QString path = QFileDialog::getExistingDirectory(this, Q(title), Q(folder));
+    if (path.isEmpty())
+        return std::nullopt;
+    return path.toStdString();
+}
+
+std::optional<std::size_t> MainWindow::ChooseFromMenu(Control anchor, const std::vector<std::string>& items)
+{
+    QMenu menu(this);
+    menu.setObjectName(QStringLiteral("ChoiceMenu"));
+    std::vector<QAction*> actions;
+    for (const std::string& item : items)
+        actions.push_back(menu.addAction(Q(item)));
+    QWidget* below = controls_.at(anchor);
+    const QAction* chosen = menu.exec(below->mapToGlobal(QPoint(0, below->height())));
+    const auto found = std::find(actions.begin(), actions.end(), chosen);
+    if (chosen == nullptr || found == actions.end())
+        return std::nullopt;
+    return static_cast<std::size_t>(found - actions.begin());
+}
+
 void MainWindow::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
@@ -362,6 +473,14 @@ void MainWindow::showEvent(QShowEvent* event)
         shown_ = true;
         form_.FormShow();
     }
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    if (form_.CloseQuery())
+        event->accept();
+    else
+        event->ignore();
 }
 
 void MainWindow::dragEnterEvent(QDragEnterEvent* event)
@@ -378,6 +497,20 @@ void MainWindow::dropEvent(QDropEvent* event)
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event)
 {
+    // A line wider than its list shows whole where the mouse rests on it.
+    if (event->type() == QEvent::ToolTip) {
+        for (QListWidget* list : {MainListBox, LogListBox}) {
+            if (watched != list->viewport())
+                continue;
+            const QPoint at = static_cast<QHelpEvent*>(event)->pos();
+            const QListWidgetItem* item = list->itemAt(at);
+            if (item != nullptr && list->fontMetrics().horizontalAdvance(item->text()) > list->viewport()->width())
+                QToolTip::showText(static_cast<QHelpEvent*>(event)->globalPos(), item->text(), list);
+            else
+                QToolTip::hideText();
+            return true;
+        }
+    }
     // A file dropped on a path box fills it with the path, not with a URL.
     if (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove || event->type() == QEvent::Drop) {
         auto* drop = static_cast<QDropEvent*>(event);

@@ -10,7 +10,8 @@ namespace cryo::interrupt {
 namespace {
 
 std::atomic<const char*> requested{nullptr};
-int deferrals = 0;
+// Each thread defers its own steps: a window's worker, not the window.
+thread_local int deferrals = 0;
 
 } // namespace
 
@@ -18,6 +19,11 @@ void Request(const char* why) noexcept
 {
     const char* none = nullptr;
     requested.compare_exchange_strong(none, why);
+}
+
+void Clear() noexcept
+{
+    requested.store(nullptr);
 }
 
 void ThrowIfRequested()

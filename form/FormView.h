@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,53 +25,75 @@ enum class Control {
     FreezeWorldButton,
     NormalModeRadioButton,
     SimpleModeRadioButton,
+    PositionEdit, // a /where position in tiles, "X,Y"
+    DryRunCheckBox, // "Only show what would change"
+    CancelButton, // beside the progress bar, open while an operation runs
+    ModeNoteLabel, // beneath the mode buttons: the mode the next start brings
 };
+inline constexpr Control LastControl = Control::ModeNoteLabel;
 
 // The items of the menu bar that the logic handles (File, Exit closes the
-// window itself).
+// window itself). A new item goes before About, which stays last.
 enum class MenuItem {
+    ChangeFiles, // File, "Change files..."
     UndoLastOperation, // Tools, "Undo last operation..."
+    History, // Tools, "History..."
     CheckFiles, // Tools, "Check files"
     CompactStatics, // Tools, "Compact statics"
     About, // Help, "About"
 };
+inline constexpr MenuItem LastMenuItem = MenuItem::About;
 
 // Until its first check a file-name edit keeps the window's default colour.
 enum class EditColor { Default, Green, Red };
 
 // What a window does for the logic. Every text is UTF-8. Nothing the logic sets
-// here is reported back as a user's change.
+// here is reported back as a user's change. Every call comes on the window's
+// own thread.
 class FormView {
 public:
     virtual ~FormView() = default;
 
     virtual std::string Text(Control control) const = 0;
+    // Edits and labels.
     virtual void SetText(Control control, const std::string& text) = 0;
     // tip says why an edit is red; it is empty otherwise.
     virtual void SetEditColor(Control edit, EditColor color, const std::string& tip) = 0;
     virtual void SetEnabled(Control control, bool enabled) = 0;
-    virtual void SetChecked(Control radioButton, bool checked) = 0;
+    virtual void SetMenuEnabled(MenuItem item, bool enabled) = 0;
+    virtual bool IsChecked(Control checkBox) const = 0;
+    virtual void SetChecked(Control button, bool checked) = 0;
     virtual void SetFocus(Control control) = 0;
     virtual void SetCaption(const std::string& caption) = 0;
     // The up-down spinners' ranges, from 0.
     virtual void SetBlockRanges(int xMaximum, int yMaximum) = 0;
 
     virtual void ReplaceMainList(const std::vector<std::string>& lines) = 0;
-    virtual void AddLogLine(const std::string& line) = 0;
+    // Appends lines to the log and shows the last; a few calls a second at most.
+    virtual void AddLogLines(const std::vector<std::string>& lines) = 0;
     virtual void SetProgress(int position) = 0;
-    // Paints the log now: the work that follows lets the window paint nothing.
-    virtual void RepaintLog() = 0;
-    // Drops the clicks and keys that reached the window while an operation ran.
-    virtual void DiscardQueuedInput() = 0;
+
+    // Runs work on a thread of its own and returns at once. Meanwhile the
+    // window keeps answering and calls tick a few times a second; once work
+    // has returned it calls done. tick and done come on the window's thread,
+    // like every event (a message box's own loop included).
+    virtual void RunInBackground(std::function<void()> work, std::function<void()> tick, std::function<void()> done)
+        = 0;
+    // Closes the window, as File, Exit does.
+    virtual void CloseWindow() = 0;
 
     // Modal message boxes; the error box is titled "Cryoweaver" and shows the
     // detail (the file, the place in it) beneath the text.
     virtual bool AskYesNo(const std::string& caption, const std::string& text) = 0;
     virtual void ShowNotice(const std::string& caption, const std::string& text) = 0;
     virtual void ShowError(const std::string& text, const std::string& detail) = 0;
-    // A file chosen in the system's open dialog, starting in folder; nothing
-    // when the user cancels.
+    // A file chosen in the system's open dialog, or a folder in its folder
+    // dialog, starting in folder; nothing when the user cancels.
     virtual std::optional<std::string> AskFileName(const std::string& title, const std::string& folder) = 0;
+    virtual std::optional<std::string> AskFolderName(const std::string& title, const std::string& folder) = 0;
+    // One of the items of a menu that drops down from the control; nothing
+    // when the user closes it.
+    virtual std::optional<std::size_t> ChooseFromMenu(Control anchor, const std::vector<std::string>& items) = 0;
 };
 
 } // namespace cryo::form

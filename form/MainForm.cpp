@@ -1,14 +1,20 @@
 #include "MainForm.h"
 
 #include "Actions.h"
+#include "Commit.h"
 #include "Convert.h"
+#include "Error.h"
 #include "File.h"
+#include "History.h"
+#include "Interrupt.h"
 #include "MapSizes.h"
 #include "StoredSettings.h"
 #include "Text.h"
 #include "Undo.h"
 #include "Version.h"
 
+#include <cstdio>
+#include <ctime>
 #include <exception>
 
 namespace cryo::form {
@@ -16,6 +22,8 @@ namespace cryo::form {
 namespace {
 
 const char* const ModeChangedText = "The new mode will be active the next time you start Cryoweaver.";
+// Why the window's operation stopped, as "Stopped by ...; no file was changed".
+const char* const CancelReason = "the Cancel button";
 
 const char* const GuideSteps[][3] = {
     {"Please enter the path of your Staidx0.mul file in", "the left box. It will turn green when Cryoweaver",
@@ -49,13 +57,19 @@ const FileBox FileBoxes[] = {
     {Control::WSCEdit, Control::WSCBrowseButton, std::nullopt, "", "Where is the world save (UOX3.wsc)?", true},
 };
 
+// What the world-save box's browse button offers.
+const std::vector<std::string> WorldSaveChoices
+    = {"A world-save file (UOX3.wsc)...", "The shared folder of today's UOX3..."};
+const char* const SharedFolderTitle = "Where is the server's shared folder?";
+
 bool NameFits(const std::string& path, const FileBox& box)
 {
     return box.Kind && StaticsMapNumber(path, *box.Kind).has_value();
 }
 
-const Control BlockControls[] = {Control::XBlockEdit, Control::XBlockUpDown, Control::YBlockEdit, Control::YBlockUpDown,
-    Control::GetStaticBlockButton, Control::MeltBlockButton};
+// The controls that pick a block and act on it.
+const Control BlockControls[] = {Control::PositionEdit, Control::XBlockEdit, Control::XBlockUpDown, Control::YBlockEdit,
+    Control::YBlockUpDown, Control::GetStaticBlockButton, Control::MeltBlockButton};
 
 int BoxNumber(Control edit)
 {
@@ -102,49 +116,111 @@ std::string Complaint(const std::string& path, const FileBox& box)
     return {};
 }
 
-} // namespace
+// "2026-12-07T06:40:12Z" as the user's clock showed it: "2026-12-07 07:40".
+std::string LocalTimeOf(const std::string& utc)
+{
+    std::tm when{};
+    if (std::sscanf(utc.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d", &when.tm_year, &when.tm_mon, &when.tm_mday, &when.tm_hour,
+            &when.tm_min, &when.tm_sec)
+        != 6)
+        return utc;
+    when.tm_year -= 1900;
+    when.tm_mon -= 1;
+    std::tm local{};
+#ifdef _WIN32
+    const std::time_t time = ::_mkgmtime(&when);
+    const bool converted = time != -1 && ::localtime_s(&local, &time) == 0;
+#else
+    const std::time_t time = ::timegm(&when);
+    const bool converted = time != -1 && ::localtime_r(&time, &local) != nullptr;
+#endif
+    char text[32] = {};
+    if (!converted || std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &local) == 0)
+        return utc;
+    return text;
+}
 
-// Log and progress of the core's work, shown in the window.
-class TMainForm::ViewReporter final : public Reporter {
-public:
-    explicit ViewReporter(FormView& view)
-        : view_(view)
-    {
-    }
+// The files an operation replaced or appended to, which its undo puts back.
+std::vector<std::string> FilesOf(const HistoryEntry& operation)
+{
+    std::vector<std::string> files;
+    for (const HistoryFile& file : operation.Files)
+        files.push_back(file.Target);
+    if (!operation.Statics.empty() && std::find(files.begin(), files.end(), operation.Statics) == files.end())
+        files.push_back(operation.Statics);
+    return files;
+}
 
-    void Log(std::string_view line) override { view_.AddLogLine(std::string(line)); }
-
-    // Loading the index reports every record; the window hears only of changes.
-    void SetProgress(int position) override
-    {
-        if (position != position_) {
-            position_ = position;
-            view_.SetProgress(position);
+// "X,Y" as /where shows it; "X, Y", "X Y" and a third number (Z) do as well.
+TilePosition PositionOf(const std::string& text)
+{
+    std::vector<std::string> numbers;
+    std::string number;
+    for (const char c : text + " ") {
+        if (c == ',' || static_cast<unsigned char>(c) <= 32) {
+            if (!number.empty())
+                numbers.push_back(number);
+            number.clear();
+        } else {
+            number += c;
         }
     }
-    void SetProgressRepeated(int position, int times) override
-    {
-        if (times > 0)
-            SetProgress(position);
+    if (numbers.size() == 2 || numbers.size() == 3) {
+        try {
+            return ParsePosition(numbers[0] + "," + numbers[1]);
+        } catch (const Error&) {
+        }
     }
-    void Flush() override { view_.RepaintLog(); }
+    // Raises the error about the text as it was given.
+    return ParsePosition(text);
+}
 
-    void Reset()
+} // namespace
+
+// After an operation's work, under its locks, whether it succeeded or not:
+// notes the statics file as it is now, and reads the block the main list
+// shows again where the work changed its entry.
+class TMainForm::KeepingUpToDate {
+public:
+    KeepingUpToDate(TMainForm& form, const WorldFiles& files)
+        : form_(form)
+        , files_(files)
     {
-        position_ = 0;
-        view_.SetProgress(0);
     }
+    ~KeepingUpToDate()
+    {
+        // A stop asked for meanwhile has stopped the operation already.
+        const interrupt::Deferral deferral;
+        try {
+            if (!form_.staIdx_->StaIdxLoaded)
+                return;
+            form_.staticsSeen_ = IdentityOf(files_.Statics);
+            if (!form_.watched_)
+                return;
+            const auto [x, y] = *form_.watched_;
+            if (x < form_.staIdx_->Width() && y < form_.staIdx_->Height()
+                && form_.staIdx_->At(x, y) != form_.watchedEntry_)
+                // Quietly: the bar shows the operation's end.
+                form_.relisted_
+                    = ListStaticBlock(files_.Statics, *form_.staIdx_, std::to_string(x), std::to_string(y), quiet_);
+        } catch (...) {
+            // Nothing here is the user's operation; the next one checks again.
+        }
+    }
+    KeepingUpToDate(const KeepingUpToDate&) = delete;
+    KeepingUpToDate& operator=(const KeepingUpToDate&) = delete;
 
 private:
-    FormView& view_;
-    int position_ = 0;
+    TMainForm& form_;
+    const WorldFiles& files_;
+    NullReporter quiet_;
 };
 
 TMainForm::TMainForm(FormView& view, settings::SettingsStore& store)
     : view_(view)
     , store_(store)
-    , reporter_(std::make_unique<ViewReporter>(view))
     , staIdx_(std::make_unique<StaIdx>())
+    , mapSize_(staIdx_->Size())
 {
 }
 
@@ -212,24 +288,22 @@ const std::vector<std::string>& TMainForm::WelcomeLines()
 void TMainForm::Initialize()
 {
     view_.SetCaption(Caption());
-    view_.SetBlockRanges(staIdx_->Width() - 1, staIdx_->Height() - 1);
-    view_.SetText(Control::StaIdxEdit, "StaIdxEdit");
-    view_.SetText(Control::StaticsEdit, "StaticsEdit");
-    view_.SetText(Control::WSCEdit, "WSCEdit");
+    view_.SetBlockRanges(mapSize_.Width - 1, mapSize_.Height - 1);
+    // Empty until the stored names arrive: a box never shows a control's name.
+    for (const FileBox& box : FileBoxes) {
+        view_.SetText(box.Edit, "");
+        view_.SetEditColor(box.Edit, EditColor::Default, {});
+    }
+    view_.SetText(Control::PositionEdit, "");
     view_.SetText(Control::XBlockEdit, "0");
     view_.SetText(Control::YBlockEdit, "0");
-    for (const FileBox& box : FileBoxes) {
-        view_.SetEditColor(box.Edit, EditColor::Default, {});
-        view_.SetEnabled(box.Edit, true);
-        view_.SetEnabled(box.Browse, true);
-    }
-    view_.SetEnabled(Control::GetStaticIndexButton, false);
-    SetBlockControlsEnabled(false);
-    view_.SetEnabled(Control::FreezeWorldButton, false);
+    view_.SetText(Control::ModeNoteLabel, "");
     view_.SetChecked(Control::NormalModeRadioButton, true);
     view_.SetChecked(Control::SimpleModeRadioButton, false);
-    view_.ReplaceMainList(WelcomeLines());
-    reporter_->Reset();
+    view_.SetChecked(Control::DryRunCheckBox, false);
+    UpdateControls();
+    ReplaceMainList(WelcomeLines());
+    view_.SetProgress(0);
 }
 
 EditColor TMainForm::ColorOf(Control edit) const
@@ -238,25 +312,86 @@ EditColor TMainForm::ColorOf(Control edit) const
     return box < 0 ? EditColor::Default : colors_[static_cast<std::size_t>(box)];
 }
 
+void TMainForm::ReportError(const std::exception& error)
+{
+    // A stop the user asked for is no error: the log says what became of the files.
+    if (dynamic_cast<const StopError*>(&error) != nullptr) {
+        view_.AddLogLines({ErrorLine(error)});
+        return;
+    }
+    view_.AddLogLines({"Error: " + ErrorLine(error)});
+    view_.ShowError(WithFullStop(error.what()), ErrorDetail(error));
+}
+
 void TMainForm::Guarded(const std::function<void()>& handler)
 {
     try {
         handler();
     } catch (const std::exception& error) {
-        view_.ShowError(WithFullStop(error.what()), ErrorDetail(error));
+        ReportError(error);
     }
 }
 
-void TMainForm::Operation(const std::function<void()>& work)
+void TMainForm::Start(Job job)
 {
-    // A click that waited in the queue while the last operation ran is no
-    // request for a second one.
     if (running_)
         return;
+    // A stop asked for before this run, or after the last one had ended, is
+    // no request to stop this one.
+    interrupt::Clear();
     running_ = true;
-    Guarded(work);
-    view_.DiscardQueuedInput();
+    cancelled_ = false;
+    failure_ = nullptr;
+    relisted_.reset();
+    watched_ = listed_;
+    watchedEntry_ = listedEntry_;
+    UpdateControls();
+    auto shared = std::make_shared<Job>(std::move(job));
+    view_.RunInBackground(
+        [this, shared] {
+            try {
+                shared->Work(reporter_);
+            } catch (...) {
+                failure_ = std::current_exception();
+            }
+        },
+        [this] { DeliverBatch(); }, [this, shared] { Finished(*shared); });
+}
+
+void TMainForm::Finished(const Job& job)
+{
+    DeliverBatch();
     running_ = false;
+    // A Cancel that came too late to stop the work must not stop what the
+    // window does next.
+    interrupt::Clear();
+    mapSize_ = staIdx_->Size();
+    view_.SetBlockRanges(mapSize_.Width - 1, mapSize_.Height - 1);
+    // The window is open again before it shows how the operation ended.
+    UpdateControls();
+    if (relisted_ && watched_)
+        Guarded([this] { ShowListing(watched_->first, watched_->second, *std::exchange(relisted_, std::nullopt)); });
+    if (failure_) {
+        try {
+            std::rethrow_exception(std::exchange(failure_, nullptr));
+        } catch (const std::exception& error) {
+            ReportError(error);
+        }
+    } else if (job.Finish) {
+        Guarded(job.Finish);
+    }
+    UpdateControls();
+    if (closeWhenDone_ && !running_)
+        view_.CloseWindow();
+}
+
+void TMainForm::DeliverBatch()
+{
+    BatchedReporter::Batch batch = reporter_.Take();
+    if (!batch.Lines.empty())
+        view_.AddLogLines(batch.Lines);
+    if (batch.Progress)
+        view_.SetProgress(*batch.Progress);
 }
 
 void TMainForm::FormShow()
@@ -272,17 +407,12 @@ void TMainForm::FormShow()
         const settings::FileNames names = settings::LoadFileNames(store_);
         simpleMode_ = settings::LoadMode(store_,
             [this](const std::string& caption, const std::string& text) { return view_.AskYesNo(caption, text); });
-        if (simpleMode_ == 0) {
-            view_.SetChecked(Control::NormalModeRadioButton, true);
-            view_.SetChecked(Control::SimpleModeRadioButton, false);
-            checkedMode_ = Control::NormalModeRadioButton;
+        storedMode_ = simpleMode_;
+        ShowRunningMode();
+        if (simpleMode_ == 0)
             view_.SetCaption(Caption() + " (Normal mode)");
-        } else if (simpleMode_ == 1) {
-            view_.SetChecked(Control::SimpleModeRadioButton, true);
-            view_.SetChecked(Control::NormalModeRadioButton, false);
-            checkedMode_ = Control::SimpleModeRadioButton;
+        else if (simpleMode_ == 1)
             view_.SetCaption(Caption() + " (Simple mode)");
-        }
         view_.SetText(Control::StaIdxEdit, names.StaIdx);
         StaIdxEditChange();
         view_.SetText(Control::StaticsEdit, names.Statics);
@@ -327,6 +457,8 @@ void TMainForm::Clicked(Control control)
         return BrowseButtonClick(Control::StaticsEdit);
     case Control::WSCBrowseButton:
         return BrowseButtonClick(Control::WSCEdit);
+    case Control::CancelButton:
+        return CancelButtonClick();
     default:
         return;
     }
@@ -338,6 +470,40 @@ void TMainForm::Exited(Control control)
         XBlockEditExit();
     else if (control == Control::YBlockEdit)
         YBlockEditExit();
+    else if (control == Control::PositionEdit && !view_.Text(control).empty())
+        Guarded([this] { SetBlockFromPosition(); });
+}
+
+void TMainForm::Entered(Control control)
+{
+    // Enter in a block's box lists that block, where listing is open.
+    if (control == Control::PositionEdit) {
+        bool set = false;
+        Guarded([&] {
+            SetBlockFromPosition();
+            set = true;
+        });
+        if (!set)
+            return;
+    } else if (control == Control::XBlockEdit || control == Control::YBlockEdit) {
+        Exited(control);
+    } else {
+        return;
+    }
+    if (!running_ && loaded_ && simpleMode_ != 1 && IsGreen(Control::StaIdxEdit) && IsGreen(Control::StaticsEdit)
+        && IsGreen(Control::WSCEdit))
+        ListBlock();
+}
+
+void TMainForm::SetBlockFromPosition()
+{
+    const TilePosition position = PositionOf(view_.Text(Control::PositionEdit));
+    if (position.X / 8 >= mapSize_.Width || position.Y / 8 >= mapSize_.Height)
+        throw Error("Position " + std::to_string(position.X) + "," + std::to_string(position.Y)
+            + " lies outside the map, which is " + std::to_string(mapSize_.Width * 8) + " x "
+            + std::to_string(mapSize_.Height * 8) + " tiles");
+    view_.SetText(Control::XBlockEdit, std::to_string(position.X / 8));
+    view_.SetText(Control::YBlockEdit, std::to_string(position.Y / 8));
 }
 
 void TMainForm::CheckFileName(Control edit)
@@ -378,23 +544,47 @@ void TMainForm::SetBlockControlsEnabled(bool enabled)
 
 void TMainForm::UpdateButtons()
 {
-    if (IsGreen(Control::StaIdxEdit) && IsGreen(Control::StaticsEdit) && IsGreen(Control::WSCEdit)) {
+    if (IsGreen(Control::StaIdxEdit) && IsGreen(Control::StaticsEdit) && IsGreen(Control::WSCEdit))
         settings::SaveFileNames(
             store_, {view_.Text(Control::StaIdxEdit), view_.Text(Control::StaticsEdit), view_.Text(Control::WSCEdit)});
-        const bool loaded = staIdx_->StaIdxLoaded;
-        view_.SetEnabled(Control::GetStaticIndexButton, !loaded);
-        SetBlockControlsEnabled(loaded);
-        view_.SetEnabled(Control::FreezeWorldButton, loaded);
-    } else {
-        view_.SetEnabled(Control::GetStaticIndexButton, false);
-        SetBlockControlsEnabled(false);
-        view_.SetEnabled(Control::FreezeWorldButton, false);
-    }
+    UpdateControls();
+}
+
+void TMainForm::UpdateControls()
+{
+    const bool staIdx = IsGreen(Control::StaIdxEdit);
+    const bool statics = IsGreen(Control::StaticsEdit);
+    const bool allGreen = staIdx && statics && IsGreen(Control::WSCEdit);
+    const bool open = !running_;
+    bool blocks = open && allGreen && loaded_;
+    bool freeze = blocks;
     if (simpleMode_ == 1) {
-        SetBlockControlsEnabled(false);
+        blocks = false;
         if (worldFrozen_)
-            view_.SetEnabled(Control::FreezeWorldButton, false);
+            freeze = false;
     }
+    view_.SetEnabled(Control::GetStaticIndexButton, open && allGreen && !loaded_);
+    SetBlockControlsEnabled(blocks);
+    view_.SetEnabled(Control::FreezeWorldButton, freeze);
+    view_.SetEnabled(Control::DryRunCheckBox, blocks || freeze);
+    view_.SetEnabled(Control::CancelButton, running_ && !cancelled_);
+    for (const FileBox& box : FileBoxes) {
+        const bool editable = open && !(indexFilesLocked_ && box.Edit != Control::WSCEdit);
+        view_.SetEnabled(box.Edit, editable);
+        view_.SetEnabled(box.Browse, editable);
+    }
+    view_.SetMenuEnabled(MenuItem::ChangeFiles, open && indexFilesLocked_);
+    view_.SetMenuEnabled(MenuItem::UndoLastOperation, open && allGreen);
+    view_.SetMenuEnabled(MenuItem::History, open && staIdx);
+    view_.SetMenuEnabled(MenuItem::CheckFiles, open && staIdx && statics);
+    view_.SetMenuEnabled(MenuItem::CompactStatics, open && staIdx && statics);
+    view_.SetMenuEnabled(MenuItem::About, true);
+}
+
+void TMainForm::ReplaceMainList(const std::vector<std::string>& lines)
+{
+    listed_.reset();
+    view_.ReplaceMainList(lines);
 }
 
 void TMainForm::UpdateSimpleModeHelp()
@@ -408,7 +598,7 @@ void TMainForm::UpdateSimpleModeHelp()
         step = 1;
     else if (IsRed(Control::WSCEdit))
         step = 2;
-    else if (!staIdx_->StaIdxLoaded)
+    else if (!loaded_)
         step = 3;
     else if (!worldFrozen_)
         step = 4;
@@ -417,75 +607,177 @@ void TMainForm::UpdateSimpleModeHelp()
         if (line != nullptr)
             lines.emplace_back(line);
     }
-    view_.ReplaceMainList(lines);
+    ReplaceMainList(lines);
 }
 
-void TMainForm::LockIndexFiles()
+void TMainForm::SetIndexFilesLocked(bool locked)
 {
-    // The index in memory belongs to these two files from now on.
-    indexFilesLocked_ = true;
-    for (const Control control :
-        {Control::StaIdxEdit, Control::StaIdxBrowseButton, Control::StaticsEdit, Control::StaticsBrowseButton})
-        view_.SetEnabled(control, false);
+    // The index in memory belongs to these two files while it is loaded.
+    indexFilesLocked_ = locked;
+    UpdateControls();
+}
+
+WorldFiles TMainForm::Files() const
+{
+    return {view_.Text(Control::StaIdxEdit), view_.Text(Control::StaticsEdit), view_.Text(Control::WSCEdit)};
+}
+
+void TMainForm::BringUpToDate(const WorldFiles& files, Reporter& reporter)
+{
+    const std::optional<FileIdentity> loadedFrom = staIdx_->Source;
+    ReloadIfChanged(files, *staIdx_, reporter);
+    if (staIdx_->Source != loadedFrom || !staticsSeen_)
+        return;
+    const FileIdentity statics = IdentityOf(files.Statics);
+    if (statics.SameFile(*staticsSeen_) && statics.Modified == staticsSeen_->Modified)
+        return;
+    // The index belongs to the statics file: another one, or one another
+    // program compacted, needs its own index.
+    reporter.Log("The statics file changed since the index was loaded; loading the index again from " + files.StaIdx);
+    auto fresh = std::make_unique<StaIdx>();
+    LoadStaIdx(files.StaIdx, *fresh, reporter, {MapOfStaticsFiles(files.StaIdx, files.Statics), std::nullopt});
+    staIdx_ = std::move(fresh);
+    staticsSeen_ = statics;
 }
 
 void TMainForm::GetStaticIndexButtonClick()
 {
-    Operation([this] {
-        const std::string staIdxPath = view_.Text(Control::StaIdxEdit);
-        const int map = MapOfStaticsFiles(staIdxPath, view_.Text(Control::StaticsEdit));
-        LogInitStart(*reporter_);
-        {
-            const LockedWorld locked(Files(), *reporter_);
-            LoadStaIdx(staIdxPath, *staIdx_, *reporter_, {map, std::nullopt});
-        }
-        view_.SetBlockRanges(staIdx_->Width() - 1, staIdx_->Height() - 1);
-        LockIndexFiles();
-        UpdateButtons();
-        UpdateSimpleModeHelp();
-        LogInitDone(*reporter_);
-        // The focus leaves the button that is now disabled, and never for the
-        // mode buttons, where an arrow key would switch the mode.
-        view_.SetFocus(simpleMode_ == 1 ? Control::FreezeWorldButton : Control::XBlockEdit);
+    Guarded([this] {
+        const WorldFiles files = Files();
+        const int map = MapOfStaticsFiles(files.StaIdx, files.Statics);
+        auto loaded = std::make_shared<std::unique_ptr<StaIdx>>();
+        auto seen = std::make_shared<FileIdentity>();
+        Start({[files, map, loaded, seen](Reporter& reporter) {
+                   LogInitStart(reporter);
+                   const LockedWorld locked(files, reporter);
+                   auto table = std::make_unique<StaIdx>();
+                   LoadStaIdx(files.StaIdx, *table, reporter, {map, std::nullopt});
+                   *seen = IdentityOf(files.Statics);
+                   *loaded = std::move(table);
+               },
+            [this, loaded, seen] {
+                staIdx_ = std::move(*loaded);
+                staticsSeen_ = *seen;
+                loaded_ = true;
+                mapSize_ = staIdx_->Size();
+                view_.SetBlockRanges(mapSize_.Width - 1, mapSize_.Height - 1);
+                SetIndexFilesLocked(true);
+                UpdateButtons();
+                UpdateSimpleModeHelp();
+                LogInitDone(reporter_);
+                DeliverBatch();
+                // The focus leaves the button that is now disabled, and never
+                // for the mode buttons, where an arrow key would switch the mode.
+                view_.SetFocus(simpleMode_ == 1 ? Control::FreezeWorldButton : Control::XBlockEdit);
+            }});
+    });
+}
+
+void TMainForm::ShowListing(std::uint16_t xBlock, std::uint16_t yBlock, const std::vector<std::string>& lines)
+{
+    ReplaceMainList(lines.empty() ? std::vector<std::string>{"Block " + std::to_string(xBlock) + ", "
+                        + std::to_string(yBlock) + " holds no objects."}
+                                  : lines);
+    listed_ = {xBlock, yBlock};
+    listedEntry_ = staIdx_->At(xBlock, yBlock);
+}
+
+void TMainForm::ListBlock()
+{
+    Guarded([this] {
+        const WorldFiles files = Files();
+        const std::string xText = view_.Text(Control::XBlockEdit);
+        const std::string yText = view_.Text(Control::YBlockEdit);
+        const std::uint16_t xBlock = ParseBlockNumber(xText);
+        const std::uint16_t yBlock = ParseBlockNumber(yText);
+        auto lines = std::make_shared<std::vector<std::string>>();
+        Start({[this, files, xText, yText, lines](Reporter& reporter) {
+                   // Nobody replaces the files between the check and the read.
+                   FileLocks locks({files.StaIdx, files.Statics}, reporter, false);
+                   RecoverInterruptedCommits(locks, reporter);
+                   const KeepingUpToDate upToDate(*this, files);
+                   BringUpToDate(files, reporter);
+                   *lines = ListStaticBlock(files.Statics, *staIdx_, xText, yText, reporter);
+               },
+            [this, xBlock, yBlock, lines] { ShowListing(xBlock, yBlock, *lines); }});
     });
 }
 
 void TMainForm::GetStaticBlockButtonClick()
 {
-    Operation([this] {
-        const std::vector<std::string> lines = ListStaticBlock(view_.Text(Control::StaticsEdit), *staIdx_,
-            view_.Text(Control::XBlockEdit), view_.Text(Control::YBlockEdit), *reporter_);
-        view_.ReplaceMainList(lines);
-    });
+    ListBlock();
 }
 
 void TMainForm::MeltBlockButtonClick()
 {
-    Operation([this] {
-        const WorldFiles files = Files();
-        const LockedWorld locked(files, *reporter_);
-        ReloadIfChanged(files, *staIdx_, *reporter_);
-        RunMelt(files, view_.Text(Control::XBlockEdit), view_.Text(Control::YBlockEdit), *staIdx_, *reporter_);
-    });
+    const WorldFiles files = Files();
+    const std::string xText = view_.Text(Control::XBlockEdit);
+    const std::string yText = view_.Text(Control::YBlockEdit);
+    const bool dryRun = view_.IsChecked(Control::DryRunCheckBox);
+    Start({[this, files, xText, yText, dryRun](Reporter& reporter) {
+               const LockedWorld locked(files, reporter);
+               const KeepingUpToDate upToDate(*this, files);
+               BringUpToDate(files, reporter);
+               RunMelt(files, xText, yText, *staIdx_, reporter, dryRun);
+           },
+        {}});
 }
 
 void TMainForm::FreezeWorldButtonClick()
 {
-    Operation([this] {
-        const WorldFiles files = Files();
-        const LockedWorld locked(files, *reporter_);
-        ReloadIfChanged(files, *staIdx_, *reporter_);
-        RunFreeze(files, *staIdx_, *reporter_);
-        // Takes effect at the next change of a file-name edit.
-        worldFrozen_ = true;
-    });
+    const WorldFiles files = Files();
+    const bool dryRun = view_.IsChecked(Control::DryRunCheckBox);
+    Start({[this, files, dryRun](Reporter& reporter) {
+               const LockedWorld locked(files, reporter);
+               const KeepingUpToDate upToDate(*this, files);
+               BringUpToDate(files, reporter);
+               RunFreeze(files, *staIdx_, reporter, dryRun);
+           },
+        [this, dryRun] {
+            if (dryRun)
+                return;
+            // The guide's last step shows at once. An operation that patches
+            // the world otherwise (a players' patch applied) ends the same way.
+            worldFrozen_ = true;
+            UpdateControls();
+            UpdateSimpleModeHelp();
+        }});
+}
+
+void TMainForm::CancelButtonClick()
+{
+    if (!running_ || cancelled_)
+        return;
+    cancelled_ = true;
+    interrupt::Request(CancelReason);
+    view_.AddLogLines({"Cancelling: the operation stops at its next safe step..."});
+    UpdateControls();
+}
+
+bool TMainForm::CloseQuery()
+{
+    if (!running_)
+        return true;
+    if (view_.AskYesNo(
+            ApplicationTitle, "An operation is still running. Stop it, and close Cryoweaver once it has stopped?")) {
+        // It may have ended while the question was open.
+        if (!running_)
+            return true;
+        closeWhenDone_ = true;
+        CancelButtonClick();
+    }
+    return false;
 }
 
 void TMainForm::MenuChosen(MenuItem item)
 {
     switch (item) {
+    case MenuItem::ChangeFiles:
+        return OnChangeFiles();
     case MenuItem::UndoLastOperation:
         return OnUndo();
+    case MenuItem::History:
+        return OnHistory();
     case MenuItem::CheckFiles:
         return OnCheckFiles();
     case MenuItem::CompactStatics:
@@ -495,20 +787,82 @@ void TMainForm::MenuChosen(MenuItem item)
     }
 }
 
+void TMainForm::OnChangeFiles()
+{
+    if (running_ || !indexFilesLocked_)
+        return;
+    staIdx_ = std::make_unique<StaIdx>();
+    staticsSeen_.reset();
+    loaded_ = false;
+    worldFrozen_ = false;
+    mapSize_ = staIdx_->Size();
+    view_.SetBlockRanges(mapSize_.Width - 1, mapSize_.Height - 1);
+    if (listed_)
+        ReplaceMainList(WelcomeLines());
+    SetIndexFilesLocked(false);
+    view_.AddLogLines({"The index is unloaded: choose the files, then press GetStaticIndex."});
+    Guarded([this] {
+        UpdateButtons();
+        UpdateSimpleModeHelp();
+    });
+    view_.SetFocus(Control::StaIdxEdit);
+}
+
 void TMainForm::OnUndo()
 {
-    Operation([this] {
-        const WorldFiles files = Files();
-        const std::vector<HistoryEntry> operations = UndoableOperations(files);
-        if (operations.empty()) {
-            view_.ShowNotice(ApplicationTitle, "No melt, freeze or compact of these files can be undone.");
-            return;
-        }
-        if (!view_.AskYesNo(ApplicationTitle, "Undo " + Described(operations.front()) + "?"))
-            return;
-        UndoLastOperation(files, *reporter_);
-        ReloadIfChanged(files, *staIdx_, *reporter_);
-    });
+    if (running_)
+        return;
+    const WorldFiles files = Files();
+    auto operations = std::make_shared<std::vector<HistoryEntry>>();
+    // First what there is to undo, then the question, then the undo.
+    Start({[files, operations](Reporter&) { *operations = UndoableOperations(files); },
+        [this, files, operations] {
+            if (operations->empty()) {
+                view_.ShowNotice(ApplicationTitle, "No melt, freeze or compact of " + files.StaIdx + " can be undone.");
+                return;
+            }
+            const HistoryEntry& last = operations->front();
+            std::string question = "Undo the " + last.What + " of " + LocalTimeOf(last.When)
+                + "?\n\nThese files go back to what they held before it:";
+            for (const std::string& file : FilesOf(last))
+                question += "\n" + file;
+            if (!view_.AskYesNo(ApplicationTitle, question))
+                return;
+            Start({[this, files, asked = last.Id](Reporter& reporter) {
+                       const std::vector<HistoryEntry> now = UndoableOperations(files);
+                       if (now.empty() || now.front().Id != asked) {
+                           Error error("Another run changed the history while you were asked; nothing was undone");
+                           error.SetFile(files.StaIdx);
+                           throw error;
+                       }
+                       UndoLastOperation(files, reporter);
+                       if (!staIdx_->StaIdxLoaded)
+                           return;
+                       const LockedWorld locked(files, reporter);
+                       const KeepingUpToDate upToDate(*this, files);
+                       BringUpToDate(files, reporter);
+                   },
+                {}});
+        }});
+}
+
+void TMainForm::OnHistory()
+{
+    if (running_)
+        return;
+    const WorldFiles files = Files();
+    auto operations = std::make_shared<std::vector<HistoryEntry>>();
+    Start({[files, operations](Reporter&) { *operations = UndoableOperations(files); },
+        [this, files, operations] {
+            if (operations->empty()) {
+                ReplaceMainList({"No melt, freeze or compact of " + files.StaIdx + " can be undone."});
+                return;
+            }
+            std::vector<std::string> lines{"What undo takes back from " + files.StaIdx + ", newest first:"};
+            for (const HistoryEntry& operation : *operations)
+                lines.push_back(LocalTimeOf(operation.When) + "  " + operation.What);
+            ReplaceMainList(lines);
+        }});
 }
 
 void TMainForm::OnAbout()
@@ -519,39 +873,48 @@ void TMainForm::OnAbout()
 
 void TMainForm::OnCheckFiles()
 {
-    Operation([this] {
-        const WorldFiles files = Files();
-        RecoverBeforeReading(files, *reporter_);
-        auto table = std::make_unique<StaIdx>();
-        LoadStaIdx(files.StaIdx, *table, *reporter_, {MapOfStaticsFiles(files.StaIdx, files.Statics), std::nullopt});
-        RunCheck(files, *table, *reporter_);
-    });
+    if (running_)
+        return;
+    // The world save is checked too where its box names one.
+    const WorldFiles files{view_.Text(Control::StaIdxEdit), view_.Text(Control::StaticsEdit),
+        IsGreen(Control::WSCEdit) ? view_.Text(Control::WSCEdit) : ""};
+    Start(
+        {[files](Reporter& reporter) {
+             RecoverBeforeReading(files, reporter);
+             auto table = std::make_unique<StaIdx>();
+             LoadStaIdx(files.StaIdx, *table, reporter, {MapOfStaticsFiles(files.StaIdx, files.Statics), std::nullopt});
+             RunCheck(files, *table, reporter);
+         },
+            {}});
 }
 
 void TMainForm::OnCompactStatics()
 {
-    Operation([this] {
-        const WorldFiles files{view_.Text(Control::StaIdxEdit), view_.Text(Control::StaticsEdit), {}};
+    if (running_)
+        return;
+    const WorldFiles files{view_.Text(Control::StaIdxEdit), view_.Text(Control::StaticsEdit), {}};
+    Guarded([&] {
         if (!view_.AskYesNo(ApplicationTitle,
                 "Compact " + files.Statics + " and " + files.StaIdx
                     + "? Both are rewritten without the room that old copies of blocks take."))
             return;
-        const LockedWorld locked(files, *reporter_);
         // The loaded index follows the files it belongs to.
-        if (staIdx_->StaIdxLoaded) {
-            ReloadIfChanged(files, *staIdx_, *reporter_);
-            RunCompact(files, *staIdx_, *reporter_);
-            return;
-        }
-        auto table = std::make_unique<StaIdx>();
-        LoadStaIdx(files.StaIdx, *table, *reporter_, {MapOfStaticsFiles(files.StaIdx, files.Statics), std::nullopt});
-        RunCompact(files, *table, *reporter_);
+        const bool useLoaded = loaded_;
+        Start({[this, files, useLoaded](Reporter& reporter) {
+                   const LockedWorld locked(files, reporter);
+                   if (useLoaded) {
+                       const KeepingUpToDate upToDate(*this, files);
+                       BringUpToDate(files, reporter);
+                       RunCompact(files, *staIdx_, reporter);
+                       return;
+                   }
+                   auto table = std::make_unique<StaIdx>();
+                   LoadStaIdx(
+                       files.StaIdx, *table, reporter, {MapOfStaticsFiles(files.StaIdx, files.Statics), std::nullopt});
+                   RunCompact(files, *table, reporter);
+               },
+            {}});
     });
-}
-
-WorldFiles TMainForm::Files() const
-{
-    return {view_.Text(Control::StaIdxEdit), view_.Text(Control::StaticsEdit), view_.Text(Control::WSCEdit)};
 }
 
 void TMainForm::ClampToRange(Control edit, int maximum)
@@ -567,36 +930,49 @@ void TMainForm::ClampToRange(Control edit, int maximum)
 
 void TMainForm::XBlockEditExit()
 {
-    ClampToRange(Control::XBlockEdit, staIdx_->Width() - 1);
+    ClampToRange(Control::XBlockEdit, mapSize_.Width - 1);
 }
 
 void TMainForm::YBlockEditExit()
 {
-    ClampToRange(Control::YBlockEdit, staIdx_->Height() - 1);
+    ClampToRange(Control::YBlockEdit, mapSize_.Height - 1);
 }
 
-void TMainForm::ModeChosen(Control radioButton, std::uint8_t mode, const char* caption)
+void TMainForm::ShowRunningMode()
 {
-    // Clicking the button that is checked already changes nothing.
-    if (checkedMode_ == radioButton)
+    // The buttons show the mode this run has; a choice for the next start shows beneath them.
+    view_.SetChecked(Control::NormalModeRadioButton, simpleMode_ == 0);
+    view_.SetChecked(Control::SimpleModeRadioButton, simpleMode_ == 1);
+    std::string note;
+    if (storedMode_ != simpleMode_ && storedMode_ <= 1)
+        note = storedMode_ == 1 ? "Next start: Simple mode" : "Next start: Normal mode";
+    view_.SetText(Control::ModeNoteLabel, note);
+}
+
+void TMainForm::ModeChosen(std::uint8_t mode, const char* caption)
+{
+    // While the window starts, a click is no choice; so is the mode already chosen.
+    if (modeLoading_ || mode == storedMode_) {
+        if (!modeLoading_)
+            ShowRunningMode();
         return;
-    checkedMode_ = radioButton;
-    if (modeLoading_)
-        return;
+    }
     Guarded([&] {
         settings::SaveMode(store_, mode);
+        storedMode_ = mode;
         view_.ShowNotice(caption, ModeChangedText);
     });
+    ShowRunningMode();
 }
 
 void TMainForm::NormalModeRadioButtonClick()
 {
-    ModeChosen(Control::NormalModeRadioButton, 0, "Normal mode selected");
+    ModeChosen(0, "Normal mode selected");
 }
 
 void TMainForm::SimpleModeRadioButtonClick()
 {
-    ModeChosen(Control::SimpleModeRadioButton, 1, "Simple mode selected");
+    ModeChosen(1, "Simple mode selected");
 }
 
 void TMainForm::SetFileName(Control edit, const std::string& path)
@@ -605,18 +981,51 @@ void TMainForm::SetFileName(Control edit, const std::string& path)
     Changed(edit);
 }
 
+std::string TMainForm::StartFolder(Control edit) const
+{
+    // The box's own file first, then the others': the files lie together.
+    std::vector<Control> order{edit};
+    for (const FileBox& box : FileBoxes) {
+        if (box.Edit != edit)
+            order.push_back(box.Edit);
+    }
+    for (const Control box : order) {
+        const std::string path = view_.Text(box);
+        if (path.empty())
+            continue;
+        if (FolderExists(path))
+            return path;
+        const std::string folder = FolderPart(path);
+        if (!folder.empty() && FolderExists(folder))
+            return folder;
+    }
+    return {};
+}
+
 void TMainForm::BrowseButtonClick(Control edit)
 {
     const int box = BoxNumber(edit);
-    if (box < 0 || (indexFilesLocked_ && edit != Control::WSCEdit))
+    if (box < 0 || running_ || (indexFilesLocked_ && edit != Control::WSCEdit))
         return;
-    const std::optional<std::string> path = view_.AskFileName(FileBoxes[box].BrowseTitle, FolderPart(view_.Text(edit)));
+    const std::string folder = StartFolder(edit);
+    std::optional<std::string> path;
+    if (FileBoxes[box].TakesFolder) {
+        const std::optional<std::size_t> choice = view_.ChooseFromMenu(FileBoxes[box].Browse, WorldSaveChoices);
+        if (!choice)
+            return;
+        path = *choice == 0 ? view_.AskFileName(FileBoxes[box].BrowseTitle, folder)
+                            : view_.AskFolderName(SharedFolderTitle, folder);
+    } else {
+        path = view_.AskFileName(FileBoxes[box].BrowseTitle, folder);
+    }
     if (path)
         SetFileName(edit, *path);
 }
 
 void TMainForm::FilesDropped(const std::vector<std::string>& paths, std::optional<Control> target)
 {
+    if (running_)
+        return;
     for (const std::string& path : paths) {
         Control edit = Control::WSCEdit;
         if (target) {

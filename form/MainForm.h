@@ -1,16 +1,18 @@
 #pragma once
 
 #include "Actions.h"
+#include "BatchedReporter.h"
 #include "FormView.h"
-#include "Reporter.h"
 #include "StaIdx.h"
 
 #include <array>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace cryo::settings {
@@ -26,6 +28,12 @@ inline constexpr const char* ApplicationTitle = "Cryoweaver";
 // enabled, what an edit's colour means, what the guide says, what each event
 // does. A window builds its controls, calls Initialize once, FormShow when it
 // is first shown, and forwards the user's events to the handlers below.
+//
+// Operations that touch files run off the window's thread, in three steps:
+// what needs the user (a question, the texts of the boxes) on the window's
+// thread, the files' work on the worker, which logs through a batched
+// reporter, and the finish (the listing, the guide, the buttons) on the
+// window's thread again. While one runs only Cancel and About are open.
 class TMainForm {
 public:
     TMainForm(FormView& view, settings::SettingsStore& store);
@@ -41,13 +49,19 @@ public:
     void Initialize();
     void FormShow();
 
-    // Events by control: a user's change of an edit's text, a click, leaving an edit.
+    // Events by control: a user's change of an edit's text, a click, leaving
+    // an edit, Enter in an edit.
     void Changed(Control control);
     void Clicked(Control control);
     void Exited(Control control);
+    void Entered(Control control);
     // Files dropped on an edit, or on the window (target empty): each goes to
     // the box its name fits.
     void FilesDropped(const std::vector<std::string>& paths, std::optional<Control> target);
+    void MenuChosen(MenuItem item);
+    // Whether the window may close now. While an operation runs the user is
+    // asked whether to stop it; the window then closes once it has stopped.
+    bool CloseQuery();
 
     void StaIdxEditChange();
     void StaticsEditChange();
@@ -61,59 +75,104 @@ public:
     void NormalModeRadioButtonClick();
     void SimpleModeRadioButtonClick();
     void BrowseButtonClick(Control edit);
-    void MenuChosen(MenuItem item);
-    // Asks whether to take back the newest operation on the three files,
-    // naming it and its time, then undoes it.
-    void OnUndo();
-    void OnAbout();
+    // Stops the running operation at its next safe step, as Ctrl+C stops the
+    // command line: the files stay as they were, and the log says so.
+    void CancelButtonClick();
 
-    // Menu actions. Check files logs the report of the files' health, the
-    // world save included when its box names one, changing nothing. Compact
-    // statics asks first, then rewrites the statics files without the bytes no
-    // block refers to.
+    // Menu actions. Change files unloads the index and opens the index and
+    // statics boxes again. Undo asks whether to take back the newest operation
+    // on the three files, naming it, its local time and its files. History
+    // lists what undo takes back. Check files logs the report of the files'
+    // health, the world save included when its box is green, changing
+    // nothing. Compact statics asks first, then rewrites the statics files
+    // without the bytes no block refers to.
+    void OnChangeFiles();
+    void OnUndo();
+    void OnHistory();
     void OnCheckFiles();
     void OnCompactStatics();
+    void OnAbout();
 
-    bool StaIdxLoaded() const { return staIdx_->StaIdxLoaded; }
+    bool StaIdxLoaded() const { return loaded_; }
     bool WorldFrozen() const { return worldFrozen_; }
     std::uint8_t SimpleMode() const { return simpleMode_; }
     bool ModeLoading() const { return modeLoading_; }
+    bool Running() const { return running_; }
     EditColor ColorOf(Control edit) const;
 
 private:
-    class ViewReporter;
+    // One operation: Work runs on the worker and sees only what it captured
+    // and the loaded index, which nothing else touches meanwhile; Finish runs
+    // on the window's thread once Work has succeeded.
+    struct Job {
+        std::function<void(Reporter&)> Work;
+        std::function<void()> Finish;
+    };
+    class KeepingUpToDate;
 
-    // Runs a handler; an error ends it and is shown in a message box.
+    // Runs a handler; an error ends it, is logged and shown in a message box.
     void Guarded(const std::function<void()>& handler);
-    // The same for an operation: while it runs, further operations are refused,
-    // and the input that queued meanwhile is dropped at its end.
-    void Operation(const std::function<void()>& work);
+    void ReportError(const std::exception& error);
+    // Starts an operation unless one runs: the controls wait meanwhile.
+    void Start(Job job);
+    void Finished(const Job& job);
+    void DeliverBatch();
 
     // The three paths as the boxes hold them. Every operation locks them for
     // its length, so that no other run changes them meanwhile.
     WorldFiles Files() const;
+    // On the worker, under the files' locks: loads the index again where its
+    // file, or the statics file, is no longer the one it was loaded with.
+    void BringUpToDate(const WorldFiles& files, Reporter& reporter);
+    void ShowListing(std::uint16_t xBlock, std::uint16_t yBlock, const std::vector<std::string>& lines);
+    void ListBlock();
+    void SetBlockFromPosition();
+    std::string StartFolder(Control edit) const;
+
     void CheckFileName(Control edit);
+    // Stores the names when all three are green, then UpdateControls.
     void UpdateButtons();
+    // The enabled state of every control and menu item.
+    void UpdateControls();
     void UpdateSimpleModeHelp();
+    void ReplaceMainList(const std::vector<std::string>& lines);
     void SetBlockControlsEnabled(bool enabled);
-    void LockIndexFiles();
+    void SetIndexFilesLocked(bool locked);
     void ClampToRange(Control edit, int maximum);
-    void ModeChosen(Control radioButton, std::uint8_t mode, const char* caption);
+    void ModeChosen(std::uint8_t mode, const char* caption);
+    void ShowRunningMode();
     void SetFileName(Control edit, const std::string& path);
     bool IsGreen(Control edit) const { return ColorOf(edit) == EditColor::Green; }
     bool IsRed(Control edit) const { return ColorOf(edit) == EditColor::Red; }
 
     FormView& view_;
     settings::SettingsStore& store_;
-    std::unique_ptr<ViewReporter> reporter_;
+    BatchedReporter reporter_;
+    // Owned by the worker while an operation runs.
     std::unique_ptr<StaIdx> staIdx_;
+    std::optional<FileIdentity> staticsSeen_;
+    std::exception_ptr failure_;
+    // The listed block as the operation began, and its objects read again
+    // where the operation changed its entry.
+    std::optional<std::pair<std::uint16_t, std::uint16_t>> watched_;
+    TStaIdxEntry watchedEntry_{};
+    std::optional<std::vector<std::string>> relisted_;
+
+    // The window's own state, read and changed on its thread only.
     std::array<EditColor, 3> colors_{EditColor::Default, EditColor::Default, EditColor::Default};
+    bool loaded_ = false;
+    MapBlocks mapSize_;
     bool indexFilesLocked_ = false;
     bool running_ = false;
-    Control checkedMode_ = Control::NormalModeRadioButton;
+    bool cancelled_ = false;
+    bool closeWhenDone_ = false;
+    // The block whose objects the main list shows, and its entry then.
+    std::optional<std::pair<std::uint16_t, std::uint16_t>> listed_;
+    TStaIdxEntry listedEntry_{};
 
     bool worldFrozen_ = false;
     std::uint8_t simpleMode_ = 0;
+    std::uint8_t storedMode_ = 0;
     bool modeLoading_ = true;
 };
 

@@ -4,6 +4,7 @@
 #include "Compact.h"
 #include "Convert.h"
 #include "Freeze.h"
+#include "History.h"
 #include "MapSizes.h"
 #include "Melt.h"
 #include "Text.h"
@@ -75,8 +76,17 @@ void RecoverBeforeReading(const WorldFiles& files, Reporter& reporter)
 
 void ReloadIfChanged(const WorldFiles& files, StaIdx& table, Reporter& reporter)
 {
-    if (!table.Source || IdentityOf(files.StaIdx) == *table.Source)
+    if (!table.Source)
         return;
+    const FileIdentity now = IdentityOf(files.StaIdx);
+    if (now == *table.Source)
+        return;
+    // A second name of the file made and removed meanwhile (the backup of a
+    // run that stopped) moves only its status time.
+    if (StillAsLeft(now, *table.Source)) {
+        table.Source = now;
+        return;
+    }
     reporter.Log("The index changed since it was loaded; loading it again from " + files.StaIdx);
     // A file that no longer loads leaves the table as it was.
     auto fresh = std::make_unique<StaIdx>();
@@ -131,6 +141,39 @@ namespace {
 constexpr const char* DryRunStart = "Dry run: every check, but no file is changed...";
 constexpr const char* DryRunDone = "Dry run completed; no file was changed.";
 
+std::string Counted(int count, const char* one, const char* many)
+{
+    return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+// The name of the world save's file or shared folder, as a user calls it.
+std::string WorldSaveName(std::string path)
+{
+    while (path.size() > 1 && (path.back() == '/' || path.back() == '\\'))
+        path.pop_back();
+    const std::size_t cut = path.find_last_of("/\\");
+    return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
+// The last lines of a melt and a freeze, in plain words.
+std::string MeltSummary(
+    int objects, std::uint16_t xBlock, std::uint16_t yBlock, const std::string& wscPath, bool dryRun)
+{
+    const std::string block = std::to_string(xBlock) + ", " + std::to_string(yBlock);
+    if (objects == 0)
+        return std::string("No object of block ") + block + (dryRun ? " would be" : " was") + " melted";
+    return Counted(objects, "object", "objects") + " of block " + block + (dryRun ? " would be" : "") + " melted into "
+        + WorldSaveName(wscPath);
+}
+
+std::string FreezeSummary(const FreezeCounts& counts, bool dryRun)
+{
+    if (counts.Items == 0)
+        return std::string("No TYPE 255 item ") + (dryRun ? "would be" : "was") + " frozen";
+    return Counted(counts.Items, "item", "items") + (dryRun ? " would be" : "") + " frozen into "
+        + Counted(counts.Blocks, "block", "blocks");
+}
+
 } // namespace
 
 void RunMelt(const WorldFiles& files, std::string_view xText, std::string_view yText, StaIdx& table, Reporter& reporter,
@@ -140,16 +183,18 @@ void RunMelt(const WorldFiles& files, std::string_view xText, std::string_view y
     reporter.Flush();
     const std::uint16_t xBlock = ParseBlockNumber(xText);
     const std::uint16_t yBlock = ParseBlockNumber(yText);
-    MeltBlock(files.StaIdx, files.Statics, files.Wsc, xBlock, yBlock, table, reporter, dryRun);
+    const int objects = MeltBlock(files.StaIdx, files.Statics, files.Wsc, xBlock, yBlock, table, reporter, dryRun);
     reporter.Log(dryRun ? DryRunDone : "Melting completed!");
+    reporter.Log(MeltSummary(objects, xBlock, yBlock, files.Wsc, dryRun));
 }
 
 void RunFreeze(const WorldFiles& files, StaIdx& table, Reporter& reporter, bool dryRun)
 {
     reporter.Log(dryRun ? DryRunStart : "Freezing in progress... Cryoweaver may look crashed, do not interrupt!");
     reporter.Flush();
-    FreezeWorld(files.StaIdx, files.Statics, files.Wsc, table, reporter, dryRun);
+    const FreezeCounts counts = FreezeWorld(files.StaIdx, files.Statics, files.Wsc, table, reporter, dryRun);
     reporter.Log(dryRun ? DryRunDone : "Freezing completed!");
+    reporter.Log(FreezeSummary(counts, dryRun));
 }
 
 bool RunCheck(const WorldFiles& files, const StaIdx& table, Reporter& reporter)

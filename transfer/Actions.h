@@ -64,11 +64,13 @@ void LogInitStart(Reporter& reporter);
 void LogInitDone(Reporter& reporter);
 
 // The Melt! button: logs the warning, converts the texts, melts, logs
-// completion. A dry run checks and logs what would move, and writes nothing.
+// completion and what moved ("6 objects of block 100, 200 melted into
+// UOX3.wsc"). A dry run checks and logs what would move, and writes nothing.
 void RunMelt(const WorldFiles& files, std::string_view xText, std::string_view yText, StaIdx& table, Reporter& reporter,
     bool dryRun = false);
 
-// The Freeze! button: logs the warning, freezes, logs completion.
+// The Freeze! button: logs the warning, freezes, logs completion and what
+// moved ("20 items frozen into 3 blocks").
 void RunFreeze(const WorldFiles& files, StaIdx& table, Reporter& reporter, bool dryRun = false);
 
 // Check files: logs the report of CheckWorld (Check.h); true when the files are healthy.

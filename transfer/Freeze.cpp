@@ -117,8 +117,8 @@ using CutOut = std::function<std::vector<ExtractedBlock>(Commit&)>;
 
 // Appends the merged blocks to the statics file, then replaces the index and
 // the world-save files as one.
-void FreezeSelected(const std::string& staIdxPath, const std::string& staticsPath, StaIdx& table, const CutOut& cutOut,
-    Reporter& reporter, bool dryRun)
+FreezeCounts FreezeSelected(const std::string& staIdxPath, const std::string& staticsPath, StaIdx& table,
+    const CutOut& cutOut, Reporter& reporter, bool dryRun)
 {
     // Every replacement is opened first, so that a file that cannot be written
     // stops the freeze before anything changes.
@@ -147,14 +147,15 @@ void FreezeSelected(const std::string& staIdxPath, const std::string& staticsPat
         CheckBlocksLieInFile(blocks, table, *statics, staticsSize);
         plannedEnd = PlannedEnd(blocks, table, staticsPath, staticsSize);
     }
-    if (dryRun) {
-        for (const ExtractedBlock& block : blocks)
-            reporter.Log("Would append " + std::to_string(block.Items.size()) + " objects to " + BlockText(block));
-        return;
-    }
     std::size_t items = 0;
     for (const ExtractedBlock& block : blocks)
         items += block.Items.size();
+    const FreezeCounts counts{static_cast<int>(items), static_cast<int>(blocks.size())};
+    if (dryRun) {
+        for (const ExtractedBlock& block : blocks)
+            reporter.Log("Would append " + std::to_string(block.Items.size()) + " objects to " + BlockText(block));
+        return counts;
+    }
     commit.KeepHistory(
         staIdxPath, "freeze of " + std::to_string(items) + " items into " + std::to_string(blocks.size()) + " blocks");
     try {
@@ -197,16 +198,24 @@ void FreezeSelected(const std::string& staIdxPath, const std::string& staticsPat
     }
     table.Source = commit.Placed(index);
     reporter.SetProgress(100);
+    return counts;
 }
 
-void FreezeClassic(const std::string& staIdxPath, const std::string& staticsPath, const std::string& wscPath,
+FreezeCounts FreezeClassic(const std::string& staIdxPath, const std::string& staticsPath, const std::string& wscPath,
     StaIdx& table, Reporter& reporter, bool dryRun)
 {
     const FileIdentity wscRead = IdentityOf(wscPath);
     ExportTable exportTable;
     SelectItemsForExport(wscPath, exportTable, reporter);
-    const BlockList blockList = BlocksToProcess(MarkBlocks(exportTable, table), table);
-    FreezeSelected(
+    BlockList blockList;
+    try {
+        blockList = BlocksToProcess(MarkBlocks(exportTable, table), table);
+    } catch (Error& error) {
+        // The item outside the map is the world save's.
+        error.SetFile(wscPath);
+        throw;
+    }
+    return FreezeSelected(
         staIdxPath, staticsPath, table,
         [&](Commit& commit) {
             if (blockList.empty())
@@ -242,14 +251,14 @@ FreezeSelection SelectItems(const ItemSaveFiles& files, const FreezeMap& map, Re
     return selection;
 }
 
-void FreezeItemSave(const std::string& staIdxPath, const std::string& staticsPath, const std::string& savePath,
+FreezeCounts FreezeItemSave(const std::string& staIdxPath, const std::string& staticsPath, const std::string& savePath,
     StaIdx& table, Reporter& reporter, bool dryRun)
 {
     const FreezeMap map = FreezeMapOf(table);
     const ItemSaveFiles files = ItemSaveFilesOf(savePath);
     FreezeSelection selection = SelectItems(files, map, reporter);
     reporter.SetProgress(0);
-    FreezeSelected(
+    return FreezeSelected(
         staIdxPath, staticsPath, table,
         [&](Commit& commit) {
             for (const FreezeFile& file : selection.Files) {
@@ -275,14 +284,13 @@ FreezeMap FreezeMapOf(const StaIdx& table)
         static_cast<std::uint32_t>(table.Height()) * 8};
 }
 
-void FreezeWorld(const std::string& staIdxPath, const std::string& staticsPath, const std::string& wscPath,
+FreezeCounts FreezeWorld(const std::string& staIdxPath, const std::string& staticsPath, const std::string& wscPath,
     StaIdx& table, Reporter& reporter, bool dryRun)
 {
     reporter.SetProgress(0);
     if (WorldSaveKindOf(wscPath) == WorldSaveKind::Classic)
-        FreezeClassic(staIdxPath, staticsPath, wscPath, table, reporter, dryRun);
-    else
-        FreezeItemSave(staIdxPath, staticsPath, wscPath, table, reporter, dryRun);
+        return FreezeClassic(staIdxPath, staticsPath, wscPath, table, reporter, dryRun);
+    return FreezeItemSave(staIdxPath, staticsPath, wscPath, table, reporter, dryRun);
 }
 
 void CheckExportTarget(const std::string& savePath, const std::string& outPath)

@@ -8,6 +8,12 @@
 
 namespace cryo {
 
+// What a freeze moved, or would move.
+struct FreezeCounts {
+    int Items = 0;
+    int Blocks = 0;
+};
+
 // Moves every TYPE 255 item of the world save into the statics files, block by
 // block in X-major order, and rewrites the index file. The world save is a
 // classic one, a shared folder of region files or a file of [ITEM] records;
@@ -21,7 +27,7 @@ namespace cryo {
 //
 // A dry run makes every check and logs what each block would receive, but
 // writes nothing.
-void FreezeWorld(const std::string& staIdxPath, const std::string& staticsPath, const std::string& wscPath,
+FreezeCounts FreezeWorld(const std::string& staIdxPath, const std::string& staticsPath, const std::string& wscPath,
     StaIdx& table, Reporter& reporter, bool dryRun = false);
 
 // The map a freeze into the loaded table writes into: the one it was loaded

@@ -177,7 +177,7 @@ private:
 
 } // namespace
 
-void MeltBlock(const std::string& staIdxPath, const std::string& staticsPath, const std::string& wscPath,
+int MeltBlock(const std::string& staIdxPath, const std::string& staticsPath, const std::string& wscPath,
     std::uint16_t xBlock, std::uint16_t yBlock, StaIdx& table, Reporter& reporter, bool dryRun)
 {
     reporter.SetProgress(0);
@@ -224,7 +224,7 @@ void MeltBlock(const std::string& staIdxPath, const std::string& staticsPath, co
         if (moved > 0)
             reporter.Log("Would move " + std::to_string(moved) + " objects of XBlock: " + std::to_string(xBlock)
                 + " YBlock: " + std::to_string(yBlock) + " into the world save");
-        return;
+        return moved;
     }
 
     // Every new file is complete before any replaces its old one, and they
@@ -251,6 +251,7 @@ void MeltBlock(const std::string& staIdxPath, const std::string& staticsPath, co
     table.Source = commit.Placed(newIndex);
     reporter.Log("Done!");
     reporter.SetProgress(100);
+    return moved;
 }
 
 } // namespace cryo

@@ -12,8 +12,9 @@ namespace cryo {
 // world save as TYPE 255 items, then empties the block's entry and rewrites the
 // index file. The statics data file is never written. The old index and world
 // save are kept in the history, to be undone. A dry run makes every check and
-// logs what would move, but writes nothing.
-void MeltBlock(const std::string& staIdxPath, const std::string& staticsPath, const std::string& wscPath,
+// logs what would move, but writes nothing. Returns the number of objects
+// that moved, or would move.
+int MeltBlock(const std::string& staIdxPath, const std::string& staticsPath, const std::string& wscPath,
     std::uint16_t xBlock, std::uint16_t yBlock, StaIdx& table, Reporter& reporter, bool dryRun = false);
 
 } // namespace cryo

@@ -1,10 +1,13 @@
 #include "MainWindow.h"
 
+#include "Interrupt.h"
 #include "WideText.h"
 
 #include <commctrl.h>
 #include <commdlg.h>
+#include <objbase.h>
 #include <shellapi.h>
+#include <shlobj.h>
 #include <windowsx.h>
 
 #include <algorithm>
@@ -26,6 +29,10 @@ constexpr int CopyCommand = 300;
 constexpr int SelectAllCommand = 301;
 constexpr int ExitCommand = 400;
 constexpr int MenuItemIdBase = 401; // + form::MenuItem
+constexpr int ChoiceIdBase = 500; // + the item's number in a menu of choices
+constexpr UINT_PTR TickTimer = 1;
+// Posted by the worker when an operation's work has ended.
+constexpr UINT WorkDoneMessage = WM_APP + 1;
 constexpr COLORREF Green = RGB(0, 128, 0);
 constexpr COLORREF Red = RGB(255, 0, 0);
 
@@ -71,6 +78,8 @@ MainWindow::MainWindow(settings::SettingsStore& store, HINSTANCE instance)
     static const ATOM registered = [instance] {
         WNDCLASSEXW windowClass{};
         windowClass.cbSize = sizeof windowClass;
+        // Every control is placed anew at each size: the whole window repaints.
+        windowClass.style = CS_HREDRAW | CS_VREDRAW;
         windowClass.lpfnWndProc = &MainWindow::WindowProc;
         windowClass.hInstance = instance;
         windowClass.hIcon = ::LoadIconW(instance, MAKEINTRESOURCEW(1));
@@ -95,6 +104,11 @@ MainWindow::MainWindow(settings::SettingsStore& store, HINSTANCE instance)
 
 MainWindow::~MainWindow()
 {
+    // A window destroyed from outside (a test, the session's end) stops its operation first.
+    if (worker_.joinable()) {
+        interrupt::Request("closing the window");
+        worker_.join();
+    }
     if (window_ != nullptr) {
         ::SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
         ::DestroyWindow(window_);
@@ -112,9 +126,12 @@ void MainWindow::CreateMenuBar()
     const auto item
         = [](form::MenuItem which) { return static_cast<UINT_PTR>(MenuItemIdBase + static_cast<int>(which)); };
     HMENU file = ::CreatePopupMenu();
+    ::AppendMenuW(file, MF_STRING, item(form::MenuItem::ChangeFiles), L"&Change files...");
+    ::AppendMenuW(file, MF_SEPARATOR, 0, nullptr);
     ::AppendMenuW(file, MF_STRING, ExitCommand, L"E&xit");
     HMENU tools = ::CreatePopupMenu();
     ::AppendMenuW(tools, MF_STRING, item(form::MenuItem::UndoLastOperation), L"&Undo last operation...");
+    ::AppendMenuW(tools, MF_STRING, item(form::MenuItem::History), L"&History...");
     ::AppendMenuW(tools, MF_STRING, item(form::MenuItem::CheckFiles), L"&Check files");
     ::AppendMenuW(tools, MF_STRING, item(form::MenuItem::CompactStatics), L"C&ompact statics");
     HMENU help = ::CreatePopupMenu();
@@ -154,6 +171,8 @@ void MainWindow::CreateControls()
     control(Control::WSCEdit, L"EDIT", L"", edit, WS_EX_CLIENTEDGE);
     control(Control::WSCBrowseButton, L"BUTTON", L"...", button);
     control(Control::GetStaticIndexButton, L"BUTTON", L"GetStaticIndex", button);
+    labels_.push_back(make(L"STATIC", L"Position", SS_CENTERIMAGE, -1));
+    control(Control::PositionEdit, L"EDIT", L"", edit, WS_EX_CLIENTEDGE);
     labels_.push_back(make(L"STATIC", L"X", SS_CENTERIMAGE, -1));
     control(Control::XBlockEdit, L"EDIT", L"", edit, WS_EX_CLIENTEDGE);
     control(Control::XBlockUpDown, UPDOWN_CLASSW, L"", UDS_SETBUDDYINT | UDS_ARROWKEYS | UDS_NOTHOUSANDS);
@@ -166,10 +185,13 @@ void MainWindow::CreateControls()
     modeGroup_ = make(L"BUTTON", L"Mode", BS_GROUPBOX | WS_GROUP, -1);
     control(Control::NormalModeRadioButton, L"BUTTON", L"Normal", tab | BS_AUTORADIOBUTTON);
     control(Control::SimpleModeRadioButton, L"BUTTON", L"Simple", BS_AUTORADIOBUTTON);
+    control(Control::ModeNoteLabel, L"STATIC", L"", SS_LEFT | WS_GROUP);
     const DWORD list = tab | WS_VSCROLL | WS_HSCROLL | LBS_NOINTEGRALHEIGHT | LBS_EXTENDEDSEL | LBS_NOTIFY;
     mainList_ = make(L"LISTBOX", L"", list, MainListId, WS_EX_CLIENTEDGE);
     logList_ = make(L"LISTBOX", L"", list, LogListId, WS_EX_CLIENTEDGE);
+    control(Control::DryRunCheckBox, L"BUTTON", L"Only show what would change", tab | BS_AUTOCHECKBOX);
     progressBar_ = make(PROGRESS_CLASSW, L"", WS_GROUP, -1);
+    control(Control::CancelButton, L"BUTTON", L"Cancel", button);
     ::SendMessageW(progressBar_, PBM_SETRANGE32, 0, 100);
     ::SendMessageW(Hwnd(Control::XBlockUpDown), UDM_SETBUDDY, reinterpret_cast<WPARAM>(Hwnd(Control::XBlockEdit)), 0);
     ::SendMessageW(Hwnd(Control::YBlockUpDown), UDM_SETBUDDY, reinterpret_cast<WPARAM>(Hwnd(Control::YBlockEdit)), 0);
@@ -208,6 +230,7 @@ void MainWindow::ApplyScale()
     if (font_ != nullptr)
         ::DeleteObject(font_);
     font_ = font;
+    charWidths_.assign(charWidths_.size(), -1);
     ::SendMessageW(tooltip_, TTM_SETMAXTIPWIDTH, 0, Scaled(400));
     for (HWND list : {mainList_, logList_})
         ::SendMessageW(list, LB_SETITEMHEIGHT, 0, std::max(Scaled(13), static_cast<int>(-face.lfHeight * 4 / 3)));
@@ -238,10 +261,11 @@ void MainWindow::Layout()
     std::array<int, 3> labelWidths{};
     for (std::size_t i = 0; i < 3; ++i)
         labelWidths[i] = textWidth(labels_[i]) + Scaled(6);
+    const int dryRunWidth = textWidth(Hwnd(Control::DryRunCheckBox)) + Scaled(24);
     ::SelectObject(dc, old);
     ::ReleaseDC(window_, dc);
 
-    HDWP moves = ::BeginDeferWindowPos(32);
+    HDWP moves = ::BeginDeferWindowPos(40);
     const auto place = [&moves](HWND window, int x, int y, int w, int h) {
         moves = ::DeferWindowPos(
             moves, window, nullptr, x, y, std::max(w, 0), std::max(h, 0), SWP_NOZORDER | SWP_NOACTIVATE);
@@ -269,13 +293,18 @@ void MainWindow::Layout()
     const int buttonHeight = Scaled(25);
     const int labelWidth = Scaled(16);
     const int upDownWidth = Scaled(18);
+    const int labelHeight = Scaled(16);
     int y = margin;
     place(Hwnd(Control::GetStaticIndexButton), columnX, y, columnWidth, buttonHeight);
     y += buttonHeight + gap * 2;
+    place(labels_[3], columnX, y, columnWidth, labelHeight);
+    y += labelHeight;
+    place(Hwnd(Control::PositionEdit), columnX, y, columnWidth, lineHeight);
+    y += lineHeight + gap;
     const Control rows[][2]
         = {{Control::XBlockEdit, Control::XBlockUpDown}, {Control::YBlockEdit, Control::YBlockUpDown}};
     for (std::size_t i = 0; i < 2; ++i) {
-        place(labels_[3 + i], columnX, y, labelWidth, lineHeight);
+        place(labels_[4 + i], columnX, y, labelWidth, lineHeight);
         place(Hwnd(rows[i][0]), columnX + labelWidth, y, columnWidth - labelWidth - upDownWidth, lineHeight);
         place(Hwnd(rows[i][1]), columnX + columnWidth - upDownWidth, y, upDownWidth, lineHeight);
         y += lineHeight + gap;
@@ -285,26 +314,36 @@ void MainWindow::Layout()
         place(Hwnd(button), columnX, y, columnWidth, buttonHeight);
         y += buttonHeight + gap;
     }
+    // The mode at the bottom of the column, with room beneath the buttons for
+    // a note of two lines on the next start's mode.
     const int radioHeight = Scaled(20);
-    const int groupHeight = Scaled(18) + 2 * radioHeight + gap;
+    const int noteHeight = Scaled(28);
+    const int groupHeight = Scaled(18) + 2 * radioHeight + noteHeight + gap;
     const int groupY = filesY - gap * 2 - groupHeight;
+    const int insideX = columnX + Scaled(8);
+    const int insideWidth = columnWidth - Scaled(12);
     place(modeGroup_, columnX, groupY, columnWidth, groupHeight);
-    place(Hwnd(Control::NormalModeRadioButton), columnX + Scaled(8), groupY + Scaled(18), columnWidth - Scaled(12),
-        radioHeight);
-    place(Hwnd(Control::SimpleModeRadioButton), columnX + Scaled(8), groupY + Scaled(18) + radioHeight,
-        columnWidth - Scaled(12), radioHeight);
+    place(Hwnd(Control::NormalModeRadioButton), insideX, groupY + Scaled(18), insideWidth, radioHeight);
+    place(Hwnd(Control::SimpleModeRadioButton), insideX, groupY + Scaled(18) + radioHeight, insideWidth, radioHeight);
+    place(Hwnd(Control::ModeNoteLabel), insideX, groupY + Scaled(18) + 2 * radioHeight, insideWidth, noteHeight);
 
-    // The lists take the rest: the listing above, the log below, the bar under both.
+    // The lists take the rest: the listing above, the log below, and under
+    // both the dry-run box, the bar and Cancel in one row.
     const int listsWidth = columnX - gap - margin;
-    const int progressHeight = Scaled(16);
-    const int progressY = filesY - gap * 2 - progressHeight;
+    const int progressY = filesY - gap * 2 - buttonHeight;
     const int room = progressY - gap - margin - Scaled(5);
     const int minimum = Scaled(50);
     const int logHeight = std::clamp(Scaled(logHeight_), minimum, std::max(minimum, room - minimum));
     place(mainList_, margin, margin, listsWidth, room - logHeight);
     place(logList_, margin, progressY - gap - logHeight, listsWidth, logHeight);
-    place(progressBar_, margin, progressY, listsWidth, progressHeight);
+    const int cancelWidth = Scaled(77);
+    place(Hwnd(Control::DryRunCheckBox), margin, progressY, dryRunWidth, buttonHeight);
+    place(progressBar_, margin + dryRunWidth + gap, progressY + (buttonHeight - Scaled(16)) / 2,
+        listsWidth - dryRunWidth - cancelWidth - 2 * gap, Scaled(16));
+    place(Hwnd(Control::CancelButton), margin + listsWidth - cancelWidth, progressY, cancelWidth, buttonHeight);
     ::EndDeferWindowPos(moves);
+    // Nothing of the old places stays painted.
+    ::RedrawWindow(window_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
 RECT MainWindow::SplitterRect() const
@@ -336,6 +375,15 @@ bool MainWindow::PreTranslate(MSG& message)
             else
                 ::SendMessageW(message.hwnd, LB_SETSEL, TRUE, -1);
             return true;
+        }
+        // Enter in a block's box lists that block.
+        if (message.wParam == VK_RETURN) {
+            for (const Control edit : {Control::PositionEdit, Control::XBlockEdit, Control::YBlockEdit}) {
+                if (message.hwnd == Hwnd(edit)) {
+                    form_.Entered(edit);
+                    return true;
+                }
+            }
         }
         // Enter presses the button that has the focus.
         if (message.wParam == VK_RETURN) {
@@ -469,7 +517,15 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam)
         }
         return 0;
     case WM_CLOSE:
-        ::DestroyWindow(window_);
+        if (form_.CloseQuery())
+            ::DestroyWindow(window_);
+        return 0;
+    case WM_TIMER:
+        if (wParam == TickTimer && tick_)
+            tick_();
+        return 0;
+    case WorkDoneMessage:
+        WorkDone();
         return 0;
     case WM_DESTROY:
         window_ = nullptr;
@@ -490,7 +546,7 @@ void MainWindow::Command(int id, int code, HWND child)
         ::SendMessageW(window_, WM_CLOSE, 0, 0);
         return;
     }
-    if (child == nullptr && id >= MenuItemIdBase && id <= MenuItemIdBase + static_cast<int>(form::MenuItem::About)) {
+    if (child == nullptr && id >= MenuItemIdBase && id <= MenuItemIdBase + static_cast<int>(form::LastMenuItem)) {
         form_.MenuChosen(static_cast<form::MenuItem>(id - MenuItemIdBase));
         return;
     }
@@ -502,14 +558,15 @@ void MainWindow::Command(int id, int code, HWND child)
     if (IsFileEdit(control) && code == EN_CHANGE) {
         if (!settingText_)
             form_.Changed(control);
-    } else if ((control == Control::XBlockEdit || control == Control::YBlockEdit) && code == EN_KILLFOCUS) {
+    } else if ((control == Control::XBlockEdit || control == Control::YBlockEdit || control == Control::PositionEdit)
+        && code == EN_KILLFOCUS) {
         // Focus lost to another window or a message box is no leaving.
         HWND focus = ::GetFocus();
         if (focus != nullptr && ::IsChild(window_, focus))
             form_.Exited(control);
     } else if (code == BN_CLICKED) {
         const bool radio = control == Control::NormalModeRadioButton || control == Control::SimpleModeRadioButton;
-        if (!radio || ::SendMessageW(child, BM_GETCHECK, 0, 0) == BST_CHECKED)
+        if (control != Control::DryRunCheckBox && (!radio || ::SendMessageW(child, BM_GETCHECK, 0, 0) == BST_CHECKED))
             form_.Clicked(control);
     }
 }
@@ -529,19 +586,48 @@ void MainWindow::Dropped(HDROP drop)
     form_.FilesDropped(paths, FileEditOf(::ChildWindowFromPointEx(window_, at, CWP_SKIPINVISIBLE)));
 }
 
-void MainWindow::AddListLine(HWND list, const std::wstring& line, int& widest)
+int MainWindow::TextWidth(HDC dc, const std::wstring& text)
 {
-    ::SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
+    // A log of many thousand lines is measured by its characters' widths,
+    // each asked of the system once: far cheaper than asking for each line.
+    int width = 0;
+    for (const wchar_t c : text) {
+        if (c >= 0xD800 && c <= 0xDFFF) {
+            SIZE size{};
+            ::GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+            return static_cast<int>(size.cx);
+        }
+        int& known = charWidths_[static_cast<std::size_t>(c)];
+        if (known < 0 && !::GetCharWidth32W(dc, c, c, &known))
+            known = 0;
+        width += known;
+    }
+    return width;
+}
+
+void MainWindow::AddListLines(HWND list, const std::vector<std::string>& lines, int& widest)
+{
+    std::size_t characters = 0;
+    for (const std::string& line : lines)
+        characters += line.size() + 1;
+    ::SendMessageW(list, WM_SETREDRAW, FALSE, 0);
+    ::SendMessageW(list, LB_INITSTORAGE, lines.size(), characters * sizeof(wchar_t));
     HDC dc = ::GetDC(list);
     HGDIOBJ old = ::SelectObject(dc, font_);
-    SIZE size{};
-    ::GetTextExtentPoint32W(dc, line.c_str(), static_cast<int>(line.size()), &size);
+    int batchWidest = widest;
+    for (const std::string& line : lines) {
+        const std::wstring wide = Widen(line);
+        ::SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide.c_str()));
+        batchWidest = std::max(batchWidest, TextWidth(dc, wide) + Scaled(8));
+    }
     ::SelectObject(dc, old);
     ::ReleaseDC(list, dc);
-    if (size.cx + Scaled(8) > widest) {
-        widest = size.cx + Scaled(8);
+    // Lines wider than the list scroll sideways.
+    if (batchWidest > widest) {
+        widest = batchWidest;
         ::SendMessageW(list, LB_SETHORIZONTALEXTENT, static_cast<WPARAM>(widest), 0);
     }
+    ::SendMessageW(list, WM_SETREDRAW, TRUE, 0);
 }
 
 void MainWindow::CopyList(HWND list)
@@ -620,9 +706,20 @@ void MainWindow::SetEnabled(Control control, bool enabled)
     ::EnableWindow(Hwnd(control), enabled ? TRUE : FALSE);
 }
 
-void MainWindow::SetChecked(Control radioButton, bool checked)
+void MainWindow::SetMenuEnabled(form::MenuItem item, bool enabled)
 {
-    ::SendMessageW(Hwnd(radioButton), BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
+    ::EnableMenuItem(::GetMenu(window_), static_cast<UINT>(MenuItemIdBase + static_cast<int>(item)),
+        MF_BYCOMMAND | (enabled ? MF_ENABLED : MF_GRAYED));
+}
+
+bool MainWindow::IsChecked(Control checkBox) const
+{
+    return ::SendMessageW(Hwnd(checkBox), BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+void MainWindow::SetChecked(Control button, bool checked)
+{
+    ::SendMessageW(Hwnd(button), BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
 }
 
 void MainWindow::SetFocus(Control control)
@@ -647,17 +744,16 @@ void MainWindow::ReplaceMainList(const std::vector<std::string>& lines)
     ::SendMessageW(mainList_, LB_RESETCONTENT, 0, 0);
     mainWidest_ = 0;
     ::SendMessageW(mainList_, LB_SETHORIZONTALEXTENT, 0, 0);
-    for (const std::string& line : lines)
-        AddListLine(mainList_, Widen(line), mainWidest_);
-    ::SendMessageW(mainList_, WM_SETREDRAW, TRUE, 0);
+    AddListLines(mainList_, lines, mainWidest_);
     ::InvalidateRect(mainList_, nullptr, TRUE);
 }
 
-void MainWindow::AddLogLine(const std::string& line)
+void MainWindow::AddLogLines(const std::vector<std::string>& lines)
 {
-    AddListLine(logList_, Widen(line), logWidest_);
+    AddListLines(logList_, lines, logWidest_);
     const LRESULT count = ::SendMessageW(logList_, LB_GETCOUNT, 0, 0);
     ::SendMessageW(logList_, LB_SETTOPINDEX, static_cast<WPARAM>(count - 1), 0);
+    ::InvalidateRect(logList_, nullptr, TRUE);
 }
 
 void MainWindow::SetProgress(int position)
@@ -665,17 +761,37 @@ void MainWindow::SetProgress(int position)
     ::SendMessageW(progressBar_, PBM_SETPOS, static_cast<WPARAM>(position), 0);
 }
 
-void MainWindow::RepaintLog()
+void MainWindow::RunInBackground(std::function<void()> work, std::function<void()> tick, std::function<void()> done)
 {
-    ::UpdateWindow(logList_);
-    ::UpdateWindow(progressBar_);
+    tick_ = std::move(tick);
+    done_ = std::move(done);
+    // A few times a second: enough to follow, little enough to cost nothing.
+    ::SetTimer(window_, TickTimer, 200, nullptr);
+    worker_ = std::thread([window = window_, work = std::move(work)] {
+        work();
+        ::PostMessageW(window, WorkDoneMessage, 0, 0);
+    });
 }
 
-void MainWindow::DiscardQueuedInput()
+void MainWindow::WorkDone()
 {
-    MSG message;
-    while (::PeekMessageW(&message, nullptr, WM_KEYFIRST, WM_KEYLAST, PM_REMOVE)) { }
-    while (::PeekMessageW(&message, nullptr, WM_MOUSEFIRST, WM_MOUSELAST, PM_REMOVE)) { }
+    ::KillTimer(window_, TickTimer);
+    worker_.join();
+    tick_ = nullptr;
+    std::exchange(done_, nullptr)();
+}
+
+void MainWindow::CloseWindow()
+{
+    ::PostMessageW(window_, WM_CLOSE, 0, 0);
+}
+
+std::vector<HWND> MainWindow::Children() const
+{
+    std::vector<HWND> children(controls_.begin(), controls_.end());
+    children.insert(children.end(), labels_.begin(), labels_.end());
+    children.insert(children.end(), {mainList_, logList_, progressBar_, modeGroup_});
+    return children;
 }
 
 bool MainWindow::AskYesNo(const std::string& caption, const std::string& text)
@@ -712,6 +828,58 @@ std::optional<std::string> MainWindow::AskFileName(const std::string& title, con
         return std::nullopt;
     path.resize(std::wcslen(path.c_str()));
     return Narrow(path);
+}
+
+std::optional<std::string> MainWindow::AskFolderName(const std::string& title, const std::string& folder)
+{
+    // The dialog of today's look needs COM on this thread.
+    const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    const std::wstring wideTitle = Widen(title);
+    // The dialog finds a folder by its path in the system's own spelling.
+    std::wstring start = Widen(folder);
+    std::replace(start.begin(), start.end(), L'/', L'\\');
+    while (start.size() > 3 && start.back() == L'\\')
+        start.pop_back();
+    BROWSEINFOW browse{};
+    browse.hwndOwner = window_;
+    browse.lpszTitle = wideTitle.c_str();
+    browse.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE | BIF_EDITBOX;
+    browse.lParam = reinterpret_cast<LPARAM>(start.c_str());
+    browse.lpfn = [](HWND dialog, UINT message, LPARAM, LPARAM data) -> int {
+        const auto* first = reinterpret_cast<const wchar_t*>(data);
+        if (message == BFFM_INITIALIZED && *first != L'\0') {
+            ::SendMessageW(dialog, BFFM_SETEXPANDED, TRUE, data);
+            ::SendMessageW(dialog, BFFM_SETSELECTIONW, TRUE, data);
+        }
+        return 0;
+    };
+    std::optional<std::string> chosen;
+    if (PIDLIST_ABSOLUTE list = ::SHBrowseForFolderW(&browse)) {
+        std::wstring path(MAX_PATH * 4, L'\0');
+        if (::SHGetPathFromIDListEx(list, path.data(), static_cast<DWORD>(path.size()), GPFIDL_DEFAULT)) {
+            path.resize(std::wcslen(path.c_str()));
+            chosen = Narrow(path);
+        }
+        ::CoTaskMemFree(list);
+    }
+    if (SUCCEEDED(com))
+        ::CoUninitialize();
+    return chosen;
+}
+
+std::optional<std::size_t> MainWindow::ChooseFromMenu(Control anchor, const std::vector<std::string>& items)
+{
+    HMENU menu = ::CreatePopupMenu();
+    for (std::size_t i = 0; i < items.size(); ++i)
+        ::AppendMenuW(menu, MF_STRING, ChoiceIdBase + i, Widen(items[i]).c_str());
+    RECT below{};
+    ::GetWindowRect(Hwnd(anchor), &below);
+    const int chosen = static_cast<int>(::TrackPopupMenu(
+        menu, TPM_RETURNCMD | TPM_LEFTALIGN | TPM_TOPALIGN, below.left, below.bottom, 0, window_, nullptr));
+    ::DestroyMenu(menu);
+    if (chosen < ChoiceIdBase || chosen >= ChoiceIdBase + static_cast<int>(items.size()))
+        return std::nullopt;
+    return static_cast<std::size_t>(chosen - ChoiceIdBase);
 }
 
 int RunMessageLoop(MainWindow& window)

@@ -8,7 +8,9 @@
 #include <shellapi.h>
 
 #include <array>
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace cryo::settings {
@@ -45,22 +47,30 @@ public:
     void SetText(form::Control control, const std::string& text) override;
     void SetEditColor(form::Control edit, form::EditColor color, const std::string& tip) override;
     void SetEnabled(form::Control control, bool enabled) override;
-    void SetChecked(form::Control radioButton, bool checked) override;
+    void SetMenuEnabled(form::MenuItem item, bool enabled) override;
+    bool IsChecked(form::Control checkBox) const override;
+    void SetChecked(form::Control button, bool checked) override;
     void SetFocus(form::Control control) override;
     void SetCaption(const std::string& caption) override;
     void SetBlockRanges(int xMaximum, int yMaximum) override;
     void ReplaceMainList(const std::vector<std::string>& lines) override;
-    void AddLogLine(const std::string& line) override;
+    void AddLogLines(const std::vector<std::string>& lines) override;
     void SetProgress(int position) override;
-    void RepaintLog() override;
-    void DiscardQueuedInput() override;
+    void RunInBackground(std::function<void()> work, std::function<void()> tick, std::function<void()> done) override;
+    void CloseWindow() override;
     bool AskYesNo(const std::string& caption, const std::string& text) override;
     void ShowNotice(const std::string& caption, const std::string& text) override;
     void ShowError(const std::string& text, const std::string& detail) override;
     std::optional<std::string> AskFileName(const std::string& title, const std::string& folder) override;
+    std::optional<std::string> AskFolderName(const std::string& title, const std::string& folder) override;
+    std::optional<std::size_t> ChooseFromMenu(form::Control anchor, const std::vector<std::string>& items) override;
+
+    // Every child window, the labels and the group box included: for a test
+    // of the layout.
+    std::vector<HWND> Children() const;
 
 private:
-    static constexpr std::size_t ControlCount = static_cast<std::size_t>(form::Control::SimpleModeRadioButton) + 1;
+    static constexpr std::size_t ControlCount = static_cast<std::size_t>(form::LastControl) + 1;
 
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
@@ -73,7 +83,12 @@ private:
     RECT SplitterRect() const;
     void Command(int id, int code, HWND control);
     void Dropped(HDROP drop);
-    void AddListLine(HWND list, const std::wstring& line, int& widest);
+    // Adds lines to a list without painting it between them; widest follows
+    // the widest line, for the horizontal scroll bar.
+    void AddListLines(HWND list, const std::vector<std::string>& lines, int& widest);
+    // The width of a line in the lists' font.
+    int TextWidth(HDC dc, const std::wstring& text);
+    void WorkDone();
     void CopyList(HWND list);
     void ListMenu(HWND list, POINT at);
     std::optional<form::Control> FileEditOf(HWND window) const;
@@ -96,12 +111,17 @@ private:
     int logHeight_ = 113; // at 96 dpi
     int mainWidest_ = 0;
     int logWidest_ = 0;
+    std::vector<int> charWidths_ = std::vector<int>(0x10000, -1); // -1: not asked yet
     HWND lastFocus_ = nullptr;
     bool settingText_ = false;
     bool dragging_ = false;
     int dragStartY_ = 0;
     int dragStartHeight_ = 0;
     std::array<std::wstring, 3> tips_;
+    // The running operation: its thread, and the window's calls meanwhile and after.
+    std::thread worker_;
+    std::function<void()> tick_;
+    std::function<void()> done_;
 };
 
 // Runs the message loop until the window closes; returns the exit code.

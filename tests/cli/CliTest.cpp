@@ -73,7 +73,8 @@ TEST(CommandLine, ListsMeltsAndFreezesTheSampleWorld)
         "Highest serial: 40 00 00 05\n"
         "Writing StaIdx file...\n"
         "Done!\n"
-        "Melting completed!\n");
+        "Melting completed!\n"
+        "6 objects of block 100, 200 melted into UOX3.wsc\n");
     EXPECT_EQ(melt.Err, "");
     EXPECT_EQ(sample.Run("list", {"100", "200"}).Out, "");
 
@@ -84,7 +85,7 @@ TEST(CommandLine, ListsMeltsAndFreezesTheSampleWorld)
         expected += "Selecting item for export: " + std::to_string(n) + "\n";
     for (const char* block : {"XBlock: 100 YBlock: 200", "XBlock: 100 YBlock: 201", "XBlock: 102 YBlock: 199"})
         expected += std::string("Extracting from WSC... ") + block + "\nAppending to Statics... " + block + "\n";
-    EXPECT_EQ(freeze.Out, expected + "Freezing completed!\n");
+    EXPECT_EQ(freeze.Out, expected + "Freezing completed!\n9 items frozen into 3 blocks\n");
     EXPECT_EQ(sample.Run("list", {"100", "200"}).Out, SampleBlock);
 }
 
@@ -260,14 +261,17 @@ TEST(CommandLine, ADryRunChecksAndPrintsButWritesNothing)
     struct Case {
         std::vector<std::string> Args;
         std::string Out;
+        std::string Summary;
     };
     const Case cases[] = {
         {{"freeze", "--dry-run"},
             "Selecting item for export: 2\nSelecting item for export: 3\nSelecting item for export: 4\n"
-            "Would append 2 objects to XBlock: 100 YBlock: 201\nWould append 1 objects to XBlock: 102 YBlock: 199\n"},
+            "Would append 2 objects to XBlock: 100 YBlock: 201\nWould append 1 objects to XBlock: 102 YBlock: 199\n",
+            "3 items would be frozen into 2 blocks\n"},
         {{"melt", "--dry-run", "100", "200"},
             "Highest number: 4\nHighest serial: 40 00 00 05\n"
-            "Would move 6 objects of XBlock: 100 YBlock: 200 into the world save\n"},
+            "Would move 6 objects of XBlock: 100 YBlock: 200 into the world save\n",
+            "6 objects of block 100, 200 would be melted into UOX3.wsc\n"},
     };
     for (const Case& c : cases) {
         const Sample sample;
@@ -284,7 +288,8 @@ TEST(CommandLine, ADryRunChecksAndPrintsButWritesNothing)
         const Result run = sample.Run(c.Args[0], std::vector<std::string>(c.Args.begin() + 1, c.Args.end()));
         EXPECT_EQ(run.Status, 0) << run.Err;
         EXPECT_EQ(run.Out,
-            "Dry run: every check, but no file is changed...\n" + c.Out + "Dry run completed; no file was changed.\n");
+            "Dry run: every check, but no file is changed...\n" + c.Out + "Dry run completed; no file was changed.\n"
+                + c.Summary);
         EXPECT_EQ(state(), before) << c.Args[0];
         EXPECT_EQ(Contents(sample), contents) << c.Args[0];
     }
@@ -328,7 +333,7 @@ TEST(CommandLine, ErrorsGoToStandardErrorWithTheFileAndTheFullStopRule)
             [](const TempFolder& dir) {
                 test::WriteText(dir / "UOX3.wsc", "SECTION WORLDITEM 7\r\nTYPE 255\r\nX 6144\r\n}\r\n");
             },
-            "", "Invalid item in patch file! (Item#: 7)"},
+            "UOX3.wsc", "Invalid item in patch file! (Item#: 7)"},
     };
     for (const Case& c : cases) {
         const Sample sample;

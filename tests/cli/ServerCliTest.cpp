@@ -65,7 +65,9 @@ TEST(ServerCommandLine, EveryCommandFindsItsFilesInTheServersFolder)
         {{"melt", "100", "200"},
             "Melting in progress... Cryoweaver may look crashed, do not interrupt!\nHighest serial: 00 00 00 00\nItems "
             "added to "
-                + server.Shared() + "/3.1.wsc: 6\nWriting StaIdx file...\nDone!\nMelting completed!\n"},
+                + server.Shared()
+                + "/3.1.wsc: 6\nWriting StaIdx file...\nDone!\nMelting completed!\n6 objects of block 100, 200 "
+                  "melted into shared\n"},
         {{"history"}, "melt of block 100,200\n"},
         {{"export", patch}, "Items exported to " + patch + ": 6\n"},
         {{"check"},
@@ -110,7 +112,7 @@ TEST(ServerCommandLine, ACustomMapsSizeAndWorldComeFromMapsDfnAndTheUsersFilesOv
         "Type=255\nMovable=2\n\no---o\n\n");
     EXPECT_EQ(server.Run({"freeze"}).Out,
         "Freezing in progress... Cryoweaver may look crashed, do not interrupt!\nNot frozen: [ITEM] Serial=0x40000000 "
-        "in 0.0.wsc, line 1 is in world 2\nFreezing completed!\n");
+        "in 0.0.wsc, line 1 is in world 2\nFreezing completed!\nNo TYPE 255 item was frozen\n");
     ASSERT_EQ(server.Run({"freeze", "--map", "2"}).Status, 0);
     EXPECT_EQ(test::ReadText(server.Shared() + "/0.0.wsc"), "");
 

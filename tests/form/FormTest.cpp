@@ -4,6 +4,8 @@
 
 #include "Actions.h"
 #include "FaultInjection.h"
+#include "History.h"
+#include "MapSizes.h"
 #include "StoredSettings.h"
 #include "TestSupport.h"
 #include "Undo.h"
@@ -12,17 +14,23 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <deque>
 #include <filesystem>
 #include <map>
+#include <tuple>
 
 using namespace cryo;
 using namespace cryo::form;
 using cryo::test::TempFolder;
+using cryo::test::operator+;
 using C = cryo::form::Control;
 
 namespace {
 
+// Records what the logic sets and answers its questions. Operations run at
+// once on the test's thread, or, while Hold is set, wait for the test to step
+// them: Work(), Tick(), Done().
 class FakeView final : public FormView {
 public:
     std::string Text(Control control) const override { return Texts.at(control); }
@@ -33,19 +41,27 @@ public:
         Tips[edit] = tip;
     }
     void SetEnabled(Control control, bool enabled) override { Enabled[control] = enabled; }
+    void SetMenuEnabled(MenuItem item, bool enabled) override { MenuEnabled[item] = enabled; }
+    bool IsChecked(Control control) const override { return Checked.contains(control) && Checked.at(control); }
     void SetChecked(Control control, bool checked) override { Checked[control] = checked; }
     void SetFocus(Control control) override { Focus = control; }
     void SetCaption(const std::string& caption) override { Caption = caption; }
     void SetBlockRanges(int x, int y) override { Ranges = {x, y}; }
     void ReplaceMainList(const std::vector<std::string>& lines) override { MainList = lines; }
-    void AddLogLine(const std::string& line) override { Log.push_back(line); }
-    void SetProgress(int position) override { Progress = position; }
-    void RepaintLog() override { ++Repaints; }
-    void DiscardQueuedInput() override
+    void AddLogLines(const std::vector<std::string>& lines) override
     {
-        if (OnDiscard)
-            std::exchange(OnDiscard, nullptr)();
+        Log.insert(Log.end(), lines.begin(), lines.end());
+        ++Deliveries;
     }
+    void SetProgress(int position) override { Progress = position; }
+    void RunInBackground(std::function<void()> work, std::function<void()> tick, std::function<void()> done) override
+    {
+        EXPECT_FALSE(PendingDone) << "a second operation while one runs";
+        std::tie(PendingWork, PendingTick, PendingDone) = std::tie(work, tick, done);
+        if (!Hold)
+            Finish();
+    }
+    void CloseWindow() override { Closed = true; }
     bool AskYesNo(const std::string& caption, const std::string& text) override
     {
         Boxes.push_back("question " + caption + ": " + text);
@@ -66,6 +82,27 @@ public:
         Boxes.push_back("browse " + title + " in " + folder);
         return BrowseAnswer;
     }
+    std::optional<std::string> AskFolderName(const std::string& title, const std::string& folder) override
+    {
+        Boxes.push_back("folder " + title + " in " + folder);
+        return BrowseAnswer;
+    }
+    std::optional<std::size_t> ChooseFromMenu(Control, const std::vector<std::string>& items) override
+    {
+        Boxes.push_back("menu " + items.at(0) + " | " + items.at(1));
+        return MenuAnswer;
+    }
+
+    // The steps of the operation that waits.
+    void Work() { std::exchange(PendingWork, nullptr)(); }
+    void Tick() { PendingTick(); }
+    void Done() { std::exchange(PendingDone, nullptr)(); }
+    void Finish()
+    {
+        if (PendingWork)
+            Work();
+        Done();
+    }
 
     std::vector<Control> EnabledButtons() const
     {
@@ -77,24 +114,37 @@ public:
         }
         return enabled;
     }
+    std::vector<MenuItem> EnabledMenuItems() const
+    {
+        std::vector<MenuItem> enabled;
+        for (const auto& [item, on] : MenuEnabled) {
+            if (on)
+                enabled.push_back(item);
+        }
+        return enabled;
+    }
 
     std::map<Control, std::string> Texts;
     std::map<Control, EditColor> Colors;
     std::map<Control, std::string> Tips;
     std::map<Control, bool> Enabled;
+    std::map<MenuItem, bool> MenuEnabled;
     std::map<Control, bool> Checked;
     std::optional<Control> Focus;
     std::string Caption;
     std::pair<int, int> Ranges;
     std::vector<std::string> MainList;
     std::vector<std::string> Log;
+    int Deliveries = 0;
     int Progress = -1;
-    int Repaints = 0;
     std::vector<std::string> Boxes;
     bool Answer = false;
     std::optional<std::string> BrowseAnswer;
+    std::optional<std::size_t> MenuAnswer;
     std::function<void()> OnQuestion;
-    std::function<void()> OnDiscard;
+    bool Hold = false;
+    std::function<void()> PendingWork, PendingTick, PendingDone;
+    bool Closed = false;
 };
 
 class MemoryStore final : public settings::SettingsStore {
@@ -146,6 +196,30 @@ const std::vector<std::vector<std::string>> GuideSteps = {
 
 const std::string InitStart = "Init in progress... Cryoweaver may look crashed, do not interrupt!";
 
+// The index of the files as they are now.
+std::unique_ptr<StaIdx> IndexOf(const WorldFiles& files)
+{
+    auto table = std::make_unique<StaIdx>();
+    NullReporter quiet;
+    LoadStaIdx(files.StaIdx, *table, quiet, {MapOfStaticsFiles(files.StaIdx, files.Statics), std::nullopt});
+    return table;
+}
+
+// The bytes of a world's three files.
+std::vector<test::Bytes> Contents(const std::string& world)
+{
+    std::vector<test::Bytes> bytes;
+    for (const char* name : {"/StaIdx0.mul", "/Statics0.mul", "/UOX3.wsc"})
+        bytes.push_back(test::ReadBytes(world + name));
+    return bytes;
+}
+
+Reporter& Quiet()
+{
+    static NullReporter quiet;
+    return quiet;
+}
+
 // A window over a store, initialized as a window does.
 struct Harness {
     Harness() { form.Initialize(); }
@@ -178,6 +252,18 @@ protected:
         Store(World(), mode);
         form.FormShow();
         form.Clicked(C::GetStaticIndexButton);
+    }
+
+    // Another window over a world of its own, shown and loaded at block 100, 200.
+    void Loaded(Harness& h, const std::string& world)
+    {
+        Store(world, 0);
+        h.store.Exists = true;
+        h.store.Values = store.Values;
+        h.form.FormShow();
+        h.form.Clicked(C::GetStaticIndexButton);
+        h.view.Texts[C::XBlockEdit] = "100";
+        h.view.Texts[C::YBlockEdit] = "200";
     }
 
     void Type(Control edit, const std::string& text)
@@ -235,12 +321,14 @@ TEST_F(FormTest, StartsWithTheWelcomeTextAndOnlyTheFileBoxesOpen)
     ASSERT_GT(view.MainList.size(), welcome.size());
     EXPECT_EQ(std::vector(view.MainList.begin(), view.MainList.begin() + 32), welcome);
     EXPECT_NE(std::find(view.MainList.begin(), view.MainList.end(), std::string(138, '-')), view.MainList.end());
-    EXPECT_EQ(view.Texts[C::StaIdxEdit], "StaIdxEdit");
-    EXPECT_EQ(view.Texts[C::StaticsEdit], "StaticsEdit");
-    EXPECT_EQ(view.Texts[C::WSCEdit], "WSCEdit");
+    // Empty boxes, never the names of the controls, until the stored names arrive.
+    for (const Control edit : {C::StaIdxEdit, C::StaticsEdit, C::WSCEdit, C::PositionEdit, C::ModeNoteLabel})
+        EXPECT_EQ(view.Texts[edit], "");
     EXPECT_EQ(view.Texts[C::XBlockEdit], "0");
     EXPECT_EQ(view.Colors[C::StaIdxEdit], EditColor::Default);
     EXPECT_EQ(view.EnabledButtons(), Nothing);
+    EXPECT_FALSE(view.Enabled[C::CancelButton] || view.Enabled[C::DryRunCheckBox] || view.Enabled[C::PositionEdit]);
+    EXPECT_EQ(view.EnabledMenuItems(), std::vector{MenuItem::About});
     EXPECT_TRUE(view.Enabled[C::StaIdxEdit] && view.Enabled[C::StaIdxBrowseButton]);
     EXPECT_TRUE(view.Checked[C::NormalModeRadioButton] && !view.Checked[C::SimpleModeRadioButton]);
     EXPECT_EQ(view.Ranges, std::pair(767, 511));
@@ -331,7 +419,6 @@ TEST_F(FormTest, NormalModeStoresNamesOnlyWhenAllAreGreenAndLoadsTheIndex)
 
     form.Clicked(C::GetStaticIndexButton);
     EXPECT_EQ(view.Log, (std::vector<std::string>{InitStart, "Init completed!"}));
-    EXPECT_EQ(view.Repaints, 1);
     EXPECT_EQ(view.Progress, 100);
     EXPECT_EQ(view.EnabledButtons(), AfterLoading);
     EXPECT_EQ(view.Focus, C::XBlockEdit);
@@ -365,8 +452,14 @@ TEST_F(FormTest, SimpleModeGuidesStepByStep)
         {[&] { Type(C::StaticsEdit, world + "/Statics0.mul"); }, 2, Nothing},
         {[&] { Type(C::WSCEdit, world + "/UOX3.wsc"); }, 3, OnlyGetStaticIndex},
         {[&] { form.Clicked(C::GetStaticIndexButton); }, 4, {C::FreezeWorldButton}},
-        // A completed freeze shows only at the next change of the world-save box.
-        {[&] { form.Clicked(C::FreezeWorldButton); }, 4, {C::FreezeWorldButton}},
+        // A dry run is no freeze; a completed freeze shows the last step at once.
+        {[&] {
+             view.Checked[C::DryRunCheckBox] = true;
+             form.Clicked(C::FreezeWorldButton);
+             view.Checked[C::DryRunCheckBox] = false;
+         },
+            4, {C::FreezeWorldButton}},
+        {[&] { form.Clicked(C::FreezeWorldButton); }, 5, Nothing},
         {[&] { Type(C::WSCEdit, world + "/UOX3.ws"); }, 2, Nothing},
         {[&] { Type(C::WSCEdit, world + "/UOX3.wsc"); }, 5, Nothing},
     };
@@ -376,26 +469,49 @@ TEST_F(FormTest, SimpleModeGuidesStepByStep)
         EXPECT_EQ(view.EnabledButtons(), walk[i].Enabled) << "step " << i;
     }
     EXPECT_EQ(view.Focus, C::FreezeWorldButton);
-    EXPECT_EQ(view.Log.back(), "Freezing completed!");
+    EXPECT_EQ(std::count(view.Log.begin(), view.Log.end(), "Freezing completed!"), 1);
+    EXPECT_EQ(view.Log.back(), "3 items frozen into 2 blocks");
     EXPECT_TRUE(view.Boxes.empty());
 }
 
-TEST_F(FormTest, ChoosingTheOtherModeTakesEffectAtTheNextStart)
+TEST_F(FormTest, ChoosingTheOtherModeTakesEffectAtTheNextStartAndSaysSo)
 {
-    // A stored mode of 2 checks neither button and works as normal mode.
-    Loaded(2);
-    EXPECT_EQ(view.Caption, TMainForm::Caption());
-    EXPECT_EQ(view.EnabledButtons(), AfterLoading);
-    EXPECT_EQ(view.MainList, TMainForm::WelcomeLines());
-    form.Clicked(C::SimpleModeRadioButton);
-    form.Clicked(C::SimpleModeRadioButton); // already checked: nothing
-    form.Clicked(C::NormalModeRadioButton);
     const std::string changed = ": The new mode will be active the next time you start Cryoweaver.";
-    EXPECT_EQ(view.Boxes,
-        (std::vector<std::string>{"notice Simple mode selected" + changed, "notice Normal mode selected" + changed}));
-    EXPECT_EQ(store.Values["Mode"], settings::StoredValue(0));
-    EXPECT_EQ(view.Caption, TMainForm::Caption());
-    EXPECT_EQ(view.EnabledButtons(), AfterLoading);
+    const std::string toSimple = "notice Simple mode selected" + changed;
+    const std::string toNormal = "notice Normal mode selected" + changed;
+    const struct {
+        int Running;
+        std::vector<Control> Clicks;
+        std::vector<std::string> Boxes;
+        int Stored;
+        std::string Note;
+    } cases[] = {
+        {0, {C::SimpleModeRadioButton, C::SimpleModeRadioButton}, {toSimple}, 1, "Next start: Simple mode"},
+        {1, {C::SimpleModeRadioButton, C::NormalModeRadioButton, C::SimpleModeRadioButton}, {toNormal, toSimple}, 1,
+            ""},
+        // A stored mode of 2 checks neither button and works as normal mode.
+        {2, {C::SimpleModeRadioButton, C::NormalModeRadioButton}, {toSimple, toNormal}, 0, "Next start: Normal mode"},
+    };
+    for (const auto& c : cases) {
+        Harness h;
+        auto& [view, store, form] = h;
+        store.Exists = true;
+        store.Values = {{"Mode", c.Running}};
+        form.FormShow();
+        const std::string caption = view.Caption;
+        for (const Control click : c.Clicks) {
+            // The toolkit checks the button that was clicked.
+            view.Checked[click] = true;
+            form.Clicked(click);
+        }
+        EXPECT_EQ(view.Boxes, c.Boxes) << c.Running;
+        EXPECT_EQ(store.Values["Mode"], settings::StoredValue(c.Stored)) << c.Running;
+        // The buttons and the caption stay those of the running mode.
+        EXPECT_EQ(std::pair(view.Checked[C::NormalModeRadioButton], view.Checked[C::SimpleModeRadioButton]),
+            std::pair(c.Running == 0, c.Running == 1));
+        EXPECT_EQ(view.Texts[C::ModeNoteLabel], c.Note) << c.Running;
+        EXPECT_EQ(view.Caption, caption);
+    }
 }
 
 TEST_F(FormTest, BlockEditsAreClampedWhenLeft)
@@ -487,6 +603,10 @@ TEST_F(FormTest, ErrorsShowTheirTextWithTheFullStopRuleAndNameTheFile)
             {"SECTION WORLDITEM 7", "{", "SERIAL 1", "ID 3821", "X 6144", "Y 10", "Z 0", "TYPE 255", "}", "EOF"}));
     EXPECT_EQ(errorOf([&] { form.Clicked(C::FreezeWorldButton); }), "error Invalid item in patch file! (Item#: 7)");
     EXPECT_FALSE(form.WorldFrozen());
+    // Every error is logged too, with its file.
+    EXPECT_EQ(view.Log.back(), "Error: " + view.Texts[C::WSCEdit] + ": Invalid item in patch file! (Item#: 7)");
+    EXPECT_EQ(std::count(view.Log.begin(), view.Log.end(), "Error: 'abc' is not a valid integer value."), 2);
+    EXPECT_EQ(std::count(view.Log.begin(), view.Log.end(), "Error: Range check error."), 2);
 
     // Where an error names its file and place, both are shown beneath the text.
     settings::SettingsError damaged("The settings file is damaged");
@@ -541,18 +661,48 @@ TEST_F(FormTest, ListingMeltAndFreezeLogAndWriteWhatTheCoreDoes)
     form.Clicked(C::GetStaticBlockButton);
     EXPECT_EQ(view.MainList, listing);
     view.Log.clear();
+    // The listing follows the block it shows: empty after the melt, and its
+    // objects back after the freeze.
     form.Clicked(C::MeltBlockButton);
+    EXPECT_EQ(view.MainList, std::vector<std::string>{"Block 100, 200 holds no objects."});
     form.Clicked(C::FreezeWorldButton);
+    EXPECT_EQ(view.MainList, listing);
     EXPECT_EQ(view.Log, core.Lines);
     EXPECT_EQ(view.Progress, 100);
-    EXPECT_EQ(view.Repaints, 3);
     for (const char* name : {"StaIdx0.mul", "Statics0.mul", "UOX3.wsc"})
         EXPECT_EQ(test::ReadBytes(dir / ("world/" + std::string(name))), test::ReadBytes(copy + "/" + name)) << name;
     EXPECT_TRUE(view.Boxes.empty());
 }
 
-TEST_F(FormTest, UndoSaysWhatItTakesBackAndUndoesItOnlyWhenConfirmed)
+// Sets the local time zone (nothing: as it was) for the test's run.
+void SetTimeZone(const char* zone)
 {
+#ifdef _WIN32
+    ::_putenv_s("TZ", zone != nullptr ? zone : "");
+    ::_tzset();
+#else
+    zone != nullptr ? ::setenv("TZ", zone, 1) : ::unsetenv("TZ");
+    ::tzset();
+#endif
+}
+
+// Gives the operations recorded beside the index the time when (UTC).
+void RecordedAt(const std::string& index, const std::string& when)
+{
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(
+             std::filesystem::path(index).parent_path() / ".cryoweaver-history")) {
+        if (entry.path().filename() != "manifest")
+            continue;
+        std::string text = test::ReadText(entry.path().string());
+        const std::size_t at = text.find("\nwhen\t") + 6;
+        text.replace(at, text.find('\n', at) - at, when);
+        test::WriteText(entry.path().string(), text);
+    }
+}
+
+TEST_F(FormTest, UndoSaysWhatItTakesBackInLocalTimeAndUndoesItOnlyWhenConfirmed)
+{
+    SetTimeZone("UTC-2"); // two hours ahead
     Loaded();
     const WorldFiles files{dir / "world/StaIdx0.mul", dir / "world/Statics0.mul", dir / "world/UOX3.wsc"};
     auto contents = [&] {
@@ -562,10 +712,19 @@ TEST_F(FormTest, UndoSaysWhatItTakesBackAndUndoesItOnlyWhenConfirmed)
     const std::vector<std::string> original = contents();
     form.Clicked(C::FreezeWorldButton);
     const std::vector<std::string> frozen = contents();
-    const std::string when = UndoableOperations(files).at(0).When;
-    const std::string question = "question Cryoweaver: Undo the freeze of 3 items into 2 blocks of "
-        + when.substr(0, 10) + " " + when.substr(11, 5) + "?";
+    RecordedAt(files.StaIdx, "2026-12-31T23:40:12Z");
+    // The files as the history names them: the index and the world save it
+    // replaced, then the statics file it appended to.
+    const HistoryEntry freeze = UndoableOperations(files).at(0);
+    const std::string question = "question Cryoweaver: Undo the freeze of 3 items into 2 blocks of 2027-01-01 "
+                                 "01:40?\n\nThese files go back to what they held before it:\n"
+        + freeze.Files[0].Target + "\n" + freeze.Files[1].Target + "\n" + freeze.Statics;
 
+    // What undo takes back, listed.
+    form.MenuChosen(MenuItem::History);
+    EXPECT_EQ(view.MainList,
+        (std::vector<std::string>{"What undo takes back from " + files.StaIdx + ", newest first:",
+            "2027-01-01 01:40  freeze of 3 items into 2 blocks"}));
     view.Log.clear();
     form.MenuChosen(MenuItem::UndoLastOperation);
     EXPECT_EQ(view.Boxes, std::vector<std::string>{question});
@@ -574,13 +733,15 @@ TEST_F(FormTest, UndoSaysWhatItTakesBackAndUndoesItOnlyWhenConfirmed)
     form.MenuChosen(MenuItem::UndoLastOperation);
     EXPECT_EQ(contents(), original);
     EXPECT_EQ(view.Log,
-        (std::vector<std::string>{"Undoing" + question.substr(25, question.size() - 26) + "...",
+        (std::vector<std::string>{"Undoing the freeze of 3 items into 2 blocks of 2026-12-31 23:40...",
             "Cut the 35 bytes it appended off the statics file: " + files.Statics, "Undo completed!",
             "The index changed since it was loaded; loading it again from " + files.StaIdx}));
     form.MenuChosen(MenuItem::UndoLastOperation);
-    EXPECT_EQ(view.Boxes,
-        (std::vector<std::string>{
-            question, question, "notice Cryoweaver: No melt, freeze or compact of these files can be undone."}));
+    const std::string none = "No melt, freeze or compact of " + files.StaIdx + " can be undone.";
+    EXPECT_EQ(view.Boxes, (std::vector<std::string>{question, question, "notice Cryoweaver: " + none}));
+    form.MenuChosen(MenuItem::History);
+    EXPECT_EQ(view.MainList, std::vector{none});
+    SetTimeZone(nullptr);
 }
 
 // A melt and a freeze of the sample leave 56 of its 140 statics bytes unreferenced.
@@ -616,19 +777,109 @@ TEST_F(FormTest, CheckFilesLogsTheReportAndCompactStaticsAsksFirst)
     EXPECT_EQ(view.MainList, listing);
 }
 
-TEST_F(FormTest, ClicksQueuedDuringAnOperationComeToNothing)
+TEST_F(FormTest, WhileAnOperationRunsOnlyCancelAnswersAndItsLogArrivesInBatches)
 {
     Loaded();
-    view.OnDiscard = [&] {
-        form.Clicked(C::FreezeWorldButton);
-        form.Clicked(C::MeltBlockButton);
-    };
+    const std::vector<MenuItem> allMenuItems = view.EnabledMenuItems();
+    view.Hold = true;
+    view.Log.clear();
+    const int deliveries = view.Deliveries;
     form.Clicked(C::FreezeWorldButton);
-    EXPECT_EQ(std::count(view.Log.begin(), view.Log.end(), "Freezing completed!"), 1);
-    EXPECT_EQ(std::count(view.Log.begin(), view.Log.end(), "Melting completed!"), 0);
-    // Once it has ended the buttons work again.
+    EXPECT_EQ(view.EnabledButtons(), Nothing);
+    EXPECT_EQ(view.EnabledMenuItems(), std::vector{MenuItem::About});
+    EXPECT_TRUE(view.Enabled[C::CancelButton] && !view.Enabled[C::WSCEdit] && !view.Enabled[C::DryRunCheckBox]);
+    // Clicks, keys and files meanwhile come to nothing.
     form.Clicked(C::MeltBlockButton);
-    EXPECT_EQ(view.Log.back(), "Melting completed!");
+    form.MenuChosen(MenuItem::CheckFiles);
+    form.Entered(C::XBlockEdit);
+    form.FilesDropped({dir / "world/UOX3.wsc"}, C::WSCEdit);
+    EXPECT_TRUE(view.Boxes.empty() && view.Log.empty());
+
+    // The work's lines reach the window at the next tick, all in one; a
+    // Cancel after the work has ended changes nothing.
+    view.Work();
+    form.Clicked(C::CancelButton);
+    view.Tick();
+    EXPECT_EQ(view.Deliveries, deliveries + 2);
+    EXPECT_EQ(view.Log.back(), "3 items frozen into 2 blocks");
+    view.Done();
+    EXPECT_EQ(view.EnabledButtons(), AfterLoading);
+    EXPECT_EQ(view.EnabledMenuItems(), allMenuItems);
+    EXPECT_FALSE(view.Enabled[C::CancelButton]);
+
+    // Closing while one runs stops it first, once asked.
+    form.Clicked(C::MeltBlockButton);
+    EXPECT_FALSE(form.CloseQuery());
+    view.Answer = true;
+    EXPECT_FALSE(form.CloseQuery());
+    view.Finish();
+    EXPECT_TRUE(view.Closed);
+    EXPECT_EQ(view.Boxes,
+        std::vector<std::string>(2,
+            "question Cryoweaver: An operation is still running. Stop it, and close Cryoweaver once it has stopped?"));
+    EXPECT_EQ(view.Log.back(), "Stopped by the Cancel button; no file was changed.");
+}
+
+// Cancel pressed before the k-th step of the file layer, for every k: the
+// files are either as they were, or, where the commit had begun to put the
+// new files in place, as the whole operation leaves them.
+TEST_F(FormTest, CancelStopsTheOperationLeavingEveryFileAsItWasOrWhole)
+{
+    class CancelAt final : public fault::Injector {
+    public:
+        CancelAt(int step, TMainForm& form)
+            : step_(step)
+            , form_(form)
+        {
+        }
+        void Before(fault::Operation, const std::string&) override
+        {
+            if (++steps == step_)
+                form_.Clicked(C::CancelButton);
+        }
+        int steps = 0;
+
+    private:
+        int step_;
+        TMainForm& form_;
+    };
+    const std::string whole = World("whole");
+    const WorldFiles wholeFiles{whole + "/StaIdx0.mul", whole + "/Statics0.mul", whole + "/UOX3.wsc"};
+    for (const Control button : {C::MeltBlockButton, C::FreezeWorldButton}) {
+        const bool melt = button == C::MeltBlockButton;
+        melt ? RunMelt(wholeFiles, "100", "200", *IndexOf(wholeFiles), Quiet())
+             : RunFreeze(wholeFiles, *IndexOf(wholeFiles), Quiet());
+        const std::string summary
+            = melt ? "6 objects of block 100, 200 melted into UOX3.wsc" : "3 items frozen into 2 blocks";
+        int stopped = 0;
+        for (int step = 1;; ++step) {
+            Harness h;
+            const std::string world = World("cancel" + std::to_string(step));
+            Loaded(h, world);
+            const std::vector<test::Bytes> before = Contents(world);
+            h.view.Log.clear();
+            CancelAt cancel(step, h.form);
+            fault::Install(&cancel);
+            h.form.Clicked(button);
+            fault::Install(nullptr);
+            if (cancel.steps < step)
+                break;
+            const std::string end = h.view.Log.back();
+            stopped += end == "Stopped by the Cancel button; no file was changed.";
+            EXPECT_EQ(Contents(world), end == summary ? Contents(whole) : before) << step << " " << end;
+            EXPECT_TRUE(end == summary || end.starts_with("Stopped")) << step << " " << end;
+            EXPECT_TRUE(h.view.Boxes.empty() && !h.view.Enabled[C::CancelButton]) << step;
+            EXPECT_EQ(
+                TempFolder::EntriesOf(world), (std::vector<std::string>{"StaIdx0.mul", "Statics0.mul", "UOX3.wsc"}));
+            // The next operation runs as if nothing had been asked, and finds nothing changed.
+            const std::size_t logged = h.view.Log.size();
+            h.form.Clicked(C::GetStaticBlockButton);
+            EXPECT_EQ(h.view.MainList.size(), melt && end == summary ? 1u : 6u) << step;
+            EXPECT_EQ(h.view.Log.size(), logged) << step << " " << h.view.Log.back();
+        }
+        EXPECT_GT(stopped, 5);
+        World("whole"); // as it was, for the next button
+    }
 }
 
 TEST_F(FormTest, AnIndexThatAnotherRunChangedIsLoadedAgainBeforeAMelt)
@@ -649,8 +900,54 @@ TEST_F(FormTest, AnIndexThatAnotherRunChangedIsLoadedAgainBeforeAMelt)
     EXPECT_EQ(view.Log,
         (std::vector<std::string>{"The index changed since it was loaded; loading it again from " + files.StaIdx,
             "Melting in progress... Cryoweaver may look crashed, do not interrupt!", "Nothing to do!",
-            "Writing StaIdx file...", "Done!", "Melting completed!"}));
+            "Writing StaIdx file...", "Done!", "Melting completed!", "No object of block 100, 200 was melted"}));
     EXPECT_EQ(test::ReadText(files.Wsc), melted);
+}
+
+TEST_F(FormTest, TheListingNeverShowsWhatTheFilesNoLongerHold)
+{
+    const struct {
+        const char* Name;
+        std::function<void(const WorldFiles&)> Meanwhile; // another program's work
+        std::string Logged;
+    } cases[] = {
+        {"melt", [](const WorldFiles& files) { RunMelt(files, "100", "200", *IndexOf(files), Quiet()); },
+            "The index changed since it was loaded; loading it again from "},
+        {"freeze and compact",
+            [](const WorldFiles& files) {
+                auto table = IndexOf(files);
+                RunMelt(files, "100", "201", *table, Quiet());
+                RunFreeze(files, *table, Quiet());
+                RunCompact(files, *table, Quiet());
+            },
+            "The index changed since it was loaded; loading it again from "},
+        {"statics file grown",
+            [](const WorldFiles& files) {
+                test::WriteBytes(files.Statics, test::ReadBytes(files.Statics) + test::Bytes(7, 1));
+            },
+            "The statics file changed since the index was loaded; loading the index again from "},
+    };
+    for (const auto& c : cases) {
+        Harness h;
+        auto& view = h.view;
+        const std::string world = World(c.Name);
+        const WorldFiles files{world + "/StaIdx0.mul", world + "/Statics0.mul", world + "/UOX3.wsc"};
+        Loaded(h, world);
+        h.form.Clicked(C::GetStaticBlockButton);
+        c.Meanwhile(files);
+        view.Log.clear();
+        for (const auto& [x, y] : {std::pair{"100", "200"}, {"100", "201"}}) {
+            view.Texts[C::XBlockEdit] = x;
+            view.Texts[C::YBlockEdit] = y;
+            h.form.Clicked(C::GetStaticBlockButton);
+            auto fresh = ListStaticBlock(files.Statics, *IndexOf(files), x, y, Quiet());
+            if (fresh.empty())
+                fresh = {"Block " + std::string(x) + ", " + y + " holds no objects."};
+            EXPECT_EQ(view.MainList, fresh) << c.Name << " " << x << "," << y;
+        }
+        EXPECT_EQ(view.Log, std::vector{c.Logged + files.StaIdx}) << c.Name;
+        EXPECT_TRUE(view.Boxes.empty()) << c.Name;
+    }
 }
 
 TEST_F(FormTest, GetStaticIndexCompletesWhatAnInterruptedRunBegan)
@@ -690,7 +987,7 @@ TEST_F(FormTest, GetStaticIndexCompletesWhatAnInterruptedRunBegan)
     Leave(C::XBlockEdit, "100");
     Leave(C::YBlockEdit, "200");
     form.Clicked(C::GetStaticBlockButton);
-    EXPECT_TRUE(view.MainList.empty());
+    EXPECT_EQ(view.MainList, std::vector<std::string>{"Block 100, 200 holds no objects."});
     EXPECT_NE(test::ReadText(files.Wsc).find("TYPE 255"), std::string::npos);
     EXPECT_EQ(TempFolder::EntriesOf(world), (std::vector<std::string>{"StaIdx0.mul", "Statics0.mul", "UOX3.wsc"}));
 }
@@ -715,12 +1012,25 @@ TEST_F(FormTest, DroppedAndBrowsedFilesFillTheBoxTheyFit)
     view.BrowseAnswer = world + "/Statics0.mul";
     form.Clicked(C::StaticsBrowseButton);
     EXPECT_EQ(view.Colors[C::StaticsEdit], EditColor::Green);
-    view.BrowseAnswer.reset();
+    // The world save is a file or a shared folder; each dialog opens where
+    // the files already chosen are.
+    std::filesystem::create_directories(world + "/shared");
+    view.BrowseAnswer = world + "/shared";
+    view.MenuAnswer = 1;
     form.Clicked(C::WSCBrowseButton);
-    EXPECT_EQ(view.Texts[C::WSCEdit], world + "/UOX3.wsc");
+    EXPECT_EQ(view.Colors[C::WSCEdit], EditColor::Green);
+    view.BrowseAnswer.reset();
+    view.MenuAnswer = 0;
+    form.Clicked(C::WSCBrowseButton);
+    view.MenuAnswer.reset();
+    form.Clicked(C::WSCBrowseButton);
+    EXPECT_EQ(view.Texts[C::WSCEdit], world + "/shared");
+    const std::string choices = "menu A world-save file (UOX3.wsc)... | The shared folder of today's UOX3...";
     EXPECT_EQ(view.Boxes,
-        (std::vector<std::string>{"browse Where is Statics0.mul? in " + world + "/",
-            "browse Where is the world save (UOX3.wsc)? in " + world + "/"}));
+        (std::vector<std::string>{"browse Where is Statics0.mul? in " + world + "/", choices,
+            "folder Where is the server's shared folder? in " + world + "/", choices,
+            "browse Where is the world save (UOX3.wsc)? in " + world + "/shared", choices}));
+    Type(C::WSCEdit, world + "/UOX3.wsc");
 
     // Locked boxes take nothing.
     form.Clicked(C::GetStaticIndexButton);
@@ -729,22 +1039,88 @@ TEST_F(FormTest, DroppedAndBrowsedFilesFillTheBoxTheyFit)
     form.Clicked(C::StaIdxBrowseButton);
     EXPECT_EQ(view.Texts[C::StaIdxEdit], world + "/StaIdx0.mul");
     EXPECT_EQ(view.Texts[C::StaticsEdit], world + "/Statics0.mul");
-    EXPECT_EQ(view.Boxes.size(), 2u);
+    EXPECT_EQ(view.Boxes.size(), 6u);
 }
 
-TEST_F(FormTest, FailedLoadLeavesTheFilesEditable)
+TEST_F(FormTest, ToolsWaitForTheirFilesAndChangeFilesUnloadsTheIndex)
 {
-    const std::string world = World();
-    test::WriteBytes(world + "/StaIdx0.mul", test::Bytes(100, 0));
-    Store(world, 0);
+    store.Exists = true;
+    store.Values = {{"Mode", 0}};
     form.FormShow();
+    const std::string world = World();
+    const std::string other = World("other");
+    test::WriteBytes(other + "/staidx2.mul", test::IndexBytes(worldgen::EmptyIndex({288, 200})));
+    test::WriteText(other + "/statics2.mul", "");
+    using M = MenuItem;
+    const struct {
+        std::string StaIdx, Statics, Wsc;
+        std::vector<MenuItem> Open;
+    } cases[] = {
+        {"", "", "", {M::About}},
+        {world + "/StaIdx0.mul", "", "", {M::History, M::About}},
+        {world + "/StaIdx0.mul", world + "/Statics0.mul", "", {M::History, M::CheckFiles, M::CompactStatics, M::About}},
+        {world + "/StaIdx0.mul", world + "/Statics0.mul", world + "/UOX3.wsc",
+            {M::UndoLastOperation, M::History, M::CheckFiles, M::CompactStatics, M::About}},
+    };
+    for (const auto& c : cases) {
+        Type(C::StaIdxEdit, c.StaIdx);
+        Type(C::StaticsEdit, c.Statics);
+        Type(C::WSCEdit, c.Wsc);
+        EXPECT_EQ(view.EnabledMenuItems(), c.Open) << c.StaIdx << " " << c.Statics << " " << c.Wsc;
+    }
+
+    // Loaded, the index boxes are locked until File, Change files...
     form.Clicked(C::GetStaticIndexButton);
-    ASSERT_EQ(view.Boxes.size(), 1u);
-    EXPECT_TRUE(view.Boxes[0].starts_with("error Read beyond end of file.")) << view.Boxes[0];
-    EXPECT_EQ(view.Log, std::vector<std::string>{InitStart});
-    EXPECT_TRUE(view.Enabled[C::StaIdxEdit] && view.Enabled[C::StaticsEdit]);
+    EXPECT_EQ(view.EnabledMenuItems().front(), M::ChangeFiles);
+    view.Log.clear();
+    form.MenuChosen(M::ChangeFiles);
+    EXPECT_EQ(
+        view.Log, std::vector<std::string>{"The index is unloaded: choose the files, then press GetStaticIndex."});
     EXPECT_EQ(view.EnabledButtons(), OnlyGetStaticIndex);
-    EXPECT_FALSE(form.StaIdxLoaded());
+    EXPECT_TRUE(view.Enabled[C::StaIdxEdit] && view.Enabled[C::StaticsBrowseButton]);
+
+    // Other files load without a restart, at their own map's size.
+    Type(C::StaIdxEdit, other + "/staidx2.mul");
+    Type(C::StaticsEdit, other + "/statics2.mul");
+    form.Clicked(C::GetStaticIndexButton);
+    EXPECT_EQ(view.Ranges, std::pair(287, 199));
+    Leave(C::XBlockEdit, "100");
+    Leave(C::YBlockEdit, "200");
+    form.Clicked(C::GetStaticBlockButton);
+    EXPECT_EQ(view.MainList, std::vector<std::string>{"Block 100, 199 holds no objects."});
+    EXPECT_TRUE(view.Boxes.empty());
+}
+
+TEST_F(FormTest, APositionSetsTheBlockAndEnterListsIt)
+{
+    Loaded();
+    const struct {
+        std::string Typed;
+        std::string X, Y; // the pickers afterwards
+        std::string Error;
+    } cases[] = {
+        {" 6143 , 4095 ", "767", "511", ""}, {"1432 1696 5", "179", "212", ""},
+        {"6144,0", "179", "212", "error Position 6144,0 lies outside the map, which is 6144 x 4096 tiles."},
+        {"a,b", "179", "212", "error Invalid position 'a,b': give X,Y in tiles, such as 1432,1696."},
+        {"", "179", "212", ""}, // an empty box is no error
+    };
+    for (const auto& c : cases) {
+        view.Boxes.clear();
+        Leave(C::PositionEdit, c.Typed);
+        EXPECT_EQ(view.Boxes, c.Error.empty() ? std::vector<std::string>{} : std::vector{c.Error}) << c.Typed;
+        EXPECT_EQ(std::pair(view.Texts[C::XBlockEdit], view.Texts[C::YBlockEdit]), std::pair(c.X, c.Y)) << c.Typed;
+    }
+    const WorldFiles files{dir / "world/StaIdx0.mul", dir / "world/Statics0.mul", dir / "world/UOX3.wsc"};
+    view.Texts[C::PositionEdit] = "803,1605";
+    form.Entered(C::PositionEdit);
+    EXPECT_EQ(view.MainList, ListStaticBlock(files.Statics, *IndexOf(files), "100", "200", Quiet()));
+    // Enter in X or Y lists the block too, once the box is clamped.
+    view.Texts[C::XBlockEdit] = "5000";
+    view.Texts[C::YBlockEdit] = "5";
+    form.Entered(C::XBlockEdit);
+    EXPECT_EQ(view.Texts[C::XBlockEdit], "767");
+    EXPECT_EQ(view.MainList, std::vector<std::string>{"Block 767, 5 holds no objects."});
+    EXPECT_EQ(view.Focus, C::XBlockEdit);
 }
 
 } // namespace

@@ -63,13 +63,23 @@ private:
     // Reads the message box that opens next, then presses its default button.
     void AnswerNextBox(QString& seen)
     {
-        QTimer::singleShot(0, this, [&seen] {
+        auto* poll = new QTimer(this);
+        connect(poll, &QTimer::timeout, this, [&seen, poll] {
             auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            QVERIFY(box);
+            if (box == nullptr)
+                return;
+            poll->deleteLater();
             seen = box->windowTitle() + "|" + QString::number(box->icon()) + "|" + box->text() + "|"
                 + box->informativeText();
             box->buttons().first()->click();
         });
+        poll->start(10);
+    }
+
+    // Operations run off the window's thread: the test waits as a user would.
+    static void WaitForTheOperation(app::MainWindow& window)
+    {
+        QTRY_VERIFY_WITH_TIMEOUT(!window.Form().Running(), 60000);
     }
 
 private slots:
@@ -95,6 +105,7 @@ private slots:
         QCOMPARE(window.windowTitle(), QStringLiteral("Cryoweaver (Version 3.2) (Normal mode)"));
 
         QTest::mouseClick(window.Widget(Control::GetStaticIndexButton), Qt::LeftButton);
+        WaitForTheOperation(window);
         QCOMPARE(Lines(window.findChild<QListWidget*>("LogListBox")),
             (QStringList{"Init in progress... Cryoweaver may look crashed, do not interrupt!", "Init completed!"}));
         QWidget* staIdx = window.Widget(Control::StaIdxEdit);
@@ -120,22 +131,34 @@ private slots:
         static_cast<QLineEdit*>(window.Widget(Control::YBlockEdit))->setText(QStringLiteral("200"));
         window.Widget(Control::GetStaticBlockButton)->setFocus();
         QTest::keyClick(window.Widget(Control::GetStaticBlockButton), Qt::Key_Return);
+        WaitForTheOperation(window);
         const QStringList listing = Lines(window.findChild<QListWidget*>("MainListBox"));
         QCOMPARE(listing.size(), 6);
         QVERIFY(listing[0].startsWith("Item #1: Item ID = "));
+        // Enter in the position's box lists its block.
+        static_cast<QLineEdit*>(window.Widget(Control::PositionEdit))->setText(QStringLiteral("6143,4095"));
+        QTest::keyClick(window.Widget(Control::PositionEdit), Qt::Key_Return);
+        WaitForTheOperation(window);
+        QCOMPARE(Lines(window.findChild<QListWidget*>("MainListBox")), QStringList{"Block 767, 511 holds no objects."});
 
         // Tools, Undo last operation...: nothing was melted or frozen yet.
         auto* menuBar = window.findChild<QMenuBar*>("MenuBar");
         QCOMPARE(menuBar->actions().size(), 3);
+        QVERIFY(window.MenuAction(form::MenuItem::ChangeFiles)->isEnabled());
         QString seen;
         AnswerNextBox(seen);
         menuBar->actions()[1]->menu()->actions()[0]->trigger();
+        QTRY_VERIFY(!seen.isEmpty());
         QCOMPARE(seen,
-            "Cryoweaver|" + QString::number(QMessageBox::Information)
-                + "|No melt, freeze or compact of these files can be undone.|");
+            "Cryoweaver|" + QString::number(QMessageBox::Information) + "|No melt, freeze or compact of " + world_
+                + "/StaIdx0.mul can be undone.|");
 
         if (const QByteArray folder = qgetenv("CRYOWEAVER_SCREENSHOTS"); !folder.isEmpty()) {
             window.resize(720, 480);
+            static_cast<QLineEdit*>(window.Widget(Control::XBlockEdit))->setText(QStringLiteral("100"));
+            static_cast<QLineEdit*>(window.Widget(Control::YBlockEdit))->setText(QStringLiteral("200"));
+            QTest::mouseClick(window.Widget(Control::GetStaticBlockButton), Qt::LeftButton);
+            WaitForTheOperation(window);
             // With the Tools menu open, which is a window of its own.
             QMenu* tools = menuBar->actions()[1]->menu();
             const QPoint under = menuBar->actionGeometry(menuBar->actions()[1]).bottomLeft() + menuBar->pos();
@@ -188,6 +211,7 @@ private slots:
         QVERIFY(window.Widget(Control::GetStaticIndexButton)->isEnabled());
 
         QTest::mouseClick(window.Widget(Control::GetStaticIndexButton), Qt::LeftButton);
+        WaitForTheOperation(window);
         auto* log = window.findChild<QListWidget*>("LogListBox");
         log->selectAll();
         log->findChild<QAction*>("CopyAction")->trigger();

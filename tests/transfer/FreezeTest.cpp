@@ -49,8 +49,10 @@ FreezeRun Freeze(const WorldFolder& world, StaIdx& table)
     return run;
 }
 
-// The log of a completed freeze: the selection's lines, then two per block.
-std::vector<std::string> Logged(std::vector<std::string> selection, const std::vector<std::pair<int, int>>& blocks)
+// The log of a completed freeze: the selection's lines, then two per block,
+// then the summary of the items moved.
+std::vector<std::string> Logged(
+    std::vector<std::string> selection, const std::vector<std::pair<int, int>>& blocks, std::size_t items)
 {
     selection.insert(selection.begin(), Warning);
     for (const auto& [x, y] : blocks) {
@@ -59,6 +61,9 @@ std::vector<std::string> Logged(std::vector<std::string> selection, const std::v
         selection.push_back("Appending to Statics... " + block);
     }
     selection.push_back("Freezing completed!");
+    selection.push_back(items == 0 ? std::string("No TYPE 255 item was frozen")
+                                   : std::to_string(items) + (items == 1 ? " item" : " items") + " frozen into "
+                + std::to_string(blocks.size()) + (blocks.size() == 1 ? " block" : " blocks"));
     return selection;
 }
 
@@ -83,7 +88,7 @@ TEST(Freeze, ItemsGoToTheirBlocksInXMajorOrderAfterTheExistingObjects)
 
     const FreezeRun run = Freeze(world, *loaded);
     ASSERT_EQ(run.Error, "");
-    EXPECT_EQ(run.Reporter.Lines, Logged(Selecting({5, 6, 7, 8, 9}), {{0, 511}, {1, 0}, {767, 511}}));
+    EXPECT_EQ(run.Reporter.Lines, Logged(Selecting({5, 6, 7, 8, 9}), {{0, 511}, {1, 0}, {767, 511}}, 5));
     // Block (1, 0) reads its two objects, then the bar shows the blocks done.
     EXPECT_EQ(std::vector<int>(run.Reporter.Progress.begin(), run.Reporter.Progress.begin() + 6),
         (std::vector<int>{0, 30, 22, 45, 60, 90}));
@@ -101,7 +106,7 @@ TEST(Freeze, ItemsGoToTheirBlocksInXMajorOrderAfterTheExistingObjects)
 
     // Nothing is left to freeze a second time; only the index is written again.
     const auto before = world.Take();
-    EXPECT_EQ(Freeze(world, *loaded).Reporter.Lines, Logged({}, {}));
+    EXPECT_EQ(Freeze(world, *loaded).Reporter.Lines, Logged({}, {}, 0));
     EXPECT_TRUE(world.Take() == before);
 }
 
@@ -155,16 +160,18 @@ TEST(Freeze, EachSectionIsFrozenOrLeftOnItsOwn)
         auto loaded = world.Load();
         const FreezeRun run = Freeze(world, *loaded);
         std::vector<std::pair<int, int>> blocks;
+        std::size_t frozen = 0;
         Bytes statics;
         for (const auto& [block, items] : c.Blocks) {
             blocks.push_back(block);
+            frozen += items.size();
             EXPECT_EQ(loaded->At(static_cast<std::uint16_t>(block.first), static_cast<std::uint16_t>(block.second)),
                 (TStaIdxEntry{
                     static_cast<std::int32_t>(statics.size()), static_cast<std::int32_t>(items.size() * 7), 0}))
                 << c.Name;
             statics = statics + ItemBytes(items);
         }
-        EXPECT_EQ(run.Reporter.Lines, Logged(c.Selection, blocks)) << c.Name;
+        EXPECT_EQ(run.Reporter.Lines, Logged(c.Selection, blocks, frozen)) << c.Name;
         EXPECT_EQ(test::ReadBytes(world.Statics()), statics) << c.Name;
         EXPECT_EQ(ReadText(world.Wsc()), c.Left) << c.Name;
     }
@@ -178,10 +185,10 @@ TEST(Freeze, ASectionWithTwoBracesLeavesNothingThatASecondFreezeWouldTake)
     world.Write(worldgen::EmptyIndex(), {},
         ordinary + CrLfLines({"SECTION WORLDITEM 4", "{", "ID 7", "X 8", "Y 8", "TYPE 255", "}", "TYPE 255", "}", ""}));
     auto loaded = world.Load();
-    EXPECT_EQ(Freeze(world, *loaded).Reporter.Lines, Logged(Selecting({4, 4}), {{1, 1}}));
+    EXPECT_EQ(Freeze(world, *loaded).Reporter.Lines, Logged(Selecting({4, 4}), {{1, 1}}, 1));
     EXPECT_EQ(ReadText(world.Wsc()), ordinary + "\r\n");
     const auto frozen = world.Take();
-    EXPECT_EQ(Freeze(world, *loaded).Reporter.Lines, Logged({}, {}));
+    EXPECT_EQ(Freeze(world, *loaded).Reporter.Lines, Logged({}, {}, 0));
     EXPECT_EQ(world.Take().Statics, frozen.Statics);
     EXPECT_EQ(ReadText(world.Wsc()), ordinary + "\r\n");
 }
@@ -202,7 +209,7 @@ TEST(Freeze, AFailureLeavesEveryFileAsItWas)
     const RefusedCase cases[] = {
         // Items outside the map: the lowest number is named.
         {Item(3, 6143, 4095) + Item(40, 6144, 0) + Item(7, 0, 4096) + Item(3, 6144, 0),
-            "Invalid item in patch file! (Item#: 3)"},
+            "WSC: Invalid item in patch file! (Item#: 3)"},
         // More than 512 objects in a block, with those it holds or alone.
         {Item(1, 800, 800) + Item(10, 1, 1) + Item(11, 1, 1) + Item(12, 1, 1), "block 0, 0: Range check error."},
         {full, "WSC: SECTION WORLDITEM 512: Range check error."},
@@ -298,8 +305,10 @@ std::string FreezeByReference(const WorldFolder& world, StaIdx& table, std::vect
     if (!freeze.Error.empty())
         return freeze.Error;
     std::vector<std::pair<int, int>> blocks;
+    std::size_t items = 0;
     NullReporter reporter;
     for (const auto& [block, extracted] : freeze.Blocks) {
+        items += extracted.Items.size();
         if (!extracted.Error.empty())
             return extracted.Error;
         const std::string error = ErrorText([&] {
@@ -314,7 +323,7 @@ std::string FreezeByReference(const WorldFolder& world, StaIdx& table, std::vect
     if (!freeze.Blocks.empty())
         test::WriteText(world.Wsc(), freeze.Text);
     SaveStaIdx(world.StaIdx(), table, reporter);
-    log = Logged(freeze.Log, blocks);
+    log = Logged(freeze.Log, blocks, items);
     return "";
 }
 

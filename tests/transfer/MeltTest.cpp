@@ -37,10 +37,11 @@ void WriteWorld(const WorldFolder& world)
     world.Write(table, ItemBytes({{9, 9, 9, 9, 9}}) + ItemBytes(Objects), Saved);
 }
 
-std::vector<std::string> Completed(std::vector<std::string> lines)
+std::vector<std::string> Completed(std::vector<std::string> lines, const std::string& summary)
 {
     lines.insert(lines.begin(), Warning);
-    for (const char* line : {"Writing StaIdx file...", "Done!", "Melting completed!"})
+    for (const std::string& line :
+        {std::string("Writing StaIdx file..."), std::string("Done!"), std::string("Melting completed!"), summary})
         lines.push_back(line);
     return lines;
 }
@@ -54,7 +55,9 @@ TEST(Melt, MovesTheBlockIntoTheWorldSaveAndEmptiesItsEntry)
     const WorldFiles files{world.StaIdx(), world.Statics(), world.Wsc()};
     RecordingReporter reporter;
     RunMelt(files, "100", "200", *table, reporter);
-    EXPECT_EQ(reporter.Lines, Completed({"Highest number: 41", "Highest serial: 40 00 00 4C"}));
+    EXPECT_EQ(reporter.Lines,
+        Completed(
+            {"Highest number: 41", "Highest serial: 40 00 00 4C"}, "2 objects of block 100, 200 melted into UOX3.wsc"));
     EXPECT_EQ(reporter.Flushes, 1);
     EXPECT_EQ(std::vector<int>(reporter.Progress.begin(), reporter.Progress.begin() + 6),
         (std::vector<int>{0, 22, 45, 60, 75, 90}));
@@ -74,7 +77,8 @@ TEST(Melt, MovesTheBlockIntoTheWorldSaveAndEmptiesItsEntry)
     for (const auto& [x, y] : {std::pair{"100", "200"}, {"5", "5"}}) {
         RecordingReporter again;
         RunMelt(files, x, y, *table, again);
-        EXPECT_EQ(again.Lines, Completed({"Nothing to do!"}));
+        EXPECT_EQ(again.Lines,
+            Completed({"Nothing to do!"}, "No object of block " + std::string(x) + ", " + y + " was melted"));
         EXPECT_EQ(ReadText(world.Wsc()), melted);
     }
     EncodeStaIdxEntry({-1, 0, 0}, &index[table->Number(5, 5) * 12]);

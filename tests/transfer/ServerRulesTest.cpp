@@ -119,7 +119,8 @@ TEST(ServerRules, AMeltIntoTheServersFilesLeavesObjectsAtXZeroInTheStaticsAndUnd
     EXPECT_EQ(log.Lines,
         (std::vector<std::string>{MeltStart, left("Item #1, ID 00 10, at 0,1601,5"),
             left("Item #3, ID 00 12, at 0,1603,-1"), "Highest serial: 00 00 00 00",
-            "Items added to " + world.Wsc() + "/0.1.wsc: 2", "Writing StaIdx file...", "Done!", "Melting completed!"}));
+            "Items added to " + world.Wsc() + "/0.1.wsc: 2", "Writing StaIdx file...", "Done!", "Melting completed!",
+            "2 objects of block 0, 200 melted into shared"}));
     EXPECT_EQ(ReadText(world.Wsc() + "/0.1.wsc"),
         ItemRecordText({0x40000000, 0x11, 3, 1602, 0, 0, 0}) + ItemRecordText({0x40000001, 0x13, 7, 1607, 0, 0, 0}));
     // The block keeps exactly its objects at x = 0, in a new copy.
@@ -136,7 +137,7 @@ TEST(ServerRules, AMeltIntoTheServersFilesLeavesObjectsAtXZeroInTheStaticsAndUnd
     ASSERT_EQ(Transfer(files, 0, "0 201", log), "");
     EXPECT_EQ(log.Lines,
         (std::vector<std::string>{MeltStart, left("Item #1, ID 00 12, at 0,1611,-1"), "Nothing to do!",
-            "Writing StaIdx file...", "Done!", "Melting completed!"}));
+            "Writing StaIdx file...", "Done!", "Melting completed!", "No object of block 0, 201 was melted"}));
     EXPECT_TRUE(world.Take() == before);
 
     // A classic world save is the old server's, whose rules these are not: the block melts whole.
@@ -264,7 +265,7 @@ TEST(ServerRules, OfASerialInSeveralRecordsAFreezeTakesTheOneTheServerKeepsAndCu
             "Items taken from " + shared + "/0.0.wsc: 2", "Items taken from " + shared + "/1.0.wsc: 1",
             "Items taken from " + shared + "/overflow.wsc: 1", "Extracting from WSC... XBlock: 11 YBlock: 12",
             "Appending to Statics... XBlock: 11 YBlock: 12", "Extracting from WSC... XBlock: 625 YBlock: 12",
-            "Appending to Statics... XBlock: 625 YBlock: 12", "Freezing completed!"}));
+            "Appending to Statics... XBlock: 625 YBlock: 12", "Freezing completed!", "2 items frozen into 2 blocks"}));
     EXPECT_EQ(ReadText(shared + "/0.0.wsc"), b1 + c1 + d1);
     EXPECT_EQ(ReadText(shared + "/1.0.wsc"), c2 + d2);
     EXPECT_EQ(ReadText(shared + "/2.0.wsc"), b2);

@@ -12,11 +12,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <filesystem>
+#include <thread>
 
 using namespace cryo;
 using cryo::form::Control;
@@ -129,11 +131,28 @@ protected:
     {
         ::SendMessageW(Hwnd(edit), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(Widen(text).c_str()));
     }
+    // Operations run off the window's thread: the test waits, answering
+    // messages, as the message loop does.
+    void WaitForTheOperation()
+    {
+        while (window->Form().Running()) {
+            ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+            Pump();
+        }
+        Pump();
+    }
     void Click(Control button)
     {
         ASSERT_TRUE(::IsWindowEnabled(Hwnd(button)));
         ::SendMessageW(Hwnd(button), BM_CLICK, 0, 0);
         Pump();
+        WaitForTheOperation();
+    }
+    void Choose(int menu, int item)
+    {
+        ::SendMessageW(
+            window->Handle(), WM_COMMAND, ::GetMenuItemID(::GetSubMenu(::GetMenu(window->Handle()), menu), item), 0);
+        WaitForTheOperation();
     }
     // A key as the message loop hands it to the window.
     void Key(HWND target, WPARAM key, bool withControl = false)
@@ -150,6 +169,7 @@ protected:
         keys[VK_CONTROL] = 0;
         ::SetKeyboardState(keys);
         Pump();
+        WaitForTheOperation();
     }
     std::vector<std::string> Lines(HWND list) const
     {
@@ -244,7 +264,7 @@ TEST_F(Win32WindowTest, FirstRunAsksForTheModeAndARestartRemembersEverything)
     Screenshot("win32-simple");
 
     Click(Control::FreezeWorldButton);
-    EXPECT_EQ(Lines(window->LogListBox()).back(), "Freezing completed!");
+    EXPECT_EQ(Lines(window->LogListBox()).back(), "3 items frozen into 2 blocks");
     EXPECT_EQ(Type255Count(world + "/UOX3.wsc"), 0);
 
     Restart();
@@ -300,9 +320,15 @@ TEST_F(Win32WindowTest, NormalModeListsMeltsAndFreezes)
     ASSERT_EQ(listing.size(), 6u);
     EXPECT_EQ(listing[0], "Item #1: Item ID = 0E ED, X = 803, Y = 1605, Z = -5, Color = 00 00");
     Screenshot("win32-normal");
+    // Enter in a position's box lists its block.
+    Type(Control::PositionEdit, "6143,4095");
+    Key(Hwnd(Control::PositionEdit), VK_RETURN);
+    EXPECT_EQ(Lines(window->MainListBox()), std::vector<std::string>{"Block 767, 511 holds no objects."});
+    Type(Control::XBlockEdit, "100");
+    Type(Control::YBlockEdit, "200");
 
     Click(Control::MeltBlockButton);
-    EXPECT_EQ(Lines(window->LogListBox()).back(), "Melting completed!");
+    EXPECT_EQ(Lines(window->LogListBox()).back(), "6 objects of block 100, 200 melted into UOX3.wsc");
     EXPECT_EQ(Type255Count(world + "/UOX3.wsc"), 9);
     Click(Control::FreezeWorldButton);
     EXPECT_EQ(Type255Count(world + "/UOX3.wsc"), 0);
@@ -312,10 +338,11 @@ TEST_F(Win32WindowTest, NormalModeListsMeltsAndFreezes)
 
     // Tools, Undo last operation... asks, then takes back the freeze.
     answers.push_back(IDYES);
-    ::SendMessageW(window->Handle(), WM_COMMAND, ::GetMenuItemID(::GetSubMenu(::GetMenu(window->Handle()), 1), 0), 0);
+    Choose(1, 0);
     EXPECT_EQ(Type255Count(world + "/UOX3.wsc"), 9);
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_TRUE(boxes[0].starts_with("Cryoweaver: Undo the freeze of 9 items into 3 blocks of ")) << boxes[0];
+    EXPECT_NE(boxes[0].find("UOX3.wsc"), std::string::npos) << boxes[0];
     boxes.clear();
 
     // The log can be selected and copied.
@@ -329,15 +356,100 @@ TEST_F(Win32WindowTest, NormalModeListsMeltsAndFreezes)
         ::GlobalUnlock(data);
     ::CloseClipboard();
 
-    // Errors and notices come in message boxes with their captions.
+    // Errors and notices come in message boxes with their captions, and
+    // errors go to the log too.
     Type(Control::XBlockEdit, "abc");
     Click(Control::MeltBlockButton);
     Click(Control::SimpleModeRadioButton);
     ASSERT_EQ(boxes.size(), 2u);
     EXPECT_EQ(boxes[0], "Cryoweaver: 'abc' is not a valid integer value.");
+    EXPECT_EQ(Lines(window->LogListBox()).back(), "Error: 'abc' is not a valid integer value.");
     EXPECT_TRUE(boxes[1].starts_with("Simple mode selected: ")) << boxes[1];
     EXPECT_EQ(Stored("Mode"), std::pair(DWORD{REG_DWORD}, std::string("1")));
+    // The running mode stays checked, with a note on the next start's.
     EXPECT_EQ(Caption(), "Cryoweaver (Version 3.2) (Normal mode)");
+    EXPECT_EQ(::SendMessageW(Hwnd(Control::NormalModeRadioButton), BM_GETCHECK, 0, 0), BST_CHECKED);
+    EXPECT_EQ(::SendMessageW(Hwnd(Control::SimpleModeRadioButton), BM_GETCHECK, 0, 0), BST_UNCHECKED);
+    EXPECT_EQ(Text(Control::ModeNoteLabel), "Next start: Simple mode");
+}
+
+// Every control, at every size the window can take: shown, inside the
+// window and clear of every other (the mode's buttons lie in their group).
+TEST_F(Win32WindowTest, AResizeKeepsEveryControlVisibleAndInsideTheWindow)
+{
+    store.Open(true);
+    store.SetValue("Mode", 0);
+    store.Close();
+    Start();
+    const HWND main = window->Handle();
+    const std::vector<HWND> children = window->Children();
+    for (const auto& [width, height] : {std::pair{100, 100}, {720, 480}, {1400, 1000}, {600, 900}}) {
+        ::SetWindowPos(main, nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER);
+        Pump();
+        RECT client{};
+        ::GetClientRect(main, &client);
+        EXPECT_TRUE(client.right >= 500 && client.bottom >= 350) << "the window's smallest size";
+        std::vector<RECT> placed;
+        for (const HWND child : children) {
+            RECT at{};
+            ::GetWindowRect(child, &at);
+            ::MapWindowPoints(nullptr, main, reinterpret_cast<POINT*>(&at), 2);
+            RECT inside{};
+            EXPECT_TRUE(::IsWindowVisible(child) && at.right - at.left > 4 && at.bottom - at.top > 4
+                && ::IntersectRect(&inside, &at, &client) && ::EqualRect(&inside, &at))
+                << placed.size() << " at " << width << "x" << height;
+            for (std::size_t other = 0; other < placed.size(); ++other) {
+                const bool grouped = child == children.back()
+                    && (children[other] == Hwnd(Control::NormalModeRadioButton)
+                        || children[other] == Hwnd(Control::SimpleModeRadioButton)
+                        || children[other] == Hwnd(Control::ModeNoteLabel));
+                EXPECT_TRUE(grouped || !::IntersectRect(&inside, &at, &placed[other]))
+                    << placed.size() << " lies on " << other << " at " << width << "x" << height;
+            }
+            placed.push_back(at);
+        }
+    }
+}
+
+// A freeze of 60,000 TYPE 255 items: Cancel stops it with every file as it
+// was; run again, the window answers every message within a second.
+TEST_F(Win32WindowTest, ABigFreezeKeepsTheWindowAnsweringAndCanBeCancelled)
+{
+    worldgen::WscOptions options;
+    options.Type255Items = 60000;
+    options.Blocks = 6000;
+    const std::string wsc = worldgen::GenerateWsc(options);
+    worldgen::WriteWholeFile(world + "/UOX3.wsc", wsc.data(), wsc.size());
+    store.Open(true);
+    for (const char* name : {"StaIdx0.mul", "Statics0.mul", "UOX3.wsc"})
+        store.SetValue(name, world + "/" + name);
+    store.SetValue("Mode", 0);
+    store.Close();
+    Start();
+    Click(Control::GetStaticIndexButton);
+    const std::string before = test::ReadText(world + "/StaIdx0.mul") + test::ReadText(world + "/UOX3.wsc");
+    // The window's thread is free to take the click while the freeze runs.
+    ::SendMessageW(Hwnd(Control::FreezeWorldButton), BM_CLICK, 0, 0);
+    EXPECT_FALSE(::IsWindowEnabled(Hwnd(Control::MeltBlockButton)));
+    Click(Control::CancelButton);
+    EXPECT_EQ(Lines(window->LogListBox()).back(), "Stopped by the Cancel button; no file was changed.");
+    EXPECT_EQ(test::ReadText(world + "/StaIdx0.mul") + test::ReadText(world + "/UOX3.wsc"), before);
+    EXPECT_EQ(test::ReadBytes(world + "/Statics0.mul").size(), 63u);
+
+    std::atomic<bool> running = true;
+    std::atomic<int> answered = 0;
+    std::atomic<int> unanswered = 0;
+    std::thread asker([&, main = window->Handle()] {
+        for (DWORD_PTR result = 0; running; ::Sleep(20))
+            ++(::SendMessageTimeoutW(main, WM_NULL, 0, 0, SMTO_NORMAL, 1000, &result) != 0 ? answered : unanswered);
+    });
+    Click(Control::FreezeWorldButton);
+    running = false;
+    asker.join();
+    EXPECT_EQ(unanswered, 0);
+    EXPECT_GT(answered, 0);
+    EXPECT_EQ(Lines(window->LogListBox()).back(), "60000 items frozen into 6000 blocks");
+    EXPECT_TRUE(boxes.empty());
 }
 
 } // namespace

@@ -388,6 +388,7 @@ TEST(FolderFreeze, TakesOnlyTheMarkedRecordsAsItsExportDoesAndMeltsThemBackIntoT
         log.push_back("Appending to Statics... XBlock: " + std::string(block));
     }
     log.push_back("Freezing completed!");
+    log.push_back("4 items frozen into 4 blocks");
     EXPECT_EQ(reporter.Lines, log);
     // Existing objects first, blocks in X-major order, each one copy at the end.
     const TStaticItem existing{9, 1, 1, 0, 0};
@@ -411,7 +412,8 @@ TEST(FolderFreeze, TakesOnlyTheMarkedRecordsAsItsExportDoesAndMeltsThemBackIntoT
     ASSERT_EQ(RunOn(*world, reporter, "100 200"), "");
     EXPECT_EQ(reporter.Lines,
         (std::vector<std::string>{log[0].replace(0, 8, "Melting"), "Highest serial: 7F FF FF F0",
-            "Items added to " + shared + "/3.1.wsc: 2", "Writing StaIdx file...", "Done!", "Melting completed!"}));
+            "Items added to " + shared + "/3.1.wsc: 2", "Writing StaIdx file...", "Done!", "Melting completed!",
+            "2 objects of block 100, 200 melted into shared"}));
     const std::string melted
         = ItemRecordText({0x7ffffff1, 9, 801, 1601, 0, 0, 0}) + ItemRecordText({0x7ffffff2, 0x1F, 803, 1605, -5, 8, 0});
     EXPECT_EQ(ReadText(shared + "/3.1.wsc"), melted);
