@@ -71,6 +71,8 @@ public:
     void ShowError(const std::string& text, const std::string& detail) override;
     std::optional<std::string> AskFileName(const std::string& title, const std::string& folder) override;
     std::optional<std::string> AskFolderName(const std::string& title, const std::string& folder) override;
+    std::optional<std::string> AskSaveFileName(
+        const std::string& title, const std::string& folder, const std::string& name) override;
     std::optional<std::size_t> ChooseFromMenu(form::Control anchor, const std::vector<std::string>& items) override;
 
 protected:
