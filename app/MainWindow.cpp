@@ -427,6 +427,13 @@ bool MainWindow::AskYesNo(const std::string& caption, const std::string& text)
     return box.exec() == QMessageBox::Yes;
 }
 
+bool MainWindow::AskToOverride(const std::string& caption, const std::string& text)
+{
+    QMessageBox box(QMessageBox::Warning, Q(caption), Q(text), QMessageBox::Yes | QMessageBox::No, this);
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
 void MainWindow::ShowNotice(const std::string& caption, const std::string& text)
 {
     QMessageBox(QMessageBox::Information, Q(caption), Q(text), QMessageBox::Ok, this).exec();

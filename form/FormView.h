@@ -89,6 +89,9 @@ public:
     // Modal message boxes; the error box is titled "Cryoweaver" and shows the
     // detail (the file, the place in it) beneath the text.
     virtual bool AskYesNo(const std::string& caption, const std::string& text) = 0;
+    // A question whether to go on despite a danger it names: a warning box
+    // whose default answer is No.
+    virtual bool AskToOverride(const std::string& caption, const std::string& text) = 0;
     virtual void ShowNotice(const std::string& caption, const std::string& text) = 0;
     virtual void ShowError(const std::string& text, const std::string& detail) = 0;
     // A file chosen in the system's open dialog, or a folder in its folder

@@ -1124,7 +1124,7 @@ bool TMainForm::ServerLetsRun()
         } catch (const ServerRunningError& error) {
             // The question the command line's --server-running-ok answers.
             view_.AddLogLines({"Error: " + ErrorLine(error)});
-            run = view_.AskYesNo(ApplicationTitle,
+            run = view_.AskToOverride(ApplicationTitle,
                 WithFullStop(ErrorLine(error))
                     + "\n\nRun it all the same? Only where the server does not save to these files, as one that "
                       "loads its world from another copy.");
@@ -1291,7 +1291,7 @@ void TMainForm::StartApply(const WorldFiles& files, const std::string& patch, bo
                     + files.Statics + (one ? " differs" : " differ") + " from the release the patch " + patch
                     + " was made from: " + error.Blocks() + ". Nothing was changed.";
                 view_.AddLogLines({blocks});
-                if (view_.AskYesNo(ApplicationTitle,
+                if (view_.AskToOverride(ApplicationTitle,
                         blocks
                             + "\n\nReplace them all the same? Each then holds what the operator's block holds; undo "
                               "takes the apply back."))

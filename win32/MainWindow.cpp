@@ -803,6 +803,13 @@ bool MainWindow::AskYesNo(const std::string& caption, const std::string& text)
     return ::MessageBoxW(window_, Widen(text).c_str(), Widen(caption).c_str(), MB_YESNO | MB_ICONQUESTION) == IDYES;
 }
 
+bool MainWindow::AskToOverride(const std::string& caption, const std::string& text)
+{
+    return ::MessageBoxW(
+               window_, Widen(text).c_str(), Widen(caption).c_str(), MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2)
+        == IDYES;
+}
+
 void MainWindow::ShowNotice(const std::string& caption, const std::string& text)
 {
     ::MessageBoxW(window_, Widen(text).c_str(), Widen(caption).c_str(), MB_OK | MB_ICONINFORMATION);

@@ -59,6 +59,7 @@ public:
     void RunInBackground(std::function<void()> work, std::function<void()> tick, std::function<void()> done) override;
     void CloseWindow() override;
     bool AskYesNo(const std::string& caption, const std::string& text) override;
+    bool AskToOverride(const std::string& caption, const std::string& text) override;
     void ShowNotice(const std::string& caption, const std::string& text) override;
     void ShowError(const std::string& text, const std::string& detail) override;
     std::optional<std::string> AskFileName(const std::string& title, const std::string& folder) override;

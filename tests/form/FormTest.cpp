@@ -71,6 +71,11 @@ public:
             OnQuestion();
         return Answer;
     }
+    bool AskToOverride(const std::string& caption, const std::string& text) override
+    {
+        Boxes.push_back("warning " + caption + ": " + text);
+        return Answer;
+    }
     void ShowNotice(const std::string& caption, const std::string& text) override
     {
         Boxes.push_back("notice " + caption + ": " + text);
@@ -1200,7 +1205,7 @@ TEST_F(PatchFormTest, SimpleModeAppliesAPatchAndEndsItsGuideOrAsksToForceBlocksT
         form.Clicked(C::GetStaticIndexButton);
         const std::vector<test::Bytes> before = {test::ReadBytes(files.StaIdx), test::ReadBytes(files.Statics)};
         form.Clicked(C::FreezeWorldButton);
-        const std::string question = "question Cryoweaver: 1 block of " + files.Statics
+        const std::string question = "warning Cryoweaver: 1 block of " + files.Statics
             + " differs from the release the patch " + patch
             + " was made from: block 100,200. Nothing was changed.\n\nReplace them all the same? Each then holds "
               "what the operator's block holds; undo takes the apply back.";
@@ -1220,6 +1225,10 @@ TEST_F(PatchFormTest, SimpleModeAppliesAPatchAndEndsItsGuideOrAsksToForceBlocksT
         EXPECT_EQ(view.MainList, GuideSteps[5]);
         EXPECT_EQ(view.EnabledButtons(), Nothing);
         EXPECT_EQ(BlocksThatDiffer(files, operatorFiles, dir / "check.patch"), 0u) << differs;
+        // Undo takes the apply back.
+        view.Answer = true;
+        form.MenuChosen(MenuItem::UndoLastOperation);
+        EXPECT_EQ((std::vector{test::ReadBytes(files.StaIdx), test::ReadBytes(files.Statics)}), before) << differs;
     }
 }
 
@@ -1332,7 +1341,7 @@ TEST_F(FormTest, ARunningServerStopsEveryChangeUnlessTheUserLetsItRun)
         form.Clicked(button);
     EXPECT_EQ(view.Boxes,
         std::vector(2,
-            "question Cryoweaver: " + text
+            "warning Cryoweaver: " + text
                 + ".\n\nRun it all the same? Only where the server does not save to these files, as one that "
                   "loads its world from another copy."));
     EXPECT_EQ(view.Log, std::vector(2, "Error: " + text + "."));

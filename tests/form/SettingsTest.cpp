@@ -157,8 +157,8 @@ TEST_F(SettingsTest, WrongTypesAreNamedAndLeftAsTheyAre)
         Put(c.Name, c.Type, c.Bytes);
         const std::string error = test::ErrorText([&] {
             LoadFileNames(store);
-            LoadMode(store, Asker(true));
             LoadServerChoice(store);
+            LoadMode(store, Asker(true));
         });
         EXPECT_EQ(error, "Invalid data type for '" + c.Name + "'");
         EXPECT_EQ(Stored(c.Name), std::pair(c.Type, c.Bytes));
@@ -177,8 +177,8 @@ TEST_F(SettingsTest, WrongTypesAreNamedAndLeftAsTheyAre)
         Put(json);
         const std::string error = test::ErrorText([&] {
             LoadFileNames(store);
-            LoadMode(store, Asker(true));
             LoadServerChoice(store);
+            LoadMode(store, Asker(true));
         });
         EXPECT_EQ(error, "Invalid data type for '" + name + "'");
         EXPECT_EQ(File(), json);
