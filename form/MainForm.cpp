@@ -1061,7 +1061,10 @@ void TMainForm::BrowseButtonClick(Control edit)
         return;
     const std::string folder = StartFolder(edit);
     std::optional<std::string> path;
-    if (FileBoxes[box].TakesFolder) {
+    if (FileBoxes[box].TakesFolder && simpleMode_ == 1) {
+        // A player's file from the operator: a players' patch or a world save.
+        path = view_.AskFileName("Where is the file you got from the server operator?", folder);
+    } else if (FileBoxes[box].TakesFolder) {
         const std::optional<std::size_t> choice = view_.ChooseFromMenu(FileBoxes[box].Browse, WorldSaveChoices);
         if (!choice)
             return;

@@ -1198,9 +1198,15 @@ TEST_F(PatchFormTest, SimpleModeAppliesAPatchAndEndsItsGuideOrAsksToForceBlocksT
             test::WriteBytes(files.Statics, statics);
         }
         store.Exists = true;
-        store.Values
-            = {{"StaIdx0.mul", files.StaIdx}, {"Statics0.mul", files.Statics}, {"UOX3.wsc", patch}, {"Mode", 1}};
+        store.Values = {{"StaIdx0.mul", files.StaIdx}, {"Statics0.mul", files.Statics}, {"Mode", 1}};
         form.FormShow();
+        EXPECT_EQ(view.MainList, GuideSteps[2]);
+        // A player browses for the operator's file, whatever it is.
+        view.BrowseAnswer = patch;
+        form.Clicked(C::WSCBrowseButton);
+        EXPECT_EQ(view.Boxes,
+            std::vector<std::string>{"browse Where is the file you got from the server operator? in " + world + "/"});
+        view.Boxes.clear();
         EXPECT_EQ(view.MainList, GuideSteps[3]);
         form.Clicked(C::GetStaticIndexButton);
         const std::vector<test::Bytes> before = {test::ReadBytes(files.StaIdx), test::ReadBytes(files.Statics)};
