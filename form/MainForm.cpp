@@ -424,14 +424,17 @@ void TMainForm::FormShow()
         else if (simpleMode_ == 1)
             view_.SetCaption(Caption() + " (Simple mode)");
         // Before the boxes: a server's map may give its files names of its own.
-        const settings::ServerChoice server = settings::LoadServerChoice(store_);
-        if (!server.Folder.empty()) {
+        // Whatever became of it, the stored paths still fill the boxes.
+        Guarded([this] {
+            const settings::ServerChoice server = settings::LoadServerChoice(store_);
+            if (server.Folder.empty())
+                return;
             try {
                 server_ = OpenServer{server.Folder, server.Map, ResolveServerWorld({server.Folder, server.Map})};
             } catch (const std::exception& error) {
                 view_.AddLogLines({"The server's folder of the last run cannot be used: " + ErrorLine(error)});
             }
-        }
+        });
         view_.SetText(Control::StaIdxEdit, names.StaIdx);
         StaIdxEditChange();
         view_.SetText(Control::StaticsEdit, names.Statics);

@@ -665,7 +665,13 @@ TEST_F(FormTest, SettingsErrorsAtStartLeaveAWindowThatAnswers)
         EXPECT_EQ(h.view.Boxes.back(), c.Error);
         EXPECT_EQ(h.view.Caption, TMainForm::Caption());
         EXPECT_FALSE(h.form.ModeLoading());
-    }
+    } // A server's folder stored wrongly leaves the paths as they were stored.
+    Harness h;
+    h.store.Exists = true;
+    h.store.Values = {{"ServerMap", "2"}, {"Mode", 0}, {"UOX3.wsc", "/x"}};
+    h.form.FormShow();
+    EXPECT_EQ(h.view.Boxes, std::vector<std::string>{"error Invalid data type for 'ServerMap'"});
+    EXPECT_EQ(h.view.Texts[C::WSCEdit], "/x");
 }
 
 TEST_F(FormTest, ListingMeltAndFreezeLogAndWriteWhatTheCoreDoes)
