@@ -91,7 +91,7 @@ Objects Type255Objects(const WorldFolder& world, const std::string& wsc)
     if (!world.Shared())
         return test::Type255Items(wsc);
     Objects objects;
-    for (const FrozenObject& object : SelectForFreeze(FreezeFiles(world.Wsc()), FreezeMap{0, 6144, 4096}).Objects)
+    for (const FrozenObject& object : SelectForFreeze(FreezeFiles(world.Wsc()), FreezeMap{0, 6144, 4096, {}}).Objects)
         objects.insert({object.Item.TileId, object.XBlock * 8 + object.Item.XOffset,
             object.YBlock * 8 + object.Item.YOffset, object.Item.Z, object.Item.Color});
     return objects;

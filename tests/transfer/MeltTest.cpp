@@ -142,9 +142,9 @@ TEST(Melt, AFailureLeavesEveryFileAsItWas)
             test::WriteBytes(world.Statics(), ItemBytes({{9, 9, 9, 9, 9}, Objects[0], second}));
         };
     };
-    auto tooFew = [](const std::string& highest) {
+    auto tooFew = [](const std::string& highest, const std::string& left) {
         return "WSC: Too few item numbers left: new sections after SECTION WORLDITEM " + highest
-            + " would pass 65534, the highest number a freeze takes.";
+            + " would pass 65534, the highest number a freeze takes (2 needed, " + left + " left).";
     };
     const std::string lfAlone
         = "WSC: The world save's lines end in LF alone, not CR LF: convert it to CR LF line ends first.";
@@ -169,9 +169,9 @@ TEST(Melt, AFailureLeavesEveryFileAsItWas)
         {"UTF-16", wsc("\xFE\xFF"), "100", "200", "WSC: The world save is UTF-16 text: save it as ANSI or UTF-8 first.",
             {0, 22, 45}},
         // No section numbered above 65534, whatever the serials.
-        {"numbers", wsc(CrLfLines({"SECTION WORLDITEM 65533", "SERIAL 2147483647"})), "100", "200", tooFew("65533"),
+        {"numbers", wsc(CrLfLines({"SECTION WORLDITEM 65533", "SERIAL 2147483647"})), "100", "200", tooFew("65533", "1"),
             {0, 22, 45}},
-        {"largest number", wsc(CrLfLines({"SECTION WORLDITEM 2147483647"})), "100", "200", tooFew("2147483647"),
+        {"largest number", wsc(CrLfLines({"SECTION WORLDITEM 2147483647"})), "100", "200", tooFew("2147483647", "0"),
             {0, 22, 45}},
         {"serial", wsc(CrLfLines({"SERIAL 2147483646"})), "100", "200", "WSC: Integer overflow.", {0, 22, 45, 60, 75}},
         {"bad serial", wsc(CrLfLines({"SERIAL 12 34"})), "100", "200", "WSC: '12 34' is not a valid integer value.",
