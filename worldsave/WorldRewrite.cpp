@@ -242,8 +242,8 @@ std::unique_ptr<ReplacementFile> AppendBlocksToWsc(
         if (highest.Number > HighestFrozenNumber - objects) {
             const std::int64_t left = std::max<std::int64_t>(0, std::int64_t{HighestFrozenNumber} - highest.Number);
             throw Error("Too few item numbers left: new sections after " + SectionPlace(highest.Number)
-                + " would pass 65534, the highest number a freeze takes (" + std::to_string(objects) + " needed, "
-                + std::to_string(left) + " left)");
+                + " would pass 65534, the highest number a freeze takes: the melt needs " + std::to_string(objects)
+                + ", and " + std::to_string(left) + (left == 1 ? " is" : " are") + " left");
         }
         reporter.SetProgress(60);
 
