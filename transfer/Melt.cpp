@@ -2,6 +2,7 @@
 
 #include "Commit.h"
 #include "Compact.h"
+#include "Convert.h"
 #include "Error.h"
 #include "File.h"
 #include "Interrupt.h"
@@ -9,6 +10,7 @@
 #include "ItemSaveFiles.h"
 #include "MapSizes.h"
 #include "StaticBlock.h"
+#include "StaticsWindow.h"
 #include "Text.h"
 #include "WorldRewrite.h"
 
@@ -65,6 +67,28 @@ void SplitAtXZero(const TStaticBlock& block, AreaBlock& into)
     }
 }
 
+// A block's records as ReadBlockRecords reads them, from a window that reads
+// ahead: an area's blocks mostly lie one after another in the file.
+void ReadThroughWindow(File& statics, StaticsWindow& window, const TStaIdxEntry& entry, TStaticBlock& block)
+{
+    if (entry.Offset < 0) {
+        NullReporter quiet;
+        ReadBlockRecords(statics, entry, block, quiet);
+        return;
+    }
+    const int n = CheckedRange(entry.Length / StaticItemSize, 0, 65535);
+    const int wanted = std::min(n, MaxBlockItems);
+    if (wanted > 0) {
+        const unsigned char* bytes
+            = window.Read(static_cast<std::uint64_t>(entry.Offset), static_cast<std::size_t>(wanted) * StaticItemSize);
+        for (int i = 0; i < wanted; ++i)
+            block.Items[static_cast<std::size_t>(i)] = DecodeStaticItem(bytes + i * StaticItemSize);
+    }
+    if (n > MaxBlockItems)
+        throw RangeError();
+    block.Count = static_cast<std::uint16_t>(wanted);
+}
+
 // Reads every block of the area, in X-major order, from one open statics
 // file; a block with an empty entry does not open it. One block alone shows
 // the reading of its objects on the bar, an area the blocks read.
@@ -76,7 +100,7 @@ std::vector<AreaBlock> ReadArea(
     std::vector<AreaBlock> blocks;
     blocks.reserve(static_cast<std::size_t>(count));
     std::optional<File> statics;
-    NullReporter quiet;
+    std::optional<StaticsWindow> window;
     TStaticBlock block;
     for (int x = area.X; x < area.X + area.Width; ++x) {
         for (int y = area.Y; y < area.Y + area.Height; ++y) {
@@ -85,16 +109,12 @@ std::vector<AreaBlock> ReadArea(
             if (one) {
                 ReadStaticBlock(staticsPath, entry, block, reporter);
             } else if (entry.Offset != -1) {
-                if (!statics) {
-                    try {
-                        statics.emplace(File::OpenExisting(staticsPath));
-                    } catch (Error& error) {
-                        error.SetFile(staticsPath);
-                        throw;
-                    }
-                }
                 try {
-                    ReadBlockRecords(*statics, entry, block, quiet);
+                    if (!statics) {
+                        statics.emplace(File::OpenExisting(staticsPath));
+                        window.emplace(*statics);
+                    }
+                    ReadThroughWindow(*statics, *window, entry, block);
                 } catch (Error& error) {
                     error.SetFile(staticsPath);
                     throw;
@@ -161,20 +181,38 @@ void AddMeltedRecords(const std::string& savePath, std::vector<AreaBlock>& block
         return;
     }
 
-    const std::uint32_t highest = HighestSerialOfFiles(folder ? WscFiles(savePath) : std::vector{savePath});
-    FirstNewSerial(highest, melted);
-    for (ItemFileAppend& append : appends) {
-        if (!FileExists(append.Path))
-            continue;
+    // Every file is read once: for the highest serial, and the files that
+    // receive records for their bytes and checks too.
+    std::uint32_t highest = 0;
+    std::string bytes;
+    std::vector<std::uint32_t> containers;
+    std::vector<SerialLine> serials;
+    for (const std::string& path : folder ? WscFiles(savePath) : std::vector{savePath}) {
+        const auto target = std::find_if(appends.begin(), appends.end(), [&](const auto& a) { return a.Path == path; });
+        std::string& read = target != appends.end() ? target->Bytes : bytes;
+        RecordScan scan;
         try {
-            append.Read = IdentityOf(append.Path);
-            ReadWholeFile(append.Path, append.Bytes);
+            if (target != appends.end())
+                target->Read = IdentityOf(path);
+            ReadWholeFile(path, read);
+            // Most files need no full scan: their serials are found line by line.
+            serials.clear();
+            if (target == appends.end() && ReferencesOnly(read, containers, serials)) {
+                for (const SerialLine& serial : serials)
+                    highest = std::max(highest, serial.Serial);
+                continue;
+            }
+            scan = ScanRecords(read);
         } catch (Error& error) {
-            error.SetFile(append.Path);
+            error.SetFile(path);
             throw;
         }
-        CheckAppendTarget(append.Path, append.Bytes, ScanRecords(append.Bytes));
+        highest = std::max(highest, HighestSerial(scan));
+        if (target != appends.end())
+            CheckAppendTarget(path, read, scan);
     }
+    std::string().swap(bytes);
+    FirstNewSerial(highest, melted);
 
     std::uint32_t serial = highest;
     for (const AreaBlock& block : blocks) {
@@ -191,8 +229,9 @@ void AddMeltedRecords(const std::string& savePath, std::vector<AreaBlock>& block
         ItemFileAppend& append
             = *std::find_if(appends.begin(), appends.end(), [&](const auto& a) { return a.Path == block.File; });
         for (const TStaticItem& item : block.Melted) {
-            append.Records += ItemRecordText({serial, item.TileId, std::uint32_t{block.XBlock} * 8 + item.XOffset,
-                std::uint32_t{block.YBlock} * 8 + item.YOffset, item.Z, item.Color, world});
+            AppendItemRecord(append.Records,
+                {serial, item.TileId, std::uint32_t{block.XBlock} * 8 + item.XOffset,
+                    std::uint32_t{block.YBlock} * 8 + item.YOffset, item.Z, item.Color, world});
             ++serial;
         }
         --serial;
@@ -204,9 +243,11 @@ void AddMeltedRecords(const std::string& savePath, std::vector<AreaBlock>& block
         // overflow.wsc is written in text mode: it has CR LF where the server runs on Windows.
         const bool crLf = folder && IsOverflowFile(append.Path) && UsesCrLf(append.Bytes);
         append.Bytes += LineEndBefore(append.Bytes, crLf);
-        append.Bytes += crLf ? WithCrLf(append.Records) : append.Records;
+        if (crLf)
+            append.Records = WithCrLf(append.Records);
         ReplacementFile& out = commit.Replace(append.Path, append.Read);
         out.Write(append.Bytes.data(), append.Bytes.size());
+        out.Write(append.Records.data(), append.Records.size());
         std::string().swap(append.Bytes);
         std::string().swap(append.Records);
     }
