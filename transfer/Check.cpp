@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <map>
+#include <tuple>
 #include <type_traits>
 #include <utility>
 
@@ -231,25 +232,14 @@ void CheckClassic(
 void CheckItemFiles(const std::vector<std::string>& paths, const FreezeMap& map, const StaIdx& table,
     CheckReport& report, std::vector<CheckFinding>& f)
 {
-    struct SerialAt {
-        std::uint32_t Serial;
-        std::size_t File;
-        std::uint32_t Line;
-        auto operator<=>(const SerialAt&) const = default;
-    };
-    std::vector<SerialAt> serials;
-    std::vector<std::string> names;
     FreezeSelector selector(map, true);
     std::string bytes;
     for (const std::string& path : paths) {
         ReadWholeFile(path, bytes);
-        names.push_back(path.substr(path.find_last_of("/\\") + 1));
-        for (const SaveRecord& record : ScanRecords(bytes).Records)
-            if (record.Serial.IsNumber())
-                serials.push_back({record.Serial.Value, names.size() - 1, record.Line});
         selector.AddFile(path, bytes);
     }
-    const FreezeSelection selection = selector.Finish();
+    FreezeSelection selection = selector.Finish();
+    const std::vector<std::string>& names = selection.FileNames;
     for (const std::string& line : selection.NotFrozen)
         Note(f[NotFrozen], line);
     for (const Error& error : selection.Refused)
@@ -263,7 +253,10 @@ void CheckItemFiles(const std::vector<std::string>& paths, const FreezeMap& map,
         added[{block.XBlock, block.YBlock}] = static_cast<int>(block.Items.size());
     CheckBlockFill(added, table, report.StaticsBytes, f[BlockOverflow]);
 
-    std::sort(serials.begin(), serials.end());
+    std::vector<FreezeSelection::SerialPlace>& serials = selection.Serials;
+    std::sort(serials.begin(), serials.end(), [](const auto& a, const auto& b) {
+        return std::tie(a.Serial, a.File, a.Line) < std::tie(b.Serial, b.File, b.Line);
+    });
     for (std::size_t i = 0; i < serials.size();) {
         std::size_t j = i;
         std::string places;
