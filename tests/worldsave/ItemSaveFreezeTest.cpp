@@ -25,7 +25,8 @@ using test::WriteText;
 // A selected file's bytes without the records a freeze cuts.
 std::string Rest(const FreezeFile& file)
 {
-    std::string bytes = ReadText(file.Path);
+    std::string bytes;
+    ReadSelectedFile(file, bytes);
     RemoveRanges(bytes, file.Records);
     return bytes;
 }
@@ -99,6 +100,11 @@ TEST(ItemFreeze, TakesGroundItemsOfTheMapAndNamesEveryItemItLeaves)
     // Another map takes its own world's items.
     EXPECT_EQ(SelectForFreeze(FreezeFiles(dir.path()), FreezeMap{2, 2304, 1600}).Objects,
         (std::vector<FrozenObject>{{37, 137, {0, 4, 4, 0, 0}}}));
+
+    // A file cut short after the selection is not cut at the old places.
+    WriteText(dir / "1.1.wsc", Faraway);
+    EXPECT_EQ(ErrorText([&] { Rest(selection.Files[1]); }),
+        "Another program changed the file while Cryoweaver worked; no file was changed");
 }
 
 TEST(ItemFreeze, RefusesWhatTheServerCannotLoadNamingFileAndLine)
