@@ -243,28 +243,34 @@ void CheckClassic(const std::string& path, const StaIdx& table, const std::optio
     CheckBlockFill(added, table, staticsBytes, f[BlockOverflow]);
 }
 
+// Stable, so that the places of one serial stay in reading order: a radix
+// sort in two passes of 16 bits, as a folder holds a million serials.
+void SortBySerial(std::vector<FreezeSelection::SerialPlace>& places)
+{
+    std::vector<FreezeSelection::SerialPlace> sorted(places.size());
+    for (const unsigned shift : {0u, 16u}) {
+        std::vector<std::size_t> start((std::size_t{1} << 16) + 1);
+        for (const auto& place : places)
+            ++start[((place.Serial >> shift) & 0xFFFF) + 1];
+        for (std::size_t i = 1; i < start.size(); ++i)
+            start[i] += start[i - 1];
+        for (const auto& place : places)
+            sorted[start[(place.Serial >> shift) & 0xFFFF]++] = place;
+        places.swap(sorted);
+    }
+}
+
 void CheckItemFiles(const std::vector<std::string>& paths, const FreezeMap& map, const StaIdx& table,
     CheckReport& report, std::vector<CheckFinding>& f)
 {
-    struct SerialAt {
-        std::uint32_t Serial;
-        std::size_t File;
-        std::uint32_t Line;
-        auto operator<=>(const SerialAt&) const = default;
-    };
-    std::vector<SerialAt> serials;
-    std::vector<std::string> names;
     FreezeSelector selector(map, true);
     std::string bytes;
     for (const std::string& path : paths) {
         ReadWholeFile(path, bytes);
-        names.push_back(path.substr(path.find_last_of("/\\") + 1));
-        for (const SaveRecord& record : ScanRecords(bytes).Records)
-            if (record.Serial.IsNumber())
-                serials.push_back({record.Serial.Value, names.size() - 1, record.Line});
         selector.AddFile(path, bytes);
     }
-    const FreezeSelection selection = selector.Finish();
+    FreezeSelection selection = selector.Finish();
+    const std::vector<std::string>& names = selection.FileNames;
     for (const std::string& line : selection.NotFrozen)
         Note(f[NotFrozen], line);
     for (const Error& error : selection.Refused)
@@ -278,13 +284,16 @@ void CheckItemFiles(const std::vector<std::string>& paths, const FreezeMap& map,
         added[{block.XBlock, block.YBlock}] = static_cast<int>(block.Items.size());
     CheckBlockFill(added, table, report.StaticsBytes, f[BlockOverflow]);
 
-    std::sort(serials.begin(), serials.end());
+    std::vector<FreezeSelection::SerialPlace>& serials = selection.Serials;
+    SortBySerial(serials);
     for (std::size_t i = 0; i < serials.size();) {
         std::size_t j = i;
-        std::string places;
-        for (; j < serials.size() && serials[j].Serial == serials[i].Serial; ++j)
-            places += (j > i ? ", " : "") + names[serials[j].File] + " line " + std::to_string(serials[j].Line);
+        while (j < serials.size() && serials[j].Serial == serials[i].Serial)
+            ++j;
         if (j - i > 1) {
+            std::string places;
+            for (std::size_t k = i; k < j; ++k)
+                places += (k > i ? ", " : "") + names[serials[k].File] + " line " + std::to_string(serials[k].Line);
             char serial[16];
             std::snprintf(serial, sizeof serial, "0x%x", static_cast<unsigned>(serials[i].Serial));
             const auto outcome = selection.SerialOutcomes.find(serials[i].Serial);

@@ -281,10 +281,12 @@ FreezeCounts FreezeItemSave(const std::string& staIdxPath, const std::string& st
     return FreezeSelected(
         staIdxPath, staticsPath, table,
         [&](Commit& commit) {
+            std::string left; // one file at a time
             for (const FreezeFile& file : selection.Files) {
                 const std::size_t at = static_cast<std::size_t>(
                     std::find(files.Paths.begin(), files.Paths.end(), file.Path) - files.Paths.begin());
-                const std::string left = WithoutRanges(file.Bytes, file.Records);
+                ReadSelectedFile(file, left);
+                RemoveRanges(left, file.Records);
                 commit.Replace(file.Path, files.Read[at]).Write(left.data(), left.size());
                 reporter.Log("Items taken from " + file.Path + ": " + std::to_string(file.Records.size()));
             }
@@ -341,13 +343,15 @@ void ExportFrozenItems(
     if (map.Area)
         reporter.Log(OutsideAreaLine(selection.OutsideArea, *map.Area));
     std::string text;
+    std::string bytes;
     for (const FreezeFile& file : selection.Files) {
+        ReadSelectedFile(file, bytes);
         for (const ByteRange& range : file.Records) {
             // One record of each serial: the one the server keeps.
             if (std::binary_search(file.Copies.begin(), file.Copies.end(), range,
                     [](const ByteRange& a, const ByteRange& b) { return a.Begin < b.Begin; }))
                 continue;
-            text.append(file.Bytes, range.Begin, range.End - range.Begin);
+            text.append(bytes, range.Begin, range.End - range.Begin);
             // A record at the end of its file may lack its blank line.
             if (text.back() != '\n')
                 text += '\n';

@@ -27,12 +27,14 @@ std::string Hex(std::uint32_t value)
 // Builds one region file's text the way the server lays it out.
 class RegionWriter {
 public:
-    RegionWriter(std::mt19937& random, std::uint32_t& nextItem, std::uint32_t& nextCharacter, int fx, int fy)
+    RegionWriter(std::mt19937& random, std::uint32_t& nextItem, std::uint32_t& nextCharacter, int fx, int fy,
+        bool shortRecords = false)
         : random_(random)
         , nextItem_(nextItem)
         , nextCharacter_(nextCharacter)
         , fx_(fx)
         , fy_(fy)
+        , short_(shortRecords)
     {
     }
 
@@ -40,8 +42,8 @@ public:
     int X() { return fx_ * 256 + Uniform(0, 255); }
     int Y() { return fy_ * 1024 + Uniform(0, 1023); }
 
-    // An item with the keys the server writes for every item; extra lines
-    // come after Type.
+    // An item with the keys the server writes for every item (or only those
+    // of a static-like item); extra lines come after Type.
     std::uint32_t Item(
         int id, int x, int y, int z, std::uint32_t world, std::uint32_t cont, int type, const std::string& extra = {})
     {
@@ -50,6 +52,10 @@ public:
             + "\nColour=" + Hex(static_cast<std::uint32_t>(Uniform(0, 1200)))
             + "\nName=#\nLocation=" + std::to_string(x) + "," + std::to_string(y) + "," + std::to_string(z) + ","
             + std::to_string(world) + ",0\nCont=" + Hex(cont) + "\nType=" + std::to_string(type) + "\n" + extra;
+        if (short_) {
+            text_ += "\no---o\n\n";
+            return serial;
+        }
         text_ += "Amount=1\nWeight=" + std::to_string(Uniform(0, 2000))
             + "\nMoreXYZ=0,0,0\nMore=0x0\nMoreB=0x0\nDecayable=1\nDecay=0\nDir=0\nVisible=0\nDesc=\n"
               "Event=\nPoisonCharges0\nHP=0,0\nBaseWeight=0\nCreator=0xffffffff\nValue=0,0\nRace=65535\n"
@@ -64,8 +70,9 @@ public:
         const int y = Y();
         text_ += "[CHARACTER]\nSerial=" + Hex(serial) + "\nID=0x190\nName=Villager " + std::to_string(serial)
             + "\nLocation=" + std::to_string(x) + "," + std::to_string(y) + ",0," + std::to_string(world)
-            + ",0\nStrength=50,0\nDexterity=40,0\nIntelligence=30,0\nHitpoints=50\nStamina=40\nMana=30\n"
-              "Skills=0,0,0,0,0,0,0,0,0,0,0,0,0,0\nAccount=65535\nRobe=0xffffffff\nNpcAIType=0\n\no---o\n\n";
+            + (short_ ? ",0\n\no---o\n\n"
+                      : ",0\nStrength=50,0\nDexterity=40,0\nIntelligence=30,0\nHitpoints=50\nStamina=40\nMana=30\n"
+                        "Skills=0,0,0,0,0,0,0,0,0,0,0,0,0,0\nAccount=65535\nRobe=0xffffffff\nNpcAIType=0\n\no---o\n\n");
         for (int layer = 1; layer <= 3; ++layer)
             Item(0x1517 + layer, x, y, 0, world, serial, 0, "Layer=" + Hex(static_cast<std::uint32_t>(layer)) + "\n");
     }
@@ -80,6 +87,7 @@ private:
     std::uint32_t& nextCharacter_;
     int fx_;
     int fy_;
+    bool short_;
     std::string text_;
 };
 
@@ -132,7 +140,7 @@ RegionFolder WriteRegionFolder(const std::string& folder, const RegionOptions& o
     for (auto& [f, blocks] : type255ByFile) {
         const int fx = f / GridFilesY;
         const int fy = f % GridFilesY;
-        RegionWriter out(random, nextItem, nextCharacter, fx, fy);
+        RegionWriter out(random, nextItem, nextCharacter, fx, fy, options.ShortRecords);
         std::shuffle(blocks.begin(), blocks.end(), random);
         std::size_t nextType255 = 0;
         if (!blocks.empty() && options.LeftItems) {

@@ -1,6 +1,7 @@
 #include "ItemFreeze.h"
 
 #include "Error.h"
+#include "File.h"
 #include "ItemSaveFiles.h"
 #include "ItemValues.h"
 
@@ -36,33 +37,31 @@ struct FreezeSelector::Outcome {
     std::string Note; // of an item taken at the server's default position
 };
 
-void FreezeSelector::AddFile(const std::string& path, std::string& bytes)
+void FreezeSelector::AddFile(const std::string& path, std::string_view bytes)
 {
     const auto order = static_cast<std::uint32_t>(names_.size());
     names_.push_back(FileName(path));
     // Most files hold no Type 255 item: only their containers and serials matter.
     fileSerials_.clear();
     if (ReferencesOnly(bytes, containers_, fileSerials_)) {
-        for (const SerialLine& serial : fileSerials_)
-            serials_.push_back({serial.Serial, order, serial.Line});
+        serials_.emplace_back(fileSerials_.begin(), fileSerials_.end());
         return;
     }
-    // The bytes move to their place first: the candidates point into them.
     const std::size_t file = files_.size();
-    PendingFile& pending = files_.emplace_back(PendingFile{path, names_.back(), std::move(bytes), order});
-    const RecordScan scan = ScanRecords(pending.Bytes);
-    bytes.clear();
+    PendingFile& pending = files_.emplace_back(PendingFile{path, names_.back(), bytes.size(), {}, order});
+    const RecordScan scan = ScanRecords(bytes);
     if (scan.ByteOrderMark)
         Refuse(ErrorAtLine(path, 1, ByteOrderMarkText));
     if (scan.LongLine.Line != 0)
         Refuse(ErrorAtLine(path, scan.LongLine.Line, LongLineText(scan)));
-    bool keep = false;
+    const std::size_t firstCandidate = candidates_.size();
+    std::vector<SerialLine>& serials = serials_.emplace_back();
     for (std::size_t i = 0; i < scan.Records.size(); ++i) {
         const SaveRecord& record = scan.Records[i];
         if (record.Cont.IsNumber() && record.Cont.Value != NoSerial)
             containers_.push_back(record.Cont.Value);
         if (record.Serial.IsNumber())
-            serials_.push_back({record.Serial.Value, order, record.Line});
+            serials.push_back({record.Serial.Value, record.Line});
         if (record.Kind == RecordKind::Character || record.Details < 0)
             continue;
         const RecordValues& values = scan.Details[static_cast<std::size_t>(record.Details)];
@@ -72,11 +71,43 @@ void FreezeSelector::AddFile(const std::string& path, std::string& bytes)
             continue;
         }
         const std::uint32_t openBefore = i > 0 && !scan.Records[i - 1].Terminated ? scan.Records[i - 1].Line : 0;
-        candidates_.push_back({file, record, values, openBefore});
-        keep = true;
+        candidates_.push_back({file, record, {}, openBefore});
     }
-    if (!keep)
-        bytes.swap(pending.Bytes);
+    if (candidates_.size() == firstCandidate) {
+        files_.pop_back();
+        return;
+    }
+    // Only the candidates' records are kept, and the candidates point into them.
+    std::size_t size = 0;
+    for (std::size_t c = firstCandidate; c < candidates_.size(); ++c)
+        size += candidates_[c].Record.End - candidates_[c].Record.Begin;
+    pending.Records.reserve(size);
+    for (std::size_t c = firstCandidate; c < candidates_.size(); ++c) {
+        const SaveRecord& record = candidates_[c].Record;
+        pending.Records.append(bytes.substr(record.Begin, record.End - record.Begin));
+    }
+    std::size_t at = 0;
+    for (std::size_t c = firstCandidate; c < candidates_.size(); ++c) {
+        Candidate& candidate = candidates_[c];
+        const std::size_t length = candidate.Record.End - candidate.Record.Begin;
+        candidate.Text = std::string_view(pending.Records).substr(at, length);
+        candidate.Record.Section = candidate.Text.substr(
+            static_cast<std::size_t>(candidate.Record.Section.data() - bytes.data()) - candidate.Record.Begin,
+            candidate.Record.Section.size());
+        at += length;
+    }
+}
+
+RecordValues FreezeSelector::ValuesOf(const Candidate& candidate) const
+{
+    // Read alone, the record gives the values it gave in its file, with its lines counted from 1.
+    const RecordScan scan = ScanRecords(candidate.Text);
+    RecordValues values = scan.Details.at(static_cast<std::size_t>(scan.Records.at(0).Details));
+    for (KeyValue* key : {&values.Serial, &values.Id, &values.Colour, &values.Cont, &values.Type, &values.MultiId,
+             &values.Location, &values.X, &values.Y, &values.Z, &values.Xyz, &values.WorldNumber, &values.Unreadable})
+        if (key->Present())
+            key->Line += candidate.Record.Line - 1;
+    return values;
 }
 
 namespace {
@@ -84,8 +115,12 @@ namespace {
 // The record as the log names it: "[ITEM] Serial=0x40000001 in 0.0.wsc, line 8".
 std::string RecordText(const SaveRecord& record, const RecordValues& values, const std::string& file)
 {
-    return std::string(record.Section) + (values.Serial.Present() ? " " + values.Serial.Text() : std::string()) + " in "
-        + file + ", line " + std::to_string(record.Line);
+    std::string text(record.Section);
+    if (values.Serial.Present()) {
+        text += ' ';
+        text += values.Serial.Text();
+    }
+    return text + " in " + file + ", line " + std::to_string(record.Line);
 }
 
 std::string SerialText(std::uint32_t serial)
@@ -119,7 +154,7 @@ FreezeSelector::Outcome FreezeSelector::Decide(const Candidate& candidate, Freez
 {
     const PendingFile& file = files_[candidate.File];
     const SaveRecord& record = candidate.Record;
-    const RecordValues& values = candidate.Values;
+    const RecordValues values = ValuesOf(candidate);
     auto leave = [&](const std::string& reason) {
         return Outcome{
             Outcome::Kind::Left, "Not frozen: " + RecordText(record, values, file.Name) + " " + reason, {}, {}};
@@ -152,7 +187,7 @@ FreezeSelector::Outcome FreezeSelector::Decide(const Candidate& candidate, Freez
     if (std::binary_search(containers_.begin(), containers_.end(), record.Serial.Value))
         return leave("contains other items");
 
-    CheckCut(file.Path, record, candidate.OpenBefore, file.Bytes.size());
+    CheckCut(file.Path, record, candidate.OpenBefore, file.Size);
     const std::uint32_t id = ValueOr(values.Id, 0);
     if (id > 0xFFFF)
         RaiseAtLine(file.Path, values.Id.Line, values.Id.Text() + " is above 0xFFFF, the highest graphic");
@@ -187,12 +222,13 @@ FreezeSelector::Outcome FreezeSelector::DecideCopy(
 {
     const PendingFile& file = files_[candidate.File];
     const SaveRecord& record = candidate.Record;
-    if (keptTaken && record.Kind == RecordKind::Item && ValueOr(candidate.Values.Cont, NoSerial) == NoSerial) {
-        CheckCut(file.Path, record, candidate.OpenBefore, file.Bytes.size());
+    const RecordValues values = ValuesOf(candidate);
+    if (keptTaken && record.Kind == RecordKind::Item && ValueOr(values.Cont, NoSerial) == NoSerial) {
+        CheckCut(file.Path, record, candidate.OpenBefore, file.Size);
         return {Outcome::Kind::Cut, {}, {}, {}};
     }
     return {Outcome::Kind::Left,
-        "Not frozen: " + RecordText(record, candidate.Values, file.Name)
+        "Not frozen: " + RecordText(record, values, file.Name)
             + " is dropped by the server, which keeps the later record with this serial in " + PlaceText(kept),
         {}, {}};
 }
@@ -211,12 +247,23 @@ FreezeSelection FreezeSelector::Finish()
     wanted.erase(std::unique(wanted.begin(), wanted.end()), wanted.end());
     std::vector<SerialPlace> kept(wanted.size());
     std::vector<std::uint32_t> records(wanted.size());
-    for (const SerialPlace& place : serials_) {
-        const auto found = std::lower_bound(wanted.begin(), wanted.end(), place.Serial);
-        if (found != wanted.end() && *found == place.Serial) {
-            const auto k = static_cast<std::size_t>(found - wanted.begin());
-            kept[k] = place;
-            ++records[k];
+    // Most serials are no candidate's: a bit per hash of the wanted ones
+    // passes over them without a search.
+    constexpr unsigned HashBits = 20;
+    std::vector<std::uint64_t> maybe(std::size_t{1} << (HashBits - 6));
+    auto hash = [](std::uint32_t serial) { return (serial * 2654435761u) >> (32 - HashBits); };
+    for (const std::uint32_t serial : wanted)
+        maybe[hash(serial) >> 6] |= std::uint64_t{1} << (hash(serial) & 63);
+    for (std::size_t file = 0; file < serials_.size(); ++file) {
+        for (const SerialLine& serial : serials_[file]) {
+            if ((maybe[hash(serial.Serial) >> 6] >> (hash(serial.Serial) & 63) & 1) == 0)
+                continue;
+            const auto found = std::lower_bound(wanted.begin(), wanted.end(), serial.Serial);
+            if (found != wanted.end() && *found == serial.Serial) {
+                const auto k = static_cast<std::size_t>(found - wanted.begin());
+                kept[k] = {serial.Serial, static_cast<std::uint32_t>(file), serial.Line};
+                ++records[k];
+            }
         }
     }
     auto groupOf = [&](const Candidate& candidate) -> std::optional<std::size_t> {
@@ -266,7 +313,7 @@ FreezeSelection FreezeSelector::Finish()
         const Candidate& candidate = candidates_[i];
         outcomes[i] = isKept(candidate, *group)
             ? Outcome{Outcome::Kind::Left,
-                "Not frozen: " + RecordText(candidate.Record, candidate.Values, files_[candidate.File].Name)
+                "Not frozen: " + RecordText(candidate.Record, ValuesOf(candidate), files_[candidate.File].Name)
                     + ": the server would load another record with this serial, which is no Type 255 item on the"
                       " ground, in its place",
                 {}, {}}
@@ -316,8 +363,13 @@ FreezeSelection FreezeSelector::Finish()
     for (std::size_t i = 0; i < files_.size(); ++i) {
         if (taken[i].empty())
             continue;
-        selection.Files.push_back(
-            {files_[i].Path, std::move(files_[i].Bytes), std::move(taken[i]), std::move(copies[i])});
+        selection.Files.push_back({files_[i].Path, files_[i].Size, std::move(taken[i]), std::move(copies[i])});
+    }
+    if (collect_) {
+        for (std::size_t file = 0; file < serials_.size(); ++file)
+            for (const SerialLine& serial : serials_[file])
+                selection.Serials.push_back({serial.Serial, static_cast<std::uint32_t>(file), serial.Line});
+        selection.FileNames = std::move(names_);
     }
     files_.clear();
     candidates_.clear();
@@ -339,12 +391,19 @@ void FreezeSelector::Refuse(const Error& error)
 FreezeSelection SelectForFreeze(const std::vector<std::string>& paths, const FreezeMap& map)
 {
     FreezeSelector selector(map);
-    std::string bytes; // reused for every file that is not kept
+    std::string bytes; // reused for every file
     for (const std::string& path : paths) {
         ReadWholeFile(path, bytes);
         selector.AddFile(path, bytes);
     }
     return selector.Finish();
+}
+
+void ReadSelectedFile(const FreezeFile& file, std::string& bytes)
+{
+    ReadWholeFile(file.Path, bytes);
+    if (bytes.size() != file.Size)
+        throw ChangedMeanwhile(file.Path);
 }
 
 std::vector<BlockObjects> ObjectsByBlock(const std::vector<FrozenObject>& objects)
@@ -362,20 +421,18 @@ std::vector<BlockObjects> ObjectsByBlock(const std::vector<FrozenObject>& object
     return blocks;
 }
 
-std::string WithoutRanges(std::string_view bytes, const std::vector<ByteRange>& ranges)
+void RemoveRanges(std::string& bytes, const std::vector<ByteRange>& ranges)
 {
-    std::string result;
-    std::uint64_t total = 0;
-    for (const ByteRange& range : ranges)
-        total += range.End - range.Begin;
-    result.reserve(bytes.size() - total);
-    std::uint64_t at = 0;
-    for (const ByteRange& range : ranges) {
-        result.append(bytes.substr(at, range.Begin - at));
-        at = range.End;
+    std::size_t to = ranges.empty() ? bytes.size() : ranges.front().Begin;
+    for (std::size_t i = 0; i < ranges.size(); ++i) {
+        const std::size_t from = ranges[i].End;
+        const std::size_t end = i + 1 < ranges.size() ? ranges[i + 1].Begin : bytes.size();
+        // Down, never over bytes not yet moved.
+        std::copy(bytes.begin() + static_cast<std::ptrdiff_t>(from), bytes.begin() + static_cast<std::ptrdiff_t>(end),
+            bytes.begin() + static_cast<std::ptrdiff_t>(to));
+        to += end - from;
     }
-    result.append(bytes.substr(at));
-    return result;
+    bytes.resize(to);
 }
 
 } // namespace cryo

@@ -46,10 +46,12 @@ struct FrozenObject {
     bool operator==(const FrozenObject&) const = default;
 };
 
-// A file that loses records, with its bytes as they were read.
+// A file that loses records. Its bytes are not kept: a freeze reads the
+// file again when it writes the rest, so that a selection holds no more than
+// one file at a time whatever the folder's size.
 struct FreezeFile {
     std::string Path;
-    std::string Bytes;
+    std::uint64_t Size = 0; // when it was read
     std::vector<ByteRange> Records; // every record cut, in file order
     // Of those, the copies cut with an object taken from another record of
     // their serial (an export leaves them out), in file order.
@@ -76,6 +78,15 @@ struct FreezeSelection {
     std::map<std::uint32_t, std::uint64_t> OtherWorlds;
     // What a selector that collects refusals would have refused, in reading order.
     std::vector<Error> Refused;
+    // For a selector that collects refusals: the serial of every record that
+    // has one, in reading order, and the names of the files they lie in.
+    struct SerialPlace {
+        std::uint32_t Serial = 0;
+        std::uint32_t File = 0; // in FileNames
+        std::uint32_t Line = 0;
+    };
+    std::vector<SerialPlace> Serials;
+    std::vector<std::string> FileNames;
 };
 
 // Takes every [ITEM] record whose Type reads 255, that lies on the ground
@@ -107,35 +118,36 @@ public:
     {
     }
 
-    // Adds the next file in reading order. The bytes are taken, leaving the
-    // argument empty, only when the file holds Type 255 items; otherwise the
-    // caller may reuse them for the next file.
-    void AddFile(const std::string& path, std::string& bytes);
+    // Adds the next file in reading order. Only the Type 255 records are
+    // kept of its bytes: the caller may reuse them for the next file.
+    void AddFile(const std::string& path, std::string_view bytes);
 
     // Decides every Type 255 item once all files are in.
     FreezeSelection Finish();
 
 private:
+    // A Type 255 record: its values are read again from its text when it is
+    // decided, so that thousands of them take little more than their bytes.
     struct Candidate {
         std::size_t File = 0;
         SaveRecord Record;
-        RecordValues Values;
+        std::string_view Text; // in its file's Records
         std::uint32_t OpenBefore = 0; // line of an unterminated record just before
     };
     struct PendingFile {
         std::string Path;
         std::string Name;
-        std::string Bytes;
+        std::uint64_t Size = 0;
+        // The bytes of its candidates' records, one after the other, into
+        // which the candidates point.
+        std::string Records;
         std::uint32_t Order = 0; // among all files added
     };
-    // Where a record with a serial lies, in reading order.
-    struct SerialPlace {
-        std::uint32_t Serial = 0;
-        std::uint32_t File = 0; // among all files added
-        std::uint32_t Line = 0;
-    };
+    // Where a record with a serial lies, in reading order; File counts all files added.
+    using SerialPlace = FreezeSelection::SerialPlace;
     struct Outcome;
 
+    RecordValues ValuesOf(const Candidate& candidate) const;
     // What becomes of the candidate, the record the server keeps of its serial.
     Outcome Decide(const Candidate& candidate, FreezeSelection& selection) const;
     // Whether the candidate's record, a copy of a kept one, is cut with it.
@@ -147,16 +159,21 @@ private:
     FreezeMap map_;
     bool collect_ = false;
     std::vector<Error> refused_;
-    std::deque<PendingFile> files_; // a deque: candidates point into the bytes
+    std::deque<PendingFile> files_; // a deque: candidates point into the records
     std::vector<Candidate> candidates_;
     std::vector<std::uint32_t> containers_; // every Cont that is not the ground
     std::vector<std::string> names_; // of every file added
-    std::vector<SerialPlace> serials_; // of every record with a serial
+    // The serial of every record that has one, file by file.
+    std::vector<std::vector<SerialLine>> serials_;
     std::vector<SerialLine> fileSerials_; // reused for each file read line by line
 };
 
 // Reads the files, each once and whole, in the given order and selects.
 FreezeSelection SelectForFreeze(const std::vector<std::string>& paths, const FreezeMap& map);
+
+// A selected file's bytes for its rewrite, read again into bytes; a file of
+// another size than when it was selected has changed meanwhile.
+void ReadSelectedFile(const FreezeFile& file, std::string& bytes);
 
 // The objects of one block, in reading order.
 struct BlockObjects {
@@ -170,8 +187,8 @@ struct BlockObjects {
 // The objects grouped by block, blocks in X-major order.
 std::vector<BlockObjects> ObjectsByBlock(const std::vector<FrozenObject>& objects);
 
-// The bytes without the ranges, which are in ascending order and do not
-// overlap; every other byte stays as it was.
-std::string WithoutRanges(std::string_view bytes, const std::vector<ByteRange>& ranges);
+// Removes the ranges, which are in ascending order and do not overlap, from
+// the bytes; every other byte stays as it was.
+void RemoveRanges(std::string& bytes, const std::vector<ByteRange>& ranges);
 
 } // namespace cryo

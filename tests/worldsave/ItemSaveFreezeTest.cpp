@@ -22,6 +22,15 @@ using test::ReadText;
 using test::TempFolder;
 using test::WriteText;
 
+// A selected file's bytes without the records a freeze cuts.
+std::string Rest(const FreezeFile& file)
+{
+    std::string bytes;
+    ReadSelectedFile(file, bytes);
+    RemoveRanges(bytes, file.Records);
+    return bytes;
+}
+
 // A region file with the server's quirks, record by record, and the line each starts on.
 const std::string Guard = "[CHARACTER]\nSerial=0x5\nName=Guard\nLocation=100,200,0,0,0\n\no---o\n\n"; // 1
 const std::string Worn = "[ITEM]\nSerial=0x40000001\nID=0x1517\nCont=0x5\nType=255\n\no---o\n\n"; // 8
@@ -84,14 +93,18 @@ TEST(ItemFreeze, TakesGroundItemsOfTheMapAndNamesEveryItemItLeaves)
     // Only the files that lose records, each without them and otherwise as it was.
     ASSERT_EQ(selection.Files.size(), 2u);
     EXPECT_EQ(selection.Files[0].Path, dir / "0.0.wsc");
-    EXPECT_EQ(WithoutRanges(selection.Files[0].Bytes, selection.Files[0].Records),
-        Guard + Worn + Separator + Box + Content + HouseItem + OtherWorld + NotMarked);
+    EXPECT_EQ(Rest(selection.Files[0]), Guard + Worn + Separator + Box + Content + HouseItem + OtherWorld + NotMarked);
     EXPECT_EQ(selection.Files[1].Path, dir / "1.1.wsc");
-    EXPECT_EQ(WithoutRanges(selection.Files[1].Bytes, selection.Files[1].Records), Faraway);
+    EXPECT_EQ(Rest(selection.Files[1]), Faraway);
 
     // Another map takes its own world's items.
     EXPECT_EQ(SelectForFreeze(FreezeFiles(dir.path()), FreezeMap{2, 2304, 1600, {}}).Objects,
         (std::vector<FrozenObject>{{37, 137, {0, 4, 4, 0, 0}}}));
+
+    // A file cut short after the selection is not cut at the old places.
+    WriteText(dir / "1.1.wsc", Faraway);
+    EXPECT_EQ(ErrorText([&] { Rest(selection.Files[1]); }),
+        "Another program changed the file while Cryoweaver worked; no file was changed");
 }
 
 TEST(ItemFreeze, RefusesWhatTheServerCannotLoadNamingFileAndLine)
@@ -191,7 +204,7 @@ TEST(ItemMelt, RecordsAreWrittenInTheServersFormAndFrozenBackUnchanged)
     WriteText(dir / "5.1.wsc", existing + std::string(LineEndBefore(existing)) + text);
     const FreezeSelection selection = SelectForFreeze({dir / "5.1.wsc"}, FreezeMap{2, 7168, 4096, {}});
     EXPECT_EQ(selection.Objects, (std::vector<FrozenObject>{{179, 212, {0xb21, 0, 0, -5, 0x481}}}));
-    EXPECT_EQ(WithoutRanges(selection.Files[0].Bytes, selection.Files[0].Records), existing + "\n");
+    EXPECT_EQ(Rest(selection.Files[0]), existing + "\n");
 
     const struct {
         std::string Bytes;
@@ -260,7 +273,7 @@ TEST(ItemFreeze, AGeneratedSharedFolderFreezesExactlyItsMarkedItems)
 
     // Without the frozen records, a second freeze takes nothing and leaves the same items.
     for (const FreezeFile& file : selection.Files)
-        WriteText(file.Path, WithoutRanges(file.Bytes, file.Records));
+        WriteText(file.Path, Rest(file));
     const FreezeSelection again = SelectForFreeze(FreezeFiles(dir.path()), FreezeMap{});
     EXPECT_TRUE(again.Objects.empty());
     EXPECT_EQ(again.NotFrozen, selection.NotFrozen);
