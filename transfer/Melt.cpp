@@ -56,7 +56,8 @@ void AddMeltedRecords(std::uint32_t world, const std::string& savePath, const TS
     std::uint16_t yBlock, const StaIdx& table, Commit& commit, Reporter& reporter)
 {
     const bool folder = WorldSaveKindOf(savePath) == WorldSaveKind::Folder;
-    const std::uint32_t highest = HighestSerialOfFiles(folder ? WscFiles(savePath) : std::vector{savePath});
+    const std::vector<std::string> files = folder ? WscFiles(savePath) : std::vector{savePath};
+    const std::uint32_t highest = HighestSerialOfFiles(files);
     reporter.Log("Highest serial: " + BytesToHex(highest, 4));
     const std::uint32_t first = FirstNewSerial(highest, static_cast<std::uint32_t>(block.Count));
     reporter.SetProgress(60);
@@ -80,6 +81,9 @@ void AddMeltedRecords(std::uint32_t world, const std::string& savePath, const TS
         bytes += LineEndBefore(bytes, crLf);
         bytes += crLf ? WithCrLf(append.Records) : append.Records;
         ReplacementFile& out = commit.Replace(append.Path, read);
+        // A new file is the server's like the others, which it must rewrite.
+        if (!read)
+            out.ModelOn(files.empty() ? savePath : files.front());
         out.Write(bytes.data(), bytes.size());
         reporter.Log("Items added to " + append.Path + ": " + std::to_string(append.Count));
     }
@@ -147,10 +151,11 @@ public:
     // Appends and flushes the copy; the entry then refers to it.
     void Append(TStaIdxEntry& entry, Commit& commit)
     {
+        const FileIdentity found = statics_.Identity();
         appended_ = true;
         entry = AppendBlockRecords(statics_, kept_, entry);
         statics_.Sync();
-        commit.Extended(path_, before_, after_);
+        commit.Extended(path_, before_, after_, found);
     }
 
     // After a failure that the commit put back: the statics file as it was,
@@ -220,6 +225,9 @@ int MeltBlock(const std::string& staIdxPath, const std::string& staticsPath, con
                 commit, reporter);
         }
     }
+    // Nothing moves, but the world save named must be there all the same.
+    if (moved == 0 && !FolderExists(wscPath))
+        File::OpenForReading(wscPath);
     if (dryRun) {
         if (moved > 0)
             reporter.Log("Would move " + std::to_string(moved) + " objects of XBlock: " + std::to_string(xBlock)
@@ -237,9 +245,13 @@ int MeltBlock(const std::string& staIdxPath, const std::string& staticsPath, con
         else if (!kept || kept->Count == 0)
             entry = {-1, 0, 0};
         reporter.Log("Writing StaIdx file...");
+        // A melt that moves nothing and leaves the entry as it was changes no
+        // file and leaves no history to undo.
         WriteStaIdx(newIndex, table, reporter);
-        commit.Add(std::move(index), table.Source);
-        commit.Run();
+        if (commit.Replacements() > 0 || !(entry == previous)) {
+            commit.Add(std::move(index), table.Source);
+            commit.Run();
+        }
     } catch (...) {
         entry = previous;
         if (keptCopy && !commit.Pending()) {
@@ -248,7 +260,8 @@ int MeltBlock(const std::string& staIdxPath, const std::string& staticsPath, con
         }
         throw;
     }
-    table.Source = commit.Placed(newIndex);
+    if (index == nullptr)
+        table.Source = commit.Placed(newIndex);
     reporter.Log("Done!");
     reporter.SetProgress(100);
     return moved;
