@@ -282,10 +282,8 @@ void RecordHistory(const std::string& homePath, HistoryEntry& entry, const std::
             if (backups[i].empty())
                 continue;
             HistoryFile& file = entry.Files[i];
-            const std::string folder = HistoryFolderOf(file.Target);
-            sys::MakeFolder(folder);
-            sys::MakeFolder(folder + entry.Id);
-            file.Kept = folder + entry.Id + "/" + file.Target.substr(sys::FolderPrefix(file.Target).size());
+            file.Kept = HistoryFolderOf(file.Target) + entry.Id + "/"
+                + file.Target.substr(sys::FolderPrefix(file.Target).size());
             // Another index's operation of the same number beside a shared world save.
             if (sys::StatusOf(file.Kept))
                 throw sys::NameTaken();
@@ -296,6 +294,9 @@ void RecordHistory(const std::string& homePath, HistoryEntry& entry, const std::
         for (std::size_t i = 0; i < entry.Files.size(); ++i) {
             if (backups[i].empty())
                 continue;
+            const std::string folder = sys::FolderPrefix(entry.Files[i].Kept);
+            sys::MakeFolder(sys::FolderPrefix(folder.substr(0, folder.size() - 1)));
+            sys::MakeFolder(folder);
             fault::Before(fault::Operation::Rename, entry.Files[i].Kept);
             sys::Rename(backups[i], entry.Files[i].Kept);
         }
@@ -329,15 +330,30 @@ void CompleteStoppedRecords(const std::string& path)
         if (name.size() != 8 || name.find_first_not_of("0123456789") != std::string::npos)
             continue;
         const std::string folder = home + name + "/";
-        if (sys::StatusOf(folder + ManifestName))
+        if (!sys::StatusOf(folder + UnfinishedName)) {
+            // Made by a run stopped before its manifest, or by one about to write it.
+            if (!sys::StatusOf(folder + ManifestName))
+                sys::RemoveFolderQuietly(folder);
             continue;
-        // Another run may be recording an operation on other files beside.
+        }
         const std::optional<std::string> text = ReadWhole(folder + UnfinishedName);
         std::optional<HistoryEntry> entry = text ? ParsedManifest(*text) : std::nullopt;
+        // One cut short names no kept file yet, unless a run still writes it.
+        if (!entry) {
+            sys::RemoveIfUnused(folder + UnfinishedName);
+            sys::RemoveFolderQuietly(folder);
+            continue;
+        }
+        // Another run may be recording an operation on other files beside.
         if (!entry || std::none_of(entry->Files.begin(), entry->Files.end(), [&](const HistoryFile& file) {
                 return SameTarget(file.Target, path);
             }))
             continue;
+        // A whole update of a listed operation's manifest.
+        if (sys::StatusOf(folder + ManifestName)) {
+            FinishManifest(folder);
+            continue;
+        }
         entry->Id = name;
         entry->Folder = folder;
         const bool whole = std::all_of(entry->Files.begin(), entry->Files.end(),

@@ -88,7 +88,6 @@ std::vector<HistoryEntry> UndoableOperations(const WorldFiles& files)
 void UndoLastOperation(const WorldFiles& files, Reporter& reporter)
 {
     const LockedWorld locked(files, reporter);
-    CompleteStoppedRecords(files.StaIdx);
     std::vector<HistoryEntry> operations = UndoableOperations(files);
     if (operations.empty())
         throw Refusal("No melt, freeze or compact of this index can be undone", files.StaIdx);
