@@ -13,7 +13,6 @@
 #include <stdexcept>
 
 #ifndef _WIN32
-#include <climits>
 #include <cstdlib>
 #endif
 
