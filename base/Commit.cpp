@@ -447,8 +447,10 @@ void Commit::Add(std::unique_ptr<ReplacementFile> file, const std::optional<File
     entries_.push_back(std::move(entry));
 }
 
-void Commit::Extended(const std::string& path, std::uint64_t before, std::uint64_t after)
+void Commit::Extended(
+    const std::string& path, std::uint64_t before, std::uint64_t after, const std::optional<FileIdentity>& found)
 {
+    extendedFound_ = found;
     extended_ = path;
     extendedBefore_ = before;
     extendedAfter_ = after;
@@ -519,13 +521,17 @@ void Commit::KeepBackups() noexcept
         history.What = historyWhat_;
         std::vector<std::string> backups;
         for (const Entry& entry : entries_) {
-            history.Files.push_back({sys::AbsolutePath(entry.File->target_), {}, entry.Placed});
+            std::optional<FileIdentity> found;
+            if (entry.File->targetStatus_)
+                found = entry.Read ? *entry.Read : entry.File->targetStatus_->Identity;
+            history.Files.push_back({sys::AbsolutePath(entry.File->target_), {}, entry.Placed, found});
             backups.push_back(entry.Backup);
         }
         if (!extended_.empty()) {
             history.Statics = sys::AbsolutePath(extended_);
             history.StaticsBefore = extendedBefore_;
             history.StaticsAfter = extendedAfter_;
+            history.StaticsFound = extendedFound_;
         }
         RecordHistory(historyHome_, history, backups);
         for (Entry& entry : entries_)

@@ -102,9 +102,14 @@ public:
     void WriteNothing() { writeNothing_ = true; }
     void Add(std::unique_ptr<ReplacementFile> file, const std::optional<FileIdentity>& read);
 
+    // How many files the commit replaces.
+    std::size_t Replacements() const { return entries_.size(); }
+
     // A file that the caller extended in place from before to after bytes and
-    // flushed: undone with the rest, it is cut back to before.
-    void Extended(const std::string& path, std::uint64_t before, std::uint64_t after);
+    // flushed: undone with the rest, it is cut back to before. found is the
+    // file as the caller found it, before it was extended.
+    void Extended(const std::string& path, std::uint64_t before, std::uint64_t after,
+        const std::optional<FileIdentity>& found = {});
 
     // Once complete, the old files are kept in the history (History.h) as an
     // operation that can be undone, described by what, instead of being
@@ -149,6 +154,7 @@ private:
     std::uint64_t extendedBefore_ = 0;
     std::uint64_t extendedAfter_ = 0;
     FileIdentity extendedIdentity_;
+    std::optional<FileIdentity> extendedFound_;
     std::string journalName_;
     std::vector<std::string> journals_; // written so far
     bool pending_ = false;

@@ -378,6 +378,13 @@ void ReplacementFile::TakeContentOf(const std::string& kept)
         Write(buffer.data(), read);
 }
 
+void ReplacementFile::ModelOn(const std::string& model)
+{
+    if (targetStatus_)
+        return;
+    model_ = Naming(model, [&] { return sys::StatusOf(model); });
+}
+
 void ReplacementFile::Flush()
 {
     if (discarding_)
@@ -385,7 +392,10 @@ void ReplacementFile::Flush()
     if (flushed_)
         return;
     Naming(path_, [&] {
-        sys::KeepStatus(handle_, targetStatus_);
+        if (!targetStatus_ && model_)
+            sys::TakeStatusOf(handle_, *model_);
+        else
+            sys::KeepStatus(handle_, targetStatus_);
         // A failed flush is final: the pages it could not write may already
         // count as clean, so a second try could report success for lost data.
         fault::Before(Operation::Sync, temporary_);

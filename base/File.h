@@ -132,6 +132,10 @@ public:
     // name of it where the system has them, so that the target becomes that
     // very file again, or else a copy.
     void TakeContentOf(const std::string& kept);
+    // A new file takes the owner, group and permissions of the file at model
+    // (for a folder, its permissions without the right to run), as far as
+    // this user may give them; an existing target keeps its own.
+    void ModelOn(const std::string& model);
     // Flushes the new content to the disk under a temporary name beside the
     // target; the target is not touched yet. Several replacements can thus all
     // be complete on disk before the first is put in place.
@@ -152,6 +156,7 @@ private:
     std::string folder_;
     std::string temporary_;
     std::optional<FileStatus> targetStatus_; // none for a new file
+    std::optional<FileStatus> model_; // what a new file takes its owner from
     FileIdentity newIdentity_; // of the flushed new content
     std::intptr_t handle_ = -1;
     bool named_ = true; // false while the new content has no name yet

@@ -293,6 +293,16 @@ void KeepStatus(Handle handle, const std::optional<FileStatus>& old)
         RaiseErrno();
 }
 
+void TakeStatusOf(Handle handle, const FileStatus& model)
+{
+    // Another's owner only root may give; the group, any member of it.
+    if (::fchown(Fd(handle), model.Owner, model.Group) != 0)
+        static_cast<void>(::fchown(Fd(handle), static_cast<uid_t>(-1), model.Group));
+    const mode_t mode = model.Type == FileStatus::Kind::Folder ? model.Mode & 0666 : model.Mode;
+    if (::fchmod(Fd(handle), mode) != 0)
+        RaiseErrno();
+}
+
 void CheckReplaceable(const std::string& target, const FileStatus& status)
 {
     struct stat folder { };

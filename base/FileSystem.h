@@ -56,6 +56,9 @@ std::string ResolveLinks(const std::string& path);
 // (or, for a new file, the usual permissions) before it is flushed; an owner
 // or group that cannot be given is "File access denied".
 void KeepStatus(Handle handle, const std::optional<FileStatus>& old);
+// Gives a new file the owner, group and permissions of a model file (a
+// folder's without the right to run), as far as this user may.
+void TakeStatusOf(Handle handle, const FileStatus& model);
 // "File access denied" when this user may not rename over the target in its
 // folder (a sticky folder that is not the user's, holding another's file).
 void CheckReplaceable(const std::string& target, const FileStatus& status);

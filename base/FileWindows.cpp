@@ -366,6 +366,11 @@ std::string ResolveLinks(const std::string& path)
     return Narrow(final);
 }
 
+void TakeStatusOf(Handle, const FileStatus&)
+{
+    // A new file takes its security settings from its folder.
+}
+
 void KeepStatus(Handle handle, const std::optional<FileStatus>& old)
 {
     // The new content keeps the old file's hidden and system marks and is

@@ -1,5 +1,6 @@
 #include "History.h"
 
+#include "FaultInjection.h"
 #include "FileSystem.h"
 #include "Interrupt.h"
 #include "Text.h"
@@ -11,12 +12,17 @@
 #include <optional>
 #include <stdexcept>
 
+#ifndef _WIN32
+#include <cstdlib>
+#endif
+
 namespace cryo {
 
 namespace {
 
 constexpr const char* FolderName = ".cryoweaver-history";
 constexpr const char* ManifestName = "manifest";
+constexpr const char* UnfinishedName = "manifest.tmp";
 constexpr const char* Header = "Cryoweaver history 1";
 
 std::string IdentityText(const FileIdentity& identity)
@@ -61,6 +67,12 @@ std::string ManifestText(const HistoryEntry& entry)
     }
     for (const HistoryFile& file : entry.Files)
         text += "file\t" + Escaped(file.Target) + "\t" + Escaped(file.Kept) + "\t" + IdentityText(file.After) + "\n";
+    // What each file was when the operation found it.
+    for (const HistoryFile& file : entry.Files)
+        if (file.Before)
+            text += "before\t" + Escaped(file.Target) + "\t" + IdentityText(*file.Before) + "\n";
+    if (!entry.Statics.empty() && entry.StaticsFound)
+        text += "before\t" + Escaped(entry.Statics) + "\t" + IdentityText(*entry.StaticsFound) + "\n";
     return text + "end\n";
 }
 
@@ -82,7 +94,14 @@ std::optional<HistoryEntry> ParsedManifest(const std::string& text)
                 entry.StaticsBefore = ParsedCount(fields[2]);
                 entry.StaticsAfter = ParsedCount(fields[3]);
             } else if (fields[0] == "file" && fields.size() == 4) {
-                entry.Files.push_back({Unescaped(fields[1]), Unescaped(fields[2]), ParsedIdentity(fields[3])});
+                entry.Files.push_back({Unescaped(fields[1]), Unescaped(fields[2]), ParsedIdentity(fields[3]), {}});
+            } else if (fields[0] == "before" && fields.size() == 3) {
+                const std::string target = Unescaped(fields[1]);
+                for (HistoryFile& file : entry.Files)
+                    if (file.Target == target)
+                        file.Before = ParsedIdentity(fields[2]);
+                if (entry.Statics == target)
+                    entry.StaticsFound = ParsedIdentity(fields[2]);
             }
         }
     } catch (const std::exception&) {
@@ -124,19 +143,18 @@ std::vector<HistoryEntry> EntriesIn(const std::string& folder)
     return entries;
 }
 
-std::string AbsoluteTarget(const std::string& path)
+// The manifest under its unfinished name, whole and flushed.
+void WriteUnfinishedManifest(const std::string& folder, const std::string& text)
 {
-    return sys::AbsolutePath(sys::ResolveLinks(path));
-}
-
-void WriteManifest(const std::string& folder, const std::string& text)
-{
-    const std::string temporary = folder + ManifestName + ".tmp";
+    const std::string temporary = folder + UnfinishedName;
+    fault::Before(fault::Operation::Create, temporary);
     const sys::Handle handle = sys::CreateExclusive(temporary);
     if (handle == sys::NoHandle)
         throw sys::NameTaken();
     try {
+        fault::Before(fault::Operation::Write, temporary);
         sys::WriteAll(handle, text.data(), text.size());
+        fault::Before(fault::Operation::Sync, temporary);
         sys::Sync(handle);
         sys::Close(handle);
     } catch (...) {
@@ -144,7 +162,17 @@ void WriteManifest(const std::string& folder, const std::string& text)
         sys::RemoveQuietly(temporary);
         throw;
     }
-    sys::Rename(temporary, folder + ManifestName);
+}
+
+void FinishManifest(const std::string& folder)
+{
+    fault::Before(fault::Operation::Rename, folder + ManifestName);
+    sys::Rename(folder + UnfinishedName, folder + ManifestName);
+}
+
+bool SameTarget(const std::string& a, const std::string& b)
+{
+    return sys::NameKey(ResolvedPath(a)) == sys::NameKey(ResolvedPath(b));
 }
 
 } // namespace
@@ -160,26 +188,50 @@ std::size_t HistoryLimit()
     return 20;
 }
 
+std::string ResolvedPath(const std::string& path)
+{
+    const std::string file = sys::AbsolutePath(sys::ResolveLinks(path));
+#ifdef _WIN32
+    return file;
+#else
+    // The folder's links, "." and ".." are resolved by the system; a file's
+    // own name stays, for a file that does not exist yet.
+    std::string folder = sys::FolderPrefix(file);
+    std::string name = file.substr(folder.size());
+    if (name.empty() || name == "." || name == "..") {
+        folder = file;
+        name.clear();
+    }
+    char* real = ::realpath(folder.c_str(), nullptr);
+    if (real == nullptr)
+        return file;
+    std::string resolved(real);
+    std::free(real);
+    if (name.empty())
+        return resolved;
+    return resolved + (resolved.back() == '/' ? "" : "/") + name;
+#endif
+}
+
 std::string HistoryFolderOf(const std::string& path)
 {
-    return sys::FolderPrefix(AbsoluteTarget(path)) + FolderName + "/";
+    return sys::FolderPrefix(ResolvedPath(path)) + FolderName + "/";
 }
 
 std::vector<HistoryEntry> HistoryOf(const std::string& path)
 {
-    const std::string target = sys::NameKey(AbsoluteTarget(path));
     std::vector<HistoryEntry> entries = EntriesIn(HistoryFolderOf(path));
     std::erase_if(entries, [&](const HistoryEntry& entry) {
         return std::none_of(entry.Files.begin(), entry.Files.end(),
-            [&](const HistoryFile& file) { return sys::NameKey(file.Target) == target; });
+            [&](const HistoryFile& file) { return SameTarget(file.Target, path); });
     });
     return entries;
 }
 
 bool IsPartOf(const std::string& target, const std::string& path)
 {
-    const std::string whole = sys::NameKey(AbsoluteTarget(path));
-    const std::string key = sys::NameKey(target);
+    const std::string whole = sys::NameKey(ResolvedPath(path));
+    const std::string key = sys::NameKey(ResolvedPath(target));
     const std::string folder = sys::FolderPrefix(key);
     return key == whole || (!folder.empty() && folder.substr(0, folder.size() - 1) == whole);
 }
@@ -200,6 +252,7 @@ void RecordHistory(const std::string& homePath, HistoryEntry& entry, const std::
     const std::size_t limit = HistoryLimit();
     if (limit == 0 || entry.Files.empty())
         throw std::invalid_argument("no history is kept");
+    CompleteStoppedRecords(homePath);
     const std::string home = HistoryFolderOf(homePath);
     sys::MakeFolder(home);
     const std::vector<HistoryEntry> earlier = EntriesIn(home);
@@ -216,35 +269,127 @@ void RecordHistory(const std::string& homePath, HistoryEntry& entry, const std::
     // Another run on other files beside these may take the same number.
     if (sys::StatusOf(entry.Folder))
         throw sys::NameTaken();
+    for (HistoryFile& file : entry.Files)
+        file.Target = ResolvedPath(file.Target);
+    if (!entry.Statics.empty())
+        entry.Statics = ResolvedPath(entry.Statics);
+    bool listed = false;
     try {
+        // The manifest that names every kept file is whole before the first
+        // is moved: a run stopped after that completes or removes them all.
         for (std::size_t i = 0; i < entry.Files.size(); ++i) {
             if (backups[i].empty())
                 continue;
             HistoryFile& file = entry.Files[i];
-            const std::string folder = HistoryFolderOf(file.Target);
-            sys::MakeFolder(folder);
-            sys::MakeFolder(folder + entry.Id);
-            const std::string kept
-                = folder + entry.Id + "/" + file.Target.substr(sys::FolderPrefix(file.Target).size());
+            file.Kept = HistoryFolderOf(file.Target) + entry.Id + "/"
+                + file.Target.substr(sys::FolderPrefix(file.Target).size());
             // Another index's operation of the same number beside a shared world save.
-            if (sys::StatusOf(kept))
+            if (sys::StatusOf(file.Kept))
                 throw sys::NameTaken();
-            sys::Rename(backups[i], kept);
-            file.Kept = kept;
         }
         sys::MakeFolder(entry.Folder);
-        WriteManifest(entry.Folder, ManifestText(entry));
+        WriteUnfinishedManifest(entry.Folder, ManifestText(entry));
+        listed = true;
+        for (std::size_t i = 0; i < entry.Files.size(); ++i) {
+            if (backups[i].empty())
+                continue;
+            const std::string folder = sys::FolderPrefix(entry.Files[i].Kept);
+            sys::MakeFolder(sys::FolderPrefix(folder.substr(0, folder.size() - 1)));
+            sys::MakeFolder(folder);
+            fault::Before(fault::Operation::Rename, entry.Files[i].Kept);
+            sys::Rename(backups[i], entry.Files[i].Kept);
+        }
+        FinishManifest(entry.Folder);
     } catch (...) {
         // The old files go back to their backup names, which the caller removes.
         for (std::size_t i = 0; i < entry.Files.size(); ++i) {
-            if (!entry.Files[i].Kept.empty() && sys::StatusOf(entry.Files[i].Kept))
+            if (!entry.Files[i].Kept.empty() && !backups[i].empty() && sys::StatusOf(entry.Files[i].Kept)
+                && !sys::StatusOf(backups[i]))
                 sys::Rename(entry.Files[i].Kept, backups[i]);
         }
+        if (listed)
+            sys::RemoveQuietly(entry.Folder + UnfinishedName);
         ForgetHistory(entry);
         throw;
     }
     for (std::size_t i = limit - 1; i < earlier.size(); ++i)
         ForgetHistory(earlier[i]);
+}
+
+void CompleteStoppedRecords(const std::string& path)
+{
+    const std::string home = HistoryFolderOf(path);
+    std::vector<std::string> names;
+    try {
+        names = sys::FolderEntries(home, "");
+    } catch (const Error&) {
+        return;
+    }
+    for (const std::string& name : names) {
+        if (name.size() != 8 || name.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        const std::string folder = home + name + "/";
+        if (!sys::StatusOf(folder + UnfinishedName)) {
+            // Made by a run stopped before its manifest, or by one about to write it.
+            if (!sys::StatusOf(folder + ManifestName))
+                sys::RemoveFolderQuietly(folder);
+            continue;
+        }
+        const std::optional<std::string> text = ReadWhole(folder + UnfinishedName);
+        std::optional<HistoryEntry> entry = text ? ParsedManifest(*text) : std::nullopt;
+        // One cut short names no kept file yet, unless a run still writes it.
+        if (!entry) {
+            sys::RemoveIfUnused(folder + UnfinishedName);
+            sys::RemoveFolderQuietly(folder);
+            continue;
+        }
+        // Another run may be recording an operation on other files beside.
+        if (!entry || std::none_of(entry->Files.begin(), entry->Files.end(), [&](const HistoryFile& file) {
+                return SameTarget(file.Target, path);
+            }))
+            continue;
+        // A whole update of a listed operation's manifest.
+        if (sys::StatusOf(folder + ManifestName)) {
+            FinishManifest(folder);
+            continue;
+        }
+        entry->Id = name;
+        entry->Folder = folder;
+        const bool whole = std::all_of(entry->Files.begin(), entry->Files.end(),
+            [](const HistoryFile& file) { return file.Kept.empty() || sys::StatusOf(file.Kept); });
+        if (whole) {
+            FinishManifest(folder);
+        } else {
+            sys::RemoveQuietly(folder + UnfinishedName);
+            ForgetHistory(*entry);
+        }
+    }
+}
+
+void HandOnFiles(const HistoryEntry& undone, std::vector<HistoryEntry>& earlier)
+{
+    std::vector<std::pair<std::string, FileIdentity>> found;
+    for (const HistoryFile& file : undone.Files)
+        if (file.Before)
+            found.emplace_back(file.Target, *file.Before);
+    if (!undone.Statics.empty() && undone.StaticsFound)
+        found.emplace_back(undone.Statics, *undone.StaticsFound);
+    for (const auto& [target, before] : found) {
+        for (HistoryEntry& entry : earlier) {
+            const auto file = std::find_if(entry.Files.begin(), entry.Files.end(),
+                [&](const HistoryFile& f) { return SameTarget(f.Target, target); });
+            if (file == entry.Files.end())
+                continue;
+            const std::optional<FileStatus> now = sys::StatusOf(file->Target);
+            if (StillAsLeft(before, file->After) && now && !(now->Identity == file->After)) {
+                file->After = now->Identity;
+                sys::RemoveQuietly(entry.Folder + UnfinishedName);
+                WriteUnfinishedManifest(entry.Folder, ManifestText(entry));
+                FinishManifest(entry.Folder);
+            }
+            break;
+        }
+    }
 }
 
 void RemoveEmptiedFile(const std::string& path) noexcept

@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,7 @@ struct HistoryFile {
     std::string Target; // the path from the root, links followed
     std::string Kept; // where its old version is kept; empty when it had none
     FileIdentity After; // the file the operation left in place
+    std::optional<FileIdentity> Before; // the file it found there, if any
 };
 
 struct HistoryEntry {
@@ -31,6 +33,7 @@ struct HistoryEntry {
     std::string Statics; // the file it appended to, if any
     std::uint64_t StaticsBefore = 0;
     std::uint64_t StaticsAfter = 0;
+    std::optional<FileIdentity> StaticsFound; // the file it appended to, before
     std::string Folder; // the folder that holds its manifest
 };
 
@@ -43,6 +46,10 @@ std::string HistoryFolderOf(const std::string& path);
 
 // The operations recorded beside the file at path that replaced it, newest first.
 std::vector<HistoryEntry> HistoryOf(const std::string& path);
+
+// The path from the root with every link followed and no "." or "..": one
+// spelling for each file, however it was given.
+std::string ResolvedPath(const std::string& path);
 
 // Whether target is the file at path, or a file of the folder at path.
 bool IsPartOf(const std::string& target, const std::string& path);
@@ -60,6 +67,16 @@ bool StillAsLeft(const FileIdentity& now, const FileIdentity& left);
 // limit there. A failure leaves the old files at their backup names (one per
 // file, empty for none), for the caller to remove.
 void RecordHistory(const std::string& homePath, HistoryEntry& entry, const std::vector<std::string>& backups);
+
+// Completes the record of an operation on the file at path that a stopped run
+// left without its manifest, or removes its kept files when it cannot be
+// completed. Only for a run that holds that file's lock.
+void CompleteStoppedRecords(const std::string& path);
+
+// Once an operation is undone, the newest earlier one that changed each of its
+// files takes that file as the undo left it, when the undone operation had
+// found it as that one left it.
+void HandOnFiles(const HistoryEntry& undone, std::vector<HistoryEntry>& earlier);
 
 // Removes a file that an undone operation had made, once the undo has left it
 // empty (as the server reads an empty file, until then).

@@ -62,6 +62,11 @@ LockedWorld::LockedWorld(const WorldFiles& files, Reporter& reporter)
     : locks_(DistinctFiles(files), reporter)
 {
     RecoverInterruptedCommits(locks_, reporter);
+    try {
+        CompleteStoppedRecords(files.StaIdx);
+    } catch (const Error&) {
+        // An operation whose record cannot be completed now is only not undoable yet.
+    }
 }
 
 void RecoverBeforeReading(const WorldFiles& files, Reporter& reporter)

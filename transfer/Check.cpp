@@ -147,6 +147,16 @@ void CheckStatics(const std::string& path, const StaIdx& table, const std::optio
         reporter.SetProgress(x * 60 / table.Width());
     }
 
+    // Records past the table (a map given smaller than the index file) keep
+    // their bytes too, as compact does.
+    for (std::size_t at = 0; at + StaIdxRecordSize <= table.Trailing.size(); at += StaIdxRecordSize) {
+        const TStaIdxEntry entry = DecodeStaIdxEntry(&table.Trailing[at]);
+        if (const int count = ReadableCount(entry, size); count > 0) {
+            const std::uint64_t begin = static_cast<std::uint64_t>(entry.Offset);
+            referenced.emplace_back(begin, begin + static_cast<std::uint64_t>(count) * StaticItemSize);
+        }
+    }
+
     // Blocks may share bytes: the referenced share counts each byte once.
     std::sort(referenced.begin(), referenced.end());
     std::uint64_t covered = 0;

@@ -146,9 +146,11 @@ FreezeCounts FreezeSelected(const std::string& staIdxPath, const std::string& st
     std::optional<File> statics;
     std::uint64_t staticsSize = 0;
     std::uint64_t plannedEnd = 0;
+    std::optional<FileIdentity> staticsFound;
     if (!blocks.empty()) {
         statics.emplace(File::OpenExisting(staticsPath));
-        staticsSize = statics->Size();
+        staticsFound = statics->Identity();
+        staticsSize = staticsFound->Size;
         CheckBlocksLieInFile(blocks, table, *statics, staticsSize);
         plannedEnd = PlannedEnd(blocks, table, staticsPath, staticsSize);
     }
@@ -159,6 +161,13 @@ FreezeCounts FreezeSelected(const std::string& staIdxPath, const std::string& st
     if (dryRun) {
         for (const ExtractedBlock& block : blocks)
             reporter.Log("Would append " + std::to_string(block.Items.size()) + " objects to " + BlockText(block));
+        return counts;
+    }
+    // Nothing to freeze and no record to cut: no file changes, and no
+    // history is left to undo.
+    if (blocks.empty() && commit.Replacements() == 1) {
+        WriteStaIdx(index, table, reporter);
+        reporter.SetProgress(100);
         return counts;
     }
     commit.KeepHistory(
@@ -179,7 +188,7 @@ FreezeCounts FreezeSelected(const std::string& staIdxPath, const std::string& st
         }
         if (statics) {
             statics->Sync();
-            commit.Extended(staticsPath, staticsSize, plannedEnd);
+            commit.Extended(staticsPath, staticsSize, plannedEnd, staticsFound);
         }
         WriteStaIdx(index, table, reporter);
         commit.Run();

@@ -187,7 +187,8 @@ void AddMeltedRecords(const std::string& savePath, std::vector<AreaBlock>& block
     std::string bytes;
     std::vector<std::uint32_t> containers;
     std::vector<SerialLine> serials;
-    for (const std::string& path : folder ? WscFiles(savePath) : std::vector{savePath}) {
+    const std::vector<std::string> files = folder ? WscFiles(savePath) : std::vector{savePath};
+    for (const std::string& path : files) {
         const auto target = std::find_if(appends.begin(), appends.end(), [&](const auto& a) { return a.Path == path; });
         std::string& read = target != appends.end() ? target->Bytes : bytes;
         RecordScan scan;
@@ -246,6 +247,9 @@ void AddMeltedRecords(const std::string& savePath, std::vector<AreaBlock>& block
         if (crLf)
             append.Records = WithCrLf(append.Records);
         ReplacementFile& out = commit.Replace(append.Path, append.Read);
+        // A new file is the server's like the others, which it must rewrite.
+        if (!append.Read)
+            out.ModelOn(files.empty() ? savePath : files.front());
         out.Write(append.Bytes.data(), append.Bytes.size());
         out.Write(append.Records.data(), append.Records.size());
         std::string().swap(append.Bytes);
@@ -287,6 +291,7 @@ public:
     {
         if (!statics_)
             return;
+        const FileIdentity found = statics_->Identity();
         appended_ = true;
         for (const AreaBlock& block : blocks_) {
             if (!Copies(block))
@@ -295,7 +300,7 @@ public:
             entry = AppendBlockRecords(*statics_, StaticBlockOf(block.Kept), entry);
         }
         statics_->Sync();
-        commit.Extended(path_, before_, after_);
+        commit.Extended(path_, before_, after_, found);
     }
 
     // After a failure that the commit put back: the statics file as it was,
@@ -371,6 +376,9 @@ int MeltBlocks(const std::string& staIdxPath, const std::string& staticsPath, co
     int moved = 0;
     for (const AreaBlock& block : blocks)
         moved += static_cast<int>(block.Melted.size());
+    // Nothing moves, but the world save named must be there all the same.
+    if (moved == 0 && !FolderExists(wscPath))
+        File::OpenForReading(wscPath);
     if (dryRun) {
         for (const AreaBlock& block : blocks)
             if (!block.Melted.empty())
@@ -395,8 +403,15 @@ int MeltBlocks(const std::string& staIdxPath, const std::string& staticsPath, co
                 table.At(block.XBlock, block.YBlock) = {-1, 0, 0};
         reporter.Log("Writing StaIdx file...");
         WriteStaIdx(newIndex, table, reporter);
-        commit.Add(std::move(index), table.Source);
-        commit.Run();
+        // A melt that moves nothing and leaves every entry as it was changes
+        // no file and leaves no history to undo.
+        bool entriesChanged = false;
+        for (std::size_t i = 0; i < blocks.size(); ++i)
+            entriesChanged = entriesChanged || !(table.At(blocks[i].XBlock, blocks[i].YBlock) == previous[i]);
+        if (commit.Replacements() > 0 || entriesChanged) {
+            commit.Add(std::move(index), table.Source);
+            commit.Run();
+        }
     } catch (...) {
         for (std::size_t i = 0; i < blocks.size(); ++i)
             table.At(blocks[i].XBlock, blocks[i].YBlock) = previous[i];
@@ -406,7 +421,8 @@ int MeltBlocks(const std::string& staIdxPath, const std::string& staticsPath, co
         }
         throw;
     }
-    table.Source = commit.Placed(newIndex);
+    if (index == nullptr)
+        table.Source = commit.Placed(newIndex);
     reporter.Log("Done!");
     reporter.SetProgress(100);
     return moved;

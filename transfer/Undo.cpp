@@ -88,10 +88,11 @@ std::vector<HistoryEntry> UndoableOperations(const WorldFiles& files)
 void UndoLastOperation(const WorldFiles& files, Reporter& reporter)
 {
     const LockedWorld locked(files, reporter);
-    const std::vector<HistoryEntry> operations = UndoableOperations(files);
+    std::vector<HistoryEntry> operations = UndoableOperations(files);
     if (operations.empty())
         throw Refusal("No melt, freeze or compact of this index can be undone", files.StaIdx);
-    const HistoryEntry& last = operations.front();
+    const HistoryEntry last = operations.front();
+    operations.erase(operations.begin());
     // Only the files given are locked: an operation on another world save of
     // this index is undone with that one.
     for (const HistoryFile& file : last.Files)
@@ -113,6 +114,11 @@ void UndoLastOperation(const WorldFiles& files, Reporter& reporter)
             RemoveEmptiedFile(file.Target);
             reporter.Log("Removed the file it made: " + file.Target);
         }
+    }
+    try {
+        HandOnFiles(last, operations);
+    } catch (const Error&) {
+        // The earlier operations then ask for the files as they left them.
     }
     ForgetHistory(last);
     reporter.Log("Undo completed!");

@@ -12,6 +12,9 @@
 #include <functional>
 #include <regex>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace cryo {
 namespace {
 
@@ -264,18 +267,138 @@ TEST(CommandLine, UndoRefusesWhenAFileChangedSinceAndLeavesAGrownStaticsFile)
     }
 }
 
+// An operation whose recording was stopped before its manifest took its name
+// is completed by the next run, and counts toward the kept number.
 TEST(CommandLine, HistoryKeepsTheNewestOperationsOnly)
 {
     const Sample sample;
-    ::setenv("CRYOWEAVER_HISTORY_KEEP", "2", 1);
-    for (const char* block : {"1", "2", "3"})
-        EXPECT_EQ(sample.Run("melt", {block, block}).Status, 0);
-    ::unsetenv("CRYOWEAVER_HISTORY_KEEP");
-    EXPECT_EQ(History(sample), (std::vector<std::string>{"melt of block 3,3", "melt of block 2,2"}));
     const std::string history = sample.dir / ".cryoweaver-history";
+    ::setenv("CRYOWEAVER_HISTORY_KEEP", "2", 1);
+    for (const char* block : {"200", "201"}) {
+        EXPECT_EQ(sample.Run("melt", {"100", block}).Status, 0);
+        if (std::string(block) == "200")
+            std::filesystem::rename(history + "/00000001/manifest", history + "/00000001/manifest.tmp");
+    }
+    EXPECT_EQ(History(sample), (std::vector<std::string>{"melt of block 100,201", "melt of block 100,200"}));
+    EXPECT_EQ(sample.Run("melt", {"101", "200"}).Status, 0);
+    ::unsetenv("CRYOWEAVER_HISTORY_KEEP");
+    EXPECT_EQ(History(sample), (std::vector<std::string>{"melt of block 101,200", "melt of block 100,201"}));
     EXPECT_EQ(test::TempFolder::EntriesOf(history), (std::vector<std::string>{"00000002", "00000003"}));
-    EXPECT_EQ(
-        test::TempFolder::EntriesOf(history + "/00000002"), (std::vector<std::string>{"StaIdx0.mul", "manifest"}));
+    EXPECT_EQ(test::TempFolder::EntriesOf(history + "/00000002"),
+        (std::vector<std::string>{"StaIdx0.mul", "UOX3.wsc", "manifest"}));
+}
+
+// Undo finds an operation however its files were spelt, through links too,
+// and walks back a freeze and the compact under it.
+TEST(CommandLine, UndoFindsEverySpellingAndWalksBackAnyChain)
+{
+    struct Case {
+        std::string Done; // the folder as the operation was given it
+        std::string Undone; // as the undo is
+        std::vector<std::vector<std::string>> Operations;
+    };
+    const Case cases[] = {
+        {"{dir}/.", "{dir}", {{"melt", "100", "200"}}},
+        {"{link}", "{dir}", {{"melt", "100", "200"}}},
+        {"{dir}/../{name}", "{link}", {{"freeze"}, {"melt", "100", "201"}}},
+        {"{dir}", "{dir}", {{"compact"}, {"freeze"}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Done);
+        const Sample sample;
+        const TempFolder other;
+        const std::string link = other / "link";
+        std::filesystem::create_directory_symlink(sample.dir.path(), link);
+        const std::string shared = sample.dir / "shared";
+        std::filesystem::create_directory(shared);
+        const std::filesystem::path dir(sample.dir.path());
+        auto folder = [&](std::string spelling) {
+            for (const auto& [key, value] : {std::pair<std::string, std::string>{"{dir}", dir.string()},
+                     {"{link}", link}, {"{name}", dir.filename().string()}})
+                if (const std::size_t at = spelling.find(key); at != std::string::npos)
+                    spelling.replace(at, key.size(), value);
+            return spelling;
+        };
+        // A melt goes into the shared folder, a freeze takes the classic save.
+        auto run = [&](const std::string& spelling, std::vector<std::string> args, const std::string& kind) {
+            const std::string at = folder(spelling);
+            args.insert(args.begin() + 1, {"--staidx", at + "/StaIdx0.mul", "--statics", at + "/Statics0.mul"});
+            if (kind != "compact")
+                args.insert(args.end(), {"--wsc", at + (kind == "melt" ? "/shared" : "/UOX3.wsc")});
+            return Cli(args);
+        };
+        test::WriteText(shared + "/5.1.wsc", "");
+        const std::vector<test::Bytes> original = Contents(sample);
+        for (const std::vector<std::string>& operation : c.Operations) {
+            const Result done = run(c.Done, operation, operation[0]);
+            ASSERT_EQ(done.Status, 0) << done.Err;
+        }
+        for (auto operation = c.Operations.rbegin(); operation != c.Operations.rend(); ++operation) {
+            const Result undo = run(c.Undone, {"undo"}, (*operation)[0]);
+            EXPECT_EQ(undo.Status, 0) << undo.Err;
+        }
+        EXPECT_EQ(Contents(sample), original);
+        EXPECT_EQ(TempFolder::EntriesOf(shared), std::vector<std::string>{"5.1.wsc"});
+        EXPECT_EQ(sample.Run("history").Out, "Nothing to undo for " + sample.dir / "StaIdx0.mul\n");
+    }
+}
+
+// A melt of a block without objects and a freeze with nothing to freeze
+// replace no file and leave nothing to undo; the melt still wants the world save.
+TEST(CommandLine, NothingToDoChangesNoFileAndLeavesNoHistory)
+{
+    const Sample sample;
+    ASSERT_EQ(sample.Run("freeze").Status, 0);
+    const std::vector<std::string> history = History(sample);
+    auto identities = [&] {
+        std::vector<std::pair<ino_t, std::int64_t>> all;
+        for (const char* name : {"StaIdx0.mul", "Statics0.mul", "UOX3.wsc"}) {
+            struct stat st { };
+            EXPECT_EQ(::stat((sample.dir / name).c_str(), &st), 0);
+            all.emplace_back(st.st_ino, st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec);
+        }
+        return all;
+    };
+    const auto before = identities();
+    const Result melt = sample.Run("melt", {"1", "1"});
+    EXPECT_EQ(melt.Status, 0) << melt.Err;
+    EXPECT_EQ(melt.Out,
+        "Melting in progress... Cryoweaver may look crashed, do not interrupt!\nNothing to do!\nWriting StaIdx "
+        "file...\nDone!\nMelting completed!\nNo object of block 1, 1 was melted\n");
+    const Result freeze = sample.Run("freeze");
+    EXPECT_EQ(freeze.Status, 0) << freeze.Err;
+    EXPECT_EQ(identities(), before);
+    EXPECT_EQ(History(sample), history);
+    std::filesystem::remove(sample.dir / "UOX3.wsc");
+    EXPECT_EQ(sample.Run("melt", {"1", "1"}).Err, "cryoweaver-cli: " + sample.dir / "UOX3.wsc: File not found.\n");
+}
+
+// A region file that a melt run as root makes is the server's like the others
+// (or like the folder, when it holds none).
+TEST(CommandLine, NewRegionFilesTakeTheOwnerAndModeOfTheOthers)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "only root gives files to another user";
+    for (const bool others : {true, false}) {
+        const Sample sample;
+        const std::string shared = sample.dir / "shared";
+        std::filesystem::create_directory(shared);
+        ::chmod(shared.c_str(), 02775);
+        ASSERT_EQ(::chown(shared.c_str(), 65534, 65533), 0);
+        if (others) {
+            test::WriteText(shared + "/5.1.wsc", "");
+            ::chmod((shared + "/5.1.wsc").c_str(), 0660);
+            ASSERT_EQ(::chown((shared + "/5.1.wsc").c_str(), 65533, 65534), 0);
+        }
+        const Result melt = Cli({"melt", "--staidx", sample.dir / "StaIdx0.mul", "--statics",
+            sample.dir / "Statics0.mul", "--wsc", shared, "100", "200"});
+        EXPECT_EQ(melt.Status, 0) << melt.Err;
+        struct stat st { };
+        ASSERT_EQ(::stat((shared + "/3.1.wsc").c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, others ? 0660u : 0664u);
+        EXPECT_EQ(st.st_uid, others ? 65533u : 65534u);
+        EXPECT_EQ(st.st_gid, others ? 65534u : 65533u);
+    }
 }
 
 TEST(CommandLine, ADryRunChecksAndPrintsButWritesNothing)

@@ -142,7 +142,7 @@ TEST(ServerCommandLine, ACustomMapsSizeAndWorldComeFromMapsDfnAndTheUsersFilesOv
 TEST(ServerCommandLine, NothingChangesWhileAServerRunsOnTheWorld)
 {
     for (const Args& args : std::vector<Args>{
-             {"melt", "100", "200"}, {"freeze"}, {"undo"}, {"compact"}, {"export", "{shared}/patch.wsc"}}) {
+             {"melt", "100", "201"}, {"freeze"}, {"undo"}, {"compact"}, {"export", "{shared}/patch.wsc"}}) {
         const SampleServer server;
         // Something for undo to take back, and records for a freeze.
         ASSERT_EQ(server.Run({"melt", "100", "200"}).Status, 0);

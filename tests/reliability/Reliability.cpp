@@ -398,6 +398,18 @@ std::vector<std::string> CheckExactlyOnce(Operation operation, const WorldFolder
     problem(!next.empty(), "the next run fails: " + next);
     for (const std::string& name : Leftovers(world))
         problem(true, "left behind: " + name);
+    // Every operation whose files the history keeps is listed, with its manifest whole.
+    const std::string home = world.Dir() / ".cryoweaver-history";
+    for (const std::string& folder : {home, world.Wsc() + "/.cryoweaver-history"}) {
+        if (!std::filesystem::is_directory(folder))
+            continue;
+        for (const std::string& id : test::TempFolder::EntriesOf(folder)) {
+            problem(
+                !std::filesystem::exists(home + "/" + id + "/manifest"), "history not listed: " + folder + "/" + id);
+            problem(std::filesystem::exists(folder + "/" + id + "/manifest.tmp"),
+                "history left unfinished: " + folder + "/" + id);
+        }
+    }
     exactlyOnce("after the next run");
     problem(operation == Operation::Undo && !(world.Take() == after), "the undo is not complete after the next run");
     return problems;
