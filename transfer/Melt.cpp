@@ -187,7 +187,13 @@ void AddMeltedRecords(const std::string& savePath, std::vector<AreaBlock>& block
     std::string bytes;
     std::vector<std::uint32_t> containers;
     std::vector<SerialLine> serials;
-    for (const std::string& path : folder ? WscFiles(savePath) : std::vector{savePath}) {
+    std::vector<std::string> paths = folder ? WscFiles(savePath) : std::vector{savePath};
+    // A file that the listing spells otherwise (in another case, where names
+    // differ only in case on Windows) is read under the name it receives.
+    for (const ItemFileAppend& append : appends)
+        if (std::find(paths.begin(), paths.end(), append.Path) == paths.end() && FileExists(append.Path))
+            paths.push_back(append.Path);
+    for (const std::string& path : paths) {
         const auto target = std::find_if(appends.begin(), appends.end(), [&](const auto& a) { return a.Path == path; });
         std::string& read = target != appends.end() ? target->Bytes : bytes;
         RecordScan scan;
