@@ -187,8 +187,13 @@ void AddMeltedRecords(const std::string& savePath, std::vector<AreaBlock>& block
     std::string bytes;
     std::vector<std::uint32_t> containers;
     std::vector<SerialLine> serials;
-    const std::vector<std::string> files = folder ? WscFiles(savePath) : std::vector{savePath};
-    for (const std::string& path : files) {
+    std::vector<std::string> paths = folder ? WscFiles(savePath) : std::vector{savePath};
+    // A file that the listing spells otherwise (in another case, where names
+    // differ only in case on Windows) is read under the name it receives.
+    for (const ItemFileAppend& append : appends)
+        if (std::find(paths.begin(), paths.end(), append.Path) == paths.end() && FileExists(append.Path))
+            paths.push_back(append.Path);
+    for (const std::string& path : paths) {
         const auto target = std::find_if(appends.begin(), appends.end(), [&](const auto& a) { return a.Path == path; });
         std::string& read = target != appends.end() ? target->Bytes : bytes;
         RecordScan scan;
@@ -249,7 +254,7 @@ void AddMeltedRecords(const std::string& savePath, std::vector<AreaBlock>& block
         ReplacementFile& out = commit.Replace(append.Path, append.Read);
         // A new file is the server's like the others, which it must rewrite.
         if (!append.Read)
-            out.ModelOn(files.empty() ? savePath : files.front());
+            out.ModelOn(paths.empty() ? savePath : paths.front());
         out.Write(append.Bytes.data(), append.Bytes.size());
         out.Write(append.Records.data(), append.Records.size());
         std::string().swap(append.Bytes);

@@ -77,26 +77,25 @@ std::uint32_t FirstNewSerial(std::uint32_t highest, std::uint32_t count)
 void AppendItemRecord(std::string& out, const MeltedObject& object)
 {
     // Written straight into out: an area's melt writes hundreds of thousands.
-    char text[256];
-    char* at = text;
-    auto put = [&](std::string_view part) { at = std::copy(part.begin(), part.end(), at); };
-    auto number = [&](auto value, int base) { at = std::to_chars(at, text + sizeof text, value, base).ptr; };
-    put("[ITEM]\nSerial=0x");
+    char digits[16];
+    auto number = [&](auto value, int base) {
+        out.append(digits, std::to_chars(digits, digits + sizeof digits, value, base).ptr);
+    };
+    out += "[ITEM]\nSerial=0x";
     number(object.Serial, 16);
-    put("\nID=0x");
+    out += "\nID=0x";
     number(object.TileId, 16);
-    put("\nColour=0x");
+    out += "\nColour=0x";
     number(object.Hue, 16);
-    put("\nName=#\nLocation=");
+    out += "\nName=#\nLocation=";
     number(object.X, 10);
-    put(",");
+    out += ',';
     number(object.Y, 10);
-    put(",");
+    out += ',';
     number(static_cast<int>(object.Z), 10);
-    put(",");
+    out += ',';
     number(object.World, 10);
-    put(",0\nCont=0xffffffff\nType=255\nMovable=2\n\no---o\n\n");
-    out.append(text, at);
+    out += ",0\nCont=0xffffffff\nType=255\nMovable=2\n\no---o\n\n";
 }
 
 std::string ItemRecordText(const MeltedObject& object)

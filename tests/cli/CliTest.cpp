@@ -112,6 +112,13 @@ TEST(CommandLine, AnAreaIsListedAndMeltedAsOneOperationWhateverItsCornersOrder)
     EXPECT_EQ(sample.Run("undo").Status, 0);
     EXPECT_EQ(sample.Run("list", {"--area", "799,1599,808,1608"}).Out, listed);
     EXPECT_EQ(test::ReadText(sample.dir / "UOX3.wsc"), before);
+
+    // check --area finds what lies in the blocks it touches only.
+    test::Bytes index = test::ReadBytes(sample.dir / "StaIdx0.mul");
+    EncodeStaIdxEntry({1000000, 7, 0}, &index[(300 * 512 + 300) * 12]);
+    test::WriteBytes(sample.dir / "StaIdx0.mul", index);
+    for (const auto& [area, status] : {std::pair{"799,1599,808,1608", 0}, {"2407,2407,2400,2400", 1}})
+        EXPECT_EQ(sample.Run("check", {"--area", area}).Status, status) << area;
 }
 
 // The bytes of the sample's three files.
