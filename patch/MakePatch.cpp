@@ -241,23 +241,30 @@ class ComparerThreads {
 public:
     ComparerThreads(const Comparison& comparison, std::vector<File>& files)
     {
-        for (std::size_t i = 0; i < Comparers; ++i)
-            threads_.emplace_back(CompareStretches, std::cref(comparison), i, std::ref(files[2 * i]),
-                std::ref(files[2 * i + 1]), std::ref(queues_[i]));
+        try {
+            for (std::size_t i = 0; i < Comparers; ++i)
+                threads_.emplace_back(CompareStretches, std::cref(comparison), i, std::ref(files[2 * i]),
+                    std::ref(files[2 * i + 1]), std::ref(queues_[i]));
+        } catch (...) {
+            StopAndJoin();
+            throw;
+        }
     }
-    ~ComparerThreads()
-    {
-        for (PartQueue& queue : queues_)
-            queue.Stop();
-        for (std::thread& thread : threads_)
-            thread.join();
-    }
+    ~ComparerThreads() { StopAndJoin(); }
     ComparerThreads(const ComparerThreads&) = delete;
     ComparerThreads& operator=(const ComparerThreads&) = delete;
 
     PartQueue& QueueOfStretch(std::size_t stretch) { return queues_[stretch % Comparers]; }
 
 private:
+    void StopAndJoin()
+    {
+        for (PartQueue& queue : queues_)
+            queue.Stop();
+        for (std::thread& thread : threads_)
+            thread.join();
+    }
+
     std::array<PartQueue, Comparers> queues_;
     std::vector<std::thread> threads_;
 };
