@@ -9,9 +9,16 @@
 #include "StaticsWindow.h"
 
 #include <algorithm>
+#include <array>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <exception>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <span>
+#include <thread>
 #include <vector>
 
 namespace cryo {
@@ -33,6 +40,20 @@ public:
     std::pair<std::uint64_t, std::uint64_t> Of(
         std::span<const unsigned char> before, std::span<const unsigned char> after)
     {
+        // An edit mostly keeps the records before and after it in place:
+        // only those between are counted.
+        std::size_t head = 0;
+        while (head < before.size() && head < after.size()
+            && std::memcmp(&before[head], &after[head], StaticItemSize) == 0)
+            head += StaticItemSize;
+        std::size_t tail = 0;
+        while (tail < before.size() - head && tail < after.size() - head
+            && std::memcmp(&before[before.size() - tail - StaticItemSize], &after[after.size() - tail - StaticItemSize],
+                   StaticItemSize)
+                == 0)
+            tail += StaticItemSize;
+        before = before.subspan(head, before.size() - head - tail);
+        after = after.subspan(head, after.size() - head - tail);
         for (std::size_t at = 0; at < before.size(); at += StaticItemSize) {
             const std::size_t slot = Find(Key(before, at));
             if (keys_[slot] == Free) {
@@ -80,6 +101,172 @@ private:
     std::vector<std::uint64_t> keys_;
     std::vector<int> counts_;
     std::vector<std::size_t> used_;
+};
+
+// Two threads compare the pairs, each a stretch of entries in turn; the
+// calling thread writes what they found in entry order.
+constexpr std::size_t Comparers = 2;
+constexpr std::size_t StretchEntries = 4096;
+// A comparer hands on its records in parts of about this size, at most
+// PartsAhead of them waiting, so that memory stays bounded whatever changed.
+constexpr std::size_t PartBytes = std::size_t{1} << 20;
+constexpr std::size_t PartsAhead = 2;
+// Reads of about the size of a core's cache, so that the bytes are still
+// there when they are compared.
+constexpr std::size_t WindowCapacity = std::size_t{1} << 20;
+
+// What a comparer found in a part of one stretch: the patch's records of its
+// changed blocks, or the error that stopped it there.
+struct Part {
+    std::vector<unsigned char> Records;
+    std::uint32_t Blocks = 0;
+    std::uint64_t Added = 0;
+    std::uint64_t Removed = 0;
+    bool EndsStretch = false;
+    std::exception_ptr Failure;
+};
+
+// The parts of one comparer, in its order, with their buffers handed back for reuse.
+class PartQueue {
+public:
+    // Waits for room; false once the writer has stopped.
+    bool Push(Part&& part)
+    {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return stopped_ || ready_.size() < PartsAhead; });
+        if (stopped_)
+            return false;
+        ready_.push_back(std::move(part));
+        changed_.notify_all();
+        return true;
+    }
+    Part Pop()
+    {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return !ready_.empty(); });
+        Part part = std::move(ready_.front());
+        ready_.pop_front();
+        changed_.notify_all();
+        return part;
+    }
+    void GiveBack(std::vector<unsigned char>&& records)
+    {
+        records.clear();
+        const std::lock_guard lock(mutex_);
+        spare_.push_back(std::move(records));
+    }
+    Part Fresh()
+    {
+        Part part;
+        const std::lock_guard lock(mutex_);
+        if (!spare_.empty()) {
+            part.Records = std::move(spare_.back());
+            spare_.pop_back();
+        }
+        return part;
+    }
+    void Stop()
+    {
+        const std::lock_guard lock(mutex_);
+        stopped_ = true;
+        changed_.notify_all();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<Part> ready_;
+    std::vector<std::vector<unsigned char>> spare_;
+    bool stopped_ = false;
+};
+
+struct Comparison {
+    const StaIdx& Before;
+    const StaIdx& After;
+    PatchMap Map;
+    std::size_t Entries;
+};
+
+// Compares the stretches first, first + Comparers, ... of the two statics
+// files and queues their parts.
+void CompareStretches(
+    const Comparison& comparison, std::size_t first, File& oldStatics, File& newStatics, PartQueue& queue) noexcept
+{
+    try {
+        StaticsWindow oldWindow(oldStatics, WindowCapacity);
+        StaticsWindow newWindow(newStatics, WindowCapacity);
+        ObjectDifference difference;
+        for (std::size_t begin = first * StretchEntries; begin < comparison.Entries;
+             begin += Comparers * StretchEntries) {
+            Part part = queue.Fresh();
+            const std::size_t end = std::min(begin + StretchEntries, comparison.Entries);
+            for (std::size_t n = begin; n < end; ++n) {
+                std::span<const unsigned char> oldRecords;
+                std::span<const unsigned char> newRecords;
+                try {
+                    oldRecords = BlockRecords(oldStatics, oldWindow, IndexEntry(comparison.Before, n));
+                    // Valid until the next read of the same window: the other window keeps its bytes.
+                    newRecords = BlockRecords(newStatics, newWindow, IndexEntry(comparison.After, n));
+                } catch (Error& error) {
+                    error.SetPlace(PatchBlockName(comparison.Map, n));
+                    throw;
+                }
+                if (std::ranges::equal(oldRecords, newRecords))
+                    continue;
+                const auto [added, removed] = difference.Of(oldRecords, newRecords);
+                part.Added += added;
+                part.Removed += removed;
+                ++part.Blocks;
+                AppendPatchBlock(part.Records, comparison.Map, n, oldRecords, newRecords);
+                if (part.Records.size() >= PartBytes && n + 1 < end) {
+                    if (!queue.Push(std::move(part)))
+                        return;
+                    part = queue.Fresh();
+                }
+            }
+            part.EndsStretch = true;
+            if (!queue.Push(std::move(part)))
+                return;
+        }
+    } catch (...) {
+        Part failed;
+        failed.EndsStretch = true;
+        failed.Failure = std::current_exception();
+        queue.Push(std::move(failed));
+    }
+}
+
+// The comparers' threads, stopped and joined however the writer ends.
+class ComparerThreads {
+public:
+    ComparerThreads(const Comparison& comparison, std::vector<File>& files)
+    {
+        try {
+            for (std::size_t i = 0; i < Comparers; ++i)
+                threads_.emplace_back(CompareStretches, std::cref(comparison), i, std::ref(files[2 * i]),
+                    std::ref(files[2 * i + 1]), std::ref(queues_[i]));
+        } catch (...) {
+            StopAndJoin();
+            throw;
+        }
+    }
+    ~ComparerThreads() { StopAndJoin(); }
+    ComparerThreads(const ComparerThreads&) = delete;
+    ComparerThreads& operator=(const ComparerThreads&) = delete;
+
+    PartQueue& QueueOfStretch(std::size_t stretch) { return queues_[stretch % Comparers]; }
+
+private:
+    void StopAndJoin()
+    {
+        for (PartQueue& queue : queues_)
+            queue.Stop();
+        for (std::thread& thread : threads_)
+            thread.join();
+    }
+
+    std::array<PartQueue, Comparers> queues_;
+    std::vector<std::thread> threads_;
 };
 
 void CheckNotAnInput(const std::string& outPath, const std::vector<std::string>& inputs)
@@ -143,37 +330,36 @@ MadePatch MakePatch(const StaticsPair& release, const StaticsPair& current, cons
         read = IdentityOf(outPath);
     Commit commit;
     PatchWriter writer(commit.Replace(outPath, read), patchMap);
-    File oldStatics = File::OpenExisting(release.Statics);
-    File newStatics = File::OpenExisting(current.Statics);
-    StaticsWindow oldWindow(oldStatics);
-    StaticsWindow newWindow(newStatics);
+    // Each comparer reads through handles of its own.
+    std::vector<File> files;
+    for (std::size_t i = 0; i < Comparers; ++i) {
+        files.push_back(File::OpenExisting(release.Statics));
+        files.push_back(File::OpenExisting(current.Statics));
+    }
     MadePatch made;
-    ObjectDifference difference;
-    const std::size_t height = static_cast<std::size_t>(patchMap.Size.Height);
-    for (std::size_t n = 0; n < entries; ++n) {
-        std::span<const unsigned char> oldRecords;
-        std::span<const unsigned char> newRecords;
-        try {
-            oldRecords = BlockRecords(oldStatics, oldWindow, IndexEntry(*before, n));
-            // Valid until the next read of the same window: the other window keeps its bytes.
-            newRecords = BlockRecords(newStatics, newWindow, IndexEntry(*after, n));
-        } catch (Error& error) {
-            error.SetPlace(PatchBlockName(patchMap, n));
-            throw;
+    const Comparison comparison{*before, *after, patchMap, entries};
+    {
+        ComparerThreads comparers(comparison, files);
+        const std::size_t stretches = (entries + StretchEntries - 1) / StretchEntries;
+        for (std::size_t stretch = 0; stretch < stretches; ++stretch) {
+            PartQueue& queue = comparers.QueueOfStretch(stretch);
+            for (bool ended = false; !ended;) {
+                Part part = queue.Pop();
+                if (part.Failure)
+                    std::rethrow_exception(part.Failure);
+                writer.Add(part.Records, part.Blocks);
+                made.Added += part.Added;
+                made.Removed += part.Removed;
+                ended = part.EndsStretch;
+                queue.GiveBack(std::move(part.Records));
+            }
+            reporter.SetProgress(static_cast<int>((stretch + 1) * 100 / (stretches + 1)));
         }
-        if (n % height == height - 1)
-            reporter.SetProgress(static_cast<int>(n * 100 / entries));
-        if (std::ranges::equal(oldRecords, newRecords))
-            continue;
-        const auto [added, removed] = difference.Of(oldRecords, newRecords);
-        made.Added += added;
-        made.Removed += removed;
-        writer.Add(n, oldRecords, newRecords);
     }
     writer.Finish();
     made.Blocks = writer.Blocks();
-    oldStatics.Close();
-    newStatics.Close();
+    for (File& file : files)
+        file.Close();
     commit.Run();
     reporter.Log("Patch written to " + outPath + ": " + std::to_string(made.Blocks) + " blocks changed, "
         + std::to_string(made.Added) + " objects added, " + std::to_string(made.Removed) + " removed");

@@ -137,7 +137,7 @@ PatchWriter::PatchWriter(ReplacementFile& out, const PatchMap& map)
     : out_(out)
     , map_(map)
 {
-    buffer_.reserve(WriteBuffer + LargestBlock);
+    buffer_.reserve(WriteBuffer);
     unsigned char header[PatchHeaderSize];
     std::memcpy(header, Signature, sizeof Signature);
     le::PutU16(header + 8, PatchFormatVersion);
@@ -148,10 +148,10 @@ PatchWriter::PatchWriter(ReplacementFile& out, const PatchMap& map)
     Put(header, sizeof header);
 }
 
-void PatchWriter::Add(
-    std::size_t n, std::span<const unsigned char> oldRecords, std::span<const unsigned char> newRecords)
+void AppendPatchBlock(std::vector<unsigned char>& out, const PatchMap& map, std::size_t n,
+    std::span<const unsigned char> oldRecords, std::span<const unsigned char> newRecords)
 {
-    const std::size_t height = static_cast<std::size_t>(map_.Size.Height);
+    const std::size_t height = static_cast<std::size_t>(map.Size.Height);
     unsigned char head[PatchBlockHeaderSize];
     le::PutU16(head, static_cast<std::uint16_t>(n / height));
     le::PutU16(head + 2, static_cast<std::uint16_t>(n % height));
@@ -159,11 +159,20 @@ void PatchWriter::Add(
     const BlockDigest digest = DigestOfRecords(oldRecords);
     std::memcpy(head + 6, digest.data(), digest.size());
     le::PutU16(head + 22, static_cast<std::uint16_t>(newRecords.size() / StaticItemSize));
-    Put(head, sizeof head);
-    Put(newRecords.data(), newRecords.size());
-    ++blocks_;
-    if (buffer_.size() >= WriteBuffer)
-        Drain();
+    out.insert(out.end(), head, head + sizeof head);
+    out.insert(out.end(), newRecords.begin(), newRecords.end());
+}
+
+void PatchWriter::Add(std::span<const unsigned char> records, std::uint32_t blocks)
+{
+    blocks_ += blocks;
+    if (buffer_.size() + records.size() <= WriteBuffer) {
+        Put(records.data(), records.size());
+        return;
+    }
+    Drain();
+    checksum_.Update(records.data(), records.size());
+    out_.Write(records.data(), records.size());
 }
 
 void PatchWriter::Finish()

@@ -90,14 +90,19 @@ private:
     std::unique_ptr<State> state_;
 };
 
-// Writes a patch file into a replacement of it, block by block, through a
-// buffer of bounded size.
+// Appends the record of the block of entry n (its objects before and after)
+// to out, as a patch file holds it.
+void AppendPatchBlock(std::vector<unsigned char>& out, const PatchMap& map, std::size_t n,
+    std::span<const unsigned char> oldRecords, std::span<const unsigned char> newRecords);
+
+// Writes a patch file into a replacement of it through a buffer of bounded
+// size: its header, block records in rising entry order, its footer.
 class PatchWriter {
 public:
     PatchWriter(ReplacementFile& out, const PatchMap& map);
 
-    // The block of entry n: its objects before and after.
-    void Add(std::size_t n, std::span<const unsigned char> oldRecords, std::span<const unsigned char> newRecords);
+    // Block records made by AppendPatchBlock, blocks of them.
+    void Add(std::span<const unsigned char> records, std::uint32_t blocks);
     // Writes the footer and whatever the buffer holds.
     void Finish();
 
