@@ -175,6 +175,8 @@ AppliedPatch ApplyPatch(const std::string& staIdxPath, const std::string& static
     try {
         std::vector<unsigned char> buffer;
         buffer.reserve(AppendBuffer + std::size_t{MaxBlockItems} * StaticItemSize);
+        // The statics file as found, for undo to hand on to the operation before.
+        const FileIdentity found = statics.Identity();
         statics.Seek(static_cast<std::int64_t>(staticsSize));
         std::uint64_t end = staticsSize;
         std::uint32_t done = 0;
@@ -209,7 +211,7 @@ AppliedPatch ApplyPatch(const std::string& staIdxPath, const std::string& static
             throw ChangedMeanwhile(patchPath);
         statics.Write(buffer.data(), buffer.size());
         statics.Sync();
-        commit.Extended(staticsPath, staticsSize, plannedEnd);
+        commit.Extended(staticsPath, staticsSize, plannedEnd, found);
         WriteStaIdx(index, table, reporter);
         commit.Run();
     } catch (...) {
