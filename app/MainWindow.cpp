@@ -274,11 +274,15 @@ QMenuBar* MainWindow::BuildMenuBar()
     QMenu* file = menuBar->addMenu(tr("&File"));
     QMenu* tools = menuBar->addMenu(tr("&Tools"));
     QMenu* help = menuBar->addMenu(tr("&Help"));
-    for (const auto& [menu, item, text] : {std::tuple{file, MenuItem::ChangeFiles, tr("&Change files...")},
+    for (const auto& [menu, item, text] : {std::tuple{file, MenuItem::OpenServerFolder, tr("&Open server folder...")},
+             std::tuple{file, MenuItem::ServerMap, tr("Server's &map...")},
+             std::tuple{file, MenuItem::ChangeFiles, tr("&Change files...")},
              std::tuple{tools, MenuItem::UndoLastOperation, tr("&Undo last operation...")},
              std::tuple{tools, MenuItem::History, tr("&History...")},
              std::tuple{tools, MenuItem::CheckFiles, tr("&Check files")},
              std::tuple{tools, MenuItem::CompactStatics, tr("C&ompact statics")},
+             std::tuple{tools, MenuItem::MakePatch, tr("&Make players' patch...")},
+             std::tuple{tools, MenuItem::ApplyPatch, tr("&Apply patch...")},
              std::tuple{help, MenuItem::About, tr("&About")}}) {
         QAction* action = menu->addAction(text);
         connect(action, &QAction::triggered, this, [this, item = item] { form_.MenuChosen(item); });
@@ -428,6 +432,13 @@ bool MainWindow::AskYesNo(const std::string& caption, const std::string& text)
     return box.exec() == QMessageBox::Yes;
 }
 
+bool MainWindow::AskToOverride(const std::string& caption, const std::string& text)
+{
+    QMessageBox box(QMessageBox::Warning, Q(caption), Q(text), QMessageBox::Yes | QMessageBox::No, this);
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
 void MainWindow::ShowNotice(const std::string& caption, const std::string& text)
 {
     QMessageBox(QMessageBox::Information, Q(caption), Q(text), QMessageBox::Ok, this).exec();
@@ -451,6 +462,16 @@ std::optional<std::string> MainWindow::AskFileName(const std::string& title, con
 std::optional<std::string> MainWindow::AskFolderName(const std::string& title, const std::string& folder)
 {
     const QString path = QFileDialog::getExistingDirectory(this, Q(title), Q(folder));
+    if (path.isEmpty())
+        return std::nullopt;
+    return path.toStdString();
+}
+
+std::optional<std::string> MainWindow::AskSaveFileName(
+    const std::string& title, const std::string& folder, const std::string& name)
+{
+    const QString start = folder.empty() ? Q(name) : Q(folder) + QLatin1Char('/') + Q(name);
+    const QString path = QFileDialog::getSaveFileName(this, Q(title), start);
     if (path.isEmpty())
         return std::nullopt;
     return path.toStdString();

@@ -7,11 +7,14 @@ namespace cryo::cli {
 
 const char* const UsageText
     = "Usage:\n"
-      "  cryoweaver-cli list   --staidx FILE --statics FILE [--map-size WxH] (X Y | --at X,Y)\n"
+      "  cryoweaver-cli list   --staidx FILE --statics FILE [--map-size WxH]\n"
+      "                        (X Y | --at X,Y | --area X1,Y1,X2,Y2)\n"
       "  cryoweaver-cli melt   --staidx FILE --statics FILE --wsc PATH [--map-size WxH] [--dry-run]\n"
-      "                        (X Y | --at X,Y)\n"
+      "                        (X Y | --at X,Y | --area X1,Y1,X2,Y2)\n"
       "  cryoweaver-cli freeze --staidx FILE --statics FILE --wsc PATH [--map-size WxH] [--dry-run]\n"
-      "  cryoweaver-cli export --staidx FILE --statics FILE --wsc PATH [--map-size WxH] OUTFILE\n"
+      "                        [--area X1,Y1,X2,Y2]\n"
+      "  cryoweaver-cli export --staidx FILE --statics FILE --wsc PATH [--map-size WxH]\n"
+      "                        [--area X1,Y1,X2,Y2] OUTFILE\n"
       "  cryoweaver-cli patch  --staidx FILE --statics FILE (--new-staidx FILE --new-statics FILE\n"
       "                        | --server DIR [--map N]) [--map-size WxH] OUTFILE\n"
       "  cryoweaver-cli apply  --staidx FILE --statics FILE [--map-size WxH] [--dry-run] [--force]\n"
@@ -19,6 +22,7 @@ const char* const UsageText
       "  cryoweaver-cli undo   --staidx FILE --statics FILE [--wsc PATH]\n"
       "  cryoweaver-cli history --staidx FILE --statics FILE [--wsc PATH]\n"
       "  cryoweaver-cli check  --staidx FILE --statics FILE --wsc PATH [--map-size WxH] [--json]\n"
+      "                        [--area X1,Y1,X2,Y2]\n"
       "  cryoweaver-cli compact --staidx FILE --statics FILE [--map-size WxH]\n"
       "  cryoweaver-cli render --staidx FILE --statics FILE [--wsc PATH] [--client DIR]\n"
       "                        [--area X1,Y1,X2,Y2] [--scale N] [--grid] [--map-size WxH]\n"
@@ -27,8 +31,9 @@ const char* const UsageText
       "  cryoweaver-cli sample DIR\n"
       "  cryoweaver-cli --help | --version\n"
       "\n"
-      "  list    prints the static objects of block X, Y\n"
-      "  melt    moves block X, Y from the statics files into the world save\n"
+      "  list    prints the static objects of block X, Y (or of an area)\n"
+      "  melt    moves block X, Y (or an area) from the statics files into the world\n"
+      "          save\n"
       "  freeze  moves every TYPE 255 item of the world save into the statics files\n"
       "  export  writes the items a freeze would take into OUTFILE, a file of [ITEM]\n"
       "          records for players to freeze; the world save stays as it is.\n"
@@ -73,7 +78,11 @@ const char* const UsageText
       "                  which commands refuse: it would overwrite the change\n"
       "  --area X1,Y1,X2,Y2\n"
       "                  every block that this rectangle of tiles touches: two\n"
-      "                  opposite corners as /where shows them, in any order\n"
+      "                  opposite corners as /where shows them, in any order.\n"
+      "                  list, melt, export, check and render work on those\n"
+      "                  blocks; an area's melt is one operation, one undo.\n"
+      "                  freeze takes only the TYPE 255 items inside the\n"
+      "                  rectangle and says how many it left outside\n"
       "  --client DIR    the client's folder, with radarcol.mul and map0LegacyMUL.uop\n"
       "                  or map0.mul (for map 0); without it the statics' folder,\n"
       "                  and where they are missing there, the statics alone\n"
@@ -233,9 +242,14 @@ Command ParseCommandLine(const std::vector<std::string>& args)
     }
     if (command.Kind != CommandKind::Apply && command.Force)
         Fail(name + " takes no --force");
-    for (const char* option : {"--area", "--client", "--scale", "--grid"})
+    for (const char* option : {"--client", "--scale", "--grid"})
         if (given.count(option) && command.Kind != CommandKind::Render)
             Fail(name + " takes no " + option);
+    const bool takesArea = command.Kind == CommandKind::Render || command.Kind == CommandKind::List
+        || command.Kind == CommandKind::Melt || command.Kind == CommandKind::Freeze
+        || command.Kind == CommandKind::Export || command.Kind == CommandKind::Check;
+    if (given.count("--area") && !takesArea)
+        Fail(name + " takes no --area");
     if (command.Kind != CommandKind::Check && command.Json)
         Fail(name + " takes no --json");
     if (!shape->second.TakesBlock && given.count("--at"))
@@ -276,11 +290,13 @@ Command ParseCommandLine(const std::vector<std::string>& args)
     } else if (!shape->second.TakesBlock) {
         if (!positional.empty())
             Fail(name + " takes no block numbers");
-    } else if (command.At) {
+    } else if (command.At || command.Area) {
+        if (command.At && command.Area)
+            Fail(name + " takes --at X,Y or --area X1,Y1,X2,Y2, not both");
         if (!positional.empty())
-            Fail(name + " takes the block numbers X and Y or --at X,Y, not both");
+            Fail(name + " takes the block numbers X and Y, --at X,Y or --area X1,Y1,X2,Y2, not more than one");
     } else if (positional.size() != 2) {
-        Fail(name + " needs the block numbers X and Y, or --at X,Y");
+        Fail(name + " needs the block numbers X and Y, --at X,Y or --area X1,Y1,X2,Y2");
     } else {
         command.XText = positional[0];
         command.YText = positional[1];

@@ -134,8 +134,8 @@ int Run(const cli::Command& command, cli::ConsoleReporter& reporter)
     auto table = std::make_unique<StaIdx>();
     std::optional<LockedWorld> locked;
     // The block numbers are checked before the index is read, their range once the map's size is known.
-    const bool blockNumbers
-        = (command.Kind == cli::CommandKind::List || command.Kind == cli::CommandKind::Melt) && !command.At;
+    const bool blockNumbers = (command.Kind == cli::CommandKind::List || command.Kind == cli::CommandKind::Melt)
+        && !command.At && !command.Area;
     if (blockNumbers) {
         StrToInt(command.XText);
         StrToInt(command.YText);
@@ -150,7 +150,10 @@ int Run(const cli::Command& command, cli::ConsoleReporter& reporter)
     }
     LoadStaIdx(files.StaIdx, *table, reporter, world.Map(command));
     if (command.Kind == cli::CommandKind::Check) {
-        CheckReport report = CheckWorld(files, *table, reporter);
+        std::optional<BlockArea> area;
+        if (command.Area)
+            area = BlocksTouching(*command.Area, {table->Width(), table->Height()});
+        CheckReport report = CheckWorld(files, *table, reporter, area);
         cli::AddServerWarnings(world, *table, report);
         reporter.ClearProgress();
         if (command.Json) {
@@ -164,6 +167,15 @@ int Run(const cli::Command& command, cli::ConsoleReporter& reporter)
     if (blockNumbers)
         CheckBlockRange(command.XText, command.YText, *table);
     const auto [xText, yText] = command.At ? BlockAt(*command.At, *table) : std::pair{command.XText, command.YText};
+    if (command.Area && command.Kind == cli::CommandKind::List) {
+        for (const std::string& line : ListStaticArea(files.Statics, *table, *command.Area, reporter))
+            reporter.Log(line);
+        return 0;
+    }
+    if (command.Area && command.Kind == cli::CommandKind::Melt) {
+        RunMelt(files, *command.Area, *table, reporter, command.DryRun);
+        return 0;
+    }
     switch (command.Kind) {
     case cli::CommandKind::List:
         for (const std::string& line : ListStaticBlock(files.Statics, *table, xText, yText, reporter))
@@ -173,13 +185,13 @@ int Run(const cli::Command& command, cli::ConsoleReporter& reporter)
         RunMelt(files, xText, yText, *table, reporter, command.DryRun);
         break;
     case cli::CommandKind::Freeze:
-        RunFreeze(files, *table, reporter, command.DryRun);
+        RunFreeze(files, *table, reporter, command.DryRun, command.Area);
         break;
     case cli::CommandKind::Compact:
         RunCompact(files, *table, reporter);
         break;
     case cli::CommandKind::Export:
-        RunExport(files, command.Output, *table, reporter);
+        RunExport(files, command.Output, *table, reporter, command.Area);
         break;
     case cli::CommandKind::Apply:
         RunApplyPatch(files.StaIdx, files.Statics, command.Output, *table, reporter,

@@ -35,11 +35,15 @@ inline constexpr Control LastControl = Control::ModeNoteLabel;
 // The items of the menu bar that the logic handles (File, Exit closes the
 // window itself). A new item goes before About, which stays last.
 enum class MenuItem {
+    OpenServerFolder, // File, "Open server folder..."
+    ServerMap, // File, "Server's map...": another map of the open server's folder
     ChangeFiles, // File, "Change files..."
     UndoLastOperation, // Tools, "Undo last operation..."
     History, // Tools, "History..."
     CheckFiles, // Tools, "Check files"
     CompactStatics, // Tools, "Compact statics"
+    MakePatch, // Tools, "Make players' patch..."
+    ApplyPatch, // Tools, "Apply patch..."
     About, // Help, "About"
 };
 inline constexpr MenuItem LastMenuItem = MenuItem::About;
@@ -85,12 +89,20 @@ public:
     // Modal message boxes; the error box is titled "Cryoweaver" and shows the
     // detail (the file, the place in it) beneath the text.
     virtual bool AskYesNo(const std::string& caption, const std::string& text) = 0;
+    // A question whether to go on despite a danger it names: a warning box
+    // whose default answer is No.
+    virtual bool AskToOverride(const std::string& caption, const std::string& text) = 0;
     virtual void ShowNotice(const std::string& caption, const std::string& text) = 0;
     virtual void ShowError(const std::string& text, const std::string& detail) = 0;
     // A file chosen in the system's open dialog, or a folder in its folder
     // dialog, starting in folder; nothing when the user cancels.
     virtual std::optional<std::string> AskFileName(const std::string& title, const std::string& folder) = 0;
     virtual std::optional<std::string> AskFolderName(const std::string& title, const std::string& folder) = 0;
+    // A file to write, chosen in the system's save dialog starting in folder
+    // with name filled in; the dialog asks before it names an existing file.
+    virtual std::optional<std::string> AskSaveFileName(
+        const std::string& title, const std::string& folder, const std::string& name)
+        = 0;
     // One of the items of a menu that drops down from the control; nothing
     // when the user closes it.
     virtual std::optional<std::size_t> ChooseFromMenu(Control anchor, const std::vector<std::string>& items) = 0;

@@ -1,6 +1,7 @@
 #include "MainForm.h"
 
 #include "Actions.h"
+#include "ApplyPatch.h"
 #include "ClientFolder.h"
 #include "Commit.h"
 #include "Convert.h"
@@ -10,8 +11,10 @@
 #include "FreezeMarks.h"
 #include "History.h"
 #include "Interrupt.h"
+#include "MakePatch.h"
 #include "MapPicture.h"
 #include "MapSizes.h"
+#include "PatchFormat.h"
 #include "StoredSettings.h"
 #include "Text.h"
 #include "Undo.h"
@@ -66,6 +69,13 @@ const FileBox FileBoxes[] = {
 const std::vector<std::string> WorldSaveChoices
     = {"A world-save file (UOX3.wsc)...", "The shared folder of today's UOX3..."};
 const char* const SharedFolderTitle = "Where is the server's shared folder?";
+const char* const PatchInNormalMode = "This is a players' patch: apply it with Tools, Apply patch...";
+
+// The index's map: the server's, or the number in the files' names.
+IndexMap MapFor(const WorldFiles& files, const std::optional<IndexMap>& server)
+{
+    return server ? *server : IndexMap{MapOfStaticsFiles(files.StaIdx, files.Statics), std::nullopt};
+}
 
 bool NameFits(const std::string& path, const FileBox& box)
 {
@@ -450,6 +460,18 @@ void TMainForm::FormShow()
             view_.SetCaption(Caption() + " (Normal mode)");
         else if (simpleMode_ == 1)
             view_.SetCaption(Caption() + " (Simple mode)");
+        // Before the boxes: a server's map may give its files names of its own.
+        // Whatever became of it, the stored paths still fill the boxes.
+        Guarded([this] {
+            const settings::ServerChoice server = settings::LoadServerChoice(store_);
+            if (server.Folder.empty())
+                return;
+            try {
+                server_ = OpenServer{server.Folder, server.Map, ResolveServerWorld({server.Folder, server.Map})};
+            } catch (const std::exception& error) {
+                view_.AddLogLines({"The server's folder of the last run cannot be used: " + ErrorLine(error)});
+            }
+        });
         view_.SetText(Control::StaIdxEdit, names.StaIdx);
         StaIdxEditChange();
         view_.SetText(Control::StaticsEdit, names.Statics);
@@ -546,7 +568,16 @@ void TMainForm::SetBlockFromPosition()
 void TMainForm::CheckFileName(Control edit)
 {
     const FileBox& box = FileBoxes[BoxNumber(edit)];
-    const std::string complaint = Complaint(view_.Text(edit), box);
+    const std::string path = view_.Text(edit);
+    // A server's map names its files as it likes.
+    const bool serversFile = server_ && FileExists(path)
+        && path == (edit == Control::StaIdxEdit ? server_->World.StaIdx : server_->World.Statics);
+    std::string complaint = serversFile ? "" : Complaint(path, box);
+    if (edit == Control::WSCEdit) {
+        wscIsPatch_ = complaint.empty() && FileExists(path) && IsPatchFile(path);
+        if (wscIsPatch_ && simpleMode_ != 1)
+            complaint = PatchInNormalMode;
+    }
     const EditColor color = complaint.empty() ? EditColor::Green : EditColor::Red;
     colors_[static_cast<std::size_t>(BoxNumber(edit))] = color;
     view_.SetEditColor(edit, color, complaint);
@@ -611,11 +642,15 @@ void TMainForm::UpdateControls()
         view_.SetEnabled(box.Edit, editable);
         view_.SetEnabled(box.Browse, editable);
     }
+    view_.SetMenuEnabled(MenuItem::OpenServerFolder, open);
+    view_.SetMenuEnabled(MenuItem::ServerMap, open && server_.has_value());
     view_.SetMenuEnabled(MenuItem::ChangeFiles, open && indexFilesLocked_);
     view_.SetMenuEnabled(MenuItem::UndoLastOperation, open && allGreen);
     view_.SetMenuEnabled(MenuItem::History, open && staIdx);
     view_.SetMenuEnabled(MenuItem::CheckFiles, open && staIdx && statics);
     view_.SetMenuEnabled(MenuItem::CompactStatics, open && staIdx && statics);
+    view_.SetMenuEnabled(MenuItem::MakePatch, open && staIdx && statics);
+    view_.SetMenuEnabled(MenuItem::ApplyPatch, open && staIdx && statics);
     view_.SetMenuEnabled(MenuItem::About, true);
 }
 
@@ -673,7 +708,7 @@ void TMainForm::BringUpToDate(const WorldFiles& files, Reporter& reporter)
     // program compacted, needs its own index.
     reporter.Log("The statics file changed since the index was loaded; loading the index again from " + files.StaIdx);
     auto fresh = std::make_unique<StaIdx>();
-    LoadStaIdx(files.StaIdx, *fresh, reporter, {MapOfStaticsFiles(files.StaIdx, files.Statics), std::nullopt});
+    LoadStaIdx(files.StaIdx, *fresh, reporter, staIdx_->LoadedAs);
     staIdx_ = std::move(fresh);
     staticsSeen_ = statics;
 }
@@ -682,14 +717,14 @@ void TMainForm::GetStaticIndexButtonClick()
 {
     Guarded([this] {
         const WorldFiles files = Files();
-        const int map = MapOfStaticsFiles(files.StaIdx, files.Statics);
+        const IndexMap map = MapFor(files, ServerMapOf(files));
         auto loaded = std::make_shared<std::unique_ptr<StaIdx>>();
         auto seen = std::make_shared<FileIdentity>();
         Start({[this, files, map, loaded, seen](Reporter& reporter) {
                    LogInitStart(reporter);
                    const LockedWorld locked(files, reporter);
                    auto table = std::make_unique<StaIdx>();
-                   LoadStaIdx(files.StaIdx, *table, reporter, {map, std::nullopt});
+                   LoadStaIdx(files.StaIdx, *table, reporter, map);
                    *seen = IdentityOf(files.Statics);
                    FindPaneData(files, *table, true);
                    *loaded = std::move(table);
@@ -807,6 +842,16 @@ void TMainForm::MapPaneAction(MapPane::Action action)
     view_.RedrawMapPane();
 }
 
+std::optional<TileArea> TMainForm::SelectedArea() const
+{
+    // An area dragged on the map, while X and Y still name its first block.
+    const std::optional<TileArea> area = pane_.Selection();
+    if (!area || pane_.SelectionIsBlock() || view_.Text(Control::XBlockEdit) != std::to_string(area->X1 / 8)
+        || view_.Text(Control::YBlockEdit) != std::to_string(area->Y1 / 8))
+        return std::nullopt;
+    return area;
+}
+
 void TMainForm::ListBlock()
 {
     Guarded([this] {
@@ -815,16 +860,24 @@ void TMainForm::ListBlock()
         const std::string yText = view_.Text(Control::YBlockEdit);
         const std::uint16_t xBlock = ParseBlockNumber(xText);
         const std::uint16_t yBlock = ParseBlockNumber(yText);
+        const std::optional<TileArea> area = SelectedArea();
         auto lines = std::make_shared<std::vector<std::string>>();
-        Start({[this, files, xText, yText, lines](Reporter& reporter) {
+        Start({[this, files, xText, yText, area, lines](Reporter& reporter) {
                    // Nobody replaces the files between the check and the read.
                    FileLocks locks({files.StaIdx, files.Statics}, reporter, false);
                    RecoverInterruptedCommits(locks, reporter);
                    const KeepingUpToDate upToDate(*this, files);
                    BringUpToDate(files, reporter);
-                   *lines = ListStaticBlock(files.Statics, *staIdx_, xText, yText, reporter);
+                   *lines = area ? ListStaticArea(files.Statics, *staIdx_, *area, reporter)
+                                 : ListStaticBlock(files.Statics, *staIdx_, xText, yText, reporter);
                },
-            [this, xBlock, yBlock, lines] { ShowListing(xBlock, yBlock, *lines); }});
+            [this, xBlock, yBlock, area, lines] {
+                if (!area)
+                    return ShowListing(xBlock, yBlock, *lines);
+                ReplaceMainList(lines->empty()
+                        ? std::vector<std::string>{"The area " + AreaText(*area) + " holds no objects."}
+                        : *lines);
+            }});
     });
 }
 
@@ -839,11 +892,17 @@ void TMainForm::MeltBlockButtonClick()
     const std::string xText = view_.Text(Control::XBlockEdit);
     const std::string yText = view_.Text(Control::YBlockEdit);
     const bool dryRun = view_.IsChecked(Control::DryRunCheckBox);
-    Start({[this, files, xText, yText, dryRun](Reporter& reporter) {
+    const std::optional<TileArea> area = SelectedArea();
+    if (!dryRun && !ServerLetsRun())
+        return;
+    Start({[this, files, xText, yText, area, dryRun](Reporter& reporter) {
                const LockedWorld locked(files, reporter);
                const KeepingUpToDate upToDate(*this, files);
                BringUpToDate(files, reporter);
-               RunMelt(files, xText, yText, *staIdx_, reporter, dryRun);
+               if (area)
+                   RunMelt(files, *area, *staIdx_, reporter, dryRun);
+               else
+                   RunMelt(files, xText, yText, *staIdx_, reporter, dryRun);
            },
         {}});
 }
@@ -852,17 +911,23 @@ void TMainForm::FreezeWorldButtonClick()
 {
     const WorldFiles files = Files();
     const bool dryRun = view_.IsChecked(Control::DryRunCheckBox);
-    Start({[this, files, dryRun](Reporter& reporter) {
+    if (!dryRun && !ServerLetsRun())
+        return;
+    // A players' patch in the box is applied: it replaces blocks.
+    if (IsPatchFile(files.Wsc))
+        return StartApply({files.StaIdx, files.Statics, {}}, files.Wsc, false, dryRun);
+    // With an area dragged on the map, only the items inside it.
+    const std::optional<TileArea> area = SelectedArea();
+    Start({[this, files, dryRun, area](Reporter& reporter) {
                const LockedWorld locked(files, reporter);
                const KeepingUpToDate upToDate(*this, files);
                BringUpToDate(files, reporter);
-               RunFreeze(files, *staIdx_, reporter, dryRun);
+               RunFreeze(files, *staIdx_, reporter, dryRun, area);
            },
         [this, dryRun] {
             if (dryRun)
                 return;
-            // The guide's last step shows at once. An operation that patches
-            // the world otherwise (a players' patch applied) ends the same way.
+            // The guide's last step shows at once, as after a patch applied.
             worldFrozen_ = true;
             UpdateControls();
             UpdateSimpleModeHelp();
@@ -897,6 +962,14 @@ bool TMainForm::CloseQuery()
 void TMainForm::MenuChosen(MenuItem item)
 {
     switch (item) {
+    case MenuItem::OpenServerFolder:
+        return OnOpenServerFolder();
+    case MenuItem::ServerMap:
+        return OnServerMap();
+    case MenuItem::MakePatch:
+        return OnMakePatch();
+    case MenuItem::ApplyPatch:
+        return OnApplyPatch();
     case MenuItem::ChangeFiles:
         return OnChangeFiles();
     case MenuItem::UndoLastOperation:
@@ -916,6 +989,12 @@ void TMainForm::OnChangeFiles()
 {
     if (running_ || !indexFilesLocked_)
         return;
+    UnloadIndex();
+    view_.SetFocus(Control::StaIdxEdit);
+}
+
+void TMainForm::UnloadIndex()
+{
     staIdx_ = std::make_unique<StaIdx>();
     staticsSeen_.reset();
     loaded_ = false;
@@ -933,7 +1012,6 @@ void TMainForm::OnChangeFiles()
         UpdateButtons();
         UpdateSimpleModeHelp();
     });
-    view_.SetFocus(Control::StaIdxEdit);
 }
 
 void TMainForm::OnUndo()
@@ -954,7 +1032,7 @@ void TMainForm::OnUndo()
                 + "?\n\nThese files go back to what they held before it:";
             for (const std::string& file : FilesOf(last))
                 question += "\n" + file;
-            if (!view_.AskYesNo(ApplicationTitle, question))
+            if (!view_.AskYesNo(ApplicationTitle, question) || !ServerLetsRun())
                 return;
             Start({[this, files, asked = last.Id](Reporter& reporter) {
                        const std::vector<HistoryEntry> now = UndoableOperations(files);
@@ -1005,15 +1083,15 @@ void TMainForm::OnCheckFiles()
         return;
     // The world save is checked too where its box names one.
     const WorldFiles files{view_.Text(Control::StaIdxEdit), view_.Text(Control::StaticsEdit),
-        IsGreen(Control::WSCEdit) ? view_.Text(Control::WSCEdit) : ""};
-    Start(
-        {[files](Reporter& reporter) {
-             RecoverBeforeReading(files, reporter);
-             auto table = std::make_unique<StaIdx>();
-             LoadStaIdx(files.StaIdx, *table, reporter, {MapOfStaticsFiles(files.StaIdx, files.Statics), std::nullopt});
-             RunCheck(files, *table, reporter);
-         },
-            {}});
+        IsGreen(Control::WSCEdit) && !wscIsPatch_ ? view_.Text(Control::WSCEdit) : ""};
+    const std::optional<IndexMap> server = ServerMapOf(files);
+    Start({[files, server](Reporter& reporter) {
+               RecoverBeforeReading(files, reporter);
+               auto table = std::make_unique<StaIdx>();
+               LoadStaIdx(files.StaIdx, *table, reporter, MapFor(files, server));
+               RunCheck(files, *table, reporter);
+           },
+        {}});
 }
 
 void TMainForm::OnCompactStatics()
@@ -1024,11 +1102,13 @@ void TMainForm::OnCompactStatics()
     Guarded([&] {
         if (!view_.AskYesNo(ApplicationTitle,
                 "Compact " + files.Statics + " and " + files.StaIdx
-                    + "? Both are rewritten without the room that old copies of blocks take."))
+                    + "? Both are rewritten without the room that old copies of blocks take.")
+            || !ServerLetsRun())
             return;
         // The loaded index follows the files it belongs to.
         const bool useLoaded = loaded_;
-        Start({[this, files, useLoaded](Reporter& reporter) {
+        const std::optional<IndexMap> server = ServerMapOf(files);
+        Start({[this, files, useLoaded, server](Reporter& reporter) {
                    const LockedWorld locked(files, reporter);
                    if (useLoaded) {
                        const KeepingUpToDate upToDate(*this, files);
@@ -1037,8 +1117,7 @@ void TMainForm::OnCompactStatics()
                        return;
                    }
                    auto table = std::make_unique<StaIdx>();
-                   LoadStaIdx(
-                       files.StaIdx, *table, reporter, {MapOfStaticsFiles(files.StaIdx, files.Statics), std::nullopt});
+                   LoadStaIdx(files.StaIdx, *table, reporter, MapFor(files, server));
                    RunCompact(files, *table, reporter);
                },
             {}});
@@ -1137,7 +1216,10 @@ void TMainForm::BrowseButtonClick(Control edit)
         return;
     const std::string folder = StartFolder(edit);
     std::optional<std::string> path;
-    if (FileBoxes[box].TakesFolder) {
+    if (FileBoxes[box].TakesFolder && simpleMode_ == 1) {
+        // A player's file from the operator: a players' patch or a world save.
+        path = view_.AskFileName("Where is the file you got from the server operator?", folder);
+    } else if (FileBoxes[box].TakesFolder) {
         const std::optional<std::size_t> choice = view_.ChooseFromMenu(FileBoxes[box].Browse, WorldSaveChoices);
         if (!choice)
             return;
@@ -1170,6 +1252,217 @@ void TMainForm::FilesDropped(const std::vector<std::string>& paths, std::optiona
         if (target)
             return;
     }
+}
+
+std::optional<IndexMap> TMainForm::ServerMapOf(const WorldFiles& files) const
+{
+    if (server_ && files.StaIdx == server_->World.StaIdx && files.Statics == server_->World.Statics)
+        return server_->World.Map;
+    return std::nullopt;
+}
+
+WorldPlace TMainForm::Place() const
+{
+    const WorldFiles files = Files();
+    WorldPlace place;
+    if (ServerMapOf(files))
+        place.ServerFolder = server_->Folder;
+    if (IsGreen(Control::WSCEdit) && !wscIsPatch_)
+        place.WorldSave = files.Wsc;
+    return place;
+}
+
+bool TMainForm::ServerLetsRun()
+{
+    bool run = false;
+    Guarded([&] {
+        try {
+            CheckRunningServer(Place(), true);
+            run = true;
+        } catch (const ServerRunningError& error) {
+            // The question the command line's --server-running-ok answers.
+            view_.AddLogLines({"Error: " + ErrorLine(error)});
+            run = view_.AskToOverride(ApplicationTitle,
+                WithFullStop(ErrorLine(error))
+                    + "\n\nRun it all the same? Only where the server does not save to these files, as one that "
+                      "loads its world from another copy.");
+            if (run)
+                view_.AddLogLines({"Running all the same, as asked, while the server runs."});
+        }
+    });
+    return run;
+}
+
+void TMainForm::OnOpenServerFolder()
+{
+    if (running_)
+        return;
+    Guarded([this] {
+        const std::string start = server_ ? server_->Folder : StartFolder(Control::WSCEdit);
+        if (const auto folder = view_.AskFolderName("Where is the server's folder, the one with uox.ini?", start))
+            ChooseServerMap(*folder);
+    });
+}
+
+void TMainForm::OnServerMap()
+{
+    if (running_ || !server_)
+        return;
+    Guarded([this] { ChooseServerMap(server_->Folder); });
+}
+
+void TMainForm::ChooseServerMap(const std::string& folder)
+{
+    const ServerFolder server = ReadServerFolder(folder);
+    const ServerMaps maps = ReadServerMaps(server);
+    if (maps.Maps.empty()) {
+        Error error("No map is defined here: there is no [MAP n] section");
+        error.SetFile(maps.Path);
+        throw error;
+    }
+    std::vector<std::string> items;
+    for (const ServerMap& map : maps.Maps) {
+        std::string item = "Map " + std::to_string(map.Number) + ": "
+            + (map.Fault.empty() ? std::to_string(map.Size.Width * 8) + " x " + std::to_string(map.Size.Height * 8)
+                        + " tiles, " + map.StaIdx.Value + " and " + map.Statics.Value
+                                 : map.Fault);
+        if (server_ && server_->Folder == folder && server_->Map == map.Number)
+            item += " (open)";
+        items.push_back(item);
+    }
+    std::size_t chosen = 0;
+    if (items.size() > 1) {
+        const std::optional<std::size_t> choice = view_.ChooseFromMenu(Control::StaIdxEdit, items);
+        if (!choice)
+            return;
+        chosen = *choice;
+    }
+    OpenServerMap(folder, maps.Maps.at(chosen).Number);
+}
+
+void TMainForm::OpenServerMap(const std::string& folder, int map)
+{
+    // Whatever is wrong with the map's files is said before anything changes.
+    const ServerWorld world = ResolveServerWorld({folder, map});
+    if (indexFilesLocked_)
+        UnloadIndex();
+    server_ = OpenServer{folder, map, world};
+    settings::SaveServerChoice(store_, {folder, map});
+    view_.AddLogLines({"Map " + std::to_string(map) + " of the server in " + folder + ": " + world.StaIdx + ", "
+        + world.Statics + ", world save " + world.Wsc});
+    SetFileName(Control::StaIdxEdit, world.StaIdx);
+    SetFileName(Control::StaticsEdit, world.Statics);
+    SetFileName(Control::WSCEdit, world.Wsc);
+    UpdateControls();
+}
+
+void TMainForm::OnMakePatch()
+{
+    if (running_)
+        return;
+    Guarded([this] {
+        const WorldFiles files{view_.Text(Control::StaIdxEdit), view_.Text(Control::StaticsEdit), {}};
+        const IndexMap map = MapFor(files, ServerMapOf(files));
+        const auto releaseIndex = view_.AskFileName(
+            "Where is the release's index, the players' StaIdx0.mul?", StartFolder(Control::StaIdxEdit));
+        if (!releaseIndex)
+            return;
+        const auto releaseStatics = view_.AskFileName(
+            "Where is the release's statics file, the players' Statics0.mul?", FolderPart(*releaseIndex));
+        if (!releaseStatics)
+            return;
+        const auto out = view_.AskSaveFileName("Where does the players' patch go?", StartFolder(Control::StaIdxEdit),
+            "map" + std::to_string(map.Map) + ".patch");
+        if (!out)
+            return;
+        if (!view_.AskYesNo(ApplicationTitle,
+                "Make a players' patch from the release " + *releaseIndex + " and " + *releaseStatics
+                    + " to the current " + files.StaIdx + " and " + files.Statics + ", into " + *out + "?"))
+            return;
+        const StaticsPair release{*releaseIndex, *releaseStatics};
+        const StaticsPair current{files.StaIdx, files.Statics};
+        Start({[release, current, out = *out, size = map.Size](Reporter& reporter) {
+                   reporter.Log("Making the players' patch... Cryoweaver may look crashed, do not interrupt!");
+                   MakePatch(release, current, out, reporter, size);
+               },
+            {}});
+    });
+}
+
+void TMainForm::OnApplyPatch()
+{
+    if (running_)
+        return;
+    Guarded([this] {
+        const WorldFiles files{view_.Text(Control::StaIdxEdit), view_.Text(Control::StaticsEdit), {}};
+        const auto patch
+            = view_.AskFileName("Which players' patch is to be applied?", StartFolder(Control::StaIdxEdit));
+        if (!patch)
+            return;
+        if (!IsPatchFile(*patch)) {
+            Error error("This is no players' patch: it does not begin as one");
+            error.SetFile(*patch);
+            throw error;
+        }
+        const bool dryRun = view_.IsChecked(Control::DryRunCheckBox);
+        const std::string on = *patch + " to " + files.StaIdx + " and " + files.Statics;
+        if (!view_.AskYesNo(ApplicationTitle,
+                dryRun ? "Show what applying the patch " + on + " would change? No file is changed."
+                       : "Apply the patch " + on
+                        + "? Each block it holds becomes what the operator's block is; undo takes it back."))
+            return;
+        if (!dryRun && !ServerLetsRun())
+            return;
+        StartApply(files, *patch, false, dryRun);
+    });
+}
+
+void TMainForm::StartApply(const WorldFiles& files, const std::string& patch, bool force, bool dryRun)
+{
+    // The loaded index follows the files it belongs to.
+    const bool useLoaded = loaded_;
+    const std::optional<IndexMap> server = ServerMapOf(files);
+    auto differing = std::make_shared<std::optional<DifferingBlocksError>>();
+    Start({[this, files, patch, force, dryRun, useLoaded, server, differing](Reporter& reporter) {
+               const LockedWorld locked(files, reporter);
+               std::optional<KeepingUpToDate> upToDate;
+               std::unique_ptr<StaIdx> own;
+               if (useLoaded) {
+                   upToDate.emplace(*this, files);
+                   BringUpToDate(files, reporter);
+               } else {
+                   own = std::make_unique<StaIdx>();
+                   LoadStaIdx(files.StaIdx, *own, reporter, MapFor(files, server));
+               }
+               try {
+                   RunApplyPatch(files.StaIdx, files.Statics, patch, own ? *own : *staIdx_, reporter,
+                       {.Force = force, .DryRun = dryRun});
+               } catch (const DifferingBlocksError& error) {
+                   differing->emplace(error);
+               }
+           },
+        [this, files, patch, dryRun, differing] {
+            if (*differing) {
+                const DifferingBlocksError& error = **differing;
+                const bool one = error.Count() == 1;
+                const std::string blocks = std::to_string(error.Count()) + (one ? " block of " : " blocks of ")
+                    + files.Statics + (one ? " differs" : " differ") + " from the release the patch " + patch
+                    + " was made from: " + error.Blocks() + ". Nothing was changed.";
+                view_.AddLogLines({blocks});
+                if (view_.AskToOverride(ApplicationTitle,
+                        blocks
+                            + "\n\nReplace them all the same? Each then holds what the operator's block holds; undo "
+                              "takes the apply back."))
+                    StartApply(files, patch, true, dryRun);
+                return;
+            }
+            if (dryRun)
+                return;
+            // The player's files are patched: simple mode's guide ends.
+            worldFrozen_ = true;
+            UpdateControls();
+            UpdateSimpleModeHelp();
+        }});
 }
 
 } // namespace cryo::form

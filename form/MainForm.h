@@ -4,6 +4,8 @@
 #include "BatchedReporter.h"
 #include "FormView.h"
 #include "MapPane.h"
+#include "RunningServer.h"
+#include "ServerFolder.h"
 #include "StaIdx.h"
 
 #include <array>
@@ -65,7 +67,8 @@ public:
     bool CloseQuery();
     // What the map pane's mouse event asked for (MapPane's Press, Move, ...):
     // a click picks the block under the mouse and lists it, a drag with
-    // Shift selects an area; both set X and Y to its (first) block.
+    // Shift selects an area, which Melt!, GetStaticBlock and Freeze! then
+    // take; both set X and Y to its (first) block.
     void MapPaneAction(MapPane::Action action);
     MapPane& Pane() { return pane_; }
 
@@ -98,6 +101,17 @@ public:
     void OnCheckFiles();
     void OnCompactStatics();
     void OnAbout();
+    // Open server folder fills the boxes from the uox.ini and maps.dfn of a
+    // server's folder, with the map the user chooses from those found;
+    // Server's map switches to another of its maps. Make players' patch asks
+    // for the release's two files and the patch file to write; the boxes'
+    // files are the current ones. Apply patch asks for the patch and applies
+    // it to the boxes' files, offering to replace blocks that differ from
+    // the release all the same.
+    void OnOpenServerFolder();
+    void OnServerMap();
+    void OnMakePatch();
+    void OnApplyPatch();
 
     bool StaIdxLoaded() const { return loaded_; }
     bool WorldFrozen() const { return worldFrozen_; }
@@ -138,9 +152,26 @@ private:
     // Takes what the worker found for the pane, drops the tiles it changed.
     void UpdatePane();
     void ShowListing(std::uint16_t xBlock, std::uint16_t yBlock, const std::vector<std::string>& lines);
+    // The area dragged on the map, which Melt!, GetStaticBlock and Freeze!
+    // take while X and Y name its first block.
+    std::optional<TileArea> SelectedArea() const;
     void ListBlock();
     void SetBlockFromPosition();
     std::string StartFolder(Control edit) const;
+
+    // The server's map when the index and statics boxes hold its files.
+    std::optional<IndexMap> ServerMapOf(const WorldFiles& files) const;
+    // Where a server that would overwrite the boxes' files runs from.
+    WorldPlace Place() const;
+    // Whether an operation that changes files may start: no UOX3 server runs
+    // on the world, or the user lets it run all the same.
+    bool ServerLetsRun();
+    void ChooseServerMap(const std::string& folder);
+    void OpenServerMap(const std::string& folder, int map);
+    // Applies the patch to the files; blocks that differ from the release
+    // make it ask whether to force them.
+    void StartApply(const WorldFiles& files, const std::string& patch, bool force, bool dryRun);
+    void UnloadIndex();
 
     void CheckFileName(Control edit);
     // Stores the names when all three are green, then UpdateControls.
@@ -188,6 +219,16 @@ private:
     // The block whose objects the main list shows, and its entry then.
     std::optional<std::pair<std::uint16_t, std::uint16_t>> listed_;
     TStaIdxEntry listedEntry_{};
+
+    // The server's folder the boxes were filled from, and its map.
+    struct OpenServer {
+        std::string Folder;
+        int Map = 0;
+        ServerWorld World;
+    };
+    std::optional<OpenServer> server_;
+    // The world-save box holds a players' patch, which simple mode applies.
+    bool wscIsPatch_ = false;
 
     bool worldFrozen_ = false;
     std::uint8_t simpleMode_ = 0;

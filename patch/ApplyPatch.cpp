@@ -46,7 +46,7 @@ std::string Objects(int count)
     return std::to_string(count) + (count == 1 ? " object" : " objects");
 }
 
-Error DifferingBlocks(
+DifferingBlocksError DifferingBlocks(
     const PatchMap& map, const std::vector<Planned>& plan, std::uint32_t count, const std::string& staticsPath)
 {
     std::vector<std::string> names;
@@ -61,9 +61,7 @@ Error DifferingBlocks(
     }
     if (count > names.size())
         list += " and " + std::to_string(count - names.size()) + " more";
-    Error error(std::to_string(count) + (count == 1 ? " block differs" : " blocks differ")
-        + " from the release the patch was made from: " + list
-        + ". Nothing was changed; apply with --force to replace them all the same");
+    DifferingBlocksError error(count, list);
     error.SetFile(staticsPath);
     return error;
 }
@@ -77,6 +75,15 @@ std::string ReplacingLine(const char* verb, const PatchMap& map, const Planned& 
 }
 
 } // namespace
+
+DifferingBlocksError::DifferingBlocksError(std::uint32_t count, std::string blocks)
+    : Error(std::to_string(count) + (count == 1 ? " block differs" : " blocks differ")
+        + " from the release the patch was made from: " + blocks
+        + ". Nothing was changed; apply with --force to replace them all the same")
+    , count_(count)
+    , blocks_(std::move(blocks))
+{
+}
 
 AppliedPatch ApplyPatch(const std::string& staIdxPath, const std::string& staticsPath, const std::string& patchPath,
     StaIdx& table, Reporter& reporter, const ApplyOptions& options)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Error.h"
 #include "Reporter.h"
 #include "StaIdx.h"
 
@@ -20,6 +21,20 @@ struct AppliedPatch {
     std::uint32_t UpToDate = 0; // already holding the new objects
     std::uint32_t Replaced = 0; // holding the release's objects, replaced (or to be, in a dry run)
     std::uint32_t Differing = 0; // holding neither; replaced only when forced
+};
+
+// Blocks of the player's files that hold neither the patch's new objects nor
+// those it was made from; nothing was changed. A window offers to force them.
+class DifferingBlocksError : public Error {
+public:
+    DifferingBlocksError(std::uint32_t count, std::string blocks);
+    std::uint32_t Count() const { return count_; }
+    // "block 100,200, block 101,200 and 3 more"
+    const std::string& Blocks() const { return blocks_; }
+
+private:
+    std::uint32_t count_;
+    std::string blocks_;
 };
 
 // Applies a patch file to a player's index and statics file, which the caller

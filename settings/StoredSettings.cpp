@@ -73,4 +73,26 @@ void SaveMode(SettingsStore& store, std::uint8_t mode)
     Write(store, ModeValueName, std::int32_t{mode});
 }
 
+ServerChoice LoadServerChoice(SettingsStore& store)
+{
+    ServerChoice choice;
+    OpenKey key(store, false);
+    if (!key.IsOpen())
+        return choice;
+    choice.Folder = ReadString(store, ServerFolderValueName);
+    const StoredValue map = store.Value(ServerMapValueName);
+    if (const std::int32_t* number = std::get_if<std::int32_t>(&map))
+        choice.Map = *number;
+    else if (!std::holds_alternative<std::monostate>(map))
+        InvalidType(ServerMapValueName);
+    return choice;
+}
+
+void SaveServerChoice(SettingsStore& store, const ServerChoice& choice)
+{
+    OpenKey key(store, true);
+    Write(store, ServerFolderValueName, choice.Folder);
+    Write(store, ServerMapValueName, std::int32_t{choice.Map});
+}
+
 } // namespace cryo::settings

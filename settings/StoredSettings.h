@@ -13,6 +13,10 @@ inline constexpr const char* StaIdxValueName = "StaIdx0.mul";
 inline constexpr const char* StaticsValueName = "Statics0.mul";
 inline constexpr const char* WscValueName = "UOX3.wsc";
 inline constexpr const char* ModeValueName = "Mode";
+// The server's folder the boxes were last filled from, and its map; settings
+// stored before there were these have neither.
+inline constexpr const char* ServerFolderValueName = "ServerFolder";
+inline constexpr const char* ServerMapValueName = "ServerMap";
 
 struct FileNames {
     std::string StaIdx;
@@ -38,5 +42,15 @@ void SaveFileNames(SettingsStore& store, const FileNames& names);
 std::uint8_t LoadMode(SettingsStore& store, const AskYesNo& ask);
 
 void SaveMode(SettingsStore& store, std::uint8_t mode);
+
+struct ServerChoice {
+    std::string Folder; // empty: none chosen
+    int Map = 0;
+};
+
+// Missing values give an empty folder and map 0; a value of another type
+// raises "Invalid data type for '<name>'".
+ServerChoice LoadServerChoice(SettingsStore& store);
+void SaveServerChoice(SettingsStore& store, const ServerChoice& choice);
 
 } // namespace cryo::settings

@@ -125,6 +125,28 @@ std::vector<std::string> ListStaticBlock(const std::string& staticsPath, const S
     return lines;
 }
 
+std::vector<std::string> ListStaticArea(
+    const std::string& staticsPath, const StaIdx& table, const TileArea& area, Reporter& reporter)
+{
+    const BlockArea blocks = BlocksTouching(area, {table.Width(), table.Height()});
+    const bool one = blocks.Width == 1 && blocks.Height == 1;
+    std::vector<std::string> lines;
+    TStaticBlock block;
+    for (int x = blocks.X; x < blocks.X + blocks.Width; ++x) {
+        for (int y = blocks.Y; y < blocks.Y + blocks.Height; ++y) {
+            const auto xBlock = static_cast<std::uint16_t>(x);
+            const auto yBlock = static_cast<std::uint16_t>(y);
+            block.Count = 0;
+            ReadStaticBlock(staticsPath, table.At(xBlock, yBlock), block, reporter);
+            if (!one && block.Count > 0)
+                lines.push_back("XBlock: " + std::to_string(x) + " YBlock: " + std::to_string(y));
+            for (int i = 0; i < block.Count; ++i)
+                lines.push_back(StaticItemLine(i + 1, block.Items[static_cast<std::size_t>(i)], xBlock, yBlock));
+        }
+    }
+    return lines;
+}
+
 void LogInitStart(Reporter& reporter)
 {
     reporter.Log("Init in progress... Cryoweaver may look crashed, do not interrupt!");
@@ -188,11 +210,33 @@ void RunMelt(const WorldFiles& files, std::string_view xText, std::string_view y
     reporter.Log(MeltSummary(objects, xBlock, yBlock, files.Wsc, dryRun));
 }
 
-void RunFreeze(const WorldFiles& files, StaIdx& table, Reporter& reporter, bool dryRun)
+void RunMelt(const WorldFiles& files, const TileArea& area, StaIdx& table, Reporter& reporter, bool dryRun)
+{
+    const BlockArea blocks = BlocksTouching(area, {table.Width(), table.Height()});
+    if (blocks.Width == 1 && blocks.Height == 1) {
+        RunMelt(files, std::to_string(blocks.X), std::to_string(blocks.Y), table, reporter, dryRun);
+        return;
+    }
+    reporter.Log(dryRun ? DryRunStart : "Melting in progress... Cryoweaver may look crashed, do not interrupt!");
+    reporter.Flush();
+    const int objects = MeltArea(files.StaIdx, files.Statics, files.Wsc, blocks, table, reporter, dryRun);
+    reporter.Log(dryRun ? DryRunDone : "Melting completed!");
+    const std::string which = Counted(blocks.Width * blocks.Height, "block", "blocks") + ", " + std::to_string(blocks.X)
+        + "," + std::to_string(blocks.Y) + " to " + std::to_string(blocks.X + blocks.Width - 1) + ","
+        + std::to_string(blocks.Y + blocks.Height - 1);
+    if (objects == 0)
+        reporter.Log("No object of the " + which + (dryRun ? ", would be" : ", was") + " melted");
+    else
+        reporter.Log(Counted(objects, "object", "objects") + " of " + which + (dryRun ? ", would be" : ",")
+            + " melted into " + WorldSaveName(files.Wsc));
+}
+
+void RunFreeze(
+    const WorldFiles& files, StaIdx& table, Reporter& reporter, bool dryRun, const std::optional<TileArea>& area)
 {
     reporter.Log(dryRun ? DryRunStart : "Freezing in progress... Cryoweaver may look crashed, do not interrupt!");
     reporter.Flush();
-    const FreezeCounts counts = FreezeWorld(files.StaIdx, files.Statics, files.Wsc, table, reporter, dryRun);
+    const FreezeCounts counts = FreezeWorld(files.StaIdx, files.Statics, files.Wsc, table, reporter, dryRun, area);
     reporter.Log(dryRun ? DryRunDone : "Freezing completed!");
     reporter.Log(FreezeSummary(counts, dryRun));
 }
@@ -216,14 +260,23 @@ void RunCompact(const WorldFiles& files, StaIdx& table, Reporter& reporter)
     reporter.Log("Compacting completed!");
 }
 
-void RunExport(const WorldFiles& files, const std::string& outPath, const StaIdx& table, Reporter& reporter)
+void RunExport(const WorldFiles& files, const std::string& outPath, const StaIdx& table, Reporter& reporter,
+    const std::optional<TileArea>& area)
 {
+    FreezeMap map = FreezeMapOf(table);
+    if (area) {
+        // Every tile of the blocks it touches.
+        const BlockArea blocks = BlocksTouching(*area, {table.Width(), table.Height()});
+        map.Area = TileArea{static_cast<std::uint16_t>(blocks.X * 8), static_cast<std::uint16_t>(blocks.Y * 8),
+            static_cast<std::uint16_t>((blocks.X + blocks.Width) * 8 - 1),
+            static_cast<std::uint16_t>((blocks.Y + blocks.Height) * 8 - 1)};
+    }
     // Before its lock, which the world save's lock would keep waiting.
     CheckDistinctFiles(files, outPath);
     CheckExportTarget(files.Wsc, outPath);
     FileLocks locks({outPath}, reporter);
     RecoverInterruptedCommits(locks, reporter);
-    ExportFrozenItems(files.Wsc, outPath, FreezeMapOf(table), reporter);
+    ExportFrozenItems(files.Wsc, outPath, map, reporter);
 }
 
 } // namespace cryo

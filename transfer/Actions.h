@@ -4,11 +4,13 @@
 // converted the same way and the same lines are logged.
 
 #include "Commit.h"
+#include "MapArea.h"
 #include "Reporter.h"
 #include "StaIdx.h"
 #include "StaticBlock.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -58,6 +60,12 @@ std::uint16_t ParseBlockNumber(std::string_view text);
 std::vector<std::string> ListStaticBlock(const std::string& staticsPath, const StaIdx& table, std::string_view xText,
     std::string_view yText, Reporter& reporter);
 
+// The listing of every block that the area of tiles touches, X-major; of
+// several blocks, each that holds objects under a line that names it. The
+// area of one block's tiles lists as that block does.
+std::vector<std::string> ListStaticArea(
+    const std::string& staticsPath, const StaIdx& table, const TileArea& area, Reporter& reporter);
+
 // The GetStaticIndex load with its log lines, without the window's own steps
 // between loading and "Init completed!".
 void LogInitStart(Reporter& reporter);
@@ -69,9 +77,18 @@ void LogInitDone(Reporter& reporter);
 void RunMelt(const WorldFiles& files, std::string_view xText, std::string_view yText, StaIdx& table, Reporter& reporter,
     bool dryRun = false);
 
+// Melt! for every block that the area of tiles touches, as one operation
+// (MeltArea) with one summary at its end ("1,200 objects of 16 blocks,
+// 100,200 to 103,203, melted into UOX3.wsc"). The area of one block's tiles
+// melts as that block does. An area off the map is refused before anything
+// is read.
+void RunMelt(const WorldFiles& files, const TileArea& area, StaIdx& table, Reporter& reporter, bool dryRun = false);
+
 // The Freeze! button: logs the warning, freezes, logs completion and what
-// moved ("20 items frozen into 3 blocks").
-void RunFreeze(const WorldFiles& files, StaIdx& table, Reporter& reporter, bool dryRun = false);
+// moved ("20 items frozen into 3 blocks"). With an area, only the items inside
+// it, and how many it left outside.
+void RunFreeze(const WorldFiles& files, StaIdx& table, Reporter& reporter, bool dryRun = false,
+    const std::optional<TileArea>& area = std::nullopt);
 
 // Check files: logs the report of CheckWorld (Check.h); true when the files are healthy.
 bool RunCheck(const WorldFiles& files, const StaIdx& table, Reporter& reporter);
@@ -81,6 +98,8 @@ void RunCompact(const WorldFiles& files, StaIdx& table, Reporter& reporter);
 
 // Writes the items a freeze of the world save into the loaded map would take
 // into the file outPath, locked meanwhile; the world save stays as it is.
-void RunExport(const WorldFiles& files, const std::string& outPath, const StaIdx& table, Reporter& reporter);
+// With an area, only the items in the blocks it touches.
+void RunExport(const WorldFiles& files, const std::string& outPath, const StaIdx& table, Reporter& reporter,
+    const std::optional<TileArea>& area = std::nullopt);
 
 } // namespace cryo

@@ -81,8 +81,13 @@ int ReadableCount(const TStaIdxEntry& entry, std::uint64_t staticsBytes)
                                                                                              : 0;
 }
 
-void CheckStatics(
-    const std::string& path, const StaIdx& table, CheckReport& report, std::vector<CheckFinding>& f, Reporter& reporter)
+bool Inside(const std::optional<BlockArea>& area, int x, int y)
+{
+    return !area || (x >= area->X && x < area->X + area->Width && y >= area->Y && y < area->Y + area->Height);
+}
+
+void CheckStatics(const std::string& path, const StaIdx& table, const std::optional<BlockArea>& area,
+    CheckReport& report, std::vector<CheckFinding>& f, Reporter& reporter)
 {
     File statics = File::OpenExisting(path);
     const std::uint64_t size = statics.Size();
@@ -94,6 +99,14 @@ void CheckStatics(
             const TStaIdxEntry& entry = table.Entries[table.Number(x, y)];
             if (entry.Offset == -1)
                 continue;
+            // Outside the area a block only counts for the bytes referenced.
+            if (!Inside(area, x, y)) {
+                const std::uint64_t end = static_cast<std::uint64_t>(entry.Offset)
+                    + static_cast<std::uint64_t>(entry.Length / StaticItemSize) * StaticItemSize;
+                if (entry.Offset >= 0 && entry.Length >= StaticItemSize && end <= size)
+                    referenced.emplace_back(static_cast<std::uint64_t>(entry.Offset), end);
+                continue;
+            }
             if (entry.Offset < 0) {
                 Note(f[NegativeOffset], BlockName(x, y) + ": offset " + std::to_string(entry.Offset));
                 continue;
@@ -178,8 +191,8 @@ private:
     CheckFinding& finding_;
 };
 
-void CheckClassic(
-    const std::string& path, const StaIdx& table, std::uint64_t staticsBytes, std::vector<CheckFinding>& f)
+void CheckClassic(const std::string& path, const StaIdx& table, const std::optional<BlockArea>& area,
+    std::uint64_t staticsBytes, std::vector<CheckFinding>& f)
 {
     std::map<std::int32_t, int> sections;
     try {
@@ -216,6 +229,8 @@ void CheckClassic(
     }
     std::map<std::pair<int, int>, int> added;
     for (const TExportEntry& entry : exports) {
+        if (!Inside(area, entry.XBlock, entry.YBlock))
+            continue;
         if (entry.XBlock < table.Width() && entry.YBlock < table.Height()) {
             ++added[{entry.XBlock, entry.YBlock}];
             continue;
@@ -289,22 +304,27 @@ bool CheckReport::Healthy() const
         Findings.begin(), Findings.end(), [](const CheckFinding& finding) { return finding.Count == 0; });
 }
 
-CheckReport CheckWorld(const WorldFiles& files, const StaIdx& table, Reporter& reporter)
+CheckReport CheckWorld(
+    const WorldFiles& files, const StaIdx& table, Reporter& reporter, const std::optional<BlockArea>& area)
 {
     reporter.SetProgress(0);
     CheckReport report;
     const WorldSaveKind kind = files.Wsc.empty() ? WorldSaveKind::Classic : WorldSaveKindOf(files.Wsc);
     std::vector<CheckFinding> findings = EmptyFindings(kind != WorldSaveKind::Classic);
-    CheckStatics(files.Statics, table, report, findings, reporter);
+    CheckStatics(files.Statics, table, area, report, findings, reporter);
     if (!files.Wsc.empty()) {
         reporter.SetProgress(60);
         if (kind == WorldSaveKind::Classic) {
             report.WorldSaveKind = "classic";
-            CheckClassic(files.Wsc, table, report.StaticsBytes, findings);
+            CheckClassic(files.Wsc, table, area, report.StaticsBytes, findings);
         } else {
             report.WorldSaveKind = kind == WorldSaveKind::Folder ? "folder" : "item file";
-            const FreezeMap map{static_cast<std::uint32_t>(table.LoadedAs.Map),
-                static_cast<std::uint32_t>(table.Width()) * 8, static_cast<std::uint32_t>(table.Height()) * 8};
+            FreezeMap map{static_cast<std::uint32_t>(table.LoadedAs.Map), static_cast<std::uint32_t>(table.Width()) * 8,
+                static_cast<std::uint32_t>(table.Height()) * 8, {}};
+            if (area)
+                map.Area = TileArea{static_cast<std::uint16_t>(area->X * 8), static_cast<std::uint16_t>(area->Y * 8),
+                    static_cast<std::uint16_t>((area->X + area->Width) * 8 - 1),
+                    static_cast<std::uint16_t>((area->Y + area->Height) * 8 - 1)};
             CheckItemFiles(kind == WorldSaveKind::Folder ? FreezeFiles(files.Wsc) : std::vector{files.Wsc}, map, table,
                 report, findings);
         }

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -46,7 +47,10 @@ struct CheckReport {
 // Checks the statics files against the loaded index, and the world save, if
 // one is named, as a freeze into that index would read it. Errors that stop
 // the files being read at all (a missing file) are raised.
-CheckReport CheckWorld(const WorldFiles& files, const StaIdx& table, Reporter& reporter);
+// With an area, only its blocks and the TYPE 255 items that would go to them
+// are checked; the unreferenced share is the whole file's.
+CheckReport CheckWorld(const WorldFiles& files, const StaIdx& table, Reporter& reporter,
+    const std::optional<BlockArea>& area = std::nullopt);
 
 // The report as the log shows it: each kind found, with its count and first
 // cases, the unreferenced share, and the verdict.

@@ -105,6 +105,11 @@ std::uint64_t PlannedEnd(
     return end;
 }
 
+std::string OutsideAreaLine(std::uint64_t outside, const TileArea& area)
+{
+    return "TYPE 255 items left outside the area " + AreaText(area) + ": " + std::to_string(outside);
+}
+
 std::string BlockText(const ExtractedBlock& block)
 {
     return "XBlock: " + std::to_string(block.XBlock) + " YBlock: " + std::to_string(block.YBlock);
@@ -201,12 +206,24 @@ FreezeCounts FreezeSelected(const std::string& staIdxPath, const std::string& st
     return counts;
 }
 
+// Drops the items outside the area from the selection, which leaves them in
+// the world save, and logs how many it left.
+void KeepInside(ExportTable& exportTable, const TileArea& area, Reporter& reporter)
+{
+    const auto outside = std::erase_if(exportTable, [&](const TExportEntry& entry) {
+        return entry.X < area.X1 || entry.X > area.X2 || entry.Y < area.Y1 || entry.Y > area.Y2;
+    });
+    reporter.Log(OutsideAreaLine(outside, area));
+}
+
 FreezeCounts FreezeClassic(const std::string& staIdxPath, const std::string& staticsPath, const std::string& wscPath,
-    StaIdx& table, Reporter& reporter, bool dryRun)
+    StaIdx& table, Reporter& reporter, bool dryRun, const std::optional<TileArea>& area)
 {
     const FileIdentity wscRead = IdentityOf(wscPath);
     ExportTable exportTable;
     SelectItemsForExport(wscPath, exportTable, reporter);
+    if (area)
+        KeepInside(exportTable, *area, reporter);
     BlockList blockList;
     try {
         blockList = BlocksToProcess(MarkBlocks(exportTable, table), table);
@@ -252,11 +269,14 @@ FreezeSelection SelectItems(const ItemSaveFiles& files, const FreezeMap& map, Re
 }
 
 FreezeCounts FreezeItemSave(const std::string& staIdxPath, const std::string& staticsPath, const std::string& savePath,
-    StaIdx& table, Reporter& reporter, bool dryRun)
+    StaIdx& table, Reporter& reporter, bool dryRun, const std::optional<TileArea>& area)
 {
-    const FreezeMap map = FreezeMapOf(table);
+    FreezeMap map = FreezeMapOf(table);
+    map.Area = area;
     const ItemSaveFiles files = ItemSaveFilesOf(savePath);
     FreezeSelection selection = SelectItems(files, map, reporter);
+    if (area)
+        reporter.Log(OutsideAreaLine(selection.OutsideArea, *area));
     reporter.SetProgress(0);
     return FreezeSelected(
         staIdxPath, staticsPath, table,
@@ -281,16 +301,18 @@ FreezeCounts FreezeItemSave(const std::string& staIdxPath, const std::string& st
 FreezeMap FreezeMapOf(const StaIdx& table)
 {
     return {static_cast<std::uint32_t>(table.LoadedAs.Map), static_cast<std::uint32_t>(table.Width()) * 8,
-        static_cast<std::uint32_t>(table.Height()) * 8};
+        static_cast<std::uint32_t>(table.Height()) * 8, {}};
 }
 
 FreezeCounts FreezeWorld(const std::string& staIdxPath, const std::string& staticsPath, const std::string& wscPath,
-    StaIdx& table, Reporter& reporter, bool dryRun)
+    StaIdx& table, Reporter& reporter, bool dryRun, const std::optional<TileArea>& area)
 {
     reporter.SetProgress(0);
+    if (area)
+        BlocksTouching(*area, {table.Width(), table.Height()});
     if (WorldSaveKindOf(wscPath) == WorldSaveKind::Classic)
-        return FreezeClassic(staIdxPath, staticsPath, wscPath, table, reporter, dryRun);
-    return FreezeItemSave(staIdxPath, staticsPath, wscPath, table, reporter, dryRun);
+        return FreezeClassic(staIdxPath, staticsPath, wscPath, table, reporter, dryRun, area);
+    return FreezeItemSave(staIdxPath, staticsPath, wscPath, table, reporter, dryRun, area);
 }
 
 void CheckExportTarget(const std::string& savePath, const std::string& outPath)
@@ -316,6 +338,8 @@ void ExportFrozenItems(
 {
     const ItemSaveFiles files = ItemSaveFilesOf(savePath);
     const FreezeSelection selection = SelectItems(files, map, reporter);
+    if (map.Area)
+        reporter.Log(OutsideAreaLine(selection.OutsideArea, *map.Area));
     std::string text;
     for (const FreezeFile& file : selection.Files) {
         for (const ByteRange& range : file.Records) {

@@ -1,9 +1,11 @@
 #pragma once
 
 #include "ItemFreeze.h"
+#include "MapArea.h"
 #include "Reporter.h"
 #include "StaIdx.h"
 
+#include <optional>
 #include <string>
 
 namespace cryo {
@@ -26,9 +28,11 @@ struct FreezeCounts {
 // index and world save are kept in the history, to be undone.
 //
 // A dry run makes every check and logs what each block would receive, but
-// writes nothing.
+// writes nothing. With an area of tiles, only the items inside it are frozen,
+// and the log says how many it left outside; an area that reaches off the
+// map is refused before anything is read.
 FreezeCounts FreezeWorld(const std::string& staIdxPath, const std::string& staticsPath, const std::string& wscPath,
-    StaIdx& table, Reporter& reporter, bool dryRun = false);
+    StaIdx& table, Reporter& reporter, bool dryRun = false, const std::optional<TileArea>& area = std::nullopt);
 
 // The map a freeze into the loaded table writes into: the one it was loaded
 // as, at its size.

@@ -2,6 +2,7 @@
 
 #include "Commit.h"
 #include "Compact.h"
+#include "Convert.h"
 #include "Error.h"
 #include "File.h"
 #include "Interrupt.h"
@@ -9,81 +10,27 @@
 #include "ItemSaveFiles.h"
 #include "MapSizes.h"
 #include "StaticBlock.h"
+#include "StaticsWindow.h"
 #include "Text.h"
 #include "WorldRewrite.h"
 
 #include <algorithm>
+#include <optional>
+#include <vector>
 
 namespace cryo {
 
 namespace {
 
-// The records a melt adds to one [ITEM] file.
-struct ItemFileAppend {
-    std::string Path;
-    std::string Records;
-    int Count = 0;
+// The objects of one block of the area, as read and as they go.
+struct AreaBlock {
+    std::uint16_t XBlock = 0;
+    std::uint16_t YBlock = 0;
+    std::vector<TStaticItem> Melted; // into the world save
+    std::vector<TStaticItem> Kept; // left in the statics: objects at x = 0
+    std::vector<std::string> KeptLines; // the log's line for each of those
+    std::string File; // the [ITEM] file its objects go to
 };
-
-// The block's objects as records, grouped by the file each goes to: in a
-// folder the region file the server stores its position in, or overflow.wsc
-// for a position outside the map's own grid; else the file.
-std::vector<ItemFileAppend> MeltedRecords(const std::string& savePath, bool folder, const TStaticBlock& block,
-    std::uint16_t xBlock, std::uint16_t yBlock, const StaIdx& table, std::uint32_t world, std::uint32_t serial)
-{
-    const auto mapWidth = static_cast<std::uint32_t>(table.Width()) * 8;
-    const auto mapHeight = static_cast<std::uint32_t>(table.Height()) * 8;
-    std::vector<ItemFileAppend> appends;
-    for (int i = 0; i < block.Count; ++i) {
-        const TStaticItem& item = block.Items[static_cast<std::size_t>(i)];
-        const MeltedObject object{serial++, item.TileId, std::uint32_t{xBlock} * 8 + item.XOffset,
-            std::uint32_t{yBlock} * 8 + item.YOffset, item.Z, item.Color, world};
-        const std::string path
-            = folder ? PathInFolder(savePath, RegionFileName(object.X, object.Y, mapWidth, mapHeight)) : savePath;
-        auto append
-            = std::find_if(appends.begin(), appends.end(), [&](const ItemFileAppend& a) { return a.Path == path; });
-        if (append == appends.end())
-            append = appends.insert(appends.end(), {path, {}, 0});
-        append->Records += ItemRecordText(object);
-        ++append->Count;
-    }
-    return appends;
-}
-
-// Adds to the commit each file with its new records after its old bytes; a
-// file that is missing is made.
-void AddMeltedRecords(std::uint32_t world, const std::string& savePath, const TStaticBlock& block, std::uint16_t xBlock,
-    std::uint16_t yBlock, const StaIdx& table, Commit& commit, Reporter& reporter)
-{
-    const bool folder = WorldSaveKindOf(savePath) == WorldSaveKind::Folder;
-    const std::uint32_t highest = HighestSerialOfFiles(folder ? WscFiles(savePath) : std::vector{savePath});
-    reporter.Log("Highest serial: " + BytesToHex(highest, 4));
-    const std::uint32_t first = FirstNewSerial(highest, static_cast<std::uint32_t>(block.Count));
-    reporter.SetProgress(60);
-
-    std::string bytes;
-    for (const ItemFileAppend& append : MeltedRecords(savePath, folder, block, xBlock, yBlock, table, world, first)) {
-        std::optional<FileIdentity> read;
-        bytes.clear();
-        if (FileExists(append.Path)) {
-            try {
-                read = IdentityOf(append.Path);
-                ReadWholeFile(append.Path, bytes);
-            } catch (Error& error) {
-                error.SetFile(append.Path);
-                throw;
-            }
-            CheckAppendTarget(append.Path, bytes, ScanRecords(bytes));
-        }
-        // overflow.wsc is written in text mode: it has CR LF where the server runs on Windows.
-        const bool crLf = folder && IsOverflowFile(append.Path) && UsesCrLf(bytes);
-        bytes += LineEndBefore(bytes, crLf);
-        bytes += crLf ? WithCrLf(append.Records) : append.Records;
-        ReplacementFile& out = commit.Replace(append.Path, read);
-        out.Write(bytes.data(), bytes.size());
-        reporter.Log("Items added to " + append.Path + ": " + std::to_string(append.Count));
-    }
-}
 
 // Raises, before anything changes, for an object whose offsets put it outside
 // its block: melted, it would stand in another block, or off the map.
@@ -103,40 +50,228 @@ void CheckObjectsInBlock(
     }
 }
 
-// The objects at x = 0, which the server never keeps on the ground: a melt
-// into its files leaves them in the statics and names each. The rest of the
-// block moves to melted.
-TStaticBlock ObjectsAtXZero(
-    const TStaticBlock& block, std::uint16_t xBlock, std::uint16_t yBlock, TStaticBlock& melted, Reporter& reporter)
+// Splits off the objects at x = 0, which the server never keeps on the
+// ground: a melt into its files leaves them in the statics and names each.
+void SplitAtXZero(const TStaticBlock& block, AreaBlock& into)
 {
-    TStaticBlock kept;
-    melted.Clear();
     for (int i = 0; i < block.Count; ++i) {
         const TStaticItem& item = block.Items[static_cast<std::size_t>(i)];
-        if (xBlock != 0 || item.XOffset != 0) {
-            melted.Items[melted.Count++] = item;
+        if (into.XBlock != 0 || item.XOffset != 0) {
+            into.Melted.push_back(item);
             continue;
         }
-        kept.Items[kept.Count++] = item;
-        reporter.Log("Left in the statics: Item #" + std::to_string(i + 1) + ", ID " + BytesToHex(item.TileId, 2)
-            + ", at 0," + std::to_string(yBlock * 8 + item.YOffset) + "," + std::to_string(item.Z)
-            + ": the server loses an item on the ground at x = 0 at its next save");
+        into.Kept.push_back(item);
+        into.KeptLines.push_back("Left in the statics: Item #" + std::to_string(i + 1) + ", ID "
+            + BytesToHex(item.TileId, 2) + ", at 0," + std::to_string(into.YBlock * 8 + item.YOffset) + ","
+            + std::to_string(item.Z) + ": the server loses an item on the ground at x = 0 at its next save");
     }
-    return kept;
 }
 
-// A block's objects left in the statics as a new copy at the end of the
-// statics file, for the commit to keep or cut back.
-class KeptCopy {
+// A block's records as ReadBlockRecords reads them, from a window that reads
+// ahead: an area's blocks mostly lie one after another in the file.
+void ReadThroughWindow(File& statics, StaticsWindow& window, const TStaIdxEntry& entry, TStaticBlock& block)
+{
+    if (entry.Offset < 0) {
+        NullReporter quiet;
+        ReadBlockRecords(statics, entry, block, quiet);
+        return;
+    }
+    const int n = CheckedRange(entry.Length / StaticItemSize, 0, 65535);
+    const int wanted = std::min(n, MaxBlockItems);
+    if (wanted > 0) {
+        const unsigned char* bytes
+            = window.Read(static_cast<std::uint64_t>(entry.Offset), static_cast<std::size_t>(wanted) * StaticItemSize);
+        for (int i = 0; i < wanted; ++i)
+            block.Items[static_cast<std::size_t>(i)] = DecodeStaticItem(bytes + i * StaticItemSize);
+    }
+    if (n > MaxBlockItems)
+        throw RangeError();
+    block.Count = static_cast<std::uint16_t>(wanted);
+}
+
+// Reads every block of the area, in X-major order, from one open statics
+// file; a block with an empty entry does not open it. One block alone shows
+// the reading of its objects on the bar, an area the blocks read.
+std::vector<AreaBlock> ReadArea(
+    const std::string& staticsPath, const BlockArea& area, const StaIdx& table, bool classic, Reporter& reporter)
+{
+    const bool one = area.Width == 1 && area.Height == 1;
+    const int count = area.Width * area.Height;
+    std::vector<AreaBlock> blocks;
+    blocks.reserve(static_cast<std::size_t>(count));
+    std::optional<File> statics;
+    std::optional<StaticsWindow> window;
+    TStaticBlock block;
+    for (int x = area.X; x < area.X + area.Width; ++x) {
+        for (int y = area.Y; y < area.Y + area.Height; ++y) {
+            const TStaIdxEntry& entry = table.At(static_cast<std::uint16_t>(x), static_cast<std::uint16_t>(y));
+            block.Count = 0;
+            if (one) {
+                ReadStaticBlock(staticsPath, entry, block, reporter);
+            } else if (entry.Offset != -1) {
+                try {
+                    if (!statics) {
+                        statics.emplace(File::OpenExisting(staticsPath));
+                        window.emplace(*statics);
+                    }
+                    ReadThroughWindow(*statics, *window, entry, block);
+                } catch (Error& error) {
+                    error.SetFile(staticsPath);
+                    throw;
+                }
+            }
+            AreaBlock& read = blocks.emplace_back();
+            read.XBlock = static_cast<std::uint16_t>(x);
+            read.YBlock = static_cast<std::uint16_t>(y);
+            CheckObjectsInBlock(staticsPath, block, read.XBlock, read.YBlock);
+            if (classic)
+                read.Melted.assign(block.Items.begin(), block.Items.begin() + block.Count);
+            else
+                SplitAtXZero(block, read);
+            if (!one)
+                reporter.SetProgress(static_cast<int>(blocks.size() * 45 / static_cast<std::size_t>(count)));
+        }
+    }
+    return blocks;
+}
+
+// The records a melt adds to one [ITEM] file, and the file as it was read.
+struct ItemFileAppend {
+    std::string Path;
+    std::string Records;
+    std::optional<FileIdentity> Read;
+    std::string Bytes;
+};
+
+// Adds to the commit each [ITEM] file that receives objects, with its new
+// records after its old bytes, and logs per block what a melt of it alone
+// would. In a folder each object goes to the region file the server stores
+// its position in, or to overflow.wsc for a position outside the map's own
+// grid; a block lies in one file whole, as files hold whole blocks. A file
+// that is missing is made. Every file is read and checked before any line is
+// logged.
+void AddMeltedRecords(const std::string& savePath, std::vector<AreaBlock>& blocks, const StaIdx& table, bool one,
+    Commit& commit, Reporter& reporter)
+{
+    const bool folder = WorldSaveKindOf(savePath) == WorldSaveKind::Folder;
+    const auto mapWidth = static_cast<std::uint32_t>(table.Width()) * 8;
+    const auto mapHeight = static_cast<std::uint32_t>(table.Height()) * 8;
+    const auto world = static_cast<std::uint32_t>(table.LoadedAs.Map);
+    std::uint32_t melted = 0;
+    std::vector<ItemFileAppend> appends;
+    for (AreaBlock& block : blocks) {
+        if (block.Melted.empty())
+            continue;
+        melted += static_cast<std::uint32_t>(block.Melted.size());
+        block.File = folder
+            ? PathInFolder(savePath,
+                RegionFileName(std::uint32_t{block.XBlock} * 8, std::uint32_t{block.YBlock} * 8, mapWidth, mapHeight))
+            : savePath;
+        if (std::none_of(appends.begin(), appends.end(), [&](const auto& a) { return a.Path == block.File; }))
+            appends.push_back({block.File, {}, {}, {}});
+    }
+    if (melted == 0) {
+        for (const AreaBlock& block : blocks) {
+            if (!one)
+                reporter.Log(MeltingBlockLine(block.XBlock, block.YBlock));
+            for (const std::string& line : block.KeptLines)
+                reporter.Log(line);
+            reporter.Log("Nothing to do!");
+        }
+        return;
+    }
+
+    // Every file is read once: for the highest serial, and the files that
+    // receive records for their bytes and checks too.
+    std::uint32_t highest = 0;
+    std::string bytes;
+    std::vector<std::uint32_t> containers;
+    std::vector<SerialLine> serials;
+    for (const std::string& path : folder ? WscFiles(savePath) : std::vector{savePath}) {
+        const auto target = std::find_if(appends.begin(), appends.end(), [&](const auto& a) { return a.Path == path; });
+        std::string& read = target != appends.end() ? target->Bytes : bytes;
+        RecordScan scan;
+        try {
+            if (target != appends.end())
+                target->Read = IdentityOf(path);
+            ReadWholeFile(path, read);
+            // Most files need no full scan: their serials are found line by line.
+            serials.clear();
+            if (target == appends.end() && ReferencesOnly(read, containers, serials)) {
+                for (const SerialLine& serial : serials)
+                    highest = std::max(highest, serial.Serial);
+                continue;
+            }
+            scan = ScanRecords(read);
+        } catch (Error& error) {
+            error.SetFile(path);
+            throw;
+        }
+        highest = std::max(highest, HighestSerial(scan));
+        if (target != appends.end())
+            CheckAppendTarget(path, read, scan);
+    }
+    std::string().swap(bytes);
+    FirstNewSerial(highest, melted);
+
+    std::uint32_t serial = highest;
+    for (const AreaBlock& block : blocks) {
+        if (!one)
+            reporter.Log(MeltingBlockLine(block.XBlock, block.YBlock));
+        for (const std::string& line : block.KeptLines)
+            reporter.Log(line);
+        if (block.Melted.empty()) {
+            reporter.Log("Nothing to do!");
+            continue;
+        }
+        reporter.Log("Highest serial: " + BytesToHex(serial, 4));
+        serial = FirstNewSerial(serial, static_cast<std::uint32_t>(block.Melted.size()));
+        ItemFileAppend& append
+            = *std::find_if(appends.begin(), appends.end(), [&](const auto& a) { return a.Path == block.File; });
+        for (const TStaticItem& item : block.Melted) {
+            AppendItemRecord(append.Records,
+                {serial, item.TileId, std::uint32_t{block.XBlock} * 8 + item.XOffset,
+                    std::uint32_t{block.YBlock} * 8 + item.YOffset, item.Z, item.Color, world});
+            ++serial;
+        }
+        --serial;
+        reporter.Log("Items added to " + block.File + ": " + std::to_string(block.Melted.size()));
+    }
+    reporter.SetProgress(60);
+
+    for (ItemFileAppend& append : appends) {
+        // overflow.wsc is written in text mode: it has CR LF where the server runs on Windows.
+        const bool crLf = folder && IsOverflowFile(append.Path) && UsesCrLf(append.Bytes);
+        append.Bytes += LineEndBefore(append.Bytes, crLf);
+        if (crLf)
+            append.Records = WithCrLf(append.Records);
+        ReplacementFile& out = commit.Replace(append.Path, append.Read);
+        out.Write(append.Bytes.data(), append.Bytes.size());
+        out.Write(append.Records.data(), append.Records.size());
+        std::string().swap(append.Bytes);
+        std::string().swap(append.Records);
+    }
+}
+
+// The objects that blocks leave in the statics, as new copies at the end of
+// the statics file, for the commit to keep or cut back.
+class KeptCopies {
 public:
-    // Opens the statics file and refuses a copy its index could not address.
-    KeptCopy(const std::string& staticsPath, const TStaticBlock& kept)
+    // Opens the statics file, when any block that melts keeps objects, and
+    // refuses copies its index could not address.
+    KeptCopies(const std::string& staticsPath, const std::vector<AreaBlock>& blocks)
         : path_(staticsPath)
-        , kept_(kept)
-        , statics_(File::OpenExisting(staticsPath))
-        , before_(statics_.Size())
-        , after_(before_ + std::uint64_t{kept.Count} * StaticItemSize)
+        , blocks_(blocks)
     {
+        std::uint64_t bytes = 0;
+        for (const AreaBlock& block : blocks)
+            if (Copies(block))
+                bytes += std::uint64_t{block.Kept.size()} * StaticItemSize;
+        if (bytes == 0)
+            return;
+        statics_.emplace(File::OpenExisting(staticsPath));
+        before_ = statics_->Size();
+        after_ = before_ + bytes;
         if (after_ > (std::uint64_t{1} << 31)) {
             Error error(StaticsTooLargeText);
             error.SetFile(path_);
@@ -144,12 +279,22 @@ public:
         }
     }
 
-    // Appends and flushes the copy; the entry then refers to it.
-    void Append(TStaIdxEntry& entry, Commit& commit)
+    // A block that melts objects and keeps others gets a copy of those.
+    static bool Copies(const AreaBlock& block) { return !block.Kept.empty() && !block.Melted.empty(); }
+
+    // Appends and flushes the copies, and points the blocks' entries at them.
+    void Append(StaIdx& table, Commit& commit)
     {
+        if (!statics_)
+            return;
         appended_ = true;
-        entry = AppendBlockRecords(statics_, kept_, entry);
-        statics_.Sync();
+        for (const AreaBlock& block : blocks_) {
+            if (!Copies(block))
+                continue;
+            TStaIdxEntry& entry = table.At(block.XBlock, block.YBlock);
+            entry = AppendBlockRecords(*statics_, StaticBlockOf(block.Kept), entry);
+        }
+        statics_->Sync();
         commit.Extended(path_, before_, after_);
     }
 
@@ -160,29 +305,37 @@ public:
         if (!appended_)
             return;
         try {
-            if (statics_.Size() <= after_)
-                statics_.Truncate(before_);
+            if (statics_->Size() <= after_)
+                statics_->Truncate(before_);
         } catch (...) {
         }
     }
 
 private:
     std::string path_;
-    const TStaticBlock& kept_;
-    File statics_;
-    std::uint64_t before_;
-    std::uint64_t after_;
+    const std::vector<AreaBlock>& blocks_;
+    std::optional<File> statics_;
+    std::uint64_t before_ = 0;
+    std::uint64_t after_ = 0;
     bool appended_ = false;
 };
 
+std::string BlocksText(const BlockArea& area)
+{
+    if (area.Width == 1 && area.Height == 1)
+        return "block " + std::to_string(area.X) + "," + std::to_string(area.Y);
+    return "blocks " + std::to_string(area.X) + "," + std::to_string(area.Y) + " to "
+        + std::to_string(area.X + area.Width - 1) + "," + std::to_string(area.Y + area.Height - 1);
+}
+
 } // namespace
 
-int MeltBlock(const std::string& staIdxPath, const std::string& staticsPath, const std::string& wscPath,
-    std::uint16_t xBlock, std::uint16_t yBlock, StaIdx& table, Reporter& reporter, bool dryRun)
+namespace {
+
+int MeltBlocks(const std::string& staIdxPath, const std::string& staticsPath, const std::string& wscPath,
+    const BlockArea& area, StaIdx& table, Reporter& reporter, bool dryRun)
 {
-    reporter.SetProgress(0);
-    TStaticBlock block;
-    TStaIdxEntry& entry = table.At(xBlock, yBlock);
+    const bool one = area.Width == 1 && area.Height == 1;
     const bool classic = WorldSaveKindOf(wscPath) == WorldSaveKind::Classic;
 
     // An index that cannot be replaced fails here, before anything is written.
@@ -190,61 +343,66 @@ int MeltBlock(const std::string& staIdxPath, const std::string& staticsPath, con
                         : std::make_unique<ReplacementFile>(staIdxPath);
     ReplacementFile& newIndex = *index;
 
-    ReadStaticBlock(staticsPath, entry, block, reporter);
-    CheckObjectsInBlock(staticsPath, block, xBlock, yBlock);
+    std::vector<AreaBlock> blocks = ReadArea(staticsPath, area, table, classic, reporter);
     // The world-save files come first in the commit: the index that no longer
     // holds the objects is put in place after them.
     Commit commit;
     if (dryRun)
         commit.WriteNothing();
-    commit.KeepHistory(staIdxPath, "melt of block " + std::to_string(xBlock) + "," + std::to_string(yBlock));
-    std::optional<TStaticBlock> kept; // objects a melt into the server's files leaves
-    std::optional<KeptCopy> keptCopy;
-    int moved = block.Count;
+    commit.KeepHistory(staIdxPath, "melt of " + BlocksText(area));
+    std::optional<KeptCopies> keptCopies;
     if (classic) {
+        std::vector<MeltingBlock> melting;
+        melting.reserve(blocks.size());
+        bool any = false;
+        for (const AreaBlock& block : blocks) {
+            melting.push_back({block.XBlock, block.YBlock, block.Melted});
+            any = any || !block.Melted.empty();
+        }
         std::optional<FileIdentity> wscRead;
-        if (block.Count > 0)
+        if (any)
             wscRead = IdentityOf(wscPath);
-        if (std::unique_ptr<ReplacementFile> wsc = AppendBlockToWsc(wscPath, block, xBlock, yBlock, reporter, dryRun))
+        if (std::unique_ptr<ReplacementFile> wsc = AppendBlocksToWsc(wscPath, melting, reporter, dryRun))
             commit.Add(std::move(wsc), wscRead);
     } else {
-        TStaticBlock melted;
-        kept = ObjectsAtXZero(block, xBlock, yBlock, melted, reporter);
-        moved = melted.Count;
-        if (melted.Count == 0) {
-            reporter.Log("Nothing to do!");
-        } else {
-            if (kept->Count > 0)
-                keptCopy.emplace(staticsPath, *kept);
-            AddMeltedRecords(static_cast<std::uint32_t>(table.LoadedAs.Map), wscPath, melted, xBlock, yBlock, table,
-                commit, reporter);
-        }
+        keptCopies.emplace(staticsPath, blocks);
+        AddMeltedRecords(wscPath, blocks, table, one, commit, reporter);
     }
+    int moved = 0;
+    for (const AreaBlock& block : blocks)
+        moved += static_cast<int>(block.Melted.size());
     if (dryRun) {
-        if (moved > 0)
-            reporter.Log("Would move " + std::to_string(moved) + " objects of XBlock: " + std::to_string(xBlock)
-                + " YBlock: " + std::to_string(yBlock) + " into the world save");
+        for (const AreaBlock& block : blocks)
+            if (!block.Melted.empty())
+                reporter.Log("Would move " + std::to_string(block.Melted.size())
+                    + " objects of XBlock: " + std::to_string(block.XBlock) + " YBlock: " + std::to_string(block.YBlock)
+                    + " into the world save");
         return moved;
     }
 
     // Every new file is complete before any replaces its old one, and they
     // replace them as one. A block that keeps objects at x = 0 keeps them in a
-    // new copy; one that melts nothing keeps its entry.
-    const TStaIdxEntry previous = entry;
+    // new copy; one that melts nothing but keeps some keeps its entry.
+    std::vector<TStaIdxEntry> previous;
+    previous.reserve(blocks.size());
+    for (const AreaBlock& block : blocks)
+        previous.push_back(table.At(block.XBlock, block.YBlock));
     try {
-        if (keptCopy)
-            keptCopy->Append(entry, commit);
-        else if (!kept || kept->Count == 0)
-            entry = {-1, 0, 0};
+        if (keptCopies)
+            keptCopies->Append(table, commit);
+        for (const AreaBlock& block : blocks)
+            if (block.Kept.empty())
+                table.At(block.XBlock, block.YBlock) = {-1, 0, 0};
         reporter.Log("Writing StaIdx file...");
         WriteStaIdx(newIndex, table, reporter);
         commit.Add(std::move(index), table.Source);
         commit.Run();
     } catch (...) {
-        entry = previous;
-        if (keptCopy && !commit.Pending()) {
+        for (std::size_t i = 0; i < blocks.size(); ++i)
+            table.At(blocks[i].XBlock, blocks[i].YBlock) = previous[i];
+        if (keptCopies && !commit.Pending()) {
             interrupt::Deferral deferral;
-            keptCopy->CutBack();
+            keptCopies->CutBack();
         }
         throw;
     }
@@ -252,6 +410,27 @@ int MeltBlock(const std::string& staIdxPath, const std::string& staticsPath, con
     reporter.Log("Done!");
     reporter.SetProgress(100);
     return moved;
+}
+
+} // namespace
+
+int MeltArea(const std::string& staIdxPath, const std::string& staticsPath, const std::string& wscPath,
+    const BlockArea& area, StaIdx& table, Reporter& reporter, bool dryRun)
+{
+    reporter.SetProgress(0);
+    if (area.Width < 1 || area.Height < 1 || area.X < 0 || area.Y < 0 || area.X + area.Width > table.Width()
+        || area.Y + area.Height > table.Height())
+        throw RangeError();
+    return MeltBlocks(staIdxPath, staticsPath, wscPath, area, table, reporter, dryRun);
+}
+
+int MeltBlock(const std::string& staIdxPath, const std::string& staticsPath, const std::string& wscPath,
+    std::uint16_t xBlock, std::uint16_t yBlock, StaIdx& table, Reporter& reporter, bool dryRun)
+{
+    reporter.SetProgress(0);
+    // Out of the map's range before any file is opened.
+    table.At(xBlock, yBlock);
+    return MeltBlocks(staIdxPath, staticsPath, wscPath, BlockArea{xBlock, yBlock, 1, 1}, table, reporter, dryRun);
 }
 
 } // namespace cryo

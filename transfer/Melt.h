@@ -1,5 +1,6 @@
 #pragma once
 
+#include "MapArea.h"
 #include "Reporter.h"
 #include "StaIdx.h"
 
@@ -16,5 +17,15 @@ namespace cryo {
 // that moved, or would move.
 int MeltBlock(const std::string& staIdxPath, const std::string& staticsPath, const std::string& wscPath,
     std::uint16_t xBlock, std::uint16_t yBlock, StaIdx& table, Reporter& reporter, bool dryRun = false);
+
+// Melts every block of the area as one operation: the index, the statics and
+// the world save are read once and written once, in one commit with one
+// entry in the history. Each block logs what a melt of it alone would, under
+// a line that names it; the objects are numbered and serialled on, block
+// after block in X-major order, as melts of the blocks one after another
+// would. A classic world save without section numbers left for every object
+// refuses the melt before anything changes.
+int MeltArea(const std::string& staIdxPath, const std::string& staticsPath, const std::string& wscPath,
+    const BlockArea& area, StaIdx& table, Reporter& reporter, bool dryRun = false);
 
 } // namespace cryo

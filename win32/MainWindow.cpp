@@ -126,6 +126,8 @@ void MainWindow::CreateMenuBar()
     const auto item
         = [](form::MenuItem which) { return static_cast<UINT_PTR>(MenuItemIdBase + static_cast<int>(which)); };
     HMENU file = ::CreatePopupMenu();
+    ::AppendMenuW(file, MF_STRING, item(form::MenuItem::OpenServerFolder), L"&Open server folder...");
+    ::AppendMenuW(file, MF_STRING, item(form::MenuItem::ServerMap), L"Server's &map...");
     ::AppendMenuW(file, MF_STRING, item(form::MenuItem::ChangeFiles), L"&Change files...");
     ::AppendMenuW(file, MF_SEPARATOR, 0, nullptr);
     ::AppendMenuW(file, MF_STRING, ExitCommand, L"E&xit");
@@ -134,6 +136,8 @@ void MainWindow::CreateMenuBar()
     ::AppendMenuW(tools, MF_STRING, item(form::MenuItem::History), L"&History...");
     ::AppendMenuW(tools, MF_STRING, item(form::MenuItem::CheckFiles), L"&Check files");
     ::AppendMenuW(tools, MF_STRING, item(form::MenuItem::CompactStatics), L"C&ompact statics");
+    ::AppendMenuW(tools, MF_STRING, item(form::MenuItem::MakePatch), L"&Make players' patch...");
+    ::AppendMenuW(tools, MF_STRING, item(form::MenuItem::ApplyPatch), L"&Apply patch...");
     HMENU help = ::CreatePopupMenu();
     ::AppendMenuW(help, MF_STRING, item(form::MenuItem::About), L"&About");
     HMENU bar = ::CreateMenu();
@@ -838,6 +842,13 @@ bool MainWindow::AskYesNo(const std::string& caption, const std::string& text)
     return ::MessageBoxW(window_, Widen(text).c_str(), Widen(caption).c_str(), MB_YESNO | MB_ICONQUESTION) == IDYES;
 }
 
+bool MainWindow::AskToOverride(const std::string& caption, const std::string& text)
+{
+    return ::MessageBoxW(
+               window_, Widen(text).c_str(), Widen(caption).c_str(), MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2)
+        == IDYES;
+}
+
 void MainWindow::ShowNotice(const std::string& caption, const std::string& text)
 {
     ::MessageBoxW(window_, Widen(text).c_str(), Widen(caption).c_str(), MB_OK | MB_ICONINFORMATION);
@@ -864,6 +875,28 @@ std::optional<std::string> MainWindow::AskFileName(const std::string& title, con
     dialog.lpstrTitle = wideTitle.c_str();
     dialog.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_HIDEREADONLY;
     if (!::GetOpenFileNameW(&dialog))
+        return std::nullopt;
+    path.resize(std::wcslen(path.c_str()));
+    return Narrow(path);
+}
+
+std::optional<std::string> MainWindow::AskSaveFileName(
+    const std::string& title, const std::string& folder, const std::string& name)
+{
+    std::wstring path = Widen(name);
+    path.resize(32768, L'\0');
+    const std::wstring wideTitle = Widen(title);
+    const std::wstring wideFolder = Widen(folder);
+    OPENFILENAMEW dialog{};
+    dialog.lStructSize = sizeof dialog;
+    dialog.hwndOwner = window_;
+    dialog.lpstrFilter = L"All files\0*.*\0";
+    dialog.lpstrFile = path.data();
+    dialog.nMaxFile = static_cast<DWORD>(path.size());
+    dialog.lpstrInitialDir = wideFolder.empty() ? nullptr : wideFolder.c_str();
+    dialog.lpstrTitle = wideTitle.c_str();
+    dialog.Flags = OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_HIDEREADONLY;
+    if (!::GetSaveFileNameW(&dialog))
         return std::nullopt;
     path.resize(std::wcslen(path.c_str()));
     return Narrow(path);

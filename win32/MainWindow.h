@@ -61,10 +61,13 @@ public:
     void RunInBackground(std::function<void()> work, std::function<void()> tick, std::function<void()> done) override;
     void CloseWindow() override;
     bool AskYesNo(const std::string& caption, const std::string& text) override;
+    bool AskToOverride(const std::string& caption, const std::string& text) override;
     void ShowNotice(const std::string& caption, const std::string& text) override;
     void ShowError(const std::string& text, const std::string& detail) override;
     std::optional<std::string> AskFileName(const std::string& title, const std::string& folder) override;
     std::optional<std::string> AskFolderName(const std::string& title, const std::string& folder) override;
+    std::optional<std::string> AskSaveFileName(
+        const std::string& title, const std::string& folder, const std::string& name) override;
     std::optional<std::size_t> ChooseFromMenu(form::Control anchor, const std::vector<std::string>& items) override;
     void ShowMapPane(bool shown) override;
     void RedrawMapPane() override;

@@ -141,6 +141,12 @@ FreezeSelector::Outcome FreezeSelector::Decide(const Candidate& candidate, Freez
         return leave("is in instance " + std::to_string(position.Instance) + " of its world, not in the map itself");
     if (ValueOr(values.MultiId, NoSerial) != NoSerial)
         return leave("belongs to a house or boat (" + values.MultiId.Text() + ")");
+    if (map_.Area
+        && (position.X < map_.Area->X1 || position.X > map_.Area->X2 || position.Y < map_.Area->Y1
+            || position.Y > map_.Area->Y2)) {
+        ++selection.OutsideArea;
+        return {};
+    }
     if (!values.Serial.Present())
         RaiseAtLine(file.Path, record.Line, "This Type 255 item has no Serial: the server does not load it");
     if (std::binary_search(containers_.begin(), containers_.end(), record.Serial.Value))

@@ -2,11 +2,13 @@
 
 #include "Error.h"
 #include "ItemRecords.h"
+#include "MapArea.h"
 #include "StaticBlock.h"
 
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,6 +25,8 @@ struct FreezeMap {
     std::uint32_t World = 0;
     std::uint32_t WidthTiles = 7168;
     std::uint32_t HeightTiles = 4096;
+    // Only the items inside this rectangle of tiles, when given.
+    std::optional<TileArea> Area;
 };
 
 struct ByteRange {
@@ -66,6 +70,8 @@ struct FreezeSelection {
     // Type 255 items on the ground of the map's world at x = 0, which the
     // server drops at its next save, as "[ITEM] Serial=... in FILE, line N".
     std::vector<std::string> AtXZero;
+    // Type 255 items of the map left because they lie outside the area.
+    std::uint64_t OutsideArea = 0;
     // Type 255 items on the ground of other worlds, counted by world.
     std::map<std::uint32_t, std::uint64_t> OtherWorlds;
     // What a selector that collects refusals would have refused, in reading order.

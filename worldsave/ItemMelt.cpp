@@ -5,6 +5,7 @@
 #include "ItemValues.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 
 namespace cryo {
@@ -73,12 +74,36 @@ std::uint32_t FirstNewSerial(std::uint32_t highest, std::uint32_t count)
     return static_cast<std::uint32_t>(first);
 }
 
+void AppendItemRecord(std::string& out, const MeltedObject& object)
+{
+    // Written straight into out: an area's melt writes hundreds of thousands.
+    char text[256];
+    char* at = text;
+    auto put = [&](std::string_view part) { at = std::copy(part.begin(), part.end(), at); };
+    auto number = [&](auto value, int base) { at = std::to_chars(at, text + sizeof text, value, base).ptr; };
+    put("[ITEM]\nSerial=0x");
+    number(object.Serial, 16);
+    put("\nID=0x");
+    number(object.TileId, 16);
+    put("\nColour=0x");
+    number(object.Hue, 16);
+    put("\nName=#\nLocation=");
+    number(object.X, 10);
+    put(",");
+    number(object.Y, 10);
+    put(",");
+    number(static_cast<int>(object.Z), 10);
+    put(",");
+    number(object.World, 10);
+    put(",0\nCont=0xffffffff\nType=255\nMovable=2\n\no---o\n\n");
+    out.append(text, at);
+}
+
 std::string ItemRecordText(const MeltedObject& object)
 {
-    return "[ITEM]\nSerial=" + Hex(object.Serial) + "\nID=" + Hex(object.TileId) + "\nColour=" + Hex(object.Hue)
-        + "\nName=#\nLocation=" + std::to_string(object.X) + "," + std::to_string(object.Y) + ","
-        + std::to_string(object.Z) + "," + std::to_string(object.World)
-        + ",0\nCont=0xffffffff\nType=255\nMovable=2\n\no---o\n\n";
+    std::string text;
+    AppendItemRecord(text, object);
+    return text;
 }
 
 std::string_view LineEndBefore(std::string_view existing, bool crLf)

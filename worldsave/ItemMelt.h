@@ -54,6 +54,9 @@ struct MeltedObject {
 // blank line, "o---o" and a blank line.
 std::string ItemRecordText(const MeltedObject& object);
 
+// The same record appended to out.
+void AppendItemRecord(std::string& out, const MeltedObject& object);
+
 // What goes between a file's bytes and the records appended to them: a line
 // end (CR LF when crLf) when the file does not end with one, else nothing.
 std::string_view LineEndBefore(std::string_view existing, bool crLf = false);

@@ -6,6 +6,7 @@
 #include "Text.h"
 #include "WscText.h"
 
+#include <algorithm>
 #include <map>
 
 namespace cryo {
@@ -211,21 +212,39 @@ private:
 
 } // namespace
 
-std::unique_ptr<ReplacementFile> AppendBlockToWsc(const std::string& wscPath, const TStaticBlock& block,
-    std::uint16_t xBlock, std::uint16_t yBlock, Reporter& reporter, bool dryRun)
+std::string MeltingBlockLine(std::uint16_t xBlock, std::uint16_t yBlock)
 {
-    if (block.Count == 0) {
-        reporter.Log("Nothing to do!");
+    return "Melting XBlock: " + std::to_string(xBlock) + " YBlock: " + std::to_string(yBlock);
+}
+
+std::unique_ptr<ReplacementFile> AppendBlocksToWsc(
+    const std::string& wscPath, const std::vector<MeltingBlock>& blocks, Reporter& reporter, bool dryRun)
+{
+    const bool named = blocks.size() > 1;
+    std::int64_t objects = 0;
+    for (const MeltingBlock& block : blocks)
+        objects += static_cast<std::int64_t>(block.Items.size());
+    if (objects == 0) {
+        for (const MeltingBlock& block : blocks) {
+            if (named)
+                reporter.Log(MeltingBlockLine(block.XBlock, block.YBlock));
+            reporter.Log("Nothing to do!");
+        }
         return nullptr;
     }
     return NamingWorldSave(wscPath, [&] {
         WscReader reader(wscPath);
         HighestNumbers highest = FindHighestNumbers(reader);
-        reporter.Log("Highest number: " + std::to_string(highest.Number));
-        reporter.Log("Highest serial: " + BytesToHex(static_cast<std::uint32_t>(highest.Serial), 4));
-        if (highest.Number > HighestFrozenNumber - block.Count)
+        if (!named) {
+            reporter.Log("Highest number: " + std::to_string(highest.Number));
+            reporter.Log("Highest serial: " + BytesToHex(static_cast<std::uint32_t>(highest.Serial), 4));
+        }
+        if (highest.Number > HighestFrozenNumber - objects) {
+            const std::int64_t left = std::max<std::int64_t>(0, std::int64_t{HighestFrozenNumber} - highest.Number);
             throw Error("Too few item numbers left: new sections after " + SectionPlace(highest.Number)
-                + " would pass 65534, the highest number a freeze takes");
+                + " would pass 65534, the highest number a freeze takes: the melt needs " + std::to_string(objects)
+                + ", and " + std::to_string(left) + (left == 1 ? " is" : " are") + " left");
+        }
         reporter.SetProgress(60);
 
         auto file = dryRun ? std::make_unique<ReplacementFile>(wscPath, ReplacementFile::Discarding{})
@@ -249,12 +268,24 @@ std::unique_ptr<ReplacementFile> AppendBlockToWsc(const std::string& wscPath, co
             afterEof.append("\r\n");
         });
 
-        for (int i = 1; i <= block.Count; ++i) {
-            highest.Number = CheckedAdd(highest.Number, 1);
-            highest.Serial = CheckedAdd(highest.Serial, 1);
-            WriteItemSection(
-                out, highest.Number, highest.Serial, block.Items[static_cast<std::size_t>(i - 1)], xBlock, yBlock);
-            reporter.SetProgress(i * 30 / block.Count + 60);
+        std::int64_t written = 0;
+        for (const MeltingBlock& block : blocks) {
+            if (named) {
+                reporter.Log(MeltingBlockLine(block.XBlock, block.YBlock));
+                if (block.Items.empty()) {
+                    reporter.Log("Nothing to do!");
+                    continue;
+                }
+                reporter.Log("Highest number: " + std::to_string(highest.Number));
+                reporter.Log("Highest serial: " + BytesToHex(static_cast<std::uint32_t>(highest.Serial), 4));
+            }
+            for (const TStaticItem& item : block.Items) {
+                highest.Number = CheckedAdd(highest.Number, 1);
+                highest.Serial = CheckedAdd(highest.Serial, 1);
+                WriteItemSection(out, highest.Number, highest.Serial, item, block.XBlock, block.YBlock);
+                ++written;
+                reporter.SetProgress(static_cast<int>(written * 30 / objects + 60));
+            }
         }
         out.WriteLine("EOF");
         if (textAfterEof)
@@ -265,6 +296,12 @@ std::unique_ptr<ReplacementFile> AppendBlockToWsc(const std::string& wscPath, co
         out.Finish();
         return dryRun ? nullptr : std::move(file);
     });
+}
+
+std::unique_ptr<ReplacementFile> AppendBlockToWsc(const std::string& wscPath, const TStaticBlock& block,
+    std::uint16_t xBlock, std::uint16_t yBlock, Reporter& reporter, bool dryRun)
+{
+    return AppendBlocksToWsc(wscPath, {{xBlock, yBlock, std::span(block.Items.data(), block.Count)}}, reporter, dryRun);
 }
 
 std::vector<ExtractedBlock> ExtractSelectedSections(const std::string& wscPath, const ExportTable& table,

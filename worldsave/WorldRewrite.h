@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <exception>
 #include <memory>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -15,12 +16,31 @@ namespace cryo {
 
 class ReplacementFile;
 
-// Writes the new text of the world save with the block's objects as new
-// TYPE 255 item sections, numbered and serialled after the highest ones found,
-// in place of its first "EOF" line, and leaves it in a replacement for the
-// caller to commit. An empty block only logs "Nothing to do!" and gives none.
-// Numbers above 65534, which no freeze takes, are refused before anything is
-// written. A dry run writes the text nowhere and gives no replacement.
+// The objects a melt moves out of one block.
+struct MeltingBlock {
+    std::uint16_t XBlock = 0;
+    std::uint16_t YBlock = 0;
+    std::span<const TStaticItem> Items;
+};
+
+// The line that names a block among the lines of an area melt.
+std::string MeltingBlockLine(std::uint16_t xBlock, std::uint16_t yBlock);
+
+// Writes the new text of the world save with the blocks' objects as new
+// TYPE 255 item sections, block after block, numbered and serialled after the
+// highest ones found, in place of its first "EOF" line, and leaves it in a
+// replacement for the caller to commit. The world save is read and written
+// once, and each block logs what a melt of it alone would: an empty one
+// "Nothing to do!", another the highest number and serial before it. Of
+// several blocks, each is named first. Without objects in any block the world
+// save is not opened and no replacement is given. Numbers above 65534, which
+// no freeze takes, are refused before anything is written, with how many the
+// blocks need and how many are left. A dry run writes the text nowhere and
+// gives no replacement.
+std::unique_ptr<ReplacementFile> AppendBlocksToWsc(
+    const std::string& wscPath, const std::vector<MeltingBlock>& blocks, Reporter& reporter, bool dryRun = false);
+
+// The same for one block.
 std::unique_ptr<ReplacementFile> AppendBlockToWsc(const std::string& wscPath, const TStaticBlock& block,
     std::uint16_t xBlock, std::uint16_t yBlock, Reporter& reporter, bool dryRun = false);
 

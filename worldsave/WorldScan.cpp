@@ -133,6 +133,8 @@ void SelectItemsForExport(const std::string& wscPath, ExportTable& table, Report
                     selected = true;
                     table.back().XBlock = static_cast<std::uint16_t>(x / 8);
                     table.back().YBlock = static_cast<std::uint16_t>(y / 8);
+                    table.back().X = x;
+                    table.back().Y = y;
                 }
                 break;
             default:

@@ -18,6 +18,8 @@ struct TExportEntry {
     std::uint16_t Number = 0;
     std::uint16_t XBlock = 0; // X div 8 at the section's last selecting "}"
     std::uint16_t YBlock = 0;
+    std::uint16_t X = 0; // the position in tiles, as XBlock and YBlock took it
+    std::uint16_t Y = 0;
 
     bool operator==(const TExportEntry&) const = default;
 };

@@ -89,6 +89,28 @@ TEST(CommandLine, ListsMeltsAndFreezesTheSampleWorld)
     EXPECT_EQ(sample.Run("list", {"100", "200"}).Out, SampleBlock);
 }
 
+TEST(CommandLine, AnAreaIsListedAndMeltedAsOneOperationWhateverItsCornersOrder)
+{
+    const Sample sample;
+    for (const char* block : {"800,1600,807,1607", "807,1607,800,1600", "800,1607,807,1600"})
+        EXPECT_EQ(sample.Run("list", {"--area", block}).Out, SampleBlock) << block;
+    const std::string before = test::ReadText(sample.dir / "UOX3.wsc");
+    const std::string listed = sample.Run("list", {"--area", "799,1599,808,1608"}).Out;
+    EXPECT_TRUE(
+        listed.starts_with("XBlock: 100 YBlock: 200\n" + std::string(SampleBlock) + "XBlock: 100 YBlock: 201\n"));
+
+    const Result melt = sample.Run("melt", {"--area", "808,1608,799,1599"});
+    EXPECT_EQ(melt.Status, 0) << melt.Err;
+    EXPECT_TRUE(melt.Out.ends_with("Writing StaIdx file...\nDone!\nMelting completed!\n9 objects of 9 blocks, "
+                                   "99,199 to 101,201, melted into UOX3.wsc\n"))
+        << melt.Out;
+    EXPECT_EQ(sample.Run("list", {"--area", "799,1599,808,1608"}).Out, "");
+    EXPECT_EQ(sample.Run("history").Out.substr(22), "melt of blocks 99,199 to 101,201\n");
+    EXPECT_EQ(sample.Run("undo").Status, 0);
+    EXPECT_EQ(sample.Run("list", {"--area", "799,1599,808,1608"}).Out, listed);
+    EXPECT_EQ(test::ReadText(sample.dir / "UOX3.wsc"), before);
+}
+
 // The bytes of the sample's three files.
 std::vector<test::Bytes> Contents(const Sample& sample)
 {
@@ -792,7 +814,9 @@ TEST(CommandLine, WrongCommandLinesExitWith2AndShowTheUsage)
         {"render", "--staidx", "a", "--statics", "b"},
         {"render", "--staidx", "a", "--statics", "b", "a.png", "b.png"},
         {"render", "--staidx", "a", "--statics", "b", "--area", "1,2,3", "a.png"},
-        {"list", "--staidx", "a", "--statics", "b", "--area", "1,2,3,4"},
+        {"list", "--staidx", "a", "--statics", "b", "--area", "1,2,3,4", "5", "6"},
+        {"melt", "--staidx", "a", "--statics", "b", "--wsc", "c", "--area", "1,2,3,4", "--at", "1,2"},
+        {"compact", "--staidx", "a", "--statics", "b", "--area", "1,2,3,4"},
         {"melt", "--staidx", "a", "--statics", "b", "--wsc", "c", "--client", "d", "1", "2"},
         {"freeze", "--staidx", "a", "--statics", "b", "--wsc", "c", "--grid"},
         // Every option once.

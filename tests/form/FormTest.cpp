@@ -5,7 +5,9 @@
 #include "Actions.h"
 #include "FaultInjection.h"
 #include "History.h"
+#include "MakePatch.h"
 #include "MapSizes.h"
+#include "ServerFolders.h"
 #include "StoredSettings.h"
 #include "TestSupport.h"
 #include "Undo.h"
@@ -69,6 +71,11 @@ public:
             OnQuestion();
         return Answer;
     }
+    bool AskToOverride(const std::string& caption, const std::string& text) override
+    {
+        Boxes.push_back("warning " + caption + ": " + text);
+        return Answer;
+    }
     void ShowNotice(const std::string& caption, const std::string& text) override
     {
         Boxes.push_back("notice " + caption + ": " + text);
@@ -80,12 +87,27 @@ public:
     std::optional<std::string> AskFileName(const std::string& title, const std::string& folder) override
     {
         Boxes.push_back("browse " + title + " in " + folder);
-        return BrowseAnswer;
+        return NextBrowseAnswer();
     }
     std::optional<std::string> AskFolderName(const std::string& title, const std::string& folder) override
     {
         Boxes.push_back("folder " + title + " in " + folder);
-        return BrowseAnswer;
+        return NextBrowseAnswer();
+    }
+    std::optional<std::string> AskSaveFileName(
+        const std::string& title, const std::string& folder, const std::string& name) override
+    {
+        Boxes.push_back("save " + title + " in " + folder + " as " + name);
+        return NextBrowseAnswer();
+    }
+    // The dialogs' answers: those queued, one each, then BrowseAnswer.
+    std::optional<std::string> NextBrowseAnswer()
+    {
+        if (BrowseAnswers.empty())
+            return BrowseAnswer;
+        std::string answer = BrowseAnswers.front();
+        BrowseAnswers.pop_front();
+        return answer;
     }
     std::optional<std::size_t> ChooseFromMenu(Control, const std::vector<std::string>& items) override
     {
@@ -143,6 +165,7 @@ public:
     std::vector<std::string> Boxes;
     bool Answer = false;
     std::optional<std::string> BrowseAnswer;
+    std::deque<std::string> BrowseAnswers;
     std::optional<std::size_t> MenuAnswer;
     std::function<void()> OnQuestion;
     bool Hold = false;
@@ -333,7 +356,7 @@ TEST_F(FormTest, StartsWithTheWelcomeTextAndOnlyTheFileBoxesOpen)
     EXPECT_EQ(view.Colors[C::StaIdxEdit], EditColor::Default);
     EXPECT_EQ(view.EnabledButtons(), Nothing);
     EXPECT_FALSE(view.Enabled[C::CancelButton] || view.Enabled[C::DryRunCheckBox] || view.Enabled[C::PositionEdit]);
-    EXPECT_EQ(view.EnabledMenuItems(), std::vector{MenuItem::About});
+    EXPECT_EQ(view.EnabledMenuItems(), (std::vector{MenuItem::OpenServerFolder, MenuItem::About}));
     EXPECT_TRUE(view.Enabled[C::StaIdxEdit] && view.Enabled[C::StaIdxBrowseButton]);
     EXPECT_TRUE(view.Checked[C::NormalModeRadioButton] && !view.Checked[C::SimpleModeRadioButton]);
     EXPECT_EQ(view.Ranges, std::pair(767, 511));
@@ -378,6 +401,7 @@ TEST_F(FormTest, FileNamesTurnGreenOnlyForTheirFiles)
     form.FormShow();
     for (const char* name : {"StaIdx0.MUL", "staidx5.mul", "staidx6.mul", "STATICS0.mul", "statics2.mul", "patch.txt"})
         test::WriteText(dir / name, "x");
+    test::WriteText(dir / "from the operator.dat", "CWPATCH\x1A");
     std::filesystem::create_directories(dir / "sub/staidx0.mul");
     const std::string staIdxNames = "The name must be StaIdx0.mul to StaIdx5.mul.";
     const struct {
@@ -395,6 +419,8 @@ TEST_F(FormTest, FileNamesTurnGreenOnlyForTheirFiles)
         {C::StaticsEdit, dir / "statics2.mul", ""},
         {C::StaticsEdit, dir / "StaIdx0.MUL", "The name must be Statics0.mul to Statics5.mul."},
         {C::WSCEdit, dir / "patch.txt", ""},
+        // Normal mode melts into a world save, never into a players' patch.
+        {C::WSCEdit, dir / "from the operator.dat", "This is a players' patch: apply it with Tools, Apply patch..."},
         {C::WSCEdit, dir / "sub", ""},
         {C::WSCEdit, dir / "missing.wsc", "No such file."},
         {C::WSCEdit, "", "No file given."},
@@ -645,7 +671,13 @@ TEST_F(FormTest, SettingsErrorsAtStartLeaveAWindowThatAnswers)
         EXPECT_EQ(h.view.Boxes.back(), c.Error);
         EXPECT_EQ(h.view.Caption, TMainForm::Caption());
         EXPECT_FALSE(h.form.ModeLoading());
-    }
+    } // A server's folder stored wrongly leaves the paths as they were stored.
+    Harness h;
+    h.store.Exists = true;
+    h.store.Values = {{"ServerMap", "2"}, {"Mode", 0}, {"UOX3.wsc", "/x"}};
+    h.form.FormShow();
+    EXPECT_EQ(h.view.Boxes, std::vector<std::string>{"error Invalid data type for 'ServerMap'"});
+    EXPECT_EQ(h.view.Texts[C::WSCEdit], "/x");
 }
 
 TEST_F(FormTest, ListingMeltAndFreezeLogAndWriteWhatTheCoreDoes)
@@ -1103,11 +1135,13 @@ TEST_F(FormTest, ToolsWaitForTheirFilesAndChangeFilesUnloadsTheIndex)
         std::string StaIdx, Statics, Wsc;
         std::vector<MenuItem> Open;
     } cases[] = {
-        {"", "", "", {M::About}},
-        {world + "/StaIdx0.mul", "", "", {M::History, M::About}},
-        {world + "/StaIdx0.mul", world + "/Statics0.mul", "", {M::History, M::CheckFiles, M::CompactStatics, M::About}},
+        {"", "", "", {M::OpenServerFolder, M::About}},
+        {world + "/StaIdx0.mul", "", "", {M::OpenServerFolder, M::History, M::About}},
+        {world + "/StaIdx0.mul", world + "/Statics0.mul", "",
+            {M::OpenServerFolder, M::History, M::CheckFiles, M::CompactStatics, M::MakePatch, M::ApplyPatch, M::About}},
         {world + "/StaIdx0.mul", world + "/Statics0.mul", world + "/UOX3.wsc",
-            {M::UndoLastOperation, M::History, M::CheckFiles, M::CompactStatics, M::About}},
+            {M::OpenServerFolder, M::UndoLastOperation, M::History, M::CheckFiles, M::CompactStatics, M::MakePatch,
+                M::ApplyPatch, M::About}},
     };
     for (const auto& c : cases) {
         Type(C::StaIdxEdit, c.StaIdx);
@@ -1118,7 +1152,7 @@ TEST_F(FormTest, ToolsWaitForTheirFilesAndChangeFilesUnloadsTheIndex)
 
     // Loaded, the index boxes are locked until File, Change files...
     form.Clicked(C::GetStaticIndexButton);
-    EXPECT_EQ(view.EnabledMenuItems().front(), M::ChangeFiles);
+    EXPECT_EQ(view.EnabledMenuItems().at(1), M::ChangeFiles);
     view.Log.clear();
     form.MenuChosen(M::ChangeFiles);
     EXPECT_EQ(
@@ -1169,5 +1203,213 @@ TEST_F(FormTest, APositionSetsTheBlockAndEnterListsIt)
     EXPECT_EQ(view.MainList, std::vector<std::string>{"Block 767, 5 holds no objects."});
     EXPECT_EQ(view.Focus, C::XBlockEdit);
 }
+
+// The operator's files after a melt of block 100, 200 and a freeze, and a
+// patch to them from a copy of the files as they were, the release.
+struct OperatorsPatch {
+    std::string Patch;
+    WorldFiles Operator;
+};
+
+// Whether the player's files hold exactly the operator's blocks: a patch
+// between them is empty.
+std::uint32_t BlocksThatDiffer(const WorldFiles& player, const WorldFiles& operatorFiles, const std::string& out)
+{
+    return MakePatch({player.StaIdx, player.Statics}, {operatorFiles.StaIdx, operatorFiles.Statics}, out, Quiet())
+        .Blocks;
+}
+
+class PatchFormTest : public FormTest {
+protected:
+    OperatorsPatch Patch()
+    {
+        const std::string release = World("release");
+        const std::string edited = World("operator");
+        const WorldFiles operatorFiles{edited + "/StaIdx0.mul", edited + "/Statics0.mul", edited + "/UOX3.wsc"};
+        RunFreeze(operatorFiles, *IndexOf(operatorFiles), Quiet());
+        RunMelt(operatorFiles, "100", "200", *IndexOf(operatorFiles), Quiet());
+        // Whatever its name: the window knows a patch by its content.
+        const std::string patch = dir / "from the operator.dat";
+        MakePatch({release + "/StaIdx0.mul", release + "/Statics0.mul"}, {operatorFiles.StaIdx, operatorFiles.Statics},
+            patch, Quiet());
+        return {patch, operatorFiles};
+    }
+};
+
+TEST_F(PatchFormTest, SimpleModeAppliesAPatchAndEndsItsGuideOrAsksToForceBlocksThatDiffer)
+{
+    const auto [patch, operatorFiles] = Patch();
+    for (const bool differs : {false, true}) {
+        Harness h;
+        auto& [view, store, form] = h;
+        const std::string world = World(differs ? "differs" : "player");
+        const WorldFiles files{world + "/StaIdx0.mul", world + "/Statics0.mul", patch};
+        if (differs) {
+            // The player's block 100, 200 holds another colour than the release's.
+            test::Bytes statics = test::ReadBytes(files.Statics);
+            statics.at(static_cast<std::size_t>(IndexOf(files)->At(100, 200).Offset) + 5) ^= 1;
+            test::WriteBytes(files.Statics, statics);
+        }
+        store.Exists = true;
+        store.Values = {{"StaIdx0.mul", files.StaIdx}, {"Statics0.mul", files.Statics}, {"Mode", 1}};
+        form.FormShow();
+        EXPECT_EQ(view.MainList, GuideSteps[2]);
+        // A player browses for the operator's file, whatever it is.
+        view.BrowseAnswer = patch;
+        form.Clicked(C::WSCBrowseButton);
+        EXPECT_EQ(view.Boxes,
+            std::vector<std::string>{"browse Where is the file you got from the server operator? in " + world + "/"});
+        view.Boxes.clear();
+        EXPECT_EQ(view.MainList, GuideSteps[3]);
+        form.Clicked(C::GetStaticIndexButton);
+        const std::vector<test::Bytes> before = {test::ReadBytes(files.StaIdx), test::ReadBytes(files.Statics)};
+        form.Clicked(C::FreezeWorldButton);
+        const std::string question = "warning Cryoweaver: 1 block of " + files.Statics
+            + " differs from the release the patch " + patch
+            + " was made from: block 100,200. Nothing was changed.\n\nReplace them all the same? Each then holds "
+              "what the operator's block holds; undo takes the apply back.";
+        if (differs) {
+            // Refused: every file as it was, and the guide still at the Freeze button.
+            EXPECT_EQ(view.Boxes, std::vector{question});
+            EXPECT_EQ(view.MainList, GuideSteps[4]);
+            EXPECT_EQ(view.EnabledButtons(), std::vector{C::FreezeWorldButton});
+            EXPECT_EQ((std::vector{test::ReadBytes(files.StaIdx), test::ReadBytes(files.Statics)}), before);
+            view.Answer = true;
+            form.Clicked(C::FreezeWorldButton);
+            EXPECT_EQ(view.Boxes, std::vector(2, question));
+        } else {
+            EXPECT_TRUE(view.Boxes.empty()) << view.Boxes.at(0);
+        }
+        EXPECT_EQ(view.Log.back(), "Applying completed!");
+        EXPECT_EQ(view.MainList, GuideSteps[5]);
+        EXPECT_EQ(view.EnabledButtons(), Nothing);
+        EXPECT_EQ(BlocksThatDiffer(files, operatorFiles, dir / "check.patch"), 0u) << differs;
+        // Undo takes the apply back.
+        view.Answer = true;
+        form.MenuChosen(MenuItem::UndoLastOperation);
+        EXPECT_EQ((std::vector{test::ReadBytes(files.StaIdx), test::ReadBytes(files.Statics)}), before) << differs;
+    }
+}
+
+TEST_F(PatchFormTest, ToolsMakeAPatchAndApplyItAskingWithTheFilesNames)
+{
+    const std::string release = World("release");
+    const std::string edited = World("operator");
+    const std::string player = World("player");
+    Store(edited, 0);
+    form.FormShow();
+    RunMelt({edited + "/StaIdx0.mul", edited + "/Statics0.mul", edited + "/UOX3.wsc"}, "100", "200",
+        *IndexOf({edited + "/StaIdx0.mul", edited + "/Statics0.mul", ""}), Quiet());
+    const std::string patch = dir / "map0.patch";
+    view.BrowseAnswers = {release + "/StaIdx0.mul", release + "/Statics0.mul", patch};
+    view.Answer = true;
+    form.MenuChosen(MenuItem::MakePatch);
+    EXPECT_EQ(view.Log.back(), "Patch written to " + patch + ": 1 blocks changed, 0 objects added, 6 removed");
+
+    Type(C::StaIdxEdit, player + "/StaIdx0.mul");
+    Type(C::StaticsEdit, player + "/Statics0.mul");
+    view.BrowseAnswers = {player + "/UOX3.wsc", patch};
+    form.MenuChosen(MenuItem::ApplyPatch);
+    form.MenuChosen(MenuItem::ApplyPatch);
+    EXPECT_EQ(view.Log.back(), "Applying completed!");
+    EXPECT_EQ(view.Boxes,
+        (std::vector<std::string>{"browse Where is the release's index, the players' StaIdx0.mul? in " + edited + "/",
+            "browse Where is the release's statics file, the players' Statics0.mul? in " + release + "/",
+            "save Where does the players' patch go? in " + edited + "/ as map0.patch",
+            "question Cryoweaver: Make a players' patch from the release " + release + "/StaIdx0.mul and " + release
+                + "/Statics0.mul to the current " + edited + "/StaIdx0.mul and " + edited + "/Statics0.mul, into "
+                + patch + "?",
+            "browse Which players' patch is to be applied? in " + player + "/",
+            "error This is no players' patch: it does not begin as one. | " + player + "/UOX3.wsc",
+            "browse Which players' patch is to be applied? in " + player + "/",
+            "question Cryoweaver: Apply the patch " + patch + " to " + player + "/StaIdx0.mul and " + player
+                + "/Statics0.mul? Each block it holds becomes what the operator's block is; undo takes it back."}));
+    EXPECT_EQ(BlocksThatDiffer({player + "/StaIdx0.mul", player + "/Statics0.mul", ""},
+                  {edited + "/StaIdx0.mul", edited + "/Statics0.mul", ""}, dir / "check.patch"),
+        0u);
+}
+
+TEST_F(FormTest, AServersFolderFillsTheBoxesWithTheChosenMapAndIsRemembered)
+{
+    const test::TestServer server;
+    store.Exists = true;
+    store.Values = {{"Mode", 0}};
+    form.FormShow();
+    view.BrowseAnswer = server.Folder();
+    view.MenuAnswer = 1;
+    form.MenuChosen(MenuItem::OpenServerFolder);
+    const std::string client = server.Client();
+    // A custom map's files turn green whatever their names, and load at its size.
+    EXPECT_EQ(view.Texts[C::StaIdxEdit], client + "/custom-index.mul");
+    EXPECT_EQ(view.Texts[C::StaticsEdit], client + "/custom-statics.mul");
+    EXPECT_EQ(view.Texts[C::WSCEdit], server.Shared());
+    EXPECT_EQ(view.EnabledButtons(), OnlyGetStaticIndex);
+    form.Clicked(C::GetStaticIndexButton);
+    EXPECT_EQ(view.Ranges, std::pair(63, 31));
+    EXPECT_EQ(store.Values["ServerFolder"], settings::StoredValue(server.Folder()));
+    EXPECT_EQ(store.Values["ServerMap"], settings::StoredValue(2));
+
+    // Another map unloads the index.
+    view.MenuAnswer = 0;
+    form.MenuChosen(MenuItem::ServerMap);
+    EXPECT_EQ(view.Texts[C::StaIdxEdit], client + "/staidx0.mul");
+    EXPECT_EQ(view.EnabledButtons(), OnlyGetStaticIndex);
+    const std::string maps = "menu Map 0: 6144 x 4096 tiles, staidx0.mul and statics0.mul | Map 2: 512 x 256 tiles, "
+                             "custom-index.mul and custom-statics.mul";
+    EXPECT_EQ(view.Boxes,
+        (std::vector<std::string>{
+            "folder Where is the server's folder, the one with uox.ini? in ", maps, maps + " (open)"}));
+
+    // The next start knows the folder and its map.
+    Harness next;
+    next.store.Exists = true;
+    next.store.Values = store.Values;
+    next.store.Values["ServerMap"] = 2;
+    next.store.Values["StaIdx0.mul"] = client + "/custom-index.mul";
+    next.store.Values["Statics0.mul"] = client + "/custom-statics.mul";
+    next.form.FormShow();
+    EXPECT_EQ(next.view.Colors[C::StaIdxEdit], EditColor::Green);
+    EXPECT_TRUE(next.view.MenuEnabled[MenuItem::ServerMap]);
+    next.form.Clicked(C::GetStaticIndexButton);
+    EXPECT_EQ(next.view.Ranges, std::pair(63, 31));
+}
+
+#ifndef _WIN32
+TEST_F(FormTest, ARunningServerStopsEveryChangeUnlessTheUserLetsItRun)
+{
+    const test::TestServer server;
+    store.Exists = true;
+    store.Values = {{"Mode", 0}};
+    form.FormShow();
+    view.BrowseAnswer = server.Folder();
+    view.MenuAnswer = 0;
+    form.MenuChosen(MenuItem::OpenServerFolder);
+    form.Clicked(C::GetStaticIndexButton);
+    const test::RunningProgram other("uox3d", server.Folder());
+    view.Boxes.clear();
+    form.Clicked(C::MeltBlockButton);
+    EXPECT_TRUE(view.Boxes.empty());
+    const auto files = server.Files();
+
+    const test::RunningProgram uox3("uox3", server.Folder());
+    const std::string text = std::filesystem::canonical(server.Folder()).string()
+        + ": A UOX3 server runs from this folder (process " + std::to_string(uox3.Id())
+        + ", uox3) and would overwrite the change at its next save: stop it first; no file was changed";
+    view.Log.clear();
+    for (const Control button : {C::MeltBlockButton, C::FreezeWorldButton})
+        form.Clicked(button);
+    EXPECT_EQ(view.Boxes,
+        std::vector(2,
+            "warning Cryoweaver: " + text
+                + ".\n\nRun it all the same? Only where the server does not save to these files, as one that "
+                  "loads its world from another copy."));
+    EXPECT_EQ(view.Log, std::vector(2, "Error: " + text + "."));
+    EXPECT_EQ(server.Files(), files);
+    view.Answer = true;
+    form.Clicked(C::FreezeWorldButton);
+    EXPECT_EQ(view.Log.at(3), "Running all the same, as asked, while the server runs.");
+    EXPECT_EQ(view.Log.back(), "No TYPE 255 item was frozen");
+}
+#endif
 
 } // namespace

@@ -113,6 +113,11 @@ TEST_F(SettingsTest, NamesAndModeAreStoredWithTheirTypes)
         "{\n    \"Mode\": 0,\n    \"StaIdx0.mul\": \"/w/StaIdx0.mul\",\n    \"Statics0.mul\": \"/w/Statics0.mul\",\n"
         "    \"UOX3.wsc\": \"/w/Grüße \\\"neu\\\".wsc\"\n}\n");
 #endif
+    // Settings stored before the server's folder was one of them.
+    EXPECT_EQ(LoadServerChoice(store).Folder, "");
+    SaveServerChoice(store, {"/srv/uo", 2});
+    EXPECT_EQ(
+        std::pair(LoadServerChoice(store).Folder, LoadServerChoice(store).Map), std::pair(std::string("/srv/uo"), 2));
     const FileNames names = LoadFileNames(store);
     EXPECT_EQ(names.StaIdx, "/w/StaIdx0.mul");
     EXPECT_EQ(names.Statics, "/w/Statics0.mul");
@@ -145,12 +150,14 @@ TEST_F(SettingsTest, WrongTypesAreNamedAndLeftAsTheyAre)
         {"Mode", REG_BINARY, "\1"},
         {"StaIdx0.mul", REG_DWORD, std::string(4, '\0')},
         {"UOX3.wsc", REG_MULTI_SZ, std::string("a\0\0\0\0\0", 6)},
+        {"ServerMap", REG_SZ, std::string("2\0\0\0", 4)},
     };
     for (const auto& c : cases) {
         ::RegDeleteTreeW(HKEY_CURRENT_USER, Key);
         Put(c.Name, c.Type, c.Bytes);
         const std::string error = test::ErrorText([&] {
             LoadFileNames(store);
+            LoadServerChoice(store);
             LoadMode(store, Asker(true));
         });
         EXPECT_EQ(error, "Invalid data type for '" + c.Name + "'");
@@ -164,11 +171,13 @@ TEST_F(SettingsTest, WrongTypesAreNamedAndLeftAsTheyAre)
         {R"({"Mode": 4294967296})", "Mode"},
         {R"({"Statics0.mul": 7, "Mode": 0})", "Statics0.mul"},
         {R"({"UOX3.wsc": ["a", {"b": null}], "Mode": 0})", "UOX3.wsc"},
+        {R"({"ServerMap": "2", "Mode": 0})", "ServerMap"},
     };
     for (const auto& [json, name] : cases) {
         Put(json);
         const std::string error = test::ErrorText([&] {
             LoadFileNames(store);
+            LoadServerChoice(store);
             LoadMode(store, Asker(true));
         });
         EXPECT_EQ(error, "Invalid data type for '" + name + "'");

@@ -163,7 +163,7 @@ INSTANTIATE_TEST_SUITE_P(Operations, FaultSweep,
     testing::Values(SweepCase{Operation::Freeze, false}, SweepCase{Operation::Melt, false},
         SweepCase{Operation::Freeze, true}, SweepCase{Operation::Melt, true}, SweepCase{Operation::Compact, false},
         SweepCase{Operation::FreezeFolder, false}, SweepCase{Operation::Apply, false},
-        SweepCase{Operation::MeltFolder, false}),
+        SweepCase{Operation::MeltFolder, false}, SweepCase{Operation::MeltArea, false}),
     [](const testing::TestParamInfo<SweepCase>& info) {
         std::string name = NameOf(info.param.Kind);
         name[0] = static_cast<char>(name[0] - 'a' + 'A');

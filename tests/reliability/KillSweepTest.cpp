@@ -109,7 +109,7 @@ INSTANTIATE_TEST_SUITE_P(Signals, KillSweep,
         SignalCase{Operation::Compact, SIGKILL, 10}, SignalCase{Operation::FreezeFolder, SIGKILL, 10},
         SignalCase{Operation::Undo, SIGKILL, 10}, SignalCase{Operation::Undo, SIGTERM, 6},
         SignalCase{Operation::Apply, SIGKILL, 10}, SignalCase{Operation::Apply, SIGINT, 6},
-        SignalCase{Operation::MeltFolder, SIGKILL, 10}),
+        SignalCase{Operation::MeltFolder, SIGKILL, 10}, SignalCase{Operation::MeltArea, SIGKILL, 10}),
     [](const testing::TestParamInfo<SignalCase>& info) {
         return std::string(NameOf(info.param.Kind))
             + (info.param.Signal == SIGKILL       ? "Kill"

@@ -69,18 +69,20 @@ void FaultAt::Before(fault::Operation op, const std::string& path)
 
 const char* NameOf(Operation operation)
 {
-    static const char* const names[] = {"freeze", "melt", "compact", "freezeFolder", "undo", "apply", "meltFolder"};
+    static const char* const names[]
+        = {"freeze", "melt", "compact", "freezeFolder", "undo", "apply", "meltFolder", "meltArea"};
     return names[static_cast<int>(operation)];
 }
 
 bool InFolder(Operation operation)
 {
-    return operation == Operation::FreezeFolder || operation == Operation::MeltFolder;
+    return operation == Operation::FreezeFolder || operation == Operation::MeltFolder
+        || operation == Operation::MeltArea;
 }
 
 std::uint16_t MeltXOf(Operation operation)
 {
-    return operation == Operation::MeltFolder ? 0 : MeltX;
+    return operation == Operation::MeltFolder || operation == Operation::MeltArea ? 0 : MeltX;
 }
 
 namespace {
@@ -91,7 +93,7 @@ Objects Type255Objects(const WorldFolder& world, const std::string& wsc)
     if (!world.Shared())
         return test::Type255Items(wsc);
     Objects objects;
-    for (const FrozenObject& object : SelectForFreeze(FreezeFiles(world.Wsc()), FreezeMap{0, 6144, 4096}).Objects)
+    for (const FrozenObject& object : SelectForFreeze(FreezeFiles(world.Wsc()), FreezeMap{0, 6144, 4096, {}}).Objects)
         objects.insert({object.Item.TileId, object.XBlock * 8 + object.Item.XOffset,
             object.YBlock * 8 + object.Item.YOffset, object.Item.Z, object.Item.Color});
     return objects;
@@ -172,7 +174,7 @@ void WriteWorldFor(Operation operation, const WorldFolder& world, std::uint32_t 
                 test::WriteText(world.Wsc() + name, test::ReadText(world.Wsc() + name) + item(x, y));
         }
     }
-    if (operation == Operation::MeltFolder) {
+    if (operation == Operation::MeltFolder || operation == Operation::MeltArea) {
         world.Write(table, statics, "");
         worldgen::RegionOptions folder;
         folder.TargetBytes = 20000u * static_cast<std::uint64_t>(sizeFactor);
@@ -193,7 +195,10 @@ void WriteWorldFor(Operation operation, const WorldFolder& world, std::uint32_t 
     // Objects already in the block to melt, or in every other block that
     // receives items.
     std::set<std::pair<int, int>> blocks{{MeltXOf(operation), MeltY}};
-    const bool melt = operation == Operation::Melt || operation == Operation::MeltFolder;
+    if (operation == Operation::MeltArea)
+        blocks.insert({{31, MeltY}, {32, MeltY + 1}});
+    const bool melt
+        = operation == Operation::Melt || operation == Operation::MeltFolder || operation == Operation::MeltArea;
     if (!melt) {
         blocks.clear();
         int i = 0;
@@ -210,7 +215,7 @@ void WriteWorldFor(Operation operation, const WorldFolder& world, std::uint32_t 
             EncodeStaticItem(
                 // A melt into a folder leaves the objects at x = 0 of block 0, a few.
                 {static_cast<std::uint16_t>(random() % 0x4000),
-                    static_cast<std::uint8_t>(k % 4 == 0 && operation == Operation::MeltFolder ? 0 : random() % 8),
+                    static_cast<std::uint8_t>(k % 4 == 0 && melt && x == 0 ? 0 : random() % 8),
                     static_cast<std::uint8_t>(random() % 8), static_cast<std::int8_t>(random() % 256 - 128),
                     static_cast<std::uint16_t>(random() % 3000)},
                 bytes);
@@ -268,6 +273,8 @@ std::string RunOperation(Operation operation, const WorldFiles& files, bool line
         LoadStaIdx(files.StaIdx, *table, reporter);
         if (operation == Operation::Melt || operation == Operation::MeltFolder)
             RunMelt(files, std::to_string(MeltXOf(operation)), std::to_string(MeltY), *table, reporter);
+        else if (operation == Operation::MeltArea)
+            RunMelt(files, ParseArea(MeltAreaText), *table, reporter);
         else if (operation == Operation::Apply)
             RunApplyPatch(files.StaIdx, files.Statics, PatchOf(files), *table, reporter);
         else if (operation == Operation::Compact)
@@ -290,11 +297,13 @@ int FromEnvironment(const char* name, int fallback)
 
 std::vector<std::string> CliArguments(Operation operation, const WorldFolder& world)
 {
-    const char* const command = operation == Operation::Melt || operation == Operation::MeltFolder ? "melt"
-        : operation == Operation::Compact                                                          ? "compact"
-        : operation == Operation::Undo                                                             ? "undo"
-        : operation == Operation::Apply                                                            ? "apply"
-                                                                                                   : "freeze";
+    const char* const command
+        = operation == Operation::Melt || operation == Operation::MeltFolder || operation == Operation::MeltArea
+        ? "melt"
+        : operation == Operation::Compact ? "compact"
+        : operation == Operation::Undo    ? "undo"
+        : operation == Operation::Apply   ? "apply"
+                                          : "freeze";
     std::vector<std::string> args{CRYOWEAVER_CLI, command, "--staidx", world.StaIdx(), "--statics", world.Statics()};
     if (operation == Operation::Apply)
         args.push_back(PatchOf(FilesOf(world)));
@@ -304,6 +313,8 @@ std::vector<std::string> CliArguments(Operation operation, const WorldFolder& wo
         args.push_back(std::to_string(MeltXOf(operation)));
         args.push_back(std::to_string(MeltY));
     }
+    if (operation == Operation::MeltArea)
+        args.insert(args.end(), {"--area", MeltAreaText});
     return args;
 }
 

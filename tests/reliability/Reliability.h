@@ -65,8 +65,9 @@ extern const InjectedError InjectedErrors[3];
 // freezing. Apply: a players' patch ("players.patch" beside the files) applied
 // to the released files it was made from. MeltFolder: a melt into a shared
 // folder of a block at x = 0, whose objects there stay in a new copy of the
-// block.
-enum class Operation { Freeze, Melt, Compact, FreezeFolder, Undo, Apply, MeltFolder };
+// block. MeltArea: a melt into a shared folder of an area whose blocks lie in
+// two region files, block (0, MeltY) among them.
+enum class Operation { Freeze, Melt, Compact, FreezeFolder, Undo, Apply, MeltFolder, MeltArea };
 const char* NameOf(Operation operation);
 // Whether the world save is a shared folder.
 bool InFolder(Operation operation);
@@ -79,6 +80,8 @@ bool InFolder(Operation operation);
 // the blocks a compaction copies.
 constexpr std::uint16_t MeltX = 300;
 constexpr std::uint16_t MeltY = 100;
+// The area a MeltArea melts, corners in reverse order: blocks 0..32 by 100..101.
+constexpr const char* MeltAreaText = "263,815,0,800";
 // The block's x: 0 for a melt into a folder.
 std::uint16_t MeltXOf(Operation operation);
 void WriteWorldFor(Operation operation, const WorldFolder& world, std::uint32_t seed, int sizeFactor = 1);

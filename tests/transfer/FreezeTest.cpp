@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <random>
@@ -382,6 +383,62 @@ TEST(Freeze, OnePassGivesTheSameFilesAsTheReference)
     EXPECT_EQ(compared, 24);
     EXPECT_GT(kinds["Appending"], 150);
     EXPECT_GT(kinds["Not"], 500);
+}
+
+// The area 255,1600 to 263,1608 takes the items on its corners and edges,
+// none a tile outside it, from a classic save and from a shared folder.
+TEST(Freeze, AnAreaTakesOnlyTheItemsInsideItAndSaysHowManyItLeft)
+{
+    const std::pair<int, int> inside[] = {{255, 1600}, {263, 1608}, {260, 1604}};
+    const std::pair<int, int> outside[] = {{254, 1604}, {264, 1604}, {260, 1599}, {260, 1609}};
+    for (const bool shared : {false, true}) {
+        WorldFolder world(shared);
+        std::string wsc;
+        std::string records;
+        int number = 0;
+        for (const auto& [x, y] : inside)
+            wsc += Item(++number, x, y);
+        for (const auto& [x, y] : outside)
+            wsc += Item(++number, x, y);
+        world.Write(worldgen::EmptyIndex(), {}, wsc + CrLfLines({"EOF"}));
+        if (shared) {
+            number = 0;
+            for (const auto& [x, y] : inside)
+                records += "[ITEM]\nSerial=0x4000000" + std::to_string(++number) + "\nID=0x64\nLocation="
+                    + std::to_string(x) + "," + std::to_string(y) + ",0,0,0\nType=255\n\no---o\n\n";
+            for (const auto& [x, y] : outside)
+                records += "[ITEM]\nSerial=0x4000000" + std::to_string(++number) + "\nID=0x64\nLocation="
+                    + std::to_string(x) + "," + std::to_string(y) + ",0,0,0\nType=255\n\no---o\n\n";
+            test::WriteText(world.Wsc() + "/0.1.wsc", records);
+        }
+        auto table = world.Load();
+        RecordingReporter reporter;
+        RunFreeze(
+            {world.StaIdx(), world.Statics(), world.Wsc()}, *table, reporter, false, ParseArea("263,1608,255,1600"));
+        EXPECT_NE(std::find(reporter.Lines.begin(), reporter.Lines.end(),
+                      "TYPE 255 items left outside the area 255,1600,263,1608: 4"),
+            reporter.Lines.end())
+            << shared;
+        test::Objects frozen;
+        for (const auto& [x, y] : inside)
+            frozen.insert({100, x, y, 0, 0});
+        EXPECT_EQ(test::IndexedObjects(world.StaIdx(), world.Statics()), frozen) << shared;
+        // What is left is every item outside, as it was.
+        test::Objects left;
+        for (const auto& [x, y] : outside)
+            left.insert({100, x, y, 0, 0});
+        if (!shared) {
+            EXPECT_EQ(test::Type255Items(ReadText(world.Wsc())), left);
+            continue;
+        }
+        const std::string remaining = ReadText(world.Wsc() + "/0.1.wsc");
+        auto holds = [&](const std::pair<int, int>& at) {
+            return remaining.find(std::to_string(at.first) + "," + std::to_string(at.second) + ",")
+                != std::string::npos;
+        };
+        EXPECT_TRUE(std::none_of(std::begin(inside), std::end(inside), holds));
+        EXPECT_TRUE(std::all_of(std::begin(outside), std::end(outside), holds));
+    }
 }
 
 } // namespace

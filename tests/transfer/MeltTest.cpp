@@ -2,11 +2,13 @@
 #include "Actions.h"
 #include "Error.h"
 #include "TestSupport.h"
+#include "Undo.h"
 #include "World.h"
 #include "WorldGen.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #ifndef _WIN32
@@ -142,9 +144,9 @@ TEST(Melt, AFailureLeavesEveryFileAsItWas)
             test::WriteBytes(world.Statics(), ItemBytes({{9, 9, 9, 9, 9}, Objects[0], second}));
         };
     };
-    auto tooFew = [](const std::string& highest) {
+    auto tooFew = [](const std::string& highest, const std::string& left) {
         return "WSC: Too few item numbers left: new sections after SECTION WORLDITEM " + highest
-            + " would pass 65534, the highest number a freeze takes.";
+            + " would pass 65534, the highest number a freeze takes: the melt needs 2, and " + left + " left.";
     };
     const std::string lfAlone
         = "WSC: The world save's lines end in LF alone, not CR LF: convert it to CR LF line ends first.";
@@ -169,10 +171,10 @@ TEST(Melt, AFailureLeavesEveryFileAsItWas)
         {"UTF-16", wsc("\xFE\xFF"), "100", "200", "WSC: The world save is UTF-16 text: save it as ANSI or UTF-8 first.",
             {0, 22, 45}},
         // No section numbered above 65534, whatever the serials.
-        {"numbers", wsc(CrLfLines({"SECTION WORLDITEM 65533", "SERIAL 2147483647"})), "100", "200", tooFew("65533"),
-            {0, 22, 45}},
-        {"largest number", wsc(CrLfLines({"SECTION WORLDITEM 2147483647"})), "100", "200", tooFew("2147483647"),
-            {0, 22, 45}},
+        {"numbers", wsc(CrLfLines({"SECTION WORLDITEM 65533", "SERIAL 2147483647"})), "100", "200",
+            tooFew("65533", "1 is"), {0, 22, 45}},
+        {"largest number", wsc(CrLfLines({"SECTION WORLDITEM 2147483647"})), "100", "200",
+            tooFew("2147483647", "0 are"), {0, 22, 45}},
         {"serial", wsc(CrLfLines({"SERIAL 2147483646"})), "100", "200", "WSC: Integer overflow.", {0, 22, 45, 60, 75}},
         {"bad serial", wsc(CrLfLines({"SERIAL 12 34"})), "100", "200", "WSC: '12 34' is not a valid integer value.",
             {0, 22, 45}},
@@ -220,6 +222,89 @@ TEST(Melt, AFailureLeavesEveryFileAsItWas)
         }
         EXPECT_TRUE(world.Take() == before) << c.Name;
         EXPECT_EQ(world.Dir().Entries().size(), before.Statics.empty() ? 2u : 3u) << c.Name;
+    }
+}
+
+// Blocks 31 and 32 lie in two region files (x 248..255 and 256..263). The
+// area touches blocks 31 and 201 by one tile.
+const char* const AreaText = "263,1608,255,1600";
+
+void WriteAreaWorld(const WorldFolder& world)
+{
+    StaIdx table = worldgen::EmptyIndex();
+    table.At(31, 200) = {7, 14, 0xABCD};
+    table.At(31, 201) = {-1, 33, 44};
+    table.At(32, 200) = {7, 7, 0};
+    table.At(32, 201) = {14, 7, 0};
+    world.Write(table, ItemBytes({{9, 9, 9, 9, 9}}) + ItemBytes(Objects), Saved);
+}
+
+TEST(Melt, AnAreaIsOneMeltOfTheBlocksItTouchesAsMeltsOfThemOneAfterAnother)
+{
+    for (const bool shared : {false, true}) {
+        WorldFolder area(shared);
+        WorldFolder oneByOne(shared);
+        WriteAreaWorld(area);
+        WriteAreaWorld(oneByOne);
+        const auto before = area.Take();
+        auto table = area.Load();
+        const WorldFiles files{area.StaIdx(), area.Statics(), area.Wsc()};
+        RecordingReporter reporter;
+        RunMelt(files, ParseArea(AreaText), *table, reporter);
+
+        auto blocks = oneByOne.Load();
+        for (const auto& [x, y] : {std::pair{"31", "200"}, {"31", "201"}, {"32", "200"}, {"32", "201"}}) {
+            RecordingReporter quiet;
+            RunMelt({oneByOne.StaIdx(), oneByOne.Statics(), oneByOne.Wsc()}, x, y, *blocks, quiet);
+        }
+        EXPECT_TRUE(area.Take() == oneByOne.Take()) << shared;
+        EXPECT_EQ(table->Entries, blocks->Entries);
+        EXPECT_EQ(std::count_if(reporter.Lines.begin(), reporter.Lines.end(),
+                      [](const std::string& line) { return line.starts_with("Melting XBlock: "); }),
+            4);
+        EXPECT_EQ(std::vector(reporter.Lines.end() - 4, reporter.Lines.end()),
+            (std::vector<std::string>{"Writing StaIdx file...", "Done!", "Melting completed!",
+                std::string("4 objects of 4 blocks, 31,200 to 32,201, melted into ")
+                    + (shared ? "shared" : "UOX3.wsc")}));
+
+        // One entry in the history, which undo takes back whole.
+        EXPECT_EQ(UndoableOperations(files).size(), 1u);
+        UndoLastOperation(files, reporter);
+        EXPECT_TRUE(area.Take() == before) << shared;
+        EXPECT_TRUE(UndoableOperations(files).empty());
+    }
+}
+
+TEST(Melt, AnAreaOffTheMapOrBeyondTheSectionNumbersLeftChangesNothing)
+{
+    const struct {
+        const char* Name;
+        const char* Area;
+        std::string Wsc;
+        std::string Error;
+    } cases[] = {
+        {"off the map", "0,4000,10,4096", Saved,
+            "The area 0,4000,10,4096 reaches outside the map of 6144 x 4096 tiles."},
+        {"numbers", AreaText, CrLfLines({"SECTION WORLDITEM 65532", "EOF"}),
+            "WSC: Too few item numbers left: new sections after SECTION WORLDITEM 65532 would pass 65534, the "
+            "highest number a freeze takes: the melt needs 4, and 2 are left."},
+    };
+    for (const auto& c : cases) {
+        WorldFolder world;
+        WriteAreaWorld(world);
+        test::WriteText(world.Wsc(), c.Wsc);
+        const auto before = world.Take();
+        auto table = world.Load();
+        const std::vector<TStaIdxEntry> entries = table->Entries;
+        RecordingReporter reporter;
+        EXPECT_EQ(test::ErrorLineOf([&] {
+            RunMelt({world.StaIdx(), world.Statics(), world.Wsc()}, ParseArea(c.Area), *table, reporter);
+        }),
+            world.WithPaths(c.Error))
+            << c.Name;
+        EXPECT_TRUE(world.Take() == before) << c.Name;
+        EXPECT_EQ(table->Entries, entries) << c.Name;
+        EXPECT_EQ(world.Dir().Entries().size(), 3u) << c.Name;
     }
 }
 

@@ -61,7 +61,7 @@ TEST(ItemFreeze, TakesGroundItemsOfTheMapAndNamesEveryItemItLeaves)
 {
     TempFolder dir;
     WriteGoldenFolder(dir.path());
-    const FreezeSelection selection = SelectForFreeze(FreezeFiles(dir.path()), FreezeMap{0, 7168, 4096});
+    const FreezeSelection selection = SelectForFreeze(FreezeFiles(dir.path()), FreezeMap{0, 7168, 4096, {}});
 
     EXPECT_EQ(selection.Objects,
         (std::vector<FrozenObject>{{100, 200, {0x1F, 3, 5, -5, 8}}, {31, 127, {2849, 7, 7, 127, 0x481}},
@@ -90,7 +90,7 @@ TEST(ItemFreeze, TakesGroundItemsOfTheMapAndNamesEveryItemItLeaves)
     EXPECT_EQ(WithoutRanges(selection.Files[1].Bytes, selection.Files[1].Records), Faraway);
 
     // Another map takes its own world's items.
-    EXPECT_EQ(SelectForFreeze(FreezeFiles(dir.path()), FreezeMap{2, 2304, 1600}).Objects,
+    EXPECT_EQ(SelectForFreeze(FreezeFiles(dir.path()), FreezeMap{2, 2304, 1600, {}}).Objects,
         (std::vector<FrozenObject>{{37, 137, {0, 4, 4, 0, 0}}}));
 }
 
@@ -189,7 +189,7 @@ TEST(ItemMelt, RecordsAreWrittenInTheServersFormAndFrozenBackUnchanged)
     TempFolder dir;
     const std::string existing = Guard + "---REGION---";
     WriteText(dir / "5.1.wsc", existing + std::string(LineEndBefore(existing)) + text);
-    const FreezeSelection selection = SelectForFreeze({dir / "5.1.wsc"}, FreezeMap{2, 7168, 4096});
+    const FreezeSelection selection = SelectForFreeze({dir / "5.1.wsc"}, FreezeMap{2, 7168, 4096, {}});
     EXPECT_EQ(selection.Objects, (std::vector<FrozenObject>{{179, 212, {0xb21, 0, 0, -5, 0x481}}}));
     EXPECT_EQ(WithoutRanges(selection.Files[0].Bytes, selection.Files[0].Records), existing + "\n");
 

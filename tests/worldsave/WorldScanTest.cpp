@@ -29,25 +29,25 @@ TEST(SelectItemsForExport, SelectsEachType255SectionOnTheGroundOnItsOwn)
 {
     const std::string never = "Not frozen: SECTION WORLDITEM 65535 is a number that is never frozen";
     const SelectCase cases[] = {
-        {"plain", CrLfLines({"SECTION WORLDITEM 12", "{", "type 255", "X 1000", "Y 2000", "}"}), {{0, 12, 125, 250}},
+        {"plain", CrLfLines({"SECTION WORLDITEM 12", "{", "type 255", "X 1000", "Y 2000", "}"}), {{0, 12, 125, 250, 1000, 2000}},
             {Selecting(12)}},
         {"no item", CrLfLines({"SECTION CHARACTER 1", "{", "TYPE 255", "}", "EOF"}), {}, {}},
         {"indented or other types",
             CrLfLines({"SECTION WORLDITEM 1", "  TYPE 255", "}", "SECTION WORLDITEM 2", "TYPE 256", "}"}), {}, {}},
         {"tags need their blank", CrLfLines({"SECTION WORLDITEM 9", "TYPE $FF", "XY 800", "X", "} // end"}),
-            {{0, 9, 0, 0}}, {Selecting(9)}},
+            {{0, 9, 0, 0, 0, 0}}, {Selecting(9)}},
         {"65535", CrLfLines({"SECTION WORLDITEM 65535", "TYPE 255", "}"}), {}, {never}},
-        {"X 65535", CrLfLines({"SECTION WORLDITEM 3", "TYPE 255", "X 65535", "Y 4095", "}"}), {{0, 3, 8191, 511}},
+        {"X 65535", CrLfLines({"SECTION WORLDITEM 3", "TYPE 255", "X 65535", "Y 4095", "}"}), {{0, 3, 8191, 511, 65535, 4095}},
             {Selecting(3)}},
         {"each brace selects again, the last one places",
-            CrLfLines({"SECTION WORLDITEM 5", "}", "TYPE 255", "X 8", "}", "X 16", "Y 24", "}"}), {{0, 5, 2, 3}},
+            CrLfLines({"SECTION WORLDITEM 5", "}", "TYPE 255", "X 8", "}", "X 16", "Y 24", "}"}), {{0, 5, 2, 3, 16, 24}},
             {Selecting(5), Selecting(5)}},
         // One number, several sections: each is selected and placed on its own.
         {"two blocks, one number",
             CrLfLines({"SECTION WORLDITEM 4", "TYPE 255", "X 16", "}", "SECTION CHARACTER 4", "SECTION WORLDITEM 4",
                 "TYPE 255", "Y 80", "}"}),
-            {{0, 4, 2, 0}, {1, 4, 0, 10}}, {Selecting(4), Selecting(4)}},
-        {"a later CONT", CrLfLines({"SECTION WORLDITEM 5", "TYPE 255", "}", "CONT 7", "}"}), {{0, 5, 0, 0}},
+            {{0, 4, 2, 0, 16, 0}, {1, 4, 0, 10, 0, 80}}, {Selecting(4), Selecting(4)}},
+        {"a later CONT", CrLfLines({"SECTION WORLDITEM 5", "TYPE 255", "}", "CONT 7", "}"}), {{0, 5, 0, 0, 0, 0}},
             {Selecting(5)}},
         {"not frozen, in order of precedence",
             CrLfLines({"SECTION WORLDITEM 65535", "CONT 9", "TYPE 255", "SECTION WORLDITEM 2", "TYPE 255", "CONT 9",
@@ -58,12 +58,12 @@ TEST(SelectItemsForExport, SelectsEachType255SectionOnTheGroundOnItsOwn)
         {"byte-order mark and Ctrl-Z",
             "\xEF\xBB\xBF" + CrLfLines({"SECTION WORLDITEM 5", "TYPE 255"}) + "}\x1A"
                 + CrLfLines({"SECTION WORLDITEM 6", "TYPE 255", "}"}),
-            {{0, 5, 0, 0}}, {Selecting(5)}},
+            {{0, 5, 0, 0, 0, 0}}, {Selecting(5)}},
     };
     TempFolder dir;
     for (const SelectCase& c : cases) {
         WriteText(dir / "w.wsc", c.Text);
-        ExportTable table{{9, 9, 9, 9}};
+        ExportTable table{{9, 9, 9, 9, 9, 9}};
         RecordingReporter reporter;
         SelectItemsForExport(dir / "w.wsc", table, reporter);
         EXPECT_EQ(table, c.Selected) << c.Name;
