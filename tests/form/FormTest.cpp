@@ -734,10 +734,17 @@ TEST_F(FormTest, TheMapPaneListsTheBlockClickedAndFollowsAMelt)
     const std::vector<std::string> listing = ListStaticBlock(view.Texts[C::StaticsEdit],
         *IndexOf({view.Texts[C::StaIdxEdit], view.Texts[C::StaticsEdit], {}}), "100", "200", Quiet());
 
-    form.MapPaneAction(pane.Press(99, 200, true));
-    form.MapPaneAction(pane.Move(40, 150));
-    form.MapPaneAction(pane.Release(40, 150));
-    EXPECT_EQ(std::tie(view.Texts[C::XBlockEdit], view.Texts[C::YBlockEdit]), std::tie("40", "150"));
+    // An area dragged with Shift: GetStaticBlock lists its blocks.
+    form.MapPaneAction(pane.Press(101, 201, true));
+    form.MapPaneAction(pane.Move(100, 200));
+    form.MapPaneAction(pane.Release(99, 199));
+    EXPECT_EQ(std::tie(view.Texts[C::XBlockEdit], view.Texts[C::YBlockEdit]), std::tie("99", "199"));
+    const TileArea area = *pane.Selection();
+    form.Clicked(C::GetStaticBlockButton);
+    EXPECT_EQ(view.MainList,
+        ListStaticArea(view.Texts[C::StaticsEdit],
+            *IndexOf({view.Texts[C::StaIdxEdit], view.Texts[C::StaticsEdit], {}}), area, Quiet()));
+    EXPECT_GT(view.MainList.size(), listing.size());
     form.MapPaneAction(pane.Press(100, 200, false));
     form.MapPaneAction(pane.Release(100, 200));
     EXPECT_EQ(std::tie(view.Texts[C::XBlockEdit], view.Texts[C::YBlockEdit]), std::tie("100", "200"));
@@ -751,6 +758,16 @@ TEST_F(FormTest, TheMapPaneListsTheBlockClickedAndFollowsAMelt)
     pane.Select(std::nullopt);
     pane.Paint(picture);
     EXPECT_EQ(colourAt(100, 200), MarkColour);
+
+    // Freeze! with an area takes only the items inside it.
+    for (const auto& [x, y, marked] : {std::tuple{40, 150, true}, std::tuple{99, 199, false}}) {
+        form.MapPaneAction(pane.Press(x, y, true));
+        form.MapPaneAction(pane.Release(x + 2, y + 2));
+        form.Clicked(C::FreezeWorldButton);
+        pane.Select(std::nullopt);
+        pane.Paint(picture);
+        EXPECT_EQ(colourAt(100, 200) == MarkColour, marked) << x;
+    }
 }
 
 // Sets the local time zone (nothing: as it was) for the test's run.
