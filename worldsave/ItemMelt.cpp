@@ -77,10 +77,13 @@ std::uint32_t FirstNewSerial(std::uint32_t highest, std::uint32_t count)
 void AppendItemRecord(std::string& out, const MeltedObject& object)
 {
     // Written straight into out: an area's melt writes hundreds of thousands.
-    char text[256];
-    char* at = text;
-    auto put = [&](std::string_view part) { at = std::copy(part.begin(), part.end(), at); };
-    auto number = [&](auto value, int base) { at = std::to_chars(at, text + sizeof text, value, base).ptr; };
+    // Each number has a buffer of its own, which the compiler can see is
+    // never overrun.
+    auto put = [&](std::string_view part) { out.append(part); };
+    auto number = [&](auto value, int base) {
+        char digits[24];
+        out.append(digits, std::to_chars(digits, digits + sizeof digits, value, base).ptr);
+    };
     put("[ITEM]\nSerial=0x");
     number(object.Serial, 16);
     put("\nID=0x");
@@ -96,7 +99,6 @@ void AppendItemRecord(std::string& out, const MeltedObject& object)
     put(",");
     number(object.World, 10);
     put(",0\nCont=0xffffffff\nType=255\nMovable=2\n\no---o\n\n");
-    out.append(text, at);
 }
 
 std::string ItemRecordText(const MeltedObject& object)
