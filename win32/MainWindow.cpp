@@ -336,7 +336,9 @@ void MainWindow::Layout()
     // The map, in normal mode, beside the lists and as high as the column.
     int listsWidth = columnX - gap - margin;
     if (mapShown_) {
-        const int paneWidth = (listsWidth - gap) * 3 / 5;
+        // The lists keep room for the row of the dry-run box, the bar and Cancel.
+        const int rowWidth = dryRunWidth + Scaled(77) + Scaled(60) + 2 * gap;
+        const int paneWidth = std::max(Scaled(40), std::min((listsWidth - gap) * 3 / 5, listsWidth - gap - rowWidth));
         listsWidth -= paneWidth + gap;
         place(mapPane_->Handle(), margin + listsWidth + gap, margin, paneWidth, filesY - gap * 2 - margin);
     }
@@ -810,9 +812,10 @@ std::vector<HWND> MainWindow::Children() const
 {
     std::vector<HWND> children(controls_.begin(), controls_.end());
     children.insert(children.end(), labels_.begin(), labels_.end());
-    children.insert(children.end(), {mainList_, logList_, progressBar_, modeGroup_});
+    // The mode's group box stays last: its buttons lie inside it.
     if (mapShown_)
         children.push_back(mapPane_->Handle());
+    children.insert(children.end(), {mainList_, logList_, progressBar_, modeGroup_});
     return children;
 }
 
