@@ -1,5 +1,6 @@
 #include "MainWindow.h"
 
+#include "MapPaneWidget.h"
 #include "UpDown.h"
 
 #include "Interrupt.h"
@@ -244,8 +245,12 @@ void MainWindow::BuildControls()
         files->addWidget(browseButton);
     }
 
+    // The map beside the lists, in normal mode.
+    mapPane_ = new MapPaneWidget(form_, this);
+    mapPane_->hide();
     auto* top = new QHBoxLayout;
-    top->addWidget(mainPanel, 1);
+    top->addWidget(mainPanel, 2);
+    top->addWidget(mapPane_, 3);
     top->addWidget(buttonPanel);
     auto* root = new QVBoxLayout(this);
     root->setMenuBar(BuildMenuBar());
@@ -485,6 +490,21 @@ std::optional<std::size_t> MainWindow::ChooseFromMenu(Control anchor, const std:
     if (chosen == nullptr || found == actions.end())
         return std::nullopt;
     return static_cast<std::size_t>(found - actions.begin());
+}
+
+void MainWindow::ShowMapPane(bool shown)
+{
+    if (shown == !mapPane_->isHidden())
+        return;
+    mapPane_->setVisible(shown);
+    // Room for the map beside the lists.
+    if (shown)
+        resize(std::max(width(), 1100), std::max(height(), 600));
+}
+
+void MainWindow::RedrawMapPane()
+{
+    mapPane_->update();
 }
 
 void MainWindow::showEvent(QShowEvent* event)

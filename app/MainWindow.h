@@ -22,6 +22,7 @@ class SettingsStore;
 
 namespace cryo::app {
 
+class MapPaneWidget;
 class UpDown;
 
 // A number edit that reports leaving it, after it has handled losing the focus
@@ -75,6 +76,9 @@ public:
     std::optional<std::string> AskSaveFileName(
         const std::string& title, const std::string& folder, const std::string& name) override;
     std::optional<std::size_t> ChooseFromMenu(form::Control anchor, const std::vector<std::string>& items) override;
+    void ShowMapPane(bool shown) override;
+    void RedrawMapPane() override;
+    MapPaneWidget* MapPane() const { return mapPane_; }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -98,6 +102,7 @@ private:
     QProgressBar* ProgressBar = nullptr;
     UpDown* XBlockUpDown = nullptr;
     UpDown* YBlockUpDown = nullptr;
+    MapPaneWidget* mapPane_ = nullptr;
     bool shown_ = false;
     // The running operation: its thread, and the window's calls meanwhile and after.
     std::thread worker_;

@@ -106,6 +106,11 @@ public:
     // One of the items of a menu that drops down from the control; nothing
     // when the user closes it.
     virtual std::optional<std::size_t> ChooseFromMenu(Control anchor, const std::vector<std::string>& items) = 0;
+
+    // The map pane beside the lists, in normal mode only. The window composes
+    // it with TMainForm::Pane().Paint when it paints, and again when asked.
+    virtual void ShowMapPane(bool shown) = 0;
+    virtual void RedrawMapPane() = 0;
 };
 
 } // namespace cryo::form

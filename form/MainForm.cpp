@@ -2,13 +2,17 @@
 
 #include "Actions.h"
 #include "ApplyPatch.h"
+#include "ClientFolder.h"
 #include "Commit.h"
 #include "Convert.h"
 #include "Error.h"
 #include "File.h"
+#include "Freeze.h"
+#include "FreezeMarks.h"
 #include "History.h"
 #include "Interrupt.h"
 #include "MakePatch.h"
+#include "MapPicture.h"
 #include "MapSizes.h"
 #include "PatchFormat.h"
 #include "StoredSettings.h"
@@ -19,6 +23,7 @@
 #include <cstdio>
 #include <ctime>
 #include <exception>
+#include <set>
 
 namespace cryo::form {
 
@@ -196,6 +201,8 @@ public:
         : form_(form)
         , files_(files)
     {
+        if (form_.staIdx_->StaIdxLoaded)
+            before_ = *form_.staIdx_;
     }
     ~KeepingUpToDate()
     {
@@ -205,6 +212,7 @@ public:
             if (!form_.staIdx_->StaIdxLoaded)
                 return;
             form_.staticsSeen_ = IdentityOf(files_.Statics);
+            NoteChangedBlocks();
             if (!form_.watched_)
                 return;
             const auto [x, y] = *form_.watched_;
@@ -221,9 +229,32 @@ public:
     KeepingUpToDate& operator=(const KeepingUpToDate&) = delete;
 
 private:
+    // The map pane draws again the tiles whose blocks changed, and marks the
+    // items a freeze would take as they are now.
+    void NoteChangedBlocks()
+    {
+        const StaIdx& table = *form_.staIdx_;
+        if (!before_ || before_->Size() != table.Size()) {
+            form_.changedAll_ = true;
+        } else {
+            std::set<std::pair<int, int>> tiles;
+            for (std::size_t i = 0; i < table.Entries.size(); ++i) {
+                if (table.Entries[i] != before_->Entries[i])
+                    tiles.emplace(static_cast<int>(i) / table.Height() / MapPane::TileBlocks,
+                        static_cast<int>(i) % table.Height() / MapPane::TileBlocks);
+            }
+            for (const auto& [column, row] : tiles)
+                form_.changedTiles_.push_back({column * MapPane::TileBlocks, row * MapPane::TileBlocks,
+                    MapPane::TileBlocks, MapPane::TileBlocks});
+        }
+        if (form_.changedAll_ || !form_.changedTiles_.empty())
+            form_.FindPaneData(files_, table, false);
+    }
+
     TMainForm& form_;
     const WorldFiles& files_;
     NullReporter quiet_;
+    std::optional<StaIdx> before_;
 };
 
 TMainForm::TMainForm(FormView& view, settings::SettingsStore& store)
@@ -232,6 +263,7 @@ TMainForm::TMainForm(FormView& view, settings::SettingsStore& store)
     , staIdx_(std::make_unique<StaIdx>())
     , mapSize_(staIdx_->Size())
 {
+    pane_.SetSource([this](const std::vector<MapPane::TileRequest>& tiles) { return DrawPaneTiles(tiles); });
 }
 
 TMainForm::~TMainForm() = default;
@@ -353,6 +385,9 @@ void TMainForm::Start(Job job)
     cancelled_ = false;
     failure_ = nullptr;
     relisted_.reset();
+    foundMarks_.reset();
+    changedTiles_.clear();
+    changedAll_ = false;
     watched_ = listed_;
     watchedEntry_ = listedEntry_;
     UpdateControls();
@@ -390,6 +425,7 @@ void TMainForm::Finished(const Job& job)
     } else if (job.Finish) {
         Guarded(job.Finish);
     }
+    UpdatePane();
     UpdateControls();
     if (closeWhenDone_ && !running_)
         view_.CloseWindow();
@@ -419,6 +455,7 @@ void TMainForm::FormShow()
             [this](const std::string& caption, const std::string& text) { return view_.AskYesNo(caption, text); });
         storedMode_ = simpleMode_;
         ShowRunningMode();
+        view_.ShowMapPane(simpleMode_ != 1);
         if (simpleMode_ == 0)
             view_.SetCaption(Caption() + " (Normal mode)");
         else if (simpleMode_ == 1)
@@ -599,6 +636,7 @@ void TMainForm::UpdateControls()
     view_.SetEnabled(Control::FreezeWorldButton, freeze);
     view_.SetEnabled(Control::DryRunCheckBox, blocks || freeze);
     view_.SetEnabled(Control::CancelButton, running_ && !cancelled_);
+    pane_.SetSelectable(blocks);
     for (const FileBox& box : FileBoxes) {
         const bool editable = open && !(indexFilesLocked_ && box.Edit != Control::WSCEdit);
         view_.SetEnabled(box.Edit, editable);
@@ -682,12 +720,13 @@ void TMainForm::GetStaticIndexButtonClick()
         const IndexMap map = MapFor(files, ServerMapOf(files));
         auto loaded = std::make_shared<std::unique_ptr<StaIdx>>();
         auto seen = std::make_shared<FileIdentity>();
-        Start({[files, map, loaded, seen](Reporter& reporter) {
+        Start({[this, files, map, loaded, seen](Reporter& reporter) {
                    LogInitStart(reporter);
                    const LockedWorld locked(files, reporter);
                    auto table = std::make_unique<StaIdx>();
                    LoadStaIdx(files.StaIdx, *table, reporter, map);
                    *seen = IdentityOf(files.Statics);
+                   FindPaneData(files, *table, true);
                    *loaded = std::move(table);
                },
             [this, loaded, seen] {
@@ -696,6 +735,7 @@ void TMainForm::GetStaticIndexButtonClick()
                 loaded_ = true;
                 mapSize_ = staIdx_->Size();
                 view_.SetBlockRanges(mapSize_.Width - 1, mapSize_.Height - 1);
+                pane_.SetMap(mapSize_);
                 SetIndexFilesLocked(true);
                 UpdateButtons();
                 UpdateSimpleModeHelp();
@@ -715,6 +755,101 @@ void TMainForm::ShowListing(std::uint16_t xBlock, std::uint16_t yBlock, const st
                                   : lines);
     listed_ = {xBlock, yBlock};
     listedEntry_ = staIdx_->At(xBlock, yBlock);
+    // The pane outlines the listed block, unless it lies in the selected area.
+    const std::optional<TileArea> selected = pane_.Selection();
+    if (!selected || xBlock < selected->X1 / 8 || xBlock > selected->X2 / 8 || yBlock < selected->Y1 / 8
+        || yBlock > selected->Y2 / 8) {
+        const auto x = static_cast<std::uint16_t>(xBlock * 8);
+        const auto y = static_cast<std::uint16_t>(yBlock * 8);
+        pane_.Select(TileArea{x, y, static_cast<std::uint16_t>(x + 7), static_cast<std::uint16_t>(y + 7)});
+        view_.RedrawMapPane();
+    }
+}
+
+void TMainForm::FindPaneData(const WorldFiles& files, const StaIdx& table, bool findClient)
+{
+    // Without them the pane still shows the statics; nothing here is the user's operation.
+    if (findClient) {
+        client_.reset();
+        try {
+            const int map = table.LoadedAs.Map;
+            const std::string folder = FolderPart(files.Statics);
+            const ClientFiles found = FindClientFiles(folder.empty() ? "." : folder, map);
+            if (found.Complete())
+                client_ = std::make_shared<const ClientMap>(
+                    ClientMap{found.Terrain, map, RadarColours::Read(found.RadarColours)});
+        } catch (const std::exception&) {
+        }
+    }
+    foundMarks_ = std::vector<TilePosition>{};
+    if (files.Wsc.empty())
+        return;
+    try {
+        NullReporter quiet;
+        foundMarks_ = FindFreezeMarks(files.Wsc, FreezeMapOf(table), quiet).Tiles;
+    } catch (const std::exception&) {
+    }
+}
+
+bool TMainForm::DrawPaneTiles(const std::vector<MapPane::TileRequest>& tiles)
+{
+    // The index and the files belong to a running operation.
+    if (running_ || !loaded_)
+        return false;
+    try {
+        MapPainter painter(*staIdx_, view_.Text(Control::StaticsEdit), client_.get());
+        for (const MapPane::TileRequest& tile : tiles)
+            painter.Draw(tile.Blocks, tile.Scale, tile.Out);
+        paneFailed_ = false;
+        return true;
+    } catch (const std::exception& error) {
+        // Once, not at every paint.
+        if (!paneFailed_)
+            view_.AddLogLines({"Error: " + ErrorLine(error)});
+        paneFailed_ = true;
+        return false;
+    }
+}
+
+void TMainForm::UpdatePane()
+{
+    if (!loaded_)
+        return;
+    if (pane_.Map() != mapSize_)
+        pane_.SetMap(mapSize_);
+    if (changedAll_)
+        pane_.Invalidate();
+    for (const BlockArea& tile : changedTiles_)
+        pane_.Invalidate(tile);
+    changedTiles_.clear();
+    changedAll_ = false;
+    if (foundMarks_)
+        pane_.SetMarks(std::move(*std::exchange(foundMarks_, std::nullopt)));
+    view_.RedrawMapPane();
+}
+
+void TMainForm::MapPaneAction(MapPane::Action action)
+{
+    if (action == MapPane::Action::None)
+        return;
+    const std::optional<TileArea> selected = pane_.Selection();
+    if ((action == MapPane::Action::PickBlock || action == MapPane::Action::SelectArea) && selected) {
+        view_.SetText(Control::XBlockEdit, std::to_string(selected->X1 / 8));
+        view_.SetText(Control::YBlockEdit, std::to_string(selected->Y1 / 8));
+        if (action == MapPane::Action::PickBlock)
+            ListBlock();
+    }
+    view_.RedrawMapPane();
+}
+
+std::optional<TileArea> TMainForm::SelectedArea() const
+{
+    // An area dragged on the map, while X and Y still name its first block.
+    const std::optional<TileArea> area = pane_.Selection();
+    if (!area || pane_.SelectionIsBlock() || view_.Text(Control::XBlockEdit) != std::to_string(area->X1 / 8)
+        || view_.Text(Control::YBlockEdit) != std::to_string(area->Y1 / 8))
+        return std::nullopt;
+    return area;
 }
 
 void TMainForm::ListBlock()
@@ -725,16 +860,24 @@ void TMainForm::ListBlock()
         const std::string yText = view_.Text(Control::YBlockEdit);
         const std::uint16_t xBlock = ParseBlockNumber(xText);
         const std::uint16_t yBlock = ParseBlockNumber(yText);
+        const std::optional<TileArea> area = SelectedArea();
         auto lines = std::make_shared<std::vector<std::string>>();
-        Start({[this, files, xText, yText, lines](Reporter& reporter) {
+        Start({[this, files, xText, yText, area, lines](Reporter& reporter) {
                    // Nobody replaces the files between the check and the read.
                    FileLocks locks({files.StaIdx, files.Statics}, reporter, false);
                    RecoverInterruptedCommits(locks, reporter);
                    const KeepingUpToDate upToDate(*this, files);
                    BringUpToDate(files, reporter);
-                   *lines = ListStaticBlock(files.Statics, *staIdx_, xText, yText, reporter);
+                   *lines = area ? ListStaticArea(files.Statics, *staIdx_, *area, reporter)
+                                 : ListStaticBlock(files.Statics, *staIdx_, xText, yText, reporter);
                },
-            [this, xBlock, yBlock, lines] { ShowListing(xBlock, yBlock, *lines); }});
+            [this, xBlock, yBlock, area, lines] {
+                if (!area)
+                    return ShowListing(xBlock, yBlock, *lines);
+                ReplaceMainList(lines->empty()
+                        ? std::vector<std::string>{"The area " + AreaText(*area) + " holds no objects."}
+                        : *lines);
+            }});
     });
 }
 
@@ -749,13 +892,17 @@ void TMainForm::MeltBlockButtonClick()
     const std::string xText = view_.Text(Control::XBlockEdit);
     const std::string yText = view_.Text(Control::YBlockEdit);
     const bool dryRun = view_.IsChecked(Control::DryRunCheckBox);
+    const std::optional<TileArea> area = SelectedArea();
     if (!dryRun && !ServerLetsRun())
         return;
-    Start({[this, files, xText, yText, dryRun](Reporter& reporter) {
+    Start({[this, files, xText, yText, area, dryRun](Reporter& reporter) {
                const LockedWorld locked(files, reporter);
                const KeepingUpToDate upToDate(*this, files);
                BringUpToDate(files, reporter);
-               RunMelt(files, xText, yText, *staIdx_, reporter, dryRun);
+               if (area)
+                   RunMelt(files, *area, *staIdx_, reporter, dryRun);
+               else
+                   RunMelt(files, xText, yText, *staIdx_, reporter, dryRun);
            },
         {}});
 }
@@ -769,11 +916,13 @@ void TMainForm::FreezeWorldButtonClick()
     // A players' patch in the box is applied: it replaces blocks.
     if (IsPatchFile(files.Wsc))
         return StartApply({files.StaIdx, files.Statics, {}}, files.Wsc, false, dryRun);
-    Start({[this, files, dryRun](Reporter& reporter) {
+    // With an area dragged on the map, only the items inside it.
+    const std::optional<TileArea> area = SelectedArea();
+    Start({[this, files, dryRun, area](Reporter& reporter) {
                const LockedWorld locked(files, reporter);
                const KeepingUpToDate upToDate(*this, files);
                BringUpToDate(files, reporter);
-               RunFreeze(files, *staIdx_, reporter, dryRun);
+               RunFreeze(files, *staIdx_, reporter, dryRun, area);
            },
         [this, dryRun] {
             if (dryRun)
@@ -850,6 +999,9 @@ void TMainForm::UnloadIndex()
     staticsSeen_.reset();
     loaded_ = false;
     worldFrozen_ = false;
+    client_.reset();
+    pane_.SetMap(std::nullopt);
+    view_.RedrawMapPane();
     mapSize_ = staIdx_->Size();
     view_.SetBlockRanges(mapSize_.Width - 1, mapSize_.Height - 1);
     if (listed_)

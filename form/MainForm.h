@@ -3,6 +3,7 @@
 #include "Actions.h"
 #include "BatchedReporter.h"
 #include "FormView.h"
+#include "MapPane.h"
 #include "RunningServer.h"
 #include "ServerFolder.h"
 #include "StaIdx.h"
@@ -64,6 +65,12 @@ public:
     // Whether the window may close now. While an operation runs the user is
     // asked whether to stop it; the window then closes once it has stopped.
     bool CloseQuery();
+    // What the map pane's mouse event asked for (MapPane's Press, Move, ...):
+    // a click picks the block under the mouse and lists it, a drag with
+    // Shift selects an area, which Melt!, GetStaticBlock and Freeze! then
+    // take; both set X and Y to its (first) block.
+    void MapPaneAction(MapPane::Action action);
+    MapPane& Pane() { return pane_; }
 
     void StaIdxEditChange();
     void StaticsEditChange();
@@ -137,7 +144,17 @@ private:
     // On the worker, under the files' locks: loads the index again where its
     // file, or the statics file, is no longer the one it was loaded with.
     void BringUpToDate(const WorldFiles& files, Reporter& reporter);
+    // On the worker: the client's files that colour the map, and the items a
+    // freeze would take, marked on it.
+    void FindPaneData(const WorldFiles& files, const StaIdx& table, bool findClient);
+    // Draws tiles of the map pane from the loaded index, on the window's thread.
+    bool DrawPaneTiles(const std::vector<MapPane::TileRequest>& tiles);
+    // Takes what the worker found for the pane, drops the tiles it changed.
+    void UpdatePane();
     void ShowListing(std::uint16_t xBlock, std::uint16_t yBlock, const std::vector<std::string>& lines);
+    // The area dragged on the map, which Melt!, GetStaticBlock and Freeze!
+    // take while X and Y name its first block.
+    std::optional<TileArea> SelectedArea() const;
     void ListBlock();
     void SetBlockFromPosition();
     std::string StartFolder(Control edit) const;
@@ -184,6 +201,12 @@ private:
     std::optional<std::pair<std::uint16_t, std::uint16_t>> watched_;
     TStaIdxEntry watchedEntry_{};
     std::optional<std::vector<std::string>> relisted_;
+    // For the map pane: the client's files, the marks found after an
+    // operation, the blocks whose entries it changed, whether all changed.
+    std::shared_ptr<const ClientMap> client_;
+    std::optional<std::vector<TilePosition>> foundMarks_;
+    std::vector<BlockArea> changedTiles_;
+    bool changedAll_ = false;
 
     // The window's own state, read and changed on its thread only.
     std::array<EditColor, 3> colors_{EditColor::Default, EditColor::Default, EditColor::Default};
@@ -211,6 +234,8 @@ private:
     std::uint8_t simpleMode_ = 0;
     std::uint8_t storedMode_ = 0;
     bool modeLoading_ = true;
+    MapPane pane_;
+    bool paneFailed_ = false;
 };
 
 } // namespace cryo::form

@@ -199,6 +199,7 @@ void MainWindow::CreateControls()
     ::SendMessageW(progressBar_, PBM_SETRANGE32, 0, 100);
     ::SendMessageW(Hwnd(Control::XBlockUpDown), UDM_SETBUDDY, reinterpret_cast<WPARAM>(Hwnd(Control::XBlockEdit)), 0);
     ::SendMessageW(Hwnd(Control::YBlockUpDown), UDM_SETBUDDY, reinterpret_cast<WPARAM>(Hwnd(Control::YBlockEdit)), 0);
+    mapPane_ = std::make_unique<MapPaneWindow>(form_, window_, instance_);
 
     // The reason a box is red shows when the mouse rests on it.
     tooltip_ = ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX,
@@ -234,6 +235,7 @@ void MainWindow::ApplyScale()
     if (font_ != nullptr)
         ::DeleteObject(font_);
     font_ = font;
+    mapPane_->SetFont(font);
     charWidths_.assign(charWidths_.size(), -1);
     ::SendMessageW(tooltip_, TTM_SETMAXTIPWIDTH, 0, Scaled(400));
     for (HWND list : {mainList_, logList_})
@@ -331,9 +333,17 @@ void MainWindow::Layout()
     place(Hwnd(Control::SimpleModeRadioButton), insideX, groupY + Scaled(18) + radioHeight, insideWidth, radioHeight);
     place(Hwnd(Control::ModeNoteLabel), insideX, groupY + Scaled(18) + 2 * radioHeight, insideWidth, noteHeight);
 
+    // The map, in normal mode, beside the lists and as high as the column.
+    int listsWidth = columnX - gap - margin;
+    if (mapShown_) {
+        // The lists keep room for the row of the dry-run box, the bar and Cancel.
+        const int rowWidth = dryRunWidth + Scaled(77) + Scaled(60) + 2 * gap;
+        const int paneWidth = std::max(Scaled(40), std::min((listsWidth - gap) * 3 / 5, listsWidth - gap - rowWidth));
+        listsWidth -= paneWidth + gap;
+        place(mapPane_->Handle(), margin + listsWidth + gap, margin, paneWidth, filesY - gap * 2 - margin);
+    }
     // The lists take the rest: the listing above, the log below, and under
     // both the dry-run box, the bar and Cancel in one row.
-    const int listsWidth = columnX - gap - margin;
     const int progressY = filesY - gap * 2 - buttonHeight;
     const int room = progressY - gap - margin - Scaled(5);
     const int minimum = Scaled(50);
@@ -370,6 +380,14 @@ void MainWindow::Show(int showCommand)
 
 bool MainWindow::PreTranslate(MSG& message)
 {
+    // The wheel zooms the map under the mouse, wherever the focus is.
+    if (message.message == WM_MOUSEWHEEL && mapShown_ && message.hwnd != mapPane_->Handle()) {
+        POINT at{GET_X_LPARAM(message.lParam), GET_Y_LPARAM(message.lParam)};
+        if (::WindowFromPoint(at) == mapPane_->Handle()) {
+            ::SendMessageW(mapPane_->Handle(), WM_MOUSEWHEEL, message.wParam, message.lParam);
+            return true;
+        }
+    }
     if (message.message == WM_KEYDOWN) {
         const bool control = (::GetKeyState(VK_CONTROL) & 0x8000) != 0;
         if ((message.hwnd == mainList_ || message.hwnd == logList_) && control
@@ -794,8 +812,32 @@ std::vector<HWND> MainWindow::Children() const
 {
     std::vector<HWND> children(controls_.begin(), controls_.end());
     children.insert(children.end(), labels_.begin(), labels_.end());
+    // The mode's group box stays last: its buttons lie inside it.
+    if (mapShown_)
+        children.push_back(mapPane_->Handle());
     children.insert(children.end(), {mainList_, logList_, progressBar_, modeGroup_});
     return children;
+}
+
+void MainWindow::ShowMapPane(bool shown)
+{
+    if (shown == mapShown_)
+        return;
+    mapShown_ = shown;
+    ::ShowWindow(mapPane_->Handle(), shown ? SW_SHOWNA : SW_HIDE);
+    RECT frame{};
+    ::GetWindowRect(window_, &frame);
+    // Room for the map beside the lists.
+    if (shown && (frame.right - frame.left < Scaled(1100) || frame.bottom - frame.top < Scaled(640))
+        && !::IsZoomed(window_))
+        ::SetWindowPos(window_, nullptr, 0, 0, std::max<int>(frame.right - frame.left, Scaled(1100)),
+            std::max<int>(frame.bottom - frame.top, Scaled(640)), SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    Layout();
+}
+
+void MainWindow::RedrawMapPane()
+{
+    ::InvalidateRect(mapPane_->Handle(), nullptr, FALSE);
 }
 
 bool MainWindow::AskYesNo(const std::string& caption, const std::string& text)

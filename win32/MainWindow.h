@@ -2,6 +2,7 @@
 
 #include "FormView.h"
 #include "MainForm.h"
+#include "MapPaneWindow.h"
 
 #include <windows.h>
 // After windows.h, which it builds on.
@@ -9,6 +10,7 @@
 
 #include <array>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -67,6 +69,9 @@ public:
     std::optional<std::string> AskSaveFileName(
         const std::string& title, const std::string& folder, const std::string& name) override;
     std::optional<std::size_t> ChooseFromMenu(form::Control anchor, const std::vector<std::string>& items) override;
+    void ShowMapPane(bool shown) override;
+    void RedrawMapPane() override;
+    HWND MapPane() const { return mapPane_->Handle(); }
 
     // Every child window, the labels and the group box included: for a test
     // of the layout.
@@ -121,6 +126,8 @@ private:
     int dragStartY_ = 0;
     int dragStartHeight_ = 0;
     std::array<std::wstring, 3> tips_;
+    std::unique_ptr<MapPaneWindow> mapPane_;
+    bool mapShown_ = false;
     // The running operation: its thread, and the window's calls meanwhile and after.
     std::thread worker_;
     std::function<void()> tick_;

@@ -115,6 +115,9 @@ public:
         return MenuAnswer;
     }
 
+    void ShowMapPane(bool shown) override { MapShown = shown; }
+    void RedrawMapPane() override { ++MapRedraws; }
+
     // The steps of the operation that waits.
     void Work() { std::exchange(PendingWork, nullptr)(); }
     void Tick() { PendingTick(); }
@@ -168,6 +171,8 @@ public:
     bool Hold = false;
     std::function<void()> PendingWork, PendingTick, PendingDone;
     bool Closed = false;
+    std::optional<bool> MapShown;
+    int MapRedraws = 0;
 };
 
 class MemoryStore final : public settings::SettingsStore {
@@ -468,6 +473,7 @@ TEST_F(FormTest, SimpleModeGuidesStepByStep)
     store.Exists = true;
     store.Values = {{"Mode", 1}};
     form.FormShow();
+    EXPECT_EQ(view.MapShown, false);
     const struct {
         std::function<void()> Action;
         std::size_t Step;
@@ -704,6 +710,64 @@ TEST_F(FormTest, ListingMeltAndFreezeLogAndWriteWhatTheCoreDoes)
     for (const char* name : {"StaIdx0.mul", "Statics0.mul", "UOX3.wsc"})
         EXPECT_EQ(test::ReadBytes(dir / ("world/" + std::string(name))), test::ReadBytes(copy + "/" + name)) << name;
     EXPECT_TRUE(view.Boxes.empty());
+}
+
+// The map pane shows the loaded map whole; a click lists the block under the
+// mouse, a Shift drag sets X and Y to the area's first block; a melt marks its
+// objects and draws the tile of its block again.
+TEST_F(FormTest, TheMapPaneListsTheBlockClickedAndFollowsAMelt)
+{
+    Loaded();
+    EXPECT_EQ(view.MapShown, true);
+    MapPane& pane = form.Pane();
+    pane.Resize(768, 512);
+    ASSERT_EQ(pane.Map(), (MapBlocks{768, 512}));
+    std::vector<unsigned char> pixels(768 * 512 * 3);
+    const PictureView picture{pixels.data(), 768, 512, 768 * 3};
+    const auto colourAt = [&](int x, int y) {
+        const unsigned char* at = &pixels[(std::size_t(y) * 768 + std::size_t(x)) * 3];
+        return PackedRgb(at[0]) << 16 | PackedRgb(at[1]) << 8 | at[2];
+    };
+    pane.Paint(picture);
+    EXPECT_EQ(pane.CachedTiles(), 24u * 16u);
+    EXPECT_NE(colourAt(100, 200), GroundColour);
+    const std::vector<std::string> listing = ListStaticBlock(view.Texts[C::StaticsEdit],
+        *IndexOf({view.Texts[C::StaIdxEdit], view.Texts[C::StaticsEdit], {}}), "100", "200", Quiet());
+
+    // An area dragged with Shift: GetStaticBlock lists its blocks.
+    form.MapPaneAction(pane.Press(101, 201, true));
+    form.MapPaneAction(pane.Move(100, 200));
+    form.MapPaneAction(pane.Release(99, 199));
+    EXPECT_EQ(std::tie(view.Texts[C::XBlockEdit], view.Texts[C::YBlockEdit]), std::tie("99", "199"));
+    const TileArea area = *pane.Selection();
+    form.Clicked(C::GetStaticBlockButton);
+    EXPECT_EQ(view.MainList,
+        ListStaticArea(view.Texts[C::StaticsEdit],
+            *IndexOf({view.Texts[C::StaIdxEdit], view.Texts[C::StaticsEdit], {}}), area, Quiet()));
+    EXPECT_GT(view.MainList.size(), listing.size());
+    form.MapPaneAction(pane.Press(100, 200, false));
+    form.MapPaneAction(pane.Release(100, 200));
+    EXPECT_EQ(std::tie(view.Texts[C::XBlockEdit], view.Texts[C::YBlockEdit]), std::tie("100", "200"));
+    EXPECT_EQ(view.MainList, listing);
+    EXPECT_EQ(AreaText(*pane.Selection()), "800,1600,807,1607");
+
+    const int redraws = view.MapRedraws;
+    form.Clicked(C::MeltBlockButton);
+    EXPECT_GT(view.MapRedraws, redraws);
+    EXPECT_EQ(pane.CachedTiles(), 24u * 16u - 1);
+    pane.Select(std::nullopt);
+    pane.Paint(picture);
+    EXPECT_EQ(colourAt(100, 200), MarkColour);
+
+    // Freeze! with an area takes only the items inside it.
+    for (const auto& [x, y, marked] : {std::tuple{40, 150, true}, std::tuple{99, 199, false}}) {
+        form.MapPaneAction(pane.Press(x, y, true));
+        form.MapPaneAction(pane.Release(x + 2, y + 2));
+        form.Clicked(C::FreezeWorldButton);
+        pane.Select(std::nullopt);
+        pane.Paint(picture);
+        EXPECT_EQ(colourAt(100, 200) == MarkColour, marked) << x;
+    }
 }
 
 // Sets the local time zone (nothing: as it was) for the test's run.

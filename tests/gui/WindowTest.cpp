@@ -23,6 +23,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+#include <QWheelEvent>
 
 using namespace cryo;
 using form::Control;
@@ -140,6 +141,29 @@ private slots:
         QTest::keyClick(window.Widget(Control::PositionEdit), Qt::Key_Return);
         WaitForTheOperation(window);
         QCOMPARE(Lines(window.findChild<QListWidget*>("MainListBox")), QStringList{"Block 767, 511 holds no objects."});
+        // A click on the map lists the block under the mouse, once the wheel
+        // has zoomed in far enough for a block to have pixels of its own.
+        auto* map = window.findChild<QWidget*>("MapPane");
+        QVERIFY(map->isVisible());
+        const auto nearest = [&] {
+            QPoint best;
+            int distance = 1 << 30;
+            for (int x = 0; x < map->width(); ++x)
+                for (int y = 0; y < map->height(); ++y)
+                    if (const auto tile = window.Form().Pane().TileAt(x, y);
+                        tile && std::abs(tile->X - 804) + std::abs(tile->Y - 1604) < distance) {
+                        distance = std::abs(tile->X - 804) + std::abs(tile->Y - 1604);
+                        best = QPoint(x, y);
+                    }
+            return best;
+        };
+        QWheelEvent wheel(nearest(), map->mapToGlobal(QPointF(nearest())), QPoint(), QPoint(0, 4 * 120), Qt::NoButton,
+            Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(map, &wheel);
+        QCOMPARE(window.Form().Pane().PixelsPerTile(), 1.0);
+        QTest::mouseClick(map, Qt::LeftButton, {}, nearest());
+        WaitForTheOperation(window);
+        QCOMPARE(Lines(window.findChild<QListWidget*>("MainListBox")), listing);
 
         // Tools, Undo last operation...: nothing was melted or frozen yet.
         auto* menuBar = window.findChild<QMenuBar*>("MenuBar");
@@ -154,7 +178,7 @@ private slots:
                 + "/StaIdx0.mul can be undone.|");
 
         if (const QByteArray folder = qgetenv("CRYOWEAVER_SCREENSHOTS"); !folder.isEmpty()) {
-            window.resize(720, 480);
+            window.resize(1100, 600);
             static_cast<QLineEdit*>(window.Widget(Control::XBlockEdit))->setText(QStringLiteral("100"));
             static_cast<QLineEdit*>(window.Widget(Control::YBlockEdit))->setText(QStringLiteral("200"));
             QTest::mouseClick(window.Widget(Control::GetStaticBlockButton), Qt::LeftButton);
