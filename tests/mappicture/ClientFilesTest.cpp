@@ -27,10 +27,7 @@ TEST(UopFile, NamesHashAsLookup3HashLittle2)
         std::string_view Text;
         std::uint32_t C;
         std::uint32_t B;
-    } hashes[] = {
-        {"", 0xDEADBEEF, 0xDEADBEEF},
-        {"Four score and seven years ago", 0x17770551, 0xCE7226E6},
-    };
+    } hashes[] = {{"", 0xDEADBEEF, 0xDEADBEEF}, {"Four score and seven years ago", 0x17770551, 0xCE7226E6}};
     for (const auto& h : hashes) {
         std::uint32_t c = 0;
         std::uint32_t b = 0;
@@ -61,10 +58,9 @@ Bytes Part(const Bytes& bytes, std::size_t from, std::size_t size)
 // another name, the second chunk 0, compressed with zlib.
 Bytes TwoTableContainer(const Bytes& terrain)
 {
-    return test::UopBytes({
-        {{TerrainChunkName(0, 1), Part(terrain, ChunkBytes, ChunkBytes)}, {"build/map0legacymul/notes.txt", {1, 2}}},
-        {{TerrainChunkName(0, 0), Part(terrain, 0, ChunkBytes), 1}},
-    });
+    return test::UopBytes(
+        {{{TerrainChunkName(0, 1), Part(terrain, ChunkBytes, ChunkBytes)}, {"build/map0legacymul/notes.txt", {1, 2}}},
+            {{TerrainChunkName(0, 0), Part(terrain, 0, ChunkBytes), 1}}});
 }
 
 TEST(Terrain, AContainerOfTwoTablesWithACompressedChunkHoldsTheBlocksOfTheMulFile)
@@ -118,14 +114,11 @@ TEST(Terrain, DamagedContainersAreRefusedNamingTheFile)
     const struct {
         Bytes Container;
         std::string Error;
-    } opened[] = {
-        {notMyp, "Not a UOP container: the file does not begin with \"MYP\""},
+    } opened[] = {{notMyp, "Not a UOP container: the file does not begin with \"MYP\""},
         {Bytes(good.begin(), good.begin() + 20), "Not a UOP container: the file is too short."},
         {newer, "UOP container version 6 is newer than the versions known (up to 5)"},
-        {tableOutside, "Read beyond end of file."},
-        {loop, "The tables of the UOP container form a loop (at byte 28)"},
-        {tooManyEntries, "Read beyond end of file."},
-    };
+        {tableOutside, "Read beyond end of file."}, {loop, "The tables of the UOP container form a loop (at byte 28)"},
+        {tooManyEntries, "Read beyond end of file."}};
     for (const auto& c : opened) {
         test::WriteBytes(path, c.Container);
         EXPECT_EQ(ErrorLineOf([&] { TerrainFile::Open(path, 0); }), path + ": " + c.Error);
@@ -135,13 +128,11 @@ TEST(Terrain, DamagedContainersAreRefusedNamingTheFile)
     const struct {
         Bytes Container;
         std::string Error;
-    } read[] = {
-        {test::UopBytes({{{TerrainChunkName(0, 0), chunk, 2}}}),
-            entry + "is compressed by method 2, which cannot be read (only 0, none, and 1, zlib)"},
+    } read[] = {{test::UopBytes({{{TerrainChunkName(0, 0), chunk, 2}}}),
+                    entry + "is compressed by method 2, which cannot be read (only 0, none, and 1, zlib)"},
         {test::UopBytes({{{TerrainChunkName(0, 0), chunk, 1, 0, false}}}),
             entry + "does not decompress to its 802816 bytes (zlib: data error)"},
-        {Bytes(good.begin(), good.end() - 1), "Read beyond end of file."},
-    };
+        {Bytes(good.begin(), good.end() - 1), "Read beyond end of file."}};
     for (const auto& c : read) {
         test::WriteBytes(path, c.Container);
         TerrainFile terrain = TerrainFile::Open(path, 0);
@@ -163,16 +154,8 @@ TEST(Terrain, DamagedContainersAreRefusedNamingTheFile)
 
 TEST(RadarColours, FiveBitsAChannelBecomeEight)
 {
-    const std::pair<std::uint16_t, PackedRgb> colours[] = {
-        {0x0000, 0x000000},
-        {0x7C00, 0xFF0000},
-        {0x03E0, 0x00FF00},
-        {0x001F, 0x0000FF},
-        {0x7FFF, 0xFFFFFF},
-        {0xFFFF, 0xFFFFFF},
-        {0x4210, 0x848484},
-        {0x0421, 0x080808},
-    };
+    const std::pair<std::uint16_t, PackedRgb> colours[] = {{0x0000, 0x000000}, {0x7C00, 0xFF0000}, {0x03E0, 0x00FF00},
+        {0x001F, 0x0000FF}, {0x7FFF, 0xFFFFFF}, {0xFFFF, 0xFFFFFF}, {0x4210, 0x848484}, {0x0421, 0x080808}};
     for (const auto& [in, out] : colours)
         EXPECT_EQ(ColourOf1555(in), out) << in;
 

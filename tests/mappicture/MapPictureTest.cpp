@@ -175,22 +175,16 @@ TEST(MapPicture, UnreadableStaticsStopTheDrawingNamingTheBlock)
     SmallMap map;
     const std::string statics = map.Dir / "Statics0.mul";
     std::vector<unsigned char> pixels(16 * 16 * 3);
-    const PictureView view{pixels.data(), 16, 16, 48};
+    auto draw = [&](int scale) {
+        return ErrorLineOf([&] {
+            MapPainter(map.Table, statics, nullptr).Draw(WholeMap({2, 2}), scale, {pixels.data(), 16, 16, 48});
+        });
+    };
     map.Table.At(1, 0).Offset = 1000;
-    EXPECT_EQ(ErrorLineOf([&] {
-        MapPainter(map.Table, statics, nullptr).Draw(WholeMap({2, 2}), 1, view);
-    }),
-        statics + ": block 1, 0: Read beyond end of file.");
+    EXPECT_EQ(draw(1), statics + ": block 1, 0: Read beyond end of file.");
     map.Table.At(1, 0) = {0, 513 * 7, 0};
-    EXPECT_EQ(ErrorLineOf([&] {
-        MapPainter(map.Table, statics, nullptr).Draw(WholeMap({2, 2}), 1, view);
-    }),
-        statics + ": block 1, 0: Range check error.");
-    // A picture of another size than the area's.
-    EXPECT_EQ(ErrorLineOf([&] {
-        MapPainter(map.Table, statics, nullptr).Draw(WholeMap({2, 2}), 2, view);
-    }),
-        "Range check error.");
+    EXPECT_EQ(draw(1), statics + ": block 1, 0: Range check error.");
+    EXPECT_EQ(draw(2), "Range check error."); // a picture of another size than the area's
     EXPECT_EQ(ErrorLineOf([&] { MapPainter(map.Table, map.Dir / "none.mul", nullptr); }),
         map.Dir / "none.mul: File not found.");
 }
@@ -211,23 +205,9 @@ std::vector<PackedRgb> ReadPng(const std::string& path, int& width, int& height)
     return colours;
 }
 
-const char* const MeltedItems = "[ITEM]\n"
-                                "Serial=0x40000001\n"
-                                "ID=0x10\n"
-                                "Location=3,4,0,0,0\n"
-                                "Cont=0xffffffff\n"
-                                "Type=255\n"
-                                "\n"
-                                "o---o\n"
-                                "\n"
-                                "[ITEM]\n"
-                                "Serial=0x40000002\n"
-                                "ID=0x10\n"
-                                "Location=12,12,0,1,0\n"
-                                "Type=255\n"
-                                "\n"
-                                "o---o\n"
-                                "\n";
+const char* const MeltedItems
+    = "[ITEM]\nSerial=0x40000001\nID=0x10\nLocation=3,4,0,0,0\nCont=0xffffffff\nType=255\n\n"
+      "o---o\n\n[ITEM]\nSerial=0x40000002\nID=0x10\nLocation=12,12,0,1,0\nType=255\n\no---o\n\n";
 
 TEST(Render, ThePngFileHoldsThePictureWithTheItemsToFreezeMarked)
 {
@@ -306,25 +286,23 @@ TEST(Render, WhatItRefusesLeavesTheOutputFileAsItWas)
     const struct {
         std::function<void(RenderRequest&)> Change;
         std::string Error;
-    } refused[] = {
-        {[](RenderRequest& r) {
-             r.Area = TileArea{0, 0, 16, 3};
-         },
-            "The area 0,0,16,3 reaches outside the map of 16 x 16 tiles."},
+    } refused[] = {{[](RenderRequest& r) {
+                        r.Area = TileArea{0, 0, 16, 3};
+                    },
+                       "The area 0,0,16,3 reaches outside the map of 16 x 16 tiles."},
         {[&](RenderRequest& r) { r.Output = map.Dir / "map.jpg"; },
             map.Dir / "map.jpg: The picture is written as PNG: give a file name ending in .png."},
         {[&](RenderRequest& r) { r.ClientFolder = map.Dir / "none"; }, map.Dir / "none: File not found."},
         {[&](RenderRequest& r) { r.ClientFolder = map.Dir.path() + "/"; },
             map.Dir.path() + "/: The client folder holds no map0LegacyMUL.uop or map0.mul."},
         {[&](RenderRequest& r) { r.Files.Wsc = map.Dir / "items.wsc"; },
-            map.Dir / "items.wsc: line 1: This Type 255 item has no o---o line before the end of the file."},
-    };
+            map.Dir / "items.wsc: line 1: This Type 255 item has no o---o line before the end of the file."}};
     std::filesystem::remove(map.Dir / "map0.mul");
+    const std::vector<std::string> files{"StaIdx0.mul", "Statics0.mul", "items.wsc", "map.png", "radarcol.mul"};
     for (const auto& c : refused) {
         EXPECT_EQ(with(c.Change), c.Error);
         EXPECT_EQ(test::ReadText(out), "an older picture");
-        EXPECT_EQ(map.Dir.Entries(),
-            (std::vector<std::string>{"StaIdx0.mul", "Statics0.mul", "items.wsc", "map.png", "radarcol.mul"}));
+        EXPECT_EQ(map.Dir.Entries(), files);
     }
     EXPECT_TRUE(FitsInPng(7168, 4096));
     EXPECT_TRUE(FitsInPng(715827882, 1));
@@ -339,8 +317,7 @@ TEST(Render, WhatItRefusesLeavesTheOutputFileAsItWas)
                   }),
         "Disk full");
     EXPECT_EQ(test::ReadText(out), "an older picture");
-    EXPECT_EQ(map.Dir.Entries(),
-        (std::vector<std::string>{"StaIdx0.mul", "Statics0.mul", "items.wsc", "map.png", "radarcol.mul"}));
+    EXPECT_EQ(map.Dir.Entries(), files);
 #endif
 }
 

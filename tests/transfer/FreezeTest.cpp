@@ -150,6 +150,11 @@ TEST(Freeze, EachSectionIsFrozenOrLeftOnItsOwn)
             CrLfLines({"SECTION WORLDITEM 4", "{", "ID 5", "X 16", "TYPE 255", "}", "ID 6", "X 900", "TYPE 0", "}", "",
                 "SECTION WORLDITEM 5", "TYPE 0", "}"}),
             CrLfLines({"", "SECTION WORLDITEM 5", "TYPE 0", "}"}), Selecting({4}), {{{2, 0}, {{5, 0, 0, 0, 0}}}}},
+        // Left after the first brace, the lines would join the ordinary item above.
+        {"two braces after an ordinary item",
+            Item(3, 100, 100, 9, 0)
+                + CrLfLines({"SECTION WORLDITEM 4", "{", "ID 7", "X 8", "Y 8", "TYPE 255", "}", "TYPE 255", "}", ""}),
+            Item(3, 100, 100, 9, 0) + "\r\n", Selecting({4, 4}), {{{1, 1}, {{7, 0, 0, 0, 0}}}}},
         {"byte-order mark, odd line ends, Ctrl-Z",
             "\xEF\xBB\xBF" + Item(1, 0, 0) + "kept  \rlf\ninside\r\nEOF\r\n\x1A" + "after\r\nthe end",
             "\xEF\xBB\xBF\r\nkept  \r\nlf\ninside\r\nEOF\r\n\x1A" + std::string("after\r\nthe end"), Selecting({1}),
@@ -176,22 +181,6 @@ TEST(Freeze, EachSectionIsFrozenOrLeftOnItsOwn)
         EXPECT_EQ(test::ReadBytes(world.Statics()), statics) << c.Name;
         EXPECT_EQ(ReadText(world.Wsc()), c.Left) << c.Name;
     }
-}
-
-TEST(Freeze, ASectionWithTwoBracesLeavesNothingThatASecondFreezeWouldTake)
-{
-    // Left after the first brace, the lines would join the ordinary item above.
-    const std::string ordinary = Item(3, 100, 100, 9, 0);
-    WorldFolder world;
-    world.Write(worldgen::EmptyIndex(), {},
-        ordinary + CrLfLines({"SECTION WORLDITEM 4", "{", "ID 7", "X 8", "Y 8", "TYPE 255", "}", "TYPE 255", "}", ""}));
-    auto loaded = world.Load();
-    EXPECT_EQ(Freeze(world, *loaded).Reporter.Lines, Logged(Selecting({4, 4}), {{1, 1}}, 1));
-    EXPECT_EQ(ReadText(world.Wsc()), ordinary + "\r\n");
-    const auto frozen = world.Take();
-    EXPECT_EQ(Freeze(world, *loaded).Reporter.Lines, Logged({}, {}, 0));
-    EXPECT_EQ(world.Take().Statics, frozen.Statics);
-    EXPECT_EQ(ReadText(world.Wsc()), ordinary + "\r\n");
 }
 
 struct RefusedCase {
@@ -270,16 +259,9 @@ TEST(Freeze, ItemsBeyondTheLoadedMapAreRefused)
         int X;
         int Y;
         std::string Error;
-    } cases[] = {
-        {0, {896, 512}, 7167, 4095, ""},
-        {0, {896, 512}, 7168, 0, refused},
-        {1, {768, 512}, 6144, 0, refused},
-        {2, {288, 200}, 2303, 1599, ""},
-        {2, {288, 200}, 0, 1600, refused},
-        {4, {181, 181}, 1448, 0, refused},
-        {5, {160, 512}, 1279, 4095, ""},
-        {5, {160, 512}, 1280, 0, refused},
-    };
+    } cases[] = {{0, {896, 512}, 7167, 4095, ""}, {0, {896, 512}, 7168, 0, refused}, {1, {768, 512}, 6144, 0, refused},
+        {2, {288, 200}, 2303, 1599, ""}, {2, {288, 200}, 0, 1600, refused}, {4, {181, 181}, 1448, 0, refused},
+        {5, {160, 512}, 1279, 4095, ""}, {5, {160, 512}, 1280, 0, refused}};
     for (const auto& c : cases) {
         WorldFolder world;
         world.Write(worldgen::EmptyIndex(c.Size), {}, Item(1, c.X, c.Y));
@@ -389,28 +371,22 @@ TEST(Freeze, OnePassGivesTheSameFilesAsTheReference)
 // none a tile outside it, from a classic save and from a shared folder.
 TEST(Freeze, AnAreaTakesOnlyTheItemsInsideItAndSaysHowManyItLeft)
 {
-    const std::pair<int, int> inside[] = {{255, 1600}, {263, 1608}, {260, 1604}};
-    const std::pair<int, int> outside[] = {{254, 1604}, {264, 1604}, {260, 1599}, {260, 1609}};
+    const std::vector<std::pair<int, int>> inside = {{255, 1600}, {263, 1608}, {260, 1604}};
+    const std::vector<std::pair<int, int>> outside = {{254, 1604}, {264, 1604}, {260, 1599}, {260, 1609}};
     for (const bool shared : {false, true}) {
         WorldFolder world(shared);
         std::string wsc;
         std::string records;
         int number = 0;
-        for (const auto& [x, y] : inside)
-            wsc += Item(++number, x, y);
-        for (const auto& [x, y] : outside)
-            wsc += Item(++number, x, y);
+        for (const auto* places : {&inside, &outside})
+            for (const auto& [x, y] : *places) {
+                wsc += Item(++number, x, y);
+                records += "[ITEM]\nSerial=0x4000000" + std::to_string(number) + "\nID=0x64\nLocation="
+                    + std::to_string(x) + "," + std::to_string(y) + ",0,0,0\nType=255\n\no---o\n\n";
+            }
         world.Write(worldgen::EmptyIndex(), {}, wsc + CrLfLines({"EOF"}));
-        if (shared) {
-            number = 0;
-            for (const auto& [x, y] : inside)
-                records += "[ITEM]\nSerial=0x4000000" + std::to_string(++number) + "\nID=0x64\nLocation="
-                    + std::to_string(x) + "," + std::to_string(y) + ",0,0,0\nType=255\n\no---o\n\n";
-            for (const auto& [x, y] : outside)
-                records += "[ITEM]\nSerial=0x4000000" + std::to_string(++number) + "\nID=0x64\nLocation="
-                    + std::to_string(x) + "," + std::to_string(y) + ",0,0,0\nType=255\n\no---o\n\n";
+        if (shared)
             test::WriteText(world.Wsc() + "/0.1.wsc", records);
-        }
         auto table = world.Load();
         RecordingReporter reporter;
         RunFreeze(

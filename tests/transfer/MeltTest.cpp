@@ -42,9 +42,7 @@ void WriteWorld(const WorldFolder& world)
 std::vector<std::string> Completed(std::vector<std::string> lines, const std::string& summary)
 {
     lines.insert(lines.begin(), Warning);
-    for (const std::string& line :
-        {std::string("Writing StaIdx file..."), std::string("Done!"), std::string("Melting completed!"), summary})
-        lines.push_back(line);
+    lines.insert(lines.end(), {"Writing StaIdx file...", "Done!", "Melting completed!", summary});
     return lines;
 }
 
@@ -148,6 +146,10 @@ TEST(Melt, AFailureLeavesEveryFileAsItWas)
         return "WSC: Too few item numbers left: new sections after SECTION WORLDITEM " + highest
             + " would pass 65534, the highest number a freeze takes: the melt needs 2, and " + left + " left.";
     };
+    auto offsets = [](const std::string& x, const std::string& y) {
+        return "STATICS: block 100, 200, Item #2: This object lies outside its block: X offset " + x + ", Y offset " + y
+            + ", where a block's offsets run from 0 to 7; nothing was melted.";
+    };
     const std::string lfAlone
         = "WSC: The world save's lines end in LF alone, not CR LF: convert it to CR LF line ends first.";
     const FailCase cases[] = {
@@ -159,14 +161,8 @@ TEST(Melt, AFailureLeavesEveryFileAsItWas)
             "STATICS: Read beyond end of file.", {0, 0, 0}},
         {"no statics", [](const WorldFolder& w, StaIdx&) { std::filesystem::remove(w.Statics()); }, "100", "200",
             "STATICS: File not found.", {0}},
-        {"offset 8", outside({0x0EED, 8, 7, 20, 0x0481}), "100", "200",
-            "STATICS: block 100, 200, Item #2: This object lies outside its block: X offset 8, Y offset 7, where a "
-            "block's offsets run from 0 to 7; nothing was melted.",
-            {0, 22, 45}},
-        {"offset 255", outside({0x0EED, 0, 255, 20, 0x0481}), "100", "200",
-            "STATICS: block 100, 200, Item #2: This object lies outside its block: X offset 0, Y offset 255, where a "
-            "block's offsets run from 0 to 7; nothing was melted.",
-            {0, 22, 45}},
+        {"offset 8", outside({0x0EED, 8, 7, 20, 0x0481}), "100", "200", offsets("8", "7"), {0, 22, 45}},
+        {"offset 255", outside({0x0EED, 0, 255, 20, 0x0481}), "100", "200", offsets("0", "255"), {0, 22, 45}},
         {"LF alone", wsc("SECTION WORLDITEM 1\nEOF\n"), "100", "200", lfAlone, {0, 22, 45}},
         {"UTF-16", wsc("\xFE\xFF"), "100", "200", "WSC: The world save is UTF-16 text: save it as ANSI or UTF-8 first.",
             {0, 22, 45}},

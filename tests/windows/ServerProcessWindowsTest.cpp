@@ -50,11 +50,7 @@ TEST(WindowsServerProcess, FoundByTheFolderOfAProgramNamedUox3)
         const char* Folder;
         const char* Name;
         bool Found;
-    } cases[] = {
-        {"uo", "UOX3.exe", true},
-        {"uo", "notepad.exe", false},
-        {"other", "uox3.exe", false},
-    };
+    } cases[] = {{"uo", "UOX3.exe", true}, {"uo", "notepad.exe", false}, {"other", "uox3.exe", false}};
     for (const auto& c : cases) {
         TempFolder dir;
         std::filesystem::create_directories(dir / "uo/shared");

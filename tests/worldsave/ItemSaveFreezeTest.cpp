@@ -17,6 +17,7 @@
 namespace cryo {
 namespace {
 
+using test::ErrorLineOf;
 using test::ErrorText;
 using test::ReadText;
 using test::TempFolder;
@@ -143,19 +144,12 @@ TEST(ItemFreeze, RefusesWhatTheServerCannotLoadNamingFileAndLine)
         {item + "Name=" + std::string(4091, 'n') + "\n" + end,
             "This line is 4096 characters long: the server reads at most 4095 characters on a line inside a record "
             "and skips the rest of the file",
-            4},
-    };
+            4}};
     TempFolder dir;
     for (const auto& c : cases) {
         WriteText(dir / "0.0.wsc", c.Bytes);
-        try {
-            SelectForFreeze({dir / "0.0.wsc"}, FreezeMap{});
-            ADD_FAILURE() << "accepted: " << c.Bytes;
-        } catch (const Error& error) {
-            EXPECT_EQ(error.what(), c.Text);
-            EXPECT_EQ(error.File(), dir / "0.0.wsc");
-            EXPECT_EQ(error.Place(), "line " + std::to_string(c.Line)) << c.Text;
-        }
+        EXPECT_EQ(ErrorLineOf([&] { SelectForFreeze({dir / "0.0.wsc"}, FreezeMap{}); }),
+            dir / "0.0.wsc: line " + std::to_string(c.Line) + ": " + c.Text + ".");
     }
     // A record without "o---o" is refused only where it matters.
     WriteText(dir / "0.0.wsc", item + end + "[ITEM]\nSerial=0x40000002\n");
@@ -187,16 +181,12 @@ TEST(ItemMelt, RecordsAreWrittenInTheServersFormAndFrozenBackUnchanged)
     EXPECT_EQ(text,
         "[ITEM]\nSerial=0x4000a1b2\nID=0xb21\nColour=0x481\nName=#\nLocation=1432,1696,-5,2,0\nCont=0xffffffff\n"
         "Type=255\nMovable=2\n\no---o\n\n");
-    EXPECT_EQ(LineEndBefore(""), "");
-    EXPECT_EQ(LineEndBefore("o---o\n"), "");
-    EXPECT_EQ(LineEndBefore("o---o\r\n"), "");
-    EXPECT_EQ(LineEndBefore("o---o"), "\n");
-    EXPECT_EQ(LineEndBefore("o---o", true), "\r\n");
-    EXPECT_EQ(LineEndBefore("o---o\r\n", true), "");
-    EXPECT_TRUE(UsesCrLf("[ITEM]\r\nSerial=0x1\n"));
-    EXPECT_FALSE(UsesCrLf("[ITEM]\nSerial=0x1\r\n"));
-    EXPECT_FALSE(UsesCrLf(""));
-    EXPECT_FALSE(UsesCrLf("\n"));
+    for (const auto& [existing, crLf, end] : {std::tuple{"", false, ""}, {"o---o\n", false, ""},
+             {"o---o\r\n", false, ""}, {"o---o", false, "\n"}, {"o---o", true, "\r\n"}, {"o---o\r\n", true, ""}})
+        EXPECT_EQ(LineEndBefore(existing, crLf), end) << existing;
+    EXPECT_EQ((std::vector<bool>{UsesCrLf("[ITEM]\r\nSerial=0x1\n"), UsesCrLf("[ITEM]\nSerial=0x1\r\n"), UsesCrLf(""),
+                  UsesCrLf("\n")}),
+        (std::vector<bool>{true, false, false, false}));
     EXPECT_EQ(WithCrLf("[ITEM]\nType=255\n\no---o\n\n"), "[ITEM]\r\nType=255\r\n\r\no---o\r\n\r\n");
 
     TempFolder dir;
@@ -221,18 +211,10 @@ TEST(ItemMelt, RecordsAreWrittenInTheServersFormAndFrozenBackUnchanged)
         {std::string(1023, '/'),
             "This line is 1023 characters long: the server reads at most 1022 characters on a line between records "
             "and skips the rest of the file, so it would not load new items there",
-            1},
-    };
-    for (const auto& c : targets) {
-        try {
-            CheckAppendTarget("x.wsc", c.Bytes, ScanRecords(c.Bytes));
-            ADD_FAILURE() << "accepted: " << c.Bytes;
-        } catch (const Error& error) {
-            EXPECT_EQ(error.what(), c.Text);
-            EXPECT_EQ(error.File(), "x.wsc");
-            EXPECT_EQ(error.Place(), c.Line == 0 ? "" : "line " + std::to_string(c.Line));
-        }
-    }
+            1}};
+    for (const auto& c : targets)
+        EXPECT_EQ(ErrorLineOf([&] { CheckAppendTarget("x.wsc", c.Bytes, ScanRecords(c.Bytes)); }),
+            "x.wsc: " + (c.Line == 0 ? "" : "line " + std::to_string(c.Line) + ": ") + c.Text + ".");
     for (const std::string& bytes : {Guard + "---REGION---", "\n---REGION---\n\n" + Guard, std::string()})
         CheckAppendTarget("x.wsc", bytes, ScanRecords(bytes));
 }
@@ -443,39 +425,6 @@ TEST(FolderFreeze, TakesOnlyTheMarkedRecordsAsItsExportDoesAndMeltsThemBackIntoT
     EXPECT_EQ(test::ReadBytes(other->Statics()),
         test::ItemBytes(
             {existing, {1, 4, 4, 0, 0}, {2849, 7, 7, 127, 0x481}, {2, 0, 0, 0, 0}, {0x1F, 3, 5, -5, 8}, existing}));
-}
-
-TEST(FolderFreeze, ObjectsAtTheRegionBoundariesMeltIntoTheServersFileAndFreezeBack)
-{
-    const struct {
-        Placed Object;
-        const char* File;
-    } cases[] = {
-        {{{31, 127}, {1, 7, 7, 0, 0}}, "0.0.wsc"}, // 255, 1023
-        {{{32, 127}, {2, 0, 7, 0, 0}}, "1.0.wsc"}, // 256, 1023
-        {{{31, 128}, {3, 7, 0, 0, 0}}, "0.1.wsc"}, // 255, 1024
-        {{{127, 255}, {4, 7, 7, 0, 0}}, "3.1.wsc"}, // 1023, 2047
-        {{{128, 256}, {5, 0, 0, 0, 0}}, "4.2.wsc"}, // 1024, 2048
-        {{{895, 511}, {6, 7, 7, 0, 0}}, "27.3.wsc"}, // the last column of the map
-    };
-    std::vector<Placed> objects;
-    for (const auto& c : cases)
-        objects.push_back(c.Object);
-    const auto world = SharedWorld(objects);
-    const test::Objects everything = test::IndexedObjects(world->StaIdx(), world->Statics());
-    test::RecordingReporter log;
-    std::uint32_t serial = 0x40000000;
-    for (const auto& [object, file] : cases) {
-        const auto& [block, item] = object;
-        ASSERT_EQ(RunOn(*world, log, std::to_string(block.first) + " " + std::to_string(block.second)), "");
-        EXPECT_EQ(ReadText(world->Wsc() + "/" + file),
-            ItemRecordText(
-                {serial++, item.TileId, block.first * 8u + item.XOffset, block.second * 8u + item.YOffset, 0, 0, 0}));
-    }
-    ASSERT_EQ(RunOn(*world, log), "");
-    EXPECT_EQ(test::IndexedObjects(world->StaIdx(), world->Statics()), everything);
-    for (const auto& c : cases)
-        EXPECT_EQ(ReadText(world->Wsc() + "/" + c.File), "") << c.File;
 }
 
 TEST(FolderFreeze, EveryRefusedValueLeavesEveryFileAsItWas)

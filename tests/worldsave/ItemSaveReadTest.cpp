@@ -22,26 +22,12 @@ TEST(ItemValues, NumbersAreReadAsTheServerReadsThem)
         std::string_view Text;
         State Status;
         std::uint32_t Value;
-    } cases[] = {
-        {"0x4000a1b2", State::Number, 0x4000a1b2},
-        {"0X1F", State::Number, 31},
-        {"010", State::Number, 8},
-        {"09", State::Number, 0},
-        {"0x", State::Number, 0},
-        {"2849", State::Number, 2849},
-        {"12abc", State::Number, 12},
-        {"+7", State::Number, 7},
-        {"-1", State::Number, 0xFFFFFFFF},
-        {"-0x5", State::Number, 0xFFFFFFFB},
-        {"0x100000005", State::Number, 5},
-        {"18446744073709551615", State::Number, 0xFFFFFFFF},
-        {"18446744073709551616", State::TooLarge, 0},
-        {"", State::Empty, 0},
-        {" \t", State::Empty, 0},
-        {"red", State::NotNumber, 0},
-        {"-", State::NotNumber, 0},
-        {"x12", State::NotNumber, 0},
-    };
+    } cases[] = {{"0x4000a1b2", State::Number, 0x4000a1b2}, {"0X1F", State::Number, 31}, {"010", State::Number, 8},
+        {"09", State::Number, 0}, {"0x", State::Number, 0}, {"2849", State::Number, 2849}, {"12abc", State::Number, 12},
+        {"+7", State::Number, 7}, {"-1", State::Number, 0xFFFFFFFF}, {"-0x5", State::Number, 0xFFFFFFFB},
+        {"0x100000005", State::Number, 5}, {"18446744073709551615", State::Number, 0xFFFFFFFF},
+        {"18446744073709551616", State::TooLarge, 0}, {"", State::Empty, 0}, {" \t", State::Empty, 0},
+        {"red", State::NotNumber, 0}, {"-", State::NotNumber, 0}, {"x12", State::NotNumber, 0}};
     for (const auto& c : cases) {
         const ServerNumber number = ReadServerNumber(c.Text);
         EXPECT_EQ(number.Status, c.Status) << c.Text;
@@ -104,11 +90,11 @@ TEST(ItemRecords, RecordsRunThroughTheBlankLineAfterTheirEndLine)
         {RecordKind::Other, houseAt, houseAt + house.size() + 1, 22, true}, // section names keep their case
     };
     for (std::size_t i = 0; i < 4; ++i) {
-        EXPECT_EQ(scan.Records[i].Kind, expected[i].Kind) << i;
-        EXPECT_EQ(scan.Records[i].Begin, expected[i].Begin) << i;
-        EXPECT_EQ(scan.Records[i].End, expected[i].End) << i;
-        EXPECT_EQ(scan.Records[i].Line, expected[i].Line) << i;
-        EXPECT_EQ(scan.Records[i].Terminated, expected[i].Terminated) << i;
+        const SaveRecord& r = scan.Records[i];
+        const auto& e = expected[i];
+        EXPECT_EQ(std::tuple(r.Kind, r.Begin, r.End, r.Line, r.Terminated),
+            std::tuple(e.Kind, e.Begin, e.End, e.Line, e.Terminated))
+            << i;
     }
     EXPECT_EQ(scan.Records[0].Serial.Value, 5u);
     ASSERT_EQ(scan.Records[1].Details, 0);
@@ -120,11 +106,8 @@ TEST(ItemRecords, RecordsRunThroughTheBlankLineAfterTheirEndLine)
     EXPECT_EQ(values.Unreadable.Text(), "Location=1,2,3");
     EXPECT_EQ(values.UnreadableProblem, "it needs at least four fields");
     const ItemPosition position = PositionOf(values);
-    EXPECT_EQ(position.X, 803u);
-    EXPECT_EQ(position.Y, 1605u);
-    EXPECT_EQ(position.Z, -5);
-    EXPECT_EQ(position.World, 2u);
-    EXPECT_EQ(position.XLine, 12u);
+    EXPECT_EQ(std::tuple(position.X, position.Y, position.Z, position.World, position.XLine),
+        std::tuple(803u, 1605u, -5, 2u, 12u));
     EXPECT_FALSE(scan.EndsInsideRecord);
     EXPECT_EQ(scan.LongLine.Line, 0u);
 

@@ -29,19 +29,19 @@ TEST(SelectItemsForExport, SelectsEachType255SectionOnTheGroundOnItsOwn)
 {
     const std::string never = "Not frozen: SECTION WORLDITEM 65535 is a number that is never frozen";
     const SelectCase cases[] = {
-        {"plain", CrLfLines({"SECTION WORLDITEM 12", "{", "type 255", "X 1000", "Y 2000", "}"}), {{0, 12, 125, 250, 1000, 2000}},
-            {Selecting(12)}},
+        {"plain", CrLfLines({"SECTION WORLDITEM 12", "{", "type 255", "X 1000", "Y 2000", "}"}),
+            {{0, 12, 125, 250, 1000, 2000}}, {Selecting(12)}},
         {"no item", CrLfLines({"SECTION CHARACTER 1", "{", "TYPE 255", "}", "EOF"}), {}, {}},
         {"indented or other types",
             CrLfLines({"SECTION WORLDITEM 1", "  TYPE 255", "}", "SECTION WORLDITEM 2", "TYPE 256", "}"}), {}, {}},
         {"tags need their blank", CrLfLines({"SECTION WORLDITEM 9", "TYPE $FF", "XY 800", "X", "} // end"}),
             {{0, 9, 0, 0, 0, 0}}, {Selecting(9)}},
         {"65535", CrLfLines({"SECTION WORLDITEM 65535", "TYPE 255", "}"}), {}, {never}},
-        {"X 65535", CrLfLines({"SECTION WORLDITEM 3", "TYPE 255", "X 65535", "Y 4095", "}"}), {{0, 3, 8191, 511, 65535, 4095}},
-            {Selecting(3)}},
+        {"X 65535", CrLfLines({"SECTION WORLDITEM 3", "TYPE 255", "X 65535", "Y 4095", "}"}),
+            {{0, 3, 8191, 511, 65535, 4095}}, {Selecting(3)}},
         {"each brace selects again, the last one places",
-            CrLfLines({"SECTION WORLDITEM 5", "}", "TYPE 255", "X 8", "}", "X 16", "Y 24", "}"}), {{0, 5, 2, 3, 16, 24}},
-            {Selecting(5), Selecting(5)}},
+            CrLfLines({"SECTION WORLDITEM 5", "}", "TYPE 255", "X 8", "}", "X 16", "Y 24", "}"}),
+            {{0, 5, 2, 3, 16, 24}}, {Selecting(5), Selecting(5)}},
         // One number, several sections: each is selected and placed on its own.
         {"two blocks, one number",
             CrLfLines({"SECTION WORLDITEM 4", "TYPE 255", "X 16", "}", "SECTION CHARACTER 4", "SECTION WORLDITEM 4",
