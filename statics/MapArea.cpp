@@ -14,18 +14,10 @@ namespace {
 // Decimal digits, blanks around them allowed, 0..65,535.
 std::optional<std::uint16_t> Coordinate(std::string_view text)
 {
-    text = Trim(text);
-    if (text.empty() || text.size() > 5)
+    const std::optional<std::uint32_t> value = DecimalNumber(Trim(text), 65535);
+    if (!value)
         return std::nullopt;
-    std::uint32_t value = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9')
-            return std::nullopt;
-        value = value * 10 + static_cast<std::uint32_t>(c - '0');
-    }
-    if (value > 65535)
-        return std::nullopt;
-    return static_cast<std::uint16_t>(value);
+    return static_cast<std::uint16_t>(*value);
 }
 
 } // namespace

@@ -16,8 +16,9 @@ constexpr int WideMapXBlocks = 896;
 constexpr int ClassicMapXBlocks = 768;
 constexpr int MostBlocks = 8192; // 65,536 tiles, the range of a tile coordinate
 
-// Decimal digits only, without sign or blanks, up to limit; nothing otherwise.
-std::optional<std::uint32_t> Decimal(std::string_view text, std::uint32_t limit)
+} // namespace
+
+std::optional<std::uint32_t> DecimalNumber(std::string_view text, std::uint32_t limit)
 {
     if (text.empty() || text.size() > 6)
         return std::nullopt;
@@ -31,8 +32,6 @@ std::optional<std::uint32_t> Decimal(std::string_view text, std::uint32_t limit)
         return std::nullopt;
     return value;
 }
-
-} // namespace
 
 int MapHeightBlocks(int map)
 {
@@ -88,8 +87,8 @@ MapBlocks ParseMapSize(std::string_view text)
 {
     const std::size_t x = text.find_first_of("xX");
     if (x != std::string_view::npos) {
-        const auto width = Decimal(text.substr(0, x), MostBlocks * 8);
-        const auto height = Decimal(text.substr(x + 1), MostBlocks * 8);
+        const auto width = DecimalNumber(text.substr(0, x), MostBlocks * 8);
+        const auto height = DecimalNumber(text.substr(x + 1), MostBlocks * 8);
         if (width && height && *width >= 8 && *height >= 8 && *width % 8 == 0 && *height % 8 == 0)
             return {static_cast<int>(*width / 8), static_cast<int>(*height / 8)};
     }
@@ -101,8 +100,8 @@ TilePosition ParsePosition(std::string_view text)
 {
     const std::size_t comma = text.find(',');
     if (comma != std::string_view::npos) {
-        const auto x = Decimal(Trim(text.substr(0, comma)), 65535);
-        const auto y = Decimal(Trim(text.substr(comma + 1)), 65535);
+        const auto x = DecimalNumber(Trim(text.substr(0, comma)), 65535);
+        const auto y = DecimalNumber(Trim(text.substr(comma + 1)), 65535);
         if (x && y)
             return {static_cast<std::uint16_t>(*x), static_cast<std::uint16_t>(*y)};
     }

@@ -9,6 +9,9 @@
 // statics file belongs to, and the size and position texts of the command line.
 namespace cryo {
 
+// Decimal digits only, without sign or blanks, up to limit; nothing otherwise.
+std::optional<std::uint32_t> DecimalNumber(std::string_view text, std::uint32_t limit);
+
 constexpr int MapCount = 6;
 
 struct MapBlocks {

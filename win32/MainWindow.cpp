@@ -863,28 +863,12 @@ void MainWindow::ShowError(const std::string& text, const std::string& detail)
     ::MessageBoxW(window_, Widen(shown).c_str(), Widen(form::ApplicationTitle).c_str(), MB_OK | MB_ICONERROR);
 }
 
-std::optional<std::string> MainWindow::AskFileName(const std::string& title, const std::string& folder)
-{
-    std::wstring path(32768, L'\0');
-    const std::wstring wideTitle = Widen(title);
-    const std::wstring wideFolder = Widen(folder);
-    OPENFILENAMEW dialog{};
-    dialog.lStructSize = sizeof dialog;
-    dialog.hwndOwner = window_;
-    dialog.lpstrFilter = L"All files\0*.*\0";
-    dialog.lpstrFile = path.data();
-    dialog.nMaxFile = static_cast<DWORD>(path.size());
-    dialog.lpstrInitialDir = wideFolder.empty() ? nullptr : wideFolder.c_str();
-    dialog.lpstrTitle = wideTitle.c_str();
-    dialog.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_HIDEREADONLY;
-    if (!::GetOpenFileNameW(&dialog))
-        return std::nullopt;
-    path.resize(std::wcslen(path.c_str()));
-    return Narrow(path);
-}
+namespace {
 
-std::optional<std::string> MainWindow::AskSaveFileName(
-    const std::string& title, const std::string& folder, const std::string& name)
+// The common file dialog, to open an existing file or to name one to save;
+// name is the file name offered at first.
+std::optional<std::string> AskPath(
+    HWND owner, bool save, const std::string& title, const std::string& folder, const std::string& name)
 {
     std::wstring path = Widen(name);
     path.resize(32768, L'\0');
@@ -892,17 +876,31 @@ std::optional<std::string> MainWindow::AskSaveFileName(
     const std::wstring wideFolder = Widen(folder);
     OPENFILENAMEW dialog{};
     dialog.lStructSize = sizeof dialog;
-    dialog.hwndOwner = window_;
+    dialog.hwndOwner = owner;
     dialog.lpstrFilter = L"All files\0*.*\0";
     dialog.lpstrFile = path.data();
     dialog.nMaxFile = static_cast<DWORD>(path.size());
     dialog.lpstrInitialDir = wideFolder.empty() ? nullptr : wideFolder.c_str();
     dialog.lpstrTitle = wideTitle.c_str();
-    dialog.Flags = OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_HIDEREADONLY;
-    if (!::GetSaveFileNameW(&dialog))
+    dialog.Flags = OFN_EXPLORER | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_HIDEREADONLY
+        | (save ? OFN_OVERWRITEPROMPT : OFN_FILEMUSTEXIST);
+    if (!(save ? ::GetSaveFileNameW(&dialog) : ::GetOpenFileNameW(&dialog)))
         return std::nullopt;
     path.resize(std::wcslen(path.c_str()));
     return Narrow(path);
+}
+
+} // namespace
+
+std::optional<std::string> MainWindow::AskFileName(const std::string& title, const std::string& folder)
+{
+    return AskPath(window_, false, title, folder, {});
+}
+
+std::optional<std::string> MainWindow::AskSaveFileName(
+    const std::string& title, const std::string& folder, const std::string& name)
+{
+    return AskPath(window_, true, title, folder, name);
 }
 
 std::optional<std::string> MainWindow::AskFolderName(const std::string& title, const std::string& folder)
