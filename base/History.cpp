@@ -374,7 +374,9 @@ void HandOnFiles(const HistoryEntry& undone, std::vector<HistoryEntry>& earlier)
             found.emplace_back(file.Target, *file.Before);
     if (!undone.Statics.empty() && undone.StaticsFound)
         found.emplace_back(undone.Statics, *undone.StaticsFound);
-    for (const auto& [target, before] : found) {
+    for (const auto& pair : found) {
+        const std::string& target = pair.first;
+        const FileIdentity& before = pair.second;
         for (HistoryEntry& entry : earlier) {
             const auto file = std::find_if(entry.Files.begin(), entry.Files.end(),
                 [&](const HistoryFile& f) { return SameTarget(f.Target, target); });
