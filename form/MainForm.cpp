@@ -155,6 +155,11 @@ std::string LocalTimeOf(const std::string& utc)
     return text;
 }
 
+std::string NothingToUndo(const WorldFiles& files)
+{
+    return "No melt, freeze, compact or apply of " + files.StaIdx + " can be undone.";
+}
+
 // The files an operation replaced or appended to, which its undo puts back.
 std::vector<std::string> FilesOf(const HistoryEntry& operation)
 {
@@ -1024,7 +1029,7 @@ void TMainForm::OnUndo()
     Start({[files, operations](Reporter&) { *operations = UndoableOperations(files); },
         [this, files, operations] {
             if (operations->empty()) {
-                view_.ShowNotice(ApplicationTitle, "No melt, freeze or compact of " + files.StaIdx + " can be undone.");
+                view_.ShowNotice(ApplicationTitle, NothingToUndo(files));
                 return;
             }
             const HistoryEntry& last = operations->front();
@@ -1061,7 +1066,7 @@ void TMainForm::OnHistory()
     Start({[files, operations](Reporter&) { *operations = UndoableOperations(files); },
         [this, files, operations] {
             if (operations->empty()) {
-                ReplaceMainList({"No melt, freeze or compact of " + files.StaIdx + " can be undone."});
+                ReplaceMainList({NothingToUndo(files)});
                 return;
             }
             std::vector<std::string> lines{"What undo takes back from " + files.StaIdx + ", newest first:"};

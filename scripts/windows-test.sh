@@ -160,6 +160,9 @@ run() { invoke timeout 120 "$wine" "$cli_exe" "$@"; }
 check() {
   if ! eval "$1"; then
     printf 'smoke check failed: %s\n' "$1" >&2
+    # The last run's output, which a quiet run did not show.
+    printf 'exit %s; its output and errors:\n' "$rc" >&2
+    cat "$out" "$err" >&2
     status=1
   fi
 }

@@ -90,7 +90,7 @@ void UndoLastOperation(const WorldFiles& files, Reporter& reporter)
     const LockedWorld locked(files, reporter);
     std::vector<HistoryEntry> operations = UndoableOperations(files);
     if (operations.empty())
-        throw Refusal("No melt, freeze or compact of this index can be undone", files.StaIdx);
+        throw Refusal("No melt, freeze, compact or apply of this index can be undone", files.StaIdx);
     const HistoryEntry last = operations.front();
     operations.erase(operations.begin());
     // Only the files given are locked: an operation on another world save of

@@ -1,6 +1,6 @@
 #pragma once
 
-// Taking back the last melt, freeze or compact of a world from the history
+// Taking back the last melt, freeze, compact or apply of a world from the history
 // that every completed one leaves beside its index (History.h).
 
 #include "Actions.h"

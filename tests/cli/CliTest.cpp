@@ -184,7 +184,7 @@ TEST(CommandLine, UndoTakesBackOneOperationAfterAnotherByteForByte)
     EXPECT_EQ(undo.Status, 1);
     EXPECT_EQ(undo.Err,
         "cryoweaver-cli: " + sample.dir / "StaIdx0.mul"
-            + ": No melt, freeze or compact of this index can be undone.\n");
+            + ": No melt, freeze, compact or apply of this index can be undone.\n");
     EXPECT_EQ(sample.Run("history").Out, "Nothing to undo for " + sample.dir / "StaIdx0.mul\n");
     EXPECT_FALSE(std::filesystem::exists(sample.dir / ".cryoweaver-history"));
 }

@@ -833,7 +833,7 @@ TEST_F(FormTest, UndoSaysWhatItTakesBackInLocalTimeAndUndoesItOnlyWhenConfirmed)
             "Cut the 35 bytes it appended off the statics file: " + files.Statics, "Undo completed!",
             "The index changed since it was loaded; loading it again from " + files.StaIdx}));
     form.MenuChosen(MenuItem::UndoLastOperation);
-    const std::string none = "No melt, freeze or compact of " + files.StaIdx + " can be undone.";
+    const std::string none = "No melt, freeze, compact or apply of " + files.StaIdx + " can be undone.";
     EXPECT_EQ(view.Boxes, (std::vector<std::string>{question, question, "notice Cryoweaver: " + none}));
     form.MenuChosen(MenuItem::History);
     EXPECT_EQ(view.MainList, std::vector{none});

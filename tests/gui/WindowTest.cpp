@@ -174,8 +174,8 @@ private slots:
         menuBar->actions()[1]->menu()->actions()[0]->trigger();
         QTRY_VERIFY(!seen.isEmpty());
         QCOMPARE(seen,
-            "Cryoweaver|" + QString::number(QMessageBox::Information) + "|No melt, freeze or compact of " + world_
-                + "/StaIdx0.mul can be undone.|");
+            "Cryoweaver|" + QString::number(QMessageBox::Information) + "|No melt, freeze, compact or apply of "
+                + world_ + "/StaIdx0.mul can be undone.|");
 
         if (const QByteArray folder = qgetenv("CRYOWEAVER_SCREENSHOTS"); !folder.isEmpty()) {
             window.resize(1100, 600);
