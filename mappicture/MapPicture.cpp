@@ -26,8 +26,8 @@ constexpr std::size_t StaticsReadAhead = std::size_t{1} << 20;
 // Areas of this many blocks and more are drawn by two threads: a window's
 // tiles at 8 tiles a pixel, not its tiles at one.
 constexpr std::int64_t TwoBandsFrom = 4096;
-// The columns of blocks a band draws before it copies them into the picture.
-constexpr int StripColumns = 32;
+// The columns of blocks a band reads before it draws them, row by row.
+constexpr int GroupColumns = 8;
 
 void PutPixel(unsigned char* out, PackedRgb colour)
 {
@@ -37,8 +37,9 @@ void PutPixel(unsigned char* out, PackedRgb colour)
 }
 
 // A pixel as four bytes in memory: red, green, blue and a spare one, so that
-// one store writes it. The spare byte falls on the next pixel, written after
-// it, or past the row's end, where the strip keeps a spare byte.
+// one store writes it. The spare byte falls on the next pixel of the block,
+// written after it; the last pixel of a block's row is written as three
+// bytes, as the next block may be another thread's.
 using PixelWord = std::uint32_t;
 
 PixelWord WordOf(PackedRgb colour)
@@ -84,15 +85,22 @@ template <typename Put> void ForHighestStatics(const StaticItems& items, Put put
     }
 }
 
-// The land tiles' colours of a terrain block, for a picture at one pixel a
-// tile: each pixel written as a word, whose spare byte the next pixel covers.
+// Writes a row of a block at one pixel a tile.
+template <typename WordOfColumn> void PutRow(unsigned char* pixels, WordOfColumn word)
+{
+    for (int column = 0; column < BlockTiles - 1; ++column)
+        std::memcpy(pixels + column * 3, &word(column), sizeof(PixelWord));
+    std::memcpy(pixels + (BlockTiles - 1) * 3, &word(BlockTiles - 1), 3);
+}
+
+// The land tiles' colours of a terrain block, for a picture at one pixel a tile.
 void PutLand(const unsigned char* block, const PixelWord* land, unsigned char* pixels, std::size_t stride)
 {
-    const unsigned char* cell = block + TerrainHeaderSize;
-    for (int row = 0; row < BlockTiles; ++row, pixels += stride)
-        for (int column = 0; column < BlockTiles; ++column, cell += TerrainCellSize)
-            std::memcpy(
-                pixels + column * 3, &land[le::GetU16(cell) & (RadarColours::LandTiles - 1)], sizeof(PixelWord));
+    const unsigned char* cells = block + TerrainHeaderSize;
+    for (int row = 0; row < BlockTiles; ++row, pixels += stride, cells += BlockTiles * TerrainCellSize)
+        PutRow(pixels, [&](int column) -> const PixelWord& {
+            return land[le::GetU16(cells + column * TerrainCellSize) & (RadarColours::LandTiles - 1)];
+        });
 }
 
 // The highest statics' colours over the land: three bytes each, as the
@@ -100,9 +108,7 @@ void PutLand(const unsigned char* block, const PixelWord* land, unsigned char* p
 void PutHighestStatics(const StaticItems& items, const PixelWord* statics, unsigned char* pixels, std::size_t stride)
 {
     ForHighestStatics(items, [&](unsigned tile, const unsigned char* item) {
-        unsigned char word[sizeof(PixelWord)];
-        std::memcpy(word, &statics[le::GetU16(item)], sizeof word);
-        std::memcpy(pixels + (tile / BlockTiles) * stride + (tile % BlockTiles) * 3, word, 3);
+        std::memcpy(pixels + (tile / BlockTiles) * stride + (tile % BlockTiles) * 3, &statics[le::GetU16(item)], 3);
     });
 }
 
@@ -142,9 +148,9 @@ void PutBlock(const BlockWords& words, int scale, unsigned char* pixels, std::si
 {
     if (scale == 1) {
         for (int row = 0; row < BlockTiles; ++row, pixels += stride)
-            for (int column = 0; column < BlockTiles; ++column)
-                std::memcpy(pixels + column * 3, &words[static_cast<std::size_t>(row * BlockTiles + column)],
-                    sizeof(PixelWord));
+            PutRow(pixels, [&](int column) -> const PixelWord& {
+                return words[static_cast<std::size_t>(row * BlockTiles + column)];
+            });
         return;
     }
     const int side = BlockTiles / scale;
@@ -162,10 +168,8 @@ void PutBlock(const BlockWords& words, int scale, unsigned char* pixels, std::si
                         sum[channel] += tile[channel];
                 }
             }
-            unsigned char mean[sizeof(PixelWord)] = {};
             for (int channel = 0; channel < 3; ++channel)
-                mean[channel] = static_cast<unsigned char>((sum[channel] + tiles / 2) / tiles);
-            std::memcpy(pixels + column * 3, mean, sizeof mean);
+                pixels[column * 3 + channel] = static_cast<unsigned char>((sum[channel] + tiles / 2) / tiles);
         }
     }
 }
@@ -227,7 +231,11 @@ struct MapPainter::Band {
     File Statics;
     StaticsWindow Window;
     std::optional<TerrainFile> Terrain;
-    std::vector<unsigned char> Strip;
+    // A group of columns as read: their terrain blocks column after column,
+    // their static records, and where each block's records lie among them.
+    std::vector<unsigned char> Land;
+    std::vector<unsigned char> Records;
+    std::vector<std::pair<std::size_t, int>> Places;
 };
 
 MapPainter::MapPainter(const StaIdx& table, const std::string& staticsPath, const ClientMap* client)
@@ -306,53 +314,67 @@ void MapPainter::Draw(const BlockArea& area, int scale, const PictureView& out, 
 void MapPainter::DrawBand(Band& band, const BlockArea& area, int first, int last, int scale, const PictureView& out,
     Reporter* reporter, const std::atomic<bool>& stop)
 {
-    // The files are read a column of blocks at a time. Written straight into
-    // a wide picture, every row of a block would touch a page of its own; a
-    // strip of columns in a buffer of their own keeps those pages at hand, and
-    // is then copied row by row.
+    // The files hold the map column after column. A group of columns is read
+    // in that order, then drawn row of blocks after row of blocks, so that
+    // each row of the picture is written in runs, not a few bytes at a time.
     const int side = BlockTiles / scale;
-    const std::size_t stripBytes = std::size_t(StripColumns * side) * 3 + 1;
-    band.Strip.resize(stripBytes * std::size_t(out.Height));
-    for (int group = first; group < last && !stop; group += StripColumns) {
-        const int columns = std::min(StripColumns, last - group);
-        const PictureView strip{band.Strip.data(), columns * side, out.Height, stripBytes};
-        for (int column = 0; column < columns; ++column) {
-            DrawColumn(band, area.X + group + column, area.Y, area.Height, scale, strip, column * side);
-            const int done = ++columnsDone_;
-            if (reporter != nullptr)
-                reporter->SetProgress(done * 100 / area.Width);
+    const std::size_t height = static_cast<std::size_t>(area.Height);
+    for (int group = first; group < last && !stop; group += GroupColumns) {
+        const int columns = std::min(GroupColumns, last - group);
+        ReadGroup(band, area, group, columns);
+        for (std::size_t row = 0; row < height; ++row) {
+            unsigned char* pixels = out.Pixels + row * std::size_t(side) * out.Stride + std::size_t(group * side) * 3;
+            for (int column = 0; column < columns; ++column, pixels += side * 3)
+                DrawBlock(band, std::size_t(column) * height + row, scale, pixels, out.Stride);
         }
-        for (int y = 0; y < out.Height; ++y)
-            std::memcpy(out.Pixels + std::size_t(y) * out.Stride + std::size_t(group * side) * 3,
-                strip.Pixels + std::size_t(y) * strip.Stride, std::size_t(strip.Width) * 3);
+        columnsDone_ += columns;
+        if (reporter != nullptr)
+            reporter->SetProgress(columnsDone_ * 100 / area.Width);
     }
 }
 
-void MapPainter::DrawColumn(Band& band, int x, int top, int height, int scale, const PictureView& strip, int left) const
+void MapPainter::ReadGroup(Band& band, const BlockArea& area, int group, int columns) const
 {
-    const int side = BlockTiles / scale;
-    const unsigned char* terrain = nullptr;
+    const std::size_t height = static_cast<std::size_t>(area.Height);
     if (band.Terrain)
-        terrain = band.Terrain->Blocks(table_.Number(x, top), static_cast<std::size_t>(height));
-    const std::size_t firstNumber = table_.Number(x, top);
-    BlockWords words;
-    for (int row = 0; row < height; ++row) {
-        const TStaIdxEntry& entry = table_.Entries[firstNumber + static_cast<std::size_t>(row)];
-        StaticItems items;
-        if (entry.Offset != -1 && entry.Length >= StaticItemSize)
-            items = ReadStatics(band.Window, staticsPath_, entry, x, top + row);
-        unsigned char* pixels = strip.Pixels + std::size_t(row * side) * strip.Stride + std::size_t(left) * 3;
-        if (terrain == nullptr) {
-            ShadeStatics(items, words);
-            PutBlock(words, scale, pixels, strip.Stride);
-        } else if (scale == 1) {
-            PutLand(terrain + std::size_t(row) * TerrainBlockSize, words_.data(), pixels, strip.Stride);
-            PutHighestStatics(items, words_.data() + RadarColours::LandTiles, pixels, strip.Stride);
-        } else {
-            LandWords(terrain + std::size_t(row) * TerrainBlockSize, words_.data(), words);
-            HighestStaticWords(items, words_.data() + RadarColours::LandTiles, words);
-            PutBlock(words, scale, pixels, strip.Stride);
+        band.Land.resize(std::size_t(columns) * height * TerrainBlockSize);
+    band.Records.clear();
+    band.Places.assign(std::size_t(columns) * height, {0, 0});
+    for (int column = 0; column < columns; ++column) {
+        const int x = area.X + group + column;
+        const std::size_t number = table_.Number(x, area.Y);
+        if (band.Terrain)
+            band.Terrain->CopyBlocks(
+                number, height, band.Land.data() + std::size_t(column) * height * TerrainBlockSize);
+        for (std::size_t row = 0; row < height; ++row) {
+            const TStaIdxEntry& entry = table_.Entries[number + row];
+            if (entry.Offset == -1 || entry.Length < StaticItemSize)
+                continue;
+            const StaticItems items = ReadStatics(band.Window, staticsPath_, entry, x, area.Y + static_cast<int>(row));
+            band.Places[std::size_t(column) * height + row] = {band.Records.size(), items.Count};
+            band.Records.insert(
+                band.Records.end(), items.Bytes, items.Bytes + std::size_t(items.Count) * StaticItemSize);
         }
+    }
+}
+
+void MapPainter::DrawBlock(Band& band, std::size_t block, int scale, unsigned char* pixels, std::size_t stride) const
+{
+    const StaticItems items{band.Records.data() + band.Places[block].first, band.Places[block].second};
+    BlockWords words;
+    if (!band.Terrain) {
+        ShadeStatics(items, words);
+        PutBlock(words, scale, pixels, stride);
+        return;
+    }
+    const unsigned char* land = band.Land.data() + block * TerrainBlockSize;
+    if (scale == 1) {
+        PutLand(land, words_.data(), pixels, stride);
+        PutHighestStatics(items, words_.data() + RadarColours::LandTiles, pixels, stride);
+    } else {
+        LandWords(land, words_.data(), words);
+        HighestStaticWords(items, words_.data() + RadarColours::LandTiles, words);
+        PutBlock(words, scale, pixels, stride);
     }
 }
 

@@ -84,11 +84,13 @@ private:
     struct Band;
 
     std::unique_ptr<Band> OpenBand() const;
-    // Draws the area's columns first to last - 1 into out, a strip of columns at a time.
+    // Draws the area's columns first to last - 1 into out, a group of columns at a time.
     void DrawBand(Band& band, const BlockArea& area, int first, int last, int scale, const PictureView& out,
         Reporter* reporter, const std::atomic<bool>& stop);
-    // Draws the blocks (x, top) to (x, top + height - 1) into the strip from its pixel column left on.
-    void DrawColumn(Band& band, int x, int top, int height, int scale, const PictureView& strip, int left) const;
+    // Reads the terrain and statics of the area's columns group to group + columns - 1.
+    void ReadGroup(Band& band, const BlockArea& area, int group, int columns) const;
+    // Draws the group's block (column x area height + row) from pixels on.
+    void DrawBlock(Band& band, std::size_t block, int scale, unsigned char* pixels, std::size_t stride) const;
 
     const StaIdx& table_;
     const ClientMap* client_;

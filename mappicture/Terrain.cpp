@@ -101,4 +101,17 @@ const unsigned char* TerrainFile::Blocks(std::uint64_t first, std::size_t count)
     return buffer_.data();
 }
 
+void TerrainFile::CopyBlocks(std::uint64_t first, std::size_t count, unsigned char* out)
+{
+    if (container_) {
+        std::memcpy(out, Blocks(first, count), count * TerrainBlockSize);
+        return;
+    }
+    if (first > blockCount_ || blockCount_ - first < count)
+        throw file_.ReadBeyondEnd();
+    file_.Seek(static_cast<std::int64_t>(first * TerrainBlockSize));
+    if (file_.ReadSome(out, count * TerrainBlockSize) < count * TerrainBlockSize)
+        throw file_.ReadBeyondEnd();
+}
+
 } // namespace cryo

@@ -38,6 +38,9 @@ public:
     // of file".
     const unsigned char* Blocks(std::uint64_t first, std::size_t count);
 
+    // The same blocks, copied to out.
+    void CopyBlocks(std::uint64_t first, std::size_t count, unsigned char* out);
+
     const std::string& Path() const { return file_.path(); }
 
 private:
