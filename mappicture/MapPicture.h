@@ -71,7 +71,7 @@ public:
     MapPainter& operator=(const MapPainter&) = delete;
 
     // Draws the area into out, whose size must be the picture's at the scale.
-    // The files are read in their order, a column of blocks at a time; a
+    // The files are read in their order, a group of columns at a time; a
     // large area is drawn by two threads, each a band of columns of its own
     // with its own handles on the files. The reporter, if any, gets the share
     // of columns done (0 to 100) from the calling thread. A block whose
