@@ -52,6 +52,19 @@ void Blend(const PictureView& out, int x, int y, Pixel pixel)
     at[2] = static_cast<unsigned char>((at[2] + pixel.Third + 1) / 2);
 }
 
+// Calls line(at) for the pane pixel at of every block edge along one axis,
+// from the block at the pane's origin (in tiles) to the map's last block or
+// the pane's end: edge(block) is the block's edge in pane pixels.
+template <typename Edge, typename Line> void GridLines(double origin, int blocks, int paneSize, Edge edge, Line line)
+{
+    for (int block = std::max(0, static_cast<int>(origin / 8)); block < blocks; ++block) {
+        const int at = static_cast<int>(std::floor(edge(block)));
+        if (at >= paneSize)
+            break;
+        line(at);
+    }
+}
+
 TileArea AreaBetween(TilePosition a, TilePosition b)
 {
     return {std::min(a.X, b.X), std::min(a.Y, b.Y), std::max(a.X, b.X), std::max(a.Y, b.Y)};
@@ -423,22 +436,22 @@ void MapPane::Paint(const PictureView& out, bool bgr)
     // The lines between blocks, once a block is wide enough to pick by eye.
     if (zoom_ * 8 >= 16) {
         const Pixel grid = PixelOf(GridColour, bgr);
-        const int mapRight = static_cast<int>(std::floor(PaneX(map_->Width * 8)));
-        const int mapBottom = static_cast<int>(std::floor(PaneY(map_->Height * 8)));
-        for (int block = std::max(0, static_cast<int>(originX_ / 8)); block < map_->Width; ++block) {
-            const int x = static_cast<int>(std::floor(PaneX(block * 8)));
-            if (x >= out.Width)
-                break;
-            for (int y = std::max(0, static_cast<int>(std::floor(PaneY(0)))); y < std::min(out.Height, mapBottom); ++y)
-                Blend(out, x, y, grid);
-        }
-        for (int block = std::max(0, static_cast<int>(originY_ / 8)); block < map_->Height; ++block) {
-            const int y = static_cast<int>(std::floor(PaneY(block * 8)));
-            if (y >= out.Height)
-                break;
-            for (int x = std::max(0, static_cast<int>(std::floor(PaneX(0)))); x < std::min(out.Width, mapRight); ++x)
-                Blend(out, x, y, grid);
-        }
+        const int mapLeft = std::max(0, static_cast<int>(std::floor(PaneX(0))));
+        const int mapTop = std::max(0, static_cast<int>(std::floor(PaneY(0))));
+        const int mapRight = std::min(out.Width, static_cast<int>(std::floor(PaneX(map_->Width * 8))));
+        const int mapBottom = std::min(out.Height, static_cast<int>(std::floor(PaneY(map_->Height * 8))));
+        GridLines(
+            originX_, map_->Width, out.Width, [&](int block) { return PaneX(block * 8); },
+            [&](int x) {
+                for (int y = mapTop; y < mapBottom; ++y)
+                    Blend(out, x, y, grid);
+            });
+        GridLines(
+            originY_, map_->Height, out.Height, [&](int block) { return PaneY(block * 8); },
+            [&](int y) {
+                for (int x = mapLeft; x < mapRight; ++x)
+                    Blend(out, x, y, grid);
+            });
     }
 
     // The selection: a frame two pixels wide around its tiles.

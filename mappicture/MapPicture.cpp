@@ -11,6 +11,9 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <exception>
+#include <optional>
+#include <thread>
 
 namespace cryo {
 
@@ -20,6 +23,11 @@ constexpr int BlockTiles = 8;
 constexpr int TilesInBlock = BlockTiles * BlockTiles;
 // Enough for any block's records, and few enough to keep a painter small.
 constexpr std::size_t StaticsReadAhead = std::size_t{1} << 20;
+// Areas of this many blocks and more are drawn by two threads: a window's
+// tiles at 8 tiles a pixel, not its tiles at one.
+constexpr std::int64_t TwoBandsFrom = 4096;
+// The columns of blocks a band reads before it draws them, row by row.
+constexpr int GroupColumns = 8;
 
 void PutPixel(unsigned char* out, PackedRgb colour)
 {
@@ -29,8 +37,9 @@ void PutPixel(unsigned char* out, PackedRgb colour)
 }
 
 // A pixel as four bytes in memory: red, green, blue and a spare one, so that
-// one store writes it. The spare byte falls on the next pixel, written after
-// it, or past the row's end, where the strip keeps a spare byte.
+// one store writes it. The spare byte falls on the next pixel of the block,
+// written after it; the last pixel of a block's row is written as three
+// bytes, as the next block may be another thread's.
 using PixelWord = std::uint32_t;
 
 PixelWord WordOf(PackedRgb colour)
@@ -46,22 +55,107 @@ PixelWord WordOf(PackedRgb colour)
 
 using BlockWords = std::array<PixelWord, TilesInBlock>;
 
-// Writes a block's 8 x 8 tiles at the pixel (x, y) of the strip: one pixel a
-// tile, or the rounded mean of the scale x scale tiles of each pixel.
-void PutBlock(const BlockWords& words, int scale, const PictureView& strip, int x, int y)
+// A block's static records as they lie in the file.
+struct StaticItems {
+    const unsigned char* Bytes = nullptr;
+    int Count = 0;
+};
+
+// Calls put(tile, record) for every object that is, so far, the highest of
+// its tile (the greatest z; on a tie the later), tile being y * 8 + x in the
+// block. Objects off their block are left out.
+template <typename Put> void ForHighestStatics(const StaticItems& items, Put put)
+{
+    std::uint64_t seen = 0;
+    std::array<std::int8_t, TilesInBlock> highest{};
+    const unsigned char* item = items.Bytes;
+    for (int i = 0; i < items.Count; ++i, item += StaticItemSize) {
+        const unsigned xOffset = item[2];
+        const unsigned yOffset = item[3];
+        if (xOffset >= BlockTiles || yOffset >= BlockTiles)
+            continue;
+        const unsigned tile = yOffset * BlockTiles + xOffset;
+        const std::int8_t z = static_cast<std::int8_t>(item[4]);
+        const std::uint64_t bit = std::uint64_t{1} << tile;
+        if ((seen & bit) == 0 || z >= highest[tile]) {
+            seen |= bit;
+            highest[tile] = z;
+            put(tile, item);
+        }
+    }
+}
+
+// Writes a row of a block at one pixel a tile.
+template <typename WordOfColumn> void PutRow(unsigned char* pixels, WordOfColumn word)
+{
+    for (int column = 0; column < BlockTiles - 1; ++column)
+        std::memcpy(pixels + column * 3, &word(column), sizeof(PixelWord));
+    std::memcpy(pixels + (BlockTiles - 1) * 3, &word(BlockTiles - 1), 3);
+}
+
+// The land tiles' colours of a terrain block, for a picture at one pixel a tile.
+void PutLand(const unsigned char* block, const PixelWord* land, unsigned char* pixels, std::size_t stride)
+{
+    const unsigned char* cells = block + TerrainHeaderSize;
+    for (int row = 0; row < BlockTiles; ++row, pixels += stride, cells += BlockTiles * TerrainCellSize)
+        PutRow(pixels, [&](int column) -> const PixelWord& {
+            return land[le::GetU16(cells + column * TerrainCellSize) & (RadarColours::LandTiles - 1)];
+        });
+}
+
+// The highest statics' colours over the land: three bytes each, as the
+// pixels beside are written.
+void PutHighestStatics(const StaticItems& items, const PixelWord* statics, unsigned char* pixels, std::size_t stride)
+{
+    ForHighestStatics(items, [&](unsigned tile, const unsigned char* item) {
+        std::memcpy(pixels + (tile / BlockTiles) * stride + (tile % BlockTiles) * 3, &statics[le::GetU16(item)], 3);
+    });
+}
+
+void LandWords(const unsigned char* block, const PixelWord* land, BlockWords& words)
+{
+    const unsigned char* cell = block + TerrainHeaderSize;
+    for (std::size_t t = 0; t < TilesInBlock; ++t, cell += TerrainCellSize)
+        words[t] = land[le::GetU16(cell) & (RadarColours::LandTiles - 1)];
+}
+
+void HighestStaticWords(const StaticItems& items, const PixelWord* statics, BlockWords& words)
+{
+    ForHighestStatics(
+        items, [&](unsigned tile, const unsigned char* item) { words[tile] = statics[le::GetU16(item)]; });
+}
+
+// The picture of the statics alone: StaticsShade where a tile has objects.
+void ShadeStatics(const StaticItems& items, BlockWords& words)
+{
+    words.fill(WordOf(GroundColour));
+    std::array<int, TilesInBlock> objects{};
+    std::array<int, TilesInBlock> highest{};
+    ForHighestStatics(
+        items, [&](unsigned tile, const unsigned char* item) { highest[tile] = static_cast<std::int8_t>(item[4]); });
+    const unsigned char* item = items.Bytes;
+    for (int i = 0; i < items.Count; ++i, item += StaticItemSize)
+        if (item[2] < BlockTiles && item[3] < BlockTiles)
+            ++objects[item[3] * BlockTiles + item[2]];
+    for (std::size_t t = 0; t < TilesInBlock; ++t)
+        if (objects[t] > 0)
+            words[t] = WordOf(StaticsShade(objects[t], highest[t]));
+}
+
+// Writes a block's 8 x 8 tiles from pixels on, rows stride bytes apart: one
+// pixel a tile, or the rounded mean of the scale x scale tiles of each pixel.
+void PutBlock(const BlockWords& words, int scale, unsigned char* pixels, std::size_t stride)
 {
     if (scale == 1) {
-        for (int row = 0; row < BlockTiles; ++row) {
-            unsigned char* pixel
-                = strip.Pixels + static_cast<std::size_t>(y + row) * strip.Stride + static_cast<std::size_t>(x) * 3;
-            for (int column = 0; column < BlockTiles; ++column, pixel += 3)
-                std::memcpy(pixel, &words[static_cast<std::size_t>(row * BlockTiles + column)], sizeof(PixelWord));
-        }
+        for (int row = 0; row < BlockTiles; ++row, pixels += stride)
+            PutRow(pixels, [&](int column) -> const PixelWord& {
+                return words[static_cast<std::size_t>(row * BlockTiles + column)];
+            });
         return;
     }
     const int side = BlockTiles / scale;
     const unsigned tiles = static_cast<unsigned>(scale * scale);
-    for (int row = 0; row < side; ++row) {
+    for (int row = 0; row < side; ++row, pixels += stride) {
         for (int column = 0; column < side; ++column) {
             unsigned sum[3] = {};
             for (int dy = 0; dy < scale; ++dy) {
@@ -74,13 +168,24 @@ void PutBlock(const BlockWords& words, int scale, const PictureView& strip, int 
                         sum[channel] += tile[channel];
                 }
             }
-            unsigned char mean[sizeof(PixelWord)] = {};
             for (int channel = 0; channel < 3; ++channel)
-                mean[channel] = static_cast<unsigned char>((sum[channel] + tiles / 2) / tiles);
-            std::memcpy(strip.Pixels + static_cast<std::size_t>(y + row) * strip.Stride
-                    + static_cast<std::size_t>(x + column) * 3,
-                mean, sizeof mean);
+                pixels[column * 3 + channel] = static_cast<unsigned char>((sum[channel] + tiles / 2) / tiles);
         }
+    }
+}
+
+// The block's records, read through the window, or an error that names the
+// file and the block.
+StaticItems ReadStatics(StaticsWindow& window, const std::string& path, const TStaIdxEntry& entry, int x, int y)
+{
+    try {
+        const int count = EntryItemCount(entry);
+        return {window.Read(static_cast<std::uint32_t>(entry.Offset), static_cast<std::size_t>(count) * StaticItemSize),
+            count};
+    } catch (Error& error) {
+        error.SetFile(path);
+        error.SetPlace("block " + std::to_string(x) + ", " + std::to_string(y));
+        throw;
     }
 }
 
@@ -114,34 +219,56 @@ PackedRgb StaticsShade(int objects, int highestZ)
         | static_cast<PackedRgb>(std::max(value - 32 * more, 0));
 }
 
+struct MapPainter::Band {
+    Band(const std::string& staticsPath, const TerrainFile* terrain)
+        : Statics(File::OpenExisting(staticsPath))
+        , Window(Statics, StaticsReadAhead)
+    {
+        if (terrain != nullptr)
+            Terrain.emplace(terrain->Reopen());
+    }
+
+    File Statics;
+    StaticsWindow Window;
+    std::optional<TerrainFile> Terrain;
+    // A group of columns as read: their terrain blocks column after column,
+    // their static records, and where each block's records lie among them.
+    std::vector<unsigned char> Land;
+    std::vector<unsigned char> Records;
+    std::vector<std::pair<std::size_t, int>> Places;
+};
+
 MapPainter::MapPainter(const StaIdx& table, const std::string& staticsPath, const ClientMap* client)
     : table_(table)
     , client_(client)
     , staticsPath_(staticsPath)
 {
+    bands_.push_back(std::make_unique<Band>(staticsPath, nullptr));
     if (client_ != nullptr) {
-        terrain_ = std::make_unique<TerrainFile>(TerrainFile::Open(client_->TerrainPath, client_->Map));
+        bands_[0]->Terrain.emplace(TerrainFile::Open(client_->TerrainPath, client_->Map));
         const std::uint64_t mapBlocks = std::uint64_t(table.Width()) * std::uint64_t(table.Height());
-        if (terrain_->BlockCount() < mapBlocks) {
-            Error error("The terrain holds " + std::to_string(terrain_->BlockCount()) + " blocks, fewer than the "
-                + std::to_string(mapBlocks) + " of the map of " + std::to_string(table.Width() * 8) + " x "
-                + std::to_string(table.Height() * 8) + " tiles");
+        if (bands_[0]->Terrain->BlockCount() < mapBlocks) {
+            Error error("The terrain holds " + std::to_string(bands_[0]->Terrain->BlockCount())
+                + " blocks, fewer than the " + std::to_string(mapBlocks) + " of the map of "
+                + std::to_string(table.Width() * 8) + " x " + std::to_string(table.Height() * 8) + " tiles");
             error.SetFile(client_->TerrainPath);
             throw error;
         }
-    }
-    if (client_ != nullptr) {
         words_.resize(RadarColours::Entries);
         for (std::size_t i = 0; i < RadarColours::LandTiles; ++i)
             words_[i] = WordOf(client_->Colours.Land(static_cast<std::uint16_t>(i)));
         for (std::size_t i = RadarColours::LandTiles; i < RadarColours::Entries; ++i)
             words_[i] = WordOf(client_->Colours.Static(static_cast<std::uint16_t>(i - RadarColours::LandTiles)));
     }
-    statics_ = std::make_unique<File>(File::OpenExisting(staticsPath));
-    window_ = std::make_unique<StaticsWindow>(*statics_, StaticsReadAhead);
 }
 
 MapPainter::~MapPainter() = default;
+
+std::unique_ptr<MapPainter::Band> MapPainter::OpenBand() const
+{
+    const std::optional<TerrainFile>& terrain = bands_[0]->Terrain;
+    return std::make_unique<Band>(staticsPath_, terrain ? &*terrain : nullptr);
+}
 
 void MapPainter::Draw(const BlockArea& area, int scale, const PictureView& out, Reporter* reporter)
 {
@@ -149,86 +276,105 @@ void MapPainter::Draw(const BlockArea& area, int scale, const PictureView& out, 
         || area.X + area.Width > table_.Width() || area.Y + area.Height > table_.Height()
         || out.Width != PictureWidth(area, scale) || out.Height != PictureHeight(area, scale))
         throw RangeError();
-    // The files are read a column of blocks at a time. Written straight into
-    // a wide picture, every row of a block would touch a page of its own; a
-    // strip of columns in a buffer of their own keeps those pages at hand, and
-    // is then copied row by row.
-    const int side = BlockTiles / scale;
-    const std::size_t stripBytes = std::size_t(StripColumns * side) * 3 + 1;
-    strip_.resize(stripBytes * std::size_t(out.Height));
-    for (int first = 0; first < area.Width; first += StripColumns) {
-        const int columns = std::min(StripColumns, area.Width - first);
-        const PictureView strip{strip_.data(), columns * side, out.Height, stripBytes};
-        for (int column = 0; column < columns; ++column) {
-            DrawColumn(area.X + first + column, area.Y, area.Height, scale, strip, column * side);
-            if (reporter != nullptr)
-                reporter->SetProgress((first + column + 1) * 100 / area.Width);
-        }
-        for (int y = 0; y < out.Height; ++y)
-            std::memcpy(out.Pixels + std::size_t(y) * out.Stride + std::size_t(first * side) * 3,
-                strip.Pixels + std::size_t(y) * strip.Stride, std::size_t(strip.Width) * 3);
+    columnsDone_ = 0;
+    std::atomic<bool> stop{false};
+    const bool twoBands = area.Width >= 2 && std::int64_t{area.Width} * area.Height >= TwoBandsFrom
+        && std::thread::hardware_concurrency() != 1;
+    if (!twoBands) {
+        DrawBand(*bands_[0], area, 0, area.Width, scale, out, reporter, stop);
+        return;
     }
-}
-
-void MapPainter::DrawColumn(int x, int top, int height, int scale, const PictureView& strip, int left)
-{
-    const int side = BlockTiles / scale;
-    const PixelWord ground = WordOf(GroundColour);
-    const PixelWord* landWords = words_.data();
-    const PixelWord* staticWords = words_.data() + RadarColours::LandTiles;
-    BlockWords words{};
-    std::array<int, TilesInBlock> highest{};
-    std::array<int, TilesInBlock> objects{};
-    const unsigned char* terrain = nullptr;
-    if (terrain_)
-        terrain = terrain_->Blocks(table_.Number(x, top), static_cast<std::size_t>(height));
-    for (int row = 0; row < height; ++row) {
-        const int y = top + row;
-        if (terrain != nullptr) {
-            const unsigned char* cell = terrain + static_cast<std::size_t>(row) * TerrainBlockSize + TerrainHeaderSize;
-            for (std::size_t t = 0; t < TilesInBlock; ++t, cell += TerrainCellSize)
-                words[t] = landWords[le::GetU16(cell) & (RadarColours::LandTiles - 1)];
-        } else {
-            words.fill(ground);
+    if (bands_.size() < 2)
+        bands_.push_back(OpenBand());
+    // The left band on this thread, the right one beside it; an error on the
+    // left comes first in the files' order and stops the right.
+    const int middle = area.Width / 2;
+    std::exception_ptr rightFailure;
+    std::thread right([&] {
+        try {
+            DrawBand(*bands_[1], area, middle, area.Width, scale, out, nullptr, stop);
+        } catch (...) {
+            rightFailure = std::current_exception();
         }
-        const TStaIdxEntry& entry = table_.Entries[table_.Number(x, y)];
-        if (entry.Offset != -1 && entry.Length >= StaticItemSize) {
-            const int count = ReadStatics(entry, x, y);
-            const unsigned char* items = staticsBytes_;
-            objects.fill(0);
-            for (int i = 0; i < count; ++i, items += StaticItemSize) {
-                const unsigned xOffset = items[2];
-                const unsigned yOffset = items[3];
-                if (xOffset >= BlockTiles || yOffset >= BlockTiles)
-                    continue;
-                const std::size_t t = yOffset * BlockTiles + xOffset;
-                const int z = static_cast<std::int8_t>(items[4]);
-                if (objects[t]++ == 0 || z >= highest[t]) {
-                    highest[t] = z;
-                    if (terrain != nullptr)
-                        words[t] = staticWords[le::GetU16(items)];
-                }
-            }
-            if (terrain == nullptr)
-                for (std::size_t t = 0; t < TilesInBlock; ++t)
-                    if (objects[t] > 0)
-                        words[t] = WordOf(StaticsShade(objects[t], highest[t]));
-        }
-        PutBlock(words, scale, strip, left, row * side);
-    }
-}
-
-int MapPainter::ReadStatics(const TStaIdxEntry& entry, int x, int y)
-{
+    });
     try {
-        const int count = EntryItemCount(entry);
-        staticsBytes_
-            = window_->Read(static_cast<std::uint32_t>(entry.Offset), static_cast<std::size_t>(count) * StaticItemSize);
-        return count;
-    } catch (Error& error) {
-        error.SetFile(staticsPath_);
-        error.SetPlace("block " + std::to_string(x) + ", " + std::to_string(y));
+        DrawBand(*bands_[0], area, 0, middle, scale, out, reporter, stop);
+    } catch (...) {
+        stop = true;
+        right.join();
         throw;
+    }
+    right.join();
+    if (rightFailure)
+        std::rethrow_exception(rightFailure);
+    if (reporter != nullptr)
+        reporter->SetProgress(100);
+}
+
+void MapPainter::DrawBand(Band& band, const BlockArea& area, int first, int last, int scale, const PictureView& out,
+    Reporter* reporter, const std::atomic<bool>& stop)
+{
+    // The files hold the map column after column. A group of columns is read
+    // in that order, then drawn row of blocks after row of blocks, so that
+    // each row of the picture is written in runs, not a few bytes at a time.
+    const int side = BlockTiles / scale;
+    const std::size_t height = static_cast<std::size_t>(area.Height);
+    for (int group = first; group < last && !stop; group += GroupColumns) {
+        const int columns = std::min(GroupColumns, last - group);
+        ReadGroup(band, area, group, columns);
+        for (std::size_t row = 0; row < height; ++row) {
+            unsigned char* pixels = out.Pixels + row * std::size_t(side) * out.Stride + std::size_t(group * side) * 3;
+            for (int column = 0; column < columns; ++column, pixels += side * 3)
+                DrawBlock(band, std::size_t(column) * height + row, scale, pixels, out.Stride);
+        }
+        columnsDone_ += columns;
+        if (reporter != nullptr)
+            reporter->SetProgress(columnsDone_ * 100 / area.Width);
+    }
+}
+
+void MapPainter::ReadGroup(Band& band, const BlockArea& area, int group, int columns) const
+{
+    const std::size_t height = static_cast<std::size_t>(area.Height);
+    if (band.Terrain)
+        band.Land.resize(std::size_t(columns) * height * TerrainBlockSize);
+    band.Records.clear();
+    band.Places.assign(std::size_t(columns) * height, {0, 0});
+    for (int column = 0; column < columns; ++column) {
+        const int x = area.X + group + column;
+        const std::size_t number = table_.Number(x, area.Y);
+        if (band.Terrain)
+            band.Terrain->CopyBlocks(
+                number, height, band.Land.data() + std::size_t(column) * height * TerrainBlockSize);
+        for (std::size_t row = 0; row < height; ++row) {
+            const TStaIdxEntry& entry = table_.Entries[number + row];
+            if (entry.Offset == -1 || entry.Length < StaticItemSize)
+                continue;
+            const StaticItems items = ReadStatics(band.Window, staticsPath_, entry, x, area.Y + static_cast<int>(row));
+            band.Places[std::size_t(column) * height + row] = {band.Records.size(), items.Count};
+            band.Records.insert(
+                band.Records.end(), items.Bytes, items.Bytes + std::size_t(items.Count) * StaticItemSize);
+        }
+    }
+}
+
+void MapPainter::DrawBlock(Band& band, std::size_t block, int scale, unsigned char* pixels, std::size_t stride) const
+{
+    const StaticItems items{band.Records.data() + band.Places[block].first, band.Places[block].second};
+    BlockWords words;
+    if (!band.Terrain) {
+        ShadeStatics(items, words);
+        PutBlock(words, scale, pixels, stride);
+        return;
+    }
+    const unsigned char* land = band.Land.data() + block * TerrainBlockSize;
+    if (scale == 1) {
+        PutLand(land, words_.data(), pixels, stride);
+        PutHighestStatics(items, words_.data() + RadarColours::LandTiles, pixels, stride);
+    } else {
+        LandWords(land, words_.data(), words);
+        HighestStaticWords(items, words_.data() + RadarColours::LandTiles, words);
+        PutBlock(words, scale, pixels, stride);
     }
 }
 

@@ -6,6 +6,7 @@
 #include "Reporter.h"
 #include "StaIdx.h"
 
+#include <atomic>
 #include <cstddef>
 #include <memory>
 #include <string>
@@ -52,10 +53,6 @@ struct ClientMap {
     RadarColours Colours;
 };
 
-class TerrainFile;
-class File;
-class StaticsWindow;
-
 // Draws pictures of the map of a loaded index. With the client's files each
 // tile has the radar colour of its highest static (the greatest z; on a tie
 // the later in its block), or of its land tile where it has none. Without
@@ -74,28 +71,34 @@ public:
     MapPainter& operator=(const MapPainter&) = delete;
 
     // Draws the area into out, whose size must be the picture's at the scale.
-    // The files are read in their order, a column of blocks at a time; the
-    // reporter, if any, gets the share of columns done (0 to 100). A block
-    // whose statics cannot be read stops the drawing with an error that names
-    // the file and the block.
+    // The files are read in their order, a group of columns at a time; a
+    // large area is drawn by two threads, each a band of columns of its own
+    // with its own handles on the files. The reporter, if any, gets the share
+    // of columns done (0 to 100) from the calling thread. A block whose
+    // statics cannot be read stops the drawing with an error that names the
+    // file and the block (of several, the first in the files' order).
     void Draw(const BlockArea& area, int scale, const PictureView& out, Reporter* reporter = nullptr);
 
 private:
-    static constexpr int StripColumns = 32;
+    // One drawing thread's open files and buffers.
+    struct Band;
 
-    // Draws the blocks (x, top) to (x, top + height - 1) into the strip from its pixel column left on.
-    void DrawColumn(int x, int top, int height, int scale, const PictureView& strip, int left);
-    // Reads the block's records, leaving them in staticsBytes_; returns their number.
-    int ReadStatics(const TStaIdxEntry& entry, int x, int y);
+    std::unique_ptr<Band> OpenBand() const;
+    // Draws the area's columns first to last - 1 into out, a group of columns at a time.
+    void DrawBand(Band& band, const BlockArea& area, int first, int last, int scale, const PictureView& out,
+        Reporter* reporter, const std::atomic<bool>& stop);
+    // Reads the terrain and statics of the area's columns group to group + columns - 1.
+    void ReadGroup(Band& band, const BlockArea& area, int group, int columns) const;
+    // Draws the group's block (column x area height + row) from pixels on.
+    void DrawBlock(Band& band, std::size_t block, int scale, unsigned char* pixels, std::size_t stride) const;
 
     const StaIdx& table_;
     const ClientMap* client_;
     std::string staticsPath_;
-    std::unique_ptr<File> statics_;
-    std::unique_ptr<StaticsWindow> window_;
-    std::unique_ptr<TerrainFile> terrain_;
-    const unsigned char* staticsBytes_ = nullptr;
-    std::vector<unsigned char> strip_;
+    // The calling thread's band, opened with the painter; the second thread's,
+    // opened for the first area large enough.
+    std::vector<std::unique_ptr<Band>> bands_;
+    std::atomic<int> columnsDone_{0};
     // The radar colours as the pixels' bytes lie in memory.
     std::vector<std::uint32_t> words_;
 };

@@ -37,10 +37,11 @@ TerrainFile TerrainFile::Open(const std::string& path, int map)
         terrain.blockCount_ = terrain.file_.Size() / TerrainBlockSize;
         return terrain;
     }
-    terrain.directory_ = UopDirectory::Read(terrain.file_);
+    terrain.container_ = true;
+    const UopDirectory directory = UopDirectory::Read(terrain.file_);
     // The blocks run on as long as chunks follow each other whole.
     for (std::uint64_t i = 0;; ++i) {
-        const UopEntry* entry = terrain.directory_->Find(TerrainChunkName(map, i));
+        const UopEntry* entry = directory.Find(TerrainChunkName(map, i));
         if (entry == nullptr)
             break;
         terrain.chunks_.push_back(*entry);
@@ -50,6 +51,16 @@ TerrainFile TerrainFile::Open(const std::string& path, int map)
             break;
     }
     terrain.map_ = map;
+    return terrain;
+}
+
+TerrainFile TerrainFile::Reopen() const
+{
+    TerrainFile terrain(File::OpenForReading(file_.path()));
+    terrain.blockCount_ = blockCount_;
+    terrain.container_ = container_;
+    terrain.chunks_ = chunks_;
+    terrain.map_ = map_;
     return terrain;
 }
 
@@ -67,7 +78,7 @@ const unsigned char* TerrainFile::Blocks(std::uint64_t first, std::size_t count)
 {
     if (first > blockCount_ || blockCount_ - first < count)
         throw file_.ReadBeyondEnd();
-    if (!directory_) {
+    if (!container_) {
         buffer_.resize(count * TerrainBlockSize);
         file_.Seek(static_cast<std::int64_t>(first * TerrainBlockSize));
         if (file_.ReadSome(buffer_.data(), buffer_.size()) < buffer_.size())
@@ -88,6 +99,19 @@ const unsigned char* TerrainFile::Blocks(std::uint64_t first, std::size_t count)
         done += inChunk;
     }
     return buffer_.data();
+}
+
+void TerrainFile::CopyBlocks(std::uint64_t first, std::size_t count, unsigned char* out)
+{
+    if (container_) {
+        std::memcpy(out, Blocks(first, count), count * TerrainBlockSize);
+        return;
+    }
+    if (first > blockCount_ || blockCount_ - first < count)
+        throw file_.ReadBeyondEnd();
+    file_.Seek(static_cast<std::int64_t>(first * TerrainBlockSize));
+    if (file_.ReadSome(out, count * TerrainBlockSize) < count * TerrainBlockSize)
+        throw file_.ReadBeyondEnd();
 }
 
 } // namespace cryo

@@ -26,6 +26,10 @@ public:
     // A path ending in ".uop" (in any case) is read as a container of map n.
     static TerrainFile Open(const std::string& path, int map);
 
+    // The same terrain through a handle of its own, for another thread: the
+    // file opened again, the container's list of chunks taken from this one.
+    TerrainFile Reopen() const;
+
     // The number of blocks from block 0 on that the file holds.
     std::uint64_t BlockCount() const { return blockCount_; }
 
@@ -33,6 +37,9 @@ public:
     // until the next call. Blocks the file does not hold are "Read beyond end
     // of file".
     const unsigned char* Blocks(std::uint64_t first, std::size_t count);
+
+    // The same blocks, copied to out.
+    void CopyBlocks(std::uint64_t first, std::size_t count, unsigned char* out);
 
     const std::string& Path() const { return file_.path(); }
 
@@ -47,7 +54,7 @@ private:
     std::uint64_t blockCount_ = 0;
     std::vector<unsigned char> buffer_;
     // For a container: its chunks' entries in order, and the one last read.
-    std::optional<UopDirectory> directory_;
+    bool container_ = false;
     std::vector<UopEntry> chunks_;
     int map_ = 0;
     std::vector<unsigned char> chunk_;

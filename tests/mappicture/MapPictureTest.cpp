@@ -7,6 +7,7 @@
 #include "Png.h"
 #include "RadarColours.h"
 #include "Render.h"
+#include "Terrain.h"
 
 #include <gtest/gtest.h>
 
@@ -14,6 +15,7 @@
 
 #include <filesystem>
 #include <map>
+#include <random>
 
 namespace cryo {
 namespace {
@@ -187,6 +189,68 @@ TEST(MapPicture, UnreadableStaticsStopTheDrawingNamingTheBlock)
     EXPECT_EQ(draw(2), "Range check error."); // a picture of another size than the area's
     EXPECT_EQ(ErrorLineOf([&] { MapPainter(map.Table, map.Dir / "none.mul", nullptr); }),
         map.Dir / "none.mul: File not found.");
+}
+
+// A map large enough for two threads, each a band of columns: the picture
+// is what each column drawn alone gives, from map0.mul and from a container
+// whose chunks end inside columns; of two unreadable blocks, the one in the
+// left band is named, then the one in the right.
+TEST(MapPicture, TwoBandsDrawWhatEachColumnDrawsAlone)
+{
+    const TempFolder dir;
+    const MapBlocks size{64, 80};
+    StaIdx table(size);
+    std::mt19937 random(5);
+    Bytes radar(0x14000 * 2);
+    for (unsigned char& byte : radar)
+        byte = static_cast<unsigned char>(random());
+    test::WriteBytes(dir / "radarcol.mul", radar);
+    const Bytes terrain = test::TerrainBytes(std::size_t(size.Width) * size.Height, [&](std::size_t, int) {
+        return test::Cell{static_cast<std::uint16_t>(random()), 0};
+    });
+    test::WriteBytes(dir / "map0.mul", terrain);
+    const auto chunk1 = terrain.begin() + 4096 * TerrainBlockSize;
+    test::WriteBytes(dir / "map0LegacyMUL.uop",
+        test::UopBytes({{{TerrainChunkName(0, 0), Bytes(terrain.begin(), chunk1)}},
+            {{TerrainChunkName(0, 1), Bytes(chunk1, terrain.end()), 1}}}));
+    std::vector<TStaticItem> items;
+    for (TStaIdxEntry& entry : table.Entries) {
+        const int count = static_cast<int>(random() % 5);
+        entry = {count == 0 ? -1 : static_cast<std::int32_t>(items.size() * 7), count * 7, 0};
+        for (int i = 0; i < count; ++i)
+            items.push_back({static_cast<std::uint16_t>(random()), static_cast<std::uint8_t>(random() % 9),
+                static_cast<std::uint8_t>(random() % 8), static_cast<std::int8_t>(random()), 0});
+    }
+    const std::string statics = dir / "Statics0.mul";
+    test::WriteBytes(statics, test::ItemBytes(items));
+
+    const RadarColours colours = RadarColours::Read(dir / "radarcol.mul");
+    const ClientMap mul{dir / "map0.mul", 0, colours};
+    const ClientMap container{dir / "map0LegacyMUL.uop", 0, colours};
+    for (const ClientMap* client : {&mul, &container, static_cast<const ClientMap*>(nullptr)}) {
+        for (const int scale : {1, 2}) {
+            const int side = 8 / scale;
+            const std::size_t stride = std::size_t(size.Width * side) * 3;
+            std::vector<unsigned char> whole(stride * std::size_t(size.Height * side));
+            MapPainter painter(table, statics, client);
+            painter.Draw(WholeMap(size), scale, {whole.data(), size.Width * side, size.Height * side, stride});
+            std::vector<unsigned char> columns(whole.size());
+            for (int x = 0; x < size.Width; ++x)
+                painter.Draw({x, 0, 1, size.Height}, scale,
+                    {columns.data() + std::size_t(x * side) * 3, side, size.Height * side, stride});
+            EXPECT_TRUE(whole == columns) << (client ? client->TerrainPath : "statics alone") << ", scale " << scale;
+        }
+    }
+    std::vector<unsigned char> pixels(512 * 640 * 3);
+    auto draw = [&] {
+        return ErrorLineOf([&] {
+            MapPainter(table, statics, &container).Draw(WholeMap(size), 1, {pixels.data(), 512, 640, 1536});
+        });
+    };
+    table.At(40, 3).Offset = 1 << 30;
+    EXPECT_EQ(draw(), statics + ": block 40, 3: Read beyond end of file.");
+    table.At(5, 70).Length = 513 * 7;
+    EXPECT_EQ(draw(), statics + ": block 5, 70: Range check error.");
 }
 
 // The PNG file's pixels as colours, row by row.
