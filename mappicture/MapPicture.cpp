@@ -13,6 +13,7 @@
 #include <cstring>
 #include <exception>
 #include <optional>
+#include <system_error>
 #include <thread>
 
 namespace cryo {
@@ -290,13 +291,20 @@ void MapPainter::Draw(const BlockArea& area, int scale, const PictureView& out, 
     // left comes first in the files' order and stops the right.
     const int middle = area.Width / 2;
     std::exception_ptr rightFailure;
-    std::thread right([&] {
-        try {
-            DrawBand(*bands_[1], area, middle, area.Width, scale, out, nullptr, stop);
-        } catch (...) {
-            rightFailure = std::current_exception();
-        }
-    });
+    std::thread right;
+    try {
+        right = std::thread([&] {
+            try {
+                DrawBand(*bands_[1], area, middle, area.Width, scale, out, nullptr, stop);
+            } catch (...) {
+                rightFailure = std::current_exception();
+            }
+        });
+    } catch (const std::system_error&) {
+        // No second thread to be had: the whole area on this one.
+        DrawBand(*bands_[0], area, 0, area.Width, scale, out, reporter, stop);
+        return;
+    }
     try {
         DrawBand(*bands_[0], area, 0, middle, scale, out, reporter, stop);
     } catch (...) {
