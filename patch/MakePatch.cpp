@@ -286,7 +286,8 @@ void CheckNotAnInput(const std::string& outPath, const std::vector<std::string>&
 std::unique_ptr<StaIdx> Loaded(const StaticsPair& pair, std::optional<MapBlocks> size, Reporter& reporter)
 {
     auto table = std::make_unique<StaIdx>();
-    LoadStaIdx(pair.StaIdx, *table, reporter, {MapOfStaticsFiles(pair.StaIdx, pair.Statics), size});
+    LoadStaIdx(
+        pair.StaIdx, *table, reporter, {MapOfStaticsFiles(pair.StaIdx, pair.Statics), size}, IndexAccess::ReadOnly);
     return table;
 }
 
@@ -330,11 +331,12 @@ MadePatch MakePatch(const StaticsPair& release, const StaticsPair& current, cons
         read = IdentityOf(outPath);
     Commit commit;
     PatchWriter writer(commit.Replace(outPath, read), patchMap);
-    // Each comparer reads through handles of its own.
+    // Each comparer reads through handles of its own, for reading only: a
+    // release kept read-only is never written.
     std::vector<File> files;
     for (std::size_t i = 0; i < Comparers; ++i) {
-        files.push_back(File::OpenExisting(release.Statics));
-        files.push_back(File::OpenExisting(current.Statics));
+        files.push_back(File::OpenForReading(release.Statics));
+        files.push_back(File::OpenForReading(current.Statics));
     }
     MadePatch made;
     const Comparison comparison{*before, *after, patchMap, entries};
