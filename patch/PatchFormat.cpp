@@ -16,6 +16,7 @@ namespace {
 
 constexpr unsigned char Signature[8] = {'C', 'W', 'P', 'A', 'T', 'C', 'H', 0x1A};
 constexpr std::size_t WriteBuffer = std::size_t{1} << 20;
+constexpr std::uint64_t SyncStep = std::uint64_t{8} << 20;
 constexpr std::size_t ReadBuffer = std::size_t{1} << 20;
 constexpr std::size_t LargestBlock = PatchBlockHeaderSize + std::size_t{MaxBlockItems} * StaticItemSize;
 
@@ -172,7 +173,7 @@ void PatchWriter::Add(std::span<const unsigned char> records, std::uint32_t bloc
     }
     Drain();
     checksum_.Update(records.data(), records.size());
-    out_.Write(records.data(), records.size());
+    Emit(records.data(), records.size());
 }
 
 void PatchWriter::Finish()
@@ -194,8 +195,19 @@ void PatchWriter::Put(const unsigned char* data, std::size_t size)
 
 void PatchWriter::Drain()
 {
-    out_.Write(buffer_.data(), buffer_.size());
+    Emit(buffer_.data(), buffer_.size());
     buffer_.clear();
+}
+
+void PatchWriter::Emit(const unsigned char* data, std::size_t size)
+{
+    out_.Write(data, size);
+    written_ += size;
+    // The disk takes the patch while the rest is compared, rather than all of it at the end.
+    if (written_ - started_ >= SyncStep) {
+        out_.StartSync(started_, written_ - started_);
+        started_ = written_;
+    }
 }
 
 PatchReader::PatchReader(const std::string& path)

@@ -111,12 +111,15 @@ public:
 private:
     void Put(const unsigned char* data, std::size_t size);
     void Drain();
+    void Emit(const unsigned char* data, std::size_t size);
 
     ReplacementFile& out_;
     PatchMap map_;
     PatchChecksum checksum_;
     std::vector<unsigned char> buffer_;
     std::uint32_t blocks_ = 0;
+    std::uint64_t written_ = 0;
+    std::uint64_t started_ = 0; // bytes whose writing to the disk has begun
 };
 
 // One block of a patch, as the reader holds it until its next step.
