@@ -135,6 +135,8 @@ TEST_P(PatchOnMap, GivesThePlayerExactlyTheOperatorsBlocks)
     const std::size_t f = 15 * h + 24, past = release.Table.Entries.size() + 1;
     release.Set(a, {A1, A2, A3});
     release.Set(b, {B1, B2});
+    // Unreferenced bytes: blocks far apart are read each on its own, the rest through reads ahead.
+    release.Data = release.Data + Bytes(100000, 0x5A);
     release.Set(c, {C1});
     release.Set(d, {D1});
     release.Set(f, {F1});
