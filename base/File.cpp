@@ -230,6 +230,11 @@ void File::Sync()
     });
 }
 
+void File::StartSync(std::uint64_t offset, std::uint64_t size) noexcept
+{
+    sys::StartSync(handle_, offset, size);
+}
+
 void File::Close()
 {
     if (handle_ == sys::NoHandle)
@@ -352,6 +357,12 @@ void ReplacementFile::Write(const void* data, std::size_t size)
         fault::Before(Operation::Write, temporary_);
         WriteAll(handle_, data, size);
     });
+}
+
+void ReplacementFile::StartSync(std::uint64_t offset, std::uint64_t size) noexcept
+{
+    if (!discarding_)
+        sys::StartSync(handle_, offset, size);
 }
 
 void ReplacementFile::TakeContentOf(const std::string& kept)

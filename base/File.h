@@ -70,6 +70,9 @@ public:
     void Truncate(std::uint64_t size);
     // Flushes the file's data to the disk.
     void Sync();
+    // Starts writing the bytes [offset, offset + size) to the disk without
+    // waiting, so that a large write's Sync has little left to wait for.
+    void StartSync(std::uint64_t offset, std::uint64_t size) noexcept;
     // Closes and reports a failed close; the destructor closes silently.
     void Close();
 
@@ -128,6 +131,8 @@ public:
     ~ReplacementFile();
 
     void Write(const void* data, std::size_t size);
+    // As File::StartSync, for the new content.
+    void StartSync(std::uint64_t offset, std::uint64_t size) noexcept;
     // The new content is the file at kept, on the target's volume: a second
     // name of it where the system has them, so that the target becomes that
     // very file again, or else a copy.

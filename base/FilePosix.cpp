@@ -238,6 +238,14 @@ void Sync(Handle handle)
         RaiseErrno();
 }
 
+void StartSync(
+    [[maybe_unused]] Handle handle, [[maybe_unused]] std::uint64_t offset, [[maybe_unused]] std::uint64_t size) noexcept
+{
+#ifdef __linux__
+    ::sync_file_range(Fd(handle), static_cast<off_t>(offset), static_cast<off_t>(size), SYNC_FILE_RANGE_WRITE);
+#endif
+}
+
 std::optional<FileStatus> StatusOf(const std::string& path)
 {
     struct stat st { };

@@ -305,6 +305,9 @@ void Sync(Handle handle)
         RaiseLastError();
 }
 
+// Windows has no call that starts writing without waiting; Sync writes everything.
+void StartSync(Handle, std::uint64_t, std::uint64_t) noexcept { }
+
 std::optional<FileStatus> StatusOf(const std::string& path)
 {
     // Opened for its attributes only, which no other opener can prevent.

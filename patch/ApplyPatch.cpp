@@ -8,7 +8,6 @@
 #include "MapSizes.h"
 #include "PatchFormat.h"
 #include "StaticBlock.h"
-#include "StaticsWindow.h"
 
 #include <algorithm>
 #include <optional>
@@ -74,6 +73,56 @@ std::string ReplacingLine(const char* verb, const PatchMap& map, const Planned& 
         + std::to_string(planned.NewCount);
 }
 
+// Reads the player's blocks a patch names, in its order. A block close after
+// the last read continues a read ahead, as blocks one after another in the
+// file do; one farther on is read alone, so that blocks spread over the whole
+// file do not have the whole file read.
+class NamedBlocks {
+public:
+    explicit NamedBlocks(File& file)
+        : file_(file)
+    {
+    }
+
+    // The records of the block an entry refers to, valid until the next call.
+    std::span<const unsigned char> Records(const TStaIdxEntry& entry)
+    {
+        const int count = EntryItemCount(entry);
+        if (count == 0)
+            return {};
+        if (entry.Offset < 0)
+            throw file_.ReadBeyondEnd();
+        const auto offset = static_cast<std::uint64_t>(entry.Offset);
+        const std::size_t size = static_cast<std::size_t>(count) * StaticItemSize;
+        if (offset >= start_ && offset + size <= start_ + filled_)
+            return {buffer_.data() + (offset - start_), size};
+        const bool near = filled_ > 0 && offset >= start_ + filled_ && offset - (start_ + filled_) <= NearGap;
+        ahead_ = near ? std::clamp(ahead_ * 2, FirstAhead, MostAhead) : 0;
+        const std::size_t wanted = std::max(size, ahead_);
+        if (buffer_.size() < wanted)
+            buffer_.resize(wanted);
+        file_.Seek(static_cast<std::int64_t>(offset));
+        start_ = offset;
+        filled_ = 0;
+        filled_ = file_.ReadSome(buffer_.data(), wanted);
+        if (filled_ < size)
+            throw file_.ReadBeyondEnd();
+        return {buffer_.data(), size};
+    }
+
+private:
+    // A gap that a read passes through costs about what a read of its own does.
+    static constexpr std::uint64_t NearGap = 16 << 10;
+    static constexpr std::size_t FirstAhead = 64 << 10;
+    static constexpr std::size_t MostAhead = 1 << 20;
+
+    File& file_;
+    std::vector<unsigned char> buffer_;
+    std::uint64_t start_ = 0;
+    std::size_t filled_ = 0;
+    std::size_t ahead_ = 0;
+};
+
 } // namespace
 
 DifferingBlocksError::DifferingBlocksError(std::uint32_t count, std::string blocks)
@@ -96,21 +145,24 @@ AppliedPatch ApplyPatch(const std::string& staIdxPath, const std::string& static
         Error error("The patch is for " + PatchMapText(map) + " but these files are " + PatchMapText(files)
             + "; nothing was changed");
         error.SetFile(patchPath);
+        reader.ThrowIfDamaged();
         throw error;
     }
 
-    // Pass one decides every block before anything changes.
+    // Pass one decides every block before anything changes; the patch's
+    // checksum is checked as it is read, and only at the end of the pass, so
+    // an error on the way is the patch's damage if the checksum says so.
     File statics = File::OpenExisting(staticsPath);
     AppliedPatch result;
     std::vector<Planned> plan;
     plan.reserve(reader.BlockCount());
-    {
-        StaticsWindow window(statics);
+    try {
+        NamedBlocks blocks(statics);
         PatchBlock block;
         while (reader.Next(block)) {
             std::span<const unsigned char> records;
             try {
-                records = BlockRecords(statics, window, IndexEntry(table, block.Entry));
+                records = blocks.Records(IndexEntry(table, block.Entry));
             } catch (Error& error) {
                 error.SetPlace(PatchBlockName(map, block.Entry));
                 throw;
@@ -129,6 +181,9 @@ AppliedPatch ApplyPatch(const std::string& staIdxPath, const std::string& static
             result.Differing += kind == Decision::Differs;
             reporter.SetProgress(static_cast<int>(std::uint64_t{result.Blocks} * 45 / reader.BlockCount()));
         }
+    } catch (...) {
+        reader.ThrowIfDamaged();
+        throw;
     }
     if (result.Differing > 0 && !options.Force)
         throw DifferingBlocks(map, plan, result.Differing, staticsPath);
@@ -179,6 +234,7 @@ AppliedPatch ApplyPatch(const std::string& staIdxPath, const std::string& static
         const FileIdentity found = statics.Identity();
         statics.Seek(static_cast<std::int64_t>(staticsSize));
         std::uint64_t end = staticsSize;
+        std::uint64_t written = staticsSize;
         std::uint32_t done = 0;
         reader.Rewind();
         PatchBlock block;
@@ -202,6 +258,9 @@ AppliedPatch ApplyPatch(const std::string& staIdxPath, const std::string& static
             SetIndexEntry(table, planned.Entry, entry);
             if (buffer.size() >= AppendBuffer) {
                 statics.Write(buffer.data(), buffer.size());
+                // The disk takes the blocks while the rest are gathered.
+                statics.StartSync(written, buffer.size());
+                written += buffer.size();
                 buffer.clear();
             }
             ++done;

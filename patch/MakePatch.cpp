@@ -40,31 +40,54 @@ public:
     std::pair<std::uint64_t, std::uint64_t> Of(
         std::span<const unsigned char> before, std::span<const unsigned char> after)
     {
-        // An edit mostly keeps the records before and after it in place:
-        // only those between are counted.
-        std::size_t head = 0;
-        while (head < before.size() && head < after.size()
-            && std::memcmp(&before[head], &after[head], StaticItemSize) == 0)
-            head += StaticItemSize;
-        std::size_t tail = 0;
-        while (tail < before.size() - head && tail < after.size() - head
-            && std::memcmp(&before[before.size() - tail - StaticItemSize], &after[after.size() - tail - StaticItemSize],
-                   StaticItemSize)
-                == 0)
-            tail += StaticItemSize;
-        before = before.subspan(head, before.size() - head - tail);
-        after = after.subspan(head, after.size() - head - tail);
-        for (std::size_t at = 0; at < before.size(); at += StaticItemSize) {
-            const std::size_t slot = Find(Key(before, at));
+        // An edit mostly keeps the records around it in place: walking both
+        // blocks side by side sets equal records aside in pairs, stepping
+        // over one record of either or both where they part. Only the records
+        // left over go through the table.
+        auto same
+            = [&](std::size_t b, std::size_t a) { return std::memcmp(&before[b], &after[a], StaticItemSize) == 0; };
+        std::size_t b = 0;
+        std::size_t a = 0;
+        while (b < before.size() && a < after.size()) {
+            const std::size_t run = CommonRecords(before.subspan(b), after.subspan(a));
+            b += run;
+            a += run;
+            if (b == before.size() || a == after.size())
+                break;
+            const bool nextBefore = b + StaticItemSize < before.size();
+            const bool nextAfter = a + StaticItemSize < after.size();
+            if (nextBefore && nextAfter && same(b + StaticItemSize, a + StaticItemSize)) {
+                Set(before, b, after, a);
+                b += StaticItemSize;
+                a += StaticItemSize;
+            } else if (nextBefore && same(b + StaticItemSize, a)) {
+                Set(before, b, after, after.size());
+                b += StaticItemSize;
+            } else if (nextAfter && same(b, a + StaticItemSize)) {
+                Set(before, before.size(), after, a);
+                a += StaticItemSize;
+            } else {
+                Set(before, b, after, a);
+                b += StaticItemSize;
+                a += StaticItemSize;
+            }
+        }
+        for (; b < before.size(); b += StaticItemSize)
+            leftBefore_.push_back(Key(before, b));
+        for (; a < after.size(); a += StaticItemSize)
+            leftAfter_.push_back(Key(after, a));
+
+        for (const std::uint64_t key : leftBefore_) {
+            const std::size_t slot = Find(key);
             if (keys_[slot] == Free) {
-                keys_[slot] = Key(before, at);
+                keys_[slot] = key;
                 used_.push_back(slot);
             }
             ++counts_[slot];
         }
         std::uint64_t common = 0;
-        for (std::size_t at = 0; at < after.size(); at += StaticItemSize) {
-            const std::size_t slot = Find(Key(after, at));
+        for (const std::uint64_t key : leftAfter_) {
+            const std::size_t slot = Find(key);
             if (keys_[slot] != Free && counts_[slot] > 0) {
                 --counts_[slot];
                 ++common;
@@ -75,7 +98,10 @@ public:
             counts_[slot] = 0;
         }
         used_.clear();
-        return {after.size() / StaticItemSize - common, before.size() / StaticItemSize - common};
+        const std::pair<std::uint64_t, std::uint64_t> counts{leftAfter_.size() - common, leftBefore_.size() - common};
+        leftBefore_.clear();
+        leftAfter_.clear();
+        return counts;
     }
 
 private:
@@ -83,6 +109,21 @@ private:
     static constexpr std::size_t Slots = 1024;
     static constexpr std::uint64_t Free = ~std::uint64_t{0};
 
+    // The bytes of the records both begin with, eight bytes at a time.
+    static std::size_t CommonRecords(std::span<const unsigned char> x, std::span<const unsigned char> y)
+    {
+        const std::size_t size = std::min(x.size(), y.size());
+        std::size_t at = 0;
+        for (std::uint64_t u = 0, v = 0; at + 8 <= size; at += 8) {
+            std::memcpy(&u, &x[at], 8);
+            std::memcpy(&v, &y[at], 8);
+            if (u != v)
+                break;
+        }
+        while (at < size && x[at] == y[at])
+            ++at;
+        return at - at % StaticItemSize;
+    }
     static std::uint64_t Key(std::span<const unsigned char> records, std::size_t at)
     {
         std::uint64_t key = 0;
@@ -98,9 +139,20 @@ private:
         return slot;
     }
 
+    // Sets a record of each block aside for the table: none where at is the block's end.
+    void Set(std::span<const unsigned char> before, std::size_t b, std::span<const unsigned char> after, std::size_t a)
+    {
+        if (b < before.size())
+            leftBefore_.push_back(Key(before, b));
+        if (a < after.size())
+            leftAfter_.push_back(Key(after, a));
+    }
+
     std::vector<std::uint64_t> keys_;
     std::vector<int> counts_;
     std::vector<std::size_t> used_;
+    std::vector<std::uint64_t> leftBefore_;
+    std::vector<std::uint64_t> leftAfter_;
 };
 
 // Two threads compare the pairs, each a stretch of entries in turn; the
@@ -111,9 +163,9 @@ constexpr std::size_t StretchEntries = 4096;
 // PartsAhead of them waiting, so that memory stays bounded whatever changed.
 constexpr std::size_t PartBytes = std::size_t{1} << 20;
 constexpr std::size_t PartsAhead = 2;
-// Reads of about the size of a core's cache, so that the bytes are still
-// there when they are compared.
-constexpr std::size_t WindowCapacity = std::size_t{1} << 20;
+// Reads small enough that a comparer's buffers (up to two per file) stay in
+// its core's cache until their bytes are compared.
+constexpr std::size_t WindowCapacity = std::size_t{256} << 10;
 
 // What a comparer found in a part of one stretch: the patch's records of its
 // changed blocks, or the error that stopped it there.
@@ -285,8 +337,10 @@ void CheckNotAnInput(const std::string& outPath, const std::vector<std::string>&
 
 std::unique_ptr<StaIdx> Loaded(const StaticsPair& pair, std::optional<MapBlocks> size, Reporter& reporter)
 {
-    auto table = std::make_unique<StaIdx>();
-    LoadStaIdx(pair.StaIdx, *table, reporter, {MapOfStaticsFiles(pair.StaIdx, pair.Statics), size});
+    // Of the size the load gives it, without first filling a table of the usual size.
+    auto table = std::make_unique<StaIdx>(MapBlocks{1, 1});
+    LoadStaIdx(
+        pair.StaIdx, *table, reporter, {MapOfStaticsFiles(pair.StaIdx, pair.Statics), size}, IndexAccess::ReadOnly);
     return table;
 }
 
@@ -309,8 +363,23 @@ MadePatch MakePatch(const StaticsPair& release, const StaticsPair& current, cons
     FileLocks locks(locked, reporter, false);
     RecoverInterruptedCommits(locks, reporter);
 
-    const std::unique_ptr<StaIdx> before = Loaded(release, size, reporter);
-    const std::unique_ptr<StaIdx> after = Loaded(current, size, reporter);
+    // Both indexes at once; an error of the release's comes first.
+    std::unique_ptr<StaIdx> before;
+    std::unique_ptr<StaIdx> after;
+    std::exception_ptr currentFailure;
+    {
+        NullReporter quiet;
+        const std::jthread loading([&] {
+            try {
+                after = Loaded(current, size, quiet);
+            } catch (...) {
+                currentFailure = std::current_exception();
+            }
+        });
+        before = Loaded(release, size, reporter);
+    }
+    if (currentFailure)
+        std::rethrow_exception(currentFailure);
     const PatchMap patchMap = PatchMapOf(map, *before);
     if (PatchMapOf(map, *after) != patchMap) {
         Error error("The released index is " + PatchMapText(patchMap) + " but the current one "
@@ -330,11 +399,12 @@ MadePatch MakePatch(const StaticsPair& release, const StaticsPair& current, cons
         read = IdentityOf(outPath);
     Commit commit;
     PatchWriter writer(commit.Replace(outPath, read), patchMap);
-    // Each comparer reads through handles of its own.
+    // Each comparer reads through handles of its own, for reading only: a
+    // release kept read-only is never written.
     std::vector<File> files;
     for (std::size_t i = 0; i < Comparers; ++i) {
-        files.push_back(File::OpenExisting(release.Statics));
-        files.push_back(File::OpenExisting(current.Statics));
+        files.push_back(File::OpenForReading(release.Statics));
+        files.push_back(File::OpenForReading(current.Statics));
     }
     MadePatch made;
     const Comparison comparison{*before, *after, patchMap, entries};

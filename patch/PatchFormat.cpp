@@ -16,6 +16,7 @@ namespace {
 
 constexpr unsigned char Signature[8] = {'C', 'W', 'P', 'A', 'T', 'C', 'H', 0x1A};
 constexpr std::size_t WriteBuffer = std::size_t{1} << 20;
+constexpr std::uint64_t SyncStep = std::uint64_t{8} << 20;
 constexpr std::size_t ReadBuffer = std::size_t{1} << 20;
 constexpr std::size_t LargestBlock = PatchBlockHeaderSize + std::size_t{MaxBlockItems} * StaticItemSize;
 
@@ -172,7 +173,7 @@ void PatchWriter::Add(std::span<const unsigned char> records, std::uint32_t bloc
     }
     Drain();
     checksum_.Update(records.data(), records.size());
-    out_.Write(records.data(), records.size());
+    Emit(records.data(), records.size());
 }
 
 void PatchWriter::Finish()
@@ -194,8 +195,19 @@ void PatchWriter::Put(const unsigned char* data, std::size_t size)
 
 void PatchWriter::Drain()
 {
-    out_.Write(buffer_.data(), buffer_.size());
+    Emit(buffer_.data(), buffer_.size());
     buffer_.clear();
+}
+
+void PatchWriter::Emit(const unsigned char* data, std::size_t size)
+{
+    out_.Write(data, size);
+    written_ += size;
+    // The disk takes the patch while the rest is compared, rather than all of it at the end.
+    if (written_ - started_ >= SyncStep) {
+        out_.StartSync(started_, written_ - started_);
+        started_ = written_;
+    }
 }
 
 PatchReader::PatchReader(const std::string& path)
@@ -216,30 +228,17 @@ PatchReader::PatchReader(const std::string& path)
             path);
     if (size_ < PatchHeaderSize + PatchFooterSize)
         throw DamagedOrCutShort(path);
-
-    // The checksum over the whole file before anything of it is believed.
-    PatchChecksum checksum;
-    unsigned char footer[PatchFooterSize];
-    file_.Seek(0);
-    for (std::uint64_t at = 0; at < size_;) {
-        const std::size_t n = file_.ReadSome(buffer_.data(), buffer_.size());
-        if (n == 0)
-            throw file_.ReadBeyondEnd();
-        const std::uint64_t summed = at < size_ - 8 ? std::min<std::uint64_t>(n, size_ - 8 - at) : 0;
-        checksum.Update(buffer_.data(), static_cast<std::size_t>(summed));
-        for (std::uint64_t i = std::max(at, size_ - PatchFooterSize); i < at + n && i < size_; ++i)
-            footer[i - (size_ - PatchFooterSize)] = buffer_[static_cast<std::size_t>(i - at)];
-        at += n;
-    }
-    if (checksum.Value() != GetU64(footer + 4))
-        throw DamagedOrCutShort(path);
+    file_.Seek(static_cast<std::int64_t>(size_ - PatchFooterSize));
+    if (file_.ReadSome(footer_.data(), footer_.size()) != footer_.size())
+        throw file_.ReadBeyondEnd();
 
     map_.Map = le::GetU16(head + 10);
     map_.Size = {le::GetU16(head + 12), le::GetU16(head + 14)};
     map_.ExtraEntries = le::GetU32(head + 16);
-    blockCount_ = le::GetU32(footer);
-    if (map_.Map >= MapCount || map_.Size.Width == 0 || map_.Size.Height == 0)
-        throw Damaged();
+    blockCount_ = le::GetU32(footer_.data());
+    if (map_.Map >= MapCount || map_.Size.Width == 0 || map_.Size.Height == 0
+        || blockCount_ > (size_ - PatchHeaderSize - PatchFooterSize) / PatchBlockHeaderSize)
+        Refuse(Damaged());
     Rewind();
 }
 
@@ -248,13 +247,45 @@ Error PatchReader::Damaged() const
     return PatchError("The patch file is damaged: its blocks do not fit its header. Get it again", file_.path());
 }
 
+void PatchReader::ThrowIfDamaged()
+{
+    if (verified_)
+        return;
+    // The rest of what the checksum covers, past what the pass has read.
+    std::vector<unsigned char> rest(ReadBuffer);
+    file_.Seek(static_cast<std::int64_t>(summed_));
+    while (summed_ < size_ - 8) {
+        const std::size_t n = file_.ReadSome(rest.data(), rest.size());
+        if (n == 0)
+            throw file_.ReadBeyondEnd();
+        const std::size_t used = static_cast<std::size_t>(std::min<std::uint64_t>(n, size_ - 8 - summed_));
+        checksum_.Update(rest.data(), used);
+        summed_ += used;
+    }
+    file_.Seek(static_cast<std::int64_t>(fileRead_));
+    if (checksum_.Value() != GetU64(footer_.data() + 4))
+        throw DamagedOrCutShort(file_.path());
+    verified_ = true;
+}
+
+void PatchReader::Refuse(const Error& error)
+{
+    ThrowIfDamaged();
+    throw error;
+}
+
 void PatchReader::Rewind()
 {
     file_.Seek(0);
     begin_ = end_ = 0;
     position_ = 0;
+    fileRead_ = 0;
     blocksRead_ = 0;
     nextEntry_ = 0;
+    if (!verified_) {
+        checksum_.Reset();
+        summed_ = 0;
+    }
     Take(PatchHeaderSize);
     begin_ += PatchHeaderSize;
     position_ += PatchHeaderSize;
@@ -263,7 +294,7 @@ void PatchReader::Rewind()
 const unsigned char* PatchReader::Take(std::size_t size)
 {
     if (position_ + size > size_ - PatchFooterSize)
-        throw Damaged();
+        Refuse(Damaged());
     if (end_ - begin_ < size) {
         std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
         end_ -= begin_;
@@ -272,6 +303,13 @@ const unsigned char* PatchReader::Take(std::size_t size)
             const std::size_t n = file_.ReadSome(buffer_.data() + end_, buffer_.size() - end_);
             if (n == 0)
                 throw file_.ReadBeyondEnd();
+            // The first pass sums the bytes as they come, so the file is read once for both.
+            const std::uint64_t summable = std::min<std::uint64_t>(fileRead_ + n, size_ - 8);
+            if (!verified_ && summable > summed_) {
+                checksum_.Update(buffer_.data() + end_ + (summed_ - fileRead_), summable - summed_);
+                summed_ = summable;
+            }
+            fileRead_ += n;
             end_ += n;
         }
     }
@@ -281,6 +319,7 @@ const unsigned char* PatchReader::Take(std::size_t size)
 bool PatchReader::Next(PatchBlock& block)
 {
     if (position_ == size_ - PatchFooterSize) {
+        ThrowIfDamaged();
         if (blocksRead_ != blockCount_)
             throw Damaged();
         // The file is read again in every pass: it must be the one checked.
@@ -298,7 +337,7 @@ bool PatchReader::Next(PatchBlock& block)
     block.Entry = static_cast<std::size_t>(block.X) * static_cast<std::size_t>(map_.Size.Height) + block.Y;
     if (block.Y >= map_.Size.Height || block.Entry < nextEntry_ || block.Entry >= map_.Entries()
         || block.OldCount > MaxBlockItems || block.NewCount > MaxBlockItems)
-        throw Damaged();
+        Refuse(Damaged());
     begin_ += PatchBlockHeaderSize;
     position_ += PatchBlockHeaderSize;
     const std::size_t size = std::size_t{block.NewCount} * StaticItemSize;

@@ -111,12 +111,15 @@ public:
 private:
     void Put(const unsigned char* data, std::size_t size);
     void Drain();
+    void Emit(const unsigned char* data, std::size_t size);
 
     ReplacementFile& out_;
     PatchMap map_;
     PatchChecksum checksum_;
     std::vector<unsigned char> buffer_;
     std::uint32_t blocks_ = 0;
+    std::uint64_t written_ = 0;
+    std::uint64_t started_ = 0; // bytes whose writing to the disk has begun
 };
 
 // One block of a patch, as the reader holds it until its next step.
@@ -131,9 +134,12 @@ struct PatchBlock {
 };
 
 // Reads a patch file, only ever for reading, in passes from its first block to
-// its footer. Opening it checks its signature and version and its checksum over
-// the whole file, so a damaged or cut-short file is refused before any of its
-// blocks is used. Every pass checks the blocks' order and sizes and, at its
+// its footer. Opening it checks its signature and version; the first pass sums
+// the bytes it reads and checks the checksum over the whole file at its end,
+// so a caller decides nothing from the blocks before that pass has ended. A
+// fault the first pass finds on its way (or that the caller finds, through
+// ThrowIfDamaged) is reported as a damaged or cut-short file where the
+// checksum says so. Every pass checks the blocks' order and sizes and, at its
 // end, that the file is still the one opened.
 class PatchReader {
 public:
@@ -149,10 +155,16 @@ public:
     // Starts a new pass at the first block.
     void Rewind();
 
+    // Checks the checksum over the whole file unless a pass has: an error
+    // found in the patch's blocks, or in what they name, is the file's damage
+    // when the checksum fails.
+    void ThrowIfDamaged();
+
 private:
     // Makes at least size bytes from the reading position available.
     const unsigned char* Take(std::size_t size);
     Error Damaged() const;
+    [[noreturn]] void Refuse(const Error& error);
 
     File file_;
     FileIdentity identity_;
@@ -165,6 +177,11 @@ private:
     std::uint64_t position_ = 0; // of the reading position in the file
     std::uint32_t blocksRead_ = 0;
     std::size_t nextEntry_ = 0; // the lowest entry the next block may have
+    std::array<unsigned char, PatchFooterSize> footer_{};
+    PatchChecksum checksum_;
+    bool verified_ = false;
+    std::uint64_t summed_ = 0; // bytes of the file the checksum has taken
+    std::uint64_t fileRead_ = 0; // bytes of the file read into the buffer
 };
 
 // Whether the file at path begins as a patch file does, whatever its name;

@@ -50,10 +50,10 @@ const TStaIdxEntry& StaIdx::At(std::uint16_t xBlock, std::uint16_t yBlock) const
     return const_cast<StaIdx&>(*this).At(xBlock, yBlock);
 }
 
-void LoadStaIdx(const std::string& path, StaIdx& table, Reporter& reporter, const IndexMap& map)
+void LoadStaIdx(const std::string& path, StaIdx& table, Reporter& reporter, const IndexMap& map, IndexAccess access)
 {
     reporter.SetProgress(0);
-    File file = File::OpenExisting(path);
+    File file = access == IndexAccess::ReadOnly ? File::OpenForReading(path) : File::OpenExisting(path);
     const FileIdentity source = file.Identity();
     const std::uint64_t fileBytes = file.Size();
     MapBlocks size;

@@ -79,10 +79,15 @@ private:
     MapBlocks size_;
 };
 
+// How an index file is opened: for an operation that may write it (so a
+// read-only file is refused), or for one that only ever reads it.
+enum class IndexAccess { ReadWrite, ReadOnly };
+
 // Reads the whole index file into the table, at the size of the map (the
 // given one, or the one the index's length gives). Progress runs 0, then
 // x * 100 div width after every record of column x, then 100.
-void LoadStaIdx(const std::string& path, StaIdx& table, Reporter& reporter, const IndexMap& map = {});
+void LoadStaIdx(const std::string& path, StaIdx& table, Reporter& reporter, const IndexMap& map = {},
+    IndexAccess access = IndexAccess::ReadWrite);
 
 // Writes the table (and any trailing bytes) to a replacement of the index file,
 // without committing it. Progress is 90 + x * 10 div width after every record

@@ -14,6 +14,11 @@
 #include <filesystem>
 #include <map>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace cryo {
 namespace {
 
@@ -130,6 +135,8 @@ TEST_P(PatchOnMap, GivesThePlayerExactlyTheOperatorsBlocks)
     const std::size_t f = 15 * h + 24, past = release.Table.Entries.size() + 1;
     release.Set(a, {A1, A2, A3});
     release.Set(b, {B1, B2});
+    // Unreferenced bytes: blocks far apart are read each on its own, the rest through reads ahead.
+    release.Data = release.Data + Bytes(100000, 0x5A);
     release.Set(c, {C1});
     release.Set(d, {D1});
     release.Set(f, {F1});
@@ -415,6 +422,27 @@ TEST(Patch, MakingOneRefusesPairsOfTwoMapsOrSizesAndAnOutputItReads)
     EXPECT_EQ(world.release.StaticsFile(), world.release.Data);
     EXPECT_EQ(test::TempFolder::EntriesOf(dir.path()), (std::vector<std::string>{"map2", "wide"}));
 }
+
+#ifndef _WIN32
+// The release is a copy nobody may change: its files are only read.
+TEST(Patch, MakingOneReadsAReleaseAndCurrentFilesThatAreReadOnly)
+{
+    Small world;
+    Pair current(world.dir, "current", 0, {768, 512}, 0);
+    for (const std::string& path : {world.release.StaIdx, world.release.Statics, current.StaIdx, current.Statics})
+        ::chmod(path.c_str(), 0444);
+    ::chmod(world.dir.path().c_str(), 0777);
+    const std::string text = test::ErrorTextInChild({.Unprivileged = true}, [&] {
+        if (::geteuid() == 0)
+            throw Error("still root");
+        test::RecordingReporter reporter;
+        if (const std::string error = Make(world.release, current, world.dir / "again.patch", reporter); !error.empty())
+            throw Error(error);
+    });
+    ASSERT_EQ(text, "");
+    EXPECT_EQ(test::ReadBytes(world.dir / "again.patch"), test::ReadBytes(world.patch));
+}
+#endif
 
 } // namespace
 } // namespace cryo
