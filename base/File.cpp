@@ -385,6 +385,12 @@ void ReplacementFile::ModelOn(const std::string& model)
     model_ = Naming(model, [&] { return sys::StatusOf(model); });
 }
 
+void ReplacementFile::StartWriteBack() noexcept
+{
+    if (!discarding_ && handle_ != -1)
+        sys::StartWriteBack(handle_);
+}
+
 void ReplacementFile::Flush()
 {
     if (discarding_)

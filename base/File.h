@@ -128,6 +128,9 @@ public:
     ~ReplacementFile();
 
     void Write(const void* data, std::size_t size);
+    // Lets the disk start on what is written so far while the caller goes on
+    // (Flush still waits for all of it).
+    void StartWriteBack() noexcept;
     // The new content is the file at kept, on the target's volume: a second
     // name of it where the system has them, so that the target becomes that
     // very file again, or else a copy.

@@ -238,6 +238,13 @@ void Sync(Handle handle)
         RaiseErrno();
 }
 
+void StartWriteBack([[maybe_unused]] Handle handle) noexcept
+{
+#ifdef __linux__
+    ::sync_file_range(Fd(handle), 0, 0, SYNC_FILE_RANGE_WRITE);
+#endif
+}
+
 std::optional<FileStatus> StatusOf(const std::string& path)
 {
     struct stat st { };

@@ -46,6 +46,9 @@ std::size_t WriteOnce(Handle handle, const void* data, std::size_t size);
 // Changes the size and keeps the position.
 void Truncate(Handle handle, std::uint64_t size);
 void Sync(Handle handle);
+// Asks the system to start writing the file's data to the disk, without
+// waiting; Sync still waits for it. Only a hint: nothing is raised.
+void StartWriteBack(Handle handle) noexcept;
 
 // The status of the file at path, links followed; nothing when there is none.
 std::optional<FileStatus> StatusOf(const std::string& path);

@@ -305,6 +305,8 @@ void Sync(Handle handle)
         RaiseLastError();
 }
 
+void StartWriteBack(Handle) noexcept { }
+
 std::optional<FileStatus> StatusOf(const std::string& path)
 {
     // Opened for its attributes only, which no other opener can prevent.
