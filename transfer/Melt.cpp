@@ -68,28 +68,6 @@ void SplitAtXZero(const TStaticBlock& block, AreaBlock& into)
     }
 }
 
-// A block's records as ReadBlockRecords reads them, from a window that reads
-// ahead: an area's blocks mostly lie one after another in the file.
-void ReadThroughWindow(File& statics, StaticsWindow& window, const TStaIdxEntry& entry, TStaticBlock& block)
-{
-    if (entry.Offset < 0) {
-        NullReporter quiet;
-        ReadBlockRecords(statics, entry, block, quiet);
-        return;
-    }
-    const int n = CheckedRange(entry.Length / StaticItemSize, 0, 65535);
-    const int wanted = std::min(n, MaxBlockItems);
-    if (wanted > 0) {
-        const unsigned char* bytes
-            = window.Read(static_cast<std::uint64_t>(entry.Offset), static_cast<std::size_t>(wanted) * StaticItemSize);
-        for (int i = 0; i < wanted; ++i)
-            block.Items[static_cast<std::size_t>(i)] = DecodeStaticItem(bytes + i * StaticItemSize);
-    }
-    if (n > MaxBlockItems)
-        throw RangeError();
-    block.Count = static_cast<std::uint16_t>(wanted);
-}
-
 // Reads every block of the area, in X-major order, from one open statics
 // file; a block with an empty entry does not open it. One block alone shows
 // the reading of its objects on the bar, an area the blocks read.
@@ -100,27 +78,15 @@ std::vector<AreaBlock> ReadArea(
     const int count = area.Width * area.Height;
     std::vector<AreaBlock> blocks;
     blocks.reserve(static_cast<std::size_t>(count));
-    std::optional<File> statics;
-    std::optional<StaticsWindow> window;
+    StaticsBlockReader reader(staticsPath);
     TStaticBlock block;
     for (int x = area.X; x < area.X + area.Width; ++x) {
         for (int y = area.Y; y < area.Y + area.Height; ++y) {
             const TStaIdxEntry& entry = table.At(static_cast<std::uint16_t>(x), static_cast<std::uint16_t>(y));
-            block.Count = 0;
-            if (one) {
+            if (one)
                 ReadStaticBlock(staticsPath, entry, block, reporter);
-            } else if (entry.Offset != -1) {
-                try {
-                    if (!statics) {
-                        statics.emplace(File::OpenExisting(staticsPath));
-                        window.emplace(*statics);
-                    }
-                    ReadThroughWindow(*statics, *window, entry, block);
-                } catch (Error& error) {
-                    error.SetFile(staticsPath);
-                    throw;
-                }
-            }
+            else
+                reader.Read(entry, block);
             AreaBlock& read = blocks.emplace_back();
             read.XBlock = static_cast<std::uint16_t>(x);
             read.YBlock = static_cast<std::uint16_t>(y);
@@ -381,8 +347,7 @@ std::string BlocksText(const BlockArea& area)
 {
     if (area.Width == 1 && area.Height == 1)
         return "block " + std::to_string(area.X) + "," + std::to_string(area.Y);
-    return "blocks " + std::to_string(area.X) + "," + std::to_string(area.Y) + " to "
-        + std::to_string(area.X + area.Width - 1) + "," + std::to_string(area.Y + area.Height - 1);
+    return "blocks " + CornersText(area);
 }
 
 } // namespace
