@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
-#include <optional>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
