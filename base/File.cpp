@@ -361,7 +361,7 @@ void ReplacementFile::Write(const void* data, std::size_t size)
 
 void ReplacementFile::StartSync(std::uint64_t offset, std::uint64_t size) noexcept
 {
-    if (!discarding_)
+    if (!discarding_ && handle_ != sys::NoHandle)
         sys::StartSync(handle_, offset, size);
 }
 

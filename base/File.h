@@ -71,7 +71,8 @@ public:
     // Flushes the file's data to the disk.
     void Sync();
     // Starts writing the bytes [offset, offset + size) to the disk without
-    // waiting, so that a large write's Sync has little left to wait for.
+    // waiting, so that a large write's Sync has little left to wait for
+    // (a size of 0: to the end).
     void StartSync(std::uint64_t offset, std::uint64_t size) noexcept;
     // Closes and reports a failed close; the destructor closes silently.
     void Close();

@@ -47,7 +47,7 @@ std::size_t WriteOnce(Handle handle, const void* data, std::size_t size);
 void Truncate(Handle handle, std::uint64_t size);
 void Sync(Handle handle);
 // Starts writing a range of the file to the disk, without waiting: a hint,
-// whose failures the next Sync reports.
+// whose failures the next Sync reports. A size of 0 means to the end.
 void StartSync(Handle handle, std::uint64_t offset, std::uint64_t size) noexcept;
 
 // The status of the file at path, links followed; nothing when there is none.

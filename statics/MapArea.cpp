@@ -56,6 +56,19 @@ BlockArea BlocksTouching(const TileArea& area, MapBlocks map)
     return {area.X1 / 8, area.Y1 / 8, area.X2 / 8 - area.X1 / 8 + 1, area.Y2 / 8 - area.Y1 / 8 + 1};
 }
 
+TileArea TilesOf(const BlockArea& blocks)
+{
+    return {static_cast<std::uint16_t>(blocks.X * 8), static_cast<std::uint16_t>(blocks.Y * 8),
+        static_cast<std::uint16_t>((blocks.X + blocks.Width) * 8 - 1),
+        static_cast<std::uint16_t>((blocks.Y + blocks.Height) * 8 - 1)};
+}
+
+std::string CornersText(const BlockArea& blocks)
+{
+    return std::to_string(blocks.X) + "," + std::to_string(blocks.Y) + " to "
+        + std::to_string(blocks.X + blocks.Width - 1) + "," + std::to_string(blocks.Y + blocks.Height - 1);
+}
+
 BlockArea WholeMap(MapBlocks map)
 {
     return {0, 0, map.Width, map.Height};

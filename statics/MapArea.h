@@ -41,6 +41,12 @@ struct BlockArea {
 // outside the map is refused with an error that gives the map's size.
 BlockArea BlocksTouching(const TileArea& area, MapBlocks map);
 
+// Every tile of the blocks, the rectangle that the blocks of an area cover.
+TileArea TilesOf(const BlockArea& blocks);
+
+// "X,Y to X2,Y2": the first and the last block, in block numbers.
+std::string CornersText(const BlockArea& blocks);
+
 // Every block of the map.
 BlockArea WholeMap(MapBlocks map);
 

@@ -1,8 +1,11 @@
 #include "StaticsWindow.h"
 
+#include "Convert.h"
+#include "Error.h"
 #include "StaticBlock.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace cryo {
 
@@ -43,6 +46,43 @@ const unsigned char* StaticsWindow::Read(std::uint64_t offset, std::size_t size)
     if (slot->Filled < size)
         throw file_.ReadBeyondEnd();
     return slot->Buffer.data();
+}
+
+StaticsBlockReader::StaticsBlockReader(std::string staticsPath)
+    : path_(std::move(staticsPath))
+{
+}
+
+void StaticsBlockReader::Read(const TStaIdxEntry& entry, TStaticBlock& block)
+{
+    block.Count = 0;
+    if (entry.Offset == -1)
+        return;
+    try {
+        if (!file_) {
+            file_.emplace(File::OpenExisting(path_));
+            window_.emplace(*file_);
+        }
+        if (entry.Offset < 0) {
+            NullReporter quiet;
+            ReadBlockRecords(*file_, entry, block, quiet);
+            return;
+        }
+        const int n = CheckedRange(entry.Length / StaticItemSize, 0, 65535);
+        const int wanted = std::min(n, MaxBlockItems);
+        if (wanted > 0) {
+            const unsigned char* bytes = window_->Read(
+                static_cast<std::uint64_t>(entry.Offset), static_cast<std::size_t>(wanted) * StaticItemSize);
+            for (int i = 0; i < wanted; ++i)
+                block.Items[static_cast<std::size_t>(i)] = DecodeStaticItem(bytes + i * StaticItemSize);
+        }
+        if (n > MaxBlockItems)
+            throw RangeError();
+        block.Count = static_cast<std::uint16_t>(wanted);
+    } catch (Error& error) {
+        error.SetFile(path_);
+        throw;
+    }
 }
 
 } // namespace cryo

@@ -5,6 +5,8 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <vector>
 
 namespace cryo {
@@ -44,6 +46,28 @@ private:
     std::size_t capacity_;
     std::array<Slot, 2> slots_;
     std::uint64_t uses_ = 0;
+};
+
+struct TStaIdxEntry;
+struct TStaticBlock;
+
+// Reads many blocks, as an area's are, through one open statics file and a
+// window that reads ahead: an area's blocks mostly lie one after another in
+// the file. The file is opened at the first block that has objects; a block
+// is read as ReadBlockRecords reads it, and an error names the file.
+class StaticsBlockReader {
+public:
+    explicit StaticsBlockReader(std::string staticsPath);
+    StaticsBlockReader(const StaticsBlockReader&) = delete;
+    StaticsBlockReader& operator=(const StaticsBlockReader&) = delete;
+
+    // Fills block from the entry; an empty entry opens nothing.
+    void Read(const TStaIdxEntry& entry, TStaticBlock& block);
+
+private:
+    std::string path_;
+    std::optional<File> file_;
+    std::optional<StaticsWindow> window_;
 };
 
 } // namespace cryo

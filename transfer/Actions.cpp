@@ -7,6 +7,7 @@
 #include "History.h"
 #include "MapSizes.h"
 #include "Melt.h"
+#include "StaticsWindow.h"
 #include "Text.h"
 
 #include <memory>
@@ -136,13 +137,16 @@ std::vector<std::string> ListStaticArea(
     const BlockArea blocks = BlocksTouching(area, {table.Width(), table.Height()});
     const bool one = blocks.Width == 1 && blocks.Height == 1;
     std::vector<std::string> lines;
+    StaticsBlockReader reader(staticsPath);
     TStaticBlock block;
     for (int x = blocks.X; x < blocks.X + blocks.Width; ++x) {
         for (int y = blocks.Y; y < blocks.Y + blocks.Height; ++y) {
             const auto xBlock = static_cast<std::uint16_t>(x);
             const auto yBlock = static_cast<std::uint16_t>(y);
-            block.Count = 0;
-            ReadStaticBlock(staticsPath, table.At(xBlock, yBlock), block, reporter);
+            if (one)
+                ReadStaticBlock(staticsPath, table.At(xBlock, yBlock), block, reporter);
+            else
+                reader.Read(table.At(xBlock, yBlock), block);
             if (!one && block.Count > 0)
                 lines.push_back("XBlock: " + std::to_string(x) + " YBlock: " + std::to_string(y));
             for (int i = 0; i < block.Count; ++i)
@@ -226,9 +230,7 @@ void RunMelt(const WorldFiles& files, const TileArea& area, StaIdx& table, Repor
     reporter.Flush();
     const int objects = MeltArea(files.StaIdx, files.Statics, files.Wsc, blocks, table, reporter, dryRun);
     reporter.Log(dryRun ? DryRunDone : "Melting completed!");
-    const std::string which = Counted(blocks.Width * blocks.Height, "block", "blocks") + ", " + std::to_string(blocks.X)
-        + "," + std::to_string(blocks.Y) + " to " + std::to_string(blocks.X + blocks.Width - 1) + ","
-        + std::to_string(blocks.Y + blocks.Height - 1);
+    const std::string which = Counted(blocks.Width * blocks.Height, "block", "blocks") + ", " + CornersText(blocks);
     if (objects == 0)
         reporter.Log("No object of the " + which + (dryRun ? ", would be" : ", was") + " melted");
     else
@@ -269,13 +271,8 @@ void RunExport(const WorldFiles& files, const std::string& outPath, const StaIdx
     const std::optional<TileArea>& area)
 {
     FreezeMap map = FreezeMapOf(table);
-    if (area) {
-        // Every tile of the blocks it touches.
-        const BlockArea blocks = BlocksTouching(*area, {table.Width(), table.Height()});
-        map.Area = TileArea{static_cast<std::uint16_t>(blocks.X * 8), static_cast<std::uint16_t>(blocks.Y * 8),
-            static_cast<std::uint16_t>((blocks.X + blocks.Width) * 8 - 1),
-            static_cast<std::uint16_t>((blocks.Y + blocks.Height) * 8 - 1)};
-    }
+    if (area)
+        map.Area = TilesOf(BlocksTouching(*area, {table.Width(), table.Height()}));
     // Before its lock, which the world save's lock would keep waiting.
     CheckDistinctFiles(files, outPath);
     CheckExportTarget(files.Wsc, outPath);

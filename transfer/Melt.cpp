@@ -1,5 +1,6 @@
 #include "Melt.h"
 
+#include "BackgroundJob.h"
 #include "Commit.h"
 #include "Compact.h"
 #include "Convert.h"
@@ -67,28 +68,6 @@ void SplitAtXZero(const TStaticBlock& block, AreaBlock& into)
     }
 }
 
-// A block's records as ReadBlockRecords reads them, from a window that reads
-// ahead: an area's blocks mostly lie one after another in the file.
-void ReadThroughWindow(File& statics, StaticsWindow& window, const TStaIdxEntry& entry, TStaticBlock& block)
-{
-    if (entry.Offset < 0) {
-        NullReporter quiet;
-        ReadBlockRecords(statics, entry, block, quiet);
-        return;
-    }
-    const int n = CheckedRange(entry.Length / StaticItemSize, 0, 65535);
-    const int wanted = std::min(n, MaxBlockItems);
-    if (wanted > 0) {
-        const unsigned char* bytes
-            = window.Read(static_cast<std::uint64_t>(entry.Offset), static_cast<std::size_t>(wanted) * StaticItemSize);
-        for (int i = 0; i < wanted; ++i)
-            block.Items[static_cast<std::size_t>(i)] = DecodeStaticItem(bytes + i * StaticItemSize);
-    }
-    if (n > MaxBlockItems)
-        throw RangeError();
-    block.Count = static_cast<std::uint16_t>(wanted);
-}
-
 // Reads every block of the area, in X-major order, from one open statics
 // file; a block with an empty entry does not open it. One block alone shows
 // the reading of its objects on the bar, an area the blocks read.
@@ -99,27 +78,15 @@ std::vector<AreaBlock> ReadArea(
     const int count = area.Width * area.Height;
     std::vector<AreaBlock> blocks;
     blocks.reserve(static_cast<std::size_t>(count));
-    std::optional<File> statics;
-    std::optional<StaticsWindow> window;
+    StaticsBlockReader reader(staticsPath);
     TStaticBlock block;
     for (int x = area.X; x < area.X + area.Width; ++x) {
         for (int y = area.Y; y < area.Y + area.Height; ++y) {
             const TStaIdxEntry& entry = table.At(static_cast<std::uint16_t>(x), static_cast<std::uint16_t>(y));
-            block.Count = 0;
-            if (one) {
+            if (one)
                 ReadStaticBlock(staticsPath, entry, block, reporter);
-            } else if (entry.Offset != -1) {
-                try {
-                    if (!statics) {
-                        statics.emplace(File::OpenExisting(staticsPath));
-                        window.emplace(*statics);
-                    }
-                    ReadThroughWindow(*statics, *window, entry, block);
-                } catch (Error& error) {
-                    error.SetFile(staticsPath);
-                    throw;
-                }
-            }
+            else
+                reader.Read(entry, block);
             AreaBlock& read = blocks.emplace_back();
             read.XBlock = static_cast<std::uint16_t>(x);
             read.YBlock = static_cast<std::uint16_t>(y);
@@ -135,13 +102,15 @@ std::vector<AreaBlock> ReadArea(
     return blocks;
 }
 
-// The records a melt adds to one [ITEM] file, and the file as it was read.
+// An [ITEM] file that a melt adds records to, and its bytes as they were read.
 struct ItemFileAppend {
     std::string Path;
-    std::string Records;
     std::optional<FileIdentity> Read;
     std::string Bytes;
 };
+
+// New records are made and written in parts of about this size.
+constexpr std::size_t RecordsPart = std::size_t{1} << 20;
 
 // Adds to the commit each [ITEM] file that receives objects, with its new
 // records after its old bytes, and logs per block what a melt of it alone
@@ -168,7 +137,7 @@ void AddMeltedRecords(const std::string& savePath, std::vector<AreaBlock>& block
                 RegionFileName(std::uint32_t{block.XBlock} * 8, std::uint32_t{block.YBlock} * 8, mapWidth, mapHeight))
             : savePath;
         if (std::none_of(appends.begin(), appends.end(), [&](const auto& a) { return a.Path == block.File; }))
-            appends.push_back({block.File, {}, {}, {}});
+            appends.push_back({block.File, {}, {}});
     }
     if (melted == 0) {
         for (const AreaBlock& block : blocks) {
@@ -182,11 +151,13 @@ void AddMeltedRecords(const std::string& savePath, std::vector<AreaBlock>& block
     }
 
     // Every file is read once: for the highest serial, and the files that
-    // receive records for their bytes and checks too.
+    // receive records for their bytes and checks too. The others are
+    // scanned on a second thread while the next one is read.
     std::uint32_t highest = 0;
     std::string bytes;
-    std::vector<std::uint32_t> containers;
-    std::vector<SerialLine> serials;
+    std::string scanned;
+    std::uint32_t highestScanned = 0;
+    BackgroundJob scanning;
     std::vector<std::string> paths = folder ? WscFiles(savePath) : std::vector{savePath};
     // A file that the listing spells otherwise (in another case, where names
     // differ only in case on Windows) is read under the name it receives.
@@ -196,32 +167,40 @@ void AddMeltedRecords(const std::string& savePath, std::vector<AreaBlock>& block
     for (const std::string& path : paths) {
         const auto target = std::find_if(appends.begin(), appends.end(), [&](const auto& a) { return a.Path == path; });
         std::string& read = target != appends.end() ? target->Bytes : bytes;
-        RecordScan scan;
         try {
             if (target != appends.end())
                 target->Read = IdentityOf(path);
             ReadWholeFile(path, read);
-            // Most files need no full scan: their serials are found line by line.
-            serials.clear();
-            if (target == appends.end() && ReferencesOnly(read, containers, serials)) {
-                for (const SerialLine& serial : serials)
-                    highest = std::max(highest, serial.Serial);
-                continue;
-            }
-            scan = ScanRecords(read);
         } catch (Error& error) {
             error.SetFile(path);
+            // The fault of a file before this one comes first.
+            scanning.Wait();
             throw;
         }
-        highest = std::max(highest, HighestSerial(scan));
-        if (target != appends.end())
-            CheckAppendTarget(path, read, scan);
+        scanning.Wait();
+        if (target != appends.end()) {
+            scanning.Start([&highestScanned, &path, &read] {
+                const RecordScan scan = ScanRecords(read);
+                highestScanned = std::max(highestScanned, HighestSerial(scan));
+                CheckAppendTarget(path, read, scan);
+            });
+        } else {
+            std::swap(bytes, scanned);
+            scanning.Start([&] { highestScanned = std::max(highestScanned, HighestSerialOfText(scanned)); });
+        }
     }
+    scanning.Wait();
+    highest = std::max(highest, highestScanned);
     std::string().swap(bytes);
+    std::string().swap(scanned);
     FirstNewSerial(highest, melted);
 
+    // Each block's first serial, and each file's blocks.
+    std::vector<std::uint32_t> firstSerial(blocks.size());
+    std::vector<std::vector<std::size_t>> blocksOfFile(appends.size());
     std::uint32_t serial = highest;
-    for (const AreaBlock& block : blocks) {
+    for (std::size_t b = 0; b < blocks.size(); ++b) {
+        const AreaBlock& block = blocks[b];
         if (!one)
             reporter.Log(MeltingBlockLine(block.XBlock, block.YBlock));
         for (const std::string& line : block.KeptLines)
@@ -231,34 +210,68 @@ void AddMeltedRecords(const std::string& savePath, std::vector<AreaBlock>& block
             continue;
         }
         reporter.Log("Highest serial: " + BytesToHex(serial, 4));
-        serial = FirstNewSerial(serial, static_cast<std::uint32_t>(block.Melted.size()));
-        ItemFileAppend& append
-            = *std::find_if(appends.begin(), appends.end(), [&](const auto& a) { return a.Path == block.File; });
-        for (const TStaticItem& item : block.Melted) {
-            AppendItemRecord(append.Records,
-                {serial, item.TileId, std::uint32_t{block.XBlock} * 8 + item.XOffset,
-                    std::uint32_t{block.YBlock} * 8 + item.YOffset, item.Z, item.Color, world});
-            ++serial;
-        }
-        --serial;
-        reporter.Log("Items added to " + block.File + ": " + std::to_string(block.Melted.size()));
+        const auto count = static_cast<std::uint32_t>(block.Melted.size());
+        firstSerial[b] = FirstNewSerial(serial, count);
+        serial = firstSerial[b] + count - 1;
+        const auto file = static_cast<std::size_t>(std::find_if(appends.begin(), appends.end(), [&](const auto& a) {
+            return a.Path == block.File;
+        }) - appends.begin());
+        blocksOfFile[file].push_back(b);
+        reporter.Log("Items added to " + block.File + ": " + std::to_string(count));
     }
     reporter.SetProgress(60);
 
+    // Each file's new text: its old bytes, then its new records, made on the
+    // second thread a part at a time while the part before is written.
+    struct Place {
+        std::size_t Block = 0; // in the file's blocks
+        std::size_t Item = 0;
+    };
+    auto makeRecords = [&](std::size_t file, Place& place, std::string& into) {
+        into.clear();
+        const std::vector<std::size_t>& ofFile = blocksOfFile[file];
+        for (; place.Block < ofFile.size() && into.size() < RecordsPart; ++place.Block, place.Item = 0) {
+            const AreaBlock& block = blocks[ofFile[place.Block]];
+            for (; place.Item < block.Melted.size() && into.size() < RecordsPart; ++place.Item) {
+                const TStaticItem& item = block.Melted[place.Item];
+                AppendItemRecord(into,
+                    {firstSerial[ofFile[place.Block]] + static_cast<std::uint32_t>(place.Item), item.TileId,
+                        std::uint32_t{block.XBlock} * 8 + item.XOffset, std::uint32_t{block.YBlock} * 8 + item.YOffset,
+                        item.Z, item.Color, world});
+            }
+            if (place.Item < block.Melted.size())
+                break;
+        }
+    };
+    std::string records;
+    std::string making;
+    Place place;
+    BackgroundJob makingJob;
     for (ItemFileAppend& append : appends) {
+        const auto file = static_cast<std::size_t>(&append - appends.data());
+        place = {};
+        makingJob.Start([&, file] { makeRecords(file, place, making); });
         // overflow.wsc is written in text mode: it has CR LF where the server runs on Windows.
         const bool crLf = folder && IsOverflowFile(append.Path) && UsesCrLf(append.Bytes);
         append.Bytes += LineEndBefore(append.Bytes, crLf);
-        if (crLf)
-            append.Records = WithCrLf(append.Records);
         ReplacementFile& out = commit.Replace(append.Path, append.Read);
         // A new file is the server's like the others, which it must rewrite.
         if (!append.Read)
             out.ModelOn(paths.empty() ? savePath : paths.front());
         out.Write(append.Bytes.data(), append.Bytes.size());
-        out.Write(append.Records.data(), append.Records.size());
         std::string().swap(append.Bytes);
-        std::string().swap(append.Records);
+        for (;;) {
+            makingJob.Wait();
+            std::swap(records, making);
+            if (records.empty())
+                break;
+            makingJob.Start([&, file] { makeRecords(file, place, making); });
+            if (crLf)
+                records = WithCrLf(records);
+            out.Write(records.data(), records.size());
+        }
+        // The disk writes this file while the next one is made.
+        out.StartSync(0, 0);
     }
 }
 
@@ -334,8 +347,7 @@ std::string BlocksText(const BlockArea& area)
 {
     if (area.Width == 1 && area.Height == 1)
         return "block " + std::to_string(area.X) + "," + std::to_string(area.Y);
-    return "blocks " + std::to_string(area.X) + "," + std::to_string(area.Y) + " to "
-        + std::to_string(area.X + area.Width - 1) + "," + std::to_string(area.Y + area.Height - 1);
+    return "blocks " + CornersText(area);
 }
 
 } // namespace
@@ -408,6 +420,7 @@ int MeltBlocks(const std::string& staIdxPath, const std::string& staticsPath, co
                 table.At(block.XBlock, block.YBlock) = {-1, 0, 0};
         reporter.Log("Writing StaIdx file...");
         WriteStaIdx(newIndex, table, reporter);
+        newIndex.StartSync(0, 0);
         // A melt that moves nothing and leaves every entry as it was changes
         // no file and leaves no history to undo.
         bool entriesChanged = false;

@@ -29,6 +29,11 @@ bool IsOverflowFile(std::string_view path);
 // not only the [ITEM] ones.
 std::uint32_t HighestSerial(const RecordScan& scan);
 
+// The same, read straight from a file's bytes: only the lines that open or
+// end a record or may name its serial are read, which is several times
+// faster than ScanRecords.
+std::uint32_t HighestSerialOfText(std::string_view bytes);
+
 // The same over files, each read once and whole.
 std::uint32_t HighestSerialOfFiles(const std::vector<std::string>& paths);
 

@@ -5,7 +5,57 @@
 #include "Text.h"
 #include "WscText.h"
 
+#include <algorithm>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace cryo {
+
+namespace {
+
+// Calls fn(line) for the lines that begin with "S" or "s", found sixteen
+// bytes at a time: the other lines are passed over unread.
+template <typename Fn> void ForEachLineStartingWithS(WscReader& reader, Fn&& fn)
+{
+    reader.ForEachRun([&](std::string_view run) {
+        const char* const base = run.data();
+        const std::size_t size = run.size();
+        auto lineAt = [&](std::size_t begin) {
+            const void* cr = std::memchr(base + begin, '\r', size - begin);
+            fn(run.substr(begin, cr ? static_cast<std::size_t>(static_cast<const char*>(cr) - base) - begin : size));
+        };
+        // A line begins after a CR, or after the LF that follows one.
+        auto startsLine = [&](std::size_t i) {
+            return i == 0 || base[i - 1] == '\r' || (i >= 2 && base[i - 1] == '\n' && base[i - 2] == '\r');
+        };
+        std::size_t i = 0;
+        for (; i < std::min<std::size_t>(size, 2); ++i)
+            if ((base[i] | 0x20) == 's' && startsLine(i))
+                lineAt(i);
+#if defined(__SSE2__)
+        auto at
+            = [base](std::size_t offset) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + offset)); };
+        auto is = [](__m128i bytes, char c) { return _mm_cmpeq_epi8(bytes, _mm_set1_epi8(c)); };
+        for (; size - i >= 16; i += 16) {
+            const __m128i s = is(_mm_or_si128(at(i), _mm_set1_epi8(0x20)), 's');
+            const __m128i afterCr = is(at(i - 1), '\r');
+            const __m128i afterCrLf = _mm_and_si128(is(at(i - 1), '\n'), is(at(i - 2), '\r'));
+            for (auto mask
+                 = static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(s, _mm_or_si128(afterCr, afterCrLf))));
+                 mask != 0; mask &= mask - 1)
+                lineAt(i + static_cast<std::size_t>(__builtin_ctz(mask)));
+        }
+#endif
+        for (; i < size; ++i)
+            if ((base[i] | 0x20) == 's' && startsLine(i))
+                lineAt(i);
+    });
+}
+
+} // namespace
 
 HighestNumbers FindHighestNumbers(WscReader& reader)
 {
@@ -14,9 +64,7 @@ HighestNumbers FindHighestNumbers(WscReader& reader)
     std::int32_t section = 0;
     try {
         reader.Rewind();
-        reader.ForEachLine([&](std::string_view line) {
-            if (line.empty() || UpperAscii(line[0]) != 'S')
-                return;
+        ForEachLineStartingWithS(reader, [&](std::string_view line) {
             if (StartsWithTag(line, "SECTION WORLDITEM ")) {
                 // A bad number is no section to name.
                 inItem = false;

@@ -48,6 +48,15 @@ public:
             ForEachLineIn(lines, fn);
     }
 
+    // Calls fn(lines) for each run of whole lines as read, their line ends
+    // included, from where the reader stands; valid only during its call.
+    template <typename Fn> void ForEachRun(Fn&& fn)
+    {
+        std::string_view lines;
+        while (NextLines(lines))
+            fn(lines);
+    }
+
     // Starts again at the first line.
     void Rewind();
 
@@ -90,6 +99,15 @@ public:
         used_ += line.size();
         buffer_[used_++] = '\r';
         buffer_[used_++] = '\n';
+    }
+
+    // Bytes as they are, buffered like the lines.
+    void Write(std::string_view bytes)
+    {
+        if (used_ + bytes.size() > buffer_.size())
+            return WriteRaw(bytes);
+        std::memcpy(buffer_.data() + used_, bytes.data(), bytes.size());
+        used_ += bytes.size();
     }
 
     void WriteRaw(std::string_view bytes);

@@ -233,6 +233,35 @@ TEST(ItemMelt, NewSerialsLieAboveEveryObjectOfEveryWscFile)
         "No serial is left for 3 new items above the highest serial, 0xfffffffc");
 }
 
+TEST(ItemMelt, TheHighestSerialReadLineByLineIsTheOneOfEveryRecord)
+{
+    const struct {
+        std::string Records;
+        std::uint32_t Highest;
+    } cases[] = {
+        {"[ITEM]\nSerial=0x40000009\nSerial=0x40000002\n\no---o\n\n", 0x40000002}, // the last line counts
+        {"[ITEM]\nSerial=0x5\n\no---o\nSerial=0x7fffffff\n", 5}, // none outside a record
+        {"[ITEM]\n  sERIAL = 0X44 // a comment\n\no---o\n", 0x44},
+        {"[ITEM]\nSerial=0x3\n\t o---o //\nSerial=0x99\n", 3},
+        {"[ITEM]\nSerial=0x3\no---ox\nSerial=0x2\n", 2},
+        {"[ITEM]\r\nSerial=0x21\r\n\r\no---o\r\nSerial=0x99\r\n", 0x21},
+        {"[ITEM]\nSerial=0x8\nSerial=junk\n\no---o\n", 0},
+        {"[ITEM]\nSerial=010\n\no---o\n[ITEM]\nSerial=0x123456789\n", 0x23456789},
+        {"[HOUSE]\nSerials=0x60\nSerial=0x41\nSeria=0x77\n", 0x41},
+    };
+    const std::string character = "[CHARACTER]\nSerial=0x1\nName=x\n\no---o\n\n";
+    for (const auto& c : cases) {
+        // At every alignment of the lines against the sixteen bytes read at once.
+        for (std::size_t blank = 0; blank < 17; ++blank) {
+            const std::string text = std::string(blank, '\n') + character + c.Records + character;
+            EXPECT_EQ(HighestSerialOfText(text), std::max(c.Highest, 1u)) << text;
+            EXPECT_EQ(HighestSerialOfText(text), HighestSerial(ScanRecords(text))) << text;
+        }
+    }
+    // A byte-order mark hides the first record.
+    EXPECT_EQ(HighestSerialOfText("\xEF\xBB\xBF[ITEM]\nSerial=0x50\n\no---o\n"), 0u);
+}
+
 TEST(ItemFreeze, AGeneratedSharedFolderFreezesExactlyItsMarkedItems)
 {
     TempFolder dir;

@@ -86,8 +86,19 @@ TEST(AppendBlockToWsc, NumbersFollowTheHighestAndSectionsReplaceTheFirstEofLine)
         {"\xEF\xBB\xBF" + CrLfLines({"SECTION WORLDITEM  +4 ", "EOF"}) + afterCtrlZ,
             "\xEF\xBB\xBF" + CrLfLines({"SECTION WORLDITEM  +4 "}), 5, 1073741825, "\r\n" + afterCtrlZ},
     };
+    // Long texts, read sixteen bytes at a time and copied in runs, at every alignment.
+    std::vector<AppendCase> all(std::begin(cases), std::end(cases));
+    const std::string pad = CrLfLines({"SECTION CHARACTER 1", "{", "NAME Fred of Foxfield", "}", ""});
+    for (int shift = 0; shift < 17; ++shift) {
+        const std::string kept = std::string(static_cast<std::size_t>(shift), ' ') + "\r\n" + pad + pad
+            + "\nSECTION WORLDITEM 80\r\nx\ry\r\nSERIAL 1073742000\r\nsection worlditem 6\r\n";
+        all.push_back({kept + " eOf \r\nafter\r\n",
+            CrLfLines({std::string(static_cast<std::size_t>(shift), ' ')}) + pad + pad
+                + CrLfLines({"\nSECTION WORLDITEM 80", "x", "y", "SERIAL 1073742000", "section worlditem 6"}),
+            7, 1073742001, CrLfLines({"after"})});
+    }
     TempFolder dir;
-    for (const AppendCase& c : cases) {
+    for (const AppendCase& c : all) {
         WriteText(dir / "UOX3.wsc", c.Before);
         RecordingReporter reporter;
         EXPECT_EQ(Append(dir, {{2, 1, 1, 0, 0}}, 0, 0, reporter),
