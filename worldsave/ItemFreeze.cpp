@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <optional>
 
 namespace cryo {
@@ -40,87 +41,90 @@ struct FreezeSelector::Outcome {
 void FreezeSelector::AddFile(const std::string& path, std::string_view bytes)
 {
     const auto order = static_cast<std::uint32_t>(names_.size());
+    paths_.push_back(path);
     names_.push_back(FileName(path));
-    // Most files hold no Type 255 item: only their containers and serials matter.
-    fileSerials_.clear();
-    if (ReferencesOnly(bytes, containers_, fileSerials_)) {
-        serials_.emplace_back(fileSerials_.begin(), fileSerials_.end());
+    sizes_.push_back(bytes.size());
+    // Most files hold no Type 255 item: a check needs only their containers
+    // and serials, a freeze nothing yet.
+    if (collect_) {
+        fileSerials_.clear();
+        if (ReferencesOnly(bytes, containers_, fileSerials_)) {
+            serials_.emplace_back(fileSerials_.begin(), fileSerials_.end());
+            return;
+        }
+    } else if (!MayHoldType255(bytes)) {
         return;
     }
-    const std::size_t file = files_.size();
-    PendingFile& pending = files_.emplace_back(PendingFile{path, names_.back(), bytes.size(), {}, order});
-    const RecordScan scan = ScanRecords(bytes);
+    const auto file = static_cast<std::uint32_t>(files_.size());
+    files_.push_back(PendingFile{path, names_.back(), bytes.size(), order});
+    const std::size_t firstCandidate = candidates_.size();
+    std::vector<SerialLine>* serials = collect_ ? &serials_.emplace_back() : nullptr;
+    std::vector<Error> unreadable; // refused after the file's own faults
+    const RecordScan scan = ScanRecords(bytes, [&](const SaveRecord& record, const RecordValues* values) {
+        if (collect_) {
+            if (record.Cont.IsNumber() && record.Cont.Value != NoSerial)
+                containers_.push_back(record.Cont.Value);
+            if (record.Serial.IsNumber())
+                serials->push_back({record.Serial.Value, record.Line});
+        }
+        if (record.Kind == RecordKind::Character || values == nullptr)
+            return;
+        if (record.Kind == RecordKind::Item && values->Unreadable.Present()) {
+            unreadable.push_back(ErrorAtLine(path, values->Unreadable.Line,
+                "The server cannot load " + values->Unreadable.Text() + ": " + std::string(values->UnreadableProblem)));
+            return;
+        }
+        candidates_.push_back({record.Begin, record.End, file, record.Line, record.OpenBefore, record.Serial,
+            record.Kind, record.Terminated});
+    });
     if (scan.ByteOrderMark)
         Refuse(ErrorAtLine(path, 1, ByteOrderMarkText));
     if (scan.LongLine.Line != 0)
         Refuse(ErrorAtLine(path, scan.LongLine.Line, LongLineText(scan)));
-    const std::size_t firstCandidate = candidates_.size();
-    std::vector<SerialLine>& serials = serials_.emplace_back();
-    for (std::size_t i = 0; i < scan.Records.size(); ++i) {
-        const SaveRecord& record = scan.Records[i];
-        if (record.Cont.IsNumber() && record.Cont.Value != NoSerial)
-            containers_.push_back(record.Cont.Value);
-        if (record.Serial.IsNumber())
-            serials.push_back({record.Serial.Value, record.Line});
-        if (record.Kind == RecordKind::Character || record.Details < 0)
-            continue;
-        const RecordValues& values = scan.Details[static_cast<std::size_t>(record.Details)];
-        if (record.Kind == RecordKind::Item && values.Unreadable.Present()) {
-            Refuse(ErrorAtLine(path, values.Unreadable.Line,
-                "The server cannot load " + values.Unreadable.Text() + ": " + std::string(values.UnreadableProblem)));
-            continue;
-        }
-        const std::uint32_t openBefore = i > 0 && !scan.Records[i - 1].Terminated ? scan.Records[i - 1].Line : 0;
-        candidates_.push_back({file, record, {}, openBefore});
-    }
-    if (candidates_.size() == firstCandidate) {
+    for (const Error& error : unreadable)
+        Refuse(error);
+    if (candidates_.size() == firstCandidate)
         files_.pop_back();
-        return;
-    }
-    // Only the candidates' records are kept, and the candidates point into them.
-    std::size_t size = 0;
-    for (std::size_t c = firstCandidate; c < candidates_.size(); ++c)
-        size += candidates_[c].Record.End - candidates_[c].Record.Begin;
-    pending.Records.reserve(size);
-    for (std::size_t c = firstCandidate; c < candidates_.size(); ++c) {
-        const SaveRecord& record = candidates_[c].Record;
-        pending.Records.append(bytes.substr(record.Begin, record.End - record.Begin));
-    }
-    std::size_t at = 0;
-    for (std::size_t c = firstCandidate; c < candidates_.size(); ++c) {
-        Candidate& candidate = candidates_[c];
-        const std::size_t length = candidate.Record.End - candidate.Record.Begin;
-        candidate.Text = std::string_view(pending.Records).substr(at, length);
-        candidate.Record.Section = candidate.Text.substr(
-            static_cast<std::size_t>(candidate.Record.Section.data() - bytes.data()) - candidate.Record.Begin,
-            candidate.Record.Section.size());
-        at += length;
-    }
 }
 
-RecordValues FreezeSelector::ValuesOf(const Candidate& candidate) const
+std::string_view FreezeSelector::TextOf(const Candidate& candidate)
+{
+    if (loaded_ != candidate.File) {
+        const PendingFile& file = files_[candidate.File];
+        loaded_ = SIZE_MAX;
+        ReadWholeFile(file.Path, text_);
+        if (text_.size() != file.Size)
+            throw ChangedMeanwhile(file.Path);
+        loaded_ = candidate.File;
+    }
+    return std::string_view(text_).substr(candidate.Begin, candidate.End - candidate.Begin);
+}
+
+FreezeSelector::ReadCandidate FreezeSelector::ValuesOf(const Candidate& candidate, std::string_view text) const
 {
     // Read alone, the record gives the values it gave in its file, with its lines counted from 1.
-    const RecordScan scan = ScanRecords(candidate.Text);
-    RecordValues values = scan.Details.at(static_cast<std::size_t>(scan.Records.at(0).Details));
+    const RecordScan scan = ScanRecords(text);
+    ReadCandidate read{scan.Records.at(0).Section, scan.Details.at(static_cast<std::size_t>(scan.Records[0].Details))};
+    RecordValues& values = read.Values;
     for (KeyValue* key : {&values.Serial, &values.Id, &values.Colour, &values.Cont, &values.Type, &values.MultiId,
              &values.Location, &values.X, &values.Y, &values.Z, &values.Xyz, &values.WorldNumber, &values.Unreadable})
         if (key->Present())
-            key->Line += candidate.Record.Line - 1;
-    return values;
+            key->Line += candidate.Line - 1;
+    return read;
 }
 
 namespace {
 
 // The record as the log names it: "[ITEM] Serial=0x40000001 in 0.0.wsc, line 8".
-std::string RecordText(const SaveRecord& record, const RecordValues& values, const std::string& file)
+std::string RecordText(
+    std::string_view section, std::uint32_t line, const RecordValues& values, const std::string& file)
 {
-    std::string text(record.Section);
+    std::string text(section);
     if (values.Serial.Present()) {
         text += ' ';
         text += values.Serial.Text();
     }
-    return text + " in " + file + ", line " + std::to_string(record.Line);
+    return text + " in " + file + ", line " + std::to_string(line);
 }
 
 std::string SerialText(std::uint32_t serial)
@@ -131,8 +135,9 @@ std::string SerialText(std::uint32_t serial)
 }
 
 // Raises where cutting the record out would leave or swallow another's lines.
-void CheckCut(const std::string& path, const SaveRecord& record, std::uint32_t openBefore, std::size_t fileSize)
+template <typename Record> void CheckCut(const std::string& path, const Record& record, std::size_t fileSize)
 {
+    const std::uint32_t openBefore = record.OpenBefore;
     if (!record.Terminated)
         RaiseAtLine(path, record.Line,
             record.End == fileSize ? "This Type 255 item has no o---o line before the end of the file"
@@ -150,14 +155,16 @@ std::string FreezeSelector::PlaceText(const SerialPlace& place) const
     return names_[place.File] + ", line " + std::to_string(place.Line);
 }
 
-FreezeSelector::Outcome FreezeSelector::Decide(const Candidate& candidate, FreezeSelection& selection) const
+FreezeSelector::Outcome FreezeSelector::Decide(
+    const Candidate& candidate, std::string_view text, FreezeSelection& selection) const
 {
     const PendingFile& file = files_[candidate.File];
-    const SaveRecord& record = candidate.Record;
-    const RecordValues values = ValuesOf(candidate);
+    const Candidate& record = candidate;
+    const ReadCandidate read = ValuesOf(candidate, text);
+    const RecordValues& values = read.Values;
+    const std::string named = RecordText(read.Section, record.Line, values, file.Name);
     auto leave = [&](const std::string& reason) {
-        return Outcome{
-            Outcome::Kind::Left, "Not frozen: " + RecordText(record, values, file.Name) + " " + reason, {}, {}};
+        return Outcome{Outcome::Kind::Left, "Not frozen: " + named + " " + reason, {}, {}};
     };
     if (record.Kind != RecordKind::Item)
         return leave("is not an [ITEM] record");
@@ -171,7 +178,7 @@ FreezeSelector::Outcome FreezeSelector::Decide(const Candidate& candidate, Freez
         return leave("is in world " + std::to_string(position.World));
     }
     if (position.X == 0)
-        selection.AtXZero.push_back(RecordText(record, values, file.Name));
+        selection.AtXZero.push_back(named);
     if (position.Instance != 0)
         return leave("is in instance " + std::to_string(position.Instance) + " of its world, not in the map itself");
     if (ValueOr(values.MultiId, NoSerial) != NoSerial)
@@ -187,7 +194,7 @@ FreezeSelector::Outcome FreezeSelector::Decide(const Candidate& candidate, Freez
     if (std::binary_search(containers_.begin(), containers_.end(), record.Serial.Value))
         return leave("contains other items");
 
-    CheckCut(file.Path, record, candidate.OpenBefore, file.Size);
+    CheckCut(file.Path, record, file.Size);
     const std::uint32_t id = ValueOr(values.Id, 0);
     if (id > 0xFFFF)
         RaiseAtLine(file.Path, values.Id.Line, values.Id.Text() + " is above 0xFFFF, the highest graphic");
@@ -212,74 +219,145 @@ FreezeSelector::Outcome FreezeSelector::Decide(const Candidate& candidate, Freez
                 static_cast<std::uint16_t>(hue)}},
         {}};
     if (position.XLine == 0 || position.YLine == 0)
-        taken.Note = RecordText(record, values, file.Name) + " has no Location: frozen at " + std::to_string(position.X)
-            + "," + std::to_string(position.Y) + ", where the server places it";
+        taken.Note = named + " has no Location: frozen at " + std::to_string(position.X) + ","
+            + std::to_string(position.Y) + ", where the server places it";
     return taken;
 }
 
 FreezeSelector::Outcome FreezeSelector::DecideCopy(
-    const Candidate& candidate, const SerialPlace& kept, bool keptTaken) const
+    const Candidate& candidate, std::string_view text, const SerialPlace& kept, bool keptTaken) const
 {
     const PendingFile& file = files_[candidate.File];
-    const SaveRecord& record = candidate.Record;
-    const RecordValues values = ValuesOf(candidate);
-    if (keptTaken && record.Kind == RecordKind::Item && ValueOr(values.Cont, NoSerial) == NoSerial) {
-        CheckCut(file.Path, record, candidate.OpenBefore, file.Size);
+    const ReadCandidate read = ValuesOf(candidate, text);
+    const RecordValues& values = read.Values;
+    if (keptTaken && candidate.Kind == RecordKind::Item && ValueOr(values.Cont, NoSerial) == NoSerial) {
+        CheckCut(file.Path, candidate, file.Size);
         return {Outcome::Kind::Cut, {}, {}, {}};
     }
     return {Outcome::Kind::Left,
-        "Not frozen: " + RecordText(record, values, file.Name)
+        "Not frozen: " + RecordText(read.Section, candidate.Line, values, file.Name)
             + " is dropped by the server, which keeps the later record with this serial in " + PlaceText(kept),
         {}, {}};
 }
 
+namespace {
+
+// The serials of the candidates, sorted, and a bit per hash of them that
+// passes over most other serials without a search.
+class WantedSerials {
+public:
+    explicit WantedSerials(std::vector<std::uint32_t> serials)
+        : serials_(std::move(serials))
+        , maybe_(std::size_t{1} << (HashBits - 6))
+    {
+        std::sort(serials_.begin(), serials_.end());
+        serials_.erase(std::unique(serials_.begin(), serials_.end()), serials_.end());
+        for (const std::uint32_t serial : serials_)
+            maybe_[Hash(serial) >> 6] |= std::uint64_t{1} << (Hash(serial) & 63);
+    }
+
+    const std::vector<std::uint32_t>& All() const { return serials_; }
+
+    // Its index among All(), or SIZE_MAX.
+    std::size_t Find(std::uint32_t serial) const
+    {
+        if ((maybe_[Hash(serial) >> 6] >> (Hash(serial) & 63) & 1) == 0)
+            return SIZE_MAX;
+        const auto found = std::lower_bound(serials_.begin(), serials_.end(), serial);
+        return found != serials_.end() && *found == serial ? static_cast<std::size_t>(found - serials_.begin())
+                                                           : SIZE_MAX;
+    }
+
+private:
+    static constexpr unsigned HashBits = 20;
+    static std::uint32_t Hash(std::uint32_t serial) { return (serial * 2654435761u) >> (32 - HashBits); }
+
+    std::vector<std::uint32_t> serials_;
+    std::vector<std::uint64_t> maybe_;
+};
+
+} // namespace
+
+void FreezeSelector::ReadOwners(const std::vector<std::uint32_t>& serials)
+{
+    const WantedSerials wanted(serials);
+    const std::function<bool(std::uint32_t)> wants
+        = [&wanted](std::uint32_t serial) { return wanted.Find(serial) != SIZE_MAX; };
+    loaded_ = SIZE_MAX;
+    for (std::size_t file = 0; file < paths_.size(); ++file) {
+        ReadWholeFile(paths_[file], text_);
+        if (text_.size() != sizes_[file])
+            throw ChangedMeanwhile(paths_[file]);
+        std::vector<SerialLine>& found = serials_.emplace_back();
+        if (ReferencesAmong(text_, wants, containers_, found))
+            continue;
+        ScanRecords(text_, [&](const SaveRecord& record, const RecordValues*) {
+            if (record.Cont.IsNumber() && wants(record.Cont.Value))
+                containers_.push_back(record.Cont.Value);
+            if (record.Serial.IsNumber() && wants(record.Serial.Value))
+                found.push_back({record.Serial.Value, record.Line});
+        });
+    }
+}
+
 FreezeSelection FreezeSelector::Finish()
 {
+    // The record the server keeps of each candidate's serial: the last it loads.
+    std::vector<std::uint32_t> candidateSerials;
+    for (const Candidate& candidate : candidates_)
+        if (candidate.Serial.IsNumber())
+            candidateSerials.push_back(candidate.Serial.Value);
+    if (!collect_)
+        ReadOwners(candidateSerials);
+    const WantedSerials wantedSerials(std::move(candidateSerials));
+    const std::vector<std::uint32_t>& wanted = wantedSerials.All();
     std::sort(containers_.begin(), containers_.end());
     containers_.erase(std::unique(containers_.begin(), containers_.end()), containers_.end());
 
-    // The record the server keeps of each candidate's serial: the last it loads.
-    std::vector<std::uint32_t> wanted;
-    for (const Candidate& candidate : candidates_)
-        if (candidate.Record.Serial.IsNumber())
-            wanted.push_back(candidate.Record.Serial.Value);
-    std::sort(wanted.begin(), wanted.end());
-    wanted.erase(std::unique(wanted.begin(), wanted.end()), wanted.end());
     std::vector<SerialPlace> kept(wanted.size());
     std::vector<std::uint32_t> records(wanted.size());
-    // Most serials are no candidate's: a bit per hash of the wanted ones
-    // passes over them without a search.
-    constexpr unsigned HashBits = 20;
-    std::vector<std::uint64_t> maybe(std::size_t{1} << (HashBits - 6));
-    auto hash = [](std::uint32_t serial) { return (serial * 2654435761u) >> (32 - HashBits); };
-    for (const std::uint32_t serial : wanted)
-        maybe[hash(serial) >> 6] |= std::uint64_t{1} << (hash(serial) & 63);
     for (std::size_t file = 0; file < serials_.size(); ++file) {
         for (const SerialLine& serial : serials_[file]) {
-            if ((maybe[hash(serial.Serial) >> 6] >> (hash(serial.Serial) & 63) & 1) == 0)
+            const std::size_t k = wantedSerials.Find(serial.Serial);
+            if (k == SIZE_MAX)
                 continue;
-            const auto found = std::lower_bound(wanted.begin(), wanted.end(), serial.Serial);
-            if (found != wanted.end() && *found == serial.Serial) {
-                const auto k = static_cast<std::size_t>(found - wanted.begin());
-                kept[k] = {serial.Serial, static_cast<std::uint32_t>(file), serial.Line};
-                ++records[k];
-            }
+            kept[k] = {serial.Serial, static_cast<std::uint32_t>(file), serial.Line};
+            ++records[k];
         }
     }
     auto groupOf = [&](const Candidate& candidate) -> std::optional<std::size_t> {
-        if (!candidate.Record.Serial.IsNumber())
+        if (!candidate.Serial.IsNumber())
             return std::nullopt;
         const auto k = static_cast<std::size_t>(
-            std::lower_bound(wanted.begin(), wanted.end(), candidate.Record.Serial.Value) - wanted.begin());
+            std::lower_bound(wanted.begin(), wanted.end(), candidate.Serial.Value) - wanted.begin());
         return records[k] > 1 ? std::optional(k) : std::nullopt;
     };
     auto isKept = [&](const Candidate& candidate, std::size_t k) {
-        return kept[k].File == files_[candidate.File].Order && kept[k].Line == candidate.Record.Line;
+        return kept[k].File == files_[candidate.File].Order && kept[k].Line == candidate.Line;
+    };
+
+    // What becomes of each candidate, its texts apart: most have none.
+    struct Decided {
+        Outcome::Kind What = Outcome::Kind::Left;
+        FrozenObject Object;
+        std::uint32_t Line = 0; // in texts, from 1; 0 for none
+        std::uint32_t Note = 0;
+    };
+    std::vector<std::string> texts;
+    auto decided = [&texts](Outcome&& outcome) {
+        Decided result{outcome.What, outcome.Object, 0, 0};
+        for (auto [text, index] : {std::pair{&outcome.Line, &result.Line}, {&outcome.Note, &result.Note}}) {
+            if (text->empty())
+                continue;
+            texts.push_back(std::move(*text));
+            *index = static_cast<std::uint32_t>(texts.size());
+        }
+        return result;
     };
 
     // The kept records are decided first, then their copies.
     FreezeSelection selection;
-    std::vector<Outcome> outcomes(candidates_.size());
+    std::vector<Decided> outcomes(candidates_.size());
     std::vector<bool> keptTaken(wanted.size());
     for (int pass = 0; pass < 2; ++pass) {
         for (std::size_t i = 0; i < candidates_.size(); ++i) {
@@ -288,9 +366,10 @@ FreezeSelection FreezeSelector::Finish()
             const bool copy = group && !isKept(candidate, *group);
             if (copy != (pass == 1))
                 continue;
+            const std::string_view text = TextOf(candidate);
             try {
-                outcomes[i]
-                    = copy ? DecideCopy(candidate, kept[*group], keptTaken[*group]) : Decide(candidate, selection);
+                outcomes[i] = decided(copy ? DecideCopy(candidate, text, kept[*group], keptTaken[*group])
+                                           : Decide(candidate, text, selection));
             } catch (const Error& error) {
                 Refuse(error);
             }
@@ -311,13 +390,16 @@ FreezeSelection FreezeSelector::Finish()
         if (!group || !keptTaken[*group] || goes[*group] == records[*group])
             continue;
         const Candidate& candidate = candidates_[i];
-        outcomes[i] = isKept(candidate, *group)
-            ? Outcome{Outcome::Kind::Left,
-                "Not frozen: " + RecordText(candidate.Record, ValuesOf(candidate), files_[candidate.File].Name)
-                    + ": the server would load another record with this serial, which is no Type 255 item on the"
-                      " ground, in its place",
-                {}, {}}
-            : DecideCopy(candidate, kept[*group], false);
+        const std::string_view text = TextOf(candidate);
+        outcomes[i]
+            = decided(isKept(candidate, *group) ? Outcome{Outcome::Kind::Left,
+                          "Not frozen: "
+                              + RecordText(ValuesOf(candidate, text).Section, candidate.Line,
+                                  ValuesOf(candidate, text).Values, files_[candidate.File].Name)
+                              + ": the server would load another record with this serial, which is no Type 255 item on"
+                                " the ground, in its place",
+                          {}, {}}
+                                                : DecideCopy(candidate, text, kept[*group], false));
     }
     for (std::size_t k = 0; k < wanted.size(); ++k)
         keptTaken[k] = keptTaken[k] && goes[k] == records[k];
@@ -327,7 +409,7 @@ FreezeSelection FreezeSelector::Finish()
     std::vector<std::vector<ByteRange>> copies(files_.size());
     for (std::size_t i = 0; i < candidates_.size(); ++i) {
         const Candidate& candidate = candidates_[i];
-        const ByteRange range{candidate.Record.Begin, candidate.Record.End};
+        const ByteRange range{candidate.Begin, candidate.End};
         if (outcomes[i].What != Outcome::Kind::Left)
             if (const std::optional<std::size_t> group = groupOf(candidate))
                 ++removed[*group];
@@ -337,14 +419,14 @@ FreezeSelection FreezeSelector::Finish()
             taken[candidate.File].push_back(range);
     }
     for (std::size_t i = 0; i < candidates_.size(); ++i) {
-        Outcome& outcome = outcomes[i];
-        if (outcome.What == Outcome::Kind::Left && !outcome.Line.empty())
-            selection.NotFrozen.push_back(std::move(outcome.Line));
+        const Decided& outcome = outcomes[i];
+        if (outcome.What == Outcome::Kind::Left && outcome.Line != 0)
+            selection.NotFrozen.push_back(std::move(texts[outcome.Line - 1]));
         if (outcome.What != Outcome::Kind::Taken)
             continue;
         selection.Objects.push_back(outcome.Object);
-        if (!outcome.Note.empty())
-            selection.Notes.push_back(std::move(outcome.Note));
+        if (outcome.Note != 0)
+            selection.Notes.push_back(std::move(texts[outcome.Note - 1]));
         const std::optional<std::size_t> group = groupOf(candidates_[i]);
         if (group && removed[*group] > 1)
             selection.Notes.push_back(SerialText(wanted[*group]) + ": frozen once, from " + PlaceText(kept[*group])
@@ -374,8 +456,12 @@ FreezeSelection FreezeSelector::Finish()
     files_.clear();
     candidates_.clear();
     containers_.clear();
+    paths_.clear();
     names_.clear();
+    sizes_.clear();
     serials_.clear();
+    std::string().swap(text_);
+    loaded_ = SIZE_MAX;
     selection.Refused = std::move(refused_);
     refused_.clear();
     return selection;
@@ -391,10 +477,12 @@ void FreezeSelector::Refuse(const Error& error)
 FreezeSelection SelectForFreeze(const std::vector<std::string>& paths, const FreezeMap& map)
 {
     FreezeSelector selector(map);
-    std::string bytes; // reused for every file
-    for (const std::string& path : paths) {
-        ReadWholeFile(path, bytes);
-        selector.AddFile(path, bytes);
+    {
+        std::string bytes; // reused for every file
+        for (const std::string& path : paths) {
+            ReadWholeFile(path, bytes);
+            selector.AddFile(path, bytes);
+        }
     }
     return selector.Finish();
 }

@@ -5,6 +5,7 @@
 #include "MapArea.h"
 #include "StaticBlock.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -118,40 +119,56 @@ public:
     {
     }
 
-    // Adds the next file in reading order. Only the Type 255 records are
-    // kept of its bytes: the caller may reuse them for the next file.
+    // Adds the next file in reading order. Nothing of its bytes is kept: the
+    // caller may reuse them for the next file.
     void AddFile(const std::string& path, std::string_view bytes);
 
-    // Decides every Type 255 item once all files are in.
+    // Decides every Type 255 item once all files are in. A selector that does
+    // not collect refusals reads every file once more for the records that
+    // share a serial with an item or lie in one, so that what it holds grows
+    // with the items rather than with the folder; the files with items it
+    // reads again for their records' values.
     FreezeSelection Finish();
 
 private:
-    // A Type 255 record: its values are read again from its text when it is
-    // decided, so that thousands of them take little more than their bytes.
+    // A Type 255 record: where it lies, and what deciding its serial needs.
+    // Its values are read again from its file when it is decided, so that
+    // thousands of them take little memory.
     struct Candidate {
-        std::size_t File = 0;
-        SaveRecord Record;
-        std::string_view Text; // in its file's Records
+        std::uint64_t Begin = 0;
+        std::uint64_t End = 0;
+        std::uint32_t File = 0; // in files_
+        std::uint32_t Line = 0;
         std::uint32_t OpenBefore = 0; // line of an unterminated record just before
+        ServerNumber Serial;
+        RecordKind Kind = RecordKind::Other;
+        bool Terminated = false;
     };
     struct PendingFile {
         std::string Path;
         std::string Name;
         std::uint64_t Size = 0;
-        // The bytes of its candidates' records, one after the other, into
-        // which the candidates point.
-        std::string Records;
         std::uint32_t Order = 0; // among all files added
+    };
+    // A candidate's record read again alone, its lines as in its file.
+    struct ReadCandidate {
+        std::string_view Section;
+        RecordValues Values;
     };
     // Where a record with a serial lies, in reading order; File counts all files added.
     using SerialPlace = FreezeSelection::SerialPlace;
     struct Outcome;
 
-    RecordValues ValuesOf(const Candidate& candidate) const;
+    // The candidate's bytes, its file read again when it is not the one loaded.
+    std::string_view TextOf(const Candidate& candidate);
+    ReadCandidate ValuesOf(const Candidate& candidate, std::string_view text) const;
     // What becomes of the candidate, the record the server keeps of its serial.
-    Outcome Decide(const Candidate& candidate, FreezeSelection& selection) const;
+    Outcome Decide(const Candidate& candidate, std::string_view text, FreezeSelection& selection) const;
     // Whether the candidate's record, a copy of a kept one, is cut with it.
-    Outcome DecideCopy(const Candidate& candidate, const SerialPlace& kept, bool keptTaken) const;
+    Outcome DecideCopy(
+        const Candidate& candidate, std::string_view text, const SerialPlace& kept, bool keptTaken) const;
+    // The containers and serials that the candidates' serials need, read again from every file.
+    void ReadOwners(const std::vector<std::uint32_t>& serials);
     // Raises the error, or records it when collecting.
     void Refuse(const Error& error);
     std::string PlaceText(const SerialPlace& place) const;
@@ -159,13 +176,17 @@ private:
     FreezeMap map_;
     bool collect_ = false;
     std::vector<Error> refused_;
-    std::deque<PendingFile> files_; // a deque: candidates point into the records
-    std::vector<Candidate> candidates_;
-    std::vector<std::uint32_t> containers_; // every Cont that is not the ground
-    std::vector<std::string> names_; // of every file added
-    // The serial of every record that has one, file by file.
+    std::vector<PendingFile> files_; // those with candidates
+    std::deque<Candidate> candidates_; // a deque: no copy of them all as it grows
+    std::vector<std::uint32_t> containers_; // every Cont that is not the ground (a freeze's: of candidates)
+    std::vector<std::string> paths_; // of every file added
+    std::vector<std::string> names_;
+    std::vector<std::uint64_t> sizes_;
+    // The serial of every record that has one (a freeze's: of candidates), file by file.
     std::vector<std::vector<SerialLine>> serials_;
     std::vector<SerialLine> fileSerials_; // reused for each file read line by line
+    std::string text_; // the file last read again
+    std::size_t loaded_ = SIZE_MAX; // in files_, the one text_ holds
 };
 
 // Reads the files, each once and whole, in the given order and selects.

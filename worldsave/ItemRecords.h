@@ -4,6 +4,7 @@
 #include "ItemValues.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -71,6 +72,9 @@ struct SaveRecord {
     // Where RecordScan::Details holds all values of a record whose Type reads
     // 255; -1 for every other record.
     std::int32_t Details = -1;
+    // The line of the record just before when it has no "o---o" line (the
+    // server reads this one into it); 0 otherwise.
+    std::uint32_t OpenBefore = 0;
 };
 
 // The server reads lines of at most this many characters (line ends not
@@ -124,8 +128,27 @@ struct SerialLine {
 // between records.
 bool ReferencesOnly(std::string_view bytes, std::vector<std::uint32_t>& containers, std::vector<SerialLine>& serials);
 
+// ReferencesOnly for a freeze that knows the serials it wants: appends only
+// the containers and serials for which wanted is true, whatever the Type
+// lines read. Returns false, with both as they were, for a byte-order mark or
+// a line longer than the server reads between records.
+bool ReferencesAmong(std::string_view bytes, const std::function<bool(std::uint32_t)>& wanted,
+    std::vector<std::uint32_t>& containers, std::vector<SerialLine>& serials);
+
+// Whether a freeze must read the file record by record: it may hold a Type
+// 255 item (a Type line reads 255), begins with a byte-order mark or has a
+// line longer than the server reads between records. Only the Type lines are
+// read, which is faster still than ReferencesOnly.
+bool MayHoldType255(std::string_view bytes);
+
 // Reads every record of the file's bytes in one pass. A UTF-8 byte-order mark
 // hides the first section line, as it does from the server.
 RecordScan ScanRecords(std::string_view bytes);
+
+// ScanRecords that keeps no record: calls visit for each, in file order, once
+// its bytes are known, with its values when its Type reads 255 (nullptr
+// otherwise; Details stays -1). The scan returned has no Records or Details.
+using RecordVisit = std::function<void(const SaveRecord&, const RecordValues*)>;
+RecordScan ScanRecords(std::string_view bytes, const RecordVisit& visit);
 
 } // namespace cryo
