@@ -6,9 +6,14 @@
 #include "ItemValues.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdio>
+#include <exception>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <optional>
+#include <thread>
 
 namespace cryo {
 
@@ -38,53 +43,279 @@ struct FreezeSelector::Outcome {
     std::string Note; // of an item taken at the server's default position
 };
 
+// Runs one task at a time on a thread of its own, beside the caller's.
+class BesideThread {
+public:
+    BesideThread()
+        : thread_([this] { Serve(); })
+    {
+    }
+    BesideThread(const BesideThread&) = delete;
+    BesideThread& operator=(const BesideThread&) = delete;
+    ~BesideThread()
+    {
+        {
+            const std::lock_guard lock(mutex_);
+            quit_ = true;
+        }
+        wake_.notify_one();
+        thread_.join();
+    }
+
+    // Runs first here and second on the thread, and returns once both have
+    // ended, raising what either raised (the caller's first).
+    void Both(const std::function<void()>& second, const std::function<void()>& first)
+    {
+        {
+            const std::lock_guard lock(mutex_);
+            task_ = &second;
+            error_ = nullptr;
+        }
+        wake_.notify_one();
+        std::exception_ptr mine;
+        try {
+            first();
+        } catch (...) {
+            mine = std::current_exception();
+        }
+        std::unique_lock lock(mutex_);
+        done_.wait(lock, [this] { return task_ == nullptr; });
+        if (mine)
+            std::rethrow_exception(mine);
+        if (error_)
+            std::rethrow_exception(error_);
+    }
+
+private:
+    void Serve()
+    {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            wake_.wait(lock, [this] { return quit_ || task_ != nullptr; });
+            if (task_ == nullptr)
+                return;
+            const std::function<void()>* task = task_;
+            lock.unlock();
+            std::exception_ptr error;
+            try {
+                (*task)();
+            } catch (...) {
+                error = std::current_exception();
+            }
+            lock.lock();
+            error_ = error;
+            task_ = nullptr;
+            done_.notify_one();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::condition_variable done_;
+    const std::function<void()>* task_ = nullptr;
+    bool quit_ = false;
+    std::exception_ptr error_;
+    std::thread thread_; // last: it starts once the rest is made
+};
+
+FreezeSelector::FreezeSelector(const FreezeMap& map, bool collectRefusals)
+    : map_(map)
+    , collect_(collectRefusals)
+{
+}
+
+FreezeSelector::~FreezeSelector() = default;
+
+namespace {
+
+// Where a file's bytes are cut for two threads: the beginning of a section
+// line near the middle, so that each half holds whole records and a record
+// open at the cut ends there as the section line would end it; 0 to read the
+// file on one thread.
+std::size_t SplitPoint(std::string_view bytes)
+{
+    constexpr std::size_t Smallest = 256 * 1024;
+    if (bytes.size() < Smallest)
+        return 0;
+    const std::size_t lf = bytes.find("\n[", bytes.size() / 2);
+    return lf == std::string_view::npos ? 0 : lf + 1;
+}
+
+} // namespace
+
+void FreezeSelector::Halves(std::size_t split, const std::function<void()>& second, const std::function<void()>& first)
+{
+    if (split == 0) {
+        first();
+        return;
+    }
+    if (!helper_)
+        helper_ = std::make_unique<BesideThread>();
+    helper_->Both(second, first);
+}
+
+void FreezeSelector::ReadFile(const std::string& path, std::string& bytes)
+{
+    try {
+        File first = File::OpenForReading(path);
+        const auto size = static_cast<std::size_t>(first.Size());
+        if (size < 2 * 256 * 1024) {
+            ReadWholeFile(path, bytes);
+            return;
+        }
+        // The second half beside the first: copying the bytes is a good part of the work.
+        bytes.resize(size);
+        const std::size_t half = size / 2;
+        auto readInto = [&bytes](File& file, std::size_t from, std::size_t to) {
+            while (from < to) {
+                const std::size_t got = file.ReadSome(bytes.data() + from, to - from);
+                if (got == 0)
+                    break;
+                from += got;
+            }
+            return from;
+        };
+        std::size_t firstEnd = 0;
+        std::size_t secondEnd = 0;
+        Halves(
+            1,
+            [&] {
+                try {
+                    File second = File::OpenForReading(path);
+                    second.Seek(static_cast<std::int64_t>(half));
+                    secondEnd = readInto(second, half, size);
+                    // A file that grew meanwhile is read to its end.
+                    char chunk[65536];
+                    if (secondEnd == size)
+                        while (const std::size_t got = second.ReadSome(chunk, sizeof chunk))
+                            bytes.append(chunk, got);
+                } catch (const Error&) {
+                    secondEnd = 0; // read again as a whole, which names what fails
+                }
+            },
+            [&] { firstEnd = readInto(first, 0, half); });
+        if (firstEnd != half || secondEnd != size)
+            ReadWholeFile(path, bytes); // cut short meanwhile: read as a whole
+    } catch (Error& error) {
+        error.SetFile(path);
+        throw;
+    }
+}
+
 void FreezeSelector::AddFile(const std::string& path, std::string_view bytes)
 {
     const auto order = static_cast<std::uint32_t>(names_.size());
     paths_.push_back(path);
     names_.push_back(FileName(path));
     sizes_.push_back(bytes.size());
+    const std::size_t split = SplitPoint(bytes);
+    const std::string_view first = bytes.substr(0, split == 0 ? bytes.size() : split);
+    const std::string_view second = bytes.substr(first.size());
     // Most files hold no Type 255 item: a check needs only their containers
     // and serials, a freeze nothing yet.
     if (collect_) {
+        const std::size_t containersBefore = containers_.size();
+        std::vector<std::uint32_t> secondContainers;
+        std::vector<SerialLine> secondSerials;
         fileSerials_.clear();
-        if (ReferencesOnly(bytes, containers_, fileSerials_)) {
-            serials_.emplace_back(fileSerials_.begin(), fileSerials_.end());
+        bool alone = false;
+        bool secondAlone = true;
+        std::uint32_t lines = 0;
+        Halves(
+            split, [&] { secondAlone = ReferencesOnly(second, secondContainers, secondSerials); },
+            [&] { alone = ReferencesOnly(first, containers_, fileSerials_, &lines); });
+        if (alone && secondAlone) {
+            containers_.insert(containers_.end(), secondContainers.begin(), secondContainers.end());
+            std::vector<SerialLine>& serials = serials_.emplace_back();
+            serials.reserve(fileSerials_.size() + secondSerials.size());
+            serials.assign(fileSerials_.begin(), fileSerials_.end());
+            for (const SerialLine& serial : secondSerials)
+                serials.push_back({serial.Serial, serial.Line + lines});
             return;
         }
-    } else if (!MayHoldType255(bytes)) {
-        return;
+        containers_.resize(containersBefore);
+    } else {
+        bool may = false;
+        bool secondMay = false;
+        Halves(
+            split, [&] { secondMay = MayHoldType255(second); }, [&] { may = MayHoldType255(first); });
+        if (!may && !secondMay)
+            return;
     }
+
     const auto file = static_cast<std::uint32_t>(files_.size());
-    files_.push_back(PendingFile{path, names_.back(), bytes.size(), order});
-    const std::size_t firstCandidate = candidates_.size();
-    std::vector<SerialLine>* serials = collect_ ? &serials_.emplace_back() : nullptr;
-    std::vector<Error> unreadable; // refused after the file's own faults
-    const RecordScan scan = ScanRecords(bytes, [&](const SaveRecord& record, const RecordValues* values) {
-        if (collect_) {
-            if (record.Cont.IsNumber() && record.Cont.Value != NoSerial)
-                containers_.push_back(record.Cont.Value);
-            if (record.Serial.IsNumber())
-                serials->push_back({record.Serial.Value, record.Line});
-        }
-        if (record.Kind == RecordKind::Character || values == nullptr)
-            return;
-        if (record.Kind == RecordKind::Item && values->Unreadable.Present()) {
-            unreadable.push_back(ErrorAtLine(path, values->Unreadable.Line,
-                "The server cannot load " + values->Unreadable.Text() + ": " + std::string(values->UnreadableProblem)));
-            return;
-        }
-        candidates_.push_back({record.Begin, record.End, file, record.Line, record.OpenBefore, record.Serial,
-            record.Kind, record.Terminated});
-    });
-    if (scan.ByteOrderMark)
+    // What each half gives; the second's lines are counted from its own beginning.
+    struct Part {
+        std::vector<Candidate> Candidates;
+        std::vector<SerialLine> Serials;
+        std::vector<std::uint32_t> Containers;
+        std::vector<std::pair<std::uint32_t, std::string>>
+            Unreadable; // line and text, refused after the file's own faults
+        RecordScan Scan;
+        bool Any = false; // a record
+        bool FirstIsCandidate = false;
+        std::uint32_t LastLine = 0;
+        bool LastTerminated = true;
+    };
+    auto scanPart = [&](std::string_view part, std::uint64_t offset, Part& out) {
+        out.Scan = ScanRecords(part, [&](const SaveRecord& record, const RecordValues* values) {
+            const bool firstRecord = !out.Any;
+            out.Any = true;
+            out.LastLine = record.Line;
+            out.LastTerminated = record.Terminated;
+            if (collect_) {
+                if (record.Cont.IsNumber() && record.Cont.Value != NoSerial)
+                    out.Containers.push_back(record.Cont.Value);
+                if (record.Serial.IsNumber())
+                    out.Serials.push_back({record.Serial.Value, record.Line});
+            }
+            if (record.Kind == RecordKind::Character || values == nullptr)
+                return;
+            if (record.Kind == RecordKind::Item && values->Unreadable.Present()) {
+                out.Unreadable.emplace_back(values->Unreadable.Line,
+                    "The server cannot load " + values->Unreadable.Text() + ": "
+                        + std::string(values->UnreadableProblem));
+                return;
+            }
+            out.FirstIsCandidate = out.FirstIsCandidate || firstRecord;
+            out.Candidates.push_back({record.Begin + offset, record.End + offset, file, record.Line, record.OpenBefore,
+                record.Serial, record.Kind, record.Terminated});
+        });
+    };
+    Part one;
+    Part two;
+    Halves(
+        split, [&] { scanPart(second, split, two); }, [&] { scanPart(first, 0, one); });
+    const std::uint32_t lines = one.Scan.Lines;
+    for (Candidate& candidate : two.Candidates) {
+        candidate.Line += lines;
+        candidate.OpenBefore += candidate.OpenBefore != 0 ? lines : 0;
+    }
+    if (two.FirstIsCandidate && one.Any && !one.LastTerminated)
+        two.Candidates.front().OpenBefore = one.LastLine;
+
+    if (one.Scan.ByteOrderMark)
         Refuse(ErrorAtLine(path, 1, ByteOrderMarkText));
-    if (scan.LongLine.Line != 0)
-        Refuse(ErrorAtLine(path, scan.LongLine.Line, LongLineText(scan)));
-    for (const Error& error : unreadable)
-        Refuse(error);
-    if (candidates_.size() == firstCandidate)
-        files_.pop_back();
+    if (one.Scan.LongLine.Line != 0)
+        Refuse(ErrorAtLine(path, one.Scan.LongLine.Line, LongLineText(one.Scan)));
+    else if (two.Scan.LongLine.Line != 0)
+        Refuse(ErrorAtLine(path, two.Scan.LongLine.Line + lines, LongLineText(two.Scan)));
+    for (const Part* part : {&one, &two})
+        for (const auto& [line, text] : part->Unreadable)
+            Refuse(ErrorAtLine(path, line + (part == &two ? lines : 0), text));
+
+    if (collect_) {
+        containers_.insert(containers_.end(), one.Containers.begin(), one.Containers.end());
+        containers_.insert(containers_.end(), two.Containers.begin(), two.Containers.end());
+        std::vector<SerialLine>& serials = serials_.emplace_back(std::move(one.Serials));
+        for (const SerialLine& serial : two.Serials)
+            serials.push_back({serial.Serial, serial.Line + lines});
+    }
+    if (one.Candidates.empty() && two.Candidates.empty())
+        return;
+    files_.push_back(PendingFile{path, names_.back(), bytes.size(), order});
+    candidates_.insert(candidates_.end(), one.Candidates.begin(), one.Candidates.end());
+    candidates_.insert(candidates_.end(), two.Candidates.begin(), two.Candidates.end());
 }
 
 std::string_view FreezeSelector::TextOf(const Candidate& candidate)
@@ -92,7 +323,7 @@ std::string_view FreezeSelector::TextOf(const Candidate& candidate)
     if (loaded_ != candidate.File) {
         const PendingFile& file = files_[candidate.File];
         loaded_ = SIZE_MAX;
-        ReadWholeFile(file.Path, text_);
+        ReadFile(file.Path, text_);
         if (text_.size() != file.Size)
             throw ChangedMeanwhile(file.Path);
         loaded_ = candidate.File;
@@ -103,8 +334,13 @@ std::string_view FreezeSelector::TextOf(const Candidate& candidate)
 FreezeSelector::ReadCandidate FreezeSelector::ValuesOf(const Candidate& candidate, std::string_view text) const
 {
     // Read alone, the record gives the values it gave in its file, with its lines counted from 1.
-    const RecordScan scan = ScanRecords(text);
-    ReadCandidate read{scan.Records.at(0).Section, scan.Details.at(static_cast<std::size_t>(scan.Records[0].Details))};
+    ReadCandidate read;
+    bool first = true;
+    ScanRecords(text, [&](const SaveRecord& record, const RecordValues* values) {
+        if (first && values != nullptr)
+            read = {record.Section, *values};
+        first = false;
+    });
     RecordValues& values = read.Values;
     for (KeyValue* key : {&values.Serial, &values.Id, &values.Colour, &values.Cont, &values.Type, &values.MultiId,
              &values.Location, &values.X, &values.Y, &values.Z, &values.Xyz, &values.WorldNumber, &values.Unreadable})
@@ -162,9 +398,9 @@ FreezeSelector::Outcome FreezeSelector::Decide(
     const Candidate& record = candidate;
     const ReadCandidate read = ValuesOf(candidate, text);
     const RecordValues& values = read.Values;
-    const std::string named = RecordText(read.Section, record.Line, values, file.Name);
+    auto named = [&] { return RecordText(read.Section, record.Line, values, file.Name); };
     auto leave = [&](const std::string& reason) {
-        return Outcome{Outcome::Kind::Left, "Not frozen: " + named + " " + reason, {}, {}};
+        return Outcome{Outcome::Kind::Left, "Not frozen: " + named() + " " + reason, {}, {}};
     };
     if (record.Kind != RecordKind::Item)
         return leave("is not an [ITEM] record");
@@ -178,7 +414,7 @@ FreezeSelector::Outcome FreezeSelector::Decide(
         return leave("is in world " + std::to_string(position.World));
     }
     if (position.X == 0)
-        selection.AtXZero.push_back(named);
+        selection.AtXZero.push_back(named());
     if (position.Instance != 0)
         return leave("is in instance " + std::to_string(position.Instance) + " of its world, not in the map itself");
     if (ValueOr(values.MultiId, NoSerial) != NoSerial)
@@ -219,7 +455,7 @@ FreezeSelector::Outcome FreezeSelector::Decide(
                 static_cast<std::uint16_t>(hue)}},
         {}};
     if (position.XLine == 0 || position.YLine == 0)
-        taken.Note = named + " has no Location: frozen at " + std::to_string(position.X) + ","
+        taken.Note = named() + " has no Location: frozen at " + std::to_string(position.X) + ","
             + std::to_string(position.Y) + ", where the server places it";
     return taken;
 }
@@ -240,61 +476,40 @@ FreezeSelector::Outcome FreezeSelector::DecideCopy(
         {}, {}};
 }
 
-namespace {
-
-// The serials of the candidates, sorted, and a bit per hash of them that
-// passes over most other serials without a search.
-class WantedSerials {
-public:
-    explicit WantedSerials(std::vector<std::uint32_t> serials)
-        : serials_(std::move(serials))
-        , maybe_(std::size_t{1} << (HashBits - 6))
-    {
-        std::sort(serials_.begin(), serials_.end());
-        serials_.erase(std::unique(serials_.begin(), serials_.end()), serials_.end());
-        for (const std::uint32_t serial : serials_)
-            maybe_[Hash(serial) >> 6] |= std::uint64_t{1} << (Hash(serial) & 63);
-    }
-
-    const std::vector<std::uint32_t>& All() const { return serials_; }
-
-    // Its index among All(), or SIZE_MAX.
-    std::size_t Find(std::uint32_t serial) const
-    {
-        if ((maybe_[Hash(serial) >> 6] >> (Hash(serial) & 63) & 1) == 0)
-            return SIZE_MAX;
-        const auto found = std::lower_bound(serials_.begin(), serials_.end(), serial);
-        return found != serials_.end() && *found == serial ? static_cast<std::size_t>(found - serials_.begin())
-                                                           : SIZE_MAX;
-    }
-
-private:
-    static constexpr unsigned HashBits = 20;
-    static std::uint32_t Hash(std::uint32_t serial) { return (serial * 2654435761u) >> (32 - HashBits); }
-
-    std::vector<std::uint32_t> serials_;
-    std::vector<std::uint64_t> maybe_;
-};
-
-} // namespace
-
 void FreezeSelector::ReadOwners(const std::vector<std::uint32_t>& serials)
 {
-    const WantedSerials wanted(serials);
-    const std::function<bool(std::uint32_t)> wants
-        = [&wanted](std::uint32_t serial) { return wanted.Find(serial) != SIZE_MAX; };
+    const SerialSet wanted(serials);
     loaded_ = SIZE_MAX;
     for (std::size_t file = 0; file < paths_.size(); ++file) {
-        ReadWholeFile(paths_[file], text_);
+        ReadFile(paths_[file], text_);
         if (text_.size() != sizes_[file])
             throw ChangedMeanwhile(paths_[file]);
+        const std::string_view bytes = text_;
+        const std::size_t split = SplitPoint(bytes);
+        const std::string_view first = bytes.substr(0, split == 0 ? bytes.size() : split);
+        const std::string_view second = bytes.substr(first.size());
+        const std::size_t containersBefore = containers_.size();
         std::vector<SerialLine>& found = serials_.emplace_back();
-        if (ReferencesAmong(text_, wants, containers_, found))
+        std::vector<std::uint32_t> secondContainers;
+        std::vector<SerialLine> secondSerials;
+        bool alone = false;
+        bool secondAlone = true;
+        std::uint32_t lines = 0;
+        Halves(
+            split, [&] { secondAlone = ReferencesAmong(second, wanted, secondContainers, secondSerials); },
+            [&] { alone = ReferencesAmong(first, wanted, containers_, found, &lines); });
+        if (alone && secondAlone) {
+            containers_.insert(containers_.end(), secondContainers.begin(), secondContainers.end());
+            for (const SerialLine& serial : secondSerials)
+                found.push_back({serial.Serial, serial.Line + lines});
             continue;
+        }
+        containers_.resize(containersBefore);
+        found.clear();
         ScanRecords(text_, [&](const SaveRecord& record, const RecordValues*) {
-            if (record.Cont.IsNumber() && wants(record.Cont.Value))
+            if (record.Cont.IsNumber() && wanted.Holds(record.Cont.Value))
                 containers_.push_back(record.Cont.Value);
-            if (record.Serial.IsNumber() && wants(record.Serial.Value))
+            if (record.Serial.IsNumber() && wanted.Holds(record.Serial.Value))
                 found.push_back({record.Serial.Value, record.Line});
         });
     }
@@ -309,7 +524,7 @@ FreezeSelection FreezeSelector::Finish()
             candidateSerials.push_back(candidate.Serial.Value);
     if (!collect_)
         ReadOwners(candidateSerials);
-    const WantedSerials wantedSerials(std::move(candidateSerials));
+    const SerialSet wantedSerials(std::move(candidateSerials));
     const std::vector<std::uint32_t>& wanted = wantedSerials.All();
     std::sort(containers_.begin(), containers_.end());
     containers_.erase(std::unique(containers_.begin(), containers_.end()), containers_.end());
@@ -480,7 +695,7 @@ FreezeSelection SelectForFreeze(const std::vector<std::string>& paths, const Fre
     {
         std::string bytes; // reused for every file
         for (const std::string& path : paths) {
-            ReadWholeFile(path, bytes);
+            selector.ReadFile(path, bytes);
             selector.AddFile(path, bytes);
         }
     }

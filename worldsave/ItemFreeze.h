@@ -8,7 +8,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -19,6 +21,8 @@
 // anything is written: it is taken, left with a reason for the log, or the
 // freeze is refused with an Error that names its file and line.
 namespace cryo {
+
+class BesideThread;
 
 // The map a freeze writes into: its number, which is the world of the items
 // it takes, and its size in tiles (at most 65,536 each).
@@ -113,13 +117,17 @@ public:
     // A selector that collects refusals (for a check of the files) goes on
     // past each one, leaving its item, instead of raising the first; it counts
     // the items of other worlds without naming each.
-    explicit FreezeSelector(const FreezeMap& map, bool collectRefusals = false)
-        : map_(map)
-        , collect_(collectRefusals)
-    {
-    }
+    explicit FreezeSelector(const FreezeMap& map, bool collectRefusals = false);
+    FreezeSelector(const FreezeSelector&) = delete;
+    FreezeSelector& operator=(const FreezeSelector&) = delete;
+    ~FreezeSelector();
 
-    // Adds the next file in reading order. Nothing of its bytes is kept: the
+    // Reads the whole file into bytes, whose memory is reused; a large one in
+    // two halves, on two threads. An error names the file.
+    void ReadFile(const std::string& path, std::string& bytes);
+
+    // Adds the next file in reading order. A large file is read in two
+    // halves, on two threads. Nothing of its bytes is kept: the
     // caller may reuse them for the next file.
     void AddFile(const std::string& path, std::string_view bytes);
 
@@ -169,6 +177,9 @@ private:
         const Candidate& candidate, std::string_view text, const SerialPlace& kept, bool keptTaken) const;
     // The containers and serials that the candidates' serials need, read again from every file.
     void ReadOwners(const std::vector<std::uint32_t>& serials);
+    // Runs first, and second beside it on a second thread when the bytes are
+    // cut at split (else only first).
+    void Halves(std::size_t split, const std::function<void()>& second, const std::function<void()>& first);
     // Raises the error, or records it when collecting.
     void Refuse(const Error& error);
     std::string PlaceText(const SerialPlace& place) const;
@@ -187,6 +198,7 @@ private:
     std::vector<SerialLine> fileSerials_; // reused for each file read line by line
     std::string text_; // the file last read again
     std::size_t loaded_ = SIZE_MAX; // in files_, the one text_ holds
+    std::unique_ptr<BesideThread> helper_; // made for the first file read in halves
 };
 
 // Reads the files, each once and whole, in the given order and selects.

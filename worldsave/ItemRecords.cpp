@@ -4,6 +4,7 @@
 #include "ItemValues.h"
 #include "Text.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <utility>
@@ -387,6 +388,14 @@ bool ReadContOrType(std::string_view bytes, std::size_t begin, std::vector<std::
             containers.push_back(value);
         return true;
     }
+    // Colour, Title, ...: a line that begins with its key is passed over at once.
+    if (const char first = static_cast<char>(head.empty() ? 0 : head[0] | 0x20); first == 'c' || first == 't') {
+        char key[4] = {};
+        for (std::size_t i = 0; i < 4 && i < head.size(); ++i)
+            key[i] = static_cast<char>(head[i] | 0x20);
+        if (std::string_view(key, 4) != "cont" && std::string_view(key, 4) != "type")
+            return true;
+    }
     const std::size_t lf = bytes.find('\n', begin);
     std::string_view line = bytes.substr(begin, lf == std::string_view::npos ? std::string_view::npos : lf - begin);
     if (!line.empty() && line[0] != 'C' && line[0] != 'T')
@@ -519,7 +528,7 @@ template <Starts Set> bool Wanted(char c)
 // Calls read(begin, lineNumber) for every line whose first byte is Wanted,
 // while it returns true. Returns false when it did not, or for a line longer
 // than the server reads between records.
-template <Starts Set, typename Read> bool ForEachWantedLine(std::string_view bytes, Read&& read)
+template <Starts Set, typename Read> bool ForEachWantedLine(std::string_view bytes, std::uint32_t& lines, Read&& read)
 {
     bool alone = bytes.empty() || !Wanted<Set>(bytes[0]) || read(std::size_t{0}, std::uint32_t{1});
     std::size_t lineStart = 0;
@@ -557,10 +566,15 @@ template <Starts Set, typename Read> bool ForEachWantedLine(std::string_view byt
                 _mm_or_si128(_mm_or_si128(equal(next, '['), equal(folded, 's')), equal(next, 'o')));
         for (auto mask = lfMask & static_cast<unsigned>(_mm_movemask_epi8(wanted)); mask != 0; mask &= mask - 1) {
             const auto bit = static_cast<unsigned>(__builtin_ctz(mask));
-            const std::uint32_t line = linesEnded + LineEnds(lfMask & ((2u << bit) - 1)) + 1;
-            alone = read(i + bit + 1, line) && alone;
+            if constexpr (Set == Starts::Types) {
+                alone = read(i + bit + 1, 0) && alone;
+            } else {
+                const std::uint32_t line = linesEnded + LineEnds(lfMask & ((2u << bit) - 1)) + 1;
+                alone = read(i + bit + 1, line) && alone;
+            }
         }
-        linesEnded += LineEnds(lfMask);
+        if constexpr (Set != Starts::Types)
+            linesEnded += LineEnds(lfMask);
     }
 #endif
     for (; alone && i < size; ++i) {
@@ -571,19 +585,22 @@ template <Starts Set, typename Read> bool ForEachWantedLine(std::string_view byt
         if (i + 1 < size && Wanted<Set>(base[i + 1]))
             alone = read(i + 1, linesEnded + 1) && alone;
     }
+    lines = linesEnded;
     return alone && size - lineStart <= LongestLineBetweenRecords;
 }
 
 } // namespace
 
-bool ReferencesOnly(std::string_view bytes, std::vector<std::uint32_t>& containers, std::vector<SerialLine>& serials)
+bool ReferencesOnly(std::string_view bytes, std::vector<std::uint32_t>& containers, std::vector<SerialLine>& serials,
+    std::uint32_t* lineEnds)
 {
     if (bytes.starts_with("\xEF\xBB\xBF"))
         return false;
     const std::size_t before = containers.size();
     const std::size_t serialsBefore = serials.size();
     PassedRecord record;
-    const bool alone = ForEachWantedLine<Starts::References>(bytes, [&](std::size_t begin, std::uint32_t line) {
+    std::uint32_t lines = 0;
+    const bool alone = ForEachWantedLine<Starts::References>(bytes, lines, [&](std::size_t begin, std::uint32_t line) {
         return ReadReference(bytes, begin, line, containers, serials, record);
     });
     record.Close(serials);
@@ -591,11 +608,31 @@ bool ReferencesOnly(std::string_view bytes, std::vector<std::uint32_t>& containe
         containers.resize(before);
         serials.resize(serialsBefore);
     }
+    if (lineEnds != nullptr)
+        *lineEnds = lines;
     return alone;
 }
 
-bool ReferencesAmong(std::string_view bytes, const std::function<bool(std::uint32_t)>& wanted,
-    std::vector<std::uint32_t>& containers, std::vector<SerialLine>& serials)
+SerialSet::SerialSet(std::vector<std::uint32_t> serials)
+    : serials_(std::move(serials))
+    , maybe_(std::size_t{1} << (HashBits - 6))
+{
+    std::sort(serials_.begin(), serials_.end());
+    serials_.erase(std::unique(serials_.begin(), serials_.end()), serials_.end());
+    for (const std::uint32_t serial : serials_)
+        maybe_[Hash(serial) >> 6] |= std::uint64_t{1} << (Hash(serial) & 63);
+}
+
+std::size_t SerialSet::Find(std::uint32_t serial) const
+{
+    if ((maybe_[Hash(serial) >> 6] >> (Hash(serial) & 63) & 1) == 0)
+        return SIZE_MAX;
+    const auto found = std::lower_bound(serials_.begin(), serials_.end(), serial);
+    return found != serials_.end() && *found == serial ? static_cast<std::size_t>(found - serials_.begin()) : SIZE_MAX;
+}
+
+bool ReferencesAmong(std::string_view bytes, const SerialSet& wanted, std::vector<std::uint32_t>& containers,
+    std::vector<SerialLine>& serials, std::uint32_t* lineEnds)
 {
     if (bytes.starts_with("\xEF\xBB\xBF"))
         return false;
@@ -603,13 +640,14 @@ bool ReferencesAmong(std::string_view bytes, const std::function<bool(std::uint3
     const std::size_t serialsBefore = serials.size();
     // A line adds at most one container and one serial: the others go at once.
     auto keepWanted = [&](std::size_t containersHad, std::size_t serialsHad) {
-        if (containers.size() > containersHad && !wanted(containers.back()))
+        if (containers.size() > containersHad && !wanted.Holds(containers.back()))
             containers.pop_back();
-        if (serials.size() > serialsHad && !wanted(serials.back().Serial))
+        if (serials.size() > serialsHad && !wanted.Holds(serials.back().Serial))
             serials.pop_back();
     };
     PassedRecord record;
-    const bool alone = ForEachWantedLine<Starts::Owners>(bytes, [&](std::size_t begin, std::uint32_t line) {
+    std::uint32_t lines = 0;
+    const bool alone = ForEachWantedLine<Starts::Owners>(bytes, lines, [&](std::size_t begin, std::uint32_t line) {
         const std::size_t containersHad = containers.size();
         const std::size_t serialsHad = serials.size();
         ReadReference(bytes, begin, line, containers, serials, record); // a Type line does not stop it
@@ -623,6 +661,8 @@ bool ReferencesAmong(std::string_view bytes, const std::function<bool(std::uint3
         containers.resize(before);
         serials.resize(serialsBefore);
     }
+    if (lineEnds != nullptr)
+        *lineEnds = lines;
     return alone;
 }
 
@@ -631,7 +671,8 @@ bool MayHoldType255(std::string_view bytes)
     if (bytes.starts_with("\xEF\xBB\xBF"))
         return true;
     std::vector<std::uint32_t> containers; // of lines that begin with a blank, not wanted here
-    return !ForEachWantedLine<Starts::Types>(bytes, [&](std::size_t begin, std::uint32_t) {
+    std::uint32_t lines = 0;
+    return !ForEachWantedLine<Starts::Types>(bytes, lines, [&](std::size_t begin, std::uint32_t) {
         containers.clear();
         return ReadContOrType(bytes, begin, containers);
     });
@@ -703,6 +744,7 @@ RecordScan ScanRecords(std::string_view bytes, const RecordVisit& visit)
         scan.EndsInsideRecord = true;
     }
     release();
+    scan.Lines = lineNumber;
     scan.ByteOrderMark = bytes.starts_with("\xEF\xBB\xBF");
     return scan;
 }
