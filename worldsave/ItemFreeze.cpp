@@ -570,26 +570,68 @@ FreezeSelection FreezeSelector::Finish()
         return result;
     };
 
-    // The kept records are decided first, then their copies.
+    // The kept records are decided first, file by file, half of a file's on
+    // a second thread; then their copies.
     FreezeSelection selection;
     std::vector<Decided> outcomes(candidates_.size());
     std::vector<bool> keptTaken(wanted.size());
-    for (int pass = 0; pass < 2; ++pass) {
-        for (std::size_t i = 0; i < candidates_.size(); ++i) {
-            const Candidate& candidate = candidates_[i];
-            const std::optional<std::size_t> group = groupOf(candidate);
-            const bool copy = group && !isKept(candidate, *group);
-            if (copy != (pass == 1))
-                continue;
-            const std::string_view text = TextOf(candidate);
-            try {
-                outcomes[i] = decided(copy ? DecideCopy(candidate, text, kept[*group], keptTaken[*group])
-                                           : Decide(candidate, text, selection));
-            } catch (const Error& error) {
-                Refuse(error);
+    auto isCopy = [&](const Candidate& candidate) {
+        const std::optional<std::size_t> group = groupOf(candidate);
+        return group && !isKept(candidate, *group);
+    };
+    for (std::size_t begin = 0; begin < candidates_.size();) {
+        std::size_t end = begin;
+        while (end < candidates_.size() && candidates_[end].File == candidates_[begin].File)
+            ++end;
+        TextOf(candidates_[begin]); // loads their file
+        const std::string_view file = text_;
+        std::vector<Outcome> decisions(end - begin);
+        std::vector<std::optional<Error>> errors(end - begin);
+        auto decide = [&](std::size_t from, std::size_t to, FreezeSelection& into) {
+            for (std::size_t i = from; i < to; ++i) {
+                const Candidate& candidate = candidates_[i];
+                if (isCopy(candidate))
+                    continue;
+                try {
+                    decisions[i - begin]
+                        = Decide(candidate, file.substr(candidate.Begin, candidate.End - candidate.Begin), into);
+                } catch (const Error& error) {
+                    errors[i - begin] = error;
+                }
             }
-            if (group && !copy)
+        };
+        constexpr std::size_t FewForTwoThreads = 64;
+        const bool split = end - begin >= FewForTwoThreads;
+        const std::size_t middle = split ? begin + (end - begin) / 2 : end;
+        FreezeSelection second;
+        Halves(
+            split ? 1 : 0, [&] { decide(middle, end, second); }, [&] { decide(begin, middle, selection); });
+        selection.AtXZero.insert(selection.AtXZero.end(), second.AtXZero.begin(), second.AtXZero.end());
+        selection.OutsideArea += second.OutsideArea;
+        for (const auto& [world, items] : second.OtherWorlds)
+            selection.OtherWorlds[world] += items;
+        for (std::size_t i = begin; i < end; ++i) {
+            if (isCopy(candidates_[i]))
+                continue;
+            if (errors[i - begin])
+                Refuse(*errors[i - begin]);
+            else
+                outcomes[i] = decided(std::move(decisions[i - begin]));
+            if (const std::optional<std::size_t> group = groupOf(candidates_[i]))
                 keptTaken[*group] = outcomes[i].What == Outcome::Kind::Taken;
+        }
+        begin = end;
+    }
+    for (std::size_t i = 0; i < candidates_.size(); ++i) {
+        const Candidate& candidate = candidates_[i];
+        if (!isCopy(candidate))
+            continue;
+        const std::size_t group = *groupOf(candidate);
+        const std::string_view text = TextOf(candidate);
+        try {
+            outcomes[i] = decided(DecideCopy(candidate, text, kept[group], keptTaken[group]));
+        } catch (const Error& error) {
+            Refuse(error);
         }
     }
 
