@@ -6,6 +6,7 @@
 #include "ItemValues.h"
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstdio>
 #include <exception>
@@ -43,7 +44,9 @@ struct FreezeSelector::Outcome {
     std::string Note; // of an item taken at the server's default position
 };
 
-// Runs one task at a time on a thread of its own, beside the caller's.
+// Runs one task at a time on a thread of its own, beside the caller's. Tasks
+// come one per file and half: each side waits a little for the other before
+// it sleeps, as waking a thread takes about as long as a small task.
 class BesideThread {
 public:
     BesideThread()
@@ -68,8 +71,8 @@ public:
     {
         {
             const std::lock_guard lock(mutex_);
-            task_ = &second;
             error_ = nullptr;
+            task_.store(&second);
         }
         wake_.notify_one();
         std::exception_ptr mine;
@@ -78,8 +81,10 @@ public:
         } catch (...) {
             mine = std::current_exception();
         }
+        for (int round = 0; round < SpinRounds && task_.load() != nullptr; ++round)
+            std::this_thread::yield();
         std::unique_lock lock(mutex_);
-        done_.wait(lock, [this] { return task_ == nullptr; });
+        done_.wait(lock, [this] { return task_.load() == nullptr; });
         if (mine)
             std::rethrow_exception(mine);
         if (error_)
@@ -87,24 +92,34 @@ public:
     }
 
 private:
+    static constexpr int SpinRounds = 200;
+
     void Serve()
     {
-        std::unique_lock lock(mutex_);
         for (;;) {
-            wake_.wait(lock, [this] { return quit_ || task_ != nullptr; });
-            if (task_ == nullptr)
-                return;
-            const std::function<void()>* task = task_;
-            lock.unlock();
+            const std::function<void()>* task = task_.load();
+            for (int round = 0; round < SpinRounds && task == nullptr; ++round) {
+                std::this_thread::yield();
+                task = task_.load();
+            }
+            if (task == nullptr) {
+                std::unique_lock lock(mutex_);
+                wake_.wait(lock, [this] { return quit_ || task_.load() != nullptr; });
+                task = task_.load();
+                if (task == nullptr)
+                    return;
+            }
             std::exception_ptr error;
             try {
                 (*task)();
             } catch (...) {
                 error = std::current_exception();
             }
-            lock.lock();
-            error_ = error;
-            task_ = nullptr;
+            {
+                const std::lock_guard lock(mutex_);
+                error_ = error;
+                task_.store(nullptr);
+            }
             done_.notify_one();
         }
     }
@@ -112,8 +127,8 @@ private:
     std::mutex mutex_;
     std::condition_variable wake_;
     std::condition_variable done_;
-    const std::function<void()>* task_ = nullptr;
-    bool quit_ = false;
+    std::atomic<const std::function<void()>*> task_ = nullptr;
+    bool quit_ = false; // under mutex_
     std::exception_ptr error_;
     std::thread thread_; // last: it starts once the rest is made
 };
