@@ -276,7 +276,7 @@ void CheckItemFiles(const std::vector<std::string>& paths, const FreezeMap& map,
     FreezeSelector selector(map, true);
     std::string bytes;
     for (const std::string& path : paths) {
-        ReadWholeFile(path, bytes);
+        selector.ReadFile(path, bytes);
         selector.AddFile(path, bytes);
     }
     FreezeSelection selection = selector.Finish();

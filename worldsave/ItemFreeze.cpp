@@ -6,8 +6,15 @@
 #include "ItemValues.h"
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
 #include <cstdio>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <optional>
+#include <thread>
 
 namespace cryo {
 
@@ -37,90 +44,338 @@ struct FreezeSelector::Outcome {
     std::string Note; // of an item taken at the server's default position
 };
 
-void FreezeSelector::AddFile(const std::string& path, std::string_view bytes)
-{
-    const auto order = static_cast<std::uint32_t>(names_.size());
-    names_.push_back(FileName(path));
-    // Most files hold no Type 255 item: only their containers and serials matter.
-    fileSerials_.clear();
-    if (ReferencesOnly(bytes, containers_, fileSerials_)) {
-        serials_.emplace_back(fileSerials_.begin(), fileSerials_.end());
-        return;
+// Runs one task at a time on a thread of its own, beside the caller's. Tasks
+// come one per file and half: each side waits a little for the other before
+// it sleeps, as waking a thread takes about as long as a small task.
+class BesideThread {
+public:
+    BesideThread()
+        : thread_([this] { Serve(); })
+    {
     }
-    const std::size_t file = files_.size();
-    PendingFile& pending = files_.emplace_back(PendingFile{path, names_.back(), bytes.size(), {}, order});
-    const RecordScan scan = ScanRecords(bytes);
-    if (scan.ByteOrderMark)
-        Refuse(ErrorAtLine(path, 1, ByteOrderMarkText));
-    if (scan.LongLine.Line != 0)
-        Refuse(ErrorAtLine(path, scan.LongLine.Line, LongLineText(scan)));
-    const std::size_t firstCandidate = candidates_.size();
-    std::vector<SerialLine>& serials = serials_.emplace_back();
-    for (std::size_t i = 0; i < scan.Records.size(); ++i) {
-        const SaveRecord& record = scan.Records[i];
-        if (record.Cont.IsNumber() && record.Cont.Value != NoSerial)
-            containers_.push_back(record.Cont.Value);
-        if (record.Serial.IsNumber())
-            serials.push_back({record.Serial.Value, record.Line});
-        if (record.Kind == RecordKind::Character || record.Details < 0)
-            continue;
-        const RecordValues& values = scan.Details[static_cast<std::size_t>(record.Details)];
-        if (record.Kind == RecordKind::Item && values.Unreadable.Present()) {
-            Refuse(ErrorAtLine(path, values.Unreadable.Line,
-                "The server cannot load " + values.Unreadable.Text() + ": " + std::string(values.UnreadableProblem)));
-            continue;
+    BesideThread(const BesideThread&) = delete;
+    BesideThread& operator=(const BesideThread&) = delete;
+    ~BesideThread()
+    {
+        {
+            const std::lock_guard lock(mutex_);
+            quit_ = true;
         }
-        const std::uint32_t openBefore = i > 0 && !scan.Records[i - 1].Terminated ? scan.Records[i - 1].Line : 0;
-        candidates_.push_back({file, record, {}, openBefore});
+        wake_.notify_one();
+        thread_.join();
     }
-    if (candidates_.size() == firstCandidate) {
-        files_.pop_back();
+
+    // Runs first here and second on the thread, and returns once both have
+    // ended, raising what either raised (the caller's first).
+    void Both(const std::function<void()>& second, const std::function<void()>& first)
+    {
+        {
+            const std::lock_guard lock(mutex_);
+            error_ = nullptr;
+            task_.store(&second);
+        }
+        wake_.notify_one();
+        std::exception_ptr mine;
+        try {
+            first();
+        } catch (...) {
+            mine = std::current_exception();
+        }
+        for (int round = 0; round < SpinRounds && task_.load() != nullptr; ++round)
+            std::this_thread::yield();
+        std::unique_lock lock(mutex_);
+        done_.wait(lock, [this] { return task_.load() == nullptr; });
+        if (mine)
+            std::rethrow_exception(mine);
+        if (error_)
+            std::rethrow_exception(error_);
+    }
+
+private:
+    static constexpr int SpinRounds = 200;
+
+    void Serve()
+    {
+        for (;;) {
+            const std::function<void()>* task = task_.load();
+            for (int round = 0; round < SpinRounds && task == nullptr; ++round) {
+                std::this_thread::yield();
+                task = task_.load();
+            }
+            if (task == nullptr) {
+                std::unique_lock lock(mutex_);
+                wake_.wait(lock, [this] { return quit_ || task_.load() != nullptr; });
+                task = task_.load();
+                if (task == nullptr)
+                    return;
+            }
+            std::exception_ptr error;
+            try {
+                (*task)();
+            } catch (...) {
+                error = std::current_exception();
+            }
+            {
+                const std::lock_guard lock(mutex_);
+                error_ = error;
+                task_.store(nullptr);
+            }
+            done_.notify_one();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::condition_variable done_;
+    std::atomic<const std::function<void()>*> task_ = nullptr;
+    bool quit_ = false; // under mutex_
+    std::exception_ptr error_;
+    std::thread thread_; // last: it starts once the rest is made
+};
+
+FreezeSelector::FreezeSelector(const FreezeMap& map, bool collectRefusals)
+    : map_(map)
+    , collect_(collectRefusals)
+{
+}
+
+FreezeSelector::~FreezeSelector() = default;
+
+namespace {
+
+// Where a file's bytes are cut for two threads: the beginning of a section
+// line near the middle, so that each half holds whole records and a record
+// open at the cut ends there as the section line would end it; 0 to read the
+// file on one thread.
+std::size_t SplitPoint(std::string_view bytes)
+{
+    constexpr std::size_t Smallest = 256 * 1024;
+    if (bytes.size() < Smallest)
+        return 0;
+    const std::size_t lf = bytes.find("\n[", bytes.size() / 2);
+    return lf == std::string_view::npos ? 0 : lf + 1;
+}
+
+} // namespace
+
+void FreezeSelector::Halves(std::size_t split, const std::function<void()>& second, const std::function<void()>& first)
+{
+    if (split == 0) {
+        first();
         return;
     }
-    // Only the candidates' records are kept, and the candidates point into them.
-    std::size_t size = 0;
-    for (std::size_t c = firstCandidate; c < candidates_.size(); ++c)
-        size += candidates_[c].Record.End - candidates_[c].Record.Begin;
-    pending.Records.reserve(size);
-    for (std::size_t c = firstCandidate; c < candidates_.size(); ++c) {
-        const SaveRecord& record = candidates_[c].Record;
-        pending.Records.append(bytes.substr(record.Begin, record.End - record.Begin));
-    }
-    std::size_t at = 0;
-    for (std::size_t c = firstCandidate; c < candidates_.size(); ++c) {
-        Candidate& candidate = candidates_[c];
-        const std::size_t length = candidate.Record.End - candidate.Record.Begin;
-        candidate.Text = std::string_view(pending.Records).substr(at, length);
-        candidate.Record.Section = candidate.Text.substr(
-            static_cast<std::size_t>(candidate.Record.Section.data() - bytes.data()) - candidate.Record.Begin,
-            candidate.Record.Section.size());
-        at += length;
+    if (!helper_)
+        helper_ = std::make_unique<BesideThread>();
+    helper_->Both(second, first);
+}
+
+void FreezeSelector::ReadFile(const std::string& path, std::string& bytes)
+{
+    try {
+        File first = File::OpenForReading(path);
+        const auto size = static_cast<std::size_t>(first.Size());
+        if (size < 2 * 256 * 1024) {
+            ReadWholeFile(path, bytes);
+            return;
+        }
+        // The second half beside the first: copying the bytes is a good part of the work.
+        bytes.resize(size);
+        const std::size_t half = size / 2;
+        auto readInto = [&bytes](File& file, std::size_t from, std::size_t to) {
+            while (from < to) {
+                const std::size_t got = file.ReadSome(bytes.data() + from, to - from);
+                if (got == 0)
+                    break;
+                from += got;
+            }
+            return from;
+        };
+        std::size_t firstEnd = 0;
+        std::size_t secondEnd = 0;
+        Halves(
+            1,
+            [&] {
+                try {
+                    File second = File::OpenForReading(path);
+                    second.Seek(static_cast<std::int64_t>(half));
+                    secondEnd = readInto(second, half, size);
+                    // A file that grew meanwhile is read to its end.
+                    char chunk[65536];
+                    if (secondEnd == size)
+                        while (const std::size_t got = second.ReadSome(chunk, sizeof chunk))
+                            bytes.append(chunk, got);
+                } catch (const Error&) {
+                    secondEnd = 0; // read again as a whole, which names what fails
+                }
+            },
+            [&] { firstEnd = readInto(first, 0, half); });
+        if (firstEnd != half || secondEnd != size)
+            ReadWholeFile(path, bytes); // cut short meanwhile: read as a whole
+    } catch (Error& error) {
+        error.SetFile(path);
+        throw;
     }
 }
 
-RecordValues FreezeSelector::ValuesOf(const Candidate& candidate) const
+void FreezeSelector::AddFile(const std::string& path, std::string_view bytes)
+{
+    const auto order = static_cast<std::uint32_t>(names_.size());
+    paths_.push_back(path);
+    names_.push_back(FileName(path));
+    sizes_.push_back(bytes.size());
+    const std::size_t split = SplitPoint(bytes);
+    const std::string_view first = bytes.substr(0, split == 0 ? bytes.size() : split);
+    const std::string_view second = bytes.substr(first.size());
+    // Most files hold no Type 255 item: a check needs only their containers
+    // and serials, a freeze nothing yet.
+    if (collect_) {
+        const std::size_t containersBefore = containers_.size();
+        std::vector<std::uint32_t> secondContainers;
+        std::vector<SerialLine> secondSerials;
+        fileSerials_.clear();
+        bool alone = false;
+        bool secondAlone = true;
+        std::uint32_t lines = 0;
+        Halves(
+            split, [&] { secondAlone = ReferencesOnly(second, secondContainers, secondSerials); },
+            [&] { alone = ReferencesOnly(first, containers_, fileSerials_, &lines); });
+        if (alone && secondAlone) {
+            containers_.insert(containers_.end(), secondContainers.begin(), secondContainers.end());
+            std::vector<SerialLine>& serials = serials_.emplace_back();
+            serials.reserve(fileSerials_.size() + secondSerials.size());
+            serials.assign(fileSerials_.begin(), fileSerials_.end());
+            for (const SerialLine& serial : secondSerials)
+                serials.push_back({serial.Serial, serial.Line + lines});
+            return;
+        }
+        containers_.resize(containersBefore);
+    } else {
+        bool may = false;
+        bool secondMay = false;
+        Halves(
+            split, [&] { secondMay = MayHoldType255(second); }, [&] { may = MayHoldType255(first); });
+        if (!may && !secondMay)
+            return;
+    }
+
+    const auto file = static_cast<std::uint32_t>(files_.size());
+    // What each half gives; the second's lines are counted from its own beginning.
+    struct Part {
+        std::vector<Candidate> Candidates;
+        std::vector<SerialLine> Serials;
+        std::vector<std::uint32_t> Containers;
+        std::vector<std::pair<std::uint32_t, std::string>>
+            Unreadable; // line and text, refused after the file's own faults
+        RecordScan Scan;
+        bool Any = false; // a record
+        bool FirstIsCandidate = false;
+        std::uint32_t LastLine = 0;
+        bool LastTerminated = true;
+    };
+    auto scanPart = [&](std::string_view part, std::uint64_t offset, Part& out) {
+        out.Scan = ScanRecords(part, [&](const SaveRecord& record, const RecordValues* values) {
+            const bool firstRecord = !out.Any;
+            out.Any = true;
+            out.LastLine = record.Line;
+            out.LastTerminated = record.Terminated;
+            if (collect_) {
+                if (record.Cont.IsNumber() && record.Cont.Value != NoSerial)
+                    out.Containers.push_back(record.Cont.Value);
+                if (record.Serial.IsNumber())
+                    out.Serials.push_back({record.Serial.Value, record.Line});
+            }
+            if (record.Kind == RecordKind::Character || values == nullptr)
+                return;
+            if (record.Kind == RecordKind::Item && values->Unreadable.Present()) {
+                out.Unreadable.emplace_back(values->Unreadable.Line,
+                    "The server cannot load " + values->Unreadable.Text() + ": "
+                        + std::string(values->UnreadableProblem));
+                return;
+            }
+            out.FirstIsCandidate = out.FirstIsCandidate || firstRecord;
+            out.Candidates.push_back({record.Begin + offset, record.End + offset, file, record.Line, record.OpenBefore,
+                record.Serial, record.Kind, record.Terminated});
+        });
+    };
+    Part one;
+    Part two;
+    Halves(
+        split, [&] { scanPart(second, split, two); }, [&] { scanPart(first, 0, one); });
+    const std::uint32_t lines = one.Scan.Lines;
+    for (Candidate& candidate : two.Candidates) {
+        candidate.Line += lines;
+        candidate.OpenBefore += candidate.OpenBefore != 0 ? lines : 0;
+    }
+    if (two.FirstIsCandidate && one.Any && !one.LastTerminated)
+        two.Candidates.front().OpenBefore = one.LastLine;
+
+    if (one.Scan.ByteOrderMark)
+        Refuse(ErrorAtLine(path, 1, ByteOrderMarkText));
+    if (one.Scan.LongLine.Line != 0)
+        Refuse(ErrorAtLine(path, one.Scan.LongLine.Line, LongLineText(one.Scan)));
+    else if (two.Scan.LongLine.Line != 0)
+        Refuse(ErrorAtLine(path, two.Scan.LongLine.Line + lines, LongLineText(two.Scan)));
+    for (const Part* part : {&one, &two})
+        for (const auto& [line, text] : part->Unreadable)
+            Refuse(ErrorAtLine(path, line + (part == &two ? lines : 0), text));
+
+    if (collect_) {
+        containers_.insert(containers_.end(), one.Containers.begin(), one.Containers.end());
+        containers_.insert(containers_.end(), two.Containers.begin(), two.Containers.end());
+        std::vector<SerialLine>& serials = serials_.emplace_back(std::move(one.Serials));
+        for (const SerialLine& serial : two.Serials)
+            serials.push_back({serial.Serial, serial.Line + lines});
+    }
+    if (one.Candidates.empty() && two.Candidates.empty())
+        return;
+    files_.push_back(PendingFile{path, names_.back(), bytes.size(), order});
+    candidates_.insert(candidates_.end(), one.Candidates.begin(), one.Candidates.end());
+    candidates_.insert(candidates_.end(), two.Candidates.begin(), two.Candidates.end());
+}
+
+std::string_view FreezeSelector::TextOf(const Candidate& candidate)
+{
+    if (loaded_ != candidate.File) {
+        const PendingFile& file = files_[candidate.File];
+        loaded_ = SIZE_MAX;
+        ReadFile(file.Path, text_);
+        if (text_.size() != file.Size)
+            throw ChangedMeanwhile(file.Path);
+        loaded_ = candidate.File;
+    }
+    return std::string_view(text_).substr(candidate.Begin, candidate.End - candidate.Begin);
+}
+
+FreezeSelector::ReadCandidate FreezeSelector::ValuesOf(const Candidate& candidate, std::string_view text) const
 {
     // Read alone, the record gives the values it gave in its file, with its lines counted from 1.
-    const RecordScan scan = ScanRecords(candidate.Text);
-    RecordValues values = scan.Details.at(static_cast<std::size_t>(scan.Records.at(0).Details));
+    ReadCandidate read;
+    bool first = true;
+    ScanRecords(text, [&](const SaveRecord& record, const RecordValues* values) {
+        if (first && values != nullptr)
+            read = {record.Section, *values};
+        first = false;
+    });
+    RecordValues& values = read.Values;
     for (KeyValue* key : {&values.Serial, &values.Id, &values.Colour, &values.Cont, &values.Type, &values.MultiId,
              &values.Location, &values.X, &values.Y, &values.Z, &values.Xyz, &values.WorldNumber, &values.Unreadable})
         if (key->Present())
-            key->Line += candidate.Record.Line - 1;
-    return values;
+            key->Line += candidate.Line - 1;
+    return read;
 }
 
 namespace {
 
 // The record as the log names it: "[ITEM] Serial=0x40000001 in 0.0.wsc, line 8".
-std::string RecordText(const SaveRecord& record, const RecordValues& values, const std::string& file)
+std::string RecordText(
+    std::string_view section, std::uint32_t line, const RecordValues& values, const std::string& file)
 {
-    std::string text(record.Section);
+    std::string text(section);
     if (values.Serial.Present()) {
         text += ' ';
         text += values.Serial.Text();
     }
-    return text + " in " + file + ", line " + std::to_string(record.Line);
+    return text + " in " + file + ", line " + std::to_string(line);
 }
 
 std::string SerialText(std::uint32_t serial)
@@ -131,8 +386,9 @@ std::string SerialText(std::uint32_t serial)
 }
 
 // Raises where cutting the record out would leave or swallow another's lines.
-void CheckCut(const std::string& path, const SaveRecord& record, std::uint32_t openBefore, std::size_t fileSize)
+template <typename Record> void CheckCut(const std::string& path, const Record& record, std::size_t fileSize)
 {
+    const std::uint32_t openBefore = record.OpenBefore;
     if (!record.Terminated)
         RaiseAtLine(path, record.Line,
             record.End == fileSize ? "This Type 255 item has no o---o line before the end of the file"
@@ -150,14 +406,16 @@ std::string FreezeSelector::PlaceText(const SerialPlace& place) const
     return names_[place.File] + ", line " + std::to_string(place.Line);
 }
 
-FreezeSelector::Outcome FreezeSelector::Decide(const Candidate& candidate, FreezeSelection& selection) const
+FreezeSelector::Outcome FreezeSelector::Decide(
+    const Candidate& candidate, std::string_view text, FreezeSelection& selection) const
 {
     const PendingFile& file = files_[candidate.File];
-    const SaveRecord& record = candidate.Record;
-    const RecordValues values = ValuesOf(candidate);
+    const Candidate& record = candidate;
+    const ReadCandidate read = ValuesOf(candidate, text);
+    const RecordValues& values = read.Values;
+    auto named = [&] { return RecordText(read.Section, record.Line, values, file.Name); };
     auto leave = [&](const std::string& reason) {
-        return Outcome{
-            Outcome::Kind::Left, "Not frozen: " + RecordText(record, values, file.Name) + " " + reason, {}, {}};
+        return Outcome{Outcome::Kind::Left, "Not frozen: " + named() + " " + reason, {}, {}};
     };
     if (record.Kind != RecordKind::Item)
         return leave("is not an [ITEM] record");
@@ -171,7 +429,7 @@ FreezeSelector::Outcome FreezeSelector::Decide(const Candidate& candidate, Freez
         return leave("is in world " + std::to_string(position.World));
     }
     if (position.X == 0)
-        selection.AtXZero.push_back(RecordText(record, values, file.Name));
+        selection.AtXZero.push_back(named());
     if (position.Instance != 0)
         return leave("is in instance " + std::to_string(position.Instance) + " of its world, not in the map itself");
     if (ValueOr(values.MultiId, NoSerial) != NoSerial)
@@ -187,7 +445,7 @@ FreezeSelector::Outcome FreezeSelector::Decide(const Candidate& candidate, Freez
     if (std::binary_search(containers_.begin(), containers_.end(), record.Serial.Value))
         return leave("contains other items");
 
-    CheckCut(file.Path, record, candidate.OpenBefore, file.Size);
+    CheckCut(file.Path, record, file.Size);
     const std::uint32_t id = ValueOr(values.Id, 0);
     if (id > 0xFFFF)
         RaiseAtLine(file.Path, values.Id.Line, values.Id.Text() + " is above 0xFFFF, the highest graphic");
@@ -212,90 +470,183 @@ FreezeSelector::Outcome FreezeSelector::Decide(const Candidate& candidate, Freez
                 static_cast<std::uint16_t>(hue)}},
         {}};
     if (position.XLine == 0 || position.YLine == 0)
-        taken.Note = RecordText(record, values, file.Name) + " has no Location: frozen at " + std::to_string(position.X)
-            + "," + std::to_string(position.Y) + ", where the server places it";
+        taken.Note = named() + " has no Location: frozen at " + std::to_string(position.X) + ","
+            + std::to_string(position.Y) + ", where the server places it";
     return taken;
 }
 
 FreezeSelector::Outcome FreezeSelector::DecideCopy(
-    const Candidate& candidate, const SerialPlace& kept, bool keptTaken) const
+    const Candidate& candidate, std::string_view text, const SerialPlace& kept, bool keptTaken) const
 {
     const PendingFile& file = files_[candidate.File];
-    const SaveRecord& record = candidate.Record;
-    const RecordValues values = ValuesOf(candidate);
-    if (keptTaken && record.Kind == RecordKind::Item && ValueOr(values.Cont, NoSerial) == NoSerial) {
-        CheckCut(file.Path, record, candidate.OpenBefore, file.Size);
+    const ReadCandidate read = ValuesOf(candidate, text);
+    const RecordValues& values = read.Values;
+    if (keptTaken && candidate.Kind == RecordKind::Item && ValueOr(values.Cont, NoSerial) == NoSerial) {
+        CheckCut(file.Path, candidate, file.Size);
         return {Outcome::Kind::Cut, {}, {}, {}};
     }
     return {Outcome::Kind::Left,
-        "Not frozen: " + RecordText(record, values, file.Name)
+        "Not frozen: " + RecordText(read.Section, candidate.Line, values, file.Name)
             + " is dropped by the server, which keeps the later record with this serial in " + PlaceText(kept),
         {}, {}};
 }
 
+void FreezeSelector::ReadOwners(const std::vector<std::uint32_t>& serials)
+{
+    const SerialSet wanted(serials);
+    loaded_ = SIZE_MAX;
+    for (std::size_t file = 0; file < paths_.size(); ++file) {
+        ReadFile(paths_[file], text_);
+        if (text_.size() != sizes_[file])
+            throw ChangedMeanwhile(paths_[file]);
+        const std::string_view bytes = text_;
+        const std::size_t split = SplitPoint(bytes);
+        const std::string_view first = bytes.substr(0, split == 0 ? bytes.size() : split);
+        const std::string_view second = bytes.substr(first.size());
+        const std::size_t containersBefore = containers_.size();
+        std::vector<SerialLine>& found = serials_.emplace_back();
+        std::vector<std::uint32_t> secondContainers;
+        std::vector<SerialLine> secondSerials;
+        bool alone = false;
+        bool secondAlone = true;
+        std::uint32_t lines = 0;
+        Halves(
+            split, [&] { secondAlone = ReferencesAmong(second, wanted, secondContainers, secondSerials); },
+            [&] { alone = ReferencesAmong(first, wanted, containers_, found, &lines); });
+        if (alone && secondAlone) {
+            containers_.insert(containers_.end(), secondContainers.begin(), secondContainers.end());
+            for (const SerialLine& serial : secondSerials)
+                found.push_back({serial.Serial, serial.Line + lines});
+            continue;
+        }
+        containers_.resize(containersBefore);
+        found.clear();
+        ScanRecords(text_, [&](const SaveRecord& record, const RecordValues*) {
+            if (record.Cont.IsNumber() && wanted.Holds(record.Cont.Value))
+                containers_.push_back(record.Cont.Value);
+            if (record.Serial.IsNumber() && wanted.Holds(record.Serial.Value))
+                found.push_back({record.Serial.Value, record.Line});
+        });
+    }
+}
+
 FreezeSelection FreezeSelector::Finish()
 {
+    // The record the server keeps of each candidate's serial: the last it loads.
+    std::vector<std::uint32_t> candidateSerials;
+    for (const Candidate& candidate : candidates_)
+        if (candidate.Serial.IsNumber())
+            candidateSerials.push_back(candidate.Serial.Value);
+    if (!collect_)
+        ReadOwners(candidateSerials);
+    const SerialSet wantedSerials(std::move(candidateSerials));
+    const std::vector<std::uint32_t>& wanted = wantedSerials.All();
     std::sort(containers_.begin(), containers_.end());
     containers_.erase(std::unique(containers_.begin(), containers_.end()), containers_.end());
 
-    // The record the server keeps of each candidate's serial: the last it loads.
-    std::vector<std::uint32_t> wanted;
-    for (const Candidate& candidate : candidates_)
-        if (candidate.Record.Serial.IsNumber())
-            wanted.push_back(candidate.Record.Serial.Value);
-    std::sort(wanted.begin(), wanted.end());
-    wanted.erase(std::unique(wanted.begin(), wanted.end()), wanted.end());
     std::vector<SerialPlace> kept(wanted.size());
     std::vector<std::uint32_t> records(wanted.size());
-    // Most serials are no candidate's: a bit per hash of the wanted ones
-    // passes over them without a search.
-    constexpr unsigned HashBits = 20;
-    std::vector<std::uint64_t> maybe(std::size_t{1} << (HashBits - 6));
-    auto hash = [](std::uint32_t serial) { return (serial * 2654435761u) >> (32 - HashBits); };
-    for (const std::uint32_t serial : wanted)
-        maybe[hash(serial) >> 6] |= std::uint64_t{1} << (hash(serial) & 63);
     for (std::size_t file = 0; file < serials_.size(); ++file) {
         for (const SerialLine& serial : serials_[file]) {
-            if ((maybe[hash(serial.Serial) >> 6] >> (hash(serial.Serial) & 63) & 1) == 0)
+            const std::size_t k = wantedSerials.Find(serial.Serial);
+            if (k == SIZE_MAX)
                 continue;
-            const auto found = std::lower_bound(wanted.begin(), wanted.end(), serial.Serial);
-            if (found != wanted.end() && *found == serial.Serial) {
-                const auto k = static_cast<std::size_t>(found - wanted.begin());
-                kept[k] = {serial.Serial, static_cast<std::uint32_t>(file), serial.Line};
-                ++records[k];
-            }
+            kept[k] = {serial.Serial, static_cast<std::uint32_t>(file), serial.Line};
+            ++records[k];
         }
     }
     auto groupOf = [&](const Candidate& candidate) -> std::optional<std::size_t> {
-        if (!candidate.Record.Serial.IsNumber())
+        if (!candidate.Serial.IsNumber())
             return std::nullopt;
         const auto k = static_cast<std::size_t>(
-            std::lower_bound(wanted.begin(), wanted.end(), candidate.Record.Serial.Value) - wanted.begin());
+            std::lower_bound(wanted.begin(), wanted.end(), candidate.Serial.Value) - wanted.begin());
         return records[k] > 1 ? std::optional(k) : std::nullopt;
     };
     auto isKept = [&](const Candidate& candidate, std::size_t k) {
-        return kept[k].File == files_[candidate.File].Order && kept[k].Line == candidate.Record.Line;
+        return kept[k].File == files_[candidate.File].Order && kept[k].Line == candidate.Line;
     };
 
-    // The kept records are decided first, then their copies.
-    FreezeSelection selection;
-    std::vector<Outcome> outcomes(candidates_.size());
-    std::vector<bool> keptTaken(wanted.size());
-    for (int pass = 0; pass < 2; ++pass) {
-        for (std::size_t i = 0; i < candidates_.size(); ++i) {
-            const Candidate& candidate = candidates_[i];
-            const std::optional<std::size_t> group = groupOf(candidate);
-            const bool copy = group && !isKept(candidate, *group);
-            if (copy != (pass == 1))
+    // What becomes of each candidate, its texts apart: most have none.
+    struct Decided {
+        Outcome::Kind What = Outcome::Kind::Left;
+        FrozenObject Object;
+        std::uint32_t Line = 0; // in texts, from 1; 0 for none
+        std::uint32_t Note = 0;
+    };
+    std::vector<std::string> texts;
+    auto decided = [&texts](Outcome&& outcome) {
+        Decided result{outcome.What, outcome.Object, 0, 0};
+        for (auto [text, index] : {std::pair{&outcome.Line, &result.Line}, {&outcome.Note, &result.Note}}) {
+            if (text->empty())
                 continue;
-            try {
-                outcomes[i]
-                    = copy ? DecideCopy(candidate, kept[*group], keptTaken[*group]) : Decide(candidate, selection);
-            } catch (const Error& error) {
-                Refuse(error);
+            texts.push_back(std::move(*text));
+            *index = static_cast<std::uint32_t>(texts.size());
+        }
+        return result;
+    };
+
+    // The kept records are decided first, file by file, half of a file's on
+    // a second thread; then their copies.
+    FreezeSelection selection;
+    std::vector<Decided> outcomes(candidates_.size());
+    std::vector<bool> keptTaken(wanted.size());
+    auto isCopy = [&](const Candidate& candidate) {
+        const std::optional<std::size_t> group = groupOf(candidate);
+        return group && !isKept(candidate, *group);
+    };
+    for (std::size_t begin = 0; begin < candidates_.size();) {
+        std::size_t end = begin;
+        while (end < candidates_.size() && candidates_[end].File == candidates_[begin].File)
+            ++end;
+        TextOf(candidates_[begin]); // loads their file
+        const std::string_view file = text_;
+        std::vector<Outcome> decisions(end - begin);
+        std::vector<std::optional<Error>> errors(end - begin);
+        auto decide = [&](std::size_t from, std::size_t to, FreezeSelection& into) {
+            for (std::size_t i = from; i < to; ++i) {
+                const Candidate& candidate = candidates_[i];
+                if (isCopy(candidate))
+                    continue;
+                try {
+                    decisions[i - begin]
+                        = Decide(candidate, file.substr(candidate.Begin, candidate.End - candidate.Begin), into);
+                } catch (const Error& error) {
+                    errors[i - begin] = error;
+                }
             }
-            if (group && !copy)
+        };
+        constexpr std::size_t FewForTwoThreads = 64;
+        const bool split = end - begin >= FewForTwoThreads;
+        const std::size_t middle = split ? begin + (end - begin) / 2 : end;
+        FreezeSelection second;
+        Halves(
+            split ? 1 : 0, [&] { decide(middle, end, second); }, [&] { decide(begin, middle, selection); });
+        selection.AtXZero.insert(selection.AtXZero.end(), second.AtXZero.begin(), second.AtXZero.end());
+        selection.OutsideArea += second.OutsideArea;
+        for (const auto& [world, items] : second.OtherWorlds)
+            selection.OtherWorlds[world] += items;
+        for (std::size_t i = begin; i < end; ++i) {
+            if (isCopy(candidates_[i]))
+                continue;
+            if (errors[i - begin])
+                Refuse(*errors[i - begin]);
+            else
+                outcomes[i] = decided(std::move(decisions[i - begin]));
+            if (const std::optional<std::size_t> group = groupOf(candidates_[i]))
                 keptTaken[*group] = outcomes[i].What == Outcome::Kind::Taken;
+        }
+        begin = end;
+    }
+    for (std::size_t i = 0; i < candidates_.size(); ++i) {
+        const Candidate& candidate = candidates_[i];
+        if (!isCopy(candidate))
+            continue;
+        const std::size_t group = *groupOf(candidate);
+        const std::string_view text = TextOf(candidate);
+        try {
+            outcomes[i] = decided(DecideCopy(candidate, text, kept[group], keptTaken[group]));
+        } catch (const Error& error) {
+            Refuse(error);
         }
     }
 
@@ -311,13 +662,16 @@ FreezeSelection FreezeSelector::Finish()
         if (!group || !keptTaken[*group] || goes[*group] == records[*group])
             continue;
         const Candidate& candidate = candidates_[i];
-        outcomes[i] = isKept(candidate, *group)
-            ? Outcome{Outcome::Kind::Left,
-                "Not frozen: " + RecordText(candidate.Record, ValuesOf(candidate), files_[candidate.File].Name)
-                    + ": the server would load another record with this serial, which is no Type 255 item on the"
-                      " ground, in its place",
-                {}, {}}
-            : DecideCopy(candidate, kept[*group], false);
+        const std::string_view text = TextOf(candidate);
+        outcomes[i]
+            = decided(isKept(candidate, *group) ? Outcome{Outcome::Kind::Left,
+                          "Not frozen: "
+                              + RecordText(ValuesOf(candidate, text).Section, candidate.Line,
+                                  ValuesOf(candidate, text).Values, files_[candidate.File].Name)
+                              + ": the server would load another record with this serial, which is no Type 255 item on"
+                                " the ground, in its place",
+                          {}, {}}
+                                                : DecideCopy(candidate, text, kept[*group], false));
     }
     for (std::size_t k = 0; k < wanted.size(); ++k)
         keptTaken[k] = keptTaken[k] && goes[k] == records[k];
@@ -327,7 +681,7 @@ FreezeSelection FreezeSelector::Finish()
     std::vector<std::vector<ByteRange>> copies(files_.size());
     for (std::size_t i = 0; i < candidates_.size(); ++i) {
         const Candidate& candidate = candidates_[i];
-        const ByteRange range{candidate.Record.Begin, candidate.Record.End};
+        const ByteRange range{candidate.Begin, candidate.End};
         if (outcomes[i].What != Outcome::Kind::Left)
             if (const std::optional<std::size_t> group = groupOf(candidate))
                 ++removed[*group];
@@ -337,14 +691,14 @@ FreezeSelection FreezeSelector::Finish()
             taken[candidate.File].push_back(range);
     }
     for (std::size_t i = 0; i < candidates_.size(); ++i) {
-        Outcome& outcome = outcomes[i];
-        if (outcome.What == Outcome::Kind::Left && !outcome.Line.empty())
-            selection.NotFrozen.push_back(std::move(outcome.Line));
+        const Decided& outcome = outcomes[i];
+        if (outcome.What == Outcome::Kind::Left && outcome.Line != 0)
+            selection.NotFrozen.push_back(std::move(texts[outcome.Line - 1]));
         if (outcome.What != Outcome::Kind::Taken)
             continue;
         selection.Objects.push_back(outcome.Object);
-        if (!outcome.Note.empty())
-            selection.Notes.push_back(std::move(outcome.Note));
+        if (outcome.Note != 0)
+            selection.Notes.push_back(std::move(texts[outcome.Note - 1]));
         const std::optional<std::size_t> group = groupOf(candidates_[i]);
         if (group && removed[*group] > 1)
             selection.Notes.push_back(SerialText(wanted[*group]) + ": frozen once, from " + PlaceText(kept[*group])
@@ -374,8 +728,12 @@ FreezeSelection FreezeSelector::Finish()
     files_.clear();
     candidates_.clear();
     containers_.clear();
+    paths_.clear();
     names_.clear();
+    sizes_.clear();
     serials_.clear();
+    std::string().swap(text_);
+    loaded_ = SIZE_MAX;
     selection.Refused = std::move(refused_);
     refused_.clear();
     return selection;
@@ -391,10 +749,12 @@ void FreezeSelector::Refuse(const Error& error)
 FreezeSelection SelectForFreeze(const std::vector<std::string>& paths, const FreezeMap& map)
 {
     FreezeSelector selector(map);
-    std::string bytes; // reused for every file
-    for (const std::string& path : paths) {
-        ReadWholeFile(path, bytes);
-        selector.AddFile(path, bytes);
+    {
+        std::string bytes; // reused for every file
+        for (const std::string& path : paths) {
+            selector.ReadFile(path, bytes);
+            selector.AddFile(path, bytes);
+        }
     }
     return selector.Finish();
 }

@@ -5,9 +5,12 @@
 #include "MapArea.h"
 #include "StaticBlock.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -18,6 +21,8 @@
 // anything is written: it is taken, left with a reason for the log, or the
 // freeze is refused with an Error that names its file and line.
 namespace cryo {
+
+class BesideThread;
 
 // The map a freeze writes into: its number, which is the world of the items
 // it takes, and its size in tiles (at most 65,536 each).
@@ -112,46 +117,69 @@ public:
     // A selector that collects refusals (for a check of the files) goes on
     // past each one, leaving its item, instead of raising the first; it counts
     // the items of other worlds without naming each.
-    explicit FreezeSelector(const FreezeMap& map, bool collectRefusals = false)
-        : map_(map)
-        , collect_(collectRefusals)
-    {
-    }
+    explicit FreezeSelector(const FreezeMap& map, bool collectRefusals = false);
+    FreezeSelector(const FreezeSelector&) = delete;
+    FreezeSelector& operator=(const FreezeSelector&) = delete;
+    ~FreezeSelector();
 
-    // Adds the next file in reading order. Only the Type 255 records are
-    // kept of its bytes: the caller may reuse them for the next file.
+    // Reads the whole file into bytes, whose memory is reused; a large one in
+    // two halves, on two threads. An error names the file.
+    void ReadFile(const std::string& path, std::string& bytes);
+
+    // Adds the next file in reading order. A large file is read in two
+    // halves, on two threads. Nothing of its bytes is kept: the
+    // caller may reuse them for the next file.
     void AddFile(const std::string& path, std::string_view bytes);
 
-    // Decides every Type 255 item once all files are in.
+    // Decides every Type 255 item once all files are in. A selector that does
+    // not collect refusals reads every file once more for the records that
+    // share a serial with an item or lie in one, so that what it holds grows
+    // with the items rather than with the folder; the files with items it
+    // reads again for their records' values.
     FreezeSelection Finish();
 
 private:
-    // A Type 255 record: its values are read again from its text when it is
-    // decided, so that thousands of them take little more than their bytes.
+    // A Type 255 record: where it lies, and what deciding its serial needs.
+    // Its values are read again from its file when it is decided, so that
+    // thousands of them take little memory.
     struct Candidate {
-        std::size_t File = 0;
-        SaveRecord Record;
-        std::string_view Text; // in its file's Records
+        std::uint64_t Begin = 0;
+        std::uint64_t End = 0;
+        std::uint32_t File = 0; // in files_
+        std::uint32_t Line = 0;
         std::uint32_t OpenBefore = 0; // line of an unterminated record just before
+        ServerNumber Serial;
+        RecordKind Kind = RecordKind::Other;
+        bool Terminated = false;
     };
     struct PendingFile {
         std::string Path;
         std::string Name;
         std::uint64_t Size = 0;
-        // The bytes of its candidates' records, one after the other, into
-        // which the candidates point.
-        std::string Records;
         std::uint32_t Order = 0; // among all files added
+    };
+    // A candidate's record read again alone, its lines as in its file.
+    struct ReadCandidate {
+        std::string_view Section;
+        RecordValues Values;
     };
     // Where a record with a serial lies, in reading order; File counts all files added.
     using SerialPlace = FreezeSelection::SerialPlace;
     struct Outcome;
 
-    RecordValues ValuesOf(const Candidate& candidate) const;
+    // The candidate's bytes, its file read again when it is not the one loaded.
+    std::string_view TextOf(const Candidate& candidate);
+    ReadCandidate ValuesOf(const Candidate& candidate, std::string_view text) const;
     // What becomes of the candidate, the record the server keeps of its serial.
-    Outcome Decide(const Candidate& candidate, FreezeSelection& selection) const;
+    Outcome Decide(const Candidate& candidate, std::string_view text, FreezeSelection& selection) const;
     // Whether the candidate's record, a copy of a kept one, is cut with it.
-    Outcome DecideCopy(const Candidate& candidate, const SerialPlace& kept, bool keptTaken) const;
+    Outcome DecideCopy(
+        const Candidate& candidate, std::string_view text, const SerialPlace& kept, bool keptTaken) const;
+    // The containers and serials that the candidates' serials need, read again from every file.
+    void ReadOwners(const std::vector<std::uint32_t>& serials);
+    // Runs first, and second beside it on a second thread when the bytes are
+    // cut at split (else only first).
+    void Halves(std::size_t split, const std::function<void()>& second, const std::function<void()>& first);
     // Raises the error, or records it when collecting.
     void Refuse(const Error& error);
     std::string PlaceText(const SerialPlace& place) const;
@@ -159,13 +187,18 @@ private:
     FreezeMap map_;
     bool collect_ = false;
     std::vector<Error> refused_;
-    std::deque<PendingFile> files_; // a deque: candidates point into the records
-    std::vector<Candidate> candidates_;
-    std::vector<std::uint32_t> containers_; // every Cont that is not the ground
-    std::vector<std::string> names_; // of every file added
-    // The serial of every record that has one, file by file.
+    std::vector<PendingFile> files_; // those with candidates
+    std::deque<Candidate> candidates_; // a deque: no copy of them all as it grows
+    std::vector<std::uint32_t> containers_; // every Cont that is not the ground (a freeze's: of candidates)
+    std::vector<std::string> paths_; // of every file added
+    std::vector<std::string> names_;
+    std::vector<std::uint64_t> sizes_;
+    // The serial of every record that has one (a freeze's: of candidates), file by file.
     std::vector<std::vector<SerialLine>> serials_;
     std::vector<SerialLine> fileSerials_; // reused for each file read line by line
+    std::string text_; // the file last read again
+    std::size_t loaded_ = SIZE_MAX; // in files_, the one text_ holds
+    std::unique_ptr<BesideThread> helper_; // made for the first file read in halves
 };
 
 // Reads the files, each once and whole, in the given order and selects.

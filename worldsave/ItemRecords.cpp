@@ -4,6 +4,7 @@
 #include "ItemValues.h"
 #include "Text.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <utility>
@@ -166,7 +167,8 @@ public:
         return false;
     }
 
-    void Finish(SaveRecord& record, std::vector<RecordValues>& details)
+    // Fills the record's numbers; true, with its values, for a Type that reads 255.
+    bool Finish(SaveRecord& record, RecordValues& values)
     {
         auto number
             = [this](const KeyValue& slot) { return Fresh(slot) ? ReadServerNumber(slot.Value) : ServerNumber{}; };
@@ -174,8 +176,8 @@ public:
         record.Cont = number(values_.Cont);
         record.Type = number(values_.Type);
         if (!record.Type.IsNumber() || record.Type.Value != 255)
-            return;
-        RecordValues values;
+            return false;
+        values = RecordValues{};
         if (Fresh(overridden_)) {
             values.Unreadable = overridden_;
             values.UnreadableProblem = overriddenProblem_;
@@ -196,8 +198,7 @@ public:
                 values.UnreadableProblem = problem;
             }
         }
-        record.Details = static_cast<std::int32_t>(details.size());
-        details.push_back(values);
+        return true;
     }
 
 private:
@@ -387,6 +388,14 @@ bool ReadContOrType(std::string_view bytes, std::size_t begin, std::vector<std::
             containers.push_back(value);
         return true;
     }
+    // Colour, Title, ...: a line that begins with its key is passed over at once.
+    if (const char first = static_cast<char>(head.empty() ? 0 : head[0] | 0x20); first == 'c' || first == 't') {
+        char key[4] = {};
+        for (std::size_t i = 0; i < 4 && i < head.size(); ++i)
+            key[i] = static_cast<char>(head[i] | 0x20);
+        if (std::string_view(key, 4) != "cont" && std::string_view(key, 4) != "type")
+            return true;
+    }
     const std::size_t lf = bytes.find('\n', begin);
     std::string_view line = bytes.substr(begin, lf == std::string_view::npos ? std::string_view::npos : lf - begin);
     if (!line.empty() && line[0] != 'C' && line[0] != 'T')
@@ -496,14 +505,32 @@ constexpr std::array<std::uint8_t, 256> BitsInByte = [] {
 
 } // namespace
 
-bool ReferencesOnly(std::string_view bytes, std::vector<std::uint32_t>& containers, std::vector<SerialLine>& serials)
+namespace {
+
+// Which lines a pass over a file reads, by their first byte.
+enum class Starts {
+    References, // ReferencesOnly's
+    Types, // a Type line, or one that begins with a blank
+    Owners, // ReferencesOnly's but Type lines
+};
+
+template <Starts Set> bool Wanted(char c)
 {
-    if (bytes.starts_with("\xEF\xBB\xBF"))
-        return false;
-    const std::size_t before = containers.size();
-    const std::size_t serialsBefore = serials.size();
-    PassedRecord record;
-    bool alone = bytes.empty() || !MayBeReference(bytes[0]) || ReadReference(bytes, 0, 1, containers, serials, record);
+    const char folded = static_cast<char>(c | 0x20);
+    if constexpr (Set == Starts::Types)
+        return folded == 't' || c == ' ' || c == '\t' || c == '\v' || c == '\f';
+    else if constexpr (Set == Starts::Owners)
+        return MayBeReference(c) && folded != 't';
+    else
+        return MayBeReference(c);
+}
+
+// Calls read(begin, lineNumber) for every line whose first byte is Wanted,
+// while it returns true. Returns false when it did not, or for a line longer
+// than the server reads between records.
+template <Starts Set, typename Read> bool ForEachWantedLine(std::string_view bytes, std::uint32_t& lines, Read&& read)
+{
+    bool alone = bytes.empty() || !Wanted<Set>(bytes[0]) || read(std::size_t{0}, std::uint32_t{1});
     std::size_t lineStart = 0;
     std::uint32_t linesEnded = 0; // line ends before the one being looked at
     // A line too long for the server is found between two line ends.
@@ -516,7 +543,7 @@ bool ReferencesOnly(std::string_view bytes, std::vector<std::uint32_t>& containe
     std::size_t i = 0;
 #if defined(__SSE2__)
     // Lines are found sixteen bytes at a time, and only those that begin with
-    // a byte MayBeReference takes are read.
+    // a byte Wanted takes are read.
     const __m128i lfs = _mm_set1_epi8('\n');
     const __m128i fold = _mm_set1_epi8(0x20);
     auto equal = [](__m128i a, char c) { return _mm_cmpeq_epi8(a, _mm_set1_epi8(c)); };
@@ -529,16 +556,25 @@ bool ReferencesOnly(std::string_view bytes, std::vector<std::uint32_t>& containe
         lineStart = i + 32 - static_cast<std::size_t>(__builtin_clz(lfMask));
         const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + i + 1));
         const __m128i folded = _mm_or_si128(next, fold);
-        const __m128i wanted = _mm_or_si128(_mm_or_si128(_mm_or_si128(equal(folded, 'c'), equal(folded, 't')),
-                                                _mm_or_si128(_mm_or_si128(equal(next, ' '), equal(next, '\t')),
-                                                    _mm_or_si128(equal(next, '\v'), equal(next, '\f')))),
-            _mm_or_si128(_mm_or_si128(equal(next, '['), equal(folded, 's')), equal(next, 'o')));
+        const __m128i blanks = _mm_or_si128(
+            _mm_or_si128(equal(next, ' '), equal(next, '\t')), _mm_or_si128(equal(next, '\v'), equal(next, '\f')));
+        __m128i wanted = blanks;
+        if constexpr (Set != Starts::Owners)
+            wanted = _mm_or_si128(wanted, equal(folded, 't'));
+        if constexpr (Set != Starts::Types)
+            wanted = _mm_or_si128(_mm_or_si128(wanted, equal(folded, 'c')),
+                _mm_or_si128(_mm_or_si128(equal(next, '['), equal(folded, 's')), equal(next, 'o')));
         for (auto mask = lfMask & static_cast<unsigned>(_mm_movemask_epi8(wanted)); mask != 0; mask &= mask - 1) {
             const auto bit = static_cast<unsigned>(__builtin_ctz(mask));
-            const std::uint32_t line = linesEnded + LineEnds(lfMask & ((2u << bit) - 1)) + 1;
-            alone = ReadReference(bytes, i + bit + 1, line, containers, serials, record) && alone;
+            if constexpr (Set == Starts::Types) {
+                alone = read(i + bit + 1, 0) && alone;
+            } else {
+                const std::uint32_t line = linesEnded + LineEnds(lfMask & ((2u << bit) - 1)) + 1;
+                alone = read(i + bit + 1, line) && alone;
+            }
         }
-        linesEnded += LineEnds(lfMask);
+        if constexpr (Set != Starts::Types)
+            linesEnded += LineEnds(lfMask);
     }
 #endif
     for (; alone && i < size; ++i) {
@@ -546,39 +582,135 @@ bool ReferencesOnly(std::string_view bytes, std::vector<std::uint32_t>& containe
             continue;
         lineEnd(i);
         ++linesEnded;
-        if (i + 1 < size && MayBeReference(base[i + 1]))
-            alone = ReadReference(bytes, i + 1, linesEnded + 1, containers, serials, record) && alone;
+        if (i + 1 < size && Wanted<Set>(base[i + 1]))
+            alone = read(i + 1, linesEnded + 1) && alone;
     }
-    alone = alone && size - lineStart <= LongestLineBetweenRecords;
+    lines = linesEnded;
+    return alone && size - lineStart <= LongestLineBetweenRecords;
+}
+
+} // namespace
+
+bool ReferencesOnly(std::string_view bytes, std::vector<std::uint32_t>& containers, std::vector<SerialLine>& serials,
+    std::uint32_t* lineEnds)
+{
+    if (bytes.starts_with("\xEF\xBB\xBF"))
+        return false;
+    const std::size_t before = containers.size();
+    const std::size_t serialsBefore = serials.size();
+    PassedRecord record;
+    std::uint32_t lines = 0;
+    const bool alone = ForEachWantedLine<Starts::References>(bytes, lines, [&](std::size_t begin, std::uint32_t line) {
+        return ReadReference(bytes, begin, line, containers, serials, record);
+    });
     record.Close(serials);
     if (!alone) {
         containers.resize(before);
         serials.resize(serialsBefore);
     }
+    if (lineEnds != nullptr)
+        *lineEnds = lines;
     return alone;
 }
 
-RecordScan ScanRecords(std::string_view bytes)
+SerialSet::SerialSet(std::vector<std::uint32_t> serials)
+    : serials_(std::move(serials))
+    , maybe_(std::size_t{1} << (HashBits - 6))
+{
+    std::sort(serials_.begin(), serials_.end());
+    serials_.erase(std::unique(serials_.begin(), serials_.end()), serials_.end());
+    for (const std::uint32_t serial : serials_)
+        maybe_[Hash(serial) >> 6] |= std::uint64_t{1} << (Hash(serial) & 63);
+}
+
+std::size_t SerialSet::Find(std::uint32_t serial) const
+{
+    if ((maybe_[Hash(serial) >> 6] >> (Hash(serial) & 63) & 1) == 0)
+        return SIZE_MAX;
+    const auto found = std::lower_bound(serials_.begin(), serials_.end(), serial);
+    return found != serials_.end() && *found == serial ? static_cast<std::size_t>(found - serials_.begin()) : SIZE_MAX;
+}
+
+bool ReferencesAmong(std::string_view bytes, const SerialSet& wanted, std::vector<std::uint32_t>& containers,
+    std::vector<SerialLine>& serials, std::uint32_t* lineEnds)
+{
+    if (bytes.starts_with("\xEF\xBB\xBF"))
+        return false;
+    const std::size_t before = containers.size();
+    const std::size_t serialsBefore = serials.size();
+    // A line adds at most one container and one serial: the others go at once.
+    auto keepWanted = [&](std::size_t containersHad, std::size_t serialsHad) {
+        if (containers.size() > containersHad && !wanted.Holds(containers.back()))
+            containers.pop_back();
+        if (serials.size() > serialsHad && !wanted.Holds(serials.back().Serial))
+            serials.pop_back();
+    };
+    PassedRecord record;
+    std::uint32_t lines = 0;
+    const bool alone = ForEachWantedLine<Starts::Owners>(bytes, lines, [&](std::size_t begin, std::uint32_t line) {
+        const std::size_t containersHad = containers.size();
+        const std::size_t serialsHad = serials.size();
+        ReadReference(bytes, begin, line, containers, serials, record); // a Type line does not stop it
+        keepWanted(containersHad, serialsHad);
+        return true;
+    });
+    const std::size_t serialsHad = serials.size();
+    record.Close(serials);
+    keepWanted(containers.size(), serialsHad);
+    if (!alone) {
+        containers.resize(before);
+        serials.resize(serialsBefore);
+    }
+    if (lineEnds != nullptr)
+        *lineEnds = lines;
+    return alone;
+}
+
+bool MayHoldType255(std::string_view bytes)
+{
+    if (bytes.starts_with("\xEF\xBB\xBF"))
+        return true;
+    std::vector<std::uint32_t> containers; // of lines that begin with a blank, not wanted here
+    std::uint32_t lines = 0;
+    return !ForEachWantedLine<Starts::Types>(bytes, lines, [&](std::size_t begin, std::uint32_t) {
+        containers.clear();
+        return ReadContOrType(bytes, begin, containers);
+    });
+}
+
+RecordScan ScanRecords(std::string_view bytes, const RecordVisit& visit)
 {
     RecordScan scan;
-    constexpr std::size_t None = SIZE_MAX;
-    std::size_t open = None; // the record being read, until its "o---o"
+    // The record being read, until its "o---o"; then, until the next one
+    // begins, the last one read, whose blank line may still follow.
+    SaveRecord record;
+    RecordValues values;
+    bool open = false;
+    bool held = false; // record is read but not yet visited
+    bool hasValues = false;
     bool afterEnd = false; // the previous line ended a record
+    std::uint32_t openBefore = 0;
     std::uint32_t lineNumber = 0;
     RecordReader reader;
     auto close = [&](std::uint64_t end, bool terminated) {
-        SaveRecord& record = scan.Records[open];
         record.End = end;
         record.Terminated = terminated;
-        reader.Finish(record, scan.Details);
-        open = None;
+        hasValues = reader.Finish(record, values);
+        openBefore = terminated ? 0 : record.Line;
+        open = false;
+        held = true;
+    };
+    auto release = [&] {
+        if (held)
+            visit(record, hasValues ? &values : nullptr);
+        held = false;
     };
     ForEachLfLine(
         bytes, [&](std::size_t begin, std::size_t end, std::size_t next) __attribute__((always_inline)) {
             ++lineNumber;
             std::string_view line(bytes.data() + begin, end - begin);
             const bool section = !line.empty() && line.front() == '[';
-            const std::size_t limit = open != None && !section ? LongestLineInRecord : LongestLineBetweenRecords;
+            const std::size_t limit = open && !section ? LongestLineInRecord : LongestLineBetweenRecords;
             if (line.size() > limit && scan.LongLine.Line == 0)
                 scan.LongLine = {lineNumber, line.size(), limit};
             if (end < next && !line.empty() && line.back() == '\r')
@@ -587,29 +719,49 @@ RecordScan ScanRecords(std::string_view bytes)
             const bool wasAfterEnd = afterEnd;
             afterEnd = false;
             if (section) {
-                if (open != None)
+                if (open)
                     close(begin, false);
-                open = scan.Records.size();
-                SaveRecord& record = scan.Records.emplace_back();
+                release();
+                record = SaveRecord{};
                 record.Section = ServerTrim(line);
                 record.Kind = KindOf(record.Section);
                 record.Begin = begin;
                 record.Line = lineNumber;
+                record.OpenBefore = openBefore;
+                open = true;
                 reader.Start(lineNumber);
-            } else if (open != None) {
+            } else if (open) {
                 if (MayMatter(line) && reader.Read(line, lineNumber)) {
                     close(next, true);
                     afterEnd = true;
                 }
             } else if (wasAfterEnd && ServerTrim(line).empty()) {
-                scan.Records.back().End = next;
+                record.End = next;
             }
         });
-    if (open != None) {
+    if (open) {
         close(bytes.size(), false);
         scan.EndsInsideRecord = true;
     }
+    release();
+    scan.Lines = lineNumber;
     scan.ByteOrderMark = bytes.starts_with("\xEF\xBB\xBF");
+    return scan;
+}
+
+RecordScan ScanRecords(std::string_view bytes)
+{
+    std::vector<SaveRecord> records;
+    std::vector<RecordValues> details;
+    RecordScan scan = ScanRecords(bytes, [&](const SaveRecord& record, const RecordValues* values) {
+        records.push_back(record);
+        if (values != nullptr) {
+            records.back().Details = static_cast<std::int32_t>(details.size());
+            details.push_back(*values);
+        }
+    });
+    scan.Records = std::move(records);
+    scan.Details = std::move(details);
     return scan;
 }
 

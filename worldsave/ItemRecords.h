@@ -3,7 +3,9 @@
 #include "Error.h"
 #include "ItemValues.h"
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -71,6 +73,9 @@ struct SaveRecord {
     // Where RecordScan::Details holds all values of a record whose Type reads
     // 255; -1 for every other record.
     std::int32_t Details = -1;
+    // The line of the record just before when it has no "o---o" line (the
+    // server reads this one into it); 0 otherwise.
+    std::uint32_t OpenBefore = 0;
 };
 
 // The server reads lines of at most this many characters (line ends not
@@ -88,6 +93,7 @@ struct RecordScan {
         std::size_t Length = 0;
         std::size_t Limit = 0;
     } LongLine;
+    std::uint32_t Lines = 0; // read, the last one counted whether or not it ends
     // The file ends inside a record that has no "o---o" line: text appended
     // to the file would be read as part of that record.
     bool EndsInsideRecord = false;
@@ -122,10 +128,52 @@ struct SerialLine {
 // with both as they were, when the file needs ScanRecords: it has a Type line
 // that reads 255, a byte-order mark, or a line longer than the server reads
 // between records.
-bool ReferencesOnly(std::string_view bytes, std::vector<std::uint32_t>& containers, std::vector<SerialLine>& serials);
+// lineEnds, when given, receives the number of line ends of a file it returns true for.
+bool ReferencesOnly(std::string_view bytes, std::vector<std::uint32_t>& containers, std::vector<SerialLine>& serials,
+    std::uint32_t* lineEnds = nullptr);
+
+// A set of serials, most others passed over by a bit per hash of them.
+class SerialSet {
+public:
+    explicit SerialSet(std::vector<std::uint32_t> serials);
+
+    const std::vector<std::uint32_t>& All() const { return serials_; } // sorted, each once
+    // Its index in All(), or SIZE_MAX.
+    std::size_t Find(std::uint32_t serial) const;
+    bool Holds(std::uint32_t serial) const
+    {
+        return (maybe_[Hash(serial) >> 6] >> (Hash(serial) & 63) & 1) != 0 && Find(serial) != SIZE_MAX;
+    }
+
+private:
+    static constexpr unsigned HashBits = 18;
+    static std::uint32_t Hash(std::uint32_t serial) { return (serial * 2654435761u) >> (32 - HashBits); }
+
+    std::vector<std::uint32_t> serials_;
+    std::vector<std::uint64_t> maybe_;
+};
+
+// ReferencesOnly for a freeze that knows the serials it wants: appends only
+// the containers and serials wanted holds, whatever the Type
+// lines read. Returns false, with both as they were, for a byte-order mark or
+// a line longer than the server reads between records.
+bool ReferencesAmong(std::string_view bytes, const SerialSet& wanted, std::vector<std::uint32_t>& containers,
+    std::vector<SerialLine>& serials, std::uint32_t* lineEnds = nullptr);
+
+// Whether a freeze must read the file record by record: it may hold a Type
+// 255 item (a Type line reads 255), begins with a byte-order mark or has a
+// line longer than the server reads between records. Only the Type lines are
+// read, which is faster still than ReferencesOnly.
+bool MayHoldType255(std::string_view bytes);
 
 // Reads every record of the file's bytes in one pass. A UTF-8 byte-order mark
 // hides the first section line, as it does from the server.
 RecordScan ScanRecords(std::string_view bytes);
+
+// ScanRecords that keeps no record: calls visit for each, in file order, once
+// its bytes are known, with its values when its Type reads 255 (nullptr
+// otherwise; Details stays -1). The scan returned has no Records or Details.
+using RecordVisit = std::function<void(const SaveRecord&, const RecordValues*)>;
+RecordScan ScanRecords(std::string_view bytes, const RecordVisit& visit);
 
 } // namespace cryo

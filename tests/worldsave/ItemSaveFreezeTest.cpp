@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -150,6 +151,25 @@ TEST(ItemFreeze, RefusesWhatTheServerCannotLoadNamingFileAndLine)
         WriteText(dir / "0.0.wsc", c.Bytes);
         EXPECT_EQ(ErrorLineOf([&] { SelectForFreeze({dir / "0.0.wsc"}, FreezeMap{}); }),
             dir / "0.0.wsc: line " + std::to_string(c.Line) + ": " + c.Text + ".");
+    }
+    // The same behind 300 KB of other records, in a file read in two halves
+    // that meet at the first section line after its middle: the case's last record.
+    const std::string other = "[ITEM]\nSerial=0x2\nType=1\n\no---o\n\n";
+    std::string before;
+    while (before.size() < 300000)
+        before += other;
+    const auto linesBefore = static_cast<int>(std::count(before.begin(), before.end(), '\n'));
+    for (const auto& c : cases) {
+        if (c.Bytes.starts_with("\xEF"))
+            continue;
+        std::string bytes = before + c.Bytes;
+        bytes.append(2 * (before.size() + c.Bytes.rfind('[') - 1) - bytes.size(), '\n');
+        WriteText(dir / "0.0.wsc", bytes);
+        std::string text = c.Text;
+        if (const std::size_t at = text.find("(line 1)"); at != std::string::npos)
+            text.replace(at, 8, "(line " + std::to_string(linesBefore + 1) + ")");
+        EXPECT_EQ(ErrorLineOf([&] { SelectForFreeze({dir / "0.0.wsc"}, FreezeMap{}); }),
+            dir / "0.0.wsc: line " + std::to_string(linesBefore + c.Line) + ": " + text + ".");
     }
     // A record without "o---o" is refused only where it matters.
     WriteText(dir / "0.0.wsc", item + end + "[ITEM]\nSerial=0x40000002\n");
