@@ -1,20 +1,16 @@
 #include "ItemFreeze.h"
 
+#include "BackgroundJob.h"
 #include "Error.h"
 #include "File.h"
 #include "ItemSaveFiles.h"
 #include "ItemValues.h"
 
 #include <algorithm>
-#include <atomic>
-#include <condition_variable>
 #include <cstdio>
-#include <exception>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
-#include <thread>
 
 namespace cryo {
 
@@ -42,95 +38,6 @@ struct FreezeSelector::Outcome {
     std::string Line; // why an item is left; empty when it is not named
     FrozenObject Object; // of an item taken
     std::string Note; // of an item taken at the server's default position
-};
-
-// Runs one task at a time on a thread of its own, beside the caller's. Tasks
-// come one per file and half: each side waits a little for the other before
-// it sleeps, as waking a thread takes about as long as a small task.
-class BesideThread {
-public:
-    BesideThread()
-        : thread_([this] { Serve(); })
-    {
-    }
-    BesideThread(const BesideThread&) = delete;
-    BesideThread& operator=(const BesideThread&) = delete;
-    ~BesideThread()
-    {
-        {
-            const std::lock_guard lock(mutex_);
-            quit_ = true;
-        }
-        wake_.notify_one();
-        thread_.join();
-    }
-
-    // Runs first here and second on the thread, and returns once both have
-    // ended, raising what either raised (the caller's first).
-    void Both(const std::function<void()>& second, const std::function<void()>& first)
-    {
-        {
-            const std::lock_guard lock(mutex_);
-            error_ = nullptr;
-            task_.store(&second);
-        }
-        wake_.notify_one();
-        std::exception_ptr mine;
-        try {
-            first();
-        } catch (...) {
-            mine = std::current_exception();
-        }
-        for (int round = 0; round < SpinRounds && task_.load() != nullptr; ++round)
-            std::this_thread::yield();
-        std::unique_lock lock(mutex_);
-        done_.wait(lock, [this] { return task_.load() == nullptr; });
-        if (mine)
-            std::rethrow_exception(mine);
-        if (error_)
-            std::rethrow_exception(error_);
-    }
-
-private:
-    static constexpr int SpinRounds = 200;
-
-    void Serve()
-    {
-        for (;;) {
-            const std::function<void()>* task = task_.load();
-            for (int round = 0; round < SpinRounds && task == nullptr; ++round) {
-                std::this_thread::yield();
-                task = task_.load();
-            }
-            if (task == nullptr) {
-                std::unique_lock lock(mutex_);
-                wake_.wait(lock, [this] { return quit_ || task_.load() != nullptr; });
-                task = task_.load();
-                if (task == nullptr)
-                    return;
-            }
-            std::exception_ptr error;
-            try {
-                (*task)();
-            } catch (...) {
-                error = std::current_exception();
-            }
-            {
-                const std::lock_guard lock(mutex_);
-                error_ = error;
-                task_.store(nullptr);
-            }
-            done_.notify_one();
-        }
-    }
-
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::condition_variable done_;
-    std::atomic<const std::function<void()>*> task_ = nullptr;
-    bool quit_ = false; // under mutex_
-    std::exception_ptr error_;
-    std::thread thread_; // last: it starts once the rest is made
 };
 
 FreezeSelector::FreezeSelector(const FreezeMap& map, bool collectRefusals)
@@ -165,7 +72,7 @@ void FreezeSelector::Halves(std::size_t split, const std::function<void()>& seco
         return;
     }
     if (!helper_)
-        helper_ = std::make_unique<BesideThread>();
+        helper_ = std::make_unique<BackgroundJob>();
     helper_->Both(second, first);
 }
 

@@ -22,7 +22,7 @@
 // freeze is refused with an Error that names its file and line.
 namespace cryo {
 
-class BesideThread;
+class BackgroundJob;
 
 // The map a freeze writes into: its number, which is the world of the items
 // it takes, and its size in tiles (at most 65,536 each).
@@ -198,7 +198,7 @@ private:
     std::vector<SerialLine> fileSerials_; // reused for each file read line by line
     std::string text_; // the file last read again
     std::size_t loaded_ = SIZE_MAX; // in files_, the one text_ holds
-    std::unique_ptr<BesideThread> helper_; // made for the first file read in halves
+    std::unique_ptr<BackgroundJob> helper_; // made for the first file read in halves
 };
 
 // Reads the files, each once and whole, in the given order and selects.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <exception>
 #include <functional>
@@ -10,7 +11,9 @@ namespace cryo {
 
 // Runs one job at a time on a thread of its own, so that the calling thread
 // reads or writes files meanwhile. A job works on memory only: every file
-// operation stays on the calling thread, in its order.
+// operation stays on the calling thread, in its order. Jobs may be small:
+// each side waits a little for the other before it sleeps, as waking a
+// thread takes about as long as a small job.
 class BackgroundJob {
 public:
     BackgroundJob();
@@ -23,6 +26,9 @@ public:
     void Start(std::function<void()> job);
     // Waits for the job that runs; raises what it raised.
     void Wait();
+    // Runs here beside there, on the thread, and returns once both have
+    // ended, raising what either raised (here's first).
+    void Both(const std::function<void()>& there, const std::function<void()>& here);
 
 private:
     void Run();
@@ -30,10 +36,10 @@ private:
     std::mutex mutex_;
     std::condition_variable changed_;
     std::function<void()> job_;
-    bool busy_ = false;
+    std::atomic<bool> busy_ = false; // changed under mutex_
     bool stop_ = false;
     std::exception_ptr failure_;
-    std::thread thread_;
+    std::thread thread_; // last: it starts once the rest is made
 };
 
 } // namespace cryo

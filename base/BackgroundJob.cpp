@@ -4,6 +4,19 @@
 
 namespace cryo {
 
+namespace {
+
+constexpr int WaitRounds = 200;
+
+// Gives the other thread a moment to reach what is awaited before sleeping.
+template <typename Done> void WaitALittle(Done&& done)
+{
+    for (int round = 0; round < WaitRounds && !done(); ++round)
+        std::this_thread::yield();
+}
+
+} // namespace
+
 BackgroundJob::BackgroundJob()
     : thread_([this] { Run(); })
 {
@@ -33,16 +46,37 @@ void BackgroundJob::Start(std::function<void()> job)
 
 void BackgroundJob::Wait()
 {
+    WaitALittle([this] { return !busy_; });
     std::unique_lock lock(mutex_);
     changed_.wait(lock, [this] { return !busy_; });
     if (failure_)
         std::rethrow_exception(std::exchange(failure_, nullptr));
 }
 
+void BackgroundJob::Both(const std::function<void()>& there, const std::function<void()>& here)
+{
+    Start([&there] { there(); });
+    std::exception_ptr mine;
+    try {
+        here();
+    } catch (...) {
+        mine = std::current_exception();
+    }
+    try {
+        Wait();
+    } catch (...) {
+        if (!mine)
+            throw;
+    }
+    if (mine)
+        std::rethrow_exception(mine);
+}
+
 void BackgroundJob::Run()
 {
-    std::unique_lock lock(mutex_);
     for (;;) {
+        WaitALittle([this] { return busy_.load(); });
+        std::unique_lock lock(mutex_);
         changed_.wait(lock, [this] { return busy_ || stop_; });
         if (!busy_)
             return;
