@@ -376,6 +376,19 @@ TEST(Patch, ADamagedOrCutShortPatchIsRefusedAndChangesNothing)
     EXPECT_FALSE(IsPatchFile(world.dir / "missing"));
 }
 
+// The player's statics file ends inside a block the patch names.
+TEST(Patch, APlayersBlockCutShortIsRefusedAndChangesNothing)
+{
+    Small world;
+    test::WriteBytes(world.player->Statics, Bytes(StaticItemSize - 1, 0));
+    const Bytes index = world.player->IndexFile(), statics = world.player->StaticsFile();
+    test::RecordingReporter reporter;
+    EXPECT_EQ(
+        Apply(*world.player, world.patch, reporter), world.player->Statics + ": block 0,1: Read beyond end of file.");
+    EXPECT_EQ(world.player->IndexFile(), index);
+    EXPECT_EQ(world.player->StaticsFile(), statics);
+}
+
 TEST(Patch, APatchOfAnotherMapOrSizeIsRefused)
 {
     Small world;
