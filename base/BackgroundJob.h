@@ -10,10 +10,9 @@
 namespace cryo {
 
 // Runs one job at a time on a thread of its own, so that the calling thread
-// reads or writes files meanwhile. A job works on memory only: every file
-// operation stays on the calling thread, in its order. Jobs may be small:
-// each side waits a little for the other before it sleeps, as waking a
-// thread takes about as long as a small job.
+// reads or writes files meanwhile. Jobs may be small: each side waits a
+// little for the other before it sleeps, as waking a thread takes about as
+// long as a small job.
 class BackgroundJob {
 public:
     BackgroundJob();

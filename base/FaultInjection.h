@@ -37,12 +37,14 @@ void Install(Injector* injector);
 
 namespace detail {
 extern Injector* installed;
-}
+// Hands the injector one operation at a time, as reading threads may meet it at once.
+void BeforeInstalled(Operation op, const std::string& path);
+} // namespace detail
 
 inline void Before(Operation op, const std::string& path)
 {
     if (detail::installed != nullptr)
-        detail::installed->Before(op, path);
+        detail::BeforeInstalled(op, path);
 }
 
 inline bool UnnamedFilesAllowed()
