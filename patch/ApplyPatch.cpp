@@ -1,5 +1,6 @@
 #include "ApplyPatch.h"
 
+#include "BackgroundJob.h"
 #include "Commit.h"
 #include "Compact.h"
 #include "Error.h"
@@ -10,14 +11,21 @@
 #include "StaticBlock.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <exception>
+#include <limits>
+#include <mutex>
 #include <optional>
+#include <system_error>
 #include <vector>
 
 namespace cryo {
 
 namespace {
 
-constexpr std::size_t AppendBuffer = std::size_t{4} << 20;
+// The disk is asked to take the appended blocks every this many bytes.
+constexpr std::size_t SyncEvery = std::size_t{4} << 20;
 constexpr int ListedBlocks = 5;
 
 enum class Decision : std::uint8_t { UpToDate, Replace, Differs };
@@ -123,6 +131,117 @@ private:
     std::size_t ahead_ = 0;
 };
 
+// A run of the patch's blocks, read ahead of their decisions: what each
+// block says, and a copy of its new records, as the reader keeps them only
+// until its next step.
+struct PatchRun {
+    struct Block {
+        std::size_t Entry;
+        BlockDigest OldDigest;
+        std::uint16_t OldCount;
+        std::uint16_t NewCount;
+        std::size_t NewAt; // of its records in NewRecords
+    };
+    std::vector<Block> Blocks;
+    std::vector<unsigned char> NewRecords;
+    std::vector<Planned> Decided; // one for each block, in the same order
+
+    void Clear()
+    {
+        Blocks.clear();
+        NewRecords.clear();
+        Decided.clear();
+    }
+};
+
+constexpr std::size_t RunBlocks = 1024;
+constexpr std::size_t RunRecordBytes = std::size_t{1} << 20;
+
+// Reads the patch's next blocks into run; false once the patch has no more.
+bool ReadRun(PatchReader& reader, PatchRun& run)
+{
+    PatchBlock block;
+    while (run.Blocks.size() < RunBlocks && run.NewRecords.size() < RunRecordBytes) {
+        if (!reader.Next(block))
+            return false;
+        run.Blocks.push_back({block.Entry, block.OldDigest, block.OldCount, block.NewCount, run.NewRecords.size()});
+        run.NewRecords.insert(run.NewRecords.end(), block.NewRecords.begin(), block.NewRecords.end());
+    }
+    return true;
+}
+
+// Decides a run's blocks against the player's file, a share of them on each
+// thread. The shares are fixed, not taken as they come, so that each thread
+// reads the same blocks in every run of the program, and the reads ahead with
+// them. Of the blocks that fail, the first in the patch's order is the one
+// reported, whichever thread met it, so every block before it is still
+// decided.
+class RunDecider {
+public:
+    RunDecider(const StaIdx& table, const PatchMap& map, PatchRun& run)
+        : table_(table)
+        , map_(map)
+        , run_(run)
+    {
+        run_.Decided.resize(run_.Blocks.size());
+    }
+
+    // The blocks first to last - 1.
+    void Decide(NamedBlocks& blocks, std::size_t first, std::size_t last)
+    {
+        for (std::size_t i = first; i < last && i < failedAt_; ++i) {
+            try {
+                run_.Decided[i] = DecideBlock(run_.Blocks[i], blocks);
+            } catch (...) {
+                Fail(i, std::current_exception());
+                return;
+            }
+        }
+    }
+
+    void ThrowIfFailed()
+    {
+        if (failure_)
+            std::rethrow_exception(failure_);
+    }
+
+private:
+    Planned DecideBlock(const PatchRun::Block& block, NamedBlocks& blocks) const
+    {
+        std::span<const unsigned char> records;
+        try {
+            records = blocks.Records(IndexEntry(table_, block.Entry));
+        } catch (Error& error) {
+            error.SetPlace(PatchBlockName(map_, block.Entry));
+            throw;
+        }
+        const auto newRecords = std::span(run_.NewRecords).subspan(block.NewAt, block.NewCount * StaticItemSize);
+        Decision kind = Decision::Differs;
+        if (std::ranges::equal(records, newRecords))
+            kind = Decision::UpToDate;
+        else if (records.size() == std::size_t{block.OldCount} * StaticItemSize
+            && DigestOfRecords(records) == block.OldDigest)
+            kind = Decision::Replace;
+        return {block.Entry, static_cast<std::uint16_t>(records.size() / StaticItemSize), block.NewCount, kind};
+    }
+
+    void Fail(std::size_t i, std::exception_ptr failure)
+    {
+        std::lock_guard lock(mutex_);
+        if (i < failedAt_) {
+            failedAt_ = i;
+            failure_ = std::move(failure);
+        }
+    }
+
+    const StaIdx& table_;
+    const PatchMap& map_;
+    PatchRun& run_;
+    std::atomic<std::size_t> failedAt_{std::numeric_limits<std::size_t>::max()};
+    std::mutex mutex_;
+    std::exception_ptr failure_;
+};
+
 } // namespace
 
 DifferingBlocksError::DifferingBlocksError(std::uint32_t count, std::string blocks)
@@ -156,30 +275,59 @@ AppliedPatch ApplyPatch(const std::string& staIdxPath, const std::string& static
     AppliedPatch result;
     std::vector<Planned> plan;
     plan.reserve(reader.BlockCount());
+    // A second thread reads the player's blocks beside this one in pass one,
+    // and the patch again while this one appends in pass two.
+    std::optional<BackgroundJob> beside;
     try {
-        NamedBlocks blocks(statics);
-        PatchBlock block;
-        while (reader.Next(block)) {
-            std::span<const unsigned char> records;
-            try {
-                records = blocks.Records(IndexEntry(table, block.Entry));
-            } catch (Error& error) {
-                error.SetPlace(PatchBlockName(map, block.Entry));
-                throw;
+        beside.emplace();
+    } catch (const std::system_error&) {
+    }
+    try {
+        std::optional<File> besideStatics;
+        if (beside)
+            besideStatics.emplace(File::OpenForReading(staticsPath));
+        NamedBlocks hereBlocks(statics);
+        std::optional<NamedBlocks> besideBlocks;
+        if (besideStatics)
+            besideBlocks.emplace(*besideStatics);
+
+        PatchRun current;
+        PatchRun next;
+        bool more = ReadRun(reader, current);
+        while (!current.Blocks.empty()) {
+            RunDecider decider(table, map, current);
+            const std::size_t blocks = current.Blocks.size();
+            // This thread reads the patch's next run first.
+            const std::size_t besideShare = beside ? blocks * 3 / 5 : 0;
+            std::exception_ptr readFailure;
+            const auto here = [&] {
+                next.Clear();
+                if (more) {
+                    try {
+                        more = ReadRun(reader, next);
+                    } catch (...) {
+                        readFailure = std::current_exception();
+                    }
+                }
+                decider.Decide(hereBlocks, besideShare, blocks);
+            };
+            if (beside)
+                beside->Both([&] { decider.Decide(*besideBlocks, 0, besideShare); }, here);
+            else
+                here();
+            // A block of this run comes before whatever the next one met.
+            decider.ThrowIfFailed();
+            if (readFailure)
+                std::rethrow_exception(readFailure);
+            for (const Planned& planned : current.Decided) {
+                plan.push_back(planned);
+                ++result.Blocks;
+                result.UpToDate += planned.Kind == Decision::UpToDate;
+                result.Replaced += planned.Kind == Decision::Replace;
+                result.Differing += planned.Kind == Decision::Differs;
             }
-            Decision kind = Decision::Differs;
-            if (std::ranges::equal(records, block.NewRecords))
-                kind = Decision::UpToDate;
-            else if (records.size() == std::size_t{block.OldCount} * StaticItemSize
-                && DigestOfRecords(records) == block.OldDigest)
-                kind = Decision::Replace;
-            plan.push_back(
-                {block.Entry, static_cast<std::uint16_t>(records.size() / StaticItemSize), block.NewCount, kind});
-            ++result.Blocks;
-            result.UpToDate += kind == Decision::UpToDate;
-            result.Replaced += kind == Decision::Replace;
-            result.Differing += kind == Decision::Differs;
             reporter.SetProgress(static_cast<int>(std::uint64_t{result.Blocks} * 45 / reader.BlockCount()));
+            std::swap(current, next);
         }
     } catch (...) {
         reader.ThrowIfDamaged();
@@ -228,47 +376,76 @@ AppliedPatch ApplyPatch(const std::string& staIdxPath, const std::string& static
     std::vector<std::pair<std::size_t, TStaIdxEntry>> previous;
     previous.reserve(toReplace);
     try {
-        std::vector<unsigned char> buffer;
-        buffer.reserve(AppendBuffer + std::size_t{MaxBlockItems} * StaticItemSize);
         // The statics file as found, for undo to hand on to the operation before.
         const FileIdentity found = statics.Identity();
         statics.Seek(static_cast<std::int64_t>(staticsSize));
         std::uint64_t end = staticsSize;
-        std::uint64_t written = staticsSize;
+        std::uint64_t syncedTo = staticsSize; // where the disk has been asked to take the file up to
+        std::size_t planned = 0;
         std::uint32_t done = 0;
-        reader.Rewind();
-        PatchBlock block;
-        for (const Planned& planned : plan) {
-            // The patch must read as it did in pass one.
-            if (!reader.Next(block) || block.Entry != planned.Entry || block.NewCount != planned.NewCount)
-                throw ChangedMeanwhile(patchPath);
-            if (planned.Kind == Decision::UpToDate)
-                continue;
-            reporter.Log(ReplacingLine("Replacing", map, planned));
-            TStaIdxEntry entry = IndexEntry(table, planned.Entry);
-            previous.emplace_back(planned.Entry, entry);
-            if (block.NewCount == 0) {
-                entry = {-1, 0, entry.Extra};
-            } else {
-                entry.Offset = static_cast<std::int32_t>(end);
-                entry.Length = static_cast<std::int32_t>(block.NewRecords.size());
-                buffer.insert(buffer.end(), block.NewRecords.begin(), block.NewRecords.end());
-                end += block.NewRecords.size();
+        // Appends a run's blocks to replace, packed at the front of its records.
+        const auto appendRun = [&](PatchRun& run) {
+            std::size_t kept = 0;
+            for (const PatchRun::Block& block : run.Blocks) {
+                // The patch must read as it did in pass one.
+                if (planned == plan.size() || block.Entry != plan[planned].Entry
+                    || block.NewCount != plan[planned].NewCount)
+                    throw ChangedMeanwhile(patchPath);
+                const Planned& decided = plan[planned++];
+                if (decided.Kind == Decision::UpToDate)
+                    continue;
+                reporter.Log(ReplacingLine("Replacing", map, decided));
+                TStaIdxEntry entry = IndexEntry(table, decided.Entry);
+                previous.emplace_back(decided.Entry, entry);
+                const std::size_t size = std::size_t{block.NewCount} * StaticItemSize;
+                if (size == 0) {
+                    entry = {-1, 0, entry.Extra};
+                } else {
+                    if (block.NewAt != kept)
+                        std::memmove(run.NewRecords.data() + kept, run.NewRecords.data() + block.NewAt, size);
+                    entry.Offset = static_cast<std::int32_t>(end + kept);
+                    entry.Length = static_cast<std::int32_t>(size);
+                    kept += size;
+                }
+                SetIndexEntry(table, decided.Entry, entry);
+                ++done;
             }
-            SetIndexEntry(table, planned.Entry, entry);
-            if (buffer.size() >= AppendBuffer) {
-                statics.Write(buffer.data(), buffer.size());
+            statics.Write(run.NewRecords.data(), kept);
+            end += kept;
+            if (end - syncedTo >= SyncEvery) {
                 // The disk takes the blocks while the rest are gathered.
-                statics.StartSync(written, buffer.size());
-                written += buffer.size();
-                buffer.clear();
+                statics.StartSync(syncedTo, end - syncedTo);
+                syncedTo = end;
             }
-            ++done;
             reporter.SetProgress(45 + static_cast<int>(std::uint64_t{done} * 45 / toReplace));
+        };
+        reader.Rewind();
+        PatchRun current;
+        PatchRun next;
+        bool more = ReadRun(reader, current);
+        while (!current.Blocks.empty()) {
+            std::exception_ptr readFailure;
+            const auto readNext = [&] {
+                next.Clear();
+                try {
+                    if (more)
+                        more = ReadRun(reader, next);
+                } catch (...) {
+                    readFailure = std::current_exception();
+                }
+            };
+            if (beside) {
+                beside->Both(readNext, [&] { appendRun(current); });
+            } else {
+                appendRun(current);
+                readNext();
+            }
+            if (readFailure)
+                std::rethrow_exception(readFailure);
+            std::swap(current, next);
         }
-        if (reader.Next(block))
+        if (planned != plan.size())
             throw ChangedMeanwhile(patchPath);
-        statics.Write(buffer.data(), buffer.size());
         statics.Sync();
         commit.Extended(staticsPath, staticsSize, plannedEnd, found);
         WriteStaIdx(index, table, reporter);

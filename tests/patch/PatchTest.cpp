@@ -389,6 +389,49 @@ TEST(Patch, APlayersBlockCutShortIsRefusedAndChangesNothing)
     EXPECT_EQ(world.player->StaticsFile(), statics);
 }
 
+// A patch of thousands of blocks is decided by two threads: what stops it is
+// still the first block in the patch's order, whichever thread met it.
+TEST(Patch, OfManyBlocksTheFirstBlockInThePatchsOrderIsTheOneReported)
+{
+    test::TempFolder dir;
+    Pair release(dir, "release", 0, {768, 512}, 0);
+    for (std::size_t n = 0; n < 5000; ++n)
+        release.Set(n, {A1});
+    release.Write();
+    Pair current = release.CopyTo(dir, "current");
+    for (std::size_t n = 0; n < 5000; ++n)
+        current.Set(n, {A1, A2});
+    current.Write();
+    const std::string patch = dir / "players.patch";
+    test::RecordingReporter made;
+    ASSERT_EQ(Make(release, current, patch, made), "");
+
+    Pair player = release.CopyTo(dir, "player");
+    for (const std::size_t n : {4999, 1100, 3700, 2048, 2049, 1500, 4100})
+        player.Set(n, {F1});
+    player.Write();
+    const Bytes index = player.IndexFile();
+    for (int round = 0; round < 3; ++round) {
+        test::RecordingReporter reporter;
+        EXPECT_EQ(Apply(player, patch, reporter),
+            player.Statics
+                + ": 7 blocks differ from the release the patch was made from: block 2,76, block 2,476, block 4,0, "
+                  "block 4,1, block 7,116 and 2 more. Nothing was changed; apply with --force to replace them all "
+                  "the same.");
+        EXPECT_EQ(player.IndexFile(), index);
+    }
+    // Cut inside the records of entry 2500: it and every block after it lie past the end.
+    const Pair cut = release.CopyTo(dir, "cut");
+    const Bytes cutIndex = cut.IndexFile();
+    test::WriteBytes(cut.Statics, Bytes(cut.Data.begin(), cut.Data.begin() + 2500 * StaticItemSize + 3));
+    for (int round = 0; round < 3; ++round) {
+        test::RecordingReporter reporter;
+        EXPECT_EQ(Apply(cut, patch, reporter), cut.Statics + ": block 4,452: Read beyond end of file.");
+        EXPECT_EQ(cut.IndexFile(), cutIndex);
+        EXPECT_EQ(cut.StaticsFile().size(), 2500 * StaticItemSize + 3);
+    }
+}
+
 TEST(Patch, APatchOfAnotherMapOrSizeIsRefused)
 {
     Small world;
