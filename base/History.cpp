@@ -23,6 +23,8 @@ namespace {
 constexpr const char* FolderName = ".cryoweaver-history";
 constexpr const char* ManifestName = "manifest";
 constexpr const char* UnfinishedName = "manifest.tmp";
+// The manifest of an operation being forgotten, kept until its files are gone.
+constexpr const char* ForgottenName = "manifest.forgotten";
 constexpr const char* Header = "Cryoweaver history 1";
 
 std::string IdentityText(const FileIdentity& identity)
@@ -42,6 +44,16 @@ FileIdentity ParsedIdentity(std::string_view text)
     identity.Size = ParsedCount(parts[2]);
     identity.Modified = std::stoll(std::string(parts[3]));
     return identity;
+}
+
+bool RenameQuietly(const std::string& from, const std::string& to) noexcept
+{
+    try {
+        sys::Rename(from, to);
+        return true;
+    } catch (...) {
+        return false;
+    }
 }
 
 std::string NowText()
@@ -330,6 +342,16 @@ void CompleteStoppedRecords(const std::string& path)
             continue;
         const std::string folder = home + name + "/";
         if (!sys::StatusOf(folder + UnfinishedName)) {
+            // Forgotten by a run stopped before its files were gone.
+            if (sys::StatusOf(folder + ForgottenName)) {
+                const std::optional<std::string> forgotten = ReadWhole(folder + ForgottenName);
+                if (std::optional<HistoryEntry> entry = forgotten ? ParsedManifest(*forgotten) : std::nullopt) {
+                    entry->Id = name;
+                    entry->Folder = folder;
+                    ForgetHistory(*entry);
+                }
+                continue;
+            }
             // Made by a run stopped before its manifest, or by one about to write it.
             if (!sys::StatusOf(folder + ManifestName))
                 sys::RemoveFolderQuietly(folder);
@@ -360,7 +382,7 @@ void CompleteStoppedRecords(const std::string& path)
         if (whole) {
             FinishManifest(folder);
         } else {
-            sys::RemoveQuietly(folder + UnfinishedName);
+            RenameQuietly(folder + UnfinishedName, folder + ForgottenName);
             ForgetHistory(*entry);
         }
     }
@@ -407,8 +429,12 @@ void RemoveEmptiedFile(const std::string& path) noexcept
 void ForgetHistory(const HistoryEntry& entry) noexcept
 {
     try {
-        // The manifest first: an operation half forgotten is never offered.
-        sys::RemoveQuietly(entry.Folder + ManifestName);
+        // The manifest first, under a name no listing offers: an operation
+        // half forgotten is never offered, and the next run finishes
+        // forgetting it from the files it names.
+        if (!RenameQuietly(entry.Folder + ManifestName, entry.Folder + ForgottenName)
+            && sys::StatusOf(entry.Folder + ManifestName))
+            return;
         std::vector<std::string> folders{entry.Folder};
         for (const HistoryFile& file : entry.Files) {
             if (file.Kept.empty())
@@ -416,6 +442,7 @@ void ForgetHistory(const HistoryEntry& entry) noexcept
             sys::RemoveQuietly(file.Kept);
             folders.push_back(sys::FolderPrefix(file.Kept));
         }
+        sys::RemoveQuietly(entry.Folder + ForgottenName);
         for (const std::string& folder : folders) {
             sys::RemoveFolderQuietly(folder);
             // The history folder goes with its last operation.

@@ -295,6 +295,24 @@ TEST(CommandLine, HistoryKeepsTheNewestOperationsOnly)
         (std::vector<std::string>{"StaIdx0.mul", "UOX3.wsc", "manifest"}));
 }
 
+// An undo stopped while it forgot the operation, its manifest set aside and
+// its kept files still there, is finished by the next run: nothing is left.
+TEST(CommandLine, AnOperationHalfForgottenIsFinishedByTheNextRun)
+{
+    const Sample sample;
+    const std::string history = sample.dir / ".cryoweaver-history";
+    for (const char* block : {"200", "201"})
+        EXPECT_EQ(sample.Run("melt", {"100", block}).Status, 0);
+    std::filesystem::rename(history + "/00000002/manifest", history + "/00000002/manifest.forgotten");
+    EXPECT_EQ(History(sample), std::vector<std::string>{"melt of block 100,200"});
+    EXPECT_EQ(sample.Run("melt", {"101", "200"}).Status, 0);
+    EXPECT_EQ(History(sample), (std::vector<std::string>{"melt of block 101,200", "melt of block 100,200"}));
+    for (const std::string& id : test::TempFolder::EntriesOf(history))
+        EXPECT_EQ(test::TempFolder::EntriesOf(history + "/" + id),
+            (std::vector<std::string>{"StaIdx0.mul", "UOX3.wsc", "manifest"}))
+            << id;
+}
+
 // Undo finds an operation however its files were spelt, through links too,
 // and walks back a freeze and the compact under it.
 TEST(CommandLine, UndoFindsEverySpellingAndWalksBackAnyChain)
