@@ -447,9 +447,13 @@ AppliedPatch ApplyPatch(const std::string& staIdxPath, const std::string& static
         }
         if (planned != plan.size())
             throw ChangedMeanwhile(patchPath);
+        // The new index is written while the disk takes the last blocks, and
+        // taken by it while the statics file is flushed; neither is in place
+        // before the commit.
+        WriteStaIdx(index, table, reporter);
+        index.StartSync(0, 0);
         statics.Sync();
         commit.Extended(staticsPath, staticsSize, plannedEnd, found);
-        WriteStaIdx(index, table, reporter);
         commit.Run();
     } catch (...) {
         // The journal of a commit that could not be undone at once decides
