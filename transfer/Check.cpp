@@ -11,6 +11,7 @@
 #include "WscText.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <map>
 #include <type_traits>
@@ -86,14 +87,29 @@ bool Inside(const std::optional<BlockArea>& area, int x, int y)
     return !area || (x >= area->X && x < area->X + area->Width && y >= area->Y && y < area->Y + area->Height);
 }
 
+// A misplaced object found while the blocks are read in the file's order,
+// for the examples, which name the first in the table's order.
+struct MisplacedObject {
+    std::size_t Entry = 0;
+    int Item = 0;
+    int X = 0, Y = 0;
+    int XOffset = 0, YOffset = 0;
+
+    bool operator<(const MisplacedObject& other) const
+    {
+        return Entry != other.Entry ? Entry < other.Entry : Item < other.Item;
+    }
+};
+
 void CheckStatics(const std::string& path, const StaIdx& table, const std::optional<BlockArea>& area,
     CheckReport& report, std::vector<CheckFinding>& f, Reporter& reporter)
 {
     File statics = File::OpenExisting(path);
     const std::uint64_t size = statics.Size();
     report.StaticsBytes = size;
-    StaticsWindow window(statics);
     std::vector<std::pair<std::uint64_t, std::uint64_t>> referenced;
+    // The blocks whose objects are read: where they begin, and their entry.
+    std::vector<std::pair<std::uint64_t, std::size_t>> toRead;
     for (int x = 0; x < table.Width(); ++x) {
         for (int y = 0; y < table.Height(); ++y) {
             const TStaIdxEntry& entry = table.Entries[table.Number(x, y)];
@@ -125,27 +141,52 @@ void CheckStatics(const std::string& path, const StaIdx& table, const std::optio
                 continue;
             }
             referenced.emplace_back(begin, end);
+            toRead.emplace_back(begin, table.Number(x, y));
             if (end - begin > std::uint64_t{MaxBlockItems} * StaticItemSize)
                 Note(f[Over512], BlockName(x, y) + ": " + std::to_string((end - begin) / StaticItemSize) + " objects");
-            int item = 0;
-            for (std::uint64_t at = begin; at < end;) {
-                const std::size_t piece
-                    = static_cast<std::size_t>(std::min<std::uint64_t>(end - at, window.Capacity()));
-                const unsigned char* bytes = window.Read(at, piece);
-                for (std::size_t i = 0; i < piece; i += StaticItemSize) {
-                    ++item;
-                    const TStaticItem object = DecodeStaticItem(bytes + i);
-                    if (object.XOffset >= 8 || object.YOffset >= 8)
-                        Note(f[OffsetOf8], [&] {
-                            return BlockName(x, y) + ", Item #" + std::to_string(item) + ": X offset "
-                                + std::to_string(object.XOffset) + ", Y offset " + std::to_string(object.YOffset);
-                        });
-                }
-                at += piece;
-            }
         }
-        reporter.SetProgress(x * 60 / table.Width());
     }
+    reporter.SetProgress(10);
+
+    // The objects are read in the file's order, which a window serves with
+    // few reads however the blocks lie.
+    std::sort(toRead.begin(), toRead.end());
+    StaticsWindow window(statics);
+    std::vector<MisplacedObject> misplaced; // the first few, in the table's order
+    std::uint64_t misplacedCount = 0;
+    for (std::size_t done = 0; done < toRead.size(); ++done) {
+        const auto [begin, number] = toRead[done];
+        const TStaIdxEntry& entry = table.Entries[number];
+        const std::uint64_t end = begin + static_cast<std::uint64_t>(entry.Length / StaticItemSize) * StaticItemSize;
+        int item = 0;
+        for (std::uint64_t at = begin; at < end;) {
+            const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(end - at, window.Capacity()));
+            const unsigned char* bytes = window.Read(at, piece);
+            for (std::size_t i = 0; i < piece; i += StaticItemSize) {
+                ++item;
+                const TStaticItem object = DecodeStaticItem(bytes + i);
+                if (object.XOffset < 8 && object.YOffset < 8)
+                    continue;
+                ++misplacedCount;
+                misplaced.push_back({number, item, static_cast<int>(number / static_cast<std::size_t>(table.Height())),
+                    static_cast<int>(number % static_cast<std::size_t>(table.Height())), object.XOffset,
+                    object.YOffset});
+                if (misplaced.size() > 8 * CheckReport::MaxExamples) {
+                    std::nth_element(misplaced.begin(), misplaced.begin() + CheckReport::MaxExamples, misplaced.end());
+                    misplaced.resize(CheckReport::MaxExamples);
+                }
+            }
+            at += piece;
+        }
+        if (done % 1024 == 0)
+            reporter.SetProgress(10 + static_cast<int>(done * 50 / toRead.size()));
+    }
+    std::sort(misplaced.begin(), misplaced.end());
+    for (const MisplacedObject& object : misplaced)
+        Note(f[OffsetOf8],
+            BlockName(object.X, object.Y) + ", Item #" + std::to_string(object.Item) + ": X offset "
+                + std::to_string(object.XOffset) + ", Y offset " + std::to_string(object.YOffset));
+    f[OffsetOf8].Count = misplacedCount;
 
     // Records past the table (a map given smaller than the index file) keep
     // their bytes too, as compact does.
@@ -253,21 +294,62 @@ void CheckClassic(const std::string& path, const StaIdx& table, const std::optio
     CheckBlockFill(added, table, staticsBytes, f[BlockOverflow]);
 }
 
-// Stable, so that the places of one serial stay in reading order: a radix
-// sort in two passes of 16 bits, as a folder holds a million serials.
-void SortBySerial(std::vector<FreezeSelection::SerialPlace>& places)
+// The serials carried more than once, ascending. Serials crowd into a few
+// spans of 2^24 (characters low, items from 0x40000000): a bit for each serial
+// of those spans finds them in one pass; serials spread wider are sorted.
+std::vector<std::uint32_t> RepeatedSerials(const std::vector<FreezeSelection::SerialPlace>& places)
 {
-    std::vector<FreezeSelection::SerialPlace> sorted(places.size());
-    for (const unsigned shift : {0u, 16u}) {
-        std::vector<std::size_t> start((std::size_t{1} << 16) + 1);
-        for (const auto& place : places)
-            ++start[((place.Serial >> shift) & 0xFFFF) + 1];
-        for (std::size_t i = 1; i < start.size(); ++i)
-            start[i] += start[i - 1];
-        for (const auto& place : places)
-            sorted[start[(place.Serial >> shift) & 0xFFFF]++] = place;
-        places.swap(sorted);
+    constexpr unsigned SpanBits = 24;
+    constexpr std::size_t MostSpans = 8; // 2 MB each
+    std::array<std::vector<std::uint64_t>, std::size_t{1} << (32 - SpanBits)> spans;
+    std::size_t used = 0;
+    std::vector<std::uint32_t> repeated;
+    bool fits = true;
+    for (const FreezeSelection::SerialPlace& place : places) {
+        std::vector<std::uint64_t>& span = spans[place.Serial >> SpanBits];
+        if (span.empty()) {
+            if (++used > MostSpans) {
+                fits = false;
+                break;
+            }
+            span.resize((std::size_t{1} << SpanBits) / 64);
+        }
+        const std::uint32_t bit = place.Serial & ((1u << SpanBits) - 1);
+        std::uint64_t& word = span[bit / 64];
+        const std::uint64_t mask = std::uint64_t{1} << (bit % 64);
+        if ((word & mask) != 0)
+            repeated.push_back(place.Serial);
+        word |= mask;
     }
+    if (!fits) {
+        std::vector<std::uint32_t> serials(places.size());
+        std::transform(places.begin(), places.end(), serials.begin(), [](const auto& place) { return place.Serial; });
+        std::sort(serials.begin(), serials.end());
+        repeated.clear();
+        for (std::size_t i = 1; i < serials.size(); ++i)
+            if (serials[i] == serials[i - 1])
+                repeated.push_back(serials[i]);
+    }
+    std::sort(repeated.begin(), repeated.end());
+    repeated.erase(std::unique(repeated.begin(), repeated.end()), repeated.end());
+    return repeated;
+}
+
+// The serials that several records carry, ascending, each with its places in
+// reading order. Most serials are carried once: only the places of the few
+// others are gathered.
+std::vector<std::vector<FreezeSelection::SerialPlace>> SharedSerials(
+    const std::vector<FreezeSelection::SerialPlace>& places)
+{
+    const std::vector<std::uint32_t> shared = RepeatedSerials(places);
+    std::vector<std::vector<FreezeSelection::SerialPlace>> groups(shared.size());
+    if (shared.empty())
+        return groups;
+    const SerialSet set(shared);
+    for (const FreezeSelection::SerialPlace& place : places)
+        if (const std::size_t k = set.Find(place.Serial); k != SIZE_MAX)
+            groups[k].push_back(place);
+    return groups;
 }
 
 void CheckItemFiles(const std::vector<std::string>& paths, const FreezeMap& map, const StaIdx& table,
@@ -294,24 +376,16 @@ void CheckItemFiles(const std::vector<std::string>& paths, const FreezeMap& map,
         added[{block.XBlock, block.YBlock}] = static_cast<int>(block.Items.size());
     CheckBlockFill(added, table, report.StaticsBytes, f[BlockOverflow]);
 
-    std::vector<FreezeSelection::SerialPlace>& serials = selection.Serials;
-    SortBySerial(serials);
-    for (std::size_t i = 0; i < serials.size();) {
-        std::size_t j = i;
-        while (j < serials.size() && serials[j].Serial == serials[i].Serial)
-            ++j;
-        if (j - i > 1) {
-            std::string places;
-            for (std::size_t k = i; k < j; ++k)
-                places += (k > i ? ", " : "") + names[serials[k].File] + " line " + std::to_string(serials[k].Line);
-            char serial[16];
-            std::snprintf(serial, sizeof serial, "0x%x", static_cast<unsigned>(serials[i].Serial));
-            const auto outcome = selection.SerialOutcomes.find(serials[i].Serial);
-            Note(f[Duplicates],
-                "Serial=" + std::string(serial) + ": " + std::to_string(j - i) + " records (" + places + ")"
-                    + (outcome != selection.SerialOutcomes.end() ? "; " + outcome->second : std::string()));
-        }
-        i = j;
+    for (const std::vector<FreezeSelection::SerialPlace>& group : SharedSerials(selection.Serials)) {
+        std::string places;
+        for (const FreezeSelection::SerialPlace& place : group)
+            places += (places.empty() ? "" : ", ") + names[place.File] + " line " + std::to_string(place.Line);
+        char serial[16];
+        std::snprintf(serial, sizeof serial, "0x%x", static_cast<unsigned>(group.front().Serial));
+        const auto outcome = selection.SerialOutcomes.find(group.front().Serial);
+        Note(f[Duplicates],
+            "Serial=" + std::string(serial) + ": " + std::to_string(group.size()) + " records (" + places + ")"
+                + (outcome != selection.SerialOutcomes.end() ? "; " + outcome->second : std::string()));
     }
 }
 
