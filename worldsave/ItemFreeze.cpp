@@ -133,38 +133,6 @@ void FreezeSelector::AddFile(const std::string& path, std::string_view bytes)
     const std::size_t split = SplitPoint(bytes);
     const std::string_view first = bytes.substr(0, split == 0 ? bytes.size() : split);
     const std::string_view second = bytes.substr(first.size());
-    // Most files hold no Type 255 item: a check needs only their containers
-    // and serials, a freeze nothing yet.
-    if (collect_) {
-        const std::size_t containersBefore = containers_.size();
-        std::vector<std::uint32_t> secondContainers;
-        std::vector<SerialLine> secondSerials;
-        fileSerials_.clear();
-        bool alone = false;
-        bool secondAlone = true;
-        std::uint32_t lines = 0;
-        Halves(
-            split, [&] { secondAlone = ReferencesOnly(second, secondContainers, secondSerials); },
-            [&] { alone = ReferencesOnly(first, containers_, fileSerials_, &lines); });
-        if (alone && secondAlone) {
-            containers_.insert(containers_.end(), secondContainers.begin(), secondContainers.end());
-            std::vector<SerialLine>& serials = serials_.emplace_back();
-            serials.reserve(fileSerials_.size() + secondSerials.size());
-            serials.assign(fileSerials_.begin(), fileSerials_.end());
-            for (const SerialLine& serial : secondSerials)
-                serials.push_back({serial.Serial, serial.Line + lines});
-            return;
-        }
-        containers_.resize(containersBefore);
-    } else {
-        bool may = false;
-        bool secondMay = false;
-        Halves(
-            split, [&] { secondMay = MayHoldType255(second); }, [&] { may = MayHoldType255(first); });
-        if (!may && !secondMay)
-            return;
-    }
-
     const auto file = static_cast<std::uint32_t>(files_.size());
     // What each half gives; the second's lines are counted from its own beginning.
     struct Part {
@@ -179,35 +147,109 @@ void FreezeSelector::AddFile(const std::string& path, std::string_view bytes)
         std::uint32_t LastLine = 0;
         bool LastTerminated = true;
     };
+    // A record read whole; its containers and serial too unless they are known.
+    auto addRecord = [&](const SaveRecord& record, const RecordValues* values, std::uint64_t offset, Part& out,
+                         bool references) {
+        const bool firstRecord = !out.Any;
+        out.Any = true;
+        out.LastLine = record.Line;
+        out.LastTerminated = record.Terminated;
+        if (references) {
+            if (record.Cont.IsNumber() && record.Cont.Value != NoSerial)
+                out.Containers.push_back(record.Cont.Value);
+            if (record.Serial.IsNumber())
+                out.Serials.push_back({record.Serial.Value, record.Line});
+        }
+        if (record.Kind == RecordKind::Character || values == nullptr)
+            return;
+        if (record.Kind == RecordKind::Item && values->Unreadable.Present()) {
+            out.Unreadable.emplace_back(values->Unreadable.Line,
+                "The server cannot load " + values->Unreadable.Text() + ": " + std::string(values->UnreadableProblem));
+            return;
+        }
+        out.FirstIsCandidate = out.FirstIsCandidate || firstRecord;
+        out.Candidates.push_back({record.Begin + offset, record.End + offset, file, record.Line, record.OpenBefore,
+            record.Serial, record.Kind, record.Terminated});
+    };
     auto scanPart = [&](std::string_view part, std::uint64_t offset, Part& out) {
         out.Scan = ScanRecords(part, [&](const SaveRecord& record, const RecordValues* values) {
-            const bool firstRecord = !out.Any;
-            out.Any = true;
-            out.LastLine = record.Line;
-            out.LastTerminated = record.Terminated;
-            if (collect_) {
-                if (record.Cont.IsNumber() && record.Cont.Value != NoSerial)
-                    out.Containers.push_back(record.Cont.Value);
-                if (record.Serial.IsNumber())
-                    out.Serials.push_back({record.Serial.Value, record.Line});
-            }
-            if (record.Kind == RecordKind::Character || values == nullptr)
-                return;
-            if (record.Kind == RecordKind::Item && values->Unreadable.Present()) {
-                out.Unreadable.emplace_back(values->Unreadable.Line,
-                    "The server cannot load " + values->Unreadable.Text() + ": "
-                        + std::string(values->UnreadableProblem));
-                return;
-            }
-            out.FirstIsCandidate = out.FirstIsCandidate || firstRecord;
-            out.Candidates.push_back({record.Begin + offset, record.End + offset, file, record.Line, record.OpenBefore,
-                record.Serial, record.Kind, record.Terminated});
+            addRecord(record, values, offset, out, collect_);
         });
+    };
+    // Only the records passed over for a Type line that reads 255, each read
+    // alone from its section line to the next.
+    auto readPassed = [&](std::string_view part, std::uint64_t offset, const PassedFile& passed, Part& out) {
+        for (const PassedFile::RecordStart& start : passed.Type255) {
+            const std::size_t next = part.find("\n[", start.Begin);
+            const std::string_view text = part.substr(
+                start.Begin, next == std::string_view::npos ? std::string_view::npos : next + 1 - start.Begin);
+            ScanRecords(text, [&](SaveRecord record, const RecordValues* values) {
+                record.Begin += start.Begin;
+                record.End += start.Begin;
+                record.Line = start.Line;
+                record.OpenBefore = start.OpenBefore;
+                std::optional<RecordValues> placed;
+                if (values != nullptr) {
+                    placed = *values;
+                    if (placed->Unreadable.Present())
+                        placed->Unreadable.Line += start.Line - 1;
+                }
+                addRecord(record, placed ? &*placed : nullptr, offset, out, false);
+            });
+        }
+        // The second part begins with a section line.
+        out.FirstIsCandidate = !out.Candidates.empty() && out.Candidates.front().Line == 1 && part.starts_with('[');
+        out.Any = passed.LastLine != 0;
+        out.LastLine = passed.LastLine;
+        out.LastTerminated = !passed.LastOpen;
+        out.Scan.Lines = passed.Lines;
     };
     Part one;
     Part two;
-    Halves(
-        split, [&] { scanPart(second, split, two); }, [&] { scanPart(first, 0, one); });
+
+    // Most files hold no Type 255 item: a check needs only their containers
+    // and serials, and of the others the Type 255 records; a freeze nothing yet.
+    bool passedOver = false;
+    if (collect_) {
+        const std::size_t containersBefore = containers_.size();
+        std::vector<std::uint32_t> secondContainers;
+        std::vector<SerialLine> secondSerials;
+        fileSerials_.clear();
+        PassedFile passedFirst;
+        PassedFile passedSecond;
+        bool alone = false;
+        bool secondAlone = true;
+        Halves(
+            split, [&] { secondAlone = ReferencesPassing(second, secondContainers, secondSerials, passedSecond); },
+            [&] { alone = ReferencesPassing(first, containers_, fileSerials_, passedFirst); });
+        if (alone && secondAlone) {
+            const std::uint32_t lines = passedFirst.Lines;
+            containers_.insert(containers_.end(), secondContainers.begin(), secondContainers.end());
+            std::vector<SerialLine>& serials = serials_.emplace_back();
+            serials.reserve(fileSerials_.size() + secondSerials.size());
+            serials.assign(fileSerials_.begin(), fileSerials_.end());
+            for (const SerialLine& serial : secondSerials)
+                serials.push_back({serial.Serial, serial.Line + lines});
+            if (passedFirst.Type255.empty() && passedSecond.Type255.empty())
+                return;
+            Halves(
+                split, [&] { readPassed(second, split, passedSecond, two); },
+                [&] { readPassed(first, 0, passedFirst, one); });
+            passedOver = true;
+        } else {
+            containers_.resize(containersBefore);
+        }
+    } else {
+        bool may = false;
+        bool secondMay = false;
+        Halves(
+            split, [&] { secondMay = MayHoldType255(second); }, [&] { may = MayHoldType255(first); });
+        if (!may && !secondMay)
+            return;
+    }
+    if (!passedOver)
+        Halves(
+            split, [&] { scanPart(second, split, two); }, [&] { scanPart(first, 0, one); });
     const std::uint32_t lines = one.Scan.Lines;
     for (Candidate& candidate : two.Candidates) {
         candidate.Line += lines;
@@ -226,7 +268,7 @@ void FreezeSelector::AddFile(const std::string& path, std::string_view bytes)
         for (const auto& [line, text] : part->Unreadable)
             Refuse(ErrorAtLine(path, line + (part == &two ? lines : 0), text));
 
-    if (collect_) {
+    if (collect_ && !passedOver) {
         containers_.insert(containers_.end(), one.Containers.begin(), one.Containers.end());
         containers_.insert(containers_.end(), two.Containers.begin(), two.Containers.end());
         std::vector<SerialLine>& serials = serials_.emplace_back(std::move(one.Serials));

@@ -421,7 +421,7 @@ bool ReadContOrType(std::string_view bytes, std::size_t begin, std::vector<std::
 
 namespace {
 
-// Whether a line beginning with c may matter to ReferencesOnly: a section
+// Whether a line beginning with c may matter to ReferencesPassing: a section
 // line, a Cont, Type or Serial line, an "o---o", or one that begins with a blank.
 bool MayBeReference(char c)
 {
@@ -429,11 +429,13 @@ bool MayBeReference(char c)
     return MayBeContOrType(c) || c == '[' || folded == 's' || c == 'o';
 }
 
-// The record ReferencesOnly is passing over, for its serial.
+// The record ReferencesPassing is passing over, for its serial.
 struct PassedRecord {
     bool Open = false;
     std::uint32_t Line = 0;
     ServerNumber Serial;
+    std::size_t Begin = 0; // of its section line
+    std::uint32_t OpenBefore = 0; // as SaveRecord's
 
     void Close(std::vector<SerialLine>& serials)
     {
@@ -443,15 +445,16 @@ struct PassedRecord {
     }
 };
 
-// The line that begins at begin, number lineNumber, for ReferencesOnly;
+// The line that begins at begin, number lineNumber, for ReferencesPassing;
 // false for a Type that reads 255.
 bool ReadReference(std::string_view bytes, std::size_t begin, std::uint32_t lineNumber,
     std::vector<std::uint32_t>& containers, std::vector<SerialLine>& serials, PassedRecord& record)
 {
     const char first = bytes[begin];
     if (first == '[') {
+        const std::uint32_t openBefore = record.Open ? record.Line : 0;
         record.Close(serials);
-        record = {true, lineNumber, {}};
+        record = {true, lineNumber, {}, begin, openBefore};
         return true;
     }
     const char folded = static_cast<char>(first | 0x20);
@@ -509,9 +512,9 @@ namespace {
 
 // Which lines a pass over a file reads, by their first byte.
 enum class Starts {
-    References, // ReferencesOnly's
+    References, // ReferencesPassing's
     Types, // a Type line, or one that begins with a blank
-    Owners, // ReferencesOnly's but Type lines
+    Owners, // ReferencesPassing's but Type lines
 };
 
 template <Starts Set> bool Wanted(char c)
@@ -591,25 +594,33 @@ template <Starts Set, typename Read> bool ForEachWantedLine(std::string_view byt
 
 } // namespace
 
-bool ReferencesOnly(std::string_view bytes, std::vector<std::uint32_t>& containers, std::vector<SerialLine>& serials,
-    std::uint32_t* lineEnds)
+bool ReferencesPassing(std::string_view bytes, std::vector<std::uint32_t>& containers, std::vector<SerialLine>& serials,
+    PassedFile& passed)
 {
+    passed = {};
     if (bytes.starts_with("\xEF\xBB\xBF"))
         return false;
     const std::size_t before = containers.size();
     const std::size_t serialsBefore = serials.size();
     PassedRecord record;
-    std::uint32_t lines = 0;
-    const bool alone = ForEachWantedLine<Starts::References>(bytes, lines, [&](std::size_t begin, std::uint32_t line) {
-        return ReadReference(bytes, begin, line, containers, serials, record);
-    });
+    const bool alone
+        = ForEachWantedLine<Starts::References>(bytes, passed.Lines, [&](std::size_t begin, std::uint32_t line) {
+              if (ReadReference(bytes, begin, line, containers, serials, record))
+                  return true;
+              // A Type line that reads 255: its record is read whole later; one
+              // outside any record is none of the server's.
+              if (record.Open && (passed.Type255.empty() || passed.Type255.back().Line != record.Line))
+                  passed.Type255.push_back({record.Begin, record.Line, record.OpenBefore});
+              return true;
+          });
+    passed.LastLine = record.Line;
+    passed.LastOpen = record.Open;
     record.Close(serials);
     if (!alone) {
         containers.resize(before);
         serials.resize(serialsBefore);
+        passed.Type255.clear();
     }
-    if (lineEnds != nullptr)
-        *lineEnds = lines;
     return alone;
 }
 

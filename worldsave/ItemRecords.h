@@ -121,16 +121,30 @@ struct SerialLine {
     bool operator==(const SerialLine&) const = default;
 };
 
-// What a freeze needs of a file none of whose records it takes, found line by
-// line without reading records, which is several times faster: appends to
-// containers the value of every Cont line that names an object, and to serials
-// the serial of every record that has one, and returns true. Returns false,
-// with both as they were, when the file needs ScanRecords: it has a Type line
-// that reads 255, a byte-order mark, or a line longer than the server reads
-// between records.
-// lineEnds, when given, receives the number of line ends of a file it returns true for.
-bool ReferencesOnly(std::string_view bytes, std::vector<std::uint32_t>& containers, std::vector<SerialLine>& serials,
-    std::uint32_t* lineEnds = nullptr);
+// What ReferencesPassing leaves for a whole reading of a file: where each
+// record whose Type line reads 255 begins, and how the file ends.
+struct PassedFile {
+    struct RecordStart {
+        std::size_t Begin = 0; // of its section line
+        std::uint32_t Line = 0;
+        std::uint32_t OpenBefore = 0; // as SaveRecord's
+    };
+    std::vector<RecordStart> Type255; // in file order
+    std::uint32_t Lines = 0; // line ends
+    std::uint32_t LastLine = 0; // of the last record's section line; 0 for none
+    bool LastOpen = false; // the last record has no "o---o" line
+};
+
+// What a check needs of a file, found line by line without reading records,
+// which is several times faster: appends to containers the value of every
+// Cont line that names an object, and to serials the serial of every record
+// that has one, lists the records a Type line of which reads 255 for
+// ScanRecords to read alone (from its section line to the next), and returns
+// true. Returns false, with containers and serials as they were, when the
+// whole file needs ScanRecords: it has a byte-order mark or a line longer than
+// the server reads between records.
+bool ReferencesPassing(std::string_view bytes, std::vector<std::uint32_t>& containers, std::vector<SerialLine>& serials,
+    PassedFile& passed);
 
 // A set of serials, most others passed over by a bit per hash of them.
 class SerialSet {
@@ -153,7 +167,7 @@ private:
     std::vector<std::uint64_t> maybe_;
 };
 
-// ReferencesOnly for a freeze that knows the serials it wants: appends only
+// ReferencesPassing for a freeze that knows the serials it wants: appends only
 // the containers and serials wanted holds, whatever the Type
 // lines read. Returns false, with both as they were, for a byte-order mark or
 // a line longer than the server reads between records.
@@ -163,7 +177,7 @@ bool ReferencesAmong(std::string_view bytes, const SerialSet& wanted, std::vecto
 // Whether a freeze must read the file record by record: it may hold a Type
 // 255 item (a Type line reads 255), begins with a byte-order mark or has a
 // line longer than the server reads between records. Only the Type lines are
-// read, which is faster still than ReferencesOnly.
+// read, which is faster still than ReferencesPassing.
 bool MayHoldType255(std::string_view bytes);
 
 // Reads every record of the file's bytes in one pass. A UTF-8 byte-order mark

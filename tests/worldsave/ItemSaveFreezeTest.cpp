@@ -146,11 +146,21 @@ TEST(ItemFreeze, RefusesWhatTheServerCannotLoadNamingFileAndLine)
             "This line is 4096 characters long: the server reads at most 4095 characters on a line inside a record "
             "and skips the rest of the file",
             4}};
+    // A check reads the file another way, for every record's serial, and names the same.
+    auto refusedInCheck = [](const std::string& path) {
+        FreezeSelector selector(FreezeMap{}, true);
+        std::string bytes;
+        selector.ReadFile(path, bytes);
+        selector.AddFile(path, bytes);
+        const FreezeSelection selection = selector.Finish();
+        return selection.Refused.empty() ? std::string() : ErrorLine(selection.Refused.front());
+    };
     TempFolder dir;
     for (const auto& c : cases) {
         WriteText(dir / "0.0.wsc", c.Bytes);
-        EXPECT_EQ(ErrorLineOf([&] { SelectForFreeze({dir / "0.0.wsc"}, FreezeMap{}); }),
-            dir / "0.0.wsc: line " + std::to_string(c.Line) + ": " + c.Text + ".");
+        const std::string expected = dir / "0.0.wsc: line " + std::to_string(c.Line) + ": " + c.Text + ".";
+        EXPECT_EQ(ErrorLineOf([&] { SelectForFreeze({dir / "0.0.wsc"}, FreezeMap{}); }), expected);
+        EXPECT_EQ(refusedInCheck(dir / "0.0.wsc"), expected);
     }
     // The same behind 300 KB of other records, in a file read in two halves
     // that meet at the first section line after its middle: the case's last record.
@@ -168,8 +178,9 @@ TEST(ItemFreeze, RefusesWhatTheServerCannotLoadNamingFileAndLine)
         std::string text = c.Text;
         if (const std::size_t at = text.find("(line 1)"); at != std::string::npos)
             text.replace(at, 8, "(line " + std::to_string(linesBefore + 1) + ")");
-        EXPECT_EQ(ErrorLineOf([&] { SelectForFreeze({dir / "0.0.wsc"}, FreezeMap{}); }),
-            dir / "0.0.wsc: line " + std::to_string(linesBefore + c.Line) + ": " + text + ".");
+        const std::string expected = dir / "0.0.wsc: line " + std::to_string(linesBefore + c.Line) + ": " + text + ".";
+        EXPECT_EQ(ErrorLineOf([&] { SelectForFreeze({dir / "0.0.wsc"}, FreezeMap{}); }), expected);
+        EXPECT_EQ(refusedInCheck(dir / "0.0.wsc"), expected);
     }
     // A record without "o---o" is refused only where it matters.
     WriteText(dir / "0.0.wsc", item + end + "[ITEM]\nSerial=0x40000002\n");
@@ -310,20 +321,24 @@ TEST(ItemFreeze, AGeneratedSharedFolderFreezesExactlyItsMarkedItems)
     EXPECT_EQ(again.NotFrozen, selection.NotFrozen);
 }
 
-TEST(ItemFreeze, FilesWithoutType255ItemsAreReadForTheirContainersSerialsAndLongLinesAlone)
+TEST(ItemFreeze, FilesAreReadForTheirContainersSerialsAndType255RecordsLineByLine)
 {
     const std::string serials = "Serial=0x1\n[ITEM]\nSerial=0x40000001\nSerial = 0X40000002 // moved\n\no---o\n"
                                 "Serial=0x3\n[ITEM]\r\nSpawnerID=0x4\r\n\t serial=010\r\n o---o // end\r\n"
                                 "[CHARACTER]\nSerial=\n\n[ITEM]\nSerial=-1\n[HOUSE]\nserial=0x40000009";
+    const std::string marked = "[ITEM]\nCont=0x5\n\ttype = 0x0ff // marked\nType=255\n[ITEM]\nType=1\no---o\n"
+                               "Type=255\n[ITEM]\r\nType=255\r\no---o\r\n";
     const struct {
         std::string Bytes;
-        bool Alone;
+        bool Passed;
         std::vector<std::uint32_t> Containers;
         std::vector<SerialLine> Serials = {};
+        std::vector<std::uint32_t> Type255Lines = {}; // of the records listed, with the lines before them left open
     } cases[] = {
         {Content + "Cont=0xffffffff\n Cont = 0X10 // x\nCONT=-1\nCont=010\r\nContainer=5\n", true, {0x40000003, 16, 8},
             {{0x40000004, 1}}},
-        {"[ITEM]\nCont=0x5\n\ttype = 0x0ff // marked\n", false, {}},
+        // Each record once, whatever its Type lines; one outside any record is no record's.
+        {marked, true, {5}, {}, {1, 0, 9, 0}},
         {"[ITEM]\nType=2550\nType=x\nTyped=255\n" + std::string(1022, 'x'), true, {}},
         {"Cont=0x7\n" + std::string(1023, 'x'), false, {}},
         {"\xEF\xBB\xBF" + Content, false, {}},
@@ -333,11 +348,18 @@ TEST(ItemFreeze, FilesWithoutType255ItemsAreReadForTheirContainersSerialsAndLong
     for (const auto& c : cases) {
         std::vector<std::uint32_t> containers;
         std::vector<SerialLine> found;
-        EXPECT_EQ(ReferencesOnly(c.Bytes, containers, found), c.Alone) << c.Bytes.substr(0, 40);
+        PassedFile passed;
+        EXPECT_EQ(ReferencesPassing(c.Bytes, containers, found, passed), c.Passed) << c.Bytes.substr(0, 40);
         EXPECT_EQ(containers, c.Containers) << c.Bytes.substr(0, 40);
         EXPECT_EQ(found, c.Serials) << c.Bytes.substr(0, 40);
+        std::vector<std::uint32_t> type255;
+        for (const PassedFile::RecordStart& start : passed.Type255) {
+            EXPECT_EQ(c.Bytes[start.Begin], '[');
+            type255.insert(type255.end(), {start.Line, start.OpenBefore});
+        }
+        EXPECT_EQ(type255, c.Type255Lines) << c.Bytes.substr(0, 40);
         // Every record's serial as a whole scan reads it.
-        if (c.Alone) {
+        if (c.Passed) {
             std::vector<SerialLine> scanned;
             for (const SaveRecord& record : ScanRecords(c.Bytes).Records)
                 if (record.Serial.IsNumber())
