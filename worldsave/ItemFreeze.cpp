@@ -208,38 +208,9 @@ void FreezeSelector::AddFile(const std::string& path, std::string_view bytes)
     Part two;
 
     // Most files hold no Type 255 item: a check needs only their containers
-    // and serials, and of the others the Type 255 records; a freeze nothing yet.
-    bool passedOver = false;
-    if (collect_) {
-        const std::size_t containersBefore = containers_.size();
-        std::vector<std::uint32_t> secondContainers;
-        std::vector<SerialLine> secondSerials;
-        fileSerials_.clear();
-        PassedFile passedFirst;
-        PassedFile passedSecond;
-        bool alone = false;
-        bool secondAlone = true;
-        Halves(
-            split, [&] { secondAlone = ReferencesPassing(second, secondContainers, secondSerials, passedSecond); },
-            [&] { alone = ReferencesPassing(first, containers_, fileSerials_, passedFirst); });
-        if (alone && secondAlone) {
-            const std::uint32_t lines = passedFirst.Lines;
-            containers_.insert(containers_.end(), secondContainers.begin(), secondContainers.end());
-            std::vector<SerialLine>& serials = serials_.emplace_back();
-            serials.reserve(fileSerials_.size() + secondSerials.size());
-            serials.assign(fileSerials_.begin(), fileSerials_.end());
-            for (const SerialLine& serial : secondSerials)
-                serials.push_back({serial.Serial, serial.Line + lines});
-            if (passedFirst.Type255.empty() && passedSecond.Type255.empty())
-                return;
-            Halves(
-                split, [&] { readPassed(second, split, passedSecond, two); },
-                [&] { readPassed(first, 0, passedFirst, one); });
-            passedOver = true;
-        } else {
-            containers_.resize(containersBefore);
-        }
-    } else {
+    // and serials, a freeze nothing yet. Of the others only the Type 255
+    // records are read whole.
+    if (!collect_) {
         bool may = false;
         bool secondMay = false;
         Halves(
@@ -247,7 +218,36 @@ void FreezeSelector::AddFile(const std::string& path, std::string_view bytes)
         if (!may && !secondMay)
             return;
     }
-    if (!passedOver)
+    const std::size_t containersBefore = containers_.size();
+    std::vector<std::uint32_t> secondContainers;
+    std::vector<SerialLine> secondSerials;
+    fileSerials_.clear();
+    PassedFile passedFirst;
+    PassedFile passedSecond;
+    bool alone = false;
+    bool secondAlone = true;
+    Halves(
+        split, [&] { secondAlone = ReferencesPassing(second, secondContainers, secondSerials, passedSecond); },
+        [&] { alone = ReferencesPassing(first, containers_, fileSerials_, passedFirst); });
+    const bool passedOver = alone && secondAlone;
+    if (passedOver && collect_) {
+        containers_.insert(containers_.end(), secondContainers.begin(), secondContainers.end());
+        std::vector<SerialLine>& serials = serials_.emplace_back();
+        serials.reserve(fileSerials_.size() + secondSerials.size());
+        serials.assign(fileSerials_.begin(), fileSerials_.end());
+        for (const SerialLine& serial : secondSerials)
+            serials.push_back({serial.Serial, serial.Line + passedFirst.Lines});
+    } else {
+        // A freeze finds the containers it needs once it knows its items.
+        containers_.resize(containersBefore);
+    }
+    if (passedOver && passedFirst.Type255.empty() && passedSecond.Type255.empty())
+        return;
+    if (passedOver)
+        Halves(
+            split, [&] { readPassed(second, split, passedSecond, two); },
+            [&] { readPassed(first, 0, passedFirst, one); });
+    else
         Halves(
             split, [&] { scanPart(second, split, two); }, [&] { scanPart(first, 0, one); });
     const std::uint32_t lines = one.Scan.Lines;
