@@ -16,6 +16,10 @@
 #include <system_error>
 #include <thread>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace cryo {
 
 namespace {
@@ -29,6 +33,29 @@ constexpr std::size_t StaticsReadAhead = std::size_t{1} << 20;
 constexpr std::int64_t TwoBandsFrom = 4096;
 // The columns of blocks a band reads before it draws them, row by row.
 constexpr int GroupColumns = 8;
+// Pictures of this many bytes and more are written past the caches: they do
+// not fit them, and a write that goes through them first reads every line.
+constexpr std::size_t StreamFrom = std::size_t{32} << 20;
+
+// Copies a row of pixels into the picture, past the caches when streamed.
+void CopyRow(unsigned char* to, const unsigned char* from, std::size_t size, bool stream)
+{
+#if defined(__SSE2__)
+    if (stream) {
+        const std::size_t head = std::min(size, (16 - reinterpret_cast<std::uintptr_t>(to) % 16) % 16);
+        std::memcpy(to, from, head);
+        std::size_t at = head;
+        for (; size - at >= 16; at += 16)
+            _mm_stream_si128(
+                reinterpret_cast<__m128i*>(to + at), _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + at)));
+        std::memcpy(to + at, from + at, size - at);
+        return;
+    }
+#else
+    (void)stream;
+#endif
+    std::memcpy(to, from, size);
+}
 
 void PutPixel(unsigned char* out, PackedRgb colour)
 {
@@ -237,6 +264,7 @@ struct MapPainter::Band {
     std::vector<unsigned char> Land;
     std::vector<unsigned char> Records;
     std::vector<std::pair<std::size_t, int>> Places;
+    std::vector<unsigned char> Pixels; // a row of the group's blocks, drawn
 };
 
 MapPainter::MapPainter(const StaIdx& table, const std::string& staticsPath, const ClientMap* client)
@@ -325,20 +353,32 @@ void MapPainter::DrawBand(Band& band, const BlockArea& area, int first, int last
     // The files hold the map column after column. A group of columns is read
     // in that order, then drawn row of blocks after row of blocks, so that
     // each row of the picture is written in runs, not a few bytes at a time.
+    // A row of the group's blocks is drawn into a buffer the caches hold,
+    // then copied into the picture a row of pixels at a time.
     const int side = BlockTiles / scale;
     const std::size_t height = static_cast<std::size_t>(area.Height);
+    const bool stream = out.Stride * static_cast<std::size_t>(out.Height) >= StreamFrom;
     for (int group = first; group < last && !stop; group += GroupColumns) {
         const int columns = std::min(GroupColumns, last - group);
         ReadGroup(band, area, group, columns);
+        const std::size_t rowBytes = std::size_t(columns * side) * 3;
+        band.Pixels.resize(std::size_t(side) * rowBytes);
         for (std::size_t row = 0; row < height; ++row) {
+            for (int column = 0; column < columns; ++column)
+                DrawBlock(band, std::size_t(column) * height + row, scale,
+                    band.Pixels.data() + std::size_t(column * side) * 3, rowBytes);
             unsigned char* pixels = out.Pixels + row * std::size_t(side) * out.Stride + std::size_t(group * side) * 3;
-            for (int column = 0; column < columns; ++column, pixels += side * 3)
-                DrawBlock(band, std::size_t(column) * height + row, scale, pixels, out.Stride);
+            for (int line = 0; line < side; ++line, pixels += out.Stride)
+                CopyRow(pixels, band.Pixels.data() + std::size_t(line) * rowBytes, rowBytes, stream);
         }
         columnsDone_ += columns;
         if (reporter != nullptr)
             reporter->SetProgress(columnsDone_ * 100 / area.Width);
     }
+#if defined(__SSE2__)
+    if (stream)
+        _mm_sfence(); // the streamed rows are in the picture before it is read
+#endif
 }
 
 void MapPainter::ReadGroup(Band& band, const BlockArea& area, int group, int columns) const

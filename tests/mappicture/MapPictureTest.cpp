@@ -239,6 +239,16 @@ TEST(MapPicture, TwoBandsDrawWhatEachColumnDrawsAlone)
                 painter.Draw({x, 0, 1, size.Height}, scale,
                     {columns.data() + std::size_t(x * side) * 3, side, size.Height * side, stride});
             EXPECT_TRUE(whole == columns) << (client ? client->TerrainPath : "statics alone") << ", scale " << scale;
+            // A picture larger than the caches is written past them, whatever its rows' alignment.
+            const auto rows = std::size_t(size.Height * side);
+            const std::size_t wide = (std::size_t{32} << 20) / rows + 13;
+            std::vector<unsigned char> large(wide * rows + 1);
+            painter.Draw(WholeMap(size), scale, {large.data() + 1, size.Width * side, size.Height * side, wide});
+            std::size_t differing = 0;
+            for (std::size_t y = 0; y < rows; ++y)
+                differing += !std::equal(whole.begin() + std::ptrdiff_t(y * stride),
+                    whole.begin() + std::ptrdiff_t((y + 1) * stride), large.begin() + std::ptrdiff_t(1 + y * wide));
+            EXPECT_EQ(differing, 0u) << (client ? client->TerrainPath : "statics alone") << ", scale " << scale;
         }
     }
     std::vector<unsigned char> pixels(512 * 640 * 3);
