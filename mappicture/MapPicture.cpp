@@ -34,28 +34,23 @@ constexpr std::int64_t TwoBandsFrom = 4096;
 // The columns of blocks a band reads before it draws them, row by row.
 constexpr int GroupColumns = 8;
 // Pictures of this many bytes and more are written past the caches: they do
-// not fit them, and a write that goes through them first reads every line.
+// not fit them, and a write that goes through them first reads every line
+// from memory.
 constexpr std::size_t StreamFrom = std::size_t{32} << 20;
 
-// Copies a row of pixels into the picture, past the caches when streamed.
-void CopyRow(unsigned char* to, const unsigned char* from, std::size_t size, bool stream)
-{
 #if defined(__SSE2__)
-    if (stream) {
-        const std::size_t head = std::min(size, (16 - reinterpret_cast<std::uintptr_t>(to) % 16) % 16);
-        std::memcpy(to, from, head);
-        std::size_t at = head;
-        for (; size - at >= 16; at += 16)
-            _mm_stream_si128(
-                reinterpret_cast<__m128i*>(to + at), _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + at)));
-        std::memcpy(to + at, from + at, size - at);
-        return;
-    }
-#else
-    (void)stream;
-#endif
-    std::memcpy(to, from, size);
+// Copies a row of pixels into the picture past the caches.
+void StreamRow(unsigned char* to, const unsigned char* from, std::size_t size)
+{
+    const std::size_t head = std::min(size, (16 - reinterpret_cast<std::uintptr_t>(to) % 16) % 16);
+    std::memcpy(to, from, head);
+    std::size_t at = head;
+    for (; size - at >= 16; at += 16)
+        _mm_stream_si128(
+            reinterpret_cast<__m128i*>(to + at), _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + at)));
+    std::memcpy(to + at, from + at, size - at);
 }
+#endif
 
 void PutPixel(unsigned char* out, PackedRgb colour)
 {
@@ -353,23 +348,31 @@ void MapPainter::DrawBand(Band& band, const BlockArea& area, int first, int last
     // The files hold the map column after column. A group of columns is read
     // in that order, then drawn row of blocks after row of blocks, so that
     // each row of the picture is written in runs, not a few bytes at a time.
-    // A row of the group's blocks is drawn into a buffer the caches hold,
-    // then copied into the picture a row of pixels at a time.
+    // A picture too large for the caches is drawn a row of the group's
+    // blocks at a time into a buffer they hold, then streamed into place a
+    // row of pixels at a time; a smaller one is drawn in place.
     const int side = BlockTiles / scale;
     const std::size_t height = static_cast<std::size_t>(area.Height);
+#if defined(__SSE2__)
     const bool stream = out.Stride * static_cast<std::size_t>(out.Height) >= StreamFrom;
+#else
+    const bool stream = false;
+#endif
     for (int group = first; group < last && !stop; group += GroupColumns) {
         const int columns = std::min(GroupColumns, last - group);
         ReadGroup(band, area, group, columns);
         const std::size_t rowBytes = std::size_t(columns * side) * 3;
-        band.Pixels.resize(std::size_t(side) * rowBytes);
+        band.Pixels.resize(stream ? std::size_t(side) * rowBytes : 0);
         for (std::size_t row = 0; row < height; ++row) {
-            for (int column = 0; column < columns; ++column)
-                DrawBlock(band, std::size_t(column) * height + row, scale,
-                    band.Pixels.data() + std::size_t(column * side) * 3, rowBytes);
             unsigned char* pixels = out.Pixels + row * std::size_t(side) * out.Stride + std::size_t(group * side) * 3;
-            for (int line = 0; line < side; ++line, pixels += out.Stride)
-                CopyRow(pixels, band.Pixels.data() + std::size_t(line) * rowBytes, rowBytes, stream);
+            unsigned char* drawn = stream ? band.Pixels.data() : pixels;
+            for (int column = 0; column < columns; ++column)
+                DrawBlock(band, std::size_t(column) * height + row, scale, drawn + std::size_t(column * side) * 3,
+                    stream ? rowBytes : out.Stride);
+#if defined(__SSE2__)
+            for (int line = 0; stream && line < side; ++line, pixels += out.Stride)
+                StreamRow(pixels, drawn + std::size_t(line) * rowBytes, rowBytes);
+#endif
         }
         columnsDone_ += columns;
         if (reporter != nullptr)
