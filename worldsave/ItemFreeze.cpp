@@ -490,6 +490,9 @@ FreezeSelection FreezeSelector::Finish()
         ReadOwners(candidateSerials);
     const SerialSet wantedSerials(std::move(candidateSerials));
     const std::vector<std::uint32_t>& wanted = wantedSerials.All();
+    // Only whether a candidate holds an item is asked of the containers; a
+    // check has every record's.
+    std::erase_if(containers_, [&](std::uint32_t container) { return !wantedSerials.Holds(container); });
     std::sort(containers_.begin(), containers_.end());
     containers_.erase(std::unique(containers_.begin(), containers_.end()), containers_.end());
 
