@@ -297,7 +297,7 @@ void CheckClassic(const std::string& path, const StaIdx& table, const std::optio
 // The serials carried more than once, ascending. Serials crowd into a few
 // spans of 2^24 (characters low, items from 0x40000000): a bit for each serial
 // of those spans finds them in one pass; serials spread wider are sorted.
-std::vector<std::uint32_t> RepeatedSerials(const std::vector<FreezeSelection::SerialPlace>& places)
+std::vector<std::uint32_t> RepeatedSerials(const std::vector<std::vector<SerialLine>>& files)
 {
     constexpr unsigned SpanBits = 24;
     constexpr std::size_t MostSpans = 8; // 2 MB each
@@ -305,25 +305,31 @@ std::vector<std::uint32_t> RepeatedSerials(const std::vector<FreezeSelection::Se
     std::size_t used = 0;
     std::vector<std::uint32_t> repeated;
     bool fits = true;
-    for (const FreezeSelection::SerialPlace& place : places) {
-        std::vector<std::uint64_t>& span = spans[place.Serial >> SpanBits];
-        if (span.empty()) {
-            if (++used > MostSpans) {
-                fits = false;
-                break;
+    for (const std::vector<SerialLine>& file : files) {
+        for (const SerialLine& place : file) {
+            std::vector<std::uint64_t>& span = spans[place.Serial >> SpanBits];
+            if (span.empty()) {
+                if (++used > MostSpans) {
+                    fits = false;
+                    break;
+                }
+                span.resize((std::size_t{1} << SpanBits) / 64);
             }
-            span.resize((std::size_t{1} << SpanBits) / 64);
+            const std::uint32_t bit = place.Serial & ((1u << SpanBits) - 1);
+            std::uint64_t& word = span[bit / 64];
+            const std::uint64_t mask = std::uint64_t{1} << (bit % 64);
+            if ((word & mask) != 0)
+                repeated.push_back(place.Serial);
+            word |= mask;
         }
-        const std::uint32_t bit = place.Serial & ((1u << SpanBits) - 1);
-        std::uint64_t& word = span[bit / 64];
-        const std::uint64_t mask = std::uint64_t{1} << (bit % 64);
-        if ((word & mask) != 0)
-            repeated.push_back(place.Serial);
-        word |= mask;
+        if (!fits)
+            break;
     }
     if (!fits) {
-        std::vector<std::uint32_t> serials(places.size());
-        std::transform(places.begin(), places.end(), serials.begin(), [](const auto& place) { return place.Serial; });
+        std::vector<std::uint32_t> serials;
+        for (const std::vector<SerialLine>& file : files)
+            for (const SerialLine& place : file)
+                serials.push_back(place.Serial);
         std::sort(serials.begin(), serials.end());
         repeated.clear();
         for (std::size_t i = 1; i < serials.size(); ++i)
@@ -338,17 +344,17 @@ std::vector<std::uint32_t> RepeatedSerials(const std::vector<FreezeSelection::Se
 // The serials that several records carry, ascending, each with its places in
 // reading order. Most serials are carried once: only the places of the few
 // others are gathered.
-std::vector<std::vector<FreezeSelection::SerialPlace>> SharedSerials(
-    const std::vector<FreezeSelection::SerialPlace>& places)
+std::vector<std::vector<FreezeSelection::SerialPlace>> SharedSerials(const std::vector<std::vector<SerialLine>>& files)
 {
-    const std::vector<std::uint32_t> shared = RepeatedSerials(places);
+    const std::vector<std::uint32_t> shared = RepeatedSerials(files);
     std::vector<std::vector<FreezeSelection::SerialPlace>> groups(shared.size());
     if (shared.empty())
         return groups;
     const SerialSet set(shared);
-    for (const FreezeSelection::SerialPlace& place : places)
-        if (const std::size_t k = set.Find(place.Serial); k != SIZE_MAX)
-            groups[k].push_back(place);
+    for (std::size_t file = 0; file < files.size(); ++file)
+        for (const SerialLine& place : files[file])
+            if (const std::size_t k = set.Find(place.Serial); k != SIZE_MAX)
+                groups[k].push_back({place.Serial, static_cast<std::uint32_t>(file), place.Line});
     return groups;
 }
 

@@ -672,13 +672,7 @@ FreezeSelection FreezeSelector::Finish()
         selection.Files.push_back({files_[i].Path, files_[i].Size, std::move(taken[i]), std::move(copies[i])});
     }
     if (collect_) {
-        std::size_t serials = 0;
-        for (const std::vector<SerialLine>& file : serials_)
-            serials += file.size();
-        selection.Serials.reserve(serials);
-        for (std::size_t file = 0; file < serials_.size(); ++file)
-            for (const SerialLine& serial : serials_[file])
-                selection.Serials.push_back({serial.Serial, static_cast<std::uint32_t>(file), serial.Line});
+        selection.Serials = std::move(serials_);
         selection.FileNames = std::move(names_);
     }
     files_.clear();

@@ -84,14 +84,15 @@ struct FreezeSelection {
     // What a selector that collects refusals would have refused, in reading order.
     std::vector<Error> Refused;
     // For a selector that collects refusals: the serial of every record that
-    // has one, in reading order, and the names of the files they lie in.
+    // has one, file by file in reading order, and the names of the files.
+    std::vector<std::vector<SerialLine>> Serials;
+    std::vector<std::string> FileNames;
+    // Where a record with a serial lies: File in FileNames.
     struct SerialPlace {
         std::uint32_t Serial = 0;
-        std::uint32_t File = 0; // in FileNames
+        std::uint32_t File = 0;
         std::uint32_t Line = 0;
     };
-    std::vector<SerialPlace> Serials;
-    std::vector<std::string> FileNames;
 };
 
 // Takes every [ITEM] record whose Type reads 255, that lies on the ground
