@@ -170,6 +170,20 @@ bool ReadRun(PatchReader& reader, PatchRun& run)
     return true;
 }
 
+// Reads the run after the current one into next while the patch has more;
+// a failure is handed back, to be raised once the current run is done with.
+std::exception_ptr ReadNextRun(PatchReader& reader, PatchRun& next, bool& more) noexcept
+{
+    next.Clear();
+    try {
+        if (more)
+            more = ReadRun(reader, next);
+    } catch (...) {
+        return std::current_exception();
+    }
+    return nullptr;
+}
+
 // Decides a run's blocks against the player's file, a share of them on each
 // thread. The shares are fixed, not taken as they come, so that each thread
 // reads the same blocks in every run of the program, and the reads ahead with
@@ -302,14 +316,7 @@ AppliedPatch ApplyPatch(const std::string& staIdxPath, const std::string& static
             const std::size_t besideShare = beside ? blocks * 3 / 4 : 0;
             std::exception_ptr readFailure;
             const auto here = [&] {
-                next.Clear();
-                if (more) {
-                    try {
-                        more = ReadRun(reader, next);
-                    } catch (...) {
-                        readFailure = std::current_exception();
-                    }
-                }
+                readFailure = ReadNextRun(reader, next, more);
                 decider.Decide(hereBlocks, besideShare, blocks);
             };
             if (beside)
@@ -426,15 +433,7 @@ AppliedPatch ApplyPatch(const std::string& staIdxPath, const std::string& static
         bool more = ReadRun(reader, current);
         while (!current.Blocks.empty()) {
             std::exception_ptr readFailure;
-            const auto readNext = [&] {
-                next.Clear();
-                try {
-                    if (more)
-                        more = ReadRun(reader, next);
-                } catch (...) {
-                    readFailure = std::current_exception();
-                }
-            };
+            const auto readNext = [&] { readFailure = ReadNextRun(reader, next, more); };
             if (beside) {
                 beside->Both(readNext, [&] { appendRun(current); });
             } else {
