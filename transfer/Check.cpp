@@ -92,7 +92,6 @@ bool Inside(const std::optional<BlockArea>& area, int x, int y)
 struct MisplacedObject {
     std::size_t Entry = 0;
     int Item = 0;
-    int X = 0, Y = 0;
     int XOffset = 0, YOffset = 0;
 
     bool operator<(const MisplacedObject& other) const
@@ -168,9 +167,7 @@ void CheckStatics(const std::string& path, const StaIdx& table, const std::optio
                 if (object.XOffset < 8 && object.YOffset < 8)
                     continue;
                 ++misplacedCount;
-                misplaced.push_back({number, item, static_cast<int>(number / static_cast<std::size_t>(table.Height())),
-                    static_cast<int>(number % static_cast<std::size_t>(table.Height())), object.XOffset,
-                    object.YOffset});
+                misplaced.push_back({number, item, object.XOffset, object.YOffset});
                 if (misplaced.size() > 8 * CheckReport::MaxExamples) {
                     std::nth_element(misplaced.begin(), misplaced.begin() + CheckReport::MaxExamples, misplaced.end());
                     misplaced.resize(CheckReport::MaxExamples);
@@ -182,10 +179,12 @@ void CheckStatics(const std::string& path, const StaIdx& table, const std::optio
             reporter.SetProgress(10 + static_cast<int>(done * 50 / toRead.size()));
     }
     std::sort(misplaced.begin(), misplaced.end());
+    const auto height = static_cast<std::size_t>(table.Height());
     for (const MisplacedObject& object : misplaced)
         Note(f[OffsetOf8],
-            BlockName(object.X, object.Y) + ", Item #" + std::to_string(object.Item) + ": X offset "
-                + std::to_string(object.XOffset) + ", Y offset " + std::to_string(object.YOffset));
+            BlockName(static_cast<int>(object.Entry / height), static_cast<int>(object.Entry % height)) + ", Item #"
+                + std::to_string(object.Item) + ": X offset " + std::to_string(object.XOffset) + ", Y offset "
+                + std::to_string(object.YOffset));
     f[OffsetOf8].Count = misplacedCount;
 
     // Records past the table (a map given smaller than the index file) keep
