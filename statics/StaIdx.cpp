@@ -38,6 +38,14 @@ void StaIdx::Resize(MapBlocks size)
     Entries.assign(static_cast<std::size_t>(size.Width) * static_cast<std::size_t>(size.Height), TStaIdxEntry{});
 }
 
+void StaIdx::Replace(MapBlocks size, std::vector<TStaIdxEntry> entries)
+{
+    if (entries.size() != static_cast<std::size_t>(size.Width) * static_cast<std::size_t>(size.Height))
+        throw RangeError();
+    size_ = size;
+    Entries = std::move(entries);
+}
+
 TStaIdxEntry& StaIdx::At(std::uint16_t xBlock, std::uint16_t yBlock)
 {
     if (yBlock >= size_.Height || xBlock >= size_.Width)
@@ -67,23 +75,44 @@ void LoadStaIdx(const std::string& path, StaIdx& table, Reporter& reporter, cons
     const std::size_t height = static_cast<std::size_t>(size.Height);
     const std::size_t count = width * height;
 
-    // No more than the file holds is read: a size the user gives may be far
-    // larger than the file.
-    const std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(count * StaIdxRecordSize, fileBytes));
-    const auto bytes = std::make_unique_for_overwrite<unsigned char[]>(wanted);
-    const std::size_t records = file.ReadSome(bytes.get(), wanted) / StaIdxRecordSize;
-    // A file cut short fails below, after its records have replaced the
-    // table's first entries; the table then keeps its size.
-    if (records == count && table.Size() != size)
-        table.Resize(size);
-    const std::size_t stored = std::min(records, table.Entries.size());
-    // Column by column: the position after each record of column x is x * 100 div width.
-    for (std::size_t first = 0; first < records; first += height) {
-        const std::size_t last = std::min(records, first + height);
-        for (std::size_t i = first; i < std::min(last, stored); ++i)
-            table.Entries[i] = DecodeStaIdxEntry(&bytes[i * StaIdxRecordSize]);
-        reporter.SetProgressRepeated(static_cast<int>(first / height * 100 / width), static_cast<int>(last - first));
+    // Read a piece at a time into a buffer the caches hold, not the whole
+    // table into fresh memory first: no more than the file holds is read, and
+    // a size the user gives may be far larger than the file. A table of
+    // another size is decoded into a new one, which replaces it only once the
+    // file has held every entry.
+    const bool resize = table.Size() != size;
+    std::vector<TStaIdxEntry> fresh;
+    if (resize)
+        fresh.reserve(std::min<std::uint64_t>(count, fileBytes / StaIdxRecordSize));
+    constexpr std::size_t PieceRecords = 5461; // 64 KB
+    const auto piece = std::make_unique_for_overwrite<unsigned char[]>(PieceRecords * StaIdxRecordSize);
+    std::size_t records = 0;
+    while (records < count) {
+        const std::size_t wanted = std::min(count - records, PieceRecords) * StaIdxRecordSize;
+        const std::size_t got = file.ReadSome(piece.get(), wanted);
+        for (std::size_t i = 0; i + StaIdxRecordSize <= got; i += StaIdxRecordSize) {
+            const TStaIdxEntry entry = DecodeStaIdxEntry(&piece[i]);
+            if (resize)
+                fresh.push_back(entry);
+            else
+                table.Entries[records + i / StaIdxRecordSize] = entry;
+        }
+        const std::size_t before = records;
+        records += got / StaIdxRecordSize;
+        // Column by column: the position after each record of column x is x * 100 div width.
+        for (std::size_t column = before / height; column < records / height; ++column)
+            reporter.SetProgressRepeated(static_cast<int>(column * 100 / width), static_cast<int>(height));
+        if (got < wanted) {
+            if (records % height != 0)
+                reporter.SetProgressRepeated(
+                    static_cast<int>(records / height * 100 / width), static_cast<int>(records % height));
+            break;
+        }
     }
+    if (resize && records == count)
+        table.Replace(size, std::move(fresh));
+    else if (resize) // cut short: its records replace the first entries, and the table keeps its size
+        std::copy_n(fresh.begin(), std::min(fresh.size(), table.Entries.size()), table.Entries.begin());
     if (records < count)
         throw file.ReadBeyondEnd();
 

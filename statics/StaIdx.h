@@ -51,6 +51,8 @@ public:
     MapBlocks Size() const { return size_; }
     // All zeros at the new size.
     void Resize(MapBlocks size);
+    // The entries of a table of that size, column after column.
+    void Replace(MapBlocks size, std::vector<TStaIdxEntry> entries);
 
     // The entry of block (x, y); a block outside the map raises "Range check error".
     TStaIdxEntry& At(std::uint16_t xBlock, std::uint16_t yBlock);

@@ -164,6 +164,12 @@ TEST(LoadStaIdx, TheTableHasTheSizeOfItsMapAndWritesEveryByteBack)
         if (!c.Error.empty()) {
             EXPECT_EQ(error, path + ": " + c.Error + ".") << c.Bytes;
             EXPECT_FALSE(table.StaIdxLoaded);
+            // A file too short for the size given: its records replace the
+            // first entries, and the table keeps its size.
+            EXPECT_EQ(table.Size(), (MapBlocks{768, 512})) << c.Bytes;
+            if (c.Given) {
+                EXPECT_EQ(table.Entries.back(), DecodeStaIdxEntry(&bytes[c.Bytes - 12])) << c.Bytes;
+            }
             continue;
         }
         ASSERT_EQ(error, "") << c.Bytes;
