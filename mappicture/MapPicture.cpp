@@ -34,6 +34,9 @@ constexpr std::size_t StaticsReadAhead = std::size_t{1} << 20;
 constexpr std::int64_t TwoBandsFrom = 4096;
 // The columns of blocks a band reads before it draws them, row by row.
 constexpr int GroupColumns = 8;
+// The bytes between a group's records, beyond a sixteenth of them, that a
+// read of the group's run of the file may pass over.
+constexpr std::uint64_t RunSlack = 64 * 1024;
 // Pictures of this many bytes and more are written past the caches: they do
 // not fit them, and a write that goes through them first reads every line
 // from memory.
@@ -385,6 +388,54 @@ void MapPainter::DrawBand(Band& band, const BlockArea& area, int first, int last
 #endif
 }
 
+bool MapPainter::ReadGroupRun(Band& band, const BlockArea& area, int group, int columns) const
+{
+    const std::size_t height = static_cast<std::size_t>(area.Height);
+    std::uint64_t first = UINT64_MAX;
+    std::uint64_t end = 0;
+    std::uint64_t bytes = 0;
+    for (int column = 0; column < columns; ++column) {
+        const std::size_t number = table_.Number(area.X + group + column, area.Y);
+        for (std::size_t row = 0; row < height; ++row) {
+            const TStaIdxEntry& entry = table_.Entries[number + row];
+            if (entry.Offset == -1 || entry.Length < StaticItemSize)
+                continue;
+            if (entry.Length / StaticItemSize > MaxBlockItems)
+                return false;
+            const auto offset = static_cast<std::uint32_t>(entry.Offset);
+            const auto size = static_cast<std::uint64_t>(entry.Length / StaticItemSize * StaticItemSize);
+            first = std::min<std::uint64_t>(first, offset);
+            end = std::max(end, offset + size);
+            bytes += size;
+        }
+    }
+    if (bytes == 0)
+        return true;
+    if (end - first > bytes + bytes / 16 + RunSlack)
+        return false;
+    try {
+        band.Records.resize(end - first);
+        band.Statics.Seek(static_cast<std::int64_t>(first));
+        if (band.Statics.ReadSome(band.Records.data(), band.Records.size()) < band.Records.size()) {
+            band.Records.clear();
+            return false;
+        }
+    } catch (const Error&) {
+        band.Records.clear();
+        return false;
+    }
+    for (int column = 0; column < columns; ++column) {
+        const std::size_t number = table_.Number(area.X + group + column, area.Y);
+        for (std::size_t row = 0; row < height; ++row) {
+            const TStaIdxEntry& entry = table_.Entries[number + row];
+            if (entry.Offset != -1 && entry.Length >= StaticItemSize)
+                band.Places[std::size_t(column) * height + row]
+                    = {static_cast<std::uint32_t>(entry.Offset) - first, entry.Length / StaticItemSize};
+        }
+    }
+    return true;
+}
+
 void MapPainter::ReadGroup(Band& band, const BlockArea& area, int group, int columns) const
 {
     const std::size_t height = static_cast<std::size_t>(area.Height);
@@ -392,13 +443,17 @@ void MapPainter::ReadGroup(Band& band, const BlockArea& area, int group, int col
         band.Land.resize(std::size_t(columns) * height * TerrainBlockSize);
     band.Records.clear();
     band.Places.assign(std::size_t(columns) * height, {0, 0});
+    // Most groups' records lie in one run of the file, read into place at
+    // once; the others, or a run the file fails, block by block through the
+    // window, which names the block.
+    const bool run = ReadGroupRun(band, area, group, columns);
     for (int column = 0; column < columns; ++column) {
         const int x = area.X + group + column;
         const std::size_t number = table_.Number(x, area.Y);
         if (band.Terrain)
             band.Terrain->CopyBlocks(
                 number, height, band.Land.data() + std::size_t(column) * height * TerrainBlockSize);
-        for (std::size_t row = 0; row < height; ++row) {
+        for (std::size_t row = 0; row < height && !run; ++row) {
             const TStaIdxEntry& entry = table_.Entries[number + row];
             if (entry.Offset == -1 || entry.Length < StaticItemSize)
                 continue;

@@ -89,6 +89,9 @@ private:
         Reporter* reporter, const std::atomic<bool>& stop);
     // Reads the terrain and statics of the area's columns group to group + columns - 1.
     void ReadGroup(Band& band, const BlockArea& area, int group, int columns) const;
+    // Reads the group's static records in one run of the file, when they lie
+    // close together and the file holds them all; false leaves none read.
+    bool ReadGroupRun(Band& band, const BlockArea& area, int group, int columns) const;
     // Draws the group's block (column x area height + row) from pixels on.
     void DrawBlock(Band& band, std::size_t block, int scale, unsigned char* pixels, std::size_t stride) const;
 

@@ -193,7 +193,8 @@ TEST(MapPicture, UnreadableStaticsStopTheDrawingNamingTheBlock)
 
 // A map large enough for two threads, each a band of columns: the picture
 // is what each column drawn alone gives, from map0.mul and from a container
-// whose chunks end inside columns; of two unreadable blocks, the one in the
+// whose chunks end inside columns, and with the blocks elsewhere in the
+// statics file; of two unreadable blocks, the one in the
 // left band is named, then the one in the right.
 TEST(MapPicture, TwoBandsDrawWhatEachColumnDrawsAlone)
 {
@@ -250,6 +251,30 @@ TEST(MapPicture, TwoBandsDrawWhatEachColumnDrawsAlone)
                     whole.begin() + std::ptrdiff_t((y + 1) * stride), large.begin() + std::ptrdiff_t(1 + y * wide));
             EXPECT_EQ(differing, 0u) << (client ? client->TerrainPath : "statics alone") << ", scale " << scale;
         }
+    }
+    // The same blocks in another order, some far from the others past bytes
+    // no entry names, as freezes leave a file: the same picture.
+    StaIdx moved = table;
+    Bytes layout;
+    const Bytes canonical = test::ReadBytes(statics);
+    for (std::size_t i = table.Entries.size(); i-- > 0;) {
+        TStaIdxEntry& entry = moved.Entries[i];
+        if (entry.Offset == -1)
+            continue;
+        if (i % 997 == 0)
+            layout.resize(layout.size() + 100000, 0xAB);
+        entry.Offset = static_cast<std::int32_t>(layout.size());
+        layout.insert(layout.end(), canonical.begin() + table.Entries[i].Offset,
+            canonical.begin() + table.Entries[i].Offset + table.Entries[i].Length);
+    }
+    test::WriteBytes(dir / "moved.mul", layout);
+    for (const ClientMap* client : {&mul, static_cast<const ClientMap*>(nullptr)}) {
+        const std::size_t stride = std::size_t(size.Width) * 8 * 3;
+        std::vector<unsigned char> before(stride * std::size_t(size.Height) * 8);
+        std::vector<unsigned char> after(before.size());
+        MapPainter(table, statics, client).Draw(WholeMap(size), 1, {before.data(), 512, 640, stride});
+        MapPainter(moved, dir / "moved.mul", client).Draw(WholeMap(size), 1, {after.data(), 512, 640, stride});
+        EXPECT_TRUE(before == after) << (client ? client->TerrainPath : "statics alone");
     }
     std::vector<unsigned char> pixels(512 * 640 * 3);
     auto draw = [&] {
