@@ -103,15 +103,28 @@ const unsigned char* TerrainFile::Blocks(std::uint64_t first, std::size_t count)
 
 void TerrainFile::CopyBlocks(std::uint64_t first, std::size_t count, unsigned char* out)
 {
-    if (container_) {
-        std::memcpy(out, Blocks(first, count), count * TerrainBlockSize);
-        return;
-    }
     if (first > blockCount_ || blockCount_ - first < count)
         throw file_.ReadBeyondEnd();
-    file_.Seek(static_cast<std::int64_t>(first * TerrainBlockSize));
-    if (file_.ReadSome(out, count * TerrainBlockSize) < count * TerrainBlockSize)
-        throw file_.ReadBeyondEnd();
+    if (!container_) {
+        file_.Seek(static_cast<std::int64_t>(first * TerrainBlockSize));
+        if (file_.ReadSome(out, count * TerrainBlockSize) < count * TerrainBlockSize)
+            throw file_.ReadBeyondEnd();
+        return;
+    }
+    for (std::size_t done = 0; done < count;) {
+        const std::uint64_t block = first + done;
+        const std::uint64_t chunk = block / ChunkBlocks;
+        const std::size_t inChunk
+            = std::min<std::size_t>(count - done, static_cast<std::size_t>(ChunkBlocks - block % ChunkBlocks));
+        const std::uint64_t from = (block % ChunkBlocks) * TerrainBlockSize;
+        // The blocks of an entry stored as it is are read straight into
+        // place, not through a copy of the whole entry.
+        if (chunks_[chunk].Compression == 0 && chunkNumber_ != chunk)
+            ReadUopPart(file_, chunks_[chunk], from, out + done * TerrainBlockSize, inChunk * TerrainBlockSize);
+        else
+            std::memcpy(out + done * TerrainBlockSize, Chunk(chunk).data() + from, inChunk * TerrainBlockSize);
+        done += inChunk;
+    }
 }
 
 } // namespace cryo

@@ -178,6 +178,13 @@ const UopEntry* UopDirectory::Find(std::string_view name) const
     return found == entries_.end() ? nullptr : &found->second;
 }
 
+void ReadUopPart(File& file, const UopEntry& entry, std::uint64_t from, unsigned char* out, std::size_t size)
+{
+    if (entry.Offset > std::numeric_limits<std::uint64_t>::max() - entry.HeaderLength - from)
+        throw file.ReadBeyondEnd();
+    ReadAt(file, entry.Offset + entry.HeaderLength + from, out, size);
+}
+
 void ReadUopEntry(File& file, const UopEntry& entry, std::string_view name, std::vector<unsigned char>& out)
 {
     const std::string entryText = "The entry " + std::string(name) + " of the UOP container";

@@ -49,4 +49,8 @@ private:
 // the entry.
 void ReadUopEntry(File& file, const UopEntry& entry, std::string_view name, std::vector<unsigned char>& out);
 
+// Reads size bytes of an uncompressed entry's data from its byte from on,
+// which lie inside it.
+void ReadUopPart(File& file, const UopEntry& entry, std::uint64_t from, unsigned char* out, std::size_t size);
+
 } // namespace cryo

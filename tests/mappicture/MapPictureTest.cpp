@@ -228,6 +228,7 @@ TEST(MapPicture, TwoBandsDrawWhatEachColumnDrawsAlone)
     const RadarColours colours = RadarColours::Read(dir / "radarcol.mul");
     const ClientMap mul{dir / "map0.mul", 0, colours};
     const ClientMap container{dir / "map0LegacyMUL.uop", 0, colours};
+    std::vector<unsigned char> fromMul[2];
     for (const ClientMap* client : {&mul, &container, static_cast<const ClientMap*>(nullptr)}) {
         for (const int scale : {1, 2}) {
             const int side = 8 / scale;
@@ -240,6 +241,12 @@ TEST(MapPicture, TwoBandsDrawWhatEachColumnDrawsAlone)
                 painter.Draw({x, 0, 1, size.Height}, scale,
                     {columns.data() + std::size_t(x * side) * 3, side, size.Height * side, stride});
             EXPECT_TRUE(whole == columns) << (client ? client->TerrainPath : "statics alone") << ", scale " << scale;
+            // The container holds the terrain of map0.mul.
+            if (client == &mul) {
+                fromMul[scale - 1] = whole;
+            } else if (client == &container) {
+                EXPECT_TRUE(whole == fromMul[scale - 1]) << "scale " << scale;
+            }
             // A picture larger than the caches is written past them, whatever its rows' alignment.
             const auto rows = std::size_t(size.Height * side);
             const std::size_t wide = (std::size_t{32} << 20) / rows + 13;
