@@ -32,8 +32,10 @@ constexpr std::size_t StaticsReadAhead = std::size_t{1} << 20;
 // Areas of this many blocks and more are drawn by two threads: a window's
 // tiles at 8 tiles a pixel, not its tiles at one.
 constexpr std::int64_t TwoBandsFrom = 4096;
-// The columns of blocks a band reads before it draws them, row by row.
-constexpr int GroupColumns = 8;
+// The columns of blocks a band reads before it draws them, row by row: at
+// one pixel a tile, a streamed picture row then takes runs of 384 bytes,
+// which the memory takes at nearly twice the speed of runs half as long.
+constexpr int GroupColumns = 16;
 // The bytes between a group's records, beyond a sixteenth of them, that a
 // read of the group's run of the file may pass over.
 constexpr std::uint64_t RunSlack = 64 * 1024;
