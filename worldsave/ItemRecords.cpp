@@ -529,8 +529,9 @@ template <Starts Set> bool Wanted(char c)
 }
 
 // Calls read(begin, lineNumber) for every line whose first byte is Wanted,
-// while it returns true. Returns false when it did not, or for a line longer
-// than the server reads between records.
+// while it returns true; lineNumber is the line's number where it begins
+// with '[', and may be 0 for others. Returns false when it did not, or for a
+// line longer than the server reads between records.
 template <Starts Set, typename Read> bool ForEachWantedLine(std::string_view bytes, std::uint32_t& lines, Read&& read)
 {
     bool alone = bytes.empty() || !Wanted<Set>(bytes[0]) || read(std::size_t{0}, std::uint32_t{1});
@@ -550,7 +551,10 @@ template <Starts Set, typename Read> bool ForEachWantedLine(std::string_view byt
     const __m128i lfs = _mm_set1_epi8('\n');
     const __m128i fold = _mm_set1_epi8(0x20);
     auto equal = [](__m128i a, char c) { return _mm_cmpeq_epi8(a, _mm_set1_epi8(c)); };
-    for (; alone && size - i >= 17; i += 16) {
+    auto foldedAt = [&](std::size_t at) {
+        return _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(base + at)), fold);
+    };
+    for (; alone && size - i >= 19; i += 16) {
         const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + i));
         const auto lfMask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(here, lfs)));
         if (lfMask == 0)
@@ -564,12 +568,17 @@ template <Starts Set, typename Read> bool ForEachWantedLine(std::string_view byt
         __m128i wanted = blanks;
         if constexpr (Set != Starts::Owners)
             wanted = _mm_or_si128(wanted, equal(folded, 't'));
-        if constexpr (Set != Starts::Types)
-            wanted = _mm_or_si128(_mm_or_si128(wanted, equal(folded, 'c')),
+        if constexpr (Set != Starts::Types) {
+            // A Colour line, one in every record, is no Cont line.
+            const __m128i colour = _mm_and_si128(
+                equal(folded, 'c'), _mm_and_si128(equal(foldedAt(i + 2), 'o'), equal(foldedAt(i + 3), 'l')));
+            wanted = _mm_or_si128(_mm_or_si128(wanted, _mm_andnot_si128(colour, equal(folded, 'c'))),
                 _mm_or_si128(_mm_or_si128(equal(next, '['), equal(folded, 's')), equal(next, 'o')));
+        }
         for (auto mask = lfMask & static_cast<unsigned>(_mm_movemask_epi8(wanted)); mask != 0; mask &= mask - 1) {
             const auto bit = static_cast<unsigned>(__builtin_ctz(mask));
-            if constexpr (Set == Starts::Types) {
+            // Only a section line's number is wanted: it is a record's.
+            if (Set == Starts::Types || base[i + bit + 1] != '[') {
                 alone = read(i + bit + 1, 0) && alone;
             } else {
                 const std::uint32_t line = linesEnded + LineEnds(lfMask & ((2u << bit) - 1)) + 1;
