@@ -241,7 +241,7 @@ void DrawWholeMap(benchmark::State& state, const std::string& terrain, int scale
         const std::int64_t before = ResidentKb("VmRSS:");
         ResetPeak();
         {
-            auto table = std::make_unique<StaIdx>();
+            auto table = std::make_unique<StaIdx>(MapBlocks{0, 0}); // as the command line makes it
             LoadStaIdx(folder.Index, *table, reporter);
             const ClientMap client{terrain, 0, RadarColours::Read(folder.Radar)};
             MapPainter(*table, folder.Statics, &client).Draw(area, scale, picture, &reporter);

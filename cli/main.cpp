@@ -131,7 +131,7 @@ int Run(const cli::Command& command, cli::ConsoleReporter& reporter)
             reporter.Log(operation.When + "  " + operation.What);
         return 0;
     }
-    auto table = std::make_unique<StaIdx>();
+    auto table = std::make_unique<StaIdx>(MapBlocks{0, 0}); // the load gives it its size
     std::optional<LockedWorld> locked;
     // The block numbers are checked before the index is read, their range once the map's size is known.
     const bool blockNumbers = (command.Kind == cli::CommandKind::List || command.Kind == cli::CommandKind::Melt)

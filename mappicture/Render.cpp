@@ -72,7 +72,9 @@ void RenderMapPicture(const RenderRequest& request, Reporter& reporter)
         throw RangeError();
     const WorldFiles& files = request.Files;
     RecoverBeforeReading(files, reporter);
-    auto table = std::make_unique<StaIdx>();
+    // Empty until loaded, which gives it the file's size: no table of the
+    // default size is made only to be replaced.
+    auto table = std::make_unique<StaIdx>(MapBlocks{0, 0});
     LoadStaIdx(files.StaIdx, *table, reporter, request.Map);
     const BlockArea area = request.Area ? BlocksTouching(*request.Area, table->Size()) : WholeMap(table->Size());
     const int width = PictureWidth(area, request.Scale);
