@@ -132,8 +132,8 @@ private:
 };
 
 // A run of the patch's blocks, read ahead of their decisions: what each
-// block says, and a copy of its new records, as the reader keeps them only
-// until its next step.
+// block says, and its new records: to decide them, the reader's buffer that
+// holds them; to append them, a copy packed one after another.
 struct PatchRun {
     struct Block {
         std::size_t Entry;
@@ -145,21 +145,16 @@ struct PatchRun {
     std::vector<Block> Blocks;
     std::vector<unsigned char> NewRecords;
     std::vector<Planned> Decided; // one for each block, in the same order
-
-    void Clear()
-    {
-        Blocks.clear();
-        NewRecords.clear();
-        Decided.clear();
-    }
 };
 
 constexpr std::size_t RunBlocks = 1024;
 constexpr std::size_t RunRecordBytes = std::size_t{1} << 20;
 
-// Reads the patch's next blocks into run; false once the patch has no more.
+// Reads the patch's next blocks into run, their records copied; false once
+// the patch has no more.
 bool ReadRun(PatchReader& reader, PatchRun& run)
 {
+    run.NewRecords.clear();
     PatchBlock block;
     while (run.Blocks.size() < RunBlocks && run.NewRecords.size() < RunRecordBytes) {
         if (!reader.Next(block))
@@ -170,14 +165,30 @@ bool ReadRun(PatchReader& reader, PatchRun& run)
     return true;
 }
 
-// Reads the run after the current one into next while the patch has more;
-// a failure is handed back, to be raised once the current run is done with.
-std::exception_ptr ReadNextRun(PatchReader& reader, PatchRun& next, bool& more) noexcept
+// Reads the patch's next blocks into run for deciding them: a buffer of
+// the reader's, whose records are not copied.
+bool ReadBatch(PatchReader& reader, PatchRun& run)
 {
-    next.Clear();
+    std::vector<PatchBlock> blocks;
+    if (!reader.NextBatch(blocks, run.NewRecords))
+        return false;
+    for (const PatchBlock& block : blocks)
+        run.Blocks.push_back({block.Entry, block.OldDigest, block.OldCount, block.NewCount,
+            static_cast<std::size_t>(block.NewRecords.data() - run.NewRecords.data())});
+    return true;
+}
+
+// Reads the run after the current one into next, with read, while the patch
+// has more; a failure is handed back, to be raised once the current run is
+// done with.
+template <typename Read>
+std::exception_ptr ReadNextRun(PatchReader& reader, PatchRun& next, bool& more, Read read) noexcept
+{
+    next.Blocks.clear();
+    next.Decided.clear();
     try {
         if (more)
-            more = ReadRun(reader, next);
+            more = read(reader, next);
     } catch (...) {
         return std::current_exception();
     }
@@ -307,7 +318,7 @@ AppliedPatch ApplyPatch(const std::string& staIdxPath, const std::string& static
 
         PatchRun current;
         PatchRun next;
-        bool more = ReadRun(reader, current);
+        bool more = ReadBatch(reader, current);
         while (!current.Blocks.empty()) {
             RunDecider decider(table, map, current);
             const std::size_t blocks = current.Blocks.size();
@@ -316,7 +327,7 @@ AppliedPatch ApplyPatch(const std::string& staIdxPath, const std::string& static
             const std::size_t besideShare = beside ? blocks * 3 / 4 : 0;
             std::exception_ptr readFailure;
             const auto here = [&] {
-                readFailure = ReadNextRun(reader, next, more);
+                readFailure = ReadNextRun(reader, next, more, ReadBatch);
                 decider.Decide(hereBlocks, besideShare, blocks);
             };
             if (beside)
@@ -433,7 +444,7 @@ AppliedPatch ApplyPatch(const std::string& staIdxPath, const std::string& static
         bool more = ReadRun(reader, current);
         while (!current.Blocks.empty()) {
             std::exception_ptr readFailure;
-            const auto readNext = [&] { readFailure = ReadNextRun(reader, next, more); };
+            const auto readNext = [&] { readFailure = ReadNextRun(reader, next, more, ReadRun); };
             if (beside) {
                 beside->Both(readNext, [&] { appendRun(current); });
             } else {

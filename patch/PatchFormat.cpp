@@ -18,6 +18,7 @@ constexpr unsigned char Signature[8] = {'C', 'W', 'P', 'A', 'T', 'C', 'H', 0x1A}
 constexpr std::size_t WriteBuffer = std::size_t{1} << 20;
 constexpr std::uint64_t SyncStep = std::uint64_t{8} << 20;
 constexpr std::size_t ReadBuffer = std::size_t{1} << 20;
+constexpr std::size_t NewCountAt = 22; // in a block's header
 constexpr std::size_t LargestBlock = PatchBlockHeaderSize + std::size_t{MaxBlockItems} * StaticItemSize;
 
 void PutU64(unsigned char* out, std::uint64_t value)
@@ -159,7 +160,7 @@ void AppendPatchBlock(std::vector<unsigned char>& out, const PatchMap& map, std:
     le::PutU16(head + 4, static_cast<std::uint16_t>(oldRecords.size() / StaticItemSize));
     const BlockDigest digest = DigestOfRecords(oldRecords);
     std::memcpy(head + 6, digest.data(), digest.size());
-    le::PutU16(head + 22, static_cast<std::uint16_t>(newRecords.size() / StaticItemSize));
+    le::PutU16(head + NewCountAt, static_cast<std::uint16_t>(newRecords.size() / StaticItemSize));
     out.insert(out.end(), head, head + sizeof head);
     out.insert(out.end(), newRecords.begin(), newRecords.end());
 }
@@ -316,6 +317,30 @@ const unsigned char* PatchReader::Take(std::size_t size)
     return buffer_.data() + begin_;
 }
 
+bool PatchReader::NextBatch(std::vector<PatchBlock>& blocks, std::vector<unsigned char>& bytes)
+{
+    PatchBlock block;
+    if (!Next(block))
+        return false;
+    blocks.push_back(block);
+    // The blocks after it that the buffer holds whole are read without a read
+    // of the file or a move of the buffer.
+    while (position_ != size_ - PatchFooterSize && end_ - begin_ >= PatchBlockHeaderSize
+        && end_ - begin_
+            >= PatchBlockHeaderSize + std::size_t{le::GetU16(&buffer_[begin_ + NewCountAt])} * StaticItemSize) {
+        Next(block);
+        blocks.push_back(block);
+    }
+    // What is left of the next block starts the reader's new buffer.
+    if (bytes.size() != buffer_.size())
+        bytes.resize(buffer_.size());
+    std::memcpy(bytes.data(), buffer_.data() + begin_, end_ - begin_);
+    std::swap(bytes, buffer_);
+    end_ -= begin_;
+    begin_ = 0;
+    return true;
+}
+
 bool PatchReader::Next(PatchBlock& block)
 {
     if (position_ == size_ - PatchFooterSize) {
@@ -333,7 +358,7 @@ bool PatchReader::Next(PatchBlock& block)
     block.Y = le::GetU16(head + 2);
     block.OldCount = le::GetU16(head + 4);
     std::memcpy(block.OldDigest.data(), head + 6, block.OldDigest.size());
-    block.NewCount = le::GetU16(head + 22);
+    block.NewCount = le::GetU16(head + NewCountAt);
     block.Entry = static_cast<std::size_t>(block.X) * static_cast<std::size_t>(map_.Size.Height) + block.Y;
     if (block.Y >= map_.Size.Height || block.Entry < nextEntry_ || block.Entry >= map_.Entries()
         || block.OldCount > MaxBlockItems || block.NewCount > MaxBlockItems)

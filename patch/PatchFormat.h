@@ -152,6 +152,12 @@ public:
     // The next block of this pass; false at the end of the blocks. The
     // records stay valid until the next call.
     bool Next(PatchBlock& block);
+    // The next blocks of this pass, as many as lie whole in the reader's
+    // buffer once the first is read, appended to blocks; false, with none, at
+    // the end of the blocks. Their records are not copied: the reader's
+    // buffer is handed over in bytes, whose memory the reader takes in its
+    // place, so they stay valid until bytes changes.
+    bool NextBatch(std::vector<PatchBlock>& blocks, std::vector<unsigned char>& bytes);
     // Starts a new pass at the first block.
     void Rewind();
 

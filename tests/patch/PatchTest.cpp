@@ -13,6 +13,7 @@
 
 #include <filesystem>
 #include <map>
+#include <random>
 
 #ifndef _WIN32
 #include <sys/stat.h>
@@ -430,6 +431,53 @@ TEST(Patch, OfManyBlocksTheFirstBlockInThePatchsOrderIsTheOneReported)
         EXPECT_EQ(cut.IndexFile(), cutIndex);
         EXPECT_EQ(cut.StaticsFile().size(), 2500 * StaticItemSize + 3);
     }
+}
+
+// A patch of several of the reader's buffers: blocks of up to 512 objects
+// lie across every buffer's end, and the blocks already up to date are left.
+TEST(Patch, APatchOfManyMegabytesGivesThePlayerEveryBlock)
+{
+    test::TempFolder dir;
+    std::mt19937 random(11);
+    auto fill = [&](Pair& pair, std::size_t blocks) {
+        for (std::size_t n = 0; n < blocks; ++n) {
+            const std::size_t count = n % 97 == 0 ? 512 : random() % 300;
+            pair.Table.Entries[n] = {count == 0 ? -1 : static_cast<std::int32_t>(pair.Data.size()),
+                static_cast<std::int32_t>(count * StaticItemSize), 0};
+            for (std::size_t i = 0; i < count * StaticItemSize; ++i)
+                pair.Data.push_back(static_cast<unsigned char>(random()));
+        }
+        pair.Write();
+    };
+    Pair release(dir, "release", 0, {768, 512}, 0);
+    fill(release, 3000);
+    Pair current(dir, "current", 0, {768, 512}, 0);
+    fill(current, 3000);
+    const std::string patch = dir / "players.patch";
+    test::RecordingReporter made;
+    ASSERT_EQ(Make(release, current, patch, made), "");
+    ASSERT_GT(test::ReadBytes(patch).size(), std::size_t{3} << 20);
+
+    // Every third block of the player's is the operator's already.
+    auto bytesOf = [](const Pair& pair, std::size_t n) {
+        const TStaIdxEntry& entry = pair.Table.Entries[n];
+        const auto begin = pair.Data.begin() + std::max(entry.Offset, 0);
+        return Bytes(begin, begin + entry.Length);
+    };
+    Pair player = release.CopyTo(dir, "player");
+    std::size_t upToDate = 0;
+    for (std::size_t n = 0; n < 3000; n += 3) {
+        const Bytes block = bytesOf(current, n);
+        upToDate += block != bytesOf(release, n); // a block of the patch
+        player.Table.Entries[n] = {block.empty() ? -1 : static_cast<std::int32_t>(player.Data.size()),
+            static_cast<std::int32_t>(block.size()), 0};
+        player.Data.insert(player.Data.end(), block.begin(), block.end());
+    }
+    player.Write();
+    test::RecordingReporter applied;
+    EXPECT_EQ(Apply(player, patch, applied), "");
+    EXPECT_EQ(applied.Lines.at(applied.Lines.size() - 2), "Blocks already up to date: " + std::to_string(upToDate));
+    EXPECT_EQ(player.Blocks(), current.Blocks());
 }
 
 TEST(Patch, APatchOfAnotherMapOrSizeIsRefused)
