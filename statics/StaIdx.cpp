@@ -75,44 +75,38 @@ void LoadStaIdx(const std::string& path, StaIdx& table, Reporter& reporter, cons
     const std::size_t height = static_cast<std::size_t>(size.Height);
     const std::size_t count = width * height;
 
-    // Read a piece at a time into a buffer the caches hold, not the whole
-    // table into fresh memory first: no more than the file holds is read, and
-    // a size the user gives may be far larger than the file. A table of
-    // another size is decoded into a new one, which replaces it only once the
-    // file has held every entry.
+    // Read a piece at a time into a buffer the caches hold, and decoded into
+    // place, not read whole into fresh memory first. No more than the file
+    // held when opened is read: a size the user gives may be far larger. A
+    // table of another size is decoded into a new one, which replaces it only
+    // once the file has held every entry.
+    const std::size_t available
+        = static_cast<std::size_t>(std::min<std::uint64_t>(count, fileBytes / StaIdxRecordSize));
     const bool resize = table.Size() != size;
-    std::vector<TStaIdxEntry> fresh;
-    if (resize)
-        fresh.reserve(std::min<std::uint64_t>(count, fileBytes / StaIdxRecordSize));
-    constexpr std::size_t PieceRecords = 5461; // 64 KB
+    std::vector<TStaIdxEntry> fresh(resize ? available : 0);
+    TStaIdxEntry* const out = resize ? fresh.data() : table.Entries.data();
+    constexpr std::size_t PieceRecords = 21845; // 256 KB
     const auto piece = std::make_unique_for_overwrite<unsigned char[]>(PieceRecords * StaIdxRecordSize);
     std::size_t records = 0;
-    while (records < count) {
-        const std::size_t wanted = std::min(count - records, PieceRecords) * StaIdxRecordSize;
+    while (records < available) {
+        const std::size_t wanted = std::min(available - records, PieceRecords) * StaIdxRecordSize;
         const std::size_t got = file.ReadSome(piece.get(), wanted);
-        for (std::size_t i = 0; i + StaIdxRecordSize <= got; i += StaIdxRecordSize) {
-            const TStaIdxEntry entry = DecodeStaIdxEntry(&piece[i]);
-            if (resize)
-                fresh.push_back(entry);
-            else
-                table.Entries[records + i / StaIdxRecordSize] = entry;
-        }
         const std::size_t before = records;
-        records += got / StaIdxRecordSize;
+        for (std::size_t i = 0; i + StaIdxRecordSize <= got; i += StaIdxRecordSize)
+            out[records++] = DecodeStaIdxEntry(&piece[i]);
         // Column by column: the position after each record of column x is x * 100 div width.
         for (std::size_t column = before / height; column < records / height; ++column)
             reporter.SetProgressRepeated(static_cast<int>(column * 100 / width), static_cast<int>(height));
-        if (got < wanted) {
-            if (records % height != 0)
-                reporter.SetProgressRepeated(
-                    static_cast<int>(records / height * 100 / width), static_cast<int>(records % height));
+        if (got < wanted)
             break;
-        }
     }
+    if (records < count && records % height != 0)
+        reporter.SetProgressRepeated(
+            static_cast<int>(records / height * 100 / width), static_cast<int>(records % height));
     if (resize && records == count)
         table.Replace(size, std::move(fresh));
     else if (resize) // cut short: its records replace the first entries, and the table keeps its size
-        std::copy_n(fresh.begin(), std::min(fresh.size(), table.Entries.size()), table.Entries.begin());
+        std::copy_n(fresh.begin(), std::min(records, table.Entries.size()), table.Entries.begin());
     if (records < count)
         throw file.ReadBeyondEnd();
 
