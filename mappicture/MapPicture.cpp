@@ -95,13 +95,12 @@ struct StaticItems {
 // Item its record. Objects off their block are left out.
 struct HighestObjects {
     std::uint64_t Tiles = 0;
-    std::array<const unsigned char*, TilesInBlock> Item;
+    std::array<const unsigned char*, TilesInBlock> Item; // where Tiles has a bit
 };
 
-HighestObjects HighestOf(const StaticItems& items)
+void FindHighest(const StaticItems& items, HighestObjects& highest)
 {
-    HighestObjects highest;
-    // Chosen without a branch: heights are as good as random.
+    highest.Tiles = 0;
     std::array<std::int8_t, TilesInBlock> z;
     z.fill(INT8_MIN);
     const unsigned char* item = items.Bytes;
@@ -112,12 +111,12 @@ HighestObjects HighestOf(const StaticItems& items)
             continue;
         const unsigned tile = yOffset * BlockTiles + xOffset;
         const auto height = static_cast<std::int8_t>(item[4]);
-        const bool higher = height >= z[tile];
-        z[tile] = higher ? height : z[tile];
-        highest.Item[tile] = higher ? item : highest.Item[tile];
+        if (height >= z[tile]) {
+            z[tile] = height;
+            highest.Item[tile] = item;
+        }
         highest.Tiles |= std::uint64_t{1} << tile;
     }
-    return highest;
 }
 
 // Writes a row of a block at one pixel a tile.
@@ -142,7 +141,8 @@ void PutLand(const unsigned char* block, const PixelWord* land, unsigned char* p
 // pixels beside are written.
 void PutHighestStatics(const StaticItems& items, const PixelWord* statics, unsigned char* pixels, std::size_t stride)
 {
-    const HighestObjects highest = HighestOf(items);
+    HighestObjects highest;
+    FindHighest(items, highest);
     for (std::uint64_t tiles = highest.Tiles; tiles != 0; tiles &= tiles - 1) {
         const auto tile = static_cast<unsigned>(std::countr_zero(tiles));
         std::memcpy(pixels + (tile / BlockTiles) * stride + (tile % BlockTiles) * 3,
@@ -159,7 +159,8 @@ void LandWords(const unsigned char* block, const PixelWord* land, BlockWords& wo
 
 void HighestStaticWords(const StaticItems& items, const PixelWord* statics, BlockWords& words)
 {
-    const HighestObjects highest = HighestOf(items);
+    HighestObjects highest;
+    FindHighest(items, highest);
     for (std::uint64_t tiles = highest.Tiles; tiles != 0; tiles &= tiles - 1) {
         const auto tile = static_cast<unsigned>(std::countr_zero(tiles));
         words[tile] = statics[le::GetU16(highest.Item[tile])];
@@ -171,7 +172,8 @@ void ShadeStatics(const StaticItems& items, BlockWords& words)
 {
     words.fill(WordOf(GroundColour));
     std::array<int, TilesInBlock> objects{};
-    const HighestObjects highest = HighestOf(items);
+    HighestObjects highest;
+    FindHighest(items, highest);
     const unsigned char* item = items.Bytes;
     for (int i = 0; i < items.Count; ++i, item += StaticItemSize)
         if (item[2] < BlockTiles && item[3] < BlockTiles)
