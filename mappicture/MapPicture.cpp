@@ -90,19 +90,13 @@ struct StaticItems {
     int Count = 0;
 };
 
-// The highest object of each tile of a block (the greatest z; on a tie the
-// later), tile being y * 8 + x: Tiles has a bit for each tile that has one,
-// Item its record. Objects off their block are left out.
-struct HighestObjects {
-    std::uint64_t Tiles = 0;
-    std::array<const unsigned char*, TilesInBlock> Item; // where Tiles has a bit
-};
-
-void FindHighest(const StaticItems& items, HighestObjects& highest)
+// Calls put(tile, record) for every object that is, so far, the highest of
+// its tile (the greatest z; on a tie the later), tile being y * 8 + x in the
+// block. Objects off their block are left out.
+template <typename Put> void ForHighestStatics(const StaticItems& items, Put put)
 {
-    highest.Tiles = 0;
-    std::array<std::int8_t, TilesInBlock> z;
-    z.fill(INT8_MIN);
+    std::uint64_t seen = 0;
+    std::array<std::int8_t, TilesInBlock> highest{};
     const unsigned char* item = items.Bytes;
     for (int i = 0; i < items.Count; ++i, item += StaticItemSize) {
         const unsigned xOffset = item[2];
@@ -110,12 +104,13 @@ void FindHighest(const StaticItems& items, HighestObjects& highest)
         if (xOffset >= BlockTiles || yOffset >= BlockTiles)
             continue;
         const unsigned tile = yOffset * BlockTiles + xOffset;
-        const auto height = static_cast<std::int8_t>(item[4]);
-        if (height >= z[tile]) {
-            z[tile] = height;
-            highest.Item[tile] = item;
+        const std::int8_t z = static_cast<std::int8_t>(item[4]);
+        const std::uint64_t bit = std::uint64_t{1} << tile;
+        if ((seen & bit) == 0 || z >= highest[tile]) {
+            seen |= bit;
+            highest[tile] = z;
+            put(tile, item);
         }
-        highest.Tiles |= std::uint64_t{1} << tile;
     }
 }
 
@@ -141,13 +136,9 @@ void PutLand(const unsigned char* block, const PixelWord* land, unsigned char* p
 // pixels beside are written.
 void PutHighestStatics(const StaticItems& items, const PixelWord* statics, unsigned char* pixels, std::size_t stride)
 {
-    HighestObjects highest;
-    FindHighest(items, highest);
-    for (std::uint64_t tiles = highest.Tiles; tiles != 0; tiles &= tiles - 1) {
-        const auto tile = static_cast<unsigned>(std::countr_zero(tiles));
-        std::memcpy(pixels + (tile / BlockTiles) * stride + (tile % BlockTiles) * 3,
-            &statics[le::GetU16(highest.Item[tile])], 3);
-    }
+    ForHighestStatics(items, [&](unsigned tile, const unsigned char* item) {
+        std::memcpy(pixels + (tile / BlockTiles) * stride + (tile % BlockTiles) * 3, &statics[le::GetU16(item)], 3);
+    });
 }
 
 void LandWords(const unsigned char* block, const PixelWord* land, BlockWords& words)
@@ -159,12 +150,8 @@ void LandWords(const unsigned char* block, const PixelWord* land, BlockWords& wo
 
 void HighestStaticWords(const StaticItems& items, const PixelWord* statics, BlockWords& words)
 {
-    HighestObjects highest;
-    FindHighest(items, highest);
-    for (std::uint64_t tiles = highest.Tiles; tiles != 0; tiles &= tiles - 1) {
-        const auto tile = static_cast<unsigned>(std::countr_zero(tiles));
-        words[tile] = statics[le::GetU16(highest.Item[tile])];
-    }
+    ForHighestStatics(
+        items, [&](unsigned tile, const unsigned char* item) { words[tile] = statics[le::GetU16(item)]; });
 }
 
 // The picture of the statics alone: StaticsShade where a tile has objects.
@@ -172,15 +159,16 @@ void ShadeStatics(const StaticItems& items, BlockWords& words)
 {
     words.fill(WordOf(GroundColour));
     std::array<int, TilesInBlock> objects{};
-    HighestObjects highest;
-    FindHighest(items, highest);
+    std::array<int, TilesInBlock> highest{};
+    ForHighestStatics(
+        items, [&](unsigned tile, const unsigned char* item) { highest[tile] = static_cast<std::int8_t>(item[4]); });
     const unsigned char* item = items.Bytes;
     for (int i = 0; i < items.Count; ++i, item += StaticItemSize)
         if (item[2] < BlockTiles && item[3] < BlockTiles)
             ++objects[item[3] * BlockTiles + item[2]];
     for (std::size_t t = 0; t < TilesInBlock; ++t)
         if (objects[t] > 0)
-            words[t] = WordOf(StaticsShade(objects[t], static_cast<std::int8_t>(highest.Item[t][4])));
+            words[t] = WordOf(StaticsShade(objects[t], highest[t]));
 }
 
 // Writes a block's 8 x 8 tiles from pixels on, rows stride bytes apart: one
