@@ -203,6 +203,12 @@ void PutBlock(const BlockWords& words, int scale, unsigned char* pixels, std::si
     }
 }
 
+// Whether an entry names objects to read: it is not empty and holds a whole record.
+bool HoldsRecords(const TStaIdxEntry& entry)
+{
+    return entry.Offset != -1 && entry.Length >= StaticItemSize;
+}
+
 // The block's records, read through the window, or an error that names the
 // file and the block.
 StaticItems ReadStatics(StaticsWindow& window, const std::string& path, const TStaIdxEntry& entry, int x, int y)
@@ -400,7 +406,7 @@ bool MapPainter::ReadGroupRun(Band& band, const BlockArea& area, int group, int 
         const std::size_t number = table_.Number(area.X + group + column, area.Y);
         for (std::size_t row = 0; row < height; ++row) {
             const TStaIdxEntry& entry = table_.Entries[number + row];
-            if (entry.Offset == -1 || entry.Length < StaticItemSize)
+            if (!HoldsRecords(entry))
                 continue;
             if (entry.Length / StaticItemSize > MaxBlockItems)
                 return false;
@@ -430,7 +436,7 @@ bool MapPainter::ReadGroupRun(Band& band, const BlockArea& area, int group, int 
         const std::size_t number = table_.Number(area.X + group + column, area.Y);
         for (std::size_t row = 0; row < height; ++row) {
             const TStaIdxEntry& entry = table_.Entries[number + row];
-            if (entry.Offset != -1 && entry.Length >= StaticItemSize)
+            if (HoldsRecords(entry))
                 band.Places[std::size_t(column) * height + row]
                     = {static_cast<std::uint32_t>(entry.Offset) - first, entry.Length / StaticItemSize};
         }
@@ -457,7 +463,7 @@ void MapPainter::ReadGroup(Band& band, const BlockArea& area, int group, int col
                 number, height, band.Land.data() + std::size_t(column) * height * TerrainBlockSize);
         for (std::size_t row = 0; row < height && !run; ++row) {
             const TStaIdxEntry& entry = table_.Entries[number + row];
-            if (entry.Offset == -1 || entry.Length < StaticItemSize)
+            if (!HoldsRecords(entry))
                 continue;
             const StaticItems items = ReadStatics(band.Window, staticsPath_, entry, x, area.Y + static_cast<int>(row));
             band.Places[std::size_t(column) * height + row] = {band.Records.size(), items.Count};
