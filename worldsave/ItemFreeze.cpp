@@ -206,6 +206,15 @@ void FreezeSelector::AddFile(const std::string& path, std::string_view bytes)
     };
     Part one;
     Part two;
+    // A check keeps the file's serials, the second half's lines counted on from the first's.
+    auto keepSerials
+        = [&](const std::vector<SerialLine>& first, const std::vector<SerialLine>& second, std::uint32_t lines) {
+              std::vector<SerialLine>& serials = serials_.emplace_back();
+              serials.reserve(first.size() + second.size());
+              serials.assign(first.begin(), first.end());
+              for (const SerialLine& serial : second)
+                  serials.push_back({serial.Serial, serial.Line + lines});
+          };
 
     // Most files hold no Type 255 item: a check needs only their containers
     // and serials, a freeze nothing yet. Of the others only the Type 255
@@ -232,11 +241,7 @@ void FreezeSelector::AddFile(const std::string& path, std::string_view bytes)
     const bool passedOver = alone && secondAlone;
     if (passedOver && collect_) {
         containers_.insert(containers_.end(), secondContainers.begin(), secondContainers.end());
-        std::vector<SerialLine>& serials = serials_.emplace_back();
-        serials.reserve(fileSerials_.size() + secondSerials.size());
-        serials.assign(fileSerials_.begin(), fileSerials_.end());
-        for (const SerialLine& serial : secondSerials)
-            serials.push_back({serial.Serial, serial.Line + passedFirst.Lines});
+        keepSerials(fileSerials_, secondSerials, passedFirst.Lines);
     } else {
         // A freeze finds the containers it needs once it knows its items.
         containers_.resize(containersBefore);
@@ -271,9 +276,7 @@ void FreezeSelector::AddFile(const std::string& path, std::string_view bytes)
     if (collect_ && !passedOver) {
         containers_.insert(containers_.end(), one.Containers.begin(), one.Containers.end());
         containers_.insert(containers_.end(), two.Containers.begin(), two.Containers.end());
-        std::vector<SerialLine>& serials = serials_.emplace_back(std::move(one.Serials));
-        for (const SerialLine& serial : two.Serials)
-            serials.push_back({serial.Serial, serial.Line + lines});
+        keepSerials(one.Serials, two.Serials, lines);
     }
     if (one.Candidates.empty() && two.Candidates.empty())
         return;
