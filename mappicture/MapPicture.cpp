@@ -422,6 +422,10 @@ bool MapPainter::ReadGroupRun(Band& band, const BlockArea& area, int group, int 
     if (end - first > bytes + bytes / 16 + RunSlack)
         return false;
     try {
+        // Entries past the file's end go block by block, which names the
+        // first, before any memory is taken for what they claim.
+        if (end > band.Statics.Size())
+            return false;
         band.Records.resize(end - first);
         band.Statics.Seek(static_cast<std::int64_t>(first));
         if (band.Statics.ReadSome(band.Records.data(), band.Records.size()) < band.Records.size()) {
