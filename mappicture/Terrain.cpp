@@ -74,33 +74,6 @@ const std::vector<unsigned char>& TerrainFile::Chunk(std::uint64_t chunk)
     return chunk_;
 }
 
-const unsigned char* TerrainFile::Blocks(std::uint64_t first, std::size_t count)
-{
-    if (first > blockCount_ || blockCount_ - first < count)
-        throw file_.ReadBeyondEnd();
-    if (!container_) {
-        buffer_.resize(count * TerrainBlockSize);
-        file_.Seek(static_cast<std::int64_t>(first * TerrainBlockSize));
-        if (file_.ReadSome(buffer_.data(), buffer_.size()) < buffer_.size())
-            throw file_.ReadBeyondEnd();
-        return buffer_.data();
-    }
-    // Within one chunk the blocks are read where they lie.
-    if (first / ChunkBlocks == (first + count - 1) / ChunkBlocks && count > 0)
-        return Chunk(first / ChunkBlocks).data() + (first % ChunkBlocks) * TerrainBlockSize;
-    buffer_.resize(count * TerrainBlockSize);
-    for (std::size_t done = 0; done < count;) {
-        const std::uint64_t block = first + done;
-        const std::size_t inChunk
-            = std::min<std::size_t>(count - done, static_cast<std::size_t>(ChunkBlocks - block % ChunkBlocks));
-        const std::vector<unsigned char>& chunk = Chunk(block / ChunkBlocks);
-        std::memcpy(buffer_.data() + done * TerrainBlockSize, chunk.data() + (block % ChunkBlocks) * TerrainBlockSize,
-            inChunk * TerrainBlockSize);
-        done += inChunk;
-    }
-    return buffer_.data();
-}
-
 void TerrainFile::CopyBlocks(std::uint64_t first, std::size_t count, unsigned char* out)
 {
     if (first > blockCount_ || blockCount_ - first < count)

@@ -33,12 +33,8 @@ public:
     // The number of blocks from block 0 on that the file holds.
     std::uint64_t BlockCount() const { return blockCount_; }
 
-    // count blocks from block first on, TerrainBlockSize bytes each; valid
-    // until the next call. Blocks the file does not hold are "Read beyond end
-    // of file".
-    const unsigned char* Blocks(std::uint64_t first, std::size_t count);
-
-    // The same blocks, copied to out.
+    // Copies count blocks from block first on, TerrainBlockSize bytes each,
+    // to out. Blocks the file does not hold are "Read beyond end of file".
     void CopyBlocks(std::uint64_t first, std::size_t count, unsigned char* out);
 
     const std::string& Path() const { return file_.path(); }
@@ -52,7 +48,6 @@ private:
 
     File file_;
     std::uint64_t blockCount_ = 0;
-    std::vector<unsigned char> buffer_;
     // For a container: its chunks' entries in order, and the one last read.
     bool container_ = false;
     std::vector<UopEntry> chunks_;
