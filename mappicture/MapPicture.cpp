@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <exception>
@@ -45,18 +46,46 @@ constexpr std::uint64_t RunSlack = 64 * 1024;
 constexpr std::size_t StreamFrom = std::size_t{32} << 20;
 
 #if defined(__SSE2__)
-// Copies a row of pixels into the picture past the caches.
+// Copies a row of pixels into the picture, its whole cache lines past the
+// caches. A line written there in part is merged in memory, which costs
+// several times a line taken through the caches: the lines the row shares
+// with the pixels beside it are written as usual.
 void StreamRow(unsigned char* to, const unsigned char* from, std::size_t size)
 {
-    const std::size_t head = std::min(size, (16 - reinterpret_cast<std::uintptr_t>(to) % 16) % 16);
+    const std::size_t head = std::min(size, (64 - reinterpret_cast<std::uintptr_t>(to) % 64) % 64);
     std::memcpy(to, from, head);
     std::size_t at = head;
-    for (; size - at >= 16; at += 16)
-        _mm_stream_si128(
-            reinterpret_cast<__m128i*>(to + at), _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + at)));
+    for (; size - at >= 64; at += 64)
+        for (std::size_t part = 0; part < 64; part += 16)
+            _mm_stream_si128(reinterpret_cast<__m128i*>(to + at + part),
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + at + part)));
     std::memcpy(to + at, from + at, size - at);
 }
 #endif
+
+// The first column of blocks whose pixels start a cache line in every row of
+// the picture, or 0 when none does. Groups of columns begin at it and every
+// GroupColumns after, so that a streamed row of a group holds whole lines,
+// but at the band's edges.
+int LineColumn(const PictureView& out, int scale)
+{
+    constexpr std::size_t Line = 64;
+    const std::size_t blockBytes = std::size_t(BlockTiles / scale) * 3;
+    const auto start = reinterpret_cast<std::uintptr_t>(out.Pixels);
+    if (out.Stride % Line != 0)
+        return 0;
+    for (int column = 0; column < GroupColumns; ++column)
+        if ((start + column * blockBytes) % Line == 0)
+            return column;
+    return 0;
+}
+
+// Where the group of columns that begins at group ends.
+int GroupEnd(int group, int last, int lineColumn)
+{
+    const int past = ((group - lineColumn) % GroupColumns + GroupColumns) % GroupColumns;
+    return std::min(last, group + GroupColumns - past);
+}
 
 void PutPixel(unsigned char* out, PackedRgb colour)
 {
@@ -90,13 +119,15 @@ struct StaticItems {
     int Count = 0;
 };
 
-// Calls put(tile, record) for every object that is, so far, the highest of
-// its tile (the greatest z; on a tie the later), tile being y * 8 + x in the
-// block. Objects off their block are left out.
-template <typename Put> void ForHighestStatics(const StaticItems& items, Put put)
+// Calls put(tile, record, highest) for every object on its block, tile
+// being y * 8 + x in the block, highest whether it is, so far, the highest of
+// its tile (the greatest z; on a tie the later). Objects off their block are
+// left out. The choice is left to the caller as a value, not a branch: the
+// heights of a block's objects follow no pattern a branch could learn.
+template <typename Put> void ForStatics(const StaticItems& items, Put put)
 {
-    std::uint64_t seen = 0;
-    std::array<std::int8_t, TilesInBlock> highest{};
+    std::array<int, TilesInBlock> highest;
+    highest.fill(INT_MIN);
     const unsigned char* item = items.Bytes;
     for (int i = 0; i < items.Count; ++i, item += StaticItemSize) {
         const unsigned xOffset = item[2];
@@ -104,13 +135,10 @@ template <typename Put> void ForHighestStatics(const StaticItems& items, Put put
         if (xOffset >= BlockTiles || yOffset >= BlockTiles)
             continue;
         const unsigned tile = yOffset * BlockTiles + xOffset;
-        const std::int8_t z = static_cast<std::int8_t>(item[4]);
-        const std::uint64_t bit = std::uint64_t{1} << tile;
-        if ((seen & bit) == 0 || z >= highest[tile]) {
-            seen |= bit;
-            highest[tile] = z;
-            put(tile, item);
-        }
+        const int z = static_cast<std::int8_t>(item[4]);
+        const bool isHighest = z >= highest[tile];
+        highest[tile] = isHighest ? z : highest[tile];
+        put(tile, item, isHighest);
     }
 }
 
@@ -122,25 +150,6 @@ template <typename WordOfColumn> void PutRow(unsigned char* pixels, WordOfColumn
     std::memcpy(pixels + (BlockTiles - 1) * 3, &word(BlockTiles - 1), 3);
 }
 
-// The land tiles' colours of a terrain block, for a picture at one pixel a tile.
-void PutLand(const unsigned char* block, const PixelWord* land, unsigned char* pixels, std::size_t stride)
-{
-    const unsigned char* cells = block + TerrainHeaderSize;
-    for (int row = 0; row < BlockTiles; ++row, pixels += stride, cells += BlockTiles * TerrainCellSize)
-        PutRow(pixels, [&](int column) -> const PixelWord& {
-            return land[le::GetU16(cells + column * TerrainCellSize) & (RadarColours::LandTiles - 1)];
-        });
-}
-
-// The highest statics' colours over the land: three bytes each, as the
-// pixels beside are written.
-void PutHighestStatics(const StaticItems& items, const PixelWord* statics, unsigned char* pixels, std::size_t stride)
-{
-    ForHighestStatics(items, [&](unsigned tile, const unsigned char* item) {
-        std::memcpy(pixels + (tile / BlockTiles) * stride + (tile % BlockTiles) * 3, &statics[le::GetU16(item)], 3);
-    });
-}
-
 void LandWords(const unsigned char* block, const PixelWord* land, BlockWords& words)
 {
     const unsigned char* cell = block + TerrainHeaderSize;
@@ -150,8 +159,10 @@ void LandWords(const unsigned char* block, const PixelWord* land, BlockWords& wo
 
 void HighestStaticWords(const StaticItems& items, const PixelWord* statics, BlockWords& words)
 {
-    ForHighestStatics(
-        items, [&](unsigned tile, const unsigned char* item) { words[tile] = statics[le::GetU16(item)]; });
+    ForStatics(items, [&](unsigned tile, const unsigned char* item, bool highest) {
+        const PixelWord keep = PixelWord{highest} - 1;
+        words[tile] = (statics[le::GetU16(item)] & ~keep) | (words[tile] & keep);
+    });
 }
 
 // The picture of the statics alone: StaticsShade where a tile has objects.
@@ -160,12 +171,10 @@ void ShadeStatics(const StaticItems& items, BlockWords& words)
     words.fill(WordOf(GroundColour));
     std::array<int, TilesInBlock> objects{};
     std::array<int, TilesInBlock> highest{};
-    ForHighestStatics(
-        items, [&](unsigned tile, const unsigned char* item) { highest[tile] = static_cast<std::int8_t>(item[4]); });
-    const unsigned char* item = items.Bytes;
-    for (int i = 0; i < items.Count; ++i, item += StaticItemSize)
-        if (item[2] < BlockTiles && item[3] < BlockTiles)
-            ++objects[item[3] * BlockTiles + item[2]];
+    ForStatics(items, [&](unsigned tile, const unsigned char* item, bool isHighest) {
+        highest[tile] = isHighest ? static_cast<std::int8_t>(item[4]) : highest[tile];
+        ++objects[tile];
+    });
     for (std::size_t t = 0; t < TilesInBlock; ++t)
         if (objects[t] > 0)
             words[t] = WordOf(StaticsShade(objects[t], highest[t]));
@@ -323,8 +332,11 @@ void MapPainter::Draw(const BlockArea& area, int scale, const PictureView& out, 
     if (bands_.size() < 2)
         bands_.push_back(OpenBand());
     // The left band on this thread, the right one beside it; an error on the
-    // left comes first in the files' order and stops the right.
-    const int middle = area.Width / 2;
+    // left comes first in the files' order and stops the right. They meet at
+    // a group's edge, so that no cache line is streamed by both.
+    const int lineColumn = LineColumn(out, scale);
+    const int middle = std::clamp(
+        (area.Width / 2 - lineColumn + GroupColumns / 2) / GroupColumns * GroupColumns + lineColumn, 1, area.Width - 1);
     std::exception_ptr rightFailure;
     std::thread right;
     try {
@@ -370,8 +382,10 @@ void MapPainter::DrawBand(Band& band, const BlockArea& area, int first, int last
 #else
     const bool stream = false;
 #endif
-    for (int group = first; group < last && !stop; group += GroupColumns) {
-        const int columns = std::min(GroupColumns, last - group);
+    const int lineColumn = LineColumn(out, scale);
+    for (int group = first, end = 0; group < last && !stop; group = end) {
+        end = GroupEnd(group, last, lineColumn);
+        const int columns = end - group;
         ReadGroup(band, area, group, columns);
         const std::size_t rowBytes = std::size_t(columns * side) * 3;
         band.Pixels.resize(stream ? std::size_t(side) * rowBytes : 0);
@@ -428,12 +442,9 @@ bool MapPainter::ReadGroupRun(Band& band, const BlockArea& area, int group, int 
             return false;
         band.Records.resize(end - first);
         band.Statics.Seek(static_cast<std::int64_t>(first));
-        if (band.Statics.ReadSome(band.Records.data(), band.Records.size()) < band.Records.size()) {
-            band.Records.clear();
+        if (band.Statics.ReadSome(band.Records.data(), band.Records.size()) < band.Records.size())
             return false;
-        }
     } catch (const Error&) {
-        band.Records.clear();
         return false;
     }
     for (int column = 0; column < columns; ++column) {
@@ -453,12 +464,14 @@ void MapPainter::ReadGroup(Band& band, const BlockArea& area, int group, int col
     const std::size_t height = static_cast<std::size_t>(area.Height);
     if (band.Terrain)
         band.Land.resize(std::size_t(columns) * height * TerrainBlockSize);
-    band.Records.clear();
     band.Places.assign(std::size_t(columns) * height, {0, 0});
     // Most groups' records lie in one run of the file, read into place at
     // once; the others, or a run the file fails, block by block through the
-    // window, which names the block.
+    // window, which names the block. The buffer keeps its size from group to
+    // group, not to be filled anew for each.
     const bool run = ReadGroupRun(band, area, group, columns);
+    if (!run)
+        band.Records.clear();
     for (int column = 0; column < columns; ++column) {
         const int x = area.X + group + column;
         const std::size_t number = table_.Number(x, area.Y);
@@ -486,15 +499,9 @@ void MapPainter::DrawBlock(Band& band, std::size_t block, int scale, unsigned ch
         PutBlock(words, scale, pixels, stride);
         return;
     }
-    const unsigned char* land = band.Land.data() + block * TerrainBlockSize;
-    if (scale == 1) {
-        PutLand(land, words_.data(), pixels, stride);
-        PutHighestStatics(items, words_.data() + RadarColours::LandTiles, pixels, stride);
-    } else {
-        LandWords(land, words_.data(), words);
-        HighestStaticWords(items, words_.data() + RadarColours::LandTiles, words);
-        PutBlock(words, scale, pixels, stride);
-    }
+    LandWords(band.Land.data() + block * TerrainBlockSize, words_.data(), words);
+    HighestStaticWords(items, words_.data() + RadarColours::LandTiles, words);
+    PutBlock(words, scale, pixels, stride);
 }
 
 void DrawMarks(const std::vector<TilePosition>& tiles, const BlockArea& area, int scale, const PictureView& out)

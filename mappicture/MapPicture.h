@@ -90,7 +90,8 @@ private:
     // Reads the terrain and statics of the area's columns group to group + columns - 1.
     void ReadGroup(Band& band, const BlockArea& area, int group, int columns) const;
     // Reads the group's static records in one run of the file, when they lie
-    // close together and the file holds them all; false leaves none read.
+    // close together and the file holds them all; false when they are to be
+    // read block by block.
     bool ReadGroupRun(Band& band, const BlockArea& area, int group, int columns) const;
     // Draws the group's block (column x area height + row) from pixels on.
     void DrawBlock(Band& band, std::size_t block, int scale, unsigned char* pixels, std::size_t stride) const;

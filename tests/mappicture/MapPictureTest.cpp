@@ -247,16 +247,32 @@ TEST(MapPicture, TwoBandsDrawWhatEachColumnDrawsAlone)
             } else if (client == &container) {
                 EXPECT_TRUE(whole == fromMul[scale - 1]) << "scale " << scale;
             }
-            // A picture larger than the caches is written past them, whatever its rows' alignment.
+            // A picture larger than the caches is written past them, whatever
+            // its rows' alignment, and nothing beside its rows is touched.
             const auto rows = std::size_t(size.Height * side);
             const std::size_t wide = (std::size_t{32} << 20) / rows + 13;
-            std::vector<unsigned char> large(wide * rows + 1);
-            painter.Draw(WholeMap(size), scale, {large.data() + 1, size.Width * side, size.Height * side, wide});
-            std::size_t differing = 0;
-            for (std::size_t y = 0; y < rows; ++y)
-                differing += !std::equal(whole.begin() + std::ptrdiff_t(y * stride),
-                    whole.begin() + std::ptrdiff_t((y + 1) * stride), large.begin() + std::ptrdiff_t(1 + y * wide));
-            EXPECT_EQ(differing, 0u) << (client ? client->TerrainPath : "statics alone") << ", scale " << scale;
+            const std::size_t lined = (wide + 63) / 64 * 64;
+            for (const auto& [start, rowBytes] : {std::pair{std::size_t{1}, wide}, {8, lined}, {40, lined}}) {
+                std::vector<unsigned char> large(lined * rows + 128, 0xEE);
+                const auto aligned = static_cast<std::size_t>(-reinterpret_cast<std::uintptr_t>(large.data()) % 64);
+                unsigned char* first = large.data() + aligned + start;
+                painter.Draw(WholeMap(size), scale, {first, size.Width * side, size.Height * side, rowBytes});
+                std::size_t differing = 0;
+                std::size_t touched = 0;
+                for (std::size_t y = 0; y < rows; ++y) {
+                    const unsigned char* row = first + y * rowBytes;
+                    differing += !std::equal(whole.begin() + std::ptrdiff_t(y * stride),
+                        whole.begin() + std::ptrdiff_t((y + 1) * stride), row);
+                    touched += std::size_t(
+                        std::count_if(row + stride, y + 1 < rows ? row + rowBytes : large.data() + large.size(),
+                            [](unsigned char byte) { return byte != 0xEE; }));
+                }
+                touched
+                    += std::size_t(std::count_if(large.data(), first, [](unsigned char byte) { return byte != 0xEE; }));
+                EXPECT_EQ(touched, 0u) << "start " << start << ", scale " << scale;
+                EXPECT_EQ(differing, 0u) << (client ? client->TerrainPath : "statics alone") << ", start " << start
+                                         << ", scale " << scale;
+            }
         }
     }
     // The same blocks in another order, some far from the others past bytes
