@@ -341,9 +341,6 @@ bool MayBeContOrType(char c)
     return folded == 'c' || folded == 't' || c == ' ' || c == '\t' || c == '\v' || c == '\f';
 }
 
-// The line from begin to its LF, if it is a Cont or Type line: a Cont value
-// that names an object is appended to containers; returns false for a Type
-// that reads 255.
 // The value of a "Cont=" or "Type=" line in the server's own form, a "0x"
 // hexadecimal or a decimal number up to the line's LF; false for any other
 // form, which the server's rules then read.
@@ -376,6 +373,9 @@ bool ReadServerForm(std::string_view bytes, std::size_t at, std::uint32_t& value
     return at == bytes.size() || bytes[at] == '\n';
 }
 
+// The line from begin to its LF, if it is a Cont or Type line: a Cont value
+// that names an object is appended to containers; returns false for a Type
+// that reads 255.
 bool ReadContOrType(std::string_view bytes, std::size_t begin, std::vector<std::uint32_t>& containers)
 {
     // Most lines are the server's own: read at once.
