@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <stb_image.h>
+#include <zlib.h>
 
 #include <filesystem>
 #include <map>
@@ -325,6 +326,37 @@ std::vector<PackedRgb> ReadPng(const std::string& path, int& width, int& height)
         colours.push_back(PackedRgb(pixels[i * 3]) << 16 | PackedRgb(pixels[i * 3 + 1]) << 8 | pixels[i * 3 + 2]);
     stbi_image_free(pixels);
     return colours;
+}
+
+// A picture of more than 1 MB of rows is compressed by two threads, each a
+// half, joined into the one stream a PNG file holds: the pixels read back,
+// and zlib, which checks the stream's checksum, inflates the rows whole.
+TEST(Png, LargePicturesAreCompressedInHalvesJoinedIntoOneStream)
+{
+    for (const auto& [width, height] : {std::pair{16, 16}, {1000, 700}}) {
+        std::vector<unsigned char> pixels(std::size_t(width) * std::size_t(height) * 3);
+        std::mt19937 random(3);
+        for (std::size_t i = 0; i < pixels.size(); ++i) // runs of noise between runs of a pattern
+            pixels[i] = static_cast<unsigned char>(i / 3000 % 2 != 0 ? random() : i % 251);
+        const std::string png = EncodePng({pixels.data(), width, height, std::size_t(width) * 3});
+        int readWidth = 0, readHeight = 0, channels = 0;
+        unsigned char* read = stbi_load_from_memory(reinterpret_cast<const unsigned char*>(png.data()),
+            static_cast<int>(png.size()), &readWidth, &readHeight, &channels, 3);
+        ASSERT_NE(read, nullptr) << width << " x " << height;
+        EXPECT_TRUE(std::equal(pixels.begin(), pixels.end(), read)) << width << " x " << height;
+        stbi_image_free(read);
+        const std::size_t chunk = png.find("IDAT");
+        ASSERT_NE(chunk, std::string::npos);
+        uLong length = 0;
+        for (std::size_t i = chunk - 4; i < chunk; ++i)
+            length = length << 8 | static_cast<unsigned char>(png[i]);
+        std::vector<unsigned char> rows((std::size_t(width) * 3 + 1) * std::size_t(height));
+        uLongf inflated = static_cast<uLongf>(rows.size());
+        EXPECT_EQ(
+            uncompress(rows.data(), &inflated, reinterpret_cast<const Bytef*>(png.data() + chunk + 4), length), Z_OK)
+            << width << " x " << height;
+        EXPECT_EQ(inflated, rows.size());
+    }
 }
 
 const char* const MeltedItems
