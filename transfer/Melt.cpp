@@ -151,48 +151,40 @@ void AddMeltedRecords(const std::string& savePath, std::vector<AreaBlock>& block
     }
 
     // Every file is read once: for the highest serial, and the files that
-    // receive records for their bytes and checks too. The others are
-    // scanned on a second thread while the next one is read.
-    std::uint32_t highest = 0;
-    std::string bytes;
-    std::string scanned;
-    std::uint32_t highestScanned = 0;
-    BackgroundJob scanning;
+    // receive records for their bytes and checks too. Each of two threads
+    // reads and scans half of the files, in order; a fault in the first half
+    // comes first, as it would in one pass.
     std::vector<std::string> paths = folder ? WscFiles(savePath) : std::vector{savePath};
     // A file that the listing spells otherwise (in another case, where names
     // differ only in case on Windows) is read under the name it receives.
     for (const ItemFileAppend& append : appends)
         if (std::find(paths.begin(), paths.end(), append.Path) == paths.end() && FileExists(append.Path))
             paths.push_back(append.Path);
-    for (const std::string& path : paths) {
-        const auto target = std::find_if(appends.begin(), appends.end(), [&](const auto& a) { return a.Path == path; });
-        std::string& read = target != appends.end() ? target->Bytes : bytes;
-        try {
+    auto scan = [&](std::size_t first, std::size_t last, std::uint32_t& highestSerial) {
+        std::string bytes;
+        for (std::size_t i = first; i < last; ++i) {
+            const std::string& path = paths[i];
+            const auto target
+                = std::find_if(appends.begin(), appends.end(), [&](const auto& a) { return a.Path == path; });
+            std::string& read = target != appends.end() ? target->Bytes : bytes;
+            try {
+                if (target != appends.end())
+                    target->Read = IdentityOf(path);
+                ReadWholeFile(path, read);
+            } catch (Error& error) {
+                error.SetFile(path);
+                throw;
+            }
+            highestSerial = std::max(highestSerial, HighestSerialOfText(read));
             if (target != appends.end())
-                target->Read = IdentityOf(path);
-            ReadWholeFile(path, read);
-        } catch (Error& error) {
-            error.SetFile(path);
-            // The fault of a file before this one comes first.
-            scanning.Wait();
-            throw;
+                CheckAppendTarget(path, read);
         }
-        scanning.Wait();
-        if (target != appends.end()) {
-            scanning.Start([&highestScanned, &path, &read] {
-                const RecordScan scan = ScanRecords(read);
-                highestScanned = std::max(highestScanned, HighestSerial(scan));
-                CheckAppendTarget(path, read, scan);
-            });
-        } else {
-            std::swap(bytes, scanned);
-            scanning.Start([&] { highestScanned = std::max(highestScanned, HighestSerialOfText(scanned)); });
-        }
-    }
-    scanning.Wait();
-    highest = std::max(highest, highestScanned);
-    std::string().swap(bytes);
-    std::string().swap(scanned);
+    };
+    std::uint32_t highest = 0;
+    std::uint32_t highestOfSecond = 0;
+    const std::size_t middle = paths.size() / 2;
+    BackgroundJob().Both([&] { scan(middle, paths.size(), highestOfSecond); }, [&] { scan(0, middle, highest); });
+    highest = std::max(highest, highestOfSecond);
     FirstNewSerial(highest, melted);
 
     // Each block's first serial, and each file's blocks.

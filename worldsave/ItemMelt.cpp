@@ -272,7 +272,37 @@ std::string WithCrLf(std::string_view records)
     return text;
 }
 
-void CheckAppendTarget(const std::string& path, std::string_view bytes, const RecordScan& scan)
+namespace {
+
+// Whether records appended to the file would load, found without reading its
+// records: it has no byte-order mark, no line longer than the server reads
+// between records, and its last line but blank ones (LF or CR LF) is
+// "o---o". False says only that the records must be read to know.
+bool EndsReadyForRecords(std::string_view bytes)
+{
+    if (bytes.starts_with("\xEF\xBB\xBF"))
+        return false;
+    // Every window of one character more than the longest line holds a line
+    // end, the last of which begins the next window.
+    for (std::size_t begin = 0; bytes.size() - begin > LongestLineBetweenRecords;) {
+        const std::size_t lf = bytes.substr(begin, LongestLineBetweenRecords + 1).rfind('\n');
+        if (lf == std::string_view::npos)
+            return false;
+        begin += lf + 1;
+    }
+    std::size_t end = bytes.size();
+    while (end > 0 && bytes[end - 1] == '\n') {
+        --end;
+        if (end > 0 && bytes[end - 1] == '\r')
+            --end;
+    }
+    const std::string_view rest = bytes.substr(0, end);
+    return rest.ends_with("o---o") && (rest.size() == 5 || rest[rest.size() - 6] == '\n');
+}
+
+} // namespace
+
+void CheckAppendTarget(const std::string& path, std::string_view bytes)
 {
     if (WorldSaveKindOfText(bytes, path) != WorldSaveKind::ItemFile) {
         Error error("This file is a classic world save of SECTION WORLDITEM sections, not a file of [ITEM] records: a "
@@ -280,6 +310,9 @@ void CheckAppendTarget(const std::string& path, std::string_view bytes, const Re
         error.SetFile(path);
         throw error;
     }
+    if (EndsReadyForRecords(bytes))
+        return;
+    const RecordScan scan = ScanRecords(bytes);
     if (scan.ByteOrderMark)
         RaiseAtLine(path, 1, ByteOrderMarkText);
     if (scan.LongLine.Line != 0)

@@ -77,7 +77,8 @@ std::string WithCrLf(std::string_view records);
 // rest of the file), one that begins with a byte-order mark (it hides the
 // first record), or one that ends inside a record without "o---o" (the
 // records would be read into it); and a classic world save, which is no place
-// for [ITEM] records.
-void CheckAppendTarget(const std::string& path, std::string_view bytes, const RecordScan& scan);
+// for [ITEM] records. Most files end with an "o---o" line and have no long
+// line, which is found without reading their records.
+void CheckAppendTarget(const std::string& path, std::string_view bytes);
 
 } // namespace cryo

@@ -304,5 +304,35 @@ TEST(Melt, AnAreaOffTheMapOrBeyondTheSectionNumbersLeftChangesNothing)
     }
 }
 
+// The region files an area's records go to are read and checked two at a
+// time; of two that would not load them, the first in the folder's order is
+// named, and nothing changes.
+TEST(Melt, AnAreaRefusedByItsRegionFilesNamesTheFirstAndChangesNothing)
+{
+    const std::string open = "[ITEM]\nSerial=0x40000001\nID=0x1\n";
+    const std::string closed = open + "\no---o\n";
+    const struct {
+        std::string First, Second;
+        const char* Named;
+    } cases[] = {{open, open, "0.1.wsc"}, {closed, open, "1.1.wsc"}, {open, closed, "0.1.wsc"}};
+    for (const auto& c : cases) {
+        WorldFolder world(true);
+        WriteAreaWorld(world);
+        test::WriteText(world.Wsc() + "/0.1.wsc", c.First);
+        test::WriteText(world.Wsc() + "/1.1.wsc", c.Second);
+        const auto before = world.Take();
+        auto table = world.Load();
+        const std::vector<TStaIdxEntry> entries = table->Entries;
+        RecordingReporter reporter;
+        EXPECT_EQ(test::ErrorLineOf([&] {
+            RunMelt({world.StaIdx(), world.Statics(), world.Wsc()}, ParseArea(AreaText), *table, reporter);
+        }),
+            world.Wsc() + "/" + c.Named
+                + ": line 1: The last record has no o---o line: the server would read new items into it.");
+        EXPECT_TRUE(world.Take() == before) << c.Named;
+        EXPECT_EQ(table->Entries, entries) << c.Named;
+    }
+}
+
 } // namespace
 } // namespace cryo

@@ -242,12 +242,22 @@ TEST(ItemMelt, RecordsAreWrittenInTheServersFormAndFrozenBackUnchanged)
         {std::string(1023, '/'),
             "This line is 1023 characters long: the server reads at most 1022 characters on a line between records "
             "and skips the rest of the file, so it would not load new items there",
-            1}};
+            1},
+        // Ending as most files do does not pass over a long line before.
+        {Guard + std::string(1023, '/') + "\r\n" + Guard,
+            "This line is 1024 characters long: the server reads at most 1022 characters on a line between records "
+            "and skips the rest of the file, so it would not load new items there",
+            8},
+        {Guard + "[ITEM]\nID=0x1\no---o\r",
+            "The last record has no o---o line: the server would read new items into it", 8}};
     for (const auto& c : targets)
-        EXPECT_EQ(ErrorLineOf([&] { CheckAppendTarget("x.wsc", c.Bytes, ScanRecords(c.Bytes)); }),
+        EXPECT_EQ(ErrorLineOf([&] { CheckAppendTarget("x.wsc", c.Bytes); }),
             "x.wsc: " + (c.Line == 0 ? "" : "line " + std::to_string(c.Line) + ": ") + c.Text + ".");
-    for (const std::string& bytes : {Guard + "---REGION---", "\n---REGION---\n\n" + Guard, std::string()})
-        CheckAppendTarget("x.wsc", bytes, ScanRecords(bytes));
+    // What ends as most files do, and what the server reads all the same.
+    for (const std::string& bytes : {Guard, Guard + "[ITEM]\r\nID=0x1\r\n o---o \r\n\r\n", Guard + "o---o",
+             "[ITEM]\n" + std::string(4000, '/') + "\no---o\n", Guard + "---REGION---", "\n---REGION---\n\n" + Guard,
+             std::string()})
+        EXPECT_EQ(ErrorLineOf([&] { CheckAppendTarget("x.wsc", bytes); }), "") << bytes.substr(0, 40);
 }
 
 TEST(ItemMelt, NewSerialsLieAboveEveryObjectOfEveryWscFile)
