@@ -1,5 +1,7 @@
 #include "WorldRewrite.h"
 
+#include "BackgroundJob.h"
+
 #include "Convert.h"
 #include "Error.h"
 #include "File.h"
@@ -9,7 +11,9 @@
 #include <algorithm>
 #include <charconv>
 #include <cstring>
+#include <exception>
 #include <map>
+#include <optional>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -284,7 +288,48 @@ std::unique_ptr<ReplacementFile> AppendBlocksToWsc(
     }
     return NamingWorldSave(wscPath, [&] {
         WscReader reader(wscPath);
-        HighestNumbers highest = FindHighestNumbers(reader);
+        // The highest numbers are found on a second thread while the file is
+        // copied here: only the new sections after it need them. Their faults
+        // come first, as they did when they were found before the copy.
+        WscReader scanned(wscPath);
+        HighestNumbers highest;
+        BackgroundJob scanning;
+        scanning.Start([&] { highest = FindHighestNumbers(scanned); });
+
+        std::unique_ptr<ReplacementFile> file;
+        std::optional<WscWriter> out;
+        // The lines up to the first "EOF" line stay as read; the new sections
+        // take its place, and what follows it stays after the new "EOF".
+        bool atEof = false;
+        bool textAfterEof = false;
+        std::string afterEof;
+        std::exception_ptr copying;
+        try {
+            file = dryRun ? std::make_unique<ReplacementFile>(wscPath, ReplacementFile::Discarding{})
+                          : std::make_unique<ReplacementFile>(wscPath);
+            out.emplace(*file);
+            out->WriteRaw(reader.Bom());
+            auto copyLine = [&](std::string_view line) {
+                if (!atEof) {
+                    atEof = IsEofLine(line);
+                    if (!atEof)
+                        out->WriteLine(line);
+                    return;
+                }
+                textAfterEof = textAfterEof || !Trim(line).empty();
+                afterEof.append(line);
+                afterEof.append("\r\n");
+            };
+            reader.ForEachRun([&](std::string_view run) {
+                if (!atEof && CopiedAsRead(run))
+                    out->Write(run);
+                else
+                    ForEachLineIn(run, copyLine);
+            });
+        } catch (...) {
+            copying = std::current_exception();
+        }
+        scanning.Wait();
         if (!named) {
             reporter.Log("Highest number: " + std::to_string(highest.Number));
             reporter.Log("Highest serial: " + BytesToHex(static_cast<std::uint32_t>(highest.Serial), 4));
@@ -296,33 +341,8 @@ std::unique_ptr<ReplacementFile> AppendBlocksToWsc(
                 + ", and " + std::to_string(left) + (left == 1 ? " is" : " are") + " left");
         }
         reporter.SetProgress(60);
-
-        auto file = dryRun ? std::make_unique<ReplacementFile>(wscPath, ReplacementFile::Discarding{})
-                           : std::make_unique<ReplacementFile>(wscPath);
-        WscWriter out(*file);
-        out.WriteRaw(reader.Bom());
-        // The lines up to the first "EOF" line stay as read; the new sections
-        // take its place, and what follows it stays after the new "EOF".
-        bool atEof = false;
-        bool textAfterEof = false;
-        std::string afterEof;
-        auto copyLine = [&](std::string_view line) {
-            if (!atEof) {
-                atEof = IsEofLine(line);
-                if (!atEof)
-                    out.WriteLine(line);
-                return;
-            }
-            textAfterEof = textAfterEof || !Trim(line).empty();
-            afterEof.append(line);
-            afterEof.append("\r\n");
-        };
-        reader.ForEachRun([&](std::string_view run) {
-            if (!atEof && CopiedAsRead(run))
-                out.Write(run);
-            else
-                ForEachLineIn(run, copyLine);
-        });
+        if (copying)
+            std::rethrow_exception(copying);
 
         std::int64_t written = 0;
         for (const MeltingBlock& block : blocks) {
@@ -338,18 +358,18 @@ std::unique_ptr<ReplacementFile> AppendBlocksToWsc(
             for (const TStaticItem& item : block.Items) {
                 highest.Number = CheckedAdd(highest.Number, 1);
                 highest.Serial = CheckedAdd(highest.Serial, 1);
-                WriteItemSection(out, highest.Number, highest.Serial, item, block.XBlock, block.YBlock);
+                WriteItemSection(*out, highest.Number, highest.Serial, item, block.XBlock, block.YBlock);
                 ++written;
                 reporter.SetProgress(static_cast<int>(written * 30 / objects + 60));
             }
         }
-        out.WriteLine("EOF");
+        out->WriteLine("EOF");
         if (textAfterEof)
-            out.WriteRaw(afterEof);
+            out->WriteRaw(afterEof);
         else
-            out.WriteLine("");
-        out.WriteRaw(reader.ReadTail());
-        out.Finish();
+            out->WriteLine("");
+        out->WriteRaw(reader.ReadTail());
+        out->Finish();
         file->StartSync(0, 0);
         return dryRun ? nullptr : std::move(file);
     });
