@@ -84,15 +84,17 @@ unsigned char* CompressForPng(const unsigned char* data, int length, int* outLen
         halves[half].Packed = RawDeflate(from, bytes, to, RawBound(bytes), half == 1);
         halves[half].Checksum = adler32(adler32(0, nullptr, 0), from, bytes);
     };
+    std::thread helper;
     try {
-        std::thread helper(compress, 1);
-        compress(0);
-        helper.join();
+        helper = std::thread(compress, 1);
     } catch (const std::system_error&) {
         // No second thread to be had: both halves on this one.
-        compress(0);
-        compress(1);
     }
+    compress(0);
+    if (helper.joinable())
+        helper.join();
+    else
+        compress(1);
     const std::int64_t total = 2 + halves[0].Packed + halves[1].Packed + 4;
     if (halves[0].Packed < 0 || halves[1].Packed < 0 || total > INT_MAX) {
         std::free(out);
