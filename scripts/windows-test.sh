@@ -98,10 +98,22 @@ fi
 if [ ! -f "$WINEPREFIX/.cryoweaver-x11" ]; then
   # Windows that Wine frames and draws itself: with no window manager on the
   # private display, hiding a managed window waits seconds for one.
+  # Right after the prefix is made, Wine may still be settling: a setting
+  # that does not take is tried again, and again on the next run.
+  set_values=0
   for value in Managed Decorated; do
-    timeout 60 "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v "$value" /d N /f >/dev/null 2>&1
+    for attempt in 1 2 3; do
+      if timeout 60 "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v "$value" /d N /f >/dev/null 2>&1; then
+        set_values=$((set_values + 1))
+        break
+      fi
+      echo "windows-test: setting the X11 driver's $value value failed (try $attempt of 3)" >&2
+      sleep 2
+    done
   done
-  touch "$WINEPREFIX/.cryoweaver-x11"
+  if [ "$set_values" = 2 ]; then
+    touch "$WINEPREFIX/.cryoweaver-x11"
+  fi
 fi
 # From here on Wine runs: whatever fails is a failure of the Windows build.
 if ! probe=$(timeout 120 "$wine" "$cli_exe" --version 2>&1); then
