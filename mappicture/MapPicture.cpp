@@ -40,6 +40,8 @@ constexpr int GroupColumns = 16;
 // The bytes between a group's records, beyond a sixteenth of them, that a
 // read of the group's run of the file may pass over.
 constexpr std::uint64_t RunSlack = 64 * 1024;
+// The bytes the memory moves at once, which a streamed row writes whole.
+constexpr std::size_t CacheLine = 64;
 // Pictures of this many bytes and more are written past the caches: they do
 // not fit them, and a write that goes through them first reads every line
 // from memory.
@@ -52,11 +54,11 @@ constexpr std::size_t StreamFrom = std::size_t{32} << 20;
 // with the pixels beside it are written as usual.
 void StreamRow(unsigned char* to, const unsigned char* from, std::size_t size)
 {
-    const std::size_t head = std::min(size, (64 - reinterpret_cast<std::uintptr_t>(to) % 64) % 64);
+    const std::size_t head = std::min(size, (CacheLine - reinterpret_cast<std::uintptr_t>(to) % CacheLine) % CacheLine);
     std::memcpy(to, from, head);
     std::size_t at = head;
-    for (; size - at >= 64; at += 64)
-        for (std::size_t part = 0; part < 64; part += 16)
+    for (; size - at >= CacheLine; at += CacheLine)
+        for (std::size_t part = 0; part < CacheLine; part += 16)
             _mm_stream_si128(reinterpret_cast<__m128i*>(to + at + part),
                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + at + part)));
     std::memcpy(to + at, from + at, size - at);
@@ -69,13 +71,12 @@ void StreamRow(unsigned char* to, const unsigned char* from, std::size_t size)
 // but at the band's edges.
 int LineColumn(const PictureView& out, int scale)
 {
-    constexpr std::size_t Line = 64;
     const std::size_t blockBytes = std::size_t(BlockTiles / scale) * 3;
     const auto start = reinterpret_cast<std::uintptr_t>(out.Pixels);
-    if (out.Stride % Line != 0)
+    if (out.Stride % CacheLine != 0)
         return 0;
     for (int column = 0; column < GroupColumns; ++column)
-        if ((start + column * blockBytes) % Line == 0)
+        if ((start + column * blockBytes) % CacheLine == 0)
             return column;
     return 0;
 }
