@@ -6,6 +6,7 @@
 #include "FileSystem.h"
 #include "Interrupt.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <random>
 #include <stdexcept>
@@ -245,6 +246,15 @@ void File::Close()
         handle_ = sys::NoHandle;
         sys::Close(handle);
     });
+}
+
+bool IsOneOfFiles(const std::string& path, const std::vector<std::string>& others)
+{
+    if (!FileExists(path))
+        return false;
+    const FileIdentity identity = IdentityOf(path);
+    return std::any_of(others.begin(), others.end(),
+        [&](const std::string& other) { return FileExists(other) && IdentityOf(other).SameFile(identity); });
 }
 
 FileIdentity IdentityOf(const std::string& path)

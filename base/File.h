@@ -96,6 +96,10 @@ Error ChangedMeanwhile(const std::string& path);
 // True for an existing file that is not a folder.
 bool FileExists(const std::string& path);
 
+// Whether path names an existing file that one of others names too (another
+// name, a link, another spelling of the folder).
+bool IsOneOfFiles(const std::string& path, const std::vector<std::string>& others);
+
 // True for an existing folder, links followed.
 bool FolderExists(const std::string& path);
 

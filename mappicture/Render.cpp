@@ -26,16 +26,22 @@ std::string FolderOf(const std::string& path)
     return text.empty() ? "." : std::string(text.begin(), text.end());
 }
 
-// The client's view of the map, or nothing for the picture of the statics alone.
-std::unique_ptr<ClientMap> OpenClientMap(const RenderRequest& request, int map, Reporter& reporter)
+// The client's files of the map: those of the folder given, or those beside
+// the statics.
+ClientFiles ClientFilesFor(const RenderRequest& request, int map)
 {
     const bool given = !request.ClientFolder.empty();
-    const std::string folder = given ? request.ClientFolder : FolderOf(request.Files.Statics);
-    const ClientFiles files = FindClientFiles(folder, map);
+    return FindClientFiles(given ? request.ClientFolder : FolderOf(request.Files.Statics), map);
+}
+
+// The client's view of the map, or nothing for the picture of the statics alone.
+std::unique_ptr<ClientMap> OpenClientMap(
+    const RenderRequest& request, const ClientFiles& files, int map, Reporter& reporter)
+{
     if (!files.Complete()) {
-        if (given) {
+        if (!request.ClientFolder.empty()) {
             Error error("The client folder holds no " + MissingClientFiles(files, map));
-            error.SetFile(folder);
+            error.SetFile(request.ClientFolder);
             throw error;
         }
         reporter.Log(
@@ -83,7 +89,15 @@ void RenderMapPicture(const RenderRequest& request, Reporter& reporter)
         throw Error("The picture would be " + std::to_string(width) + " x " + std::to_string(height)
             + " pixels, too many for one PNG file: draw it at more tiles a pixel, or a smaller area");
 
-    const std::unique_ptr<ClientMap> client = OpenClientMap(request, request.Map.Map, reporter);
+    const ClientFiles clientFiles = ClientFilesFor(request, request.Map.Map);
+    // Nor through another name of an input: a link, or another spelling of its folder.
+    if (IsOneOfFiles(
+            request.Output, {files.StaIdx, files.Statics, files.Wsc, clientFiles.Terrain, clientFiles.RadarColours})) {
+        Error error("The picture would overwrite one of the files it is drawn from");
+        error.SetFile(request.Output);
+        throw error;
+    }
+    const std::unique_ptr<ClientMap> client = OpenClientMap(request, clientFiles, request.Map.Map, reporter);
     FreezeMarks marks;
     if (!files.Wsc.empty()) {
         marks = FindFreezeMarks(files.Wsc, FreezeMapOf(*table), reporter);

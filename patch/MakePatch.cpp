@@ -323,15 +323,10 @@ private:
 
 void CheckNotAnInput(const std::string& outPath, const std::vector<std::string>& inputs)
 {
-    if (!FileExists(outPath))
-        return;
-    const FileIdentity out = IdentityOf(outPath);
-    for (const std::string& input : inputs) {
-        if (FileExists(input) && IdentityOf(input).SameFile(out)) {
-            Error error("The patch would overwrite one of the files it is made from");
-            error.SetFile(outPath);
-            throw error;
-        }
+    if (IsOneOfFiles(outPath, inputs)) {
+        Error error("The patch would overwrite one of the files it is made from");
+        error.SetFile(outPath);
+        throw error;
     }
 }
 

@@ -5,8 +5,10 @@
 #include "Convert.h"
 #include "Freeze.h"
 #include "History.h"
+#include "ItemSaveFiles.h"
 #include "MapSizes.h"
 #include "Melt.h"
+#include "ServerFolder.h"
 #include "StaticsWindow.h"
 #include "Text.h"
 
@@ -35,10 +37,33 @@ std::vector<std::string> DistinctFiles(const WorldFiles& files)
     return {StaticsFile(files.StaIdx), StaticsFile(files.Statics), files.Wsc};
 }
 
+// A folder given as the world save that holds uox.ini is the server's own
+// folder, which the server loads no region file from unless uox.ini says so:
+// a melt into it would take the objects out of the game.
+void CheckNotServerFolder(const std::string& wsc)
+{
+    if (wsc.empty() || !FolderExists(wsc) || !FileExists(PathInFolder(wsc, "uox.ini")))
+        return;
+    std::string shared = "./shared/";
+    try {
+        const ServerFolder server = ReadServerFolder(wsc);
+        if (SameFolder(server.Shared.Path, wsc))
+            return;
+        shared = server.Shared.Value;
+    } catch (const Error&) {
+        // A uox.ini that does not read names no other world save either.
+    }
+    Error error("This is the server's own folder, not its world save: the server loads its world from " + shared
+        + " (SHAREDDIRECTORY in uox.ini)");
+    error.SetFile(wsc);
+    throw error;
+}
+
 } // namespace
 
 void CheckDistinctFiles(const WorldFiles& files, const std::string& outPath)
 {
+    CheckNotServerFolder(files.Wsc);
     const std::pair<const char*, const std::string*> roles[] = {{"index", &files.StaIdx},
         {"statics file", &files.Statics}, {"world save", &files.Wsc}, {"output file", &outPath}};
     std::vector<std::pair<std::size_t, FileIdentity>> present;

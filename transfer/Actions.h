@@ -26,7 +26,9 @@ struct WorldFiles {
 // Refuses two of the files that are one file, however their paths are spelt
 // (the same device and inode, or volume and file index): the index, the
 // statics file, the world save and an export's output file. Files that do not
-// exist are passed over. Called before anything is locked or read.
+// exist are passed over. A world save folder that is the server's own folder
+// (it holds a uox.ini that keeps the world elsewhere) is refused too. Called
+// before anything is locked or read.
 void CheckDistinctFiles(const WorldFiles& files, const std::string& outPath = {});
 
 // The three files locked for one run, from before anything is read until the

@@ -232,6 +232,12 @@ bool ServerLoads(const std::string& folder, const std::string& path)
         && fs::equivalent(file.has_parent_path() ? file.parent_path() : fs::path("."), NativePath(folder), ignored);
 }
 
+bool SameFolder(const std::string& one, const std::string& other)
+{
+    std::error_code ignored;
+    return IsFolder(one) && IsFolder(other) && fs::equivalent(NativePath(one), NativePath(other), ignored);
+}
+
 std::vector<std::string> FreezeFiles(const std::string& folder)
 {
     std::vector<std::string> paths;

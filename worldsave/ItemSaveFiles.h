@@ -39,6 +39,9 @@ std::vector<std::string> FreezeFiles(const std::string& folder);
 // folder: one of the names above, in that very folder.
 bool ServerLoads(const std::string& folder, const std::string& path);
 
+// Whether both paths name one existing folder, however they are spelt.
+bool SameFolder(const std::string& one, const std::string& other);
+
 // Every "*.wsc" file of the folder (the suffix in any case), sorted by name:
 // a new serial must lie above all of them.
 std::vector<std::string> WscFiles(const std::string& folder);

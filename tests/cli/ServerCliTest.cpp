@@ -139,6 +139,36 @@ TEST(ServerCommandLine, ACustomMapsSizeAndWorldComeFromMapsDfnAndTheUsersFilesOv
 }
 
 // Every command that changes files, while a program runs in the server's folder.
+TEST(ServerCommandLine, TheServersOwnFolderIsNoWorldSaveUnlessUoxIniKeepsTheWorldThere)
+{
+    const SampleServer server;
+    const std::string client = server.Client() + "/";
+    const Args files{
+        "--staidx", client + "StaIdx0.mul", "--statics", client + "Statics0.mul", "--wsc", server.Folder()};
+    const auto before = server.Files();
+    for (const char* command : {"melt", "freeze", "check"}) {
+        Args args{command};
+        args.insert(args.end(), files.begin(), files.end());
+        if (args[0] == "melt")
+            args.insert(args.end(), {"100", "200"});
+        const Result run = Cli(args);
+        EXPECT_EQ(run.Err,
+            "cryoweaver-cli: " + server.Folder()
+                + ": This is the server's own folder, not its world save: the server loads its world from ./shared/ "
+                  "(SHAREDDIRECTORY in uox.ini)\n")
+            << command;
+        EXPECT_EQ(run.Status, 1) << command;
+        EXPECT_EQ(server.Files(), before) << command;
+    }
+    // A server that keeps its world beside uox.ini.
+    server.WriteIni("[directories]\r\nDATADIRECTORY={client}/\r\nSHAREDDIRECTORY=./\r\n");
+    Args melt{"melt"};
+    melt.insert(melt.end(), files.begin(), files.end());
+    melt.insert(melt.end(), {"100", "200"});
+    EXPECT_EQ(Cli(melt).Status, 0);
+    EXPECT_TRUE(test::ReadText(server.Folder() + "/3.1.wsc").starts_with("[ITEM]\nSerial=0x40000000\n"));
+}
+
 TEST(ServerCommandLine, NothingChangesWhileAServerRunsOnTheWorld)
 {
     for (const Args& args : std::vector<Args>{

@@ -450,7 +450,9 @@ TEST(Render, WhatItRefusesLeavesTheOutputFileAsItWas)
         {[&](RenderRequest& r) { r.ClientFolder = map.Dir.path() + "/"; },
             map.Dir.path() + "/: The client folder holds no map0LegacyMUL.uop or map0.mul."},
         {[&](RenderRequest& r) { r.Files.Wsc = map.Dir / "items.wsc"; },
-            map.Dir / "items.wsc: line 1: This Type 255 item has no o---o line before the end of the file."}};
+            map.Dir / "items.wsc: line 1: This Type 255 item has no o---o line before the end of the file."},
+        {[&](RenderRequest& r) { r.Files.Statics = map.Dir.path() + "/./map.png"; },
+            out + ": The picture would overwrite one of the files it is drawn from."}};
     std::filesystem::remove(map.Dir / "map0.mul");
     const std::vector<std::string> files{"StaIdx0.mul", "Statics0.mul", "items.wsc", "map.png", "radarcol.mul"};
     for (const auto& c : refused) {
