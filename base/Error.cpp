@@ -56,11 +56,13 @@ std::string FileErrorText(FileError::Kind kind, int systemCode)
 
 FileError::FileError(Kind kind, int systemCode)
     : Error(FileErrorText(kind, systemCode))
+    , kind_(kind)
 {
 }
 
 FileError::FileError(Kind kind, int systemCode, std::string_view why)
     : Error(FileErrorText(kind, systemCode).append(": ").append(why))
+    , kind_(kind)
 {
 }
 

@@ -89,6 +89,11 @@ public:
     FileError(Kind kind, int systemCode);
     // The kind's text followed by why it arose: "File access denied: ...".
     FileError(Kind kind, int systemCode, std::string_view why);
+
+    Kind What() const { return kind_; }
+
+private:
+    Kind kind_;
 };
 
 } // namespace cryo

@@ -1,6 +1,7 @@
 #include "MapPicture.h"
 
 #include "Bytes.h"
+#include "Convert.h"
 #include "Error.h"
 #include "File.h"
 #include "StaticBlock.h"
@@ -223,15 +224,15 @@ bool HoldsRecords(const TStaIdxEntry& entry)
 // file and the block.
 StaticItems ReadStatics(StaticsWindow& window, const std::string& path, const TStaIdxEntry& entry, int x, int y)
 {
-    try {
-        const int count = EntryItemCount(entry);
-        return {window.Read(static_cast<std::uint32_t>(entry.Offset), static_cast<std::size_t>(count) * StaticItemSize),
-            count};
-    } catch (Error& error) {
-        error.SetFile(path);
-        error.SetPlace("block " + std::to_string(x) + ", " + std::to_string(y));
-        throw;
-    }
+    StaticItems items{nullptr, 0};
+    // Every object is drawn, as the client shows them all, however many a block holds.
+    NamingBlock(path, x, y, [&] {
+        const int count = entry.Offset == -1 ? 0 : CheckedRange(entry.Length / StaticItemSize, 0, 65535);
+        items
+            = {window.Read(static_cast<std::uint32_t>(entry.Offset), static_cast<std::size_t>(count) * StaticItemSize),
+                count};
+    });
+    return items;
 }
 
 unsigned char Blend(unsigned char a, unsigned char b)

@@ -25,6 +25,11 @@ TStaticItem DecodeStaticItem(const unsigned char* in)
     return {le::GetU16(in), in[2], in[3], static_cast<std::int8_t>(in[4]), le::GetU16(in + 5)};
 }
 
+std::string BlockPlace(int x, int y)
+{
+    return "block " + std::to_string(x) + ", " + std::to_string(y);
+}
+
 TStaticBlock StaticBlockOf(const std::vector<TStaticItem>& items)
 {
     if (items.size() > MaxBlockItems)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Error.h"
 #include "Reporter.h"
 #include "StaIdx.h"
 
@@ -37,6 +38,24 @@ struct TStaticBlock {
 
     void Clear() { *this = TStaticBlock{}; }
 };
+
+// "block x, y": the place an error about a block names.
+std::string BlockPlace(int x, int y);
+
+// Runs read, naming the statics file in any error it raises, and the block
+// in those that concern its records rather than the whole file.
+template <typename Read> void NamingBlock(const std::string& staticsPath, int x, int y, Read&& read)
+{
+    try {
+        read();
+    } catch (Error& error) {
+        error.SetFile(staticsPath);
+        const auto* file = dynamic_cast<const FileError*>(&error);
+        if (file == nullptr || file->What() == FileError::Kind::ReadBeyondEnd)
+            error.SetPlace(BlockPlace(x, y));
+        throw;
+    }
+}
 
 // A block holding the items in order; more than 512 raise "Range check error".
 TStaticBlock StaticBlockOf(const std::vector<TStaticItem>& items);

@@ -147,7 +147,8 @@ std::vector<std::string> ListStaticBlock(const std::string& staticsPath, const S
     TStaticBlock block;
     const std::uint16_t xBlock = ParseBlockNumber(xText);
     const std::uint16_t yBlock = ParseBlockNumber(yText);
-    ReadStaticBlock(staticsPath, table.At(xBlock, yBlock), block, reporter);
+    const TStaIdxEntry& entry = table.At(xBlock, yBlock);
+    NamingBlock(staticsPath, xBlock, yBlock, [&] { ReadStaticBlock(staticsPath, entry, block, reporter); });
 
     std::vector<std::string> lines;
     lines.reserve(block.Count);
@@ -168,10 +169,13 @@ std::vector<std::string> ListStaticArea(
         for (int y = blocks.Y; y < blocks.Y + blocks.Height; ++y) {
             const auto xBlock = static_cast<std::uint16_t>(x);
             const auto yBlock = static_cast<std::uint16_t>(y);
-            if (one)
-                ReadStaticBlock(staticsPath, table.At(xBlock, yBlock), block, reporter);
-            else
-                reader.Read(table.At(xBlock, yBlock), block);
+            const TStaIdxEntry& entry = table.At(xBlock, yBlock);
+            NamingBlock(staticsPath, x, y, [&] {
+                if (one)
+                    ReadStaticBlock(staticsPath, entry, block, reporter);
+                else
+                    reader.Read(entry, block);
+            });
             if (!one && block.Count > 0)
                 lines.push_back("XBlock: " + std::to_string(x) + " YBlock: " + std::to_string(y));
             for (int i = 0; i < block.Count; ++i)

@@ -67,7 +67,7 @@ CompactResult CompactStatics(
             Error error("The index refers to bytes the statics file does not hold; no file was changed. Run check "
                         "to list every damaged entry");
             error.SetFile(staIdxPath);
-            error.SetPlace("block " + std::to_string(i / height) + ", " + std::to_string(i % height));
+            error.SetPlace(BlockPlace(static_cast<int>(i / height), static_cast<int>(i % height)));
             throw error;
         }
         if (items == 0)

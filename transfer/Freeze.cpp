@@ -55,7 +55,7 @@ BlockList BlocksToProcess(const BlockGrid& blockGrid, const StaIdx& staIdx)
 }
 
 // Raises, in block order, what the first failing block would raise.
-void CheckBlocks(const std::vector<ExtractedBlock>& blocks, const StaIdx& table)
+void CheckBlocks(const std::vector<ExtractedBlock>& blocks, const StaIdx& table, const std::string& staticsPath)
 {
     for (const ExtractedBlock& block : blocks) {
         if (block.Error)
@@ -63,7 +63,8 @@ void CheckBlocks(const std::vector<ExtractedBlock>& blocks, const StaIdx& table)
         const int existing = EntryItemCount(table.At(block.XBlock, block.YBlock));
         if (existing + static_cast<int>(block.Items.size()) > MaxBlockItems) {
             RangeError error;
-            error.SetPlace("block " + std::to_string(block.XBlock) + ", " + std::to_string(block.YBlock));
+            error.SetFile(staticsPath);
+            error.SetPlace(BlockPlace(block.XBlock, block.YBlock));
             throw error;
         }
     }
@@ -132,7 +133,7 @@ FreezeCounts FreezeSelected(const std::string& staIdxPath, const std::string& st
         commit.WriteNothing();
     ReplacementFile& index = commit.Replace(staIdxPath, table.Source);
     const std::vector<ExtractedBlock> blocks = cutOut(commit);
-    CheckBlocks(blocks, table);
+    CheckBlocks(blocks, table, staticsPath);
 
     // Nothing has changed yet. From here on a failure before the commit puts
     // the table and the statics file back as they were.

@@ -45,8 +45,7 @@ void CheckObjectsInBlock(
         Error error("This object lies outside its block: X offset " + std::to_string(item.XOffset) + ", Y offset "
             + std::to_string(item.YOffset) + ", where a block's offsets run from 0 to 7; nothing was melted");
         error.SetFile(staticsPath);
-        error.SetPlace(
-            "block " + std::to_string(xBlock) + ", " + std::to_string(yBlock) + ", Item #" + std::to_string(i + 1));
+        error.SetPlace(BlockPlace(xBlock, yBlock) + ", Item #" + std::to_string(i + 1));
         throw error;
     }
 }
@@ -83,10 +82,12 @@ std::vector<AreaBlock> ReadArea(
     for (int x = area.X; x < area.X + area.Width; ++x) {
         for (int y = area.Y; y < area.Y + area.Height; ++y) {
             const TStaIdxEntry& entry = table.At(static_cast<std::uint16_t>(x), static_cast<std::uint16_t>(y));
-            if (one)
-                ReadStaticBlock(staticsPath, entry, block, reporter);
-            else
-                reader.Read(entry, block);
+            NamingBlock(staticsPath, x, y, [&] {
+                if (one)
+                    ReadStaticBlock(staticsPath, entry, block, reporter);
+                else
+                    reader.Read(entry, block);
+            });
             AreaBlock& read = blocks.emplace_back();
             read.XBlock = static_cast<std::uint16_t>(x);
             read.YBlock = static_cast<std::uint16_t>(y);

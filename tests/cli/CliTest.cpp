@@ -498,7 +498,7 @@ TEST(CommandLine, ErrorsGoToStandardErrorWithTheFileAndTheFullStopRule)
         {"melt", {"100", "200"}, [](const TempFolder& dir) { test::SetReadOnly(dir / "StaIdx0.mul"); }, "StaIdx0.mul",
             "File access denied.", true},
         {"freeze", {}, cut("StaIdx0.mul", 1000), "StaIdx0.mul", "Read beyond end of file."},
-        {"melt", {"100", "200"}, cut("Statics0.mul", 10), "Statics0.mul", "Read beyond end of file."},
+        {"melt", {"100", "200"}, cut("Statics0.mul", 10), "Statics0.mul: block 100, 200", "Read beyond end of file."},
         {"freeze", {},
             [](const TempFolder& dir) {
                 test::WriteText(dir / "UOX3.wsc", "SECTION WORLDITEM 7\r\nTYPE 255\r\nX 6144\r\n}\r\n");

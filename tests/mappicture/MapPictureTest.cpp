@@ -185,8 +185,18 @@ TEST(MapPicture, UnreadableStaticsStopTheDrawingNamingTheBlock)
     };
     map.Table.At(1, 0).Offset = 1000;
     EXPECT_EQ(draw(1), statics + ": block 1, 0: Read beyond end of file.");
-    map.Table.At(1, 0) = {0, 513 * 7, 0};
+    map.Table.At(1, 0) = {0, 65536 * 7, 0};
     EXPECT_EQ(draw(1), statics + ": block 1, 0: Range check error.");
+    map.Table.At(1, 0) = {70, 7, 0};
+    // A block of more objects than a melt takes is drawn whole: its 600th stands highest.
+    Bytes bytes = test::ReadBytes(statics);
+    std::vector<TStaticItem> many(599, {0x10, 0, 0, 0, 0});
+    many.push_back({0x11, 0, 0, 100, 0});
+    map.Table.At(0, 1) = {static_cast<std::int32_t>(bytes.size()), 600 * 7, 0};
+    const Bytes items = test::ItemBytes(many);
+    bytes.insert(bytes.end(), items.begin(), items.end());
+    test::WriteBytes(statics, bytes);
+    EXPECT_EQ(Draw(map, &map.Client, WholeMap({2, 2}), 1)[8 * 16], 0xFFFFFFu);
     EXPECT_EQ(draw(2), "Range check error."); // a picture of another size than the area's
     EXPECT_EQ(ErrorLineOf([&] { MapPainter(map.Table, map.Dir / "none.mul", nullptr); }),
         map.Dir / "none.mul: File not found.");
@@ -308,7 +318,7 @@ TEST(MapPicture, TwoBandsDrawWhatEachColumnDrawsAlone)
     };
     table.At(40, 3).Offset = 1 << 30;
     EXPECT_EQ(draw(), statics + ": block 40, 3: Read beyond end of file.");
-    table.At(5, 70).Length = 513 * 7;
+    table.At(5, 70).Length = 65536 * 7;
     EXPECT_EQ(draw(), statics + ": block 5, 70: Range check error.");
 }
 

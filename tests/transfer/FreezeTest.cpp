@@ -201,7 +201,8 @@ TEST(Freeze, AFailureLeavesEveryFileAsItWas)
         {Item(3, 6143, 4095) + Item(40, 6144, 0) + Item(7, 0, 4096) + Item(3, 6144, 0),
             "WSC: Invalid item in patch file! (Item#: 3)"},
         // More than 512 objects in a block, with those it holds or alone.
-        {Item(1, 800, 800) + Item(10, 1, 1) + Item(11, 1, 1) + Item(12, 1, 1), "block 0, 0: Range check error."},
+        {Item(1, 800, 800) + Item(10, 1, 1) + Item(11, 1, 1) + Item(12, 1, 1),
+            "STATICS: block 0, 0: Range check error."},
         {full, "WSC: SECTION WORLDITEM 512: Range check error."},
         {one + CrLfLines({"SECTION WORLDITEM 2", "TYPE 255", "X 800", "COLOR 70000", "}"}),
             "WSC: SECTION WORLDITEM 2: Range check error."},

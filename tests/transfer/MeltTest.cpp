@@ -158,7 +158,7 @@ TEST(Melt, AFailureLeavesEveryFileAsItWas)
         {"768", nothing, "768", "0", "Range check error.", {0}},
         {"$200", nothing, "0", "$200", "Range check error.", {0}},
         {"too long", [](const WorldFolder&, StaIdx& table) { table.At(100, 200).Length = 513 * 7; }, "100", "200",
-            "STATICS: Read beyond end of file.", {0, 0, 0}},
+            "STATICS: block 100, 200: Read beyond end of file.", {0, 0, 0}},
         {"no statics", [](const WorldFolder& w, StaIdx&) { std::filesystem::remove(w.Statics()); }, "100", "200",
             "STATICS: File not found.", {0}},
         {"offset 8", outside({0x0EED, 8, 7, 20, 0x0481}), "100", "200", offsets("8", "7"), {0, 22, 45}},
