@@ -218,14 +218,15 @@ public:
                 return;
             form_.staticsSeen_ = IdentityOf(files_.Statics);
             NoteChangedBlocks();
+            const StaIdx& table = *form_.staIdx_;
+            // Quietly: the bar shows the operation's end.
+            if (form_.watchedArea_ && AreaChanged(*form_.watchedArea_))
+                form_.relisted_ = ListStaticArea(files_.Statics, table, *form_.watchedArea_, quiet_);
             if (!form_.watched_)
                 return;
             const auto [x, y] = *form_.watched_;
-            if (x < form_.staIdx_->Width() && y < form_.staIdx_->Height()
-                && form_.staIdx_->At(x, y) != form_.watchedEntry_)
-                // Quietly: the bar shows the operation's end.
-                form_.relisted_
-                    = ListStaticBlock(files_.Statics, *form_.staIdx_, std::to_string(x), std::to_string(y), quiet_);
+            if (x < table.Width() && y < table.Height() && (table.At(x, y) != form_.watchedEntry_ || form_.changedAll_))
+                form_.relisted_ = ListStaticBlock(files_.Statics, table, std::to_string(x), std::to_string(y), quiet_);
         } catch (...) {
             // Nothing here is the user's operation; the next one checks again.
         }
@@ -234,6 +235,21 @@ public:
     KeepingUpToDate& operator=(const KeepingUpToDate&) = delete;
 
 private:
+    // Whether the operation changed an entry of a block the area touches, or
+    // may have changed any block.
+    bool AreaChanged(const TileArea& area) const
+    {
+        const StaIdx& table = *form_.staIdx_;
+        if (form_.changedAll_)
+            return true;
+        const BlockArea blocks = BlocksTouching(area, table.Size());
+        for (int x = blocks.X; x < blocks.X + blocks.Width; ++x)
+            for (int y = blocks.Y; y < blocks.Y + blocks.Height; ++y)
+                if (table.Entries[table.Number(x, y)] != before_->Entries[table.Number(x, y)])
+                    return true;
+        return false;
+    }
+
     // The map pane draws again the tiles whose blocks changed, and marks the
     // items a freeze would take as they are now.
     void NoteChangedBlocks()
@@ -395,6 +411,7 @@ void TMainForm::Start(Job job)
     changedAll_ = false;
     watched_ = listed_;
     watchedEntry_ = listedEntry_;
+    watchedArea_ = listedArea_;
     UpdateControls();
     auto shared = std::make_shared<Job>(std::move(job));
     view_.RunInBackground(
@@ -421,7 +438,11 @@ void TMainForm::Finished(const Job& job)
     UpdateControls();
     if (relisted_ && watched_)
         Guarded([this] { ShowListing(watched_->first, watched_->second, *std::exchange(relisted_, std::nullopt)); });
+    if (relisted_ && watchedArea_)
+        ShowAreaListing(*watchedArea_, *std::exchange(relisted_, std::nullopt));
     if (failure_) {
+        if (job.Failed)
+            job.Failed();
         try {
             std::rethrow_exception(std::exchange(failure_, nullptr));
         } catch (const std::exception& error) {
@@ -662,7 +683,15 @@ void TMainForm::UpdateControls()
 void TMainForm::ReplaceMainList(const std::vector<std::string>& lines)
 {
     listed_.reset();
+    listedArea_.reset();
     view_.ReplaceMainList(lines);
+}
+
+void TMainForm::ShowAreaListing(const TileArea& area, const std::vector<std::string>& lines)
+{
+    ReplaceMainList(
+        lines.empty() ? std::vector<std::string>{"The area " + AreaText(area) + " holds no objects."} : lines);
+    listedArea_ = area;
 }
 
 void TMainForm::UpdateSimpleModeHelp()
@@ -712,6 +741,8 @@ void TMainForm::BringUpToDate(const WorldFiles& files, Reporter& reporter)
     // The index belongs to the statics file: another one, or one another
     // program compacted, needs its own index.
     reporter.Log("The statics file changed since the index was loaded; loading the index again from " + files.StaIdx);
+    // Changed in place, a block keeps its entry: any may look different now.
+    changedAll_ = true;
     auto fresh = std::make_unique<StaIdx>();
     LoadStaIdx(files.StaIdx, *fresh, reporter, staIdx_->LoadedAs);
     staIdx_ = std::move(fresh);
@@ -801,19 +832,44 @@ bool TMainForm::DrawPaneTiles(const std::vector<MapPane::TileRequest>& tiles)
     // The index and the files belong to a running operation.
     if (running_ || !loaded_)
         return false;
+    // Each error once, not at every paint.
+    auto log = [this](const std::exception& error) {
+        std::string line = "Error: " + ErrorLine(error);
+        if (line != paneError_)
+            view_.AddLogLines({line});
+        paneError_ = std::move(line);
+    };
+    std::optional<MapPainter> painter;
     try {
-        MapPainter painter(*staIdx_, view_.Text(Control::StaticsEdit), client_.get());
-        for (const MapPane::TileRequest& tile : tiles)
-            painter.Draw(tile.Blocks, tile.Scale, tile.Out);
-        paneFailed_ = false;
-        return true;
+        painter.emplace(*staIdx_, view_.Text(Control::StaticsEdit), client_.get());
     } catch (const std::exception& error) {
-        // Once, not at every paint.
-        if (!paneFailed_)
-            view_.AddLogLines({"Error: " + ErrorLine(error)});
-        paneFailed_ = true;
+        log(error);
         return false;
     }
+    // A tile that fails is drawn block by block: only the blocks that cannot
+    // be read show as such, and the tile is not read again at every paint.
+    for (const MapPane::TileRequest& tile : tiles) {
+        try {
+            painter->Draw(tile.Blocks, tile.Scale, tile.Out);
+            continue;
+        } catch (const std::exception& error) {
+            log(error);
+        }
+        const int side = 8 / tile.Scale;
+        for (int x = 0; x < tile.Blocks.Width; ++x) {
+            for (int y = 0; y < tile.Blocks.Height; ++y) {
+                const PictureView block{
+                    tile.Out.Pixels + std::size_t(y * side) * tile.Out.Stride + std::size_t(x * side) * 3, side, side,
+                    tile.Out.Stride};
+                try {
+                    painter->Draw({tile.Blocks.X + x, tile.Blocks.Y + y, 1, 1}, tile.Scale, block);
+                } catch (const std::exception&) {
+                    FillPicture(block, MapPane::UnreadableColour);
+                }
+            }
+        }
+    }
+    return true;
 }
 
 void TMainForm::UpdatePane()
@@ -879,9 +935,12 @@ void TMainForm::ListBlock()
             [this, xBlock, yBlock, area, lines] {
                 if (!area)
                     return ShowListing(xBlock, yBlock, *lines);
-                ReplaceMainList(lines->empty()
-                        ? std::vector<std::string>{"The area " + AreaText(*area) + " holds no objects."}
-                        : *lines);
+                ShowAreaListing(*area, *lines);
+            },
+            // The objects of another block must not stand under these numbers.
+            [this] {
+                if (listed_ || listedArea_)
+                    ReplaceMainList({});
             }});
     });
 }

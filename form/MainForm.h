@@ -127,6 +127,7 @@ private:
     struct Job {
         std::function<void(Reporter&)> Work;
         std::function<void()> Finish;
+        std::function<void()> Failed = nullptr; // before the error is shown
     };
     class KeepingUpToDate;
 
@@ -152,6 +153,7 @@ private:
     // Takes what the worker found for the pane, drops the tiles it changed.
     void UpdatePane();
     void ShowListing(std::uint16_t xBlock, std::uint16_t yBlock, const std::vector<std::string>& lines);
+    void ShowAreaListing(const TileArea& area, const std::vector<std::string>& lines);
     // The area dragged on the map, which Melt!, GetStaticBlock and Freeze!
     // take while X and Y name its first block.
     std::optional<TileArea> SelectedArea() const;
@@ -200,6 +202,7 @@ private:
     // where the operation changed its entry.
     std::optional<std::pair<std::uint16_t, std::uint16_t>> watched_;
     TStaIdxEntry watchedEntry_{};
+    std::optional<TileArea> watchedArea_; // the listed area as the operation began
     std::optional<std::vector<std::string>> relisted_;
     // For the map pane: the client's files, the marks found after an
     // operation, the blocks whose entries it changed, whether all changed.
@@ -219,6 +222,7 @@ private:
     // The block whose objects the main list shows, and its entry then.
     std::optional<std::pair<std::uint16_t, std::uint16_t>> listed_;
     TStaIdxEntry listedEntry_{};
+    std::optional<TileArea> listedArea_; // or the area whose objects it shows
 
     // The server's folder the boxes were filled from, and its map.
     struct OpenServer {
@@ -235,7 +239,7 @@ private:
     std::uint8_t storedMode_ = 0;
     bool modeLoading_ = true;
     MapPane pane_;
-    bool paneFailed_ = false;
+    std::string paneError_; // the last error the pane's drawing logged
 };
 
 } // namespace cryo::form

@@ -28,6 +28,8 @@ public:
     static constexpr PackedRgb BackgroundColour = 0x202020;
     // The selected block or area.
     static constexpr PackedRgb SelectionColour = 0x00FFFF;
+    // A block whose objects cannot be read (its index entry is damaged).
+    static constexpr PackedRgb UnreadableColour = 0xFF0000;
 
     // A tile of the cache to draw: the blocks at the scale, into out.
     struct TileRequest {

@@ -521,6 +521,13 @@ void DrawMarks(const std::vector<TilePosition>& tiles, const BlockArea& area, in
     }
 }
 
+void FillPicture(const PictureView& out, PackedRgb colour)
+{
+    for (int y = 0; y < out.Height; ++y)
+        for (int x = 0; x < out.Width; ++x)
+            PutPixel(out.Pixels + static_cast<std::size_t>(y) * out.Stride + static_cast<std::size_t>(x) * 3, colour);
+}
+
 void DrawBlockGrid(const BlockArea& area, int scale, const PictureView& out)
 {
     const int side = BlockTiles / scale;

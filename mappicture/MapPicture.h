@@ -111,6 +111,9 @@ private:
 // scale above 1, the whole pixel it lies in.
 void DrawMarks(const std::vector<TilePosition>& tiles, const BlockArea& area, int scale, const PictureView& out);
 
+// Paints every pixel of the picture in the colour.
+void FillPicture(const PictureView& out, PackedRgb colour);
+
 // Blends GridColour half over the first row and column of pixels of every
 // block.
 void DrawBlockGrid(const BlockArea& area, int scale, const PictureView& out);

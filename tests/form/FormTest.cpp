@@ -3,6 +3,7 @@
 #include "MainForm.h"
 
 #include "Actions.h"
+#include "Bytes.h"
 #include "FaultInjection.h"
 #include "History.h"
 #include "MakePatch.h"
@@ -16,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <deque>
 #include <filesystem>
@@ -768,6 +770,68 @@ TEST_F(FormTest, TheMapPaneListsTheBlockClickedAndFollowsAMelt)
         pane.Paint(picture);
         EXPECT_EQ(colourAt(100, 200) == MarkColour, marked) << x;
     }
+}
+
+// A block whose entry is damaged shows in its own colour, the rest of the map
+// around it, with the error logged once; a statics file another program
+// changed in place is drawn again once an operation notices it.
+TEST_F(FormTest, TheMapPaneDrawsAroundABlockItCannotReadAndRedrawsStaticsChangedInPlace)
+{
+    Loaded();
+    const std::string index = view.Texts[C::StaIdxEdit];
+    const std::string statics = view.Texts[C::StaticsEdit];
+    test::Bytes entries = test::ReadBytes(index);
+    const std::size_t damaged = (std::size_t{300} * 512 + 300) * 12;
+    const unsigned char far[] = {0xF0, 0xFF, 0xFF, 0x7F, 70, 0, 0, 0};
+    std::copy(std::begin(far), std::end(far), entries.begin() + static_cast<std::ptrdiff_t>(damaged));
+    test::WriteBytes(index, entries);
+    form.Clicked(C::GetStaticIndexButton);
+
+    MapPane& pane = form.Pane();
+    pane.Resize(768, 512);
+    std::vector<unsigned char> pixels(768 * 512 * 3);
+    const PictureView picture{pixels.data(), 768, 512, 768 * 3};
+    const auto colourAt = [&](int x, int y) {
+        const unsigned char* at = &pixels[(std::size_t(y) * 768 + std::size_t(x)) * 3];
+        return PackedRgb(at[0]) << 16 | PackedRgb(at[1]) << 8 | at[2];
+    };
+    view.Log.clear();
+    for (int paint = 0; paint < 3; ++paint)
+        pane.Paint(picture);
+    EXPECT_EQ(view.Log, std::vector<std::string>{"Error: " + statics + ": block 300, 300: Read beyond end of file."});
+    EXPECT_EQ(colourAt(300, 300), MapPane::UnreadableColour);
+    const PackedRgb before = colourAt(100, 200);
+    EXPECT_NE(before, GroundColour);
+
+    // The block's objects raised high in place: the index stays as it was.
+    const std::size_t entry = le::GetU32(&entries[(std::size_t{100} * 512 + 200) * 12]);
+    test::Bytes objects = test::ReadBytes(statics);
+    for (std::size_t at = entry; at < entry + 6 * 7; at += 7)
+        objects[at + 4] = 100;
+    test::WriteBytes(statics, objects);
+    std::filesystem::last_write_time(statics, std::filesystem::last_write_time(statics) + std::chrono::seconds(2));
+    Type(C::XBlockEdit, "100");
+    Type(C::YBlockEdit, "200");
+    form.Clicked(C::GetStaticBlockButton);
+    pane.Select(std::nullopt);
+    pane.Paint(picture);
+    EXPECT_NE(colourAt(100, 200), before);
+    EXPECT_EQ(colourAt(300, 300), MapPane::UnreadableColour);
+
+    // A block that cannot be listed leaves no other block's objects in the list.
+    ASSERT_FALSE(view.MainList.empty());
+    Type(C::XBlockEdit, "300");
+    Type(C::YBlockEdit, "300");
+    form.Clicked(C::GetStaticBlockButton);
+    EXPECT_EQ(view.MainList, std::vector<std::string>{});
+
+    // A listed area is listed again once an operation changed its blocks.
+    form.MapPaneAction(pane.Press(99, 199, true));
+    form.MapPaneAction(pane.Release(101, 201));
+    form.Clicked(C::GetStaticBlockButton);
+    ASSERT_FALSE(view.MainList.empty());
+    form.Clicked(C::MeltBlockButton);
+    EXPECT_EQ(view.MainList, std::vector<std::string>{"The area 796,1596,812,1612 holds no objects."});
 }
 
 // Sets the local time zone (nothing: as it was) for the test's run.
