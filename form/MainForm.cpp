@@ -448,8 +448,11 @@ void TMainForm::Finished(const Job& job)
         } catch (const std::exception& error) {
             ReportError(error);
         }
-    } else if (job.Finish) {
-        Guarded(job.Finish);
+    } else {
+        if (cancelled_)
+            view_.AddLogLines({"Cancel came after the operation's last step: it completed."});
+        if (job.Finish)
+            Guarded(job.Finish);
     }
     UpdatePane();
     UpdateControls();
@@ -1094,8 +1097,13 @@ void TMainForm::OnUndo()
             const HistoryEntry& last = operations->front();
             std::string question = "Undo the " + last.What + " of " + LocalTimeOf(last.When)
                 + "?\n\nThese files go back to what they held before it:";
-            for (const std::string& file : FilesOf(last))
-                question += "\n" + file;
+            // A few names, so that the question fits on the screen after a melt into many files.
+            constexpr std::size_t Named = 10;
+            const std::vector<std::string> changed = FilesOf(last);
+            for (std::size_t i = 0; i < changed.size() && i < Named; ++i)
+                question += "\n" + changed[i];
+            if (changed.size() > Named)
+                question += "\nand " + std::to_string(changed.size() - Named) + " more";
             if (!view_.AskYesNo(ApplicationTitle, question) || !ServerLetsRun())
                 return;
             Start({[this, files, asked = last.Id](Reporter& reporter) {
