@@ -374,6 +374,13 @@ FreezeSelector::Outcome FreezeSelector::Decide(
     if (ValueOr(values.Cont, NoSerial) != NoSerial)
         return leave("is inside a container or worn (" + values.Cont.Text() + ")");
     const ItemPosition position = PositionOf(values);
+    // No server loads more than maps 0 to 5, and it stops at start-up on an
+    // item in a world without one.
+    constexpr std::uint32_t LastWorld = 5;
+    if (position.World > LastWorld)
+        RaiseAtLine(file.Path, record.Line,
+            "This Type 255 item is in world " + std::to_string(position.World)
+                + ", which no server has a map for (it loads maps 0 to 5): the server stops at start-up on it");
     if (position.World != map_.World) {
         ++selection.OtherWorlds[position.World];
         if (collect_)

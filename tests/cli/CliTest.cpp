@@ -806,14 +806,20 @@ TEST(CommandLine, CheckCountsTheItemsOfOtherWorldsAndNamesWhatTheServerWouldLose
     // An item at x = 0, which the server would not save again, and one serial in two files.
     test::WriteText(shared + "/2.0.wsc", item("0x40000001", "600,20,0,0,0"));
     test::WriteText(shared + "/overflow.wsc", item("0x40000005", "0,7,0,0,0"));
+    // And one in a world that no server has.
+    test::WriteText(shared + "/3.0.wsc", item("0x40000006", "800,20,0,7,0"));
     result = check();
     EXPECT_EQ(result.Status, 1);
     EXPECT_EQ(result.Out,
         "Serials that more than one record carries: 1\n  Serial=0x40000001: 2 records (0.0.wsc line 1, 2.0.wsc "
         "line 1); a freeze takes the one in 2.0.wsc, line 1, which the server keeps, and removes 2 records\n"
-        "TYPE 255 items at x = 0, which the server drops at its next save: 1\n  [ITEM] Serial=0x40000005 in "
-        "overflow.wsc, line 1\nTYPE 255 items of other worlds, for their own maps: world 1: 2, world 2: 1\n"
-            + statics + "Problems found: 2 kinds\n");
+        "Values the server or a freeze would refuse: 1\n  "
+            + shared
+            + "/3.0.wsc: line 1: This Type 255 item is in world 7, which no server has a map for (it loads maps 0 "
+              "to 5): the server stops at start-up on it.\n"
+              "TYPE 255 items at x = 0, which the server drops at its next save: 1\n  [ITEM] Serial=0x40000005 in "
+              "overflow.wsc, line 1\nTYPE 255 items of other worlds, for their own maps: world 1: 2, world 2: 1\n"
+            + statics + "Problems found: 3 kinds\n");
 }
 
 TEST(CommandLine, TheSampleNeverOverwritesAFile)
