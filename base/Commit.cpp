@@ -365,10 +365,15 @@ void FileLocks::Add(const std::vector<std::string>& paths)
                 sys::Handle handle = sys::NoHandle;
                 try {
                     handle = sys::OpenLockFile(place.LockFile);
-                } catch (const FileError&) {
-                    if (forWriting_)
-                        throw;
-                    return;
+                } catch (const FileError& error) {
+                    if (!forWriting_)
+                        return;
+                    // The file itself may well be writable: say what is not.
+                    if (error.What() == FileError::Kind::AccessDenied)
+                        throw FileError(FileError::Kind::AccessDenied, 0,
+                            "the folder does not let Cryoweaver make its lock file "
+                                + place.LockFile.substr(place.LockFile.find_last_of("/\\") + 1));
+                    throw;
                 }
                 wanted.push_back({path, place, handle, {}});
                 const FileIdentity identity = sys::Identity(handle);

@@ -495,8 +495,21 @@ TEST(CommandLine, ErrorsGoToStandardErrorWithTheFileAndTheFullStopRule)
         {"compact", {}, cut("Statics0.mul", 10), "StaIdx0.mul: block 100, 200",
             "The index refers to bytes the statics file does not hold; no file was changed. Run check to list every "
             "damaged entry."},
-        {"melt", {"100", "200"}, [](const TempFolder& dir) { test::SetReadOnly(dir / "StaIdx0.mul"); }, "StaIdx0.mul",
-            "File access denied.", true},
+        {"melt", {"100", "200"},
+            [](const TempFolder& dir) {
+                std::filesystem::permissions(dir.path(), std::filesystem::perms(0777));
+                test::SetReadOnly(dir / "StaIdx0.mul");
+            },
+            "StaIdx0.mul", "File access denied.", true},
+        {"melt", {"100", "200"},
+            [](const TempFolder& dir) {
+                for (const char* name : {"StaIdx0.mul", "Statics0.mul", "UOX3.wsc"})
+                    std::filesystem::permissions(dir / name, std::filesystem::perms(0666));
+                std::filesystem::permissions(dir.path(), std::filesystem::perms(0755));
+            },
+            "StaIdx0.mul",
+            "File access denied: the folder does not let Cryoweaver make its lock file .StaIdx0.mul.cryoweaver-lock.",
+            true},
         {"freeze", {}, cut("StaIdx0.mul", 1000), "StaIdx0.mul", "Read beyond end of file."},
         {"melt", {"100", "200"}, cut("Statics0.mul", 10), "Statics0.mul: block 100, 200", "Read beyond end of file."},
         {"freeze", {},
