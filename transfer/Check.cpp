@@ -67,11 +67,6 @@ template <typename Example> void Note(CheckFinding& finding, Example&& example)
     ++finding.Count;
 }
 
-std::string BlockName(int x, int y)
-{
-    return "block " + std::to_string(x) + ", " + std::to_string(y);
-}
-
 // The objects an entry refers to when it can be read at all; 0 otherwise.
 int ReadableCount(const TStaIdxEntry& entry, std::uint64_t staticsBytes)
 {
@@ -123,11 +118,11 @@ void CheckStatics(const std::string& path, const StaIdx& table, const std::optio
                 continue;
             }
             if (entry.Offset < 0) {
-                Note(f[NegativeOffset], BlockName(x, y) + ": offset " + std::to_string(entry.Offset));
+                Note(f[NegativeOffset], BlockPlace(x, y) + ": offset " + std::to_string(entry.Offset));
                 continue;
             }
             if (entry.Length % StaticItemSize != 0 || entry.Length < 0)
-                Note(f[BadLength], BlockName(x, y) + ": length " + std::to_string(entry.Length));
+                Note(f[BadLength], BlockPlace(x, y) + ": length " + std::to_string(entry.Length));
             if (entry.Length < StaticItemSize)
                 continue;
             const std::uint64_t begin = static_cast<std::uint64_t>(entry.Offset);
@@ -135,14 +130,14 @@ void CheckStatics(const std::string& path, const StaIdx& table, const std::optio
                 = begin + static_cast<std::uint64_t>(entry.Length / StaticItemSize) * StaticItemSize;
             if (end > size) {
                 Note(f[PastEnd],
-                    BlockName(x, y) + ": offset " + std::to_string(entry.Offset) + ", length "
+                    BlockPlace(x, y) + ": offset " + std::to_string(entry.Offset) + ", length "
                         + std::to_string(entry.Length) + ", in a file of " + std::to_string(size) + " bytes");
                 continue;
             }
             referenced.emplace_back(begin, end);
             toRead.emplace_back(begin, table.Number(x, y));
             if (end - begin > std::uint64_t{MaxBlockItems} * StaticItemSize)
-                Note(f[Over512], BlockName(x, y) + ": " + std::to_string((end - begin) / StaticItemSize) + " objects");
+                Note(f[Over512], BlockPlace(x, y) + ": " + std::to_string((end - begin) / StaticItemSize) + " objects");
         }
     }
     reporter.SetProgress(10);
@@ -182,7 +177,7 @@ void CheckStatics(const std::string& path, const StaIdx& table, const std::optio
     const auto height = static_cast<std::size_t>(table.Height());
     for (const MisplacedObject& object : misplaced)
         Note(f[OffsetOf8],
-            BlockName(static_cast<int>(object.Entry / height), static_cast<int>(object.Entry % height)) + ", Item #"
+            BlockPlace(static_cast<int>(object.Entry / height), static_cast<int>(object.Entry % height)) + ", Item #"
                 + std::to_string(object.Item) + ": X offset " + std::to_string(object.XOffset) + ", Y offset "
                 + std::to_string(object.YOffset));
     f[OffsetOf8].Count = misplacedCount;
@@ -218,7 +213,7 @@ void CheckBlockFill(const std::map<std::pair<int, int>, int>& added, const StaId
         const int existing = ReadableCount(table.Entries[table.Number(block.first, block.second)], staticsBytes);
         if (existing + count > MaxBlockItems)
             Note(overflow,
-                BlockName(block.first, block.second) + ": " + std::to_string(existing) + " objects and "
+                BlockPlace(block.first, block.second) + ": " + std::to_string(existing) + " objects and "
                     + std::to_string(count) + " to freeze");
     }
 }
