@@ -1,7 +1,6 @@
 #include "MapPicture.h"
 
 #include "Bytes.h"
-#include "Convert.h"
 #include "Error.h"
 #include "File.h"
 #include "StaticBlock.h"
@@ -227,7 +226,7 @@ StaticItems ReadStatics(StaticsWindow& window, const std::string& path, const TS
     StaticItems items{nullptr, 0};
     // Every object is drawn, as the client shows them all, however many a block holds.
     NamingBlock(path, x, y, [&] {
-        const int count = entry.Offset == -1 ? 0 : CheckedRange(entry.Length / StaticItemSize, 0, 65535);
+        const int count = EntryRecordCount(entry);
         items
             = {window.Read(static_cast<std::uint32_t>(entry.Offset), static_cast<std::size_t>(count) * StaticItemSize),
                 count};

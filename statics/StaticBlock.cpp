@@ -40,11 +40,14 @@ TStaticBlock StaticBlockOf(const std::vector<TStaticItem>& items)
     return block;
 }
 
+int EntryRecordCount(const TStaIdxEntry& entry)
+{
+    return entry.Offset == -1 ? 0 : CheckedRange(entry.Length / StaticItemSize, 0, 65535);
+}
+
 int EntryItemCount(const TStaIdxEntry& entry)
 {
-    if (entry.Offset == -1)
-        return 0;
-    const int n = CheckedRange(entry.Length / StaticItemSize, 0, 65535);
+    const int n = EntryRecordCount(entry);
     if (n > MaxBlockItems)
         throw RangeError();
     return n;
@@ -57,7 +60,7 @@ void ReadBlockRecords(File& statics, const TStaIdxEntry& entry, TStaticBlock& bl
         return;
     statics.Seek(entry.Offset);
 
-    const int n = CheckedRange(entry.Length / StaticItemSize, 0, 65535);
+    const int n = EntryRecordCount(entry);
     // Items up to 512 are read before the 513th raises the range error, so a
     // short file reports the missing record first.
     const int wanted = std::min(n, MaxBlockItems);

@@ -68,6 +68,10 @@ void ReadStaticBlock(
 // The steps of ReadStaticBlock after the file has been opened.
 void ReadBlockRecords(File& statics, const TStaIdxEntry& entry, TStaticBlock& block, Reporter& reporter);
 
+// Number of records an entry refers to (none for Offset -1), whatever their
+// number; more than 65535 raise "Range check error".
+int EntryRecordCount(const TStaIdxEntry& entry);
+
 // Number of objects an entry refers to, checked as a read checks it.
 int EntryItemCount(const TStaIdxEntry& entry);
 

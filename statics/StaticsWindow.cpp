@@ -1,6 +1,5 @@
 #include "StaticsWindow.h"
 
-#include "Convert.h"
 #include "Error.h"
 #include "StaticBlock.h"
 
@@ -68,7 +67,7 @@ void StaticsBlockReader::Read(const TStaIdxEntry& entry, TStaticBlock& block)
             ReadBlockRecords(*file_, entry, block, quiet);
             return;
         }
-        const int n = CheckedRange(entry.Length / StaticItemSize, 0, 65535);
+        const int n = EntryRecordCount(entry);
         const int wanted = std::min(n, MaxBlockItems);
         if (wanted > 0) {
             const unsigned char* bytes = window_->Read(
