@@ -166,6 +166,37 @@ void HighestStaticWords(const StaticItems& items, const PixelWord* statics, Bloc
     });
 }
 
+// One of two places, chosen without a branch.
+unsigned char* Choose(bool first, unsigned char* a, unsigned char* b)
+{
+    const std::uintptr_t keep = std::uintptr_t{first} - 1;
+    return reinterpret_cast<unsigned char*>(
+        (reinterpret_cast<std::uintptr_t>(a) & ~keep) | (reinterpret_cast<std::uintptr_t>(b) & keep));
+}
+
+// Writes a block at one pixel a tile straight into rows of pixels that end
+// in a spare byte or more: each tile's colour with one four-byte store,
+// whose fourth byte the next pixel's store overwrites (the last in a row
+// lands on the next block's first pixel, drawn after it, or on the spare
+// bytes), then the colour of each tile's highest static over it.
+void PutBlockInRows(const unsigned char* block, const StaticItems& items, const PixelWord* colours,
+    unsigned char* pixels, std::size_t stride)
+{
+    const unsigned char* cell = block + TerrainHeaderSize;
+    unsigned char* row = pixels;
+    for (int y = 0; y < BlockTiles; ++y, row += stride)
+        for (int x = 0; x < BlockTiles; ++x, cell += TerrainCellSize)
+            std::memcpy(row + x * 3, &colours[le::GetU16(cell) & (RadarColours::LandTiles - 1)], sizeof(PixelWord));
+    const PixelWord* statics = colours + RadarColours::LandTiles;
+    unsigned char aside[3];
+    ForStatics(items, [&](unsigned tile, const unsigned char* item, bool highest) {
+        // Every object is written, those below the highest so far aside.
+        unsigned char* at = Choose(highest, pixels + tile / BlockTiles * stride + tile % BlockTiles * 3, aside);
+        const PixelWord word = statics[le::GetU16(item)];
+        std::memcpy(at, &word, 3);
+    });
+}
+
 // The picture of the statics alone: StaticsShade where a tile has objects.
 void ShadeStatics(const StaticItems& items, BlockWords& words)
 {
@@ -389,16 +420,18 @@ void MapPainter::DrawBand(Band& band, const BlockArea& area, int first, int last
         const int columns = end - group;
         ReadGroup(band, area, group, columns);
         const std::size_t rowBytes = std::size_t(columns * side) * 3;
-        band.Pixels.resize(stream ? std::size_t(side) * rowBytes : 0);
+        // The buffer's rows end in a spare word, for the stores of whole words.
+        const std::size_t bufferStride = rowBytes + sizeof(PixelWord);
+        band.Pixels.resize(stream ? std::size_t(side) * bufferStride : 0);
         for (std::size_t row = 0; row < height; ++row) {
             unsigned char* pixels = out.Pixels + row * std::size_t(side) * out.Stride + std::size_t(group * side) * 3;
             unsigned char* drawn = stream ? band.Pixels.data() : pixels;
             for (int column = 0; column < columns; ++column)
                 DrawBlock(band, std::size_t(column) * height + row, scale, drawn + std::size_t(column * side) * 3,
-                    stream ? rowBytes : out.Stride);
+                    stream ? bufferStride : out.Stride, stream);
 #if defined(__SSE2__)
             for (int line = 0; stream && line < side; ++line, pixels += out.Stride)
-                StreamRow(pixels, drawn + std::size_t(line) * rowBytes, rowBytes);
+                StreamRow(pixels, drawn + std::size_t(line) * bufferStride, rowBytes);
 #endif
         }
         columnsDone_ += columns;
@@ -491,9 +524,14 @@ void MapPainter::ReadGroup(Band& band, const BlockArea& area, int group, int col
     }
 }
 
-void MapPainter::DrawBlock(Band& band, std::size_t block, int scale, unsigned char* pixels, std::size_t stride) const
+void MapPainter::DrawBlock(
+    Band& band, std::size_t block, int scale, unsigned char* pixels, std::size_t stride, bool inRows) const
 {
     const StaticItems items{band.Records.data() + band.Places[block].first, band.Places[block].second};
+    if (inRows && scale == 1 && band.Terrain) {
+        PutBlockInRows(band.Land.data() + block * TerrainBlockSize, items, words_.data(), pixels, stride);
+        return;
+    }
     BlockWords words;
     if (!band.Terrain) {
         ShadeStatics(items, words);

@@ -93,8 +93,11 @@ private:
     // close together and the file holds them all; false when they are to be
     // read block by block.
     bool ReadGroupRun(Band& band, const BlockArea& area, int group, int columns) const;
-    // Draws the group's block (column x area height + row) from pixels on.
-    void DrawBlock(Band& band, std::size_t block, int scale, unsigned char* pixels, std::size_t stride) const;
+    // Draws the group's block (column x area height + row) from pixels on;
+    // inRows: into a buffer of the group's row of blocks, drawn left to
+    // right, whose rows end in a spare word.
+    void DrawBlock(
+        Band& band, std::size_t block, int scale, unsigned char* pixels, std::size_t stride, bool inRows) const;
 
     const StaIdx& table_;
     const ClientMap* client_;

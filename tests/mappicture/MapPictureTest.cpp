@@ -203,7 +203,8 @@ TEST(MapPicture, UnreadableStaticsStopTheDrawingNamingTheBlock)
 }
 
 // A map large enough for two threads, each a band of columns: the picture
-// is what each column drawn alone gives, from map0.mul and from a container
+// is what each column drawn alone gives (objects of three heights, so that
+// many tiles hold two of one height), from map0.mul and from a container
 // whose chunks end inside columns, and with the blocks elsewhere in the
 // statics file; of two unreadable blocks, the one in the
 // left band is named, then the one in the right.
@@ -231,7 +232,7 @@ TEST(MapPicture, TwoBandsDrawWhatEachColumnDrawsAlone)
         entry = {count == 0 ? -1 : static_cast<std::int32_t>(items.size() * 7), count * 7, 0};
         for (int i = 0; i < count; ++i)
             items.push_back({static_cast<std::uint16_t>(random()), static_cast<std::uint8_t>(random() % 9),
-                static_cast<std::uint8_t>(random() % 8), static_cast<std::int8_t>(random()), 0});
+                static_cast<std::uint8_t>(random() % 8), static_cast<std::int8_t>(random() % 3 * 100 - 100), 0});
     }
     const std::string statics = dir / "Statics0.mul";
     test::WriteBytes(statics, test::ItemBytes(items));
