@@ -55,8 +55,12 @@ LockPlace LockPlaceOf(const std::string& path)
     const std::string folder = sys::FolderPrefix(resolved);
     const std::string name = resolved.substr(folder.size());
     std::string lockName = "." + sys::NameKey(name) + std::string(LockEnd);
-    if (lockName.size() > LongestName)
-        lockName = "." + sys::SideFilePrefix(name).substr(SideMark.size(), 8) + std::string(LockEnd);
+    if (lockName.size() > LongestName) {
+        // Appended piece by piece: g++ 12 warns falsely (-Wrestrict) of the same joined with +.
+        lockName = ".";
+        lockName += sys::SideFilePrefix(name).substr(SideMark.size(), 8);
+        lockName += LockEnd;
+    }
     return {folder + lockName, folder, name};
 }
 
