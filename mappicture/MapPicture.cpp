@@ -131,11 +131,11 @@ template <typename Put> void ForStatics(const StaticItems& items, Put put)
     highest.fill(INT_MIN);
     const unsigned char* item = items.Bytes;
     for (int i = 0; i < items.Count; ++i, item += StaticItemSize) {
-        const unsigned xOffset = item[2];
-        const unsigned yOffset = item[3];
-        if (xOffset >= BlockTiles || yOffset >= BlockTiles)
+        // Both offsets at once: x in the low byte, y in the high one.
+        const unsigned offsets = le::GetU16(item + 2);
+        if ((offsets & 0xF8F8) != 0) // either is 8 or more
             continue;
-        const unsigned tile = yOffset * BlockTiles + xOffset;
+        const unsigned tile = (offsets >> 8) * BlockTiles + (offsets & 0xFF);
         const int z = static_cast<std::int8_t>(item[4]);
         const bool isHighest = z >= highest[tile];
         highest[tile] = isHighest ? z : highest[tile];
@@ -166,14 +166,6 @@ void HighestStaticWords(const StaticItems& items, const PixelWord* statics, Bloc
     });
 }
 
-// One of two places, chosen without a branch.
-unsigned char* Choose(bool first, unsigned char* a, unsigned char* b)
-{
-    const std::uintptr_t keep = std::uintptr_t{first} - 1;
-    return reinterpret_cast<unsigned char*>(
-        (reinterpret_cast<std::uintptr_t>(a) & ~keep) | (reinterpret_cast<std::uintptr_t>(b) & keep));
-}
-
 // Writes a block at one pixel a tile straight into rows of pixels that end
 // in a spare byte or more: each tile's colour with one four-byte store,
 // whose fourth byte the next pixel's store overwrites (the last in a row
@@ -190,8 +182,10 @@ void PutBlockInRows(const unsigned char* block, const StaticItems& items, const 
     const PixelWord* statics = colours + RadarColours::LandTiles;
     unsigned char aside[3];
     ForStatics(items, [&](unsigned tile, const unsigned char* item, bool highest) {
-        // Every object is written, those below the highest so far aside.
-        unsigned char* at = Choose(highest, pixels + tile / BlockTiles * stride + tile % BlockTiles * 3, aside);
+        // Every object is written, those below the highest so far aside:
+        // the choice is an index, not a branch.
+        unsigned char* const places[2] = {aside, pixels + tile / BlockTiles * stride + tile % BlockTiles * 3};
+        unsigned char* at = places[highest];
         const PixelWord word = statics[le::GetU16(item)];
         std::memcpy(at, &word, 3);
     });
