@@ -31,7 +31,7 @@ constexpr PackedRgb Red = 0xFF0000, Green = 0x00FF00, Grey = 0x848484, Blue = 0x
 // A map of 2 x 2 blocks. Land: block (0, 0) red, (0, 1) green, (1, 0) grey,
 // (1, 1) red but its first tile green. Statics: over the red block one blue
 // object, two heights on one tile in either order, two equal heights in
-// either order, an object off its block; a dark one at the lowest altitude
+// either order, three objects off their block; a dark one at the lowest altitude
 // over the grey block; six on one tile of block (1, 1).
 struct SmallMap {
     TempFolder Dir;
@@ -49,7 +49,8 @@ struct SmallMap {
         }));
         const std::vector<std::vector<TStaticItem>> blocks = {
             {{0x10, 2, 3, 0, 0}, {0x11, 5, 5, 10, 0}, {0x10, 5, 5, 5, 0}, {0x10, 6, 6, 5, 0}, {0x11, 6, 6, 10, 0},
-                {0x10, 1, 1, 7, 0}, {0x11, 1, 1, 7, 0}, {0x11, 0, 7, 7, 0}, {0x10, 0, 7, 7, 0}, {0x11, 8, 0, 0, 0}},
+                {0x10, 1, 1, 7, 0}, {0x11, 1, 1, 7, 0}, {0x11, 0, 7, 7, 0}, {0x10, 0, 7, 7, 0}, {0x11, 8, 0, 0, 0},
+                {0x11, 0, 8, 0, 0}, {0x11, 3, 200, 0, 0}},
             {{0x12, 7, 0, -128, 0}},
             std::vector<TStaticItem>(6, {0x12, 3, 4, 127, 0}),
         };
