@@ -488,6 +488,13 @@ void Commit::Run()
 {
     if (writeNothing_)
         throw std::logic_error("a dry run is never committed");
+    if (!historyHome_.empty() && HistoryLimit() > 0) {
+        std::vector<std::string> kept;
+        for (const Entry& entry : entries_)
+            if (entry.File->targetStatus_)
+                kept.push_back(entry.File->target_);
+        CheckHistoryCanBeKept(historyHome_, kept);
+    }
     try {
         Prepare();
         WriteJournals();

@@ -18,6 +18,8 @@
 
 namespace cryo {
 
+using sys::Naming;
+
 namespace {
 
 constexpr const char* FolderName = ".cryoweaver-history";
@@ -257,6 +259,50 @@ std::string Described(const HistoryEntry& entry)
 bool StillAsLeft(const FileIdentity& now, const FileIdentity& left)
 {
     return now.SameFile(left) && now.Modified == left.Modified;
+}
+
+void CheckHistoryCanBeKept(const std::string& homePath, const std::vector<std::string>& keptFiles)
+{
+    std::vector<std::string> folders{HistoryFolderOf(homePath)};
+    for (const std::string& file : keptFiles)
+        folders.push_back(HistoryFolderOf(file));
+    std::sort(folders.begin(), folders.end());
+    folders.erase(std::unique(folders.begin(), folders.end()), folders.end());
+    for (const std::string& folder : folders) {
+        const std::string path = folder.substr(0, folder.size() - 1);
+        const std::optional<FileStatus> status = sys::StatusOf(path);
+        if (status && status->Type != FileStatus::Kind::Folder) {
+            Error error("Cryoweaver keeps what undo needs in a folder of this name, which a file has taken; "
+                        "nothing was changed");
+            error.SetFile(path);
+            throw error;
+        }
+        try {
+            Naming(path, [&] {
+                if (!status)
+                    sys::MakeFolder(path);
+                // A file made and gone, as the history's own files will be made.
+                const sys::Handle probe = sys::CreateUnnamed(folder);
+                if (probe != sys::NoHandle) {
+                    sys::Close(probe);
+                    return;
+                }
+                const std::string name = sys::SideFileName(folder, FolderName, ".tmp");
+                const sys::Handle made = sys::CreateExclusive(name);
+                if (made != sys::NoHandle) {
+                    sys::Close(made);
+                    sys::RemoveQuietly(name);
+                }
+            });
+        } catch (const FileError& error) {
+            if (error.What() != FileError::Kind::AccessDenied)
+                throw;
+            FileError denied(FileError::Kind::AccessDenied, 0,
+                "Cryoweaver may not keep what undo needs in this folder; nothing was changed");
+            denied.SetFile(path);
+            throw denied;
+        }
+    }
 }
 
 void RecordHistory(const std::string& homePath, HistoryEntry& entry, const std::vector<std::string>& backups)

@@ -61,6 +61,12 @@ std::string Described(const HistoryEntry& entry);
 // size and modification time (a second name only moves its status time).
 bool StillAsLeft(const FileIdentity& now, const FileIdentity& left);
 
+// Makes the history folders beside homePath and beside each of keptFiles
+// that are missing, and makes sure this user may keep files in them: an
+// operation whose history cannot be kept is refused before it changes
+// anything, not completed without a way back.
+void CheckHistoryCanBeKept(const std::string& homePath, const std::vector<std::string>& keptFiles);
+
 // Records a completed operation: gives each old file its kept name and writes
 // the manifest last, so that an operation without one is never offered, in the
 // history folder beside homePath. Then removes the operations beyond the

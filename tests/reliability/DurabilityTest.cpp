@@ -17,16 +17,24 @@ using test::TempFolder;
 
 TEST(Permissions, ReadOnlyFilesOrFoldersStopMeltAndFreezeWithNothingChanged)
 {
-    // Which of the three files is read-only (3: none), and the folder's mode.
+    // Which of the three files is read-only (3: none), the folder's mode, and
+    // what takes the history folder's place: a read-only folder, or a file.
+    enum class History { Free, ReadOnly, File };
     struct Case {
         int ReadOnly;
         mode_t Folder;
         const char* Text;
+        History Kept = History::Free;
     };
     const Case cases[] = {{0, 0777, "File access denied"}, {1, 0777, "File access denied"},
         {2, 0777, "File access denied"},
         {3, 0555,
             "File access denied: the folder does not let Cryoweaver make its lock file .StaIdx0.mul.cryoweaver-lock"},
+        {3, 0777, "File access denied: Cryoweaver may not keep what undo needs in this folder; nothing was changed",
+            History::ReadOnly},
+        {3, 0777,
+            "Cryoweaver keeps what undo needs in a folder of this name, which a file has taken; nothing was changed",
+            History::File},
         {3, 0777, ""}};
     for (const Operation operation : {Operation::Melt, Operation::Freeze}) {
         for (const Case& c : cases) {
@@ -37,6 +45,12 @@ TEST(Permissions, ReadOnlyFilesOrFoldersStopMeltAndFreezeWithNothingChanged)
                 ::chmod(paths[i].c_str(), static_cast<int>(i) == c.ReadOnly ? 0444 : 0666);
                 test::GiveToUnprivilegedUser(paths[i]);
             }
+            const std::string history = world.Dir() / ".cryoweaver-history";
+            if (c.Kept == History::ReadOnly)
+                std::filesystem::create_directory(history);
+            if (c.Kept == History::File)
+                test::WriteText(history, "");
+            ::chmod(history.c_str(), 0555);
             ::chmod(world.Dir().path().c_str(), c.Folder);
             const WorldFolder::Snapshot before = world.Take();
             const Objects everything = Everything(world);
