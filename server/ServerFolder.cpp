@@ -156,7 +156,10 @@ std::string Padded(std::string text, std::size_t width)
 ServerFolder ReadServerFolder(const std::string& folder)
 {
     if (!FolderExists(folder)) {
-        Error error("This server folder does not exist" + ForeignNote(folder));
+        const std::string name = folder.substr(folder.find_last_of("/\\") + 1);
+        Error error(!PathExists(folder)        ? "This server folder does not exist" + ForeignNote(folder)
+                : LowerCase(name) == "uox.ini" ? "This is the server's uox.ini: give the folder that holds it"
+                                               : "This is a file, not a server's folder");
         error.SetFile(folder);
         throw error;
     }
@@ -199,7 +202,8 @@ const std::string& ExistingFolder(const ServerFolder& server, const ServerSettin
                 + setting.Key + "=, the folder of the client's files"
             : (setting.Line > 0 ? setting.Key + "=" + setting.Value
                                 : setting.Key + " is not given, and the server's default " + setting.Value)
-                + " is no folder: " + setting.Path + " does not exist" + ForeignNote(setting.Value)
+                + " is no folder: " + setting.Path + (PathExists(setting.Path) ? " is a file" : " does not exist")
+                + ForeignNote(setting.Value)
                 + (ForeignSystemOf(setting.Value).empty()
                         ? ""
                         : ": give the folder as " + std::string(ThisSystem) + " names it"));

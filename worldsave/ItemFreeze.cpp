@@ -24,6 +24,12 @@ std::string FileName(const std::string& path)
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// A coordinate as the save gives it: a negative one was read as a number past 2^31.
+std::string CoordinateText(std::uint32_t value)
+{
+    return std::to_string(static_cast<std::int32_t>(value));
+}
+
 // A numeric key's value, or fallback when the record has no such key.
 std::uint32_t ValueOr(const KeyValue& key, std::uint32_t fallback)
 {
@@ -414,7 +420,7 @@ FreezeSelector::Outcome FreezeSelector::Decide(
     if (position.X >= map_.WidthTiles || position.Y >= map_.HeightTiles) {
         const std::uint32_t line = position.X >= map_.WidthTiles ? position.XLine : position.YLine;
         RaiseAtLine(file.Path, line != 0 ? line : record.Line,
-            "This Type 255 item lies at " + std::to_string(position.X) + "," + std::to_string(position.Y)
+            "This Type 255 item lies at " + CoordinateText(position.X) + "," + CoordinateText(position.Y)
                 + ", off the map of " + std::to_string(map_.WidthTiles) + " x " + std::to_string(map_.HeightTiles)
                 + " tiles");
     }

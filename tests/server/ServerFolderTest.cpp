@@ -142,6 +142,8 @@ TEST(ServerFolder, ErrorsNameTheFileAndTheLineAtFault)
             "{srv}/uox.ini: There is no [directories] section with DATADIRECTORY=, the folder of the client's files."},
         {replaced(ini, "DATADIRECTORY={client}/", "DATADIRECTORY=./client/"), "", 0,
             "{srv}/uox.ini: line 4: DATADIRECTORY=./client/ is no folder: {srv}/client does not exist."},
+        {replaced(ini, "DATADIRECTORY={client}/", "DATADIRECTORY=./uox.ini"), "", 0,
+            "{srv}/uox.ini: line 4: DATADIRECTORY=./uox.ini is no folder: {srv}/uox.ini is a file."},
 #ifndef _WIN32
         {replaced(ini, "DATADIRECTORY={client}/",
              "DATADIRECTORY=C:\\Program Files (x86)\\Electronic Arts\\Ultima Online Classic\\"),
@@ -190,6 +192,12 @@ TEST(ServerFolder, ErrorsNameTheFileAndTheLineAtFault)
         EXPECT_EQ(ErrorLineOf([&] { ResolveServerWorld({.Folder = server.Folder(), .Map = c.Map}); }), expected);
         EXPECT_EQ(server.Files(), before) << expected;
     }
+    // A file given for the folder: the server's uox.ini, or another.
+    const TestServer server;
+    EXPECT_EQ(ErrorLineOf([&] { ResolveServerWorld({.Folder = server.Ini()}); }),
+        server.Ini() + ": This is the server's uox.ini: give the folder that holds it.");
+    EXPECT_EQ(ErrorLineOf([&] { ResolveServerWorld({.Folder = server.MapsDfn()}); }),
+        server.MapsDfn() + ": This is a file, not a server's folder.");
 }
 
 } // namespace

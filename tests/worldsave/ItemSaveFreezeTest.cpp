@@ -135,7 +135,7 @@ TEST(ItemFreeze, RefusesWhatTheServerCannotLoadNamingFileAndLine)
         {item + "Location=7168,5,0,0,0\n" + end, "This Type 255 item lies at 7168,5, off the map of 7168 x 4096 tiles",
             4},
         {item + "Location=5,5,0,0\nY=-1\n" + end,
-            "This Type 255 item lies at 5,4294967295, off the map of 7168 x 4096 tiles", 5},
+            "This Type 255 item lies at 5,-1, off the map of 7168 x 4096 tiles", 5},
         {item + "Location=1,1,128,0,0\n" + end, "This Type 255 item lies at altitude 128, outside -128..127", 4},
         {item + "[ITEM]\n" + end, "This Type 255 item has no o---o line: the server reads the next record into it", 1},
         {"[CHARACTER]\nSerial=0x1\n" + item + end,
