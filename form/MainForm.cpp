@@ -11,6 +11,7 @@
 #include "FreezeMarks.h"
 #include "History.h"
 #include "Interrupt.h"
+#include "ItemSaveFiles.h"
 #include "MakePatch.h"
 #include "MapPicture.h"
 #include "MapSizes.h"
@@ -193,6 +194,22 @@ TilePosition PositionOf(const std::string& text)
     }
     // Raises the error about the text as it was given.
     return ParsePosition(text);
+}
+
+// The world save's files, each with its identity: what the marks of the
+// items to freeze were found in. Empty when there is none to be read.
+std::vector<std::pair<std::string, FileIdentity>> WorldSaveStamp(const std::string& path)
+{
+    std::vector<std::pair<std::string, FileIdentity>> stamp;
+    if (path.empty())
+        return stamp;
+    try {
+        for (const std::string& file : FolderExists(path) ? FreezeFiles(path) : std::vector<std::string>{path})
+            if (FileExists(file))
+                stamp.emplace_back(file, IdentityOf(file));
+    } catch (const std::exception&) {
+    }
+    return stamp;
 }
 
 } // namespace
@@ -734,6 +751,8 @@ WorldFiles TMainForm::Files() const
 
 void TMainForm::BringUpToDate(const WorldFiles& files, Reporter& reporter)
 {
+    if (!files.Wsc.empty() && WorldSaveStamp(files.Wsc) != marksFrom_)
+        FindPaneData(files, *staIdx_, false);
     const std::optional<FileIdentity> loadedFrom = staIdx_->Source;
     ReloadIfChanged(files, *staIdx_, reporter);
     if (staIdx_->Source != loadedFrom || !staticsSeen_)
@@ -820,7 +839,12 @@ void TMainForm::FindPaneData(const WorldFiles& files, const StaIdx& table, bool 
         } catch (const std::exception&) {
         }
     }
+    // An operation on the statics alone (compact, apply) leaves the items,
+    // and so their marks, as they are.
+    if (files.Wsc.empty() && !findClient)
+        return;
     foundMarks_ = std::vector<TilePosition>{};
+    marksFrom_ = WorldSaveStamp(files.Wsc);
     if (files.Wsc.empty())
         return;
     try {

@@ -208,6 +208,9 @@ private:
     // operation, the blocks whose entries it changed, whether all changed.
     std::shared_ptr<const ClientMap> client_;
     std::optional<std::vector<TilePosition>> foundMarks_;
+    // The world save's files as the marks were found in them, so that a
+    // change by another program (the server's next save) marks them anew.
+    std::vector<std::pair<std::string, FileIdentity>> marksFrom_;
     std::vector<BlockArea> changedTiles_;
     bool changedAll_ = false;
 

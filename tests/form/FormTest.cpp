@@ -761,6 +761,14 @@ TEST_F(FormTest, TheMapPaneListsTheBlockClickedAndFollowsAMelt)
     pane.Paint(picture);
     EXPECT_EQ(colourAt(100, 200), MarkColour);
 
+    // A compact rewrites the statics alone: the items to freeze stay marked.
+    view.Answer = true;
+    form.OnCompactStatics();
+    pane.Paint(picture);
+    EXPECT_EQ(colourAt(100, 200), MarkColour);
+    const std::string wsc = view.Texts[C::WSCEdit];
+    const test::Bytes melted = test::ReadBytes(wsc);
+
     // Freeze! with an area takes only the items inside it.
     for (const auto& [x, y, marked] : {std::tuple{40, 150, true}, std::tuple{99, 199, false}}) {
         form.MapPaneAction(pane.Press(x, y, true));
@@ -770,6 +778,13 @@ TEST_F(FormTest, TheMapPaneListsTheBlockClickedAndFollowsAMelt)
         pane.Paint(picture);
         EXPECT_EQ(colourAt(100, 200) == MarkColour, marked) << x;
     }
+    // A world save another program wrote (the server's next save) is marked
+    // as it now is at the next listing.
+    test::WriteBytes(wsc, melted);
+    form.Clicked(C::GetStaticBlockButton);
+    pane.Select(std::nullopt);
+    pane.Paint(picture);
+    EXPECT_EQ(colourAt(100, 200), MarkColour);
 }
 
 // A block whose entry is damaged shows in its own colour, the rest of the map
