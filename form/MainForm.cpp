@@ -1142,9 +1142,18 @@ void TMainForm::OnUndo()
                            return;
                        const LockedWorld locked(files, reporter);
                        const KeepingUpToDate upToDate(*this, files);
-                       BringUpToDate(files, reporter);
+                       // The files the undo put back, loaded without the note
+                       // meant for another program's changes.
+                       NullReporter quiet;
+                       BringUpToDate(files, quiet);
                    },
-                {}});
+                [this] {
+                    // What was frozen or applied is so no longer: the guide
+                    // goes back to its Freeze step.
+                    worldFrozen_ = false;
+                    UpdateControls();
+                    UpdateSimpleModeHelp();
+                }});
         }});
 }
 
