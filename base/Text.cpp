@@ -142,4 +142,9 @@ std::size_t Utf8SequenceLength(std::string_view text, std::size_t i)
     return length;
 }
 
+std::string CountText(std::uint64_t count, std::string_view one, std::string_view many)
+{
+    return std::to_string(count) + " " + std::string(count == 1 ? one : many);
+}
+
 } // namespace cryo

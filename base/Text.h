@@ -52,6 +52,9 @@ template <std::size_t N> inline bool StartsWithTag(std::string_view line, const 
 // first, separated by blanks: (0x0EED, 2) gives "0E ED". Count 0 gives "".
 std::string BytesToHex(std::uint32_t value, int count);
 
+// "1 block", "2 blocks": the count and the noun that goes with it.
+std::string CountText(std::uint64_t count, std::string_view one, std::string_view many);
+
 // The text of an error as a message box shows it: a full stop is appended when
 // the last character sorts after the full stop (code above 46).
 std::string WithFullStop(std::string message);

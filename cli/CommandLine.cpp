@@ -295,6 +295,8 @@ Command ParseCommandLine(const std::vector<std::string>& args)
             Fail(name + " takes --at X,Y or --area X1,Y1,X2,Y2, not both");
         if (!positional.empty())
             Fail(name + " takes the block numbers X and Y, --at X,Y or --area X1,Y1,X2,Y2, not more than one");
+    } else if (positional.size() > 2) {
+        Fail(name + " takes two block numbers, X and Y, not " + std::to_string(positional.size()));
     } else if (positional.size() != 2) {
         Fail(name + " needs the block numbers X and Y, --at X,Y or --area X1,Y1,X2,Y2");
     } else {

@@ -9,6 +9,7 @@
 #include "MapSizes.h"
 #include "PatchFormat.h"
 #include "StaticBlock.h"
+#include "Text.h"
 
 #include <algorithm>
 #include <atomic>
@@ -286,7 +287,7 @@ AppliedPatch ApplyPatch(const std::string& staIdxPath, const std::string& static
     const PatchMap map = reader.Map();
     const PatchMap files = PatchMapOf(MapOfStaticsFiles(staIdxPath, staticsPath), table);
     if (map != files) {
-        Error error("The patch is for " + PatchMapText(map) + " but these files are " + PatchMapText(files)
+        Error error("The patch is for " + PatchMapText(map, files) + " but these files are " + PatchMapText(files, map)
             + "; nothing was changed");
         error.SetFile(patchPath);
         reader.ThrowIfDamaged();
@@ -391,7 +392,7 @@ AppliedPatch ApplyPatch(const std::string& staIdxPath, const std::string& static
     }
 
     commit.KeepHistory(
-        staIdxPath, "apply of " + FileNameOf(patchPath) + " to " + std::to_string(toReplace) + " blocks");
+        staIdxPath, "apply of " + FileNameOf(patchPath) + " to " + CountText(toReplace, "block", "blocks"));
     std::vector<std::pair<std::size_t, TStaIdxEntry>> previous;
     previous.reserve(toReplace);
     try {

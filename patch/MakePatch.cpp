@@ -7,6 +7,7 @@
 #include "StaIdx.h"
 #include "StaticBlock.h"
 #include "StaticsWindow.h"
+#include "Text.h"
 
 #include <algorithm>
 #include <array>
@@ -377,8 +378,9 @@ MadePatch MakePatch(const StaticsPair& release, const StaticsPair& current, cons
         std::rethrow_exception(currentFailure);
     const PatchMap patchMap = PatchMapOf(map, *before);
     if (PatchMapOf(map, *after) != patchMap) {
-        Error error("The released index is " + PatchMapText(patchMap) + " but the current one "
-            + PatchMapText(PatchMapOf(map, *after)) + ": a patch is made from two pairs of one size");
+        const PatchMap currentMap = PatchMapOf(map, *after);
+        Error error("The released index is " + PatchMapText(patchMap, currentMap) + " but the current one "
+            + PatchMapText(currentMap, patchMap) + ": a patch is made from two pairs of one size");
         error.SetFile(current.StaIdx);
         throw error;
     }
@@ -426,8 +428,8 @@ MadePatch MakePatch(const StaticsPair& release, const StaticsPair& current, cons
     for (File& file : files)
         file.Close();
     commit.Run();
-    reporter.Log("Patch written to " + outPath + ": " + std::to_string(made.Blocks) + " blocks changed, "
-        + std::to_string(made.Added) + " objects added, " + std::to_string(made.Removed) + " removed");
+    reporter.Log("Patch written to " + outPath + ": " + CountText(made.Blocks, "block", "blocks") + " changed, "
+        + CountText(made.Added, "object", "objects") + " added, " + std::to_string(made.Removed) + " removed");
     reporter.SetProgress(100);
     return made;
 }

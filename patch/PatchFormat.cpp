@@ -3,6 +3,7 @@
 #include "Bytes.h"
 #include "Error.h"
 #include "StaticBlock.h"
+#include "Text.h"
 
 #define XXH_INLINE_ALL
 #include <xxhash.h>
@@ -56,12 +57,14 @@ PatchMap PatchMapOf(int map, const StaIdx& table)
     return {map, table.Size(), static_cast<std::uint32_t>(table.Trailing.size() / StaIdxRecordSize)};
 }
 
-std::string PatchMapText(const PatchMap& map)
+std::string PatchMapText(const PatchMap& map, const PatchMap& other)
 {
     std::string text = "map " + std::to_string(map.Map) + " of " + std::to_string(map.Size.Width) + " x "
         + std::to_string(map.Size.Height) + " blocks";
     if (map.ExtraEntries > 0)
-        text += " and " + std::to_string(map.ExtraEntries) + " index entries past its table";
+        text += " and " + CountText(map.ExtraEntries, "index entry", "index entries") + " past its table";
+    else if (other.ExtraEntries > 0)
+        text += " and no index entries past its table";
     return text;
 }
 

@@ -53,8 +53,10 @@ struct PatchMap {
 // The map of an index loaded as map number map.
 PatchMap PatchMapOf(int map, const StaIdx& table);
 
-// "map 0 of 768 x 512 blocks", with " and 3 index entries past its table" where it has them.
-std::string PatchMapText(const PatchMap& map);
+// "map 0 of 768 x 512 blocks", with " and 3 index entries past its table"
+// where it has them, or " and no index entries past its table" where the
+// map it is told apart from has some.
+std::string PatchMapText(const PatchMap& map, const PatchMap& other);
 
 // "block 100,200", or "index entry 393216" for an entry past the map's table.
 std::string PatchBlockName(const PatchMap& map, std::size_t entry);

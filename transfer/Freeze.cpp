@@ -8,6 +8,7 @@
 #include "ItemSaveFiles.h"
 #include "MapSizes.h"
 #include "StaticBlock.h"
+#include "Text.h"
 #include "WorldRewrite.h"
 #include "WorldScan.h"
 
@@ -171,8 +172,8 @@ FreezeCounts FreezeSelected(const std::string& staIdxPath, const std::string& st
         reporter.SetProgress(100);
         return counts;
     }
-    commit.KeepHistory(
-        staIdxPath, "freeze of " + std::to_string(items) + " items into " + std::to_string(blocks.size()) + " blocks");
+    commit.KeepHistory(staIdxPath,
+        "freeze of " + CountText(items, "item", "items") + " into " + CountText(blocks.size(), "block", "blocks"));
     try {
         const int blocksToProcess = static_cast<int>(blocks.size());
         int blocksDone = 0;

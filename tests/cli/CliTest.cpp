@@ -1021,6 +1021,8 @@ TEST(CommandLine, WrongCommandLinesExitWith2AndShowTheUsage)
         EXPECT_NE(result.Err.find("\n\nUsage:\n"), std::string::npos);
     }
     EXPECT_TRUE(Cli({"list", "--staidx", "a"}).Err.starts_with("cryoweaver-cli: list needs --statics FILE\n\nUsage:"));
+    EXPECT_TRUE(Cli({"list", "--staidx", "a", "--statics", "b", "1", "2", "3"})
+                    .Err.starts_with("cryoweaver-cli: list takes two block numbers, X and Y, not 3\n\nUsage:"));
     EXPECT_TRUE(Cli({"apply", "--staidx", "a", "--statics", "b"})
                     .Err.starts_with("cryoweaver-cli: apply needs exactly one patch file\n\nUsage:"));
     EXPECT_TRUE(Cli({"patch", "--staidx", "a", "--statics", "b", "--new-staidx", "c", "out"})

@@ -223,7 +223,7 @@ TEST(ServerCommandLine, APatchIsMadeFromTheServersFilesAndAppliedOnlyWithoutASer
     make.insert(make.end(), files.begin(), files.end());
     make.push_back(patch);
     const Result made = server.Run(make);
-    EXPECT_EQ(made.Out, "Patch written to " + patch + ": 1 blocks changed, 0 objects added, 6 removed\n");
+    EXPECT_EQ(made.Out, "Patch written to " + patch + ": 1 block changed, 0 objects added, 6 removed\n");
     EXPECT_EQ(made.Status, 0) << made.Err;
 
     Args apply{"apply"};

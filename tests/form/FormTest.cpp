@@ -1405,7 +1405,7 @@ TEST_F(PatchFormTest, ToolsMakeAPatchAndApplyItAskingWithTheFilesNames)
     view.BrowseAnswers = {release + "/StaIdx0.mul", release + "/Statics0.mul", patch};
     view.Answer = true;
     form.MenuChosen(MenuItem::MakePatch);
-    EXPECT_EQ(view.Log.back(), "Patch written to " + patch + ": 1 blocks changed, 0 objects added, 6 removed");
+    EXPECT_EQ(view.Log.back(), "Patch written to " + patch + ": 1 block changed, 0 objects added, 6 removed");
 
     Type(C::StaIdxEdit, player + "/StaIdx0.mul");
     Type(C::StaticsEdit, player + "/Statics0.mul");

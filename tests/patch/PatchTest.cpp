@@ -492,6 +492,7 @@ TEST(Patch, APatchOfAnotherMapOrSizeIsRefused)
         {2, {288, 200}, 0, "map 2 of 288 x 200 blocks"},
         {0, {896, 512}, 0, "map 0 of 896 x 512 blocks"},
         {0, {768, 512}, 3, "map 0 of 768 x 512 blocks and 3 index entries past its table"},
+        {0, {768, 512}, 1, "map 0 of 768 x 512 blocks and 1 index entry past its table"},
     };
     for (const auto& other : others) {
         test::TempFolder dir;
@@ -499,8 +500,9 @@ TEST(Patch, APatchOfAnotherMapOrSizeIsRefused)
         player.Write();
         test::RecordingReporter reporter;
         EXPECT_EQ(Apply(player, world.patch, reporter),
-            world.patch + ": The patch is for map 0 of 768 x 512 blocks but these files are " + other.Files
-                + "; nothing was changed.");
+            world.patch + ": The patch is for map 0 of 768 x 512 blocks"
+                + (other.Extra > 0 ? " and no index entries past its table" : "") + " but these files are "
+                + other.Files + "; nothing was changed.");
         EXPECT_EQ(player.IndexFile(), test::IndexBytes(player.Table));
         EXPECT_EQ(player.StaticsFile(), Bytes{});
     }
