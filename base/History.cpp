@@ -242,6 +242,22 @@ std::vector<HistoryEntry> HistoryOf(const std::string& path)
     return entries;
 }
 
+std::optional<HistoryEntry> OperationAfter(
+    const std::string& homePath, const HistoryEntry& operation, const std::string& target)
+{
+    const std::string key = sys::NameKey(ResolvedPath(target));
+    for (const HistoryEntry& entry : EntriesIn(HistoryFolderOf(homePath))) {
+        if (entry.Id == operation.Id)
+            continue;
+        for (const HistoryFile& file : entry.Files)
+            for (const HistoryFile& left : operation.Files)
+                if (sys::NameKey(file.Target) == key && sys::NameKey(left.Target) == key && file.Before
+                    && StillAsLeft(*file.Before, left.After))
+                    return entry;
+    }
+    return std::nullopt;
+}
+
 bool IsPartOf(const std::string& target, const std::string& path)
 {
     const std::string whole = sys::NameKey(ResolvedPath(path));

@@ -51,6 +51,12 @@ std::vector<HistoryEntry> HistoryOf(const std::string& path);
 // spelling for each file, however it was given.
 std::string ResolvedPath(const std::string& path);
 
+// The operation recorded beside homePath (that of another index in the same
+// folder) that found the file at target as operation left it: the one that
+// changed it after, and that is to be undone first.
+std::optional<HistoryEntry> OperationAfter(
+    const std::string& homePath, const HistoryEntry& operation, const std::string& target);
+
 // Whether target is the file at path, or a file of the folder at path.
 bool IsPartOf(const std::string& target, const std::string& path);
 

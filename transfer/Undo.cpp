@@ -56,13 +56,33 @@ bool AlreadyUndone(const HistoryEntry& operation)
     return kept;
 }
 
-void PutBack(const HistoryEntry& last, Reporter& reporter)
+// The refusal of an undo whose file changed after the operation: where
+// Cryoweaver itself changed it since, for another index beside this one (a
+// map of the same server, whose items share the world save), it says so.
+Error ChangedAfter(const std::string& staIdx, const HistoryEntry& last, const std::string& target)
+{
+    const std::optional<HistoryEntry> later = OperationAfter(staIdx, last, target);
+    if (!later)
+        return Refusal("The file changed after " + Described(last) + "; nothing was undone", target);
+    // Its index: the file it replaced in this index's folder.
+    const auto folderOf = [](const std::string& path) { return path.substr(0, path.find_last_of("/\\") + 1); };
+    const std::string resolved = ResolvedPath(staIdx);
+    std::string index;
+    for (const HistoryFile& file : later->Files)
+        if (index.empty() && folderOf(file.Target) == folderOf(resolved) && file.Target != resolved)
+            index = file.Target;
+    return Refusal("The file changed after " + Described(last) + ": " + Described(*later)
+            + (index.empty() ? "" : ", on " + index + ",") + " changed it since; undo that first; nothing was undone",
+        target);
+}
+
+void PutBack(const std::string& staIdx, const HistoryEntry& last, Reporter& reporter)
 {
     std::vector<std::optional<FileIdentity>> found;
     for (const HistoryFile& file : last.Files) {
         found.push_back(PathExists(file.Target) ? std::optional(IdentityOf(file.Target)) : std::nullopt);
         if (!found.back() || !StillAsLeft(*found.back(), file.After))
-            throw Refusal("The file changed after " + Described(last) + "; nothing was undone", file.Target);
+            throw ChangedAfter(staIdx, last, file.Target);
         if (!file.Kept.empty() && !FileExists(file.Kept))
             throw Refusal("The old version of a file is missing from the history; nothing was undone", file.Kept);
     }
@@ -104,7 +124,7 @@ void UndoLastOperation(const WorldFiles& files, Reporter& reporter)
     if (AlreadyUndone(last))
         reporter.Log("Completing the stopped undo of " + Described(last).substr(4) + "...");
     else
-        PutBack(last, reporter);
+        PutBack(files.StaIdx, last, reporter);
     // The old files are back: the rest is not cut short.
     interrupt::Deferral deferral;
     if (!last.Statics.empty())

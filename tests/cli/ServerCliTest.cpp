@@ -138,6 +138,45 @@ TEST(ServerCommandLine, ACustomMapsSizeAndWorldComeFromMapsDfnAndTheUsersFilesOv
                     .Err.starts_with("cryoweaver-cli: --map takes a map number from 0 to 5, not '6'\n\nUsage:"));
 }
 
+// The maps of a server share its world save: an undo that a later operation
+// on another map holds up names it, and works once that one is undone.
+TEST(ServerCommandLine, AnUndoHeldUpByAnotherMapsLaterOperationNamesIt)
+{
+    const SampleServer server;
+    // Map 0's block 10, 5 gets an object too: both melts write 0.0.wsc.
+    const std::string index = server.Client() + "/StaIdx0.mul";
+    const std::string statics = server.Client() + "/Statics0.mul";
+    test::Bytes entries = test::ReadBytes(index);
+    test::Bytes objects = test::ReadBytes(statics);
+    EncodeStaIdxEntry({static_cast<std::int32_t>(objects.size()), 7, 0}, &entries[(10 * 512 + 5) * 12]);
+    const test::Bytes item = test::ItemBytes({{0x1235, 1, 1, 0, 0}});
+    objects.insert(objects.end(), item.begin(), item.end());
+    test::WriteBytes(index, entries);
+    test::WriteBytes(statics, objects);
+    // The server's files, without Cryoweaver's locks and history.
+    const auto files = [&] {
+        auto all = server.Files();
+        std::erase_if(all, [](const auto& file) { return file.first.find(".cryoweaver") != std::string::npos; });
+        return all;
+    };
+    const auto before = files();
+    ASSERT_EQ(server.Run({"melt", "10", "5"}).Status, 0);
+    ASSERT_EQ(server.Run({"melt", "--map", "2", "10", "5"}).Status, 0);
+    const Result held = server.Run({"undo"});
+    EXPECT_EQ(held.Status, 1);
+    EXPECT_TRUE(held.Err.starts_with("cryoweaver-cli: " + server.Shared()
+        + "/0.0.wsc: The file changed after the "
+          "melt of block 10,5 of "))
+        << held.Err;
+    EXPECT_NE(held.Err.find(": the melt of block 10,5 of "), std::string::npos) << held.Err;
+    EXPECT_TRUE(held.Err.ends_with(
+        ", on " + server.Client() + "/custom-index.mul, changed it since; undo that first; nothing was undone.\n"))
+        << held.Err;
+    EXPECT_EQ(server.Run({"undo", "--map", "2"}).Status, 0);
+    EXPECT_EQ(server.Run({"undo"}).Status, 0);
+    EXPECT_EQ(files(), before);
+}
+
 // Every command that changes files, while a program runs in the server's folder.
 TEST(ServerCommandLine, TheServersOwnFolderIsNoWorldSaveUnlessUoxIniKeepsTheWorldThere)
 {
