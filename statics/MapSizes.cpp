@@ -100,8 +100,12 @@ TilePosition ParsePosition(std::string_view text)
 {
     const std::size_t comma = text.find(',');
     if (comma != std::string_view::npos) {
-        const auto x = DecimalNumber(Trim(text.substr(0, comma)), 65535);
-        const auto y = DecimalNumber(Trim(text.substr(comma + 1)), 65535);
+        const auto x = DecimalNumber(Trim(text.substr(0, comma)), UINT32_MAX);
+        const auto y = DecimalNumber(Trim(text.substr(comma + 1)), UINT32_MAX);
+        if (x && y && (*x > 65535 || *y > 65535))
+            throw Error("The position " + std::string(text)
+                + " lies outside every map: no map is wider or higher "
+                  "than 65536 tiles");
         if (x && y)
             return {static_cast<std::uint16_t>(*x), static_cast<std::uint16_t>(*y)};
     }

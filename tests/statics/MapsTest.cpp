@@ -64,9 +64,11 @@ TEST(MapSizes, MapSizeAndPositionTexts)
                 + "': give WIDTHxHEIGHT in tiles, multiples of 8 up to 65536, such as 7168x4096");
     EXPECT_EQ(ParsePosition("1432,1696"), (TilePosition{1432, 1696}));
     EXPECT_EQ(ParsePosition(" 0 , 65535 "), (TilePosition{0, 65535}));
-    for (const char* bad : {"1432", "1432,", "-1,5", "65536,0", "1,2,3", "0x10,5"})
+    for (const char* bad : {"1432", "1432,", "-1,5", "1,2,3", "0x10,5", "99999999999,0"})
         EXPECT_EQ(ErrorText([&] { ParsePosition(bad); }),
             "Invalid position '" + std::string(bad) + "': give X,Y in tiles, such as 1432,1696");
+    EXPECT_EQ(ErrorText([&] { ParsePosition("65536,0"); }),
+        "The position 65536,0 lies outside every map: no map is wider or higher than 65536 tiles");
 }
 
 TEST(MapArea, AnyTwoCornersNameTheBlocksTheyTouch)
