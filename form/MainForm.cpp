@@ -1431,7 +1431,8 @@ void TMainForm::ChooseServerMap(const std::string& folder)
             + (map.Fault.empty() ? std::to_string(map.Size.Width * 8) + " x " + std::to_string(map.Size.Height * 8)
                         + " tiles, " + map.StaIdx.Value + " and " + map.Statics.Value
                                  : map.Fault);
-        if (server_ && server_->Folder == folder && server_->Map == map.Number)
+        // Open while the boxes still hold its files.
+        if (server_ && server_->Folder == folder && server_->Map == map.Number && ServerMapOf(Files()))
             item += " (open)";
         items.push_back(item);
     }

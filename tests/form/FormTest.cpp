@@ -1460,6 +1460,14 @@ TEST_F(FormTest, AServersFolderFillsTheBoxesWithTheChosenMapAndIsRemembered)
     EXPECT_EQ(view.Boxes,
         (std::vector<std::string>{
             "folder Where is the server's folder, the one with uox.ini? in ", maps, maps + " (open)"}));
+    // Other files typed into a box: none of the server's maps is open.
+    Leave(C::StaIdxEdit, client + "/custom-index.mul");
+    view.Boxes.clear();
+    view.MenuAnswer = std::nullopt;
+    form.MenuChosen(MenuItem::ServerMap);
+    EXPECT_EQ(view.Boxes, std::vector<std::string>{maps});
+    view.MenuAnswer = 0;
+    form.MenuChosen(MenuItem::ServerMap);
 
     // The next start knows the folder and its map.
     Harness next;
