@@ -922,6 +922,8 @@ void TMainForm::MapPaneAction(MapPane::Action action)
         return;
     const std::optional<TileArea> selected = pane_.Selection();
     if ((action == MapPane::Action::PickBlock || action == MapPane::Action::SelectArea) && selected) {
+        // The position typed before names another place now.
+        view_.SetText(Control::PositionEdit, "");
         view_.SetText(Control::XBlockEdit, std::to_string(selected->X1 / 8));
         view_.SetText(Control::YBlockEdit, std::to_string(selected->Y1 / 8));
         if (action == MapPane::Action::PickBlock)

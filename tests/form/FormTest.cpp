@@ -736,11 +736,14 @@ TEST_F(FormTest, TheMapPaneListsTheBlockClickedAndFollowsAMelt)
     const std::vector<std::string> listing = ListStaticBlock(view.Texts[C::StaticsEdit],
         *IndexOf({view.Texts[C::StaIdxEdit], view.Texts[C::StaticsEdit], {}}), "100", "200", Quiet());
 
-    // An area dragged with Shift: GetStaticBlock lists its blocks.
+    // An area dragged with Shift: GetStaticBlock lists its blocks. The
+    // position typed before no longer says where X and Y are.
+    Leave(C::PositionEdit, "1432,1696");
     form.MapPaneAction(pane.Press(101, 201, true));
     form.MapPaneAction(pane.Move(100, 200));
     form.MapPaneAction(pane.Release(99, 199));
     EXPECT_EQ(std::tie(view.Texts[C::XBlockEdit], view.Texts[C::YBlockEdit]), std::tie("99", "199"));
+    EXPECT_EQ(view.Texts[C::PositionEdit], "");
     const TileArea area = *pane.Selection();
     form.Clicked(C::GetStaticBlockButton);
     EXPECT_EQ(view.MainList,
