@@ -334,18 +334,26 @@ ReplacementFile::ReplacementFile(const std::string& path)
 
         temporary_ = sys::SideFileName(folder_, name, TemporaryEnd);
         fault::Before(Operation::Create, temporary_);
+        try {
 #ifndef _WIN32
-        if (fault::UnnamedFilesAllowed()) {
-            handle_ = sys::CreateUnnamed(folder_);
-            named_ = handle_ == sys::NoHandle;
-        }
+            if (fault::UnnamedFilesAllowed()) {
+                handle_ = sys::CreateUnnamed(folder_);
+                named_ = handle_ == sys::NoHandle;
+            }
 #endif
-        for (int attempt = 0; handle_ == sys::NoHandle; ++attempt) {
-            if (attempt > 100)
-                throw sys::NameTaken();
-            if (attempt > 0)
-                temporary_ = sys::SideFileName(folder_, name, TemporaryEnd);
-            handle_ = sys::CreateExclusive(temporary_);
+            for (int attempt = 0; handle_ == sys::NoHandle; ++attempt) {
+                if (attempt > 100)
+                    throw sys::NameTaken();
+                if (attempt > 0)
+                    temporary_ = sys::SideFileName(folder_, name, TemporaryEnd);
+                handle_ = sys::CreateExclusive(temporary_);
+            }
+        } catch (const FileError& error) {
+            // The file itself may well be writable: say what is not.
+            if (error.What() != FileError::Kind::AccessDenied)
+                throw;
+            throw FileError(FileError::Kind::AccessDenied, 0,
+                "the folder does not let Cryoweaver make the new version of the file beside it");
         }
     });
 }

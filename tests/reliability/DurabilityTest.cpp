@@ -17,19 +17,23 @@ using test::TempFolder;
 
 TEST(Permissions, ReadOnlyFilesOrFoldersStopMeltAndFreezeWithNothingChanged)
 {
-    // Which of the three files is read-only (3: none), the folder's mode, and
-    // what takes the history folder's place: a read-only folder, or a file.
+    // Which of the three files is read-only (3: none), the folder's mode,
+    // what takes the history folder's place (a read-only folder, or a file),
+    // and whether the lock files are there from an earlier run.
     enum class History { Free, ReadOnly, File };
     struct Case {
         int ReadOnly;
         mode_t Folder;
         const char* Text;
         History Kept = History::Free;
+        bool Locks = false;
     };
     const Case cases[] = {{0, 0777, "File access denied"}, {1, 0777, "File access denied"},
         {2, 0777, "File access denied"},
         {3, 0555,
             "File access denied: the folder does not let Cryoweaver make its lock file .StaIdx0.mul.cryoweaver-lock"},
+        {3, 0555, "File access denied: the folder does not let Cryoweaver make the new version of the file beside it",
+            History::Free, true},
         {3, 0777, "File access denied: Cryoweaver may not keep what undo needs in this folder; nothing was changed",
             History::ReadOnly},
         {3, 0777,
@@ -44,6 +48,13 @@ TEST(Permissions, ReadOnlyFilesOrFoldersStopMeltAndFreezeWithNothingChanged)
             for (std::size_t i = 0; i < paths.size(); ++i) {
                 ::chmod(paths[i].c_str(), static_cast<int>(i) == c.ReadOnly ? 0444 : 0666);
                 test::GiveToUnprivilegedUser(paths[i]);
+            }
+            for (const std::string& name : WorldFileNames()) {
+                if (!c.Locks)
+                    break;
+                const std::string lock = world.Dir() / ("." + name + ".cryoweaver-lock");
+                test::WriteText(lock, "");
+                test::GiveToUnprivilegedUser(lock);
             }
             const std::string history = world.Dir() / ".cryoweaver-history";
             if (c.Kept == History::ReadOnly)
