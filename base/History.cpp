@@ -297,12 +297,14 @@ void CheckHistoryCanBeKept(const std::string& homePath, const std::vector<std::s
             Naming(path, [&] {
                 if (!status)
                     sys::MakeFolder(path);
+#ifndef _WIN32
                 // A file made and gone, as the history's own files will be made.
                 const sys::Handle probe = sys::CreateUnnamed(folder);
                 if (probe != sys::NoHandle) {
                     sys::Close(probe);
                     return;
                 }
+#endif
                 const std::string name = sys::SideFileName(folder, FolderName, ".tmp");
                 const sys::Handle made = sys::CreateExclusive(name);
                 if (made != sys::NoHandle) {
