@@ -268,7 +268,8 @@ private:
     }
 
     // The map pane draws again the tiles whose blocks changed, and marks the
-    // items a freeze would take as they are now.
+    // items a freeze would take as they are now: after a change of blocks, or
+    // of the world save (by this operation, or another program before it).
     void NoteChangedBlocks()
     {
         const StaIdx& table = *form_.staIdx_;
@@ -285,7 +286,8 @@ private:
                 form_.changedTiles_.push_back({column * MapPane::TileBlocks, row * MapPane::TileBlocks,
                     MapPane::TileBlocks, MapPane::TileBlocks});
         }
-        if (form_.changedAll_ || !form_.changedTiles_.empty())
+        if (form_.changedAll_ || !form_.changedTiles_.empty()
+            || (!files_.Wsc.empty() && WorldSaveStamp(files_.Wsc) != form_.marksFrom_))
             form_.FindPaneData(files_, table, false);
     }
 
@@ -751,8 +753,6 @@ WorldFiles TMainForm::Files() const
 
 void TMainForm::BringUpToDate(const WorldFiles& files, Reporter& reporter)
 {
-    if (!files.Wsc.empty() && WorldSaveStamp(files.Wsc) != marksFrom_)
-        FindPaneData(files, *staIdx_, false);
     const std::optional<FileIdentity> loadedFrom = staIdx_->Source;
     ReloadIfChanged(files, *staIdx_, reporter);
     if (staIdx_->Source != loadedFrom || !staticsSeen_)
