@@ -368,16 +368,13 @@ void FileLocks::Add(const std::vector<std::string>& paths)
                 const LockPlace place = LockPlaceOf(path);
                 sys::Handle handle = sys::NoHandle;
                 try {
-                    handle = sys::OpenLockFile(place.LockFile);
-                } catch (const FileError& error) {
-                    if (!forWriting_)
-                        return;
-                    // The file itself may well be writable: say what is not.
-                    if (error.What() == FileError::Kind::AccessDenied)
-                        throw FileError(FileError::Kind::AccessDenied, 0,
-                            "the folder does not let Cryoweaver make its lock file "
-                                + place.LockFile.substr(place.LockFile.find_last_of("/\\") + 1));
-                    throw;
+                    handle = DeniedBecause("the folder does not let Cryoweaver make its lock file "
+                            + place.LockFile.substr(place.Folder.size()),
+                        [&] { return sys::OpenLockFile(place.LockFile); });
+                } catch (const FileError&) {
+                    if (forWriting_)
+                        throw;
+                    return;
                 }
                 wanted.push_back({path, place, handle, {}});
                 const FileIdentity identity = sys::Identity(handle);

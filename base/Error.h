@@ -96,4 +96,17 @@ private:
     Kind kind_;
 };
 
+// Runs step; a "File access denied" it raises says why instead, where the
+// file an error names may well be writable and the folder beside it is not.
+template <typename Step> auto DeniedBecause(std::string_view why, Step&& step) -> decltype(step())
+{
+    try {
+        return step();
+    } catch (const FileError& error) {
+        if (error.What() != FileError::Kind::AccessDenied)
+            throw;
+        throw FileError(FileError::Kind::AccessDenied, 0, why);
+    }
+}
+
 } // namespace cryo

@@ -334,7 +334,7 @@ ReplacementFile::ReplacementFile(const std::string& path)
 
         temporary_ = sys::SideFileName(folder_, name, TemporaryEnd);
         fault::Before(Operation::Create, temporary_);
-        try {
+        DeniedBecause("the folder does not let Cryoweaver make the new version of the file beside it", [&] {
 #ifndef _WIN32
             if (fault::UnnamedFilesAllowed()) {
                 handle_ = sys::CreateUnnamed(folder_);
@@ -348,13 +348,7 @@ ReplacementFile::ReplacementFile(const std::string& path)
                     temporary_ = sys::SideFileName(folder_, name, TemporaryEnd);
                 handle_ = sys::CreateExclusive(temporary_);
             }
-        } catch (const FileError& error) {
-            // The file itself may well be writable: say what is not.
-            if (error.What() != FileError::Kind::AccessDenied)
-                throw;
-            throw FileError(FileError::Kind::AccessDenied, 0,
-                "the folder does not let Cryoweaver make the new version of the file beside it");
-        }
+        });
     });
 }
 

@@ -293,8 +293,8 @@ void CheckHistoryCanBeKept(const std::string& homePath, const std::vector<std::s
             error.SetFile(path);
             throw error;
         }
-        try {
-            Naming(path, [&] {
+        Naming(path, [&] {
+            DeniedBecause("Cryoweaver may not keep what undo needs in this folder; nothing was changed", [&] {
                 if (!status)
                     sys::MakeFolder(path);
 #ifndef _WIN32
@@ -312,14 +312,7 @@ void CheckHistoryCanBeKept(const std::string& homePath, const std::vector<std::s
                     sys::RemoveQuietly(name);
                 }
             });
-        } catch (const FileError& error) {
-            if (error.What() != FileError::Kind::AccessDenied)
-                throw;
-            FileError denied(FileError::Kind::AccessDenied, 0,
-                "Cryoweaver may not keep what undo needs in this folder; nothing was changed");
-            denied.SetFile(path);
-            throw denied;
-        }
+        });
     }
 }
 
