@@ -64,12 +64,11 @@ Error ChangedAfter(const std::string& staIdx, const HistoryEntry& last, const st
     const std::optional<HistoryEntry> later = OperationAfter(staIdx, last, target);
     if (!later)
         return Refusal("The file changed after " + Described(last) + "; nothing was undone", target);
-    // Its index: the file it replaced in this index's folder.
-    const auto folderOf = [](const std::string& path) { return path.substr(0, path.find_last_of("/\\") + 1); };
+    // Its index: the file it replaced beside this one, whose history holds both.
     const std::string resolved = ResolvedPath(staIdx);
     std::string index;
     for (const HistoryFile& file : later->Files)
-        if (index.empty() && folderOf(file.Target) == folderOf(resolved) && file.Target != resolved)
+        if (index.empty() && HistoryFolderOf(file.Target) == HistoryFolderOf(resolved) && file.Target != resolved)
             index = file.Target;
     return Refusal("The file changed after " + Described(last) + ": " + Described(*later)
             + (index.empty() ? "" : ", on " + index + ",") + " changed it since; undo that first; nothing was undone",
