@@ -246,15 +246,14 @@ std::optional<HistoryEntry> OperationAfter(
     const std::string& homePath, const HistoryEntry& operation, const std::string& target)
 {
     const std::string key = sys::NameKey(ResolvedPath(target));
-    for (const HistoryEntry& entry : EntriesIn(HistoryFolderOf(homePath))) {
-        if (entry.Id == operation.Id)
-            continue;
+    const auto isTarget = [&](const HistoryFile& file) { return sys::NameKey(file.Target) == key; };
+    const auto left = std::find_if(operation.Files.begin(), operation.Files.end(), isTarget);
+    if (left == operation.Files.end())
+        return std::nullopt;
+    for (const HistoryEntry& entry : EntriesIn(HistoryFolderOf(homePath)))
         for (const HistoryFile& file : entry.Files)
-            for (const HistoryFile& left : operation.Files)
-                if (sys::NameKey(file.Target) == key && sys::NameKey(left.Target) == key && file.Before
-                    && StillAsLeft(*file.Before, left.After))
-                    return entry;
-    }
+            if (entry.Id != operation.Id && isTarget(file) && file.Before && StillAsLeft(*file.Before, left->After))
+                return entry;
     return std::nullopt;
 }
 
