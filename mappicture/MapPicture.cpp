@@ -151,11 +151,17 @@ template <typename WordOfColumn> void PutRow(unsigned char* pixels, WordOfColumn
     std::memcpy(pixels + (BlockTiles - 1) * 3, &word(BlockTiles - 1), 3);
 }
 
+// The colour of a terrain cell's land tile: its number is taken within the land's table.
+const PixelWord& LandWord(const unsigned char* cell, const PixelWord* land)
+{
+    return land[le::GetU16(cell) & (RadarColours::LandTiles - 1)];
+}
+
 void LandWords(const unsigned char* block, const PixelWord* land, BlockWords& words)
 {
     const unsigned char* cell = block + TerrainHeaderSize;
     for (std::size_t t = 0; t < TilesInBlock; ++t, cell += TerrainCellSize)
-        words[t] = land[le::GetU16(cell) & (RadarColours::LandTiles - 1)];
+        words[t] = LandWord(cell, land);
 }
 
 void HighestStaticWords(const StaticItems& items, const PixelWord* statics, BlockWords& words)
@@ -178,7 +184,7 @@ void PutBlockInRows(const unsigned char* block, const StaticItems& items, const 
     unsigned char* row = pixels;
     for (int y = 0; y < BlockTiles; ++y, row += stride)
         for (int x = 0; x < BlockTiles; ++x, cell += TerrainCellSize)
-            std::memcpy(row + x * 3, &colours[le::GetU16(cell) & (RadarColours::LandTiles - 1)], sizeof(PixelWord));
+            std::memcpy(row + x * 3, &LandWord(cell, colours), sizeof(PixelWord));
     const PixelWord* statics = colours + RadarColours::LandTiles;
     unsigned char aside[3];
     ForStatics(items, [&](unsigned tile, const unsigned char* item, bool highest) {
